@@ -1,0 +1,68 @@
+#!/usr/bin/env bash
+# Orolith's build steps: ./build.sh STEP... with STEP one of
+#   deps   install the Debian packages the build, the tests and the demo need (as root or via sudo)
+#   build  optimised build in build/release
+#   test   optimised build and tests, then a debug build with address and undefined-behaviour
+#          sanitizers and the same tests
+#   demo   optimised build, a demo data root in demo/, and a model made from it
+#   bench  optimised build and the benchmarks (figures in the README)
+set -euo pipefail
+cd "$(dirname "$0")"
+
+packages=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev libcurl4-openssl-dev libcli11-dev
+  libgtest-dev libgmock-dev libbenchmark-dev p7zip-full zip python3 admesh)
+jobs=$(nproc)
+
+as_root() {
+  if [[ $(id -u) -eq 0 ]]; then "$@"; else sudo "$@"; fi
+}
+
+configure_and_build() { # folder, build type, extra cmake options...
+  local dir=$1 type=$2
+  shift 2
+  cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE="$type" -DOROLITH_WERROR=ON "$@" >/dev/null
+  cmake --build "$dir" -j "$jobs"
+}
+
+run_tests() { # folder
+  QT_QPA_PLATFORM=offscreen ctest --test-dir "$1" --output-on-failure -j "$jobs" --timeout 600
+}
+
+step_deps() {
+  as_root apt-get update
+  DEBIAN_FRONTEND=noninteractive as_root apt-get install -y --no-install-recommends "${packages[@]}"
+}
+
+step_build() { configure_and_build build/release Release; }
+
+step_test() {
+  configure_and_build build/release Release
+  run_tests build/release
+  configure_and_build build/sanitize Debug -DOROLITH_SANITIZE=ON -DOROLITH_BENCH=OFF
+  ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+    LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp UBSAN_OPTIONS=print_stacktrace=1 \
+    run_tests build/sanitize
+}
+
+step_demo() {
+  configure_and_build build/release Release
+  build/release/tools/make_demo_data demo
+  (cd demo && ../build/release/src/orolith-cli create --data-root . --lon 7.2 7.8 --lat 46.2 46.8 \
+    --elev 400 4000 --x-extent 150 --z-extent 30 --base 10 --pixel 100 --out demo.stl --yes)
+  echo "STL model: $PWD/demo/demo.stl ($(stat -c %s demo/demo.stl) bytes)"
+}
+
+step_bench() {
+  configure_and_build build/release Release
+  for b in build/release/bench/*; do
+    [[ -x $b && -f $b ]] && "$b"
+  done
+}
+
+[[ $# -gt 0 ]] || { sed -n '2,8p' "$0"; exit 2; }
+for step in "$@"; do
+  case $step in
+    deps | build | test | demo | bench) "step_$step" ;;
+    *) echo "build.sh: unknown step '$step'" >&2; exit 2 ;;
+  esac
+done

@@ -1,0 +1,3 @@
+#include "acquisition/Coverage.h"
+
+// PLACEHOLDER: replaced by the real implementation.

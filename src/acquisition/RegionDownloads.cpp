@@ -1,0 +1,3 @@
+#include "acquisition/RegionDownloads.h"
+
+// PLACEHOLDER: replaced by the real implementation.

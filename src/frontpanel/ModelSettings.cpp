@@ -1,0 +1,110 @@
+#include "frontpanel/ModelSettings.h"
+
+#include <algorithm>
+#include <limits>
+
+#include "frontpanel/NumberText.h"
+#include "frontpanel/TSystem.h"
+
+namespace orolith {
+
+float ClampToRange(float v, const FieldLimits& limits) noexcept {
+  if (limits.MaxValue == limits.MinValue) return v;
+  if (v < limits.MinValue) return limits.MinValue;
+  if (v > limits.MaxValue) return limits.MaxValue;
+  return v;
+}
+
+float ReadFieldValue(std::string_view text, const FieldLimits& limits, char decimalSeparator) {
+  const std::optional<long double> number = ParseNumber(text, decimalSeparator);
+  float value = limits.MinValue;
+  if (number) {
+    // Beyond single precision the nearest finite single stands in, so reading never fails.
+    constexpr long double largest = std::numeric_limits<float>::max();
+    value = static_cast<float>(std::clamp(*number, -largest, largest));
+  }
+  return ClampToRange(value, limits);
+}
+
+std::string FormatFieldValue(float value, const FieldLimits& limits, char decimalSeparator) {
+  return FormatText(decimalSeparator, limits.FormatStr, {ClampToRange(value, limits)});
+}
+
+ModelSettings ReadModelSettings(const FrontPanelValues& panel) {
+  ModelSettings s;
+  const auto order = [](float first, float second, long double& min, long double& max) {
+    min = first < second ? first : second;
+    max = first > second ? first : second;
+  };
+  order(panel.Long1, panel.Long2, s.LonMin, s.LonMax);
+  order(panel.Lat1, panel.Lat2, s.LatMin, s.LatMax);
+  order(panel.Z1, panel.Z2, s.ZMin, s.ZMax);
+  if (s.LonMax - s.LonMin < 0.000001L) s.LonMax = s.LonMin + 0.001L;
+  if (s.LatMax - s.LatMin < 0.000001L) s.LatMax = s.LatMin + 0.001L;
+  if (s.ZMax - s.ZMin < 1) s.ZMax = s.ZMin + 1;
+  s.XExtent = panel.XExtent;
+  s.ZExtent = panel.ZExtent;
+  s.ZBasePercent = panel.ZBasePercent;
+  s.XYResolution = RoundHalfEven(panel.XYPixelSize);
+  s.PixelSize = panel.XYPixelSize;
+  s.StlFileName = panel.StlFileName;
+  s.BlockSrtm1 = panel.BlockSrtm1;
+  s.BlockSrtm3 = panel.BlockSrtm3;
+  s.BlockSrtm30 = panel.BlockSrtm30;
+  s.MissedDataZero = panel.MissedDataZero;
+  return s;
+}
+
+void LogConfigurationSummary(const ModelSettings& s, OperationHost& host, char sep) {
+  host.AppendLine("*************************");
+  host.AppendLine("  Configuration Summary ");
+  host.AppendLine("*************************");
+  host.AppendLine("Front Panel Controls " + CurrentTimeString() + " " + CurrentDateString());
+  host.AppendLine(
+      FormatText(sep, "   Longitude Limits : %.6f   to   %.6f degrees", {s.LonMin, s.LonMax}));
+  host.AppendLine(
+      FormatText(sep, "   Latitude Limits  : %.6f   to   %.6f degrees", {s.LatMin, s.LatMax}));
+  host.AppendLine(FormatText(sep, "   Elevation Limits : %.0f   to   %.0f m", {s.ZMin, s.ZMax}));
+  host.AppendLine(FormatText(sep, "   XY Resolution of STL Output : %d meters", {s.XYResolution}));
+  host.AppendLine(FormatText(sep, "   X, Z Extents of STL file : %.3f  %.3f respectively",
+                             {s.XExtent, s.ZExtent}));
+  host.AppendLine(FormatText(sep, "   Pedestal is %.2f percent of the Z extent", {s.ZBasePercent}));
+  host.AppendLine("   STL Filename : " + s.StlFileName);
+  host.AppendLine(" * * * * * * * * * * * * * * * * *");
+}
+
+SizeEstimate EstimateSize(const ModelSettings& s) noexcept {
+  const long double perDegree = 100000.0L / static_cast<long double>(s.PixelSize);
+  const long double faces = perDegree * perDegree * ((s.LonMax - s.LonMin) * 4) * (s.LatMax - s.LatMin);
+  return {faces, faces * 0.00005L};
+}
+
+DataFolders MakeDataFolders(std::string dataRoot) {
+  if (dataRoot.empty() || dataRoot.back() != PathSeparator) dataRoot += PathSeparator;
+  DataFolders folders;
+  folders.Srtm1Dir = dataRoot + "SRTM_1" + PathSeparator;
+  folders.Srtm3Dir = dataRoot + "SRTM_3" + PathSeparator;
+  folders.Srtm30Dir = dataRoot + "SRTM_30" + PathSeparator;
+  folders.DataRoot = std::move(dataRoot);
+  return folders;
+}
+
+std::vector<std::string> StartupLines(const DataFolders& folders, bool fromCommandLine) {
+  return {
+      "Marlowen Orolith 20130304",
+      (fromCommandLine ? "DataRoot taken from command line argument : "
+                       : "DataRoot taken from execution directory : ") +
+          folders.DataRoot,
+      "SRTM-1 Files should be in " + folders.Srtm1Dir,
+      "SRTM-3 Files should be in " + folders.Srtm3Dir,
+      "SRTM-30 Files <from Gridcaster> should be in " + folders.Srtm30Dir,
+      "To use an alternative DataRoot directory, rerun Orolith with the following added to the "
+      "command line in shortcut",
+      " ",
+      "        DataRoot=<insert_path_here> use double-quotes to enclose if there are spaces",
+      "  e.g.  DataRoot=\"c:\\My Directory\\OroFiles\\\" ",
+      "  ",
+  };
+}
+
+}  // namespace orolith

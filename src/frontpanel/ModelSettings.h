@@ -1,0 +1,106 @@
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "frontpanel/OperationHost.h"
+
+namespace orolith {
+
+// Limits, step, format and start value of one numeric front-panel field. MinValue equal to
+// MaxValue means no limits.
+struct FieldLimits {
+  float MinValue;
+  float MaxValue;
+  float Increment;
+  const char* FormatStr;
+  float Initial;
+};
+
+namespace fields {
+inline constexpr FieldLimits Longitude{-180.0F, 180.0F, 1.0F, "%.6f", 0.0F};
+inline constexpr FieldLimits Latitude{-90.0F, 90.0F, 1.0F, "%.6f", 0.0F};
+inline constexpr FieldLimits ElevationLow{0.0F, 10000.0F, 1.0F, "%.0f", 0.0F};
+inline constexpr FieldLimits ElevationHigh{0.0F, 10000.0F, 1.0F, "%.0f", 1000.0F};
+inline constexpr FieldLimits XExtent{1.0F, 10000.0F, 1.0F, "%.3f", 5.0F};
+inline constexpr FieldLimits ZExtent{0.01F, 1000.0F, 1.0F, "%.3f", 1.0F};
+inline constexpr FieldLimits ZBase{0.0F, 100.0F, 1.0F, "%.1f", 0.0F};
+inline constexpr FieldLimits XYPixelSize{15.0F, 100000.0F, 1.0F, "%.0f", 100.0F};
+}  // namespace fields
+
+// The field's clamp: v unchanged when the field has no limits.
+float ClampToRange(float v, const FieldLimits& limits) noexcept;
+// What a field holding text reads as: the number rounded to single precision, MinValue when
+// the text is not a number, then clamped.
+float ReadFieldValue(std::string_view text, const FieldLimits& limits, char decimalSeparator);
+// The text a field shows for value: FormatStr applied to the clamped value.
+std::string FormatFieldValue(float value, const FieldLimits& limits, char decimalSeparator);
+
+// Every front-panel value as its field reads it (the spin edits' Value, unrounded).
+struct FrontPanelValues {
+  float Long1 = fields::Longitude.Initial;
+  float Long2 = fields::Longitude.Initial;
+  float Lat1 = fields::Latitude.Initial;
+  float Lat2 = fields::Latitude.Initial;
+  float Z1 = fields::ElevationLow.Initial;
+  float Z2 = fields::ElevationHigh.Initial;
+  float XExtent = fields::XExtent.Initial;
+  float ZExtent = fields::ZExtent.Initial;
+  float ZBasePercent = fields::ZBase.Initial;
+  float XYPixelSize = fields::XYPixelSize.Initial;
+  std::string StlFileName = "NewFile.stl";
+  bool BlockSrtm1 = false;
+  bool BlockSrtm3 = false;
+  bool BlockSrtm30 = false;
+  bool MissedDataZero = false;
+};
+
+struct ModelSettings {
+  long double LonMin = 0;
+  long double LonMax = 0;
+  long double LatMin = 0;
+  long double LatMax = 0;
+  long double ZMin = 0;
+  long double ZMax = 0;
+  float XExtent = 0;
+  float ZExtent = 0;
+  float ZBasePercent = 0;
+  std::int32_t XYResolution = 0;  // the pixel field's IntValue
+  float PixelSize = 0;            // the pixel field's unrounded Value, for the size estimate
+  std::string StlFileName;
+  bool BlockSrtm1 = false;
+  bool BlockSrtm3 = false;
+  bool BlockSrtm30 = false;
+  bool MissedDataZero = false;
+};
+
+// Orders each pair and widens a region or band that is too narrow.
+ModelSettings ReadModelSettings(const FrontPanelValues& panel);
+
+// Appends the twelve lines of the configuration summary.
+void LogConfigurationSummary(const ModelSettings& settings, OperationHost& host,
+                             char decimalSeparator);
+
+struct SizeEstimate {
+  long double Faces;
+  long double MegaBytes;
+};
+SizeEstimate EstimateSize(const ModelSettings& settings) noexcept;
+
+// The data root (ending in the path separator) and its three tile folders.
+struct DataFolders {
+  std::string DataRoot;
+  std::string Srtm1Dir;
+  std::string Srtm3Dir;
+  std::string Srtm30Dir;
+};
+inline constexpr char PathSeparator = '/';
+DataFolders MakeDataFolders(std::string dataRoot);
+
+// The log's lines after start-up; fromCommandLine tells where the root came from.
+std::vector<std::string> StartupLines(const DataFolders& folders, bool fromCommandLine);
+
+}  // namespace orolith

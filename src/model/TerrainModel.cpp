@@ -1,0 +1,3 @@
+#include "model/TerrainModel.h"
+
+// PLACEHOLDER: replaced by the real implementation.

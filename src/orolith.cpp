@@ -1,0 +1,2 @@
+// PLACEHOLDER: replaced by the real implementation.
+int main() { return 1; }
