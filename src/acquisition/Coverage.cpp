@@ -1,3 +1,58 @@
 #include "acquisition/Coverage.h"
 
-// PLACEHOLDER: replaced by the real implementation.
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "frontpanel/NumberText.h"
+#include "model/TileSource.h"
+#include "tiles/SRTM.h"
+#include "tiles/TileRange.h"
+
+namespace orolith {
+
+void CheckTileCoverage(const FrontPanelValues& panel, const DataFolders& folders,
+                       OperationHost& host, char decimalSeparator) {
+  const char sep = decimalSeparator;
+  const ModelSettings s = ReadModelSettings(panel);
+  const TileRange range = TileRangeOf(s.LonMin, s.LonMax, s.LatMin, s.LatMax);
+  LogConfigurationSummary(s, host, sep);
+  host.AppendLine("*********************");
+  host.AppendLine("  File Verification ");
+  host.AppendLine("*********************");
+
+  static constexpr std::array<const char*, 3> foundAs{
+      " : found as SRTM-1 file (30 m X-Y resolution)",
+      " : found as SRTM-3 file (100 m X-Y resolution)",
+      " : found as SRTM-30 file (1000 m X-Y resolution)"};
+  // Wide enough for every tile of the globe, which the 16 bits of a form field are not.
+  std::array<std::uint64_t, 3> found{};
+  std::uint64_t missing = 0;
+  ForEachTile(range, [&](std::int32_t lon, std::int32_t lat) {
+    const std::string name = TileFileName(lon, lat);
+    if (const auto source =
+            FindTileSource(folders, name, s.BlockSrtm1, s.BlockSrtm3, s.BlockSrtm30)) {
+      const auto kind = static_cast<std::size_t>(source->Folder);
+      ++found[kind];
+      host.AppendLine(name + foundAs[kind]);
+    } else {
+      ++missing;
+      host.AppendLine(name + " was not found ... consider installing");
+    }
+  });
+
+  const SizeEstimate estimate = EstimateSize(s);
+  host.AppendLine(
+      FormatText(sep, "This will create a file containing about %.0f faces", {estimate.Faces}));
+  host.AppendLine(FormatText(sep, "This will be about %.1f MB in size", {estimate.MegaBytes}));
+  host.AppendLine(FormatText(
+      sep, "Number of SRTM-1, SRTM-3, SRTM-30 files found : %d,  %d, and %d, respectively",
+      {found[0], found[1], found[2]}));
+  if (missing != 0) {
+    host.AppendLine(FormatText(sep, "  There are %d missing files", {missing}));
+  } else {
+    host.AppendLine("All required SRTM files found");
+  }
+}
+
+}  // namespace orolith
