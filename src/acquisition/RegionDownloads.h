@@ -3,6 +3,7 @@
 #include <array>
 #include <string>
 
+#include "acquisition/HttpClient.h"
 #include "frontpanel/ModelSettings.h"
 #include "frontpanel/OperationHost.h"
 
@@ -15,14 +16,16 @@ inline constexpr const char* DefaultArchiveHost = "dds.cr.usgs.gov";
 struct DownloadFolders {
   std::array<std::string, 8> Srtm1RegionFolders{"01/", "01/", "02/", "03/",
                                                 "04/", "05/", "06/", "07/"};
-  std::array<std::string, 7> Srtm3RegionFolders{"Africa/",  "Africa/",        "Australia/",
-                                                "Eurasia/", "Islands/",       "North_America/",
+  std::array<std::string, 7> Srtm3RegionFolders{"Africa/",       "Africa/",  "Australia/",
+                                                "Eurasia/",      "Islands/", "North_America/",
                                                 "South_America/"};
 };
 
 // Where tiles come from: the archive server ("host" or "host:port") and the archiver.
 struct ArchiveSource {
   std::string ArchiveHost = DefaultArchiveHost;
+  // Size and time bounds of each transfer.
+  HttpLimits Limits;
 };
 
 // "Download SRTM-1 files" / "Download SRTM-3 files": fetch every tile of the region that the

@@ -1,0 +1,107 @@
+#include "acquisition/HttpClient.h"
+
+#include <curl/curl.h>
+
+#include <exception>
+#include <new>
+
+namespace orolith {
+namespace {
+
+void InitialiseCurlOnce() {
+  static const CURLcode result = curl_global_init(CURL_GLOBAL_DEFAULT);
+  if (result != CURLE_OK) {
+    throw std::runtime_error(std::string("Cannot initialise the HTTP client: ") +
+                             curl_easy_strerror(result));
+  }
+}
+
+// What the write callback needs; an exception must not cross libcurl's C frames, so it is
+// parked here and raised again after the transfer.
+struct Receiver {
+  std::vector<char>* body;
+  std::size_t limit;
+  bool overLimit = false;
+  std::exception_ptr failure;
+};
+
+extern "C" std::size_t ReceiveBody(char* data, std::size_t size, std::size_t count, void* context) {
+  auto& receiver = *static_cast<Receiver*>(context);
+  const std::size_t bytes = size * count;
+  if (bytes > receiver.limit - receiver.body->size()) {
+    receiver.overLimit = true;
+    return 0;
+  }
+  try {
+    receiver.body->insert(receiver.body->end(), data, data + bytes);
+  } catch (...) {
+    receiver.failure = std::current_exception();
+    return 0;
+  }
+  return bytes;
+}
+
+template <typename Value>
+void SetOption(CURL* curl, CURLoption option, Value value) {
+  const CURLcode result = curl_easy_setopt(curl, option, value);
+  if (result != CURLE_OK) {
+    throw std::runtime_error(std::string("Cannot set up the HTTP client: ") +
+                             curl_easy_strerror(result));
+  }
+}
+
+}  // namespace
+
+void HttpClient::CurlDeleter::operator()(void* curl) const noexcept {
+  curl_easy_cleanup(curl);
+}
+
+HttpClient::HttpClient(const HttpLimits& limits) : limits_(limits) {
+  InitialiseCurlOnce();
+  curl_.reset(curl_easy_init());
+  if (!curl_) throw std::bad_alloc();
+}
+
+std::vector<char> HttpClient::Get(const std::string& url) {
+  CURL* curl = curl_.get();
+  std::vector<char> body;
+  Receiver receiver{&body, limits_.MaxBodyBytes, false, nullptr};
+  char errorText[CURL_ERROR_SIZE] = {};
+
+  SetOption(curl, CURLOPT_URL, url.c_str());
+  SetOption(curl, CURLOPT_PROTOCOLS_STR, "http,https");
+  SetOption(curl, CURLOPT_FOLLOWLOCATION, 0L);
+  SetOption(curl, CURLOPT_NOSIGNAL, 1L);
+  SetOption(curl, CURLOPT_ERRORBUFFER, errorText);
+  SetOption(curl, CURLOPT_WRITEFUNCTION, &ReceiveBody);
+  SetOption(curl, CURLOPT_WRITEDATA, static_cast<void*>(&receiver));
+  SetOption(curl, CURLOPT_CONNECTTIMEOUT, limits_.ConnectTimeoutSeconds);
+  SetOption(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
+  SetOption(curl, CURLOPT_LOW_SPEED_TIME, limits_.StallSeconds);
+  // Refuses an announced length over the limit before any byte arrives.
+  SetOption(curl, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(limits_.MaxBodyBytes));
+
+  const CURLcode result = curl_easy_perform(curl);
+  // The buffers above die with this call; the handle must not keep pointing at them.
+  curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, nullptr);
+  curl_easy_setopt(curl, CURLOPT_WRITEDATA, nullptr);
+  if (receiver.failure) std::rethrow_exception(receiver.failure);
+
+  long status = 0;
+  curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+  if (receiver.overLimit || result == CURLE_FILESIZE_EXCEEDED) {
+    throw HttpError("The answer from " + url + " is larger than " +
+                        std::to_string(limits_.MaxBodyBytes) + " bytes",
+                    status);
+  }
+  if (result != CURLE_OK) {
+    throw HttpError(url + ": " + (errorText[0] != '\0' ? errorText : curl_easy_strerror(result)),
+                    status);
+  }
+  if (status < 200 || status > 299) {
+    throw HttpError(url + ": HTTP status " + std::to_string(status), status);
+  }
+  return body;
+}
+
+}  // namespace orolith

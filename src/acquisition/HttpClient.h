@@ -1,0 +1,47 @@
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace orolith {
+
+// Every way a GET can fail to deliver a 2xx answer: an error status, a redirect (never
+// followed), a host that can't be resolved, a refused, dropped or stalled connection, a body
+// over the size limit. Status is the HTTP status when an answer arrived, else 0.
+class HttpError : public std::runtime_error {
+ public:
+  HttpError(const std::string& what, long status) : std::runtime_error(what), status_(status) {}
+  long Status() const noexcept { return status_; }
+
+ private:
+  long status_;
+};
+
+// Bounds that keep one transfer from holding the program forever or filling its memory.
+struct HttpLimits {
+  std::size_t MaxBodyBytes = std::size_t{256} * 1024 * 1024;
+  long ConnectTimeoutSeconds = 30;
+  // A transfer that moves no byte for this long is abandoned.
+  long StallSeconds = 30;
+};
+
+// One blocking GET per client; the whole body is collected in memory.
+class HttpClient {
+ public:
+  explicit HttpClient(const HttpLimits& limits = {});
+
+  // The body of a 2xx answer; throws HttpError on every other outcome.
+  std::vector<char> Get(const std::string& url);
+
+ private:
+  struct CurlDeleter {
+    void operator()(void* curl) const noexcept;
+  };
+  HttpLimits limits_;
+  std::unique_ptr<void, CurlDeleter> curl_;
+};
+
+}  // namespace orolith

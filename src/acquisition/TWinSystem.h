@@ -1,0 +1,58 @@
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "acquisition/HttpClient.h"
+#include "frontpanel/OperationHost.h"
+
+namespace orolith {
+
+// An operating-system call that failed: "System Error.  Code: N." and the system's text.
+class SystemError : public std::runtime_error {
+ public:
+  explicit SystemError(int code);
+  int Code() const noexcept { return code_; }
+
+ private:
+  int code_;
+};
+
+// Splits a command-line text into arguments the Windows way: blanks and control characters,
+// and pairs of adjacent double quotes, separate arguments; a quoted stretch may hold blanks
+// and loses its quotes; a backslash is an ordinary character.
+std::vector<std::string> SplitCommandLine(std::string_view commandLine);
+
+// The command-line text RunProgram hands over: arguments with one blank put in front unless
+// they are empty or already begin with one.
+std::string RunProgramCommandLine(std::string_view arguments);
+
+// Starts programName with the arguments text split as above, its first word becoming the
+// program's own name (argv[0]). A name without a folder is taken from the current directory
+// when it is there, else from PATH. The program's standard output goes to our standard error
+// and its standard input is empty. showState is the window show command of systems that have
+// one. Throws SystemError when the program can't be started.
+void RunProgram(const std::string& programName, const std::string& arguments,
+                std::uint16_t showState, bool wait);
+
+// The archiver's arguments: extract archiveFileName into its own folder, replacing files.
+std::string ArchiverArguments(const std::string& archiveFileName);
+
+// True when something other than a folder is at fileName.
+bool FileExists(const std::string& fileName);
+
+// Writes bytes to fileName through a temporary file in the same folder, so that a failed
+// write leaves no truncated file. Throws FileError naming fileName.
+void WriteFileAtomically(const std::string& fileName, const std::vector<char>& bytes);
+
+// One attempt at one tile: GET url, store the body as archiveFileName, and when that file
+// exists afterwards (now or from an earlier run) unpack it with the archiver into its folder.
+// Transfer failures are reported only as "Download failed for some reason" (false); a file
+// that can't be written and an archiver that can't be started throw.
+bool DownloadAndUnzip(const std::string& url, const std::string& archiveFileName,
+                      OperationHost& host, const HttpLimits& limits = {});
+
+}  // namespace orolith

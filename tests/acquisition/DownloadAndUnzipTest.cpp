@@ -1,0 +1,183 @@
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+
+#include "DownloadTestSupport.h"
+#include "acquisition/HttpClient.h"
+#include "acquisition/TWinSystem.h"
+#include "frontpanel/TSystem.h"
+#include "tiles/SRTM.h"
+
+namespace orolith {
+namespace {
+
+using test::ReadText;
+using Lines = std::vector<std::string>;
+
+class DownloadAndUnzipTest : public ::testing::Test {
+ protected:
+  DownloadAndUnzipTest() { std::filesystem::create_directories(tiles); }
+
+  const std::string& Archive() const { return archive; }
+  Lines Attempted(const std::string& url) const {
+    return {"Attempting to Download : " + url,
+            "Download completed, attempting to save to : " + archive,
+            "Download successful, ... trying to unzip with " + ArchiverArguments(archive)};
+  }
+  Lines Failed(const std::string& url) const {
+    return {"Attempting to Download : " + url, "Download failed for some reason"};
+  }
+  std::vector<std::string> TileFolderContent() const {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(tiles)) {
+      names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  test::TestServer server;
+  test::TempDir dir;
+  test::RecordingHost host;
+  std::filesystem::path tiles = dir.Path() / "SRTM_3";
+  std::string archive = (tiles / "N45E006.hgt.zip").string();
+};
+
+TEST_F(DownloadAndUnzipTest, NotFoundWritesTwoLinesAndNoFile) {
+  const std::string url = server.Url("/srtm/N45E006.hgt.zip");
+  EXPECT_FALSE(DownloadAndUnzip(url, archive, host));
+  EXPECT_EQ(host.lines, Failed(url));
+  EXPECT_TRUE(TileFolderContent().empty());
+}
+
+TEST_F(DownloadAndUnzipTest, ArchiveIsStoredKeptAndUnpackedByTheArchiver) {
+  OROLITH_REQUIRE_SHARED_DATA("archives/N19W155.hgt.zip");
+  const std::filesystem::path source = test::SharedData("archives/N19W155.hgt.zip");
+  server.Serve("/a/N19W155.hgt.zip", source);
+  archive = (tiles / "N19W155.hgt.zip").string();
+  const std::string url = server.Url("/a/N19W155.hgt.zip");
+  EXPECT_TRUE(DownloadAndUnzip(url, archive, host));
+  EXPECT_EQ(host.lines, Attempted(url));
+  EXPECT_EQ(test::ReadBytes(archive), test::ReadBytes(source));
+  EXPECT_EQ(TileFolderContent(), (Lines{"N19W155.hgt", "N19W155.hgt.zip"}));
+  EXPECT_EQ(TileKindOfFile((tiles / "N19W155.hgt").string()), TileKind::Srtm3);
+}
+
+TEST_F(DownloadAndUnzipTest, AnswersWithoutLengthOrEmptyAreStillStored) {
+  server.Serve("/z/N45E006.hgt.zip", test::MakeZip(dir.Path(), "N45E006.hgt", "tile bytes"));
+  const std::string url = server.Url("/unsized/z/N45E006.hgt.zip");
+  EXPECT_TRUE(DownloadAndUnzip(url, archive, host));
+  EXPECT_EQ(host.lines, Attempted(url));
+  EXPECT_EQ(ReadText(tiles / "N45E006.hgt"), "tile bytes");
+
+  // An empty archive makes the archiver fail, which goes unnoticed.
+  test::WriteText(server.Files() / "empty.zip", "");
+  host.lines.clear();
+  const std::string empty = server.Url("/empty.zip");
+  EXPECT_TRUE(DownloadAndUnzip(empty, archive, host));
+  EXPECT_EQ(host.lines, Attempted(empty));
+  EXPECT_EQ(std::filesystem::file_size(archive), 0U);
+}
+
+TEST_F(DownloadAndUnzipTest, EveryKindOfFailedTransferLeavesNoFile) {
+  server.Serve("/real.zip", test::MakeZip(dir.Path(), "N45E006.hgt", "tile bytes"));
+  test::WriteText(server.Files() / "big.zip", std::string(5000, 'x'));
+  HttpLimits limits;
+  limits.MaxBodyBytes = 4999;
+  limits.StallSeconds = 1;
+  const auto started = std::chrono::steady_clock::now();
+  for (const char* path : {"/redirect/real.zip", "/drop/real.zip", "/silent/real.zip",
+                           "/stall/real.zip", "/hang/real.zip", "/big.zip", "/unsized/big.zip"}) {
+    SCOPED_TRACE(path);
+    host.lines.clear();
+    const std::string url = server.Url(path);
+    EXPECT_FALSE(DownloadAndUnzip(url, archive, host, limits));
+    EXPECT_EQ(host.lines, Failed(url));
+    EXPECT_TRUE(TileFolderContent().empty());
+  }
+  // The two stalls are given up after about a second each, not after the server's two minutes.
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(20));
+  // So do a refused connection and a host that can't be resolved.
+  limits.ConnectTimeoutSeconds = 2;
+  for (const char* url : {"http://127.0.0.1:1/a.zip", "http://no-such-host.invalid/a.zip"}) {
+    host.lines.clear();
+    EXPECT_FALSE(DownloadAndUnzip(url, archive, host, limits));
+    EXPECT_EQ(host.lines, Failed(url));
+  }
+}
+
+TEST_F(DownloadAndUnzipTest, ClientErrorsCarryTheStatus) {
+  HttpClient client;
+  const auto statusOf = [&](const std::string& path) {
+    try {
+      client.Get(server.Url(path));
+    } catch (const HttpError& e) {
+      return e.Status();
+    }
+    return -1L;
+  };
+  test::WriteText(server.Files() / "a.zip", "12345");
+  EXPECT_EQ(statusOf("/none.zip"), 404);
+  EXPECT_EQ(statusOf("/redirect/a.zip"), 302);
+  EXPECT_EQ(statusOf("/silent/a.zip"), 0);
+  EXPECT_EQ(statusOf("/a.zip"), -1);
+  const std::vector<char> body = HttpClient().Get(server.Url("/a.zip"));
+  EXPECT_EQ(std::string(body.begin(), body.end()), "12345");
+}
+
+TEST_F(DownloadAndUnzipTest, ArchiveFromAnEarlierRunServesWhenTheTransferFails) {
+  std::filesystem::copy_file(test::MakeZip(dir.Path(), "N45E006.hgt", "earlier"), archive);
+  const std::string url = server.Url("/none/N45E006.hgt.zip");
+  EXPECT_TRUE(DownloadAndUnzip(url, archive, host));
+  EXPECT_EQ(host.lines,
+            (Lines{"Attempting to Download : " + url,
+                   "Download successful, ... trying to unzip with " + ArchiverArguments(archive)}));
+  EXPECT_EQ(ReadText(tiles / "N45E006.hgt"), "earlier");
+}
+
+TEST_F(DownloadAndUnzipTest, ArchiverIsTakenFromTheCurrentDirectoryThenFromPath) {
+  server.Serve("/a.zip", test::MakeZip(dir.Path(), "N45E006.hgt", "tile"));
+  const auto bin = dir.Path() / "bin";
+  const auto local = dir.Path() / "cwd";
+  std::filesystem::create_directories(bin);
+  std::filesystem::create_directories(local);
+  // A failing archiver on PATH records its arguments; its failure goes unnoticed.
+  test::WriteScript(bin / "7za",
+                    "printf '%s\\n' \"$@\" >" + (dir.Path() / "path-args").string() + "; exit 2");
+  test::WriteScript(local / "7za", "echo ran >" + (dir.Path() / "local-ran").string());
+  const test::ScopedEnvironment path("PATH", bin.string());
+  EXPECT_TRUE(DownloadAndUnzip(server.Url("/a.zip"), archive, host));
+  EXPECT_EQ(ReadText(dir.Path() / "path-args"),
+            "e\n" + archive + "\n-o" + tiles.string() + "/\n-aoa\n");
+  {
+    const test::ScopedCurrentDirectory cwd(local);
+    EXPECT_TRUE(DownloadAndUnzip(server.Url("/a.zip"), archive, host));
+  }
+  EXPECT_EQ(ReadText(dir.Path() / "local-ran"), "ran\n");
+}
+
+TEST_F(DownloadAndUnzipTest, MissingArchiverOrFolderEndsWithTheError) {
+  server.Serve("/a.zip", test::MakeZip(dir.Path(), "N45E006.hgt", "tile"));
+  const auto empty = dir.Path() / "empty";
+  std::filesystem::create_directories(empty);
+  {
+    const test::ScopedEnvironment path("PATH", empty.string());
+    try {
+      DownloadAndUnzip(server.Url("/a.zip"), archive, host);
+      FAIL() << "no error";
+    } catch (const SystemError& e) {
+      EXPECT_EQ(std::string(e.what()), std::string("System Error.  Code: 2.\n") + std::strerror(2));
+    }
+  }
+  EXPECT_EQ(host.lines, Attempted(server.Url("/a.zip")));
+  EXPECT_EQ(TileFolderContent(), Lines{"N45E006.hgt.zip"});
+
+  const std::string nowhere = (dir.Path() / "absent" / "N45E006.hgt.zip").string();
+  host.lines.clear();
+  EXPECT_THROW(DownloadAndUnzip(server.Url("/a.zip"), nowhere, host), FileError);
+  EXPECT_EQ(host.lines, (Lines{"Attempting to Download : " + server.Url("/a.zip"),
+                               "Download completed, attempting to save to : " + nowhere}));
+}
+
+}  // namespace
+}  // namespace orolith

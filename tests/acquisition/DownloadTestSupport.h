@@ -1,0 +1,159 @@
+#pragma once
+
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <signal.h>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "TestSupport.h"
+
+namespace orolith::test {
+
+// The test HTTP server (http_test_server.py) on a free port of 127.0.0.1, serving Files().
+class TestServer {
+ public:
+  TestServer() {
+    std::filesystem::create_directories(Files());
+    // The server reports its port through one pipe and ends when the other one closes, so
+    // that it can't outlive a test that crashed.
+    int pipeEnds[2];
+    int lifeline[2];
+    if (pipe2(pipeEnds, O_CLOEXEC) != 0 || pipe2(lifeline, O_CLOEXEC) != 0) {
+      throw std::runtime_error("pipe");
+    }
+    lifeline_ = lifeline[1];
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, lifeline[0], STDIN_FILENO);
+    const std::string root = Files().string();
+    const std::string log = RequestLog().string();
+    std::vector<std::string> words{OROLITH_PYTHON, OROLITH_TEST_SERVER, root, log};
+    std::vector<char*> argv;
+    for (auto& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
+    const int error = posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(pipeEnds[1]);
+    close(lifeline[0]);
+    std::string port;
+    pollfd ready{pipeEnds[0], POLLIN, 0};
+    char c = 0;
+    while (error == 0 && poll(&ready, 1, 10000) == 1 && read(pipeEnds[0], &c, 1) == 1 &&
+           c != '\n') {
+      port += c;
+    }
+    close(pipeEnds[0]);
+    if (error != 0 || port.empty()) throw std::runtime_error("test HTTP server did not start");
+    host_ = "127.0.0.1:" + port;
+  }
+  TestServer(const TestServer&) = delete;
+  TestServer& operator=(const TestServer&) = delete;
+  ~TestServer() {
+    close(lifeline_);
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+  }
+
+  const std::string& Host() const { return host_; }
+  std::string Url(const std::string& path) const { return "http://" + host_ + path; }
+  std::filesystem::path Files() const { return dir_.Path() / "files"; }
+  // Places a copy of source under the served path.
+  void Serve(const std::string& path, const std::filesystem::path& source) const {
+    const auto target = Files() / path.substr(1);
+    std::filesystem::create_directories(target.parent_path());
+    std::filesystem::copy_file(source, target);
+  }
+  // Every path requested so far, in order.
+  std::vector<std::string> Requests() const {
+    std::vector<std::string> paths;
+    std::ifstream in(RequestLog());
+    for (std::string line; std::getline(in, line);) paths.push_back(line);
+    return paths;
+  }
+
+ private:
+  std::filesystem::path RequestLog() const { return dir_.Path() / "requests.log"; }
+
+  TempDir dir_;
+  pid_t pid_ = 0;
+  int lifeline_ = -1;
+  std::string host_;
+};
+
+// Sets an environment variable for the life of the object.
+class ScopedEnvironment {
+ public:
+  ScopedEnvironment(const char* name, const std::string& value) : name_(name) {
+    if (const char* old = std::getenv(name)) old_ = old;
+    setenv(name, value.c_str(), 1);
+  }
+  ScopedEnvironment(const ScopedEnvironment&) = delete;
+  ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
+  ~ScopedEnvironment() {
+    if (old_) {
+      setenv(name_, old_->c_str(), 1);
+    } else {
+      unsetenv(name_);
+    }
+  }
+
+ private:
+  const char* name_;
+  std::optional<std::string> old_;
+};
+
+// Makes folder the current directory for the life of the object.
+class ScopedCurrentDirectory {
+ public:
+  explicit ScopedCurrentDirectory(const std::filesystem::path& folder)
+      : old_(std::filesystem::current_path()) {
+    std::filesystem::current_path(folder);
+  }
+  ScopedCurrentDirectory(const ScopedCurrentDirectory&) = delete;
+  ScopedCurrentDirectory& operator=(const ScopedCurrentDirectory&) = delete;
+  ~ScopedCurrentDirectory() { std::filesystem::current_path(old_); }
+
+ private:
+  std::filesystem::path old_;
+};
+
+inline void WriteText(const std::filesystem::path& file, const std::string& text) {
+  std::ofstream(file, std::ios::binary) << text;
+}
+
+// An executable shell script.
+inline void WriteScript(const std::filesystem::path& file, const std::string& body) {
+  WriteText(file, "#!/bin/sh\n" + body + "\n");
+  std::filesystem::permissions(file, std::filesystem::perms::owner_all);
+}
+
+// A zip archive holding one file named fileName with the given content, made by zip(1).
+inline std::filesystem::path MakeZip(const std::filesystem::path& folder,
+                                     const std::string& fileName, const std::string& content) {
+  const auto work = folder / "zip-work";
+  std::filesystem::create_directories(work);
+  WriteText(work / fileName, content);
+  const auto zip = folder / (fileName + ".zip");
+  const std::string command =
+      "zip -q -j '" + zip.string() + "' '" + (work / fileName).string() + "'";
+  if (std::system(command.c_str()) != 0) throw std::runtime_error("zip failed: " + command);
+  std::filesystem::remove_all(work);
+  return zip;
+}
+
+inline std::string ReadText(const std::filesystem::path& file) {
+  const auto bytes = ReadBytes(file);
+  return {bytes.begin(), bytes.end()};
+}
+
+}  // namespace orolith::test

@@ -1,0 +1,231 @@
+#include "acquisition/RegionDownloads.h"
+
+#include "DownloadTestSupport.h"
+#include "acquisition/TWinSystem.h"
+#include "frontpanel/TSystem.h"
+
+namespace orolith {
+namespace {
+
+using test::ReadText;
+using Lines = std::vector<std::string>;
+
+const std::string Srtm1Path = "/srtm/version2_1/SRTM1/Region_";
+const std::string Srtm3Path = "/srtm/version2_1/SRTM3/";
+
+class RegionDownloadsTest : public ::testing::Test {
+ protected:
+  RegionDownloadsTest() {
+    std::filesystem::create_directories(folders.Srtm1Dir);
+    std::filesystem::create_directories(folders.Srtm3Dir);
+    source.ArchiveHost = server.Host();
+  }
+
+  static FrontPanelValues Region(float lon1, float lon2, float lat1, float lat2) {
+    FrontPanelValues panel;
+    panel.Long1 = lon1;
+    panel.Long2 = lon2;
+    panel.Lat1 = lat1;
+    panel.Lat2 = lat2;
+    return panel;
+  }
+  // A zipped tile whose content is its own name, served at path.
+  void ServeTile(const std::string& path, const std::string& name) {
+    server.Serve(path + name + ".zip",
+                 test::MakeZip(dir.Path() / "zips" / path.substr(1), name, name));
+  }
+  // The log after the configuration summary.
+  Lines Block() const {
+    EXPECT_GE(host.lines.size(), 12U);
+    EXPECT_EQ(host.lines.at(1), "  Configuration Summary ");
+    return {host.lines.begin() + 12, host.lines.end()};
+  }
+  static void Miss(Lines& lines, const std::string& url) {
+    lines.insert(lines.end(), {"trying to find " + url, "Attempting to Download : " + url,
+                               "Download failed for some reason"});
+  }
+  static void Hit(Lines& lines, const std::string& url, const std::string& archive) {
+    lines.insert(lines.end(),
+                 {"trying to find " + url, "Attempting to Download : " + url,
+                  "Download completed, attempting to save to : " + archive,
+                  "Download successful, ... trying to unzip with " + ArchiverArguments(archive)});
+  }
+  static void Banner(Lines& lines, const char* title) {
+    lines.insert(lines.end(), {"*********************", title, "*********************"});
+  }
+  std::string Url(const std::string& path) const { return server.Url(path); }
+
+  test::TestServer server;
+  test::TempDir dir;
+  DataFolders folders = MakeDataFolders(dir.Root() + "root");
+  DownloadFolders remembered;
+  ArchiveSource source;
+  test::RecordingHost host;
+};
+
+TEST_F(RegionDownloadsTest, Srtm1TileNoRegionHoldsCostsEightAttempts) {
+  DownloadSrtm1Files(Region(6.2F, 6.8F, 45.2F, 45.8F), folders, remembered, source, host, ',');
+  Lines expected;
+  Banner(expected, "  SRTM-1 File Downloads ");
+  Lines paths;
+  for (const char* folder : {"01/", "01/", "02/", "03/", "04/", "05/", "06/", "07/"}) {
+    paths.push_back(Srtm1Path + folder + "N45E006.hgt.zip");
+    Miss(expected, Url(paths.back()));
+  }
+  expected.insert(expected.end(),
+                  {"N45E006.hgt was not found ... consider installing SRTM-3 or SRTM-30",
+                   "There were 0 pre-existing SRTM-1 files found",
+                   "There were 0 SRTM-1 files downloaded", "There are 1 missing SRTM-1 files"});
+  EXPECT_EQ(Block(), expected);
+  EXPECT_EQ(server.Requests(), paths);
+  EXPECT_EQ(host.pumps, 1);
+  EXPECT_EQ(remembered.Srtm1RegionFolders[0], "01/");
+}
+
+TEST_F(RegionDownloadsTest, Srtm3TileNoContinentHoldsCostsSevenAttempts) {
+  DownloadSrtm3Files(Region(6.2F, 6.8F, 45.2F, 45.8F), folders, remembered, source, host, '.');
+  Lines expected;
+  Banner(expected, "  SRTM-3 File Downloads ");
+  Lines paths;
+  for (const char* folder : {"Africa/", "Africa/", "Australia/", "Eurasia/", "Islands/",
+                             "North_America/", "South_America/"}) {
+    paths.push_back(Srtm3Path + folder + "N45E006.hgt.zip");
+    Miss(expected, Url(paths.back()));
+  }
+  expected.insert(expected.end(),
+                  {"N45E006.hgt was not found ... consider installing SRTM-1 or SRTM-30",
+                   "There were 0 pre-existing SRTM-3 files found",
+                   "There were 0 SRTM-3 files downloaded", "There are 1 missing SRTM-3 files"});
+  EXPECT_EQ(Block(), expected);
+  EXPECT_EQ(server.Requests(), paths);
+}
+
+TEST_F(RegionDownloadsTest, Srtm1RemembersTheRegionThatDeliveredLast) {
+  ServeTile(Srtm1Path + "01/", "N45E006.hgt");
+  ServeTile(Srtm1Path + "03/", "N46E006.hgt");
+  ServeTile(Srtm1Path + "03/", "N45E007.hgt");
+  DownloadSrtm1Files(Region(6, 7, 45, 46), folders, remembered, source, host, '.');
+
+  const auto archive = [&](const std::string& name) { return folders.Srtm1Dir + name + ".zip"; };
+  Lines expected;
+  Banner(expected, "  SRTM-1 File Downloads ");
+  Hit(expected, Url(Srtm1Path + "01/N45E006.hgt.zip"), archive("N45E006.hgt"));
+  expected.push_back("SRTM-1 data found in Region # 1");
+  for (const char* folder : {"01/", "01/", "02/"}) {
+    Miss(expected, Url(Srtm1Path + folder + "N46E006.hgt.zip"));
+  }
+  Hit(expected, Url(Srtm1Path + "03/N46E006.hgt.zip"), archive("N46E006.hgt"));
+  expected.push_back("SRTM-1 data found in Region # 3");
+  Hit(expected, Url(Srtm1Path + "03/N45E007.hgt.zip"), archive("N45E007.hgt"));
+  expected.push_back("SRTM-1 data found in Region # 3");
+  for (const char* folder : {"03/", "01/", "02/", "03/", "04/", "05/", "06/", "07/"}) {
+    Miss(expected, Url(Srtm1Path + folder + "N46E007.hgt.zip"));
+  }
+  expected.insert(expected.end(),
+                  {"N46E007.hgt was not found ... consider installing SRTM-3 or SRTM-30",
+                   "There were 0 pre-existing SRTM-1 files found",
+                   "There were 3 SRTM-1 files downloaded", "There are 1 missing SRTM-1 files"});
+  EXPECT_EQ(Block(), expected);
+  EXPECT_EQ(host.pumps, 4);
+  EXPECT_EQ(remembered.Srtm1RegionFolders[0], "03/");
+  EXPECT_EQ(remembered.Srtm1RegionFolders[1], "01/");
+  for (const char* name : {"N45E006.hgt", "N46E006.hgt", "N45E007.hgt"}) {
+    EXPECT_EQ(ReadText(folders.Srtm1Dir + name), name);
+  }
+}
+
+TEST_F(RegionDownloadsTest, Srtm3RemembersTheContinentAcrossRuns) {
+  ServeTile(Srtm3Path + "Eurasia/", "N45E006.hgt");
+  ServeTile(Srtm3Path + "Eurasia/", "N44E006.hgt");
+  test::WriteText(folders.Srtm3Dir + "N46E006.hgt", "here");
+  DownloadSrtm3Files(Region(6.5F, 6.5F, 45.5F, 46.5F), folders, remembered, source, host, '.');
+  Lines expected;
+  Banner(expected, "  SRTM-3 File Downloads ");
+  for (const char* folder : {"Africa/", "Africa/", "Australia/"}) {
+    Miss(expected, Url(Srtm3Path + folder + "N45E006.hgt.zip"));
+  }
+  Hit(expected, Url(Srtm3Path + "Eurasia/N45E006.hgt.zip"), folders.Srtm3Dir + "N45E006.hgt.zip");
+  expected.insert(expected.end(),
+                  {"SRTM-3 data found in Region Eurasia/",
+                   "N46E006.hgt : already available as SRTM-3 file (100 m X-Y resolution)",
+                   "There were 1 pre-existing SRTM-3 files found",
+                   "There were 1 SRTM-3 files downloaded", "There are 0 missing SRTM-3 files"});
+  EXPECT_EQ(Block(), expected);
+  EXPECT_EQ(ReadText(folders.Srtm3Dir + "N45E006.hgt"), "N45E006.hgt");
+
+  // A later run with the same lists starts in the continent that delivered last.
+  host.lines.clear();
+  const std::size_t before = server.Requests().size();
+  DownloadSrtm3Files(Region(6.5F, 6.5F, 44.5F, 44.5F), folders, remembered, source, host, '.');
+  EXPECT_EQ(server.Requests().size(), before + 1);
+  EXPECT_EQ(Block().at(3), "trying to find " + Url(Srtm3Path + "Eurasia/N44E006.hgt.zip"));
+  EXPECT_EQ(Block().at(9), "There were 1 SRTM-3 files downloaded");
+  EXPECT_EQ(remembered.Srtm3RegionFolders[0], "Eurasia/");
+}
+
+TEST_F(RegionDownloadsTest, PresentTilesAreNotFetchedButOnlyTheirOwnKindCounts) {
+  // Whole-degree bounds bring in the tiles west and south of them.
+  for (const char* name : {"N45W124.hgt", "N46W124.hgt", "N45W123.hgt", "N46W123.hgt"}) {
+    test::WriteText(folders.Srtm1Dir + name, "x");
+  }
+  DownloadSrtm1Files(Region(-123, -122, 45, 46), folders, remembered, source, host, '.');
+  Lines expected;
+  Banner(expected, "  SRTM-1 File Downloads ");
+  for (const char* name : {"N45W124.hgt", "N46W124.hgt", "N45W123.hgt", "N46W123.hgt"}) {
+    expected.push_back(std::string(name) +
+                       " : already available as SRTM-1 file (30 m X-Y resolution)");
+  }
+  expected.insert(expected.end(),
+                  {"There were 4 pre-existing SRTM-1 files found",
+                   "There were 0 SRTM-1 files downloaded", "There are 0 missing SRTM-1 files"});
+  EXPECT_EQ(Block(), expected);
+  EXPECT_TRUE(server.Requests().empty());
+
+  // The same tiles as SRTM-1 only don't count for SRTM-3.
+  host.lines.clear();
+  DownloadSrtm3Files(Region(-123.5F, -123.5F, 45.5F, 45.5F), folders, remembered, source, host,
+                     '.');
+  EXPECT_EQ(server.Requests().size(), 7U);
+  EXPECT_EQ(host.lines.back(), "There are 1 missing SRTM-3 files");
+}
+
+TEST_F(RegionDownloadsTest, ArchiveLeftByAnEarlierRunCountsAsDownloaded) {
+  remembered.Srtm1RegionFolders[0] = "05/";
+  std::filesystem::copy_file(test::MakeZip(dir.Path(), "N45E006.hgt", "earlier"),
+                             folders.Srtm1Dir + "N45E006.hgt.zip");
+  DownloadSrtm1Files(Region(6.5F, 6.5F, 45.5F, 45.5F), folders, remembered, source, host, '.');
+  const Lines block = Block();
+  ASSERT_EQ(block.size(), 3U + 3 + 4);
+  EXPECT_EQ(block[3], "trying to find " + Url(Srtm1Path + "05/N45E006.hgt.zip"));
+  EXPECT_EQ(block[6], "SRTM-1 data found in Region # 5");
+  EXPECT_EQ(block[8], "There were 1 SRTM-1 files downloaded");
+  EXPECT_EQ(ReadText(folders.Srtm1Dir + "N45E006.hgt"), "earlier");
+}
+
+TEST_F(RegionDownloadsTest, UnwritableArchiveOrMissingArchiverEndsTheRun) {
+  ServeTile(Srtm3Path + "Australia/", "N45E006.hgt");
+  std::filesystem::remove(folders.Srtm3Dir);
+  EXPECT_THROW(
+      DownloadSrtm3Files(Region(6, 7.5F, 45, 45.5F), folders, remembered, source, host, '.'),
+      FileError);
+  EXPECT_EQ(host.lines.back(),
+            "Download completed, attempting to save to : " + folders.Srtm3Dir + "N45E006.hgt.zip");
+  EXPECT_EQ(server.Requests().size(), 3U);
+  EXPECT_EQ(remembered.Srtm3RegionFolders[0], "Africa/");
+
+  ServeTile(Srtm1Path + "02/", "N45E006.hgt");
+  const auto empty = dir.Path() / "empty";
+  std::filesystem::create_directories(empty);
+  const test::ScopedEnvironment path("PATH", empty.string());
+  host.lines.clear();
+  EXPECT_THROW(
+      DownloadSrtm1Files(Region(6, 6.5F, 45, 45.5F), folders, remembered, source, host, '.'),
+      SystemError);
+  EXPECT_EQ(host.lines.back(), "Download successful, ... trying to unzip with " +
+                                   ArchiverArguments(folders.Srtm1Dir + "N45E006.hgt.zip"));
+  EXPECT_EQ(remembered.Srtm1RegionFolders[0], "01/");
+  EXPECT_TRUE(std::filesystem::exists(folders.Srtm1Dir + "N45E006.hgt.zip"));
+}
+
+}  // namespace
+}  // namespace orolith

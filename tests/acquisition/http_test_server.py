@@ -1,0 +1,77 @@
+"""HTTP server for the download tests: serves the files below ROOT on 127.0.0.1, misbehaves on
+request, and appends every requested path to REQUEST_LOG. Prints its port on the first line.
+
+The first path segment chooses a misbehaviour for the rest of the path:
+  /redirect/P  302 to /P          /silent/P  closes without any answer
+  /drop/P      sends part of a body, then closes
+  /stall/P     sends part of a body, then nothing     /hang/P  never answers
+  /unsized/P   the file P without a Content-Length, ended by closing the connection
+Any other path is a file below ROOT (200) or not (404).
+"""
+import os
+import sys
+import threading
+import time
+from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
+
+ROOT, REQUEST_LOG = sys.argv[1], sys.argv[2]
+
+
+class Handler(BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+
+    def log_message(self, *args):
+        pass
+
+    def do_GET(self):
+        with open(REQUEST_LOG, "a", encoding="utf-8") as log:
+            log.write(self.path + "\n")
+        mode, _, rest = self.path.lstrip("/").partition("/")
+        if mode == "redirect":
+            self.send_response(302)
+            self.send_header("Location", "/" + rest)
+            self.send_header("Content-Length", "0")
+            self.end_headers()
+        elif mode == "silent":
+            self.close_connection = True
+        elif mode == "hang":
+            time.sleep(120)
+        elif mode in ("drop", "stall"):
+            self.send_response(200)
+            self.send_header("Content-Length", "100000")
+            self.end_headers()
+            self.wfile.write(b"PK" * 50)
+            self.wfile.flush()
+            if mode == "stall":
+                time.sleep(120)
+            self.close_connection = True
+        else:
+            self.serve_file(rest if mode == "unsized" else self.path, sized=mode != "unsized")
+
+    def serve_file(self, path, sized):
+        file = os.path.join(ROOT, os.path.normpath(path).lstrip("/"))
+        if not os.path.isfile(file):
+            self.send_error(404)
+            return
+        with open(file, "rb") as f:
+            body = f.read()
+        self.send_response(200)
+        if sized:
+            self.send_header("Content-Length", str(len(body)))
+        else:
+            self.send_header("Connection", "close")
+            self.close_connection = True
+        self.end_headers()
+        self.wfile.write(body)
+
+
+def exit_with_the_test():
+    sys.stdin.buffer.read()
+    os._exit(0)
+
+
+threading.Thread(target=exit_with_the_test, daemon=True).start()
+server = ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+server.daemon_threads = True
+print(server.server_address[1], flush=True)
+server.serve_forever()
