@@ -1,1 +1,351 @@
-// PLACEHOLDER: replaced by the real implementation.
+#include "frontpanel/Orolith_Main.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+
+#include <filesystem>
+#include <new>
+#include <system_error>
+#include <vector>
+
+#include "acquisition/Coverage.h"
+#include "frontpanel/FloatSpin.h"
+#include "frontpanel/TSystem.h"
+#include "model/TerrainModel.h"
+
+namespace orolith {
+namespace {
+
+constexpr const char* ProgramTitle = "Marlowen Orolith 20130304";
+
+QFont PanelFont(const char* family, int pixelSize, QFont::StyleHint fallback) {
+  QFont font(QString::fromLatin1(family));
+  font.setPixelSize(pixelSize);
+  font.setStyleHint(fallback);
+  return font;
+}
+
+// On Windows names ignore case and the root may be upper-cased as the key search returns it;
+// elsewhere a path must keep the case it was typed in.
+std::string DataRootArgument(std::span<const char* const> arguments) {
+#ifdef _WIN32
+  return FindCommandLineKey(arguments, "DataRoot=", false);
+#else
+  return FindCommandLineValue(arguments, "DataRoot=");
+#endif
+}
+
+std::string CurrentDirectory() {
+  std::error_code error;
+  const std::filesystem::path directory = std::filesystem::current_path(error);
+  // A working directory that has been removed still leaves a usable relative root.
+  return error ? std::string(".") : directory.string();
+}
+
+}  // namespace
+
+TForm4::TForm4(std::span<const char* const> arguments, char decimalSeparator, QWidget* parent)
+    : QWidget(parent), decimalSeparator_(decimalSeparator) {
+  setWindowTitle(QStringLiteral("Marlowen Orolith"));
+  setFont(PanelFont("Tahoma", 11, QFont::SansSerif));
+  move(0, 0);
+  resize(810, 817);
+
+  dialogs_.Beep = [] { QApplication::beep(); };
+  dialogs_.AskOkCancel = [this](const QString& text, const QString& caption) {
+    QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok | QMessageBox::Cancel,
+                    this);
+    box.setDefaultButton(QMessageBox::Ok);
+    box.setEscapeButton(QMessageBox::Cancel);
+    return box.exec() == QMessageBox::Ok;
+  };
+  dialogs_.ShowError = [this](const QString& text) {
+    QMessageBox box(QMessageBox::Critical, windowTitle(), text, QMessageBox::Ok, this);
+    box.exec();
+  };
+  dialogs_.ChooseSaveFile = [this](const QString& fileName) -> std::optional<QString> {
+    QFileDialog dialog(this);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setOption(QFileDialog::DontConfirmOverwrite);
+    // Read-only files are left out; every folder stays listed so the user can move about.
+    dialog.setFilter(QDir::AllDirs | QDir::Files | QDir::Writable | QDir::NoDotAndDotDot);
+    dialog.selectFile(fileName);
+    if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+    const QStringList chosen = dialog.selectedFiles();
+    if (chosen.isEmpty()) return std::nullopt;
+    return chosen.front();
+  };
+
+  CreateRegionGroup();
+  CreateOutputGroup();
+  CreateFileGroup();
+  CreateSpecialCasesGroup();
+  CreateActionGroup();
+  CreateLog();
+  SetTabOrder();
+  ConnectHandlers();
+  FormCreate(arguments);
+}
+
+TForm4::~TForm4() = default;
+
+QGroupBox* TForm4::MakeGroup(const QString& title, int left, int top, int width, int height) {
+  auto* group = new QGroupBox(title, this);
+  group->setGeometry(left, top, width, height);
+  return group;
+}
+
+TPRFloatSpinEdit* TForm4::MakeSpinEdit(QWidget* group, const FieldLimits& field, int left, int top,
+                                       int width) {
+  auto* edit = new TPRFloatSpinEdit(group, decimalSeparator_);
+  edit->setGeometry(left, top, width, 22);
+  edit->ApplyField(field);
+  edit->SetBeep([this] { Beep(); });
+  return edit;
+}
+
+void TForm4::MakeLabel(QWidget* group, const QString& text, int left, int top) {
+  auto* label = new QLabel(text, group);
+  label->move(left, top);
+  label->adjustSize();
+}
+
+void TForm4::CreateRegionGroup() {
+  regionGroup_ = MakeGroup(QStringLiteral(" Region of Interest "), 8, 8, 273, 106);
+  Long1Ctl = MakeSpinEdit(regionGroup_, fields::Longitude, 16, 16, 81);
+  Long2Ctl = MakeSpinEdit(regionGroup_, fields::Longitude, 176, 16, 81);
+  Lat1Ctl = MakeSpinEdit(regionGroup_, fields::Latitude, 16, 44, 81);
+  Lat2Ctl = MakeSpinEdit(regionGroup_, fields::Latitude, 176, 44, 81);
+  Z1Ctl = MakeSpinEdit(regionGroup_, fields::ElevationLow, 16, 72, 81);
+  Z2Ctl = MakeSpinEdit(regionGroup_, fields::ElevationHigh, 176, 72, 81);
+  MakeLabel(regionGroup_, QStringLiteral("Longitude"), 111, 19);
+  MakeLabel(regionGroup_, QStringLiteral("Latitude"), 111, 47);
+  MakeLabel(regionGroup_, QStringLiteral(" Elevation (m)"), 103, 72);
+}
+
+void TForm4::CreateOutputGroup() {
+  outputGroup_ = MakeGroup(QStringLiteral(" Output Dimensions "), 287, 8, 154, 186);
+  XSizeCtl = MakeSpinEdit(outputGroup_, fields::XExtent, 80, 16, 64);
+  ZSizeCtl = MakeSpinEdit(outputGroup_, fields::ZExtent, 80, 44, 64);
+  ZBaseCtl = MakeSpinEdit(outputGroup_, fields::ZBase, 80, 85, 65);
+  XY_ResolutionCtl = MakeSpinEdit(outputGroup_, fields::XYPixelSize, 87, 136, 57);
+  MakeLabel(outputGroup_, QStringLiteral("X Extent"), 16, 19);
+  MakeLabel(outputGroup_, QStringLiteral("Z Extent"), 16, 47);
+  MakeLabel(outputGroup_, QStringLiteral("Z Base (%)"), 8, 88);
+  MakeLabel(outputGroup_, QStringLiteral("XY Pixel Size (m)"), 3, 139);
+}
+
+void TForm4::CreateFileGroup() {
+  fileGroup_ = MakeGroup(QStringLiteral(" STL File "), 8, 108, 273, 86);
+  SaveFilenameCtl = new QLineEdit(QStringLiteral("NewFile.stl"), fileGroup_);
+  SaveFilenameCtl->setGeometry(16, 20, 241, 21);
+  Button4 = new QPushButton(QStringLiteral("Select STL Filename ..."), fileGroup_);
+  Button4->setGeometry(16, 47, 241, 25);
+}
+
+void TForm4::CreateSpecialCasesGroup() {
+  specialGroup_ = MakeGroup(QStringLiteral("  Special Cases "), 447, 8, 164, 186);
+  const auto makeCheckBox = [this](const char* text, int left, int top, int width) {
+    auto* box = new QCheckBox(QString::fromLatin1(text), specialGroup_);
+    box->setGeometry(left, top, width, 17);
+    return box;
+  };
+  BlockSRTM1Ctl = makeCheckBox("Block use of SRTM-1 Data", 3, 23, 145);
+  BlockSRTM3Ctl = makeCheckBox("Block use of SRTM-3 Data", 3, 43, 150);
+  BlockSRTM30Ctl = makeCheckBox("Block use of SRTM-30 Data", 3, 66, 158);
+  MissedDataCtl = makeCheckBox("Missed data set to 0 m", 5, 104, 153);
+}
+
+void TForm4::CreateActionGroup() {
+  actionGroup_ = MakeGroup(QStringLiteral(" Do Something "), 617, 8, 185, 186);
+  const auto makeButton = [this](const char* text, int top) {
+    auto* button = new QPushButton(QString::fromLatin1(text), actionGroup_);
+    button->setGeometry(16, top, 153, 25);
+    return button;
+  };
+  FileTestCtl = makeButton("Test for SRTM Files", 19);
+  GetSRTM1Ctl = makeButton("Download SRTM-1 files", 56);
+  GetSRTM3Ctl = makeButton("Download SRTM-3 files", 87);
+  CreateStlCtl = makeButton("Create STL File", 147);
+}
+
+void TForm4::CreateLog() {
+  Label6 = new QLabel(this);
+  QFont labelFont = PanelFont("Tahoma", 16, QFont::SansSerif);
+  labelFont.setBold(true);
+  Label6->setFont(labelFont);
+  Label6->setGeometry(16, 208, 572, 19);
+
+  Memo1 = new QPlainTextEdit(this);
+  QFont logFont = PanelFont("Courier New", 13, QFont::TypeWriter);
+  logFont.setFixedPitch(true);
+  Memo1->setFont(logFont);
+  Memo1->setGeometry(8, 233, 794, 569);
+  Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  Memo1->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+  // Tab moves on to the next control, as in every other field of the window.
+  Memo1->setTabChangesFocus(true);
+  Memo1->setFocus();
+}
+
+void TForm4::SetTabOrder() {
+  // Group by group: log, region (the elevation row right before left), output dimensions,
+  // operations, file name, special cases.
+  const std::vector<QWidget*> order{
+      Memo1,         Long1Ctl,       Long2Ctl,     Lat1Ctl,          Lat2Ctl,  Z2Ctl,
+      Z1Ctl,         XSizeCtl,       ZSizeCtl,     XY_ResolutionCtl, ZBaseCtl, FileTestCtl,
+      CreateStlCtl,  GetSRTM1Ctl,    GetSRTM3Ctl,  SaveFilenameCtl,  Button4,  BlockSRTM1Ctl,
+      BlockSRTM3Ctl, BlockSRTM30Ctl, MissedDataCtl};
+  for (std::size_t i = 1; i < order.size(); ++i) QWidget::setTabOrder(order[i - 1], order[i]);
+}
+
+void TForm4::ConnectHandlers() {
+  connect(FileTestCtl, &QPushButton::clicked, this, &TForm4::FileTestCtlClick);
+  connect(GetSRTM1Ctl, &QPushButton::clicked, this, &TForm4::GetSRTM1CtlClick);
+  connect(GetSRTM3Ctl, &QPushButton::clicked, this, &TForm4::GetSRTM3CtlClick);
+  connect(CreateStlCtl, &QPushButton::clicked, this, &TForm4::CreateStlCtlClick);
+  connect(Button4, &QPushButton::clicked, this, &TForm4::Button4Click);
+}
+
+void TForm4::FormCreate(std::span<const char* const> arguments) {
+  setWindowTitle(QString::fromLatin1(ProgramTitle));
+  tile_ = std::make_unique<TSRTM>();
+
+  std::string root = CurrentDirectory();
+  const std::string given = DataRootArgument(arguments);
+  const bool fromCommandLine = !given.empty();
+  if (fromCommandLine) root = given;
+  folders_ = MakeDataFolders(root);
+
+  const std::string host = FindCommandLineValue(arguments, "ArchiveHost=");
+  source_.ArchiveHost = host.empty() ? std::string(DefaultArchiveHost) : host;
+  Label6->setText(QStringLiteral("Download SRTM Files from    http://") +
+                  QString::fromStdString(source_.ArchiveHost) +
+                  QStringLiteral("/srtm/version2_1/"));
+
+  Memo1->clear();
+  for (const std::string& line : StartupLines(folders_, fromCommandLine)) AppendLine(line);
+}
+
+FrontPanelValues TForm4::ReadPanel() const {
+  FrontPanelValues panel;
+  panel.Long1 = Long1Ctl->Value();
+  panel.Long2 = Long2Ctl->Value();
+  panel.Lat1 = Lat1Ctl->Value();
+  panel.Lat2 = Lat2Ctl->Value();
+  panel.Z1 = Z1Ctl->Value();
+  panel.Z2 = Z2Ctl->Value();
+  panel.XExtent = XSizeCtl->Value();
+  panel.ZExtent = ZSizeCtl->Value();
+  panel.ZBasePercent = ZBaseCtl->Value();
+  panel.XYPixelSize = XY_ResolutionCtl->Value();
+  panel.StlFileName = SaveFilenameCtl->text().toStdString();
+  panel.BlockSrtm1 = BlockSRTM1Ctl->isChecked();
+  panel.BlockSrtm3 = BlockSRTM3Ctl->isChecked();
+  panel.BlockSrtm30 = BlockSRTM30Ctl->isChecked();
+  panel.MissedDataZero = MissedDataCtl->isChecked();
+  return panel;
+}
+
+void TForm4::AppendLine(const std::string& line) {
+  Memo1->appendPlainText(QString::fromStdString(line));
+}
+
+void TForm4::ProcessPendingEvents() {
+  QCoreApplication::processEvents();
+}
+
+bool TForm4::ConfirmLargeFile(const std::string& text, const std::string& caption) {
+  return dialogs_.AskOkCancel(QString::fromStdString(text), QString::fromStdString(caption));
+}
+
+void TForm4::Beep() {
+  if (dialogs_.Beep) dialogs_.Beep();
+}
+
+void TForm4::RunOperation(const std::function<void(const FrontPanelValues&)>& operation) {
+  // The operations pump events between tiles, so a click can arrive while one runs; the tile
+  // object and the face list belong to the running one.
+  if (running_) {
+    Beep();
+    return;
+  }
+  running_ = true;
+  const FrontPanelValues panel = ReadPanel();
+  settings_ = ReadModelSettings(panel);
+  std::optional<QString> failure;
+  try {
+    operation(panel);
+  } catch (const std::bad_alloc&) {
+    failure = QStringLiteral("Out of memory");
+  } catch (const std::exception& error) {
+    failure = QString::fromStdString(error.what());
+  } catch (...) {
+    failure = QStringLiteral("Unknown error");
+  }
+  if (failure) dialogs_.ShowError(*failure);
+  running_ = false;
+  // A close asked for while the operation ran happens now that its file is complete.
+  if (closePending_) {
+    closePending_ = false;
+    close();
+  }
+}
+
+void TForm4::closeEvent(QCloseEvent* event) {
+  if (running_) {
+    closePending_ = true;
+    event->ignore();
+    return;
+  }
+  QWidget::closeEvent(event);
+}
+
+void TForm4::FileTestCtlClick() {
+  RunOperation([this](const FrontPanelValues& panel) {
+    CheckTileCoverage(panel, folders_, *this, decimalSeparator_);
+  });
+}
+
+void TForm4::GetSRTM1CtlClick() {
+  RunOperation([this](const FrontPanelValues& panel) {
+    DownloadSrtm1Files(panel, folders_, downloadFolders_, source_, *this, decimalSeparator_);
+  });
+}
+
+void TForm4::GetSRTM3CtlClick() {
+  RunOperation([this](const FrontPanelValues& panel) {
+    DownloadSrtm3Files(panel, folders_, downloadFolders_, source_, *this, decimalSeparator_);
+  });
+}
+
+void TForm4::CreateStlCtlClick() {
+  RunOperation([this](const FrontPanelValues& panel) {
+    CreateStlModel(panel, folders_, *tile_, *this, decimalSeparator_);
+  });
+}
+
+void TForm4::Button4Click() {
+  // The dialog runs its own event loop; while an operation runs, the window stays with it.
+  if (running_) {
+    Beep();
+    return;
+  }
+  if (const std::optional<QString> chosen = dialogs_.ChooseSaveFile(SaveFilenameCtl->text())) {
+    SaveFilenameCtl->setText(*chosen);
+  }
+}
+
+}  // namespace orolith

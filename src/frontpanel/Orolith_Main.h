@@ -1,0 +1,137 @@
+#pragma once
+
+#include <QString>
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+
+#include "acquisition/RegionDownloads.h"
+#include "frontpanel/ModelSettings.h"
+#include "frontpanel/OperationHost.h"
+#include "tiles/SRTM.h"
+
+class QCheckBox;
+class QCloseEvent;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+
+namespace orolith {
+
+class TPRFloatSpinEdit;
+
+// The window's conversations with the user. Each starts with the Qt dialog; tests replace them
+// to observe and answer.
+struct WindowDialogs {
+  std::function<void()> Beep;
+  // The OK/Cancel question without an icon; true for OK. Closing the box is Cancel.
+  std::function<bool(const QString& text, const QString& caption)> AskOkCancel;
+  // The modal report of an error that ended an operation.
+  std::function<void(const QString& text)> ShowError;
+  // The save dialog opened on fileName: the chosen full name, or nothing when cancelled.
+  std::function<std::optional<QString>(const QString& fileName)> ChooseSaveFile;
+};
+
+// The main window: every setting, the four operations, the file name and the log. It owns the
+// one tile object, the data root and its tile folders and the download folder lists for the
+// life of the process, and runs one operation at a time.
+class TForm4 : public QWidget, public OperationHost {
+  Q_OBJECT
+
+ public:
+  // arguments: the command line, program name first. decimalSeparator: the locale's, for every
+  // number the window shows or reads.
+  TForm4(std::span<const char* const> arguments, char decimalSeparator, QWidget* parent = nullptr);
+  ~TForm4() override;
+
+  WindowDialogs& Dialogs() { return dialogs_; }
+  const DataFolders& Folders() const { return folders_; }
+  const ArchiveSource& Source() const { return source_; }
+  // The front-panel settings as the last operation read them.
+  const ModelSettings& Settings() const { return settings_; }
+  TSRTM& Tile() { return *tile_; }
+  bool OperationRunning() const { return running_; }
+
+  // Every field as an operation sees it.
+  FrontPanelValues ReadPanel() const;
+
+  void AppendLine(const std::string& line) override;
+  void ProcessPendingEvents() override;
+  bool ConfirmLargeFile(const std::string& text, const std::string& caption) override;
+
+  TPRFloatSpinEdit* Long1Ctl = nullptr;
+  TPRFloatSpinEdit* Long2Ctl = nullptr;
+  TPRFloatSpinEdit* Lat1Ctl = nullptr;
+  TPRFloatSpinEdit* Lat2Ctl = nullptr;
+  TPRFloatSpinEdit* Z1Ctl = nullptr;
+  TPRFloatSpinEdit* Z2Ctl = nullptr;
+  TPRFloatSpinEdit* XSizeCtl = nullptr;
+  TPRFloatSpinEdit* ZSizeCtl = nullptr;
+  TPRFloatSpinEdit* ZBaseCtl = nullptr;
+  TPRFloatSpinEdit* XY_ResolutionCtl = nullptr;
+  QLineEdit* SaveFilenameCtl = nullptr;
+  QPushButton* Button4 = nullptr;
+  QCheckBox* BlockSRTM1Ctl = nullptr;
+  QCheckBox* BlockSRTM3Ctl = nullptr;
+  QCheckBox* BlockSRTM30Ctl = nullptr;
+  QCheckBox* MissedDataCtl = nullptr;
+  QPushButton* FileTestCtl = nullptr;
+  QPushButton* GetSRTM1Ctl = nullptr;
+  QPushButton* GetSRTM3Ctl = nullptr;
+  QPushButton* CreateStlCtl = nullptr;
+  QLabel* Label6 = nullptr;
+  QPlainTextEdit* Memo1 = nullptr;
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void CreateRegionGroup();
+  void CreateOutputGroup();
+  void CreateFileGroup();
+  void CreateSpecialCasesGroup();
+  void CreateActionGroup();
+  void CreateLog();
+  void SetTabOrder();
+  void ConnectHandlers();
+  void FormCreate(std::span<const char* const> arguments);
+
+  QGroupBox* MakeGroup(const QString& title, int left, int top, int width, int height);
+  TPRFloatSpinEdit* MakeSpinEdit(QWidget* group, const FieldLimits& field, int left, int top,
+                                 int width);
+  void MakeLabel(QWidget* group, const QString& text, int left, int top);
+
+  void FileTestCtlClick();
+  void GetSRTM1CtlClick();
+  void GetSRTM3CtlClick();
+  void CreateStlCtlClick();
+  void Button4Click();
+
+  // Runs one operation on the panel's values; a second one while it runs is refused with a
+  // beep, and an error that ends it is shown in a message box.
+  void RunOperation(const std::function<void(const FrontPanelValues&)>& operation);
+  void Beep();
+
+  const char decimalSeparator_;
+  WindowDialogs dialogs_;
+  std::unique_ptr<TSRTM> tile_;
+  DataFolders folders_;
+  ArchiveSource source_;
+  DownloadFolders downloadFolders_;
+  ModelSettings settings_;
+  QGroupBox* regionGroup_ = nullptr;
+  QGroupBox* outputGroup_ = nullptr;
+  QGroupBox* fileGroup_ = nullptr;
+  QGroupBox* specialGroup_ = nullptr;
+  QGroupBox* actionGroup_ = nullptr;
+  bool running_ = false;
+  bool closePending_ = false;
+};
+
+}  // namespace orolith
