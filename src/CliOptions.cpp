@@ -1,1 +1,147 @@
-// PLACEHOLDER: replaced by the real implementation.
+#include "CliOptions.h"
+
+#include <CLI/CLI.hpp>
+
+#include <algorithm>
+#include <array>
+#include <limits>
+#include <utility>
+
+#include "frontpanel/NumberText.h"
+
+namespace orolith {
+namespace {
+
+struct CommandName {
+  const char* Name;
+  CliCommand Command;
+};
+constexpr std::array<CommandName, 4> Commands{{{"create", CliCommand::Create},
+                                               {"test", CliCommand::Test},
+                                               {"download-srtm1", CliCommand::DownloadSrtm1},
+                                               {"download-srtm3", CliCommand::DownloadSrtm3}}};
+
+// A numeric option and the fields its values go to, left field first.
+struct NumberOption {
+  const char* Name;
+  std::vector<std::pair<float*, const FieldLimits*>> Fields;
+  const char* What;
+  std::vector<std::string> Texts{};
+};
+
+std::string LimitsText(const FieldLimits& limits, char sep) {
+  return FormatText(sep, limits.FormatStr, {limits.MinValue}) + " .. " +
+         FormatText(sep, limits.FormatStr, {limits.MaxValue});
+}
+
+// The value the field would read from text, with a warning when the field's limits changed
+// it. Text that is no number per the field's grammar is refused rather than read as the
+// field's minimum, which a typist would see but a script would not.
+float ReadOptionValue(const std::string& option, const std::string& text, const FieldLimits& limits,
+                      char sep, std::vector<std::string>& warnings) {
+  const std::optional<long double> number = ParseNumber(text, sep);
+  if (!number) throw UsageError(option + ": '" + text + "' is not a number");
+  const float value = ReadFieldValue(text, limits, sep);
+  constexpr long double largest = std::numeric_limits<float>::max();
+  const auto typed = static_cast<float>(std::clamp(*number, -largest, largest));
+  if (ClampToRange(typed, limits) != typed) {
+    warnings.push_back(option + " " + text + " is outside " + LimitsText(limits, sep) + "; using " +
+                       FormatFieldValue(value, limits, sep));
+  }
+  return value;
+}
+
+std::string Describe(const char* what, const std::vector<const FieldLimits*>& fields, char sep) {
+  std::string text = std::string(what) + " (" + LimitsText(*fields.front(), sep) + ", default";
+  for (const FieldLimits* field : fields) {
+    text += " " + FormatFieldValue(field->Initial, *field, sep);
+  }
+  return text + ")";
+}
+
+}  // namespace
+
+CliOptions ParseCliOptions(int argc, const char* const* argv, char decimalSeparator) {
+  const char sep = decimalSeparator;
+  CliOptions options;
+  FrontPanelValues& panel = options.Panel;
+
+  std::vector<NumberOption> numbers{
+      {"--lon",
+       {{&panel.Long1, &fields::Longitude}, {&panel.Long2, &fields::Longitude}},
+       "region's longitudes in degrees, east positive"},
+      {"--lat",
+       {{&panel.Lat1, &fields::Latitude}, {&panel.Lat2, &fields::Latitude}},
+       "region's latitudes in degrees, north positive"},
+      {"--elev",
+       {{&panel.Z1, &fields::ElevationLow}, {&panel.Z2, &fields::ElevationHigh}},
+       "elevation band in metres"},
+      {"--x-extent", {{&panel.XExtent, &fields::XExtent}}, "model size along X"},
+      {"--z-extent", {{&panel.ZExtent, &fields::ZExtent}}, "model size along Z"},
+      {"--base", {{&panel.ZBasePercent, &fields::ZBase}}, "pedestal, percent of the Z extent"},
+      {"--pixel", {{&panel.XYPixelSize, &fields::XYPixelSize}}, "ground size of a cell in metres"},
+  };
+
+  CLI::App app("Turns SRTM elevation tiles into binary STL terrain models.", "orolith-cli");
+  app.footer(
+      "Values follow the window's fields: the locale's decimal separator, limits as shown.\n"
+      "Exit status: 0 done, 1 error, 2 bad command line, 3 cancelled at the large-file "
+      "question.");
+  app.set_version_flag("--version", std::string("orolith-cli ") + OROLITH_VERSION);
+  std::string command;
+  app.add_option("command", command,
+                 "create (Create STL File), test (Test for SRTM Files), download-srtm1, "
+                 "download-srtm3")
+      ->required();
+  app.add_option("--data-root", options.DataRoot,
+                 "data root holding SRTM_1/, SRTM_3/ and SRTM_30/ (default: current directory)")
+      ->type_name("DIR");
+  for (NumberOption& number : numbers) {
+    std::vector<const FieldLimits*> limits;
+    for (const auto& field : number.Fields) limits.push_back(field.second);
+    const auto count = static_cast<int>(number.Fields.size());
+    app.add_option(number.Name, number.Texts, Describe(number.What, limits, sep))
+        ->expected(count)
+        ->type_name("N");
+  }
+  app.add_option("-o,--out", panel.StlFileName, "STL file to write (default NewFile.stl)")
+      ->type_name("FILE");
+  app.add_flag("--block-srtm1", panel.BlockSrtm1, "Block use of SRTM-1 Data");
+  app.add_flag("--block-srtm3", panel.BlockSrtm3, "Block use of SRTM-3 Data");
+  app.add_flag("--block-srtm30", panel.BlockSrtm30, "Block use of SRTM-30 Data");
+  app.add_flag("--missed-zero", panel.MissedDataZero, "Missed data set to 0 m");
+  app.add_flag("--yes", options.Yes, "answer OK to the large-file question");
+  app.add_option("--archive-host", options.ArchiveHost,
+                 std::string("tile archive server (default ") + DefaultArchiveHost + ")")
+      ->type_name("HOST[:PORT]");
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp&) {
+    options.Info = app.help();
+    return options;
+  } catch (const CLI::CallForVersion& version) {
+    options.Info = std::string(version.what()) + "\n";
+    return options;
+  } catch (const CLI::ParseError& error) {
+    throw UsageError(error.what());
+  }
+
+  const auto known = std::find_if(Commands.begin(), Commands.end(),
+                                  [&](const CommandName& c) { return command == c.Name; });
+  if (known == Commands.end()) {
+    throw UsageError("unknown command '" + command +
+                     "'; use create, test, download-srtm1 or download-srtm3");
+  }
+  options.Command = known->Command;
+
+  for (const NumberOption& number : numbers) {
+    for (std::size_t i = 0; i < number.Texts.size() && i < number.Fields.size(); ++i) {
+      *number.Fields[i].first = ReadOptionValue(number.Name, number.Texts[i],
+                                                *number.Fields[i].second, sep, options.Warnings);
+    }
+  }
+  return options;
+}
+
+}  // namespace orolith

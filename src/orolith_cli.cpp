@@ -1,2 +1,144 @@
-// PLACEHOLDER: replaced by the real implementation.
-int main() { return 1; }
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <exception>
+#include <filesystem>
+#include <iostream>
+#include <new>
+#include <stdexcept>
+#include <string>
+
+#include "CliOptions.h"
+#include "acquisition/Coverage.h"
+#include "acquisition/RegionDownloads.h"
+#include "frontpanel/TSystem.h"
+#include "model/TerrainModel.h"
+#include "tiles/SRTM.h"
+
+namespace orolith {
+namespace {
+
+constexpr int ExitError = 1;
+constexpr int ExitUsage = 2;
+constexpr int ExitCancelled = 3;
+
+// The log goes to stdout a line at a time; progress and the large-file question go to stderr,
+// and only when a person is there to see them.
+class ConsoleHost : public OperationHost {
+ public:
+  explicit ConsoleHost(bool yes)
+      : yes_(yes),
+        stderrTerminal_(::isatty(STDERR_FILENO) == 1),
+        stdinTerminal_(::isatty(STDIN_FILENO) == 1) {}
+  ConsoleHost(const ConsoleHost&) = delete;
+  ConsoleHost& operator=(const ConsoleHost&) = delete;
+  ~ConsoleHost() override { ClearProgress(); }
+
+  void AppendLine(const std::string& line) override {
+    ClearProgress();
+    std::fwrite(line.data(), 1, line.size(), stdout);
+    std::fputc('\n', stdout);
+    if (std::fflush(stdout) != 0)
+      throw std::runtime_error("Cannot write the log to standard output");
+  }
+
+  void ProcessPendingEvents() override {}
+
+  bool ConfirmLargeFile(const std::string& text, const std::string& caption) override {
+    if (yes_) return true;
+    if (!stderrTerminal_ || !stdinTerminal_) return false;
+    ClearProgress();
+    std::fprintf(stderr, "%s\n%s [y/N] ", caption.c_str(), text.c_str());
+    std::fflush(stderr);
+    std::string answer;
+    if (!std::getline(std::cin, answer)) return false;
+    return answer == "y" || answer == "Y" || answer == "yes" || answer == "YES";
+  }
+
+  void ReportProgress(std::uint64_t done, std::uint64_t planned) override {
+    if (!stderrTerminal_ || planned == 0) return;
+    const auto now = std::chrono::steady_clock::now();
+    if (shown_ && now - lastShown_ < std::chrono::milliseconds(100)) return;
+    lastShown_ = now;
+    std::fprintf(stderr, "\r%llu of %llu cells (%llu %%)", static_cast<unsigned long long>(done),
+                 static_cast<unsigned long long>(planned),
+                 static_cast<unsigned long long>(done * 100 / planned));
+    std::fflush(stderr);
+    shown_ = true;
+  }
+
+  void ClearProgress() {
+    if (!shown_) return;
+    std::fputs("\r\033[K", stderr);
+    std::fflush(stderr);
+    shown_ = false;
+  }
+
+ private:
+  bool yes_;
+  bool stderrTerminal_;
+  bool stdinTerminal_;
+  bool shown_ = false;
+  std::chrono::steady_clock::time_point lastShown_{};
+};
+
+int RunCommand(const CliOptions& options, char sep) {
+  const DataFolders folders = MakeDataFolders(
+      options.DataRoot.empty() ? std::filesystem::current_path().string() : options.DataRoot);
+  ConsoleHost host(options.Yes);
+  ArchiveSource source;
+  source.ArchiveHost = options.ArchiveHost;
+  DownloadFolders remembered;
+  switch (options.Command) {
+    case CliCommand::Create: {
+      TSRTM tile;
+      const RunOutcome outcome = CreateStlModel(options.Panel, folders, tile, host, sep);
+      host.ClearProgress();
+      return outcome == RunOutcome::Cancelled ? ExitCancelled : 0;
+    }
+    case CliCommand::Test:
+      CheckTileCoverage(options.Panel, folders, host, sep);
+      return 0;
+    case CliCommand::DownloadSrtm1:
+      DownloadSrtm1Files(options.Panel, folders, remembered, source, host, sep);
+      return 0;
+    case CliCommand::DownloadSrtm3:
+      DownloadSrtm3Files(options.Panel, folders, remembered, source, host, sep);
+      return 0;
+  }
+  return ExitError;
+}
+
+int Main(int argc, char** argv) {
+  const char sep = EnvironmentDecimalSeparator();
+  CliOptions options;
+  try {
+    options = ParseCliOptions(argc, argv, sep);
+  } catch (const UsageError& e) {
+    std::fprintf(stderr, "orolith-cli: %s\nRun orolith-cli --help for the options.\n", e.what());
+    return ExitUsage;
+  }
+  if (options.Info) {
+    std::fputs(options.Info->c_str(), stdout);
+    return 0;
+  }
+  for (const std::string& warning : options.Warnings) {
+    std::fprintf(stderr, "orolith-cli: warning: %s\n", warning.c_str());
+  }
+  try {
+    return RunCommand(options, sep);
+  } catch (const std::bad_alloc&) {
+    std::fputs("orolith-cli: Out of memory\n", stderr);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "orolith-cli: %s\n", e.what());
+  }
+  return ExitError;
+}
+
+}  // namespace
+}  // namespace orolith
+
+int main(int argc, char** argv) {
+  return orolith::Main(argc, argv);
+}

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "acquisition/RegionDownloads.h"
+#include "frontpanel/ModelSettings.h"
+
+namespace orolith {
+
+// The four buttons of the window, as commands.
+enum class CliCommand { Create, Test, DownloadSrtm1, DownloadSrtm3 };
+
+struct CliOptions {
+  CliCommand Command = CliCommand::Create;
+  // Every value as its field would read it.
+  FrontPanelValues Panel;
+  // Empty: the current directory.
+  std::string DataRoot;
+  bool Yes = false;
+  std::string ArchiveHost = DefaultArchiveHost;
+  // One line per value that was clamped into its field's limits.
+  std::vector<std::string> Warnings;
+  // --help or --version: the text to print, and nothing to run.
+  std::optional<std::string> Info;
+};
+
+// A command line that can't be run: unknown option or command, a missing or malformed value.
+class UsageError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Reads orolith-cli's command line (argv[0] is the program). Numbers follow the fields'
+// grammar with the given decimal separator. Throws UsageError.
+CliOptions ParseCliOptions(int argc, const char* const* argv, char decimalSeparator);
+
+}  // namespace orolith
