@@ -1,5 +1,6 @@
 #include "frontpanel/NumberText.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -57,8 +58,8 @@ void Pad(std::string& out, std::string_view body, const Conversion& c, bool nume
 
 std::string FormatInteger(long long value, int precision) {
   char digits[32];
-  const unsigned long long magnitude =
-      value < 0 ? 0ULL - static_cast<unsigned long long>(value) : static_cast<unsigned long long>(value);
+  const unsigned long long magnitude = value < 0 ? 0ULL - static_cast<unsigned long long>(value)
+                                                 : static_cast<unsigned long long>(value);
   const auto [end, ec] = std::to_chars(digits, digits + sizeof digits, magnitude);
   std::string body = value < 0 ? "-" : "";
   const auto length = static_cast<int>(end - digits);
@@ -79,6 +80,27 @@ std::string FormatFixed(long double value, int precision, char decimalSeparator)
     if (ch == '.') ch = decimalSeparator;
   }
   return body;
+}
+
+// Whether a number written as whole.fraction e exponent has a magnitude below 1 (its leading
+// digit lies right of the point); only its order of magnitude matters, so the exponent is
+// saturated far beyond any type's range.
+bool BelowOne(std::string_view whole, std::string_view fraction, std::string_view exponent) {
+  long long position = 0;  // decimal exponent of the leading non-zero digit, plus one
+  const std::size_t firstWhole = whole.find_first_not_of('0');
+  if (firstWhole != std::string_view::npos) {
+    position = static_cast<long long>(whole.size() - firstWhole);
+  } else {
+    const std::size_t firstFraction = fraction.find_first_not_of('0');
+    if (firstFraction == std::string_view::npos) return true;  // zero
+    position = -static_cast<long long>(firstFraction);
+  }
+  long long power = 0;
+  const bool negative = !exponent.empty() && exponent[0] == '-';
+  for (const char ch : exponent) {
+    if (ch >= '0' && ch <= '9') power = std::min(power * 10 + (ch - '0'), 1'000'000'000LL);
+  }
+  return position + (negative ? -power : power) <= 0;
 }
 
 }  // namespace
@@ -161,12 +183,14 @@ std::optional<long double> ParseNumber(std::string_view text, char decimalSepara
   normal += whole.empty() ? std::string_view("0") : whole;
   normal += '.';
   normal += fraction.empty() ? std::string_view("0") : fraction;
+  std::string_view exponentText;
   if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
     normal += 'e';
-    ++i;
+    const std::size_t signAt = ++i;
     if (i < text.size() && (text[i] == '+' || text[i] == '-')) normal += text[i++];
     const std::string_view exponent = digitsFrom(i);
     if (exponent.empty()) return std::nullopt;
+    exponentText = text.substr(signAt, i + exponent.size() - signAt);
     normal += exponent;
     i += exponent.size();
   }
@@ -174,6 +198,10 @@ std::optional<long double> ParseNumber(std::string_view text, char decimalSepara
   if (i != text.size()) return std::nullopt;
   long double value = 0;
   const auto [end, ec] = std::from_chars(normal.data(), normal.data() + normal.size(), value);
+  if (ec == std::errc::result_out_of_range && BelowOne(whole, fraction, exponentText)) {
+    // Too small for the type rather than too large: it is as good as zero.
+    return negative ? -0.0L : 0.0L;
+  }
   if (ec != std::errc() || end != normal.data() + normal.size() || !std::isfinite(value)) {
     return std::nullopt;
   }

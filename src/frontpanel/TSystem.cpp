@@ -28,6 +28,8 @@ struct KeyHit {
 
 std::optional<KeyHit> FindKey(std::span<const char* const> args, std::string_view key,
                               bool caseSensitive) {
+  // An empty key would match every argument; it names nothing, so nothing is found.
+  if (key.empty()) return std::nullopt;
   const std::string keyCopy = caseSensitive ? std::string(key) : UpperAscii(key);
   for (std::size_t i = 1; i < args.size(); ++i) {
     if (args[i] == nullptr) continue;
@@ -110,9 +112,13 @@ long double ClampFloat(long double value, long double bound1, long double bound2
   return value;
 }
 
-std::string CurrentDateString() { return FormatNow("%x"); }
+std::string CurrentDateString() {
+  return FormatNow("%x");
+}
 
-std::string CurrentTimeString() { return FormatNow("%X"); }
+std::string CurrentTimeString() {
+  return FormatNow("%X");
+}
 
 char EnvironmentDecimalSeparator() {
   const LocalePtr locale = EnvironmentLocale(LC_NUMERIC_MASK);

@@ -12,7 +12,9 @@ struct Vec3 {
 };
 
 // Each result component is computed in extended precision and rounded to single once.
-inline Vec3 MakeVec(float x, float y, float z) noexcept { return {x, y, z}; }
+inline Vec3 MakeVec(float x, float y, float z) noexcept {
+  return {x, y, z};
+}
 
 // Note the order: B - A.
 inline Vec3 VecSub(Vec3 a, Vec3 b) noexcept {

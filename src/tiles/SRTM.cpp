@@ -1,11 +1,16 @@
 #include "tiles/SRTM.h"
 
-#include <cerrno>
-#include <cstdio>
-#include <memory>
-
 #include "frontpanel/NumberText.h"
 #include "frontpanel/TSystem.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <stdexcept>
 
 namespace orolith {
 namespace {
@@ -19,6 +24,13 @@ FilePtr OpenForReading(const std::string& fileName) {
   FilePtr file(std::fopen(fileName.c_str(), "rb"));
   if (!file) throw CannotOpenFile(fileName, errno);
   return file;
+}
+
+// A sample as tile files store it, most significant byte first, whatever the host's order.
+std::int16_t DecodeBigEndian(std::int16_t stored) noexcept {
+  unsigned char bytes[2];
+  std::memcpy(bytes, &stored, 2);
+  return static_cast<std::int16_t>(static_cast<std::uint16_t>((bytes[0] << 8) | bytes[1]));
 }
 
 }  // namespace
@@ -50,20 +62,60 @@ TileKind TileKindOfSize(std::uintmax_t bytes) {
 }
 
 std::string TileFileName(std::int32_t lon, std::int32_t lat) {
-  return FormatText('.', "%s%.2d%s%.3d.hgt",
-                    {lat >= 0 ? "N" : "S", lat < 0 ? -lat : lat, lon >= 0 ? "E" : "W",
-                     lon < 0 ? -lon : lon});
+  return FormatText(
+      '.', "%s%.2d%s%.3d.hgt",
+      {lat >= 0 ? "N" : "S", lat < 0 ? -lat : lat, lon >= 0 ? "E" : "W", lon < 0 ? -lon : lon});
 }
 
 TileKind TileKindOfFile(const std::string& fileName) {
   FilePtr file = OpenForReading(fileName);
-  if (std::fseek(file.get(), 0, SEEK_END) != 0) throw CannotOpenFile(fileName, errno);
-  const long size = std::ftell(file.get());
-  if (size < 0) throw CannotOpenFile(fileName, errno);
-  return TileKindOfSize(static_cast<std::uintmax_t>(size));
+  struct stat info {};
+  if (::fstat(::fileno(file.get()), &info) != 0) throw CannotOpenFile(fileName, errno);
+  // A folder opens for reading here but has no size to speak of; it is no file to load.
+  if (S_ISDIR(info.st_mode)) throw CannotOpenFile(fileName, EISDIR);
+  return TileKindOfSize(static_cast<std::uintmax_t>(info.st_size));
 }
 
-void TSRTM::SetBounds(std::int16_t lon, std::int16_t lat) noexcept {
+void ReadTileRows(std::FILE* file, int side, std::int16_t* grid, const std::string& fileName) {
+  if (side <= 0) return;
+  const auto width = static_cast<std::size_t>(side);
+  // Blocks of rows are read straight into their place in the grid, then turned around (the
+  // file starts in the north) and decoded while they are still in the cache: no row buffer,
+  // no read call per row, no second pass over the whole grid.
+  constexpr std::size_t rowsPerRead = 32;
+  for (std::size_t done = 0; done < width;) {
+    const std::size_t rows = std::min(rowsPerRead, width - done);
+    std::int16_t* block = grid + (width - done - rows) * width;
+    const std::size_t bytes = rows * width * 2;
+    if (std::fread(block, 1, bytes, file) != bytes) {
+      const bool failed = std::ferror(file) != 0;
+      throw FileError("Cannot read file \"" + fileName + "\". " +
+                      (failed ? std::string(std::strerror(errno))
+                              : std::string("The file ended before its last row")));
+    }
+    for (std::size_t south = 0, north = rows - 1; south <= north; ++south, --north) {
+      std::int16_t* a = block + south * width;
+      std::int16_t* b = block + north * width;
+      for (std::size_t c = 0; c < width; ++c) {
+        const std::int16_t fromNorth = DecodeBigEndian(b[c]);
+        b[c] = DecodeBigEndian(a[c]);
+        a[c] = fromNorth;
+      }
+      if (north == 0) break;
+    }
+    done += rows;
+  }
+}
+
+void TSRTM::Adopt(std::unique_ptr<std::int16_t[]> grid, TileKind kind, std::int16_t side,
+                  std::int16_t lon, std::int16_t lat) noexcept {
+  samples_ = std::move(grid);
+  kind_ = kind;
+  rows_ = side;
+  columns_ = side;
+  dx_ = 1.0L / (columns_ - 1);
+  dy_ = 1.0L / (rows_ - 1);
+  cellArea_ = dx_ * dy_;
   southLat_ = lat;
   northLat_ = static_cast<std::int16_t>(lat + 1);
   westLon_ = lon;
@@ -79,60 +131,65 @@ void TSRTM::LoadFromFile(const std::string& fileName, std::int16_t lon, std::int
   }
   FilePtr file = OpenForReading(fileName);
   const auto side = static_cast<std::int16_t>(TileSamplesPerSide(kind));
-  const auto width = static_cast<std::size_t>(side);
+  const auto count = static_cast<std::size_t>(side) * static_cast<std::size_t>(side);
   // Read into a fresh grid so that a failed read leaves the previous tile whole.
-  std::vector<std::int16_t> samples(width * width);
-  std::vector<unsigned char> rowBuffer(width * 2);
-  for (std::size_t r = width; r-- > 0;) {
-    if (std::fread(rowBuffer.data(), 1, rowBuffer.size(), file.get()) != rowBuffer.size()) {
-      throw FileError("Cannot read file \"" + fileName + "\". The file ended before its last row");
-    }
-    std::int16_t* row = samples.data() + r * width;
-    for (std::size_t c = 0; c < width; ++c) {
-      // Big-endian two's complement, whatever the host's byte order.
-      const auto raw = static_cast<std::uint16_t>((rowBuffer[2 * c] << 8) | rowBuffer[2 * c + 1]);
-      row[c] = static_cast<std::int16_t>(raw);
-    }
-  }
-  samples_ = std::move(samples);
-  kind_ = kind;
-  rows_ = side;
-  columns_ = side;
-  SetBounds(lon, lat);
+  auto grid = std::make_unique_for_overwrite<std::int16_t[]>(count);
+  ReadTileRows(file.get(), side, grid.get(), fileName);
+  Adopt(std::move(grid), kind, side, lon, lat);
 }
 
 void TSRTM::FillConstant(std::int16_t value, std::int16_t lon, std::int16_t lat) {
-  const int side = TileSamplesPerSide(TileKind::Srtm1);
-  samples_.assign(static_cast<std::size_t>(side) * static_cast<std::size_t>(side), value);
-  kind_ = TileKind::Srtm1;
-  rows_ = columns_ = static_cast<std::int16_t>(side);
-  SetBounds(lon, lat);
-  sourceName_ = FormatText('.', "CONSTANT_FILL=%d", {value});
+  const auto side = static_cast<std::int16_t>(TileSamplesPerSide(TileKind::Srtm1));
+  const auto count = static_cast<std::size_t>(side) * static_cast<std::size_t>(side);
+  std::string name = FormatText('.', "CONSTANT_FILL=%d", {value});
+  // A grid of the same size is reused: a region of missing tiles fills one after another.
+  std::unique_ptr<std::int16_t[]> grid =
+      rows_ == side && columns_ == side ? std::move(samples_)
+                                        : std::make_unique_for_overwrite<std::int16_t[]>(count);
+  std::fill_n(grid.get(), count, value);
+  Adopt(std::move(grid), TileKind::Srtm1, side, lon, lat);
+  sourceName_ = std::move(name);
 }
 
 std::int32_t TSRTM::HealVoids(std::int32_t radius) {
   std::int32_t count = 0;
   const int rows = rows_;
   const int columns = columns_;
-  for (int r = 0; r < rows; ++r) {
-    for (int c = 0; c < columns; ++c) {
-      std::int16_t& sample = Sample(r, c);
-      if (sample >= VoidThreshold) continue;
-      ++count;
-      std::int32_t sum = 0;
-      std::int32_t valid = 0;
-      const int rLast = std::min(r + radius, rows - 1);
-      const int cLast = std::min(c + radius, columns - 1);
-      for (int wr = std::max(r - radius, 0); wr <= rLast; ++wr) {
-        const std::int16_t* row = &Sample(wr, 0);
-        for (int wc = std::max(c - radius, 0); wc <= cLast; ++wc) {
-          if (row[wc] >= 0) {
-            sum += row[wc];
-            ++valid;
-          }
-        }
+  // A window wider than the grid sees the whole grid; the cap keeps r + radius from
+  // overflowing.
+  radius = std::min(radius, std::max(rows, columns));
+  const auto heal = [&](int r, int c) {
+    // Wide enough for any window, so a large radius can't overflow the sum.
+    std::int64_t sum = 0;
+    std::int32_t valid = 0;
+    const int cFirst = std::max(c - radius, 0);
+    const int rLast = std::min(r + radius, rows - 1);
+    const int cLast = std::min(c + radius, columns - 1);
+    for (int wr = std::max(r - radius, 0); wr <= rLast; ++wr) {
+      const std::int16_t* row = &Sample(wr, 0);
+      for (int wc = cFirst; wc <= cLast; ++wc) {
+        const bool usable = row[wc] >= 0;
+        sum += usable ? row[wc] : 0;
+        valid += usable ? 1 : 0;
       }
-      sample = valid > 0 ? static_cast<std::int16_t>(sum / valid) : fillValue_;
+    }
+    return valid > 0 ? static_cast<std::int16_t>(sum / valid) : fillValue_;
+  };
+  // Voids are rare: a block of a row whose smallest sample is no void is passed over whole.
+  // Healing never makes a new void, so a block found clean stays clean.
+  constexpr int blockWidth = 64;
+  for (int r = 0; r < rows; ++r) {
+    std::int16_t* row = &Sample(r, 0);
+    for (int c0 = 0; c0 < columns; c0 += blockWidth) {
+      const int c1 = std::min(c0 + blockWidth, columns);
+      std::int16_t lowest = VoidThreshold;
+      for (int c = c0; c < c1; ++c) lowest = std::min(lowest, row[c]);
+      if (lowest >= VoidThreshold) continue;
+      for (int c = c0; c < c1; ++c) {
+        if (row[c] >= VoidThreshold) continue;
+        ++count;
+        row[c] = heal(r, c);
+      }
     }
   }
   return count;
@@ -142,7 +199,7 @@ void TSRTM::GetElevationRange(std::int16_t& min, std::int16_t& max) const noexce
   std::int16_t lo = 32000;
   std::int16_t hi = -32000;
   const std::size_t n = static_cast<std::size_t>(rows_) * static_cast<std::size_t>(columns_);
-  const std::int16_t* s = samples_.data();
+  const std::int16_t* s = samples_.get();
   for (std::size_t i = 0; i < n; ++i) {
     lo = std::min(lo, s[i]);
     hi = std::max(hi, s[i]);
@@ -158,8 +215,7 @@ std::string TSRTM::PropertiesReport() const {
   std::int16_t max = 0;
   GetElevationRange(min, max);
   const char* crlf = "\r\n";
-  return "Properties of File : " + sourceName_ + crlf + kindLabels[static_cast<int>(kind_)] +
-         crlf +
+  return "Properties of File : " + sourceName_ + crlf + kindLabels[static_cast<int>(kind_)] + crlf +
          FormatText('.', "Northern, Southern Limits : %d  %d degrees %s",
                     {northLat_, southLat_, crlf}) +
          FormatText('.', "Eastern, Western Limits : %d %d degrees %s", {eastLon_, westLon_, crlf}) +

@@ -1,9 +1,10 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
+#include <memory>
 #include <string>
 #include <string_view>
-#include <vector>
 
 namespace orolith {
 
@@ -23,6 +24,11 @@ std::string TileFileName(std::int32_t lon, std::int32_t lat);
 
 // The kind of a tile file from its byte size alone; throws FileError when it can't be opened.
 TileKind TileKindOfFile(const std::string& fileName);
+
+// Reads side rows of side big-endian samples, the northern row first as tile files store them,
+// into grid: side × side samples, row-major, row 0 the southern row. Throws FileError naming
+// fileName when a row can't be read whole (the file ended early or the read failed).
+void ReadTileRows(std::FILE* file, int side, std::int16_t* grid, const std::string& fileName);
 
 // One elevation tile: row 0 is the southern edge, column 0 the western edge.
 class TSRTM {
@@ -68,12 +74,20 @@ class TSRTM {
                     static_cast<std::size_t>(column)];
   }
   // Row-major block, row 0 first (south).
-  const std::int16_t* Samples() const noexcept { return samples_.data(); }
+  const std::int16_t* Samples() const noexcept { return samples_.get(); }
 
  private:
-  void SetBounds(std::int16_t lon, std::int16_t lat) noexcept;
+  // Takes over grid (side × side samples) as the tile of kind at lon, lat.
+  void Adopt(std::unique_ptr<std::int16_t[]> grid, TileKind kind, std::int16_t side,
+             std::int16_t lon, std::int16_t lat) noexcept;
 
-  std::vector<std::int16_t> samples_;
+  // Rows × Columns samples, row 0 first; null while nothing was ever loaded.
+  std::unique_ptr<std::int16_t[]> samples_;
+  // Sample spacing and cell area in degrees, fixed by the grid size and kept so that the
+  // lookup does not divide three times per call.
+  long double dx_ = 0;
+  long double dy_ = 0;
+  long double cellArea_ = 0;
   TileKind kind_ = TileKind::NotATile;
   std::string sourceName_;
   const char* lastError_ = "";
@@ -88,12 +102,12 @@ class TSRTM {
 
 inline void TSRTM::SampleIndex(long double lon, long double lat, std::int16_t& row,
                                std::int16_t& column) const noexcept {
+  // Truncation toward zero, then the clamp: anything below 1 (NaN included) ends at 0, so
+  // only values inside 1 .. last are ever converted.
   const auto clampIndex = [](long double v, int last) {
-    const long double t = v < 0 ? -static_cast<long double>(static_cast<long long>(-v))
-                                : static_cast<long double>(static_cast<long long>(v));
-    if (t < 0) return std::int16_t{0};
-    if (t > last) return static_cast<std::int16_t>(last);
-    return static_cast<std::int16_t>(t);
+    if (!(v >= 1)) return std::int16_t{0};
+    if (v >= last) return static_cast<std::int16_t>(last < 0 ? 0 : last);
+    return static_cast<std::int16_t>(v);
   };
   column = clampIndex((lon - westLon_) * (columns_ - 1), columns_ - 1);
   row = clampIndex((lat - southLat_) * (rows_ - 1), rows_ - 1);
@@ -116,8 +130,8 @@ inline long double TSRTM::ElevationAt(long double lon, long double lat) noexcept
     return fillValue_;
   }
   lastError_ = "";
-  const long double dx = 1.0L / (columns_ - 1);
-  const long double dy = 1.0L / (rows_ - 1);
+  const long double dx = dx_;
+  const long double dy = dy_;
   std::int16_t row = 0;
   std::int16_t column = 0;
   SampleIndex(lon, lat, row, column);
@@ -126,7 +140,7 @@ inline long double TSRTM::ElevationAt(long double lon, long double lat) noexcept
   };
   const long double fx = clamp(clamp(lon - west, 0, 1) - column * dx, 0, dx);
   const long double fy = clamp(clamp(lat - south, 0, 1) - row * dy, 0, dy);
-  const std::int16_t* s = samples_.data() + static_cast<std::ptrdiff_t>(row) * columns_ + column;
+  const std::int16_t* s = samples_.get() + static_cast<std::ptrdiff_t>(row) * columns_ + column;
   const long double s00 = s[0];
   long double e;
   if (row == rows_ - 1 && column == columns_ - 1) {
@@ -138,7 +152,7 @@ inline long double TSRTM::ElevationAt(long double lon, long double lat) noexcept
   } else {
     e = ((dx - fx) * (dy - fy) * s00 + fx * (dy - fy) * s[1] + (dx - fx) * fy * s[columns_] +
          fx * fy * s[columns_ + 1]) /
-        (dx * dy);
+        cellArea_;
   }
   return clamp(e, 0, 10000);
 }

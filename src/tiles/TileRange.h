@@ -19,7 +19,8 @@ struct TileRange {
   std::int32_t North;
 
   std::uint64_t Count() const noexcept {
-    return static_cast<std::uint64_t>(East - West + 1) * static_cast<std::uint64_t>(North - South + 1);
+    return static_cast<std::uint64_t>(East - West + 1) *
+           static_cast<std::uint64_t>(North - South + 1);
   }
 };
 

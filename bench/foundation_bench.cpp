@@ -1,0 +1,304 @@
+// Timings of the tile and STL foundations beside what the machine allows for the same bytes.
+//
+//   foundation_bench [folder]
+//
+// Writes a synthetic SRTM-1 tile (and a copy with 1 % voids in clusters) into a fresh folder
+// under folder (default: the system's temporary folder), times LoadFromFile, HealVoids(3),
+// ten million ElevationAt calls and SaveBinary of ten million faces, and prints each beside a
+// reference: one read of the file's bytes from the page cache, one pass over the grid, the same
+// random sample reads without the arithmetic, one large write of the same number of bytes.
+// Every figure is the best of several runs. The folder is removed at the end.
+
+#include "model/STL.h"
+#include "tiles/SRTM.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <random>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+namespace fs = std::filesystem;
+
+constexpr int side = 3601;
+constexpr std::size_t sampleCount = static_cast<std::size_t>(side) * side;
+constexpr std::size_t lookupCount = 10'000'000;
+constexpr std::size_t faceCount = 10'000'000;
+
+// Best wall time in seconds of runs calls of timed; prepare runs untimed before each call.
+double BestOf(int runs, const std::function<void()>& timed,
+              const std::function<void()>& prepare = {}) {
+  double best = 1e300;
+  for (int i = 0; i < runs; ++i) {
+    if (prepare) prepare();
+    const auto start = Clock::now();
+    timed();
+    const std::chrono::duration<double> spent = Clock::now() - start;
+    best = std::min(best, spent.count());
+  }
+  return best;
+}
+
+// Keeps a computed value alive so the optimiser can't drop the work that made it.
+template <typename T>
+void Keep(const T& value) {
+  asm volatile("" : : "g"(&value) : "memory");
+}
+
+// A smooth synthetic terrain, 0 .. about 3000 m, north row first and big-endian as in a tile.
+std::vector<unsigned char> SyntheticTileBytes() {
+  std::vector<unsigned char> bytes(sampleCount * 2);
+  for (int fileRow = 0; fileRow < side; ++fileRow) {
+    for (int c = 0; c < side; ++c) {
+      const int v = 1500 + ((fileRow * 7 + c * 13) % 1500) - ((fileRow / 3 + c / 5) % 700);
+      const auto raw = static_cast<std::uint16_t>(static_cast<std::int16_t>(v));
+      const std::size_t at = (static_cast<std::size_t>(fileRow) * side + c) * 2;
+      bytes[at] = static_cast<unsigned char>(raw >> 8);
+      bytes[at + 1] = static_cast<unsigned char>(raw);
+    }
+  }
+  return bytes;
+}
+
+// Sets void clusters of 1 to 6 by 1 to 6 samples until at least 1 % of the grid is void.
+std::size_t AddVoidClusters(std::vector<unsigned char>& bytes, std::mt19937_64& random) {
+  std::uniform_int_distribution<int> position(0, side - 1);
+  std::uniform_int_distribution<int> extent(1, 6);
+  std::vector<bool> isVoid(sampleCount, false);
+  std::size_t voids = 0;
+  while (voids < sampleCount / 100) {
+    const int r0 = position(random);
+    const int c0 = position(random);
+    const int rows = extent(random);
+    const int columns = extent(random);
+    for (int r = r0; r < std::min(r0 + rows, side); ++r) {
+      for (int c = c0; c < std::min(c0 + columns, side); ++c) {
+        const std::size_t i = static_cast<std::size_t>(r) * side + c;
+        if (isVoid[i]) continue;
+        isVoid[i] = true;
+        ++voids;
+        bytes[2 * i] = 0x80;
+        bytes[2 * i + 1] = 0x00;
+      }
+    }
+  }
+  return voids;
+}
+
+void WriteFile(const fs::path& file, const std::vector<unsigned char>& bytes) {
+  std::ofstream out(file, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
+  if (!out.flush()) throw std::runtime_error("cannot write " + file.string());
+}
+
+// One read() of the whole file into a buffer that is already mapped in.
+void ReadWhole(const fs::path& file, unsigned char* buffer, std::size_t size) {
+  const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) throw std::runtime_error("cannot open " + file.string());
+  std::size_t done = 0;
+  while (done < size) {
+    const ssize_t n = ::read(fd, buffer + done, size - done);
+    if (n <= 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  ::close(fd);
+  if (done != size) throw std::runtime_error("short read of " + file.string());
+}
+
+// One write() of the whole buffer into a new file.
+void WriteWhole(const fs::path& file, const unsigned char* buffer, std::size_t size) {
+  const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) throw std::runtime_error("cannot create " + file.string());
+  std::size_t done = 0;
+  while (done < size) {
+    const ssize_t n = ::write(fd, buffer + done, size - done);
+    if (n <= 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  if (::close(fd) != 0 || done != size) throw std::runtime_error("short write of " + file.string());
+}
+
+void PrintRow(const char* operation, double seconds, const char* reference, double limitSeconds,
+              double megaBytes) {
+  std::printf("%-34s %9.1f ms %8.0f MB/s | %-34s %9.1f ms %8.0f MB/s | %5.1fx\n", operation,
+              seconds * 1e3, megaBytes / seconds, reference, limitSeconds * 1e3,
+              megaBytes / limitSeconds, seconds / limitSeconds);
+}
+
+class ScratchFolder {
+ public:
+  explicit ScratchFolder(const fs::path& parent) {
+    std::string pattern = (parent / "orolith-bench-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("cannot create " + pattern);
+    path_ = pattern;
+  }
+  ScratchFolder(const ScratchFolder&) = delete;
+  ScratchFolder& operator=(const ScratchFolder&) = delete;
+  ~ScratchFolder() {
+    std::error_code ignored;
+    fs::remove_all(path_, ignored);
+  }
+  const fs::path& Path() const { return path_; }
+
+ private:
+  fs::path path_;
+};
+
+void Run(const fs::path& parent) {
+  using orolith::TSRTM;
+  const ScratchFolder folder(parent);
+  std::mt19937_64 random(20130304);
+
+  std::vector<unsigned char> bytes = SyntheticTileBytes();
+  const fs::path tileFile = folder.Path() / "N45E007.hgt";
+  WriteFile(tileFile, bytes);
+  const std::size_t voids = AddVoidClusters(bytes, random);
+  const fs::path voidFile = folder.Path() / "N46E007.hgt";
+  WriteFile(voidFile, bytes);
+  const double tileMB = static_cast<double>(bytes.size()) / 1e6;
+
+  std::printf("SRTM-1 tile %d x %d (%.1f MB), %zu voids (%.2f %%) in clusters, folder %s\n\n", side,
+              side, tileMB, voids, 100.0 * static_cast<double>(voids) / sampleCount,
+              folder.Path().c_str());
+  std::printf("%-34s %12s %13s | %-34s %12s %13s | %s\n", "operation", "best", "rate", "reference",
+              "best", "rate", "ratio");
+
+  TSRTM tile;
+  {
+    std::vector<unsigned char> buffer(bytes.size(), 1);
+    tile.LoadFromFile(tileFile.string(), 7, 45);  // brings the file into the page cache
+    const double load = BestOf(7, [&] { tile.LoadFromFile(tileFile.string(), 7, 45); });
+    const double read = BestOf(7, [&] { ReadWhole(tileFile, buffer.data(), buffer.size()); });
+    PrintRow("LoadFromFile (SRTM-1)", load, "one read() from page cache", read, tileMB);
+  }
+
+  {
+    std::int32_t healed = 0;
+    const double heal = BestOf(
+        5, [&] { healed = tile.HealVoids(3); },
+        [&] { tile.LoadFromFile(voidFile.string(), 7, 46); });
+    if (static_cast<std::size_t>(healed) != voids) throw std::runtime_error("void count differs");
+    std::int16_t low = 0;
+    std::int16_t high = 0;
+    const double scan = BestOf(5, [&] {
+      tile.GetElevationRange(low, high);
+      Keep(low);
+      Keep(high);
+    });
+    PrintRow("HealVoids(3), 1 % voids", heal, "one pass over the grid (min/max)", scan, tileMB);
+  }
+
+  {
+    tile.LoadFromFile(tileFile.string(), 7, 45);
+    std::uniform_real_distribution<double> offset(0.0, 1.0);
+    std::vector<double> lons(lookupCount);
+    std::vector<double> lats(lookupCount);
+    std::vector<std::uint32_t> cells(lookupCount);
+    for (std::size_t i = 0; i < lookupCount; ++i) {
+      lons[i] = 7 + offset(random);
+      lats[i] = 45 + offset(random);
+      const auto r = static_cast<std::uint32_t>((lats[i] - 45) * (side - 1));
+      const auto c = static_cast<std::uint32_t>((lons[i] - 7) * (side - 1));
+      cells[i] = std::min<std::uint32_t>(r, side - 2) * side + std::min<std::uint32_t>(c, side - 2);
+    }
+    long double sum = 0;
+    const double lookups = BestOf(3, [&] {
+      long double s = 0;
+      for (std::size_t i = 0; i < lookupCount; ++i) s += tile.ElevationAt(lons[i], lats[i]);
+      sum = s;
+      Keep(sum);
+    });
+    const std::int16_t* grid = tile.Samples();
+    const double gathers = BestOf(3, [&] {
+      long long s = 0;
+      for (std::size_t i = 0; i < lookupCount; ++i) {
+        const std::int16_t* p = grid + cells[i];
+        s += p[0] + p[1] + p[side] + p[side + 1];
+      }
+      Keep(s);
+    });
+    const double pointMB = static_cast<double>(lookupCount) * 16 / 1e6;
+    PrintRow("ElevationAt x 10M, random points", lookups, "the same 4-sample reads, no math",
+             gathers, pointMB);
+
+    // The order in which the model generation asks: a raster walked row by row.
+    constexpr std::size_t walkSide = 3162;  // about 10M points
+    for (std::size_t i = 0; i < lookupCount; ++i) {
+      lons[i] = 7 + static_cast<double>(i % walkSide) / walkSide;
+      lats[i] = 45 + static_cast<double>(i / walkSide) / (walkSide + 1);
+      const auto r = static_cast<std::uint32_t>((lats[i] - 45) * (side - 1));
+      const auto c = static_cast<std::uint32_t>((lons[i] - 7) * (side - 1));
+      cells[i] = std::min<std::uint32_t>(r, side - 2) * side + std::min<std::uint32_t>(c, side - 2);
+    }
+    const double walk = BestOf(3, [&] {
+      long double s = 0;
+      for (std::size_t i = 0; i < lookupCount; ++i) s += tile.ElevationAt(lons[i], lats[i]);
+      sum = s;
+      Keep(sum);
+    });
+    const double walkGathers = BestOf(3, [&] {
+      long long s = 0;
+      for (std::size_t i = 0; i < lookupCount; ++i) {
+        const std::int16_t* p = grid + cells[i];
+        s += p[0] + p[1] + p[side] + p[side + 1];
+      }
+      Keep(s);
+    });
+    PrintRow("ElevationAt x 10M, raster walk", walk, "the same 4-sample reads, no math",
+             walkGathers, pointMB);
+    std::printf("%-34s %6.1f ns a call at random points, %.1f ns in a raster walk\n", "",
+                lookups / static_cast<double>(lookupCount) * 1e9,
+                walk / static_cast<double>(lookupCount) * 1e9);
+  }
+
+  {
+    orolith::TSTL faces;
+    faces.Reserve(faceCount);
+    std::uniform_real_distribution<float> coordinate(0.0F, 100.0F);
+    for (std::size_t i = 0; i < faceCount; ++i) {
+      const orolith::Vec3 a{coordinate(random), coordinate(random), coordinate(random)};
+      faces.AddFace(a, {a.x + 1, a.y, a.z}, {a.x, a.y + 1, a.z + 0.5F});
+    }
+    const std::size_t stlBytes = 84 + 50 * faceCount;
+    const fs::path stlFile = folder.Path() / "model.stl";
+    const fs::path plainFile = folder.Path() / "plain.bin";
+    const double save = BestOf(
+        3, [&] { faces.SaveBinary(stlFile.string()); }, [&] { fs::remove(stlFile); });
+    if (fs::file_size(stlFile) != stlBytes) throw std::runtime_error("STL size differs");
+    fs::remove(stlFile);
+    std::vector<unsigned char> buffer(stlBytes, 1);
+    const double write = BestOf(
+        3, [&] { WriteWhole(plainFile, buffer.data(), buffer.size()); },
+        [&] { fs::remove(plainFile); });
+    PrintRow("SaveBinary, 10M faces", save, "one write() of the same bytes", write,
+             static_cast<double>(stlBytes) / 1e6);
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    Run(argc > 1 ? fs::path(argv[1]) : fs::temp_directory_path());
+    return 0;
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "foundation_bench: %s\n", error.what());
+    return 1;
+  }
+}

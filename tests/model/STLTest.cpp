@@ -1,0 +1,203 @@
+#include "model/STL.h"
+
+#include "TestSupport.h"
+#include "frontpanel/TSystem.h"
+
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <bit>
+#include <csignal>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace orolith {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::vector<std::string> FolderEntries(const fs::path& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename());
+  return names;
+}
+
+float FloatAt(const std::vector<unsigned char>& bytes, std::size_t at) {
+  const std::uint32_t bits = bytes[at] | bytes[at + 1] << 8 | bytes[at + 2] << 16 |
+                             static_cast<std::uint32_t>(bytes[at + 3]) << 24;
+  return std::bit_cast<float>(bits);
+}
+
+// Expects the message SaveBinary gives when name can't be created or written.
+template <typename Save>
+void ExpectFileError(const std::string& name, const char* start, Save&& save) {
+  try {
+    save();
+    ADD_FAILURE() << "no error for " << name;
+  } catch (const FileError& error) {
+    EXPECT_EQ(std::string(error.what()).rfind(std::string(start) + " \"" + name + "\". ", 0), 0U)
+        << error.what();
+  }
+}
+
+TEST(TSTLFace, NormalFollowsTheRightHandRuleAndIsZeroWhenDegenerate) {
+  TSTL stl;
+  stl.AddFace(MakeVec(0, 0, 0), MakeVec(1, 0, 0), MakeVec(0, 1, 0));
+  stl.AddFace(MakeVec(0, 0, 0), MakeVec(0, 1, 0), MakeVec(1, 0, 0));
+  stl.AddFace(MakeVec(2, 2, 2), MakeVec(2, 2, 2), MakeVec(2, 2, 2));
+  stl.AddFace(MakeVec(0, 0, 0), MakeVec(1, 1, 1), MakeVec(3, 3, 3));
+  stl.AddFace(MakeVec(0, 0, 5), MakeVec(0, 2, 5), MakeVec(0, 0, 9));
+  const float expected[][3] = {{0, 0, 1}, {0, 0, -1}, {0, 0, 0}, {0, 0, 0}, {1, 0, 0}};
+  ASSERT_EQ(stl.Count(), 5);
+  for (int i = 0; i < 5; ++i) {
+    const Vec3 n = stl.FaceAt(i)->Normal;
+    EXPECT_EQ(n.x, expected[i][0]) << i;
+    EXPECT_EQ(n.y, expected[i][1]) << i;
+    EXPECT_EQ(n.z, expected[i][2]) << i;
+  }
+  EXPECT_EQ(stl.FaceAt(-1), nullptr);
+  EXPECT_EQ(stl.FaceAt(5), nullptr);
+  EXPECT_EQ(stl.FaceAt(4)->Vertex3.z, 9);
+}
+
+TEST(TSTLSaveBinary, AnEmptyListIsTheHeaderAndAZeroCount) {
+  const test::TempDir dir;
+  const std::string name = dir.Root() + "empty.stl";
+  TSTL().SaveBinary(name);
+  const std::vector<unsigned char> bytes = test::ReadBytes(name);
+  ASSERT_EQ(bytes.size(), 84U);
+  const std::string text = "Binary STL : " + name;
+  ASSERT_LT(text.size(), 80U);
+  EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + static_cast<long>(text.size())), text);
+  for (std::size_t i = text.size(); i < 84; ++i) EXPECT_EQ(bytes[i], 0) << i;
+  EXPECT_EQ(FolderEntries(dir.Path()), std::vector<std::string>{"empty.stl"});
+}
+
+TEST(TSTLSaveBinary, HeaderIsCutAfterEightyBytes) {
+  unsigned char header[84];
+  EncodeStlHeader("C:\\out\\a.stl", 7, header);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(header), 25), "Binary STL : C:\\out\\a.stl");
+  for (int i = 25; i < 80; ++i) EXPECT_EQ(header[i], 0) << i;
+
+  const test::TempDir dir;
+  std::string name = dir.Root();
+  name += std::string(70 - name.size() - 4, 'n') + ".stl";
+  ASSERT_EQ(name.size(), 70U);
+  TSTL stl;
+  stl.AddFace(MakeVec(0, 0, 0), MakeVec(1, 0, 0), MakeVec(0, 1, 0));
+  stl.SaveBinary(name);
+  const std::vector<unsigned char> bytes = test::ReadBytes(name);
+  ASSERT_EQ(bytes.size(), 134U);
+  EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 80), ("Binary STL : " + name).substr(0, 80));
+  EXPECT_EQ(bytes[80], 1);
+  EXPECT_EQ(FloatAt(bytes, 84 + 8), 1.0F);  // the normal's z right after the count
+}
+
+TEST(TSTLSaveBinary, WritesLittleEndianCountAndRecordsInOrder) {
+  const test::TempDir dir;
+  const std::string name = dir.Root() + "faces.stl";
+  TSTL stl;
+  for (int i = 0; i < 258; ++i) {
+    const auto f = static_cast<float>(i);
+    stl.AddFace(MakeVec(f, -2.5F, 0), MakeVec(f + 1, -2.5F, 0), MakeVec(f, 1.0F, 0.25F));
+  }
+  stl.SaveBinary(name);
+  const std::vector<unsigned char> bytes = test::ReadBytes(name);
+  ASSERT_EQ(bytes.size(), 84U + 50U * 258U);
+  const unsigned char count[] = {0x02, 0x01, 0x00, 0x00};
+  EXPECT_EQ(std::memcmp(bytes.data() + 80, count, 4), 0);
+  // Face 0: Vertex1 y is -2.5 = 0xC0200000, Vertex3 y is 1.0 = 0x3F800000.
+  const unsigned char minus2_5[] = {0x00, 0x00, 0x20, 0xC0};
+  const unsigned char one[] = {0x00, 0x00, 0x80, 0x3F};
+  EXPECT_EQ(std::memcmp(bytes.data() + 84 + 16, minus2_5, 4), 0);
+  EXPECT_EQ(std::memcmp(bytes.data() + 84 + 40, one, 4), 0);
+  for (int i = 0; i < 258; ++i) {
+    const TSTLFace& face = *stl.FaceAt(i);
+    const std::size_t at = 84 + 50 * static_cast<std::size_t>(i);
+    const Vec3 parts[] = {face.Normal, face.Vertex1, face.Vertex2, face.Vertex3};
+    for (int p = 0; p < 4; ++p) {
+      ASSERT_EQ(FloatAt(bytes, at + 12 * p), parts[p].x) << i << " " << p;
+      ASSERT_EQ(FloatAt(bytes, at + 12 * p + 4), parts[p].y) << i << " " << p;
+      ASSERT_EQ(FloatAt(bytes, at + 12 * p + 8), parts[p].z) << i << " " << p;
+    }
+    ASSERT_EQ(FloatAt(bytes, at + 12), static_cast<float>(i)) << i;
+    ASSERT_EQ(bytes[at + 48] | bytes[at + 49], 0) << i;
+  }
+}
+
+TEST(TSTLSaveBinary, ReplacesALongerFileAndKeepsItsPermissions) {
+  const test::TempDir dir;
+  const std::string name = dir.Root() + "old.stl";
+  test::WriteBytes(name, std::vector<unsigned char>(5000, 0xAA));
+  fs::permissions(name, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  TSTL stl;
+  stl.AddFace(MakeVec(0, 0, 0), MakeVec(1, 0, 0), MakeVec(0, 1, 0));
+  stl.SaveBinary(name);
+  EXPECT_EQ(fs::file_size(name), 134U);
+  EXPECT_EQ(fs::status(name).permissions(),
+            fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  EXPECT_EQ(FolderEntries(dir.Path()), std::vector<std::string>{"old.stl"});
+}
+
+TEST(TSTLSaveBinary, FailsWithTheFileNameWhenTheFileCannotBeCreated) {
+  const test::TempDir dir;
+  TSTL stl;
+  stl.AddFace(MakeVec(0, 0, 0), MakeVec(1, 0, 0), MakeVec(0, 1, 0));
+  const std::string noFolder = dir.Root() + "none/a.stl";
+  ExpectFileError(noFolder, "Cannot create file", [&] { stl.SaveBinary(noFolder); });
+  test::WriteBytes(dir.Root() + "plain", {1, 2, 3});
+  const std::string underAFile = dir.Root() + "plain/a.stl";
+  ExpectFileError(underAFile, "Cannot create file", [&] { stl.SaveBinary(underAFile); });
+  fs::create_directory(dir.Path() / "folder.stl");
+  const std::string folder = dir.Root() + "folder.stl";
+  ExpectFileError(folder, "Cannot create file", [&] { stl.SaveBinary(folder); });
+  EXPECT_TRUE(fs::is_directory(folder));
+  EXPECT_EQ(test::ReadBytes(dir.Root() + "plain"), (std::vector<unsigned char>{1, 2, 3}));
+  if (::geteuid() != 0) {  // the superuser may write anything
+    const std::string locked = dir.Root() + "locked.stl";
+    test::WriteBytes(locked, {9});
+    fs::permissions(locked, fs::perms::owner_read);
+    ExpectFileError(locked, "Cannot create file", [&] { stl.SaveBinary(locked); });
+    EXPECT_EQ(test::ReadBytes(locked), std::vector<unsigned char>{9});
+  }
+  const auto entries = FolderEntries(dir.Path());
+  EXPECT_EQ(entries.size(), ::geteuid() != 0 ? 3U : 2U);
+}
+
+TEST(TSTLSaveBinary, AWriteThatFailsPartWayKeepsTheOldFileAndLeavesNoTemporary) {
+  const test::TempDir dir;
+  const std::string name = dir.Root() + "model.stl";
+  const std::vector<unsigned char> old(300, 0x55);
+  test::WriteBytes(name, old);
+  TSTL stl;
+  for (int i = 0; i < 1000; ++i) stl.AddFace(MakeVec(0, 0, 0), MakeVec(1, 0, 0), MakeVec(0, 1, 0));
+
+  // A file size limit makes the writes fail after 4 kB as a full disk would.
+  rlimit saved{};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+  const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+  rlimit small = saved;
+  small.rlim_cur = 4096;
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+  ExpectFileError(name, "Cannot write file", [&] { stl.SaveBinary(name); });
+  ::setrlimit(RLIMIT_FSIZE, &saved);
+  std::signal(SIGXFSZ, previousHandler);
+
+  EXPECT_EQ(test::ReadBytes(name), old);
+  EXPECT_EQ(FolderEntries(dir.Path()), std::vector<std::string>{"model.stl"});
+}
+
+TEST(TSTLSaveBinary, WritesDevicesInPlaceAndReportsAFullDisk) {
+  if (!fs::is_character_file("/dev/full")) GTEST_SKIP() << "no /dev/full";
+  TSTL stl;
+  stl.AddFace(MakeVec(0, 0, 0), MakeVec(1, 0, 0), MakeVec(0, 1, 0));
+  ExpectFileError("/dev/full", "Cannot write file", [&] { stl.SaveBinary("/dev/full"); });
+  EXPECT_TRUE(fs::is_character_file("/dev/full"));
+}
+
+}  // namespace
+}  // namespace orolith
