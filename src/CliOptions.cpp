@@ -102,6 +102,7 @@ CliOptions ParseCliOptions(int argc, const char* const* argv, char decimalSepara
     const auto count = static_cast<int>(number.Fields.size());
     app.add_option(number.Name, number.Texts, Describe(number.What, limits, sep))
         ->expected(count)
+        ->allow_extra_args(false)
         ->type_name("N");
   }
   app.add_option("-o,--out", panel.StlFileName, "STL file to write (default NewFile.stl)")

@@ -1,0 +1,156 @@
+#include "acquisition/Coverage.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "TestSupport.h"
+
+namespace orolith {
+namespace {
+
+using test::RecordingHost;
+using test::TempDir;
+
+// The summary block is 12 lines; the check's own lines follow it.
+constexpr std::size_t SummaryLines = 12;
+
+class CoverageTest : public ::testing::Test {
+ protected:
+  CoverageTest() : folders(MakeDataFolders(root.Root())) {
+    for (const char* dir : {"SRTM_1", "SRTM_3", "SRTM_30"}) {
+      std::filesystem::create_directories(root.Path() / dir);
+    }
+  }
+
+  void Put(const char* folder, const char* name, std::size_t bytes = 0) {
+    test::WriteBytes(root.Path() / folder / name, std::vector<unsigned char>(bytes, 7));
+  }
+
+  void Region(float lon1, float lon2, float lat1, float lat2) {
+    panel.Long1 = lon1;
+    panel.Long2 = lon2;
+    panel.Lat1 = lat1;
+    panel.Lat2 = lat2;
+  }
+
+  std::vector<std::string> Check(char separator = '.') {
+    host.lines.clear();
+    CheckTileCoverage(panel, folders, host, separator);
+    EXPECT_GT(host.lines.size(), SummaryLines);
+    EXPECT_EQ(host.pumps, 0);  // the check lets nothing else run
+    EXPECT_TRUE(host.questions.empty());
+    return {host.lines.begin() + SummaryLines, host.lines.end()};
+  }
+
+  TempDir root;
+  DataFolders folders;
+  FrontPanelValues panel;
+  RecordingHost host;
+};
+
+TEST_F(CoverageTest, ReportsEachTileOnceFromTheFirstFolderThatHasIt) {
+  // Sizes don't matter here: an empty file with the right name is a tile found.
+  Put("SRTM_1", "N10W006.hgt");
+  Put("SRTM_3", "N10W006.hgt", 2884802);
+  Put("SRTM_3", "N11W006.hgt", 5);
+  Put("SRTM_30", "N10W005.hgt");
+  Region(-5.0F, -4.0F, 10.0F, 11.0F);  // inside one tile, but whole-degree bounds bring in four
+
+  EXPECT_EQ(Check(),
+            (std::vector<std::string>{
+                "*********************",
+                "  File Verification ",
+                "*********************",
+                "N10W006.hgt : found as SRTM-1 file (30 m X-Y resolution)",
+                "N11W006.hgt : found as SRTM-3 file (100 m X-Y resolution)",
+                "N10W005.hgt : found as SRTM-30 file (1000 m X-Y resolution)",
+                "N11W005.hgt was not found ... consider installing",
+                "This will create a file containing about 4000000 faces",
+                "This will be about 200.0 MB in size",
+                "Number of SRTM-1, SRTM-3, SRTM-30 files found : 1,  1, and 1, respectively",
+                "  There are 1 missing files",
+            }));
+  // The summary comes first.
+  EXPECT_EQ(host.lines[0], "*************************");
+  EXPECT_EQ(host.lines[4], "   Longitude Limits : -5.000000   to   -4.000000 degrees");
+
+  panel.BlockSrtm1 = true;
+  std::vector<std::string> lines = Check();
+  EXPECT_EQ(lines[3], "N10W006.hgt : found as SRTM-3 file (100 m X-Y resolution)");
+  EXPECT_EQ(lines[9], "Number of SRTM-1, SRTM-3, SRTM-30 files found : 0,  2, and 1, respectively");
+
+  panel.BlockSrtm3 = true;
+  lines = Check();
+  EXPECT_EQ(lines[3], "N10W006.hgt was not found ... consider installing");
+  EXPECT_EQ(lines[9], "Number of SRTM-1, SRTM-3, SRTM-30 files found : 0,  0, and 1, respectively");
+  EXPECT_EQ(lines[10], "  There are 3 missing files");
+
+  // Missing data set to 0 m makes no difference to the check.
+  panel.BlockSrtm30 = true;
+  panel.MissedDataZero = true;
+  lines = Check();
+  for (std::size_t i = 3; i < 7; ++i) {
+    EXPECT_NE(lines[i].find(" was not found ... consider installing"), std::string::npos);
+  }
+  EXPECT_EQ(lines[9], "Number of SRTM-1, SRTM-3, SRTM-30 files found : 0,  0, and 0, respectively");
+  EXPECT_EQ(lines[10], "  There are 4 missing files");
+}
+
+TEST_F(CoverageTest, AllFoundEndsWithTheAllFoundLine) {
+  Put("SRTM_3", "N46E007.hgt");
+  Region(7.2F, 7.8F, 46.1F, 46.9F);  // one tile
+  const std::vector<std::string> lines = Check();
+  ASSERT_EQ(lines.size(), 8U);
+  EXPECT_EQ(lines[3], "N46E007.hgt : found as SRTM-3 file (100 m X-Y resolution)");
+  EXPECT_EQ(lines[6], "Number of SRTM-1, SRTM-3, SRTM-30 files found : 0,  1, and 0, respectively");
+  EXPECT_EQ(lines[7], "All required SRTM files found");
+}
+
+TEST_F(CoverageTest, FolderNamedLikeATileIsNotATile) {
+  std::filesystem::create_directories(root.Path() / "SRTM_1" / "N46E007.hgt");
+  Put("SRTM_30", "N46E007.hgt");
+  Region(7.2F, 7.8F, 46.1F, 46.9F);
+  EXPECT_EQ(Check()[3], "N46E007.hgt : found as SRTM-30 file (1000 m X-Y resolution)");
+}
+
+TEST_F(CoverageTest, EstimateUsesTheUnroundedPixelSizeAndTheDecimalSeparator) {
+  Region(7.0F, 7.5F, 46.0F, 46.25F);
+  panel.XYPixelSize = 100.4F;  // rounds to 100 for the grid, not for the estimate
+  const std::vector<std::string> lines = Check(',');
+  // (100000 / 100.4)^2 * 0.5 * 4 * 0.25 = 496024.0...
+  EXPECT_EQ(lines[lines.size() - 4], "This will create a file containing about 496024 faces");
+  EXPECT_EQ(lines[lines.size() - 3], "This will be about 24,8 MB in size");
+  EXPECT_EQ(host.lines[4], "   Longitude Limits : 7,000000   to   7,500000 degrees");
+  EXPECT_EQ(host.lines[7], "   XY Resolution of STL Output : 100 meters");
+}
+
+TEST_F(CoverageTest, WholeGlobeCountsBeyondSixteenBits) {
+  Region(-180.0F, 180.0F, -90.0F, 90.0F);
+  const std::vector<std::string> lines = Check();
+  // Columns -181..180 and rows -91..90: 362 x 182 tiles, more than a 16-bit counter holds.
+  const std::size_t tiles = 362 * 182;
+  ASSERT_EQ(lines.size(), 3 + tiles + 4);
+  EXPECT_EQ(lines[3], "S91W181.hgt was not found ... consider installing");
+  EXPECT_EQ(lines[4], "S90W181.hgt was not found ... consider installing");
+  EXPECT_EQ(lines[3 + 182], "S91W180.hgt was not found ... consider installing");
+  EXPECT_EQ(lines[2 + tiles], "N90E180.hgt was not found ... consider installing");
+  EXPECT_EQ(lines.back(), "  There are 65884 missing files");
+}
+
+TEST_F(CoverageTest, RealDataRootIsFoundInItsFolders) {
+  OROLITH_REQUIRE_SHARED_DATA("SRTM_3/N50E008.hgt");
+  const DataFolders shared = MakeDataFolders(OROLITH_SHARED_DATA);
+  Region(8.5F, 9.5F, 50.2F, 50.8F);
+  CheckTileCoverage(panel, shared, host, '.');
+  const std::vector<std::string> lines(host.lines.begin() + SummaryLines, host.lines.end());
+  ASSERT_EQ(lines.size(), 9U);
+  EXPECT_EQ(lines[3], "N50E008.hgt : found as SRTM-3 file (100 m X-Y resolution)");
+  EXPECT_EQ(lines[4], "N50E009.hgt : found as SRTM-3 file (100 m X-Y resolution)");
+  EXPECT_EQ(lines.back(), "All required SRTM files found");
+}
+
+}  // namespace
+}  // namespace orolith

@@ -1,0 +1,172 @@
+#include "CliOptions.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace orolith {
+namespace {
+
+CliOptions Parse(std::vector<const char*> args, char separator = '.') {
+  args.insert(args.begin(), "orolith-cli");
+  return ParseCliOptions(static_cast<int>(args.size()), args.data(), separator);
+}
+
+// The message of the usage error a command line raises; empty when it parses.
+std::string UsageMessage(std::vector<const char*> args, char separator = '.') {
+  try {
+    Parse(std::move(args), separator);
+  } catch (const UsageError& e) {
+    return e.what();
+  }
+  return "";
+}
+
+TEST(CliOptionsTest, CommandAloneKeepsTheFrontPanelsStartValues) {
+  const CliOptions o = Parse({"create"});
+  EXPECT_EQ(o.Command, CliCommand::Create);
+  const FrontPanelValues start;
+  EXPECT_EQ(o.Panel.Long1, start.Long1);
+  EXPECT_EQ(o.Panel.Lat2, start.Lat2);
+  EXPECT_EQ(o.Panel.Z1, 0.0F);
+  EXPECT_EQ(o.Panel.Z2, 1000.0F);
+  EXPECT_EQ(o.Panel.XExtent, 5.0F);
+  EXPECT_EQ(o.Panel.ZExtent, 1.0F);
+  EXPECT_EQ(o.Panel.ZBasePercent, 0.0F);
+  EXPECT_EQ(o.Panel.XYPixelSize, 100.0F);
+  EXPECT_EQ(o.Panel.StlFileName, "NewFile.stl");
+  EXPECT_FALSE(o.Panel.BlockSrtm1 || o.Panel.BlockSrtm3 || o.Panel.BlockSrtm30);
+  EXPECT_FALSE(o.Panel.MissedDataZero);
+  EXPECT_TRUE(o.DataRoot.empty());
+  EXPECT_FALSE(o.Yes);
+  EXPECT_EQ(o.ArchiveHost, DefaultArchiveHost);
+  EXPECT_TRUE(o.Warnings.empty());
+  EXPECT_FALSE(o.Info);
+
+  EXPECT_EQ(Parse({"test"}).Command, CliCommand::Test);
+  EXPECT_EQ(Parse({"download-srtm1"}).Command, CliCommand::DownloadSrtm1);
+  EXPECT_EQ(Parse({"download-srtm3"}).Command, CliCommand::DownloadSrtm3);
+}
+
+TEST(CliOptionsTest, EachOptionFillsItsFieldsLeftThenRight) {
+  const CliOptions o = Parse({"--lon",
+                              "-5",
+                              "-4.5",
+                              "create",
+                              "--lat",
+                              "-0.25",
+                              "-1e-1",
+                              "--elev",
+                              "800",
+                              "200",
+                              "--x-extent",
+                              "150",
+                              "--z-extent",
+                              "30",
+                              "--base",
+                              "12.5",
+                              "--pixel",
+                              "100.4",
+                              "-o",
+                              "out dir/a.stl",
+                              "--data-root",
+                              "/data/",
+                              "--block-srtm1",
+                              "--block-srtm3",
+                              "--block-srtm30",
+                              "--missed-zero",
+                              "--yes",
+                              "--archive-host",
+                              "localhost:8080"});
+  EXPECT_EQ(o.Panel.Long1, -5.0F);
+  EXPECT_EQ(o.Panel.Long2, -4.5F);
+  EXPECT_EQ(o.Panel.Lat1, -0.25F);
+  EXPECT_EQ(o.Panel.Lat2, -0.1F);  // rounded to single precision like a field
+  EXPECT_EQ(o.Panel.Z1, 800.0F);
+  EXPECT_EQ(o.Panel.Z2, 200.0F);
+  EXPECT_EQ(o.Panel.XExtent, 150.0F);
+  EXPECT_EQ(o.Panel.ZExtent, 30.0F);
+  EXPECT_EQ(o.Panel.ZBasePercent, 12.5F);
+  EXPECT_EQ(o.Panel.XYPixelSize, 100.4F);  // unrounded: the estimate needs it
+  EXPECT_EQ(o.Panel.StlFileName, "out dir/a.stl");
+  EXPECT_EQ(o.DataRoot, "/data/");
+  EXPECT_TRUE(o.Panel.BlockSrtm1 && o.Panel.BlockSrtm3 && o.Panel.BlockSrtm30);
+  EXPECT_TRUE(o.Panel.MissedDataZero);
+  EXPECT_TRUE(o.Yes);
+  EXPECT_EQ(o.ArchiveHost, "localhost:8080");
+  EXPECT_TRUE(o.Warnings.empty());
+}
+
+TEST(CliOptionsTest, ValuesOutsideTheFieldLimitsAreClampedWithAWarning) {
+  const CliOptions o = Parse({"test", "--lon", "-200", "7", "--lat", "95", "1e40", "--z-extent",
+                              "0", "--pixel", "250000", "--base", "100"});
+  EXPECT_EQ(o.Panel.Long1, -180.0F);
+  EXPECT_EQ(o.Panel.Long2, 7.0F);
+  EXPECT_EQ(o.Panel.Lat1, 90.0F);
+  EXPECT_EQ(o.Panel.Lat2, 90.0F);
+  EXPECT_EQ(o.Panel.ZExtent, 0.01F);
+  EXPECT_EQ(o.Panel.XYPixelSize, 100000.0F);
+  EXPECT_EQ(o.Panel.ZBasePercent, 100.0F);  // at the limit: no warning
+  EXPECT_EQ(o.Warnings, (std::vector<std::string>{
+                            "--lon -200 is outside -180.000000 .. 180.000000; using -180.000000",
+                            "--lat 95 is outside -90.000000 .. 90.000000; using 90.000000",
+                            "--lat 1e40 is outside -90.000000 .. 90.000000; using 90.000000",
+                            "--z-extent 0 is outside 0.010 .. 1000.000; using 0.010",
+                            "--pixel 250000 is outside 15 .. 100000; using 100000",
+                        }));
+}
+
+TEST(CliOptionsTest, NumbersFollowTheFieldGrammarWithTheUsersSeparator) {
+  struct Row {
+    const char* text;
+    char separator;
+    bool number;
+  };
+  const Row rows[] = {
+      {"7.5", '.', true},   {" 7.5 ", '.', true}, {"+7", '.', true},       {".", '.', true},
+      {"7.", '.', true},    {"7e1", '.', true},   {"7,5", ',', true},      {"7,5", '.', false},
+      {"7.5", ',', false},  {"abc", '.', false},  {"", '.', false},        {"7e", '.', false},
+      {"0x10", '.', false}, {"--", '.', false},   {"1e99999", '.', false},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(std::string("'") + row.text + "' with '" + row.separator + "'");
+    const std::string message = UsageMessage({"test", "--pixel", row.text}, row.separator);
+    if (row.number) {
+      EXPECT_EQ(message, "");
+    } else {
+      EXPECT_EQ(message, std::string("--pixel: '") + row.text + "' is not a number");
+    }
+  }
+  EXPECT_EQ(Parse({"test", "--x-extent", "2,5"}, ',').Panel.XExtent, 2.5F);
+  EXPECT_EQ(Parse({"test", "--lat", ",", "1"}, ',').Panel.Lat1, 0.0F);
+  EXPECT_EQ(UsageMessage({"test", "--elev", "100", "x"}), "--elev: 'x' is not a number");
+}
+
+TEST(CliOptionsTest, MalformedCommandLinesAreUsageErrors) {
+  EXPECT_NE(UsageMessage({}), "");  // no command
+  EXPECT_NE(UsageMessage({"frobnicate"}).find("frobnicate"), std::string::npos);
+  EXPECT_NE(UsageMessage({"create", "--bogus"}).find("--bogus"), std::string::npos);
+  EXPECT_NE(UsageMessage({"create", "--lon", "5"}).find("--lon"), std::string::npos);
+  EXPECT_NE(UsageMessage({"create", "--pixel"}).find("--pixel"), std::string::npos);
+  EXPECT_NE(UsageMessage({"create", "test"}), "");                  // two commands
+  EXPECT_NE(UsageMessage({"create", "--lon", "1", "2", "3"}), "");  // a third value
+}
+
+TEST(CliOptionsTest, HelpAndVersionAreTextsToPrint) {
+  const CliOptions help = Parse({"--help"});
+  ASSERT_TRUE(help.Info);
+  for (const char* option :
+       {"--data-root", "--lon", "--lat", "--elev", "--x-extent", "--z-extent", "--base", "--pixel",
+        "--out", "--block-srtm1", "--block-srtm3", "--block-srtm30", "--missed-zero", "--yes",
+        "--archive-host", "--version", "create", "download-srtm3"}) {
+    EXPECT_NE(help.Info->find(option), std::string::npos) << option;
+  }
+  // Limits and defaults are shown as the fields write them, with the user's separator.
+  EXPECT_NE(Parse({"-h"}, ',').Info->find("0,010 .. 1000,000, default 1,000"), std::string::npos);
+  EXPECT_EQ(*Parse({"--version"}).Info, std::string("orolith-cli ") + OROLITH_VERSION + "\n");
+  EXPECT_TRUE(Parse({"create", "--help"}).Info);
+}
+
+}  // namespace
+}  // namespace orolith

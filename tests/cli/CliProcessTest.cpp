@@ -1,0 +1,260 @@
+// orolith-cli run as a process, the way scripts use it: stdin from /dev/null, stdout and
+// stderr into files, so neither is a terminal.
+
+#include <sys/wait.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "TestSupport.h"
+#include "model/TerrainModel.h"
+
+namespace orolith {
+namespace {
+
+using test::TempDir;
+
+const std::string Binary = OROLITH_BINARY_DIR "/src/orolith-cli";
+const std::string DemoTool = OROLITH_BINARY_DIR "/tools/make_demo_data";
+
+struct Outcome {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+std::string ReadText(const std::filesystem::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+std::string Quote(const std::string& s) {
+  return "'" + s + "'";
+}
+
+class CliProcessTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!std::filesystem::exists(Binary)) GTEST_SKIP() << Binary << " is not built";
+    for (const char* dir : {"SRTM_1", "SRTM_3", "SRTM_30"}) {
+      std::filesystem::create_directories(root.Path() / dir);
+    }
+  }
+
+  // Runs orolith-cli in the data root with the given (already quoted) arguments.
+  Outcome Cli(const std::string& args, const std::string& environment = "") {
+    const std::filesystem::path out = captures.Path() / "stdout";
+    const std::filesystem::path err = captures.Path() / "stderr";
+    const std::string command = "cd " + Quote(root.Path().string()) + " && " + environment + " " +
+                                Quote(Binary) + " " + args + " >" + Quote(out.string()) + " 2>" +
+                                Quote(err.string()) + " </dev/null";
+    const int raw = std::system(command.c_str());
+    Outcome outcome;
+    outcome.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    outcome.out = ReadText(out);
+    outcome.err = ReadText(err);
+    return outcome;
+  }
+
+  std::string Path(const std::string& relative) const { return (root.Path() / relative).string(); }
+
+  TempDir root;
+  TempDir captures;
+};
+
+TEST_F(CliProcessTest, HelpVersionAndUsageErrors) {
+  Outcome o = Cli("--help");
+  EXPECT_EQ(o.status, 0);
+  EXPECT_NE(o.out.find("Usage: orolith-cli"), std::string::npos);
+  EXPECT_EQ(o.err, "");
+
+  o = Cli("--version");
+  EXPECT_EQ(o.status, 0);
+  EXPECT_EQ(o.out, std::string("orolith-cli ") + OROLITH_VERSION + "\n");
+
+  o = Cli("create --no-such-option");
+  EXPECT_EQ(o.status, 2);
+  EXPECT_EQ(o.out, "");
+  EXPECT_EQ(o.err.rfind("orolith-cli: ", 0), 0U) << o.err;
+  EXPECT_NE(o.err.find("--no-such-option"), std::string::npos);
+
+  o = Cli("create --pixel 12x");
+  EXPECT_EQ(o.status, 2);
+  EXPECT_EQ(Lines(o.err).at(0), "orolith-cli: --pixel: '12x' is not a number");
+  EXPECT_FALSE(std::filesystem::exists(Path("NewFile.stl")));
+
+  EXPECT_EQ(Cli("").status, 2);
+}
+
+TEST_F(CliProcessTest, StdoutIsTheLogAndNegativeValuesWork) {
+  const Outcome o = Cli("test --lon -5 -4 --lat 10 11 --pixel 10");
+  EXPECT_EQ(o.status, 0);
+  EXPECT_EQ(o.err, "orolith-cli: warning: --pixel 10 is outside 15 .. 100000; using 15\n");
+  const std::vector<std::string> lines = Lines(o.out);
+  ASSERT_EQ(lines.size(), 12U + 11U);
+  EXPECT_EQ(lines[4], "   Longitude Limits : -5.000000   to   -4.000000 degrees");
+  EXPECT_EQ(lines[7], "   XY Resolution of STL Output : 15 meters");
+  EXPECT_EQ(lines[15], "N10W006.hgt was not found ... consider installing");
+  EXPECT_EQ(lines[16], "N11W006.hgt was not found ... consider installing");
+  EXPECT_EQ(lines[17], "N10W005.hgt was not found ... consider installing");
+  EXPECT_EQ(lines[18], "N11W005.hgt was not found ... consider installing");
+  EXPECT_EQ(lines.back(), "  There are 4 missing files");
+}
+
+TEST_F(CliProcessTest, CreatePrintsExactlyTheLinesTheWindowWouldLog) {
+  // A small tile with a slope and a void, so that every kind of tile line appears.
+  std::vector<unsigned char> bytes;
+  for (int r = 120; r >= 0; --r) {
+    for (int c = 0; c <= 120; ++c) {
+      const int v = (r == 60 && c == 60) ? -32768 : 200 + 5 * c + r;
+      bytes.push_back(static_cast<unsigned char>((v >> 8) & 0xFF));
+      bytes.push_back(static_cast<unsigned char>(v & 0xFF));
+    }
+  }
+  test::WriteBytes(root.Path() / "SRTM_30" / "N46E007.hgt", bytes);
+  const std::string out = Path("model.stl");
+  const Outcome o = Cli("create --data-root " + Quote(root.Root()) +
+                        " --lon 7.8 7.2 --lat 46.2 46.8 --elev 100 1500 --x-extent 80 "
+                        "--z-extent 12 --base 5 --pixel 2500 -o " +
+                        Quote(out));
+  ASSERT_EQ(o.status, 0) << o.err;
+  EXPECT_EQ(o.err, "");  // no progress line when stderr is no terminal
+
+  // The same run through the library with a recording log.
+  FrontPanelValues panel;
+  panel.Long1 = 7.8F;
+  panel.Long2 = 7.2F;
+  panel.Lat1 = 46.2F;
+  panel.Lat2 = 46.8F;
+  panel.Z1 = 100;
+  panel.Z2 = 1500;
+  panel.XExtent = 80;
+  panel.ZExtent = 12;
+  panel.ZBasePercent = 5;
+  panel.XYPixelSize = 2500;
+  panel.StlFileName = out;
+  TSRTM tile;
+  test::RecordingHost host;
+  ASSERT_EQ(CreateStlModel(panel, MakeDataFolders(root.Root()), tile, host, '.'),
+            RunOutcome::Completed);
+
+  const std::vector<std::string> lines = Lines(o.out);
+  ASSERT_EQ(lines.size(), host.lines.size());
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    if (i != 6) {  // line 6 holds the time
+      EXPECT_EQ(lines[i], host.lines[i]) << "line " << i;
+    }
+  }
+  EXPECT_EQ(lines.back(), "File has been saved");
+  EXPECT_NE(o.out.find("Healing adjusted 1 faulted data points\n"), std::string::npos);
+  EXPECT_EQ(o.out.find('\r'), std::string::npos);
+}
+
+TEST_F(CliProcessTest, LargeFileQuestionWithoutATerminalCancels) {
+  const Outcome o = Cli("create --lon 7 8 --lat 46 47 --missed-zero");  // 200 MB
+  EXPECT_EQ(o.status, 3);
+  EXPECT_EQ(o.out, "");
+  EXPECT_FALSE(std::filesystem::exists(Path("NewFile.stl")));
+
+  // --yes answers OK; with no tiles and no stand-in the model is empty but written.
+  const Outcome yes = Cli("create --lon 7 8 --lat 46 47 --yes -o big.stl");
+  EXPECT_EQ(yes.status, 0) << yes.err;
+  EXPECT_EQ(Lines(yes.out).back(), "File has been saved");
+  EXPECT_EQ(std::filesystem::file_size(Path("big.stl")), 84U);
+}
+
+TEST_F(CliProcessTest, ErrorsExitOneAndLeaveNoFileBehind) {
+  Outcome o = Cli("create --missed-zero -o no/such/folder/x.stl");
+  EXPECT_EQ(o.status, 1);
+  EXPECT_EQ(o.err.rfind("orolith-cli: Cannot create file \"no/such/folder/x.stl\"", 0), 0U)
+      << o.err;
+  EXPECT_EQ(Lines(o.out).back(), "8 Faces created, now saving to no/such/folder/x.stl ...");
+
+  // A target that can't be replaced (a folder): the temporary file must not stay behind.
+  std::filesystem::create_directories(Path("taken.stl"));
+  o = Cli("create --missed-zero -o taken.stl");
+  EXPECT_EQ(o.status, 1);
+  EXPECT_EQ(o.err.rfind("orolith-cli: ", 0), 0U);
+  std::vector<std::string> left;
+  for (const auto& entry : std::filesystem::directory_iterator(root.Path())) {
+    left.push_back(entry.path().filename().string());
+  }
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(left, (std::vector<std::string>{"SRTM_1", "SRTM_3", "SRTM_30", "taken.stl"}));
+}
+
+TEST_F(CliProcessTest, DemoDataMakesAModelThatAdmeshReads) {
+  if (!std::filesystem::exists(DemoTool)) GTEST_SKIP() << DemoTool << " is not built";
+  const std::string demo = Path("demo");
+  ASSERT_EQ(std::system((Quote(DemoTool) + " " + Quote(demo) + " >/dev/null").c_str()), 0);
+  for (const char* tile : {"N46E007", "N46E008", "N47E007", "N47E008"}) {
+    EXPECT_EQ(std::filesystem::file_size(demo + "/SRTM_3/" + tile + ".hgt"), 2884802U);
+  }
+  EXPECT_TRUE(std::filesystem::is_empty(demo + "/SRTM_1"));
+  EXPECT_TRUE(std::filesystem::is_empty(demo + "/SRTM_30"));
+
+  // Across all four tiles, so the shared edges are part of the mesh.
+  const std::string stl = Path("demo.stl");
+  const Outcome o = Cli("create --data-root " + Quote(demo) +
+                        " --lon 7.6 8.4 --lat 46.6 47.4 --elev 400 4000 --x-extent 100 "
+                        "--z-extent 20 --pixel 1000 -o " +
+                        Quote(stl));
+  ASSERT_EQ(o.status, 0) << o.err;
+  const std::vector<std::string> lines = Lines(o.out);
+  std::size_t healed = 0;
+  std::string facesLine;
+  for (const std::string& line : lines) {
+    if (line.rfind("Healing adjusted ", 0) == 0 &&
+        line != "Healing adjusted 0 faulted data points") {
+      ++healed;
+    }
+    if (line.find(" Faces created, now saving to ") != std::string::npos) facesLine = line;
+  }
+  EXPECT_EQ(healed, 4U);  // every demo tile has voids to heal
+  const long faces = std::stol(facesLine);
+  EXPECT_GT(faces, 0);
+
+  if (std::system("command -v admesh >/dev/null 2>&1") != 0) GTEST_SKIP() << "admesh not installed";
+  const std::filesystem::path report = captures.Path() / "admesh";
+  ASSERT_EQ(
+      std::system(("admesh -e " + Quote(stl) + " >" + Quote(report.string()) + " 2>&1").c_str()),
+      0);
+  const std::string text = ReadText(report);
+  EXPECT_NE(text.find("Binary STL file"), std::string::npos) << text;
+  // "Number of facets : <original> <final>"
+  const std::size_t at = text.find("Number of facets");
+  ASSERT_NE(at, std::string::npos) << text;
+  std::istringstream numbers(text.substr(text.find(':', at) + 1));
+  long original = 0;
+  numbers >> original;
+  EXPECT_EQ(original, faces);
+  // Only the outer border of the surface is open: every inner edge, the tile seams included,
+  // is shared exactly by two faces.
+  const std::size_t open = text.find("Facets with 1 disconnected edge");
+  ASSERT_NE(open, std::string::npos);
+  std::istringstream border(text.substr(text.find(':', open) + 1));
+  long openFacets = 0;
+  border >> openFacets;
+  const long columns = 2 * (static_cast<long>(0.4 / 0.01) + 1);  // two tiles a side
+  EXPECT_LE(openFacets, 4 * columns);
+  EXPECT_GT(openFacets, 0);
+}
+
+}  // namespace
+}  // namespace orolith
