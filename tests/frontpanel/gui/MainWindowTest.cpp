@@ -1,0 +1,478 @@
+#include "frontpanel/Orolith_Main.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "TestSupport.h"
+#include "frontpanel/FloatSpin.h"
+
+namespace orolith {
+namespace {
+
+using test::TempDir;
+
+// Opens the window as the program does and answers its dialogs as told.
+class MainWindowTest : public ::testing::Test {
+ protected:
+  TForm4& Open(std::vector<const char*> arguments = {"orolith"}, char separator = '.',
+               bool realDialogs = false) {
+    form_ = std::make_unique<TForm4>(arguments, separator);
+    if (!realDialogs) {
+      WindowDialogs& dialogs = form_->Dialogs();
+      dialogs.Beep = [this] { ++beeps_; };
+      dialogs.AskOkCancel = [this](const QString& text, const QString& caption) {
+        questions_.push_back(caption.toStdString() + ": " + text.toStdString());
+        return answer_;
+      };
+      dialogs.ShowError = [this](const QString& text) { errors_.push_back(text.toStdString()); };
+      dialogs.ChooseSaveFile = [this](const QString&) -> std::optional<QString> {
+        ++fileDialogs_;
+        return std::nullopt;
+      };
+    }
+    form_->show();
+    form_->activateWindow();
+    EXPECT_TRUE(QTest::qWaitForWindowActive(form_.get()));
+    return *form_;
+  }
+
+  std::vector<std::string> Log() const {
+    std::vector<std::string> lines;
+    for (const QString& line : form_->Memo1->toPlainText().split(u'\n')) {
+      lines.push_back(line.toStdString());
+    }
+    return lines;
+  }
+
+  static long Count(const std::vector<std::string>& lines, const std::string& line) {
+    return std::count(lines.begin(), lines.end(), line);
+  }
+
+  // Types text over a field's content and leaves it with Tab, as a user would.
+  static void Type(QLineEdit* field, const QString& text) {
+    field->setFocus(Qt::OtherFocusReason);
+    QTest::keyClick(field, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(field, text);
+    QTest::keyClick(field, Qt::Key_Tab);
+  }
+
+  static void Click(QAbstractButton* button) {
+    QTest::mouseClick(button, Qt::LeftButton, {}, QPoint(5, button->height() / 2));
+  }
+
+  // A region inside one tile, with the flat 0 m stand-in for its missing file.
+  void SmallFlatRegion(const std::string& stlFile) {
+    Type(form_->Long1Ctl, QStringLiteral("7.1"));
+    Type(form_->Long2Ctl, QStringLiteral("7.102"));
+    Type(form_->Lat1Ctl, QStringLiteral("46.1"));
+    Type(form_->Lat2Ctl, QStringLiteral("46.102"));
+    Click(form_->MissedDataCtl);
+    Type(form_->SaveFilenameCtl, QString::fromStdString(stlFile));
+  }
+
+  // Face count from the STL header, checked against the file's length.
+  static std::uint32_t CompleteStlFaces(const std::filesystem::path& file) {
+    const std::vector<unsigned char> bytes = test::ReadBytes(file);
+    EXPECT_GE(bytes.size(), 84U);
+    if (bytes.size() < 84) return 0;
+    const std::uint32_t faces = bytes[80] | (bytes[81] << 8) | (bytes[82] << 16) |
+                                (static_cast<std::uint32_t>(bytes[83]) << 24);
+    EXPECT_EQ(bytes.size(), 84U + 50U * faces);
+    return faces;
+  }
+
+  std::unique_ptr<TForm4> form_;
+  int beeps_ = 0;
+  int fileDialogs_ = 0;
+  bool answer_ = true;
+  std::vector<std::string> questions_;
+  std::vector<std::string> errors_;
+};
+
+std::string WorkingDirectory() {
+  return std::filesystem::current_path().string() + "/";
+}
+
+TEST_F(MainWindowTest, OpensWithTheInitialFrontPanel) {
+  TForm4& form = Open();
+  EXPECT_EQ(form.windowTitle(), QStringLiteral("Marlowen Orolith 20130304"));
+  EXPECT_EQ(form.size(), QSize(810, 817));
+  EXPECT_EQ(form.pos(), QPoint(0, 0));
+  EXPECT_EQ(QApplication::focusWidget(), form.Memo1) << "the log has the focus at start";
+
+  const std::vector<std::pair<TPRFloatSpinEdit*, const char*>> fields{
+      {form.Long1Ctl, "0.000000"},   {form.Long2Ctl, "0.000000"}, {form.Lat1Ctl, "0.000000"},
+      {form.Lat2Ctl, "0.000000"},    {form.Z1Ctl, "0"},           {form.Z2Ctl, "1000"},
+      {form.XSizeCtl, "5.000"},      {form.ZSizeCtl, "1.000"},    {form.ZBaseCtl, "0.0"},
+      {form.XY_ResolutionCtl, "100"}};
+  for (const auto& [field, text] : fields) EXPECT_EQ(field->text(), QString::fromLatin1(text));
+  EXPECT_EQ(form.SaveFilenameCtl->text(), QStringLiteral("NewFile.stl"));
+  for (QCheckBox* box :
+       {form.BlockSRTM1Ctl, form.BlockSRTM3Ctl, form.BlockSRTM30Ctl, form.MissedDataCtl}) {
+    EXPECT_FALSE(box->isChecked()) << box->text().toStdString();
+  }
+  EXPECT_EQ(form.MissedDataCtl->text(), QStringLiteral("Missed data set to 0 m"));
+  EXPECT_EQ(form.CreateStlCtl->text(), QStringLiteral("Create STL File"));
+  EXPECT_EQ(form.Button4->text(), QStringLiteral("Select STL Filename ..."));
+
+  // Positions are fixed; a field may only grow downwards to show its font whole.
+  const auto expectPlace = [](QWidget* control, QRect place) {
+    const int height = std::max(place.height(), control->height());
+    EXPECT_EQ(control->geometry(), QRect(place.topLeft(), QSize(place.width(), height)))
+        << control->metaObject()->className();
+  };
+  expectPlace(form.Long1Ctl, {16, 16, 81, 22});
+  expectPlace(form.Z2Ctl, {176, 72, 81, 22});
+  expectPlace(form.XY_ResolutionCtl, {87, 136, 57, 22});
+  expectPlace(form.ZBaseCtl, {80, 85, 65, 22});
+  expectPlace(form.Button4, {16, 47, 241, 25});
+  expectPlace(form.CreateStlCtl, {16, 147, 153, 25});
+  expectPlace(form.MissedDataCtl, {5, 104, 153, 17});
+  expectPlace(form.Label6, {16, 208, 572, 19});
+  expectPlace(form.Memo1, {8, 233, 794, 569});
+  const auto* region = qobject_cast<QGroupBox*>(form.Long1Ctl->parentWidget());
+  ASSERT_NE(region, nullptr);
+  EXPECT_EQ(region->title(), QStringLiteral(" Region of Interest "));
+  EXPECT_EQ(region->geometry(), QRect(8, 8, 273, 106));
+  const auto* actions = qobject_cast<QGroupBox*>(form.CreateStlCtl->parentWidget());
+  ASSERT_NE(actions, nullptr);
+  EXPECT_EQ(actions->geometry(), QRect(617, 8, 185, 186));
+
+  EXPECT_EQ(form.Memo1->font().family(), QStringLiteral("Courier New"));
+  EXPECT_EQ(form.Memo1->font().pixelSize(), 13);
+  EXPECT_EQ(form.Memo1->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+  EXPECT_EQ(form.Memo1->lineWrapMode(), QPlainTextEdit::WidgetWidth);
+  EXPECT_TRUE(form.Label6->font().bold());
+  EXPECT_EQ(form.Label6->font().pixelSize(), 16);
+  EXPECT_EQ(form.Long1Ctl->font().family(), QStringLiteral("Tahoma"));
+  EXPECT_EQ(form.Long1Ctl->font().pixelSize(), 11);
+  EXPECT_EQ(form.Label6->text(),
+            QStringLiteral("Download SRTM Files from    http://dds.cr.usgs.gov/srtm/version2_1/"));
+}
+
+TEST_F(MainWindowTest, TabVisitsTheControlsGroupByGroup) {
+  TForm4& form = Open();
+  const std::vector<QWidget*> expected{
+      form.Long1Ctl,       form.Long2Ctl,      form.Lat1Ctl,
+      form.Lat2Ctl,        form.Z2Ctl,         form.Z1Ctl,
+      form.XSizeCtl,       form.ZSizeCtl,      form.XY_ResolutionCtl,
+      form.ZBaseCtl,       form.FileTestCtl,   form.CreateStlCtl,
+      form.GetSRTM1Ctl,    form.GetSRTM3Ctl,   form.SaveFilenameCtl,
+      form.Button4,        form.BlockSRTM1Ctl, form.BlockSRTM3Ctl,
+      form.BlockSRTM30Ctl, form.MissedDataCtl, form.Memo1};
+  ASSERT_EQ(QApplication::focusWidget(), form.Memo1);
+  for (QWidget* next : expected) {
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), next) << next->metaObject()->className();
+  }
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab, Qt::ShiftModifier);
+  EXPECT_EQ(QApplication::focusWidget(), form.MissedDataCtl);
+  // Tabbing through fields rewrites nothing that was already canonical.
+  EXPECT_EQ(form.Z2Ctl->text(), QStringLiteral("1000"));
+}
+
+TEST_F(MainWindowTest, WithoutDataRootTheWorkingDirectoryIsTheRoot) {
+  const std::string root = WorkingDirectory();
+  for (const std::vector<const char*>& arguments :
+       {std::vector<const char*>{"orolith"}, std::vector<const char*>{"orolith", "DataRoot="}}) {
+    TForm4& form = Open(arguments);
+    const std::vector<std::string> log = Log();
+    ASSERT_EQ(log.size(), 10U);
+    EXPECT_EQ(log[0], "Marlowen Orolith 20130304");
+    EXPECT_EQ(log[1], "DataRoot taken from execution directory : " + root);
+    EXPECT_EQ(log[2], "SRTM-1 Files should be in " + root + "SRTM_1/");
+    EXPECT_EQ(log[3], "SRTM-3 Files should be in " + root + "SRTM_3/");
+    EXPECT_EQ(log[4], "SRTM-30 Files <from Gridcaster> should be in " + root + "SRTM_30/");
+    EXPECT_EQ(log[8], "  e.g.  DataRoot=\"c:\\My Directory\\OroFiles\\\" ");
+    EXPECT_EQ(log[9], "  ");
+    EXPECT_EQ(form.Folders().Srtm30Dir, root + "SRTM_30/");
+  }
+}
+
+TEST_F(MainWindowTest, DataRootFromTheCommandLineKeepsItsCase) {
+  TForm4& form = Open({"orolith", "notes.txt", "dataroot=/Maps/Alps", "DataRoot=/ignored"});
+  const std::vector<std::string> log = Log();
+  ASSERT_EQ(log.size(), 10U);
+  EXPECT_EQ(log[1], "DataRoot taken from command line argument : /Maps/Alps/");
+  EXPECT_EQ(log[2], "SRTM-1 Files should be in /Maps/Alps/SRTM_1/");
+  EXPECT_EQ(form.Folders().Srtm3Dir, "/Maps/Alps/SRTM_3/");
+
+  TForm4& slashed = Open({"orolith", "DataRoot=/data/"});
+  EXPECT_EQ(slashed.Folders().DataRoot, "/data/") << "no second separator";
+}
+
+TEST_F(MainWindowTest, ArchiveHostKeyPointsTheDownloadsAtAMirror) {
+  TForm4& form = Open({"orolith", "archivehost=Mirror.example.org:8080"});
+  EXPECT_EQ(form.Source().ArchiveHost, "Mirror.example.org:8080");
+  EXPECT_EQ(form.Label6->text(),
+            QStringLiteral(
+                "Download SRTM Files from    http://Mirror.example.org:8080/srtm/version2_1/"));
+}
+
+TEST_F(MainWindowTest, FileNameButtonTakesWhatTheDialogReturns) {
+  TForm4& form = Open();
+  std::vector<QString> offered;
+  std::optional<QString> reply = QStringLiteral("/somewhere/else/model");
+  form.Dialogs().ChooseSaveFile = [&](const QString& name) {
+    offered.push_back(name);
+    return reply;
+  };
+  Click(form.Button4);
+  EXPECT_EQ(form.SaveFilenameCtl->text(), QStringLiteral("/somewhere/else/model"))
+      << "no extension added";
+  reply.reset();
+  Click(form.Button4);
+  EXPECT_EQ(form.SaveFilenameCtl->text(), QStringLiteral("/somewhere/else/model"));
+  ASSERT_EQ(offered.size(), 2U);
+  EXPECT_EQ(offered[0], QStringLiteral("NewFile.stl"));
+  EXPECT_EQ(offered[1], QStringLiteral("/somewhere/else/model"));
+}
+
+TEST_F(MainWindowTest, SaveDialogNeitherFiltersNorAsksAboutOverwriting) {
+  TempDir dir;
+  const std::string existing = (dir.Path() / "old.stl").string();
+  test::WriteBytes(existing, {1, 2, 3});
+  TForm4& form = Open({"orolith"}, '.', true);
+  form.Dialogs().Beep = [this] { ++beeps_; };
+  Type(form.SaveFilenameCtl, QString::fromStdString(existing));
+
+  bool inspected = false;
+  QTimer::singleShot(0, [&] {
+    auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+    if (dialog == nullptr) return;
+    inspected = true;
+    EXPECT_EQ(dialog->acceptMode(), QFileDialog::AcceptSave);
+    EXPECT_TRUE(dialog->defaultSuffix().isEmpty());
+    EXPECT_LE(dialog->nameFilters().size(), 1);
+    EXPECT_TRUE(dialog->filter().testFlag(QDir::Writable)) << "read-only files are hidden";
+    EXPECT_EQ(dialog->selectedFiles().value(0), QString::fromStdString(existing));
+    // Accepting an existing file would block on a question if one were asked.
+    if (dialog->testOption(QFileDialog::DontConfirmOverwrite)) {
+      static_cast<QDialog*>(dialog)->accept();  // as its Save button does
+    } else {
+      ADD_FAILURE() << "the dialog would ask before overwriting";
+      dialog->reject();
+    }
+  });
+  Click(form.Button4);
+  EXPECT_TRUE(inspected);
+  EXPECT_EQ(form.SaveFilenameCtl->text(), QString::fromStdString(existing));
+  EXPECT_EQ(test::ReadBytes(existing).size(), 3U) << "choosing a name writes nothing";
+}
+
+TEST_F(MainWindowTest, PanelValuesComeFromTheirOwnControls) {
+  TForm4& form = Open();
+  Type(form.Long1Ctl, QStringLiteral("12"));
+  Type(form.Long2Ctl, QStringLiteral("11"));
+  Type(form.Lat1Ctl, QStringLiteral("-3"));
+  Type(form.Lat2Ctl, QStringLiteral("-4"));
+  Type(form.Z1Ctl, QStringLiteral("800"));
+  Type(form.Z2Ctl, QStringLiteral("200"));
+  Type(form.XSizeCtl, QStringLiteral("150"));
+  Type(form.ZSizeCtl, QStringLiteral("30"));
+  Type(form.ZBaseCtl, QStringLiteral("10"));
+  Type(form.SaveFilenameCtl, QStringLiteral("/tmp/unused.stl"));
+  Click(form.BlockSRTM3Ctl);
+  Click(form.MissedDataCtl);
+  // Still in the field: the text is read as typed.
+  form.XY_ResolutionCtl->setFocus(Qt::OtherFocusReason);
+  QTest::keyClick(form.XY_ResolutionCtl, Qt::Key_A, Qt::ControlModifier);
+  QTest::keyClicks(form.XY_ResolutionCtl, QStringLiteral("90.5"));
+
+  const FrontPanelValues panel = form.ReadPanel();
+  EXPECT_FLOAT_EQ(panel.Long1, 12.0F);
+  EXPECT_FLOAT_EQ(panel.Long2, 11.0F);
+  EXPECT_FLOAT_EQ(panel.Lat1, -3.0F);
+  EXPECT_FLOAT_EQ(panel.Lat2, -4.0F);
+  EXPECT_FLOAT_EQ(panel.Z1, 800.0F);
+  EXPECT_FLOAT_EQ(panel.Z2, 200.0F);
+  EXPECT_FLOAT_EQ(panel.XExtent, 150.0F);
+  EXPECT_FLOAT_EQ(panel.ZExtent, 30.0F);
+  EXPECT_FLOAT_EQ(panel.ZBasePercent, 10.0F);
+  EXPECT_FLOAT_EQ(panel.XYPixelSize, 90.5F);
+  EXPECT_EQ(panel.StlFileName, "/tmp/unused.stl");
+  EXPECT_FALSE(panel.BlockSrtm1);
+  EXPECT_TRUE(panel.BlockSrtm3);
+  EXPECT_FALSE(panel.BlockSrtm30);
+  EXPECT_TRUE(panel.MissedDataZero);
+
+  // The click moves the focus first, so the field is rewritten before the operation reads it.
+  // The operation orders the limits for itself and leaves the fields as they are.
+  Click(form.FileTestCtl);
+  EXPECT_EQ(form.XY_ResolutionCtl->text(), QStringLiteral("90")) << "90.5 to the even 90";
+  EXPECT_FLOAT_EQ(form.Settings().PixelSize, 90.0F);
+  EXPECT_EQ(form.Settings().LonMin, 11.0L);
+  EXPECT_EQ(form.Settings().LonMax, 12.0L);
+  EXPECT_EQ(form.Settings().ZMin, 200.0L);
+  EXPECT_EQ(form.Settings().ZMax, 800.0L);
+  EXPECT_EQ(form.Settings().XYResolution, 90);
+  EXPECT_EQ(form.Long1Ctl->text(), QStringLiteral("12.000000"));
+  EXPECT_EQ(form.Z1Ctl->text(), QStringLiteral("800"));
+  EXPECT_EQ(Count(Log(), "   Elevation Limits : 200   to   800 m"), 1);
+}
+
+TEST_F(MainWindowTest, CommaSeparatorReachesFieldsAndLog) {
+  TForm4& form = Open({"orolith"}, ',');
+  EXPECT_EQ(form.Long1Ctl->text(), QStringLiteral("0,000000"));
+  EXPECT_EQ(form.ZSizeCtl->text(), QStringLiteral("1,000"));
+  EXPECT_EQ(form.ZBaseCtl->text(), QStringLiteral("0,0"));
+  Type(form.Long2Ctl, QStringLiteral("0,5"));
+  Click(form.FileTestCtl);
+  EXPECT_EQ(Count(Log(), "   Longitude Limits : 0,000000   to   0,500000 degrees"), 1);
+  EXPECT_EQ(beeps_, 0);
+}
+
+TEST_F(MainWindowTest, LargeFileCancelledWritesNothing) {
+  TempDir dir;
+  const std::filesystem::path stl = dir.Path() / "huge.stl";
+  TForm4& form = Open();
+  Type(form.Long2Ctl, QStringLiteral("0.2"));
+  Type(form.Lat2Ctl, QStringLiteral("0.2"));
+  Type(form.XY_ResolutionCtl, QStringLiteral("15"));
+  Click(form.MissedDataCtl);
+  Type(form.SaveFilenameCtl, QString::fromStdString(stl.string()));
+  const std::vector<std::string> before = Log();
+
+  answer_ = false;
+  Click(form.CreateStlCtl);
+  ASSERT_EQ(questions_.size(), 1U);
+  EXPECT_EQ(questions_[0],
+            "Warning : Very Large STL FileSize: Are you sure you want to make a 356 MB STL File?");
+  EXPECT_EQ(Log(), before);
+  EXPECT_FALSE(std::filesystem::exists(stl));
+  EXPECT_TRUE(errors_.empty());
+}
+
+TEST_F(MainWindowTest, ClosingTheQuestionBoxCountsAsCancel) {
+  TempDir dir;
+  const std::filesystem::path stl = dir.Path() / "huge.stl";
+  TForm4& form = Open({"orolith"}, '.', true);
+  Type(form.Long2Ctl, QStringLiteral("0.2"));
+  Type(form.Lat2Ctl, QStringLiteral("0.2"));
+  Type(form.XY_ResolutionCtl, QStringLiteral("15"));
+  Type(form.SaveFilenameCtl, QString::fromStdString(stl.string()));
+  const std::vector<std::string> before = Log();
+
+  bool inspected = false;
+  QTimer::singleShot(0, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (box == nullptr) return;
+    inspected = true;
+    EXPECT_EQ(box->icon(), QMessageBox::NoIcon);
+    EXPECT_EQ(box->standardButtons(), QMessageBox::Ok | QMessageBox::Cancel);
+    EXPECT_EQ(box->windowTitle(), QStringLiteral("Warning : Very Large STL FileSize"));
+    box->close();
+  });
+  Click(form.CreateStlCtl);
+  EXPECT_TRUE(inspected);
+  EXPECT_EQ(Log(), before);
+  EXPECT_FALSE(std::filesystem::exists(stl));
+}
+
+TEST_F(MainWindowTest, LargeFileConfirmedIsGeneratedAndSaved) {
+  TempDir dir;
+  const std::filesystem::path stl = dir.Path() / "large.stl";
+  TForm4& form = Open();
+  // Just over the question's threshold: (100000 / 15)^2 * 0.12 * 4 * 0.1 faces of 50 bytes.
+  Type(form.Long2Ctl, QStringLiteral("0.12"));
+  Type(form.Lat2Ctl, QStringLiteral("0.1"));
+  Type(form.XY_ResolutionCtl, QStringLiteral("15"));
+  Click(form.MissedDataCtl);
+  Type(form.SaveFilenameCtl, QString::fromStdString(stl.string()));
+
+  answer_ = true;
+  Click(form.CreateStlCtl);
+  ASSERT_EQ(questions_.size(), 1U);
+  EXPECT_TRUE(errors_.empty());
+  const std::vector<std::string> log = Log();
+  EXPECT_EQ(log.back(), "File has been saved");
+  // The flat stand-in tile gives two faces per cell.
+  EXPECT_GT(CompleteStlFaces(stl), 1000000U);
+}
+
+TEST_F(MainWindowTest, UncreatableFileIsReportedAndTheWindowGoesOn) {
+  TempDir dir;
+  const std::string stl = (dir.Path() / "missing" / "model.stl").string();
+  TForm4& form = Open();
+  SmallFlatRegion(stl);
+  Click(form.CreateStlCtl);
+
+  ASSERT_EQ(errors_.size(), 1U);
+  EXPECT_NE(errors_[0].find(stl), std::string::npos) << errors_[0];
+  const std::vector<std::string> log = Log();
+  const std::string& last = log.back();
+  EXPECT_NE(last.find(" Faces created, now saving to " + stl + " ..."), std::string::npos) << last;
+  EXPECT_EQ(Count(log, "File has been saved"), 0);
+  EXPECT_FALSE(form.OperationRunning());
+
+  Click(form.FileTestCtl);
+  EXPECT_EQ(Count(Log(), "  File Verification "), 1) << "the next operation runs";
+  EXPECT_EQ(errors_.size(), 1U);
+  EXPECT_EQ(beeps_, 0);
+}
+
+TEST_F(MainWindowTest, ClickWhileAnOperationRunsIsRefusedWithABeep) {
+  TempDir dir;
+  const std::filesystem::path stl = dir.Path() / "model.stl";
+  TForm4& form = Open();
+  SmallFlatRegion(stl.string());
+
+  bool clickedDuringRun = false;
+  QTimer::singleShot(0, [&] {
+    clickedDuringRun = form.OperationRunning();
+    Click(form.FileTestCtl);
+    Click(form.CreateStlCtl);
+    Click(form.Button4);
+  });
+  Click(form.CreateStlCtl);
+  ASSERT_TRUE(clickedDuringRun);
+  EXPECT_EQ(beeps_, 3);
+  EXPECT_EQ(fileDialogs_, 0);
+  const std::vector<std::string> log = Log();
+  EXPECT_EQ(Count(log, "  Configuration Summary "), 1);
+  EXPECT_EQ(Count(log, "  File Verification "), 0);
+  EXPECT_EQ(log.back(), "File has been saved");
+  EXPECT_GT(CompleteStlFaces(stl), 0U);
+  EXPECT_EQ(form.SaveFilenameCtl->text(), QString::fromStdString(stl.string()));
+}
+
+TEST_F(MainWindowTest, ClosingDuringAnOperationWaitsForTheFile) {
+  TempDir dir;
+  const std::filesystem::path stl = dir.Path() / "model.stl";
+  TForm4& form = Open();
+  SmallFlatRegion(stl.string());
+
+  bool openAfterCloseRequest = false;
+  QTimer::singleShot(0, [&] {
+    form.close();
+    openAfterCloseRequest = form.isVisible();
+  });
+  Click(form.CreateStlCtl);
+  EXPECT_TRUE(openAfterCloseRequest) << "the window stays while the operation runs";
+  EXPECT_FALSE(form.isVisible()) << "and closes once it has ended";
+  EXPECT_EQ(Log().back(), "File has been saved");
+  EXPECT_GT(CompleteStlFaces(stl), 0U);
+}
+
+}  // namespace
+}  // namespace orolith
