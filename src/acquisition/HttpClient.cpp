@@ -2,6 +2,7 @@
 
 #include <curl/curl.h>
 
+#include <chrono>
 #include <exception>
 #include <new>
 
@@ -41,6 +42,29 @@ extern "C" std::size_t ReceiveBody(char* data, std::size_t size, std::size_t cou
   return bytes;
 }
 
+// libcurl's own low-speed check averages over several seconds, so a stall after a burst is
+// noticed late; this one gives up exactly when no byte has moved for the allowed time.
+struct StallWatch {
+  std::chrono::steady_clock::duration allowed;
+  curl_off_t bytesSeen = -1;
+  std::chrono::steady_clock::time_point lastProgress = std::chrono::steady_clock::now();
+  bool stalled = false;
+};
+
+extern "C" int WatchProgress(void* context, curl_off_t downloaded, curl_off_t /*downloadTotal*/,
+                             curl_off_t uploaded, curl_off_t /*uploadTotal*/) {
+  auto& watch = *static_cast<StallWatch*>(context);
+  const auto now = std::chrono::steady_clock::now();
+  if (downloaded + uploaded != watch.bytesSeen) {
+    watch.bytesSeen = downloaded + uploaded;
+    watch.lastProgress = now;
+  } else if (now - watch.lastProgress >= watch.allowed) {
+    watch.stalled = true;
+    return 1;
+  }
+  return 0;
+}
+
 template <typename Value>
 void SetOption(CURL* curl, CURLoption option, Value value) {
   const CURLcode result = curl_easy_setopt(curl, option, value);
@@ -66,6 +90,7 @@ std::vector<char> HttpClient::Get(const std::string& url) {
   CURL* curl = curl_.get();
   std::vector<char> body;
   Receiver receiver{&body, limits_.MaxBodyBytes, false, nullptr};
+  StallWatch watch{std::chrono::seconds(limits_.StallSeconds)};
   char errorText[CURL_ERROR_SIZE] = {};
 
   SetOption(curl, CURLOPT_URL, url.c_str());
@@ -76,8 +101,9 @@ std::vector<char> HttpClient::Get(const std::string& url) {
   SetOption(curl, CURLOPT_WRITEFUNCTION, &ReceiveBody);
   SetOption(curl, CURLOPT_WRITEDATA, static_cast<void*>(&receiver));
   SetOption(curl, CURLOPT_CONNECTTIMEOUT, limits_.ConnectTimeoutSeconds);
-  SetOption(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
-  SetOption(curl, CURLOPT_LOW_SPEED_TIME, limits_.StallSeconds);
+  SetOption(curl, CURLOPT_NOPROGRESS, 0L);
+  SetOption(curl, CURLOPT_XFERINFOFUNCTION, &WatchProgress);
+  SetOption(curl, CURLOPT_XFERINFODATA, static_cast<void*>(&watch));
   // Refuses an announced length over the limit before any byte arrives.
   SetOption(curl, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(limits_.MaxBodyBytes));
 
@@ -85,6 +111,7 @@ std::vector<char> HttpClient::Get(const std::string& url) {
   // The buffers above die with this call; the handle must not keep pointing at them.
   curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, nullptr);
   curl_easy_setopt(curl, CURLOPT_WRITEDATA, nullptr);
+  curl_easy_setopt(curl, CURLOPT_XFERINFODATA, nullptr);
   if (receiver.failure) std::rethrow_exception(receiver.failure);
 
   long status = 0;
@@ -92,6 +119,10 @@ std::vector<char> HttpClient::Get(const std::string& url) {
   if (receiver.overLimit || result == CURLE_FILESIZE_EXCEEDED) {
     throw HttpError("The answer from " + url + " is larger than " +
                         std::to_string(limits_.MaxBodyBytes) + " bytes",
+                    status);
+  }
+  if (watch.stalled) {
+    throw HttpError(url + ": no data for " + std::to_string(limits_.StallSeconds) + " seconds",
                     status);
   }
   if (result != CURLE_OK) {

@@ -85,44 +85,55 @@ TEST_F(DownloadAndUnzipTest, EveryKindOfFailedTransferLeavesNoFile) {
   HttpLimits limits;
   limits.MaxBodyBytes = 4999;
   limits.StallSeconds = 1;
+  limits.ConnectTimeoutSeconds = 2;
   const auto started = std::chrono::steady_clock::now();
-  for (const char* path : {"/redirect/real.zip", "/drop/real.zip", "/silent/real.zip",
-                           "/stall/real.zip", "/hang/real.zip", "/big.zip", "/unsized/big.zip"}) {
-    SCOPED_TRACE(path);
+  for (const std::string& url : {server.Url("/redirect/real.zip"), server.Url("/drop/real.zip"),
+                                 server.Url("/silent/real.zip"), server.Url("/stall/real.zip"),
+                                 server.Url("/big.zip"), std::string("http://127.0.0.1:1/a.zip"),
+                                 std::string("http://no-such-host.invalid/a.zip")}) {
+    SCOPED_TRACE(url);
     host.lines.clear();
-    const std::string url = server.Url(path);
     EXPECT_FALSE(DownloadAndUnzip(url, archive, host, limits));
     EXPECT_EQ(host.lines, Failed(url));
     EXPECT_TRUE(TileFolderContent().empty());
   }
-  // The two stalls are given up after about a second each, not after the server's two minutes.
+  // The stall is given up after about a second, not after the server's two minutes.
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(20));
-  // So do a refused connection and a host that can't be resolved.
-  limits.ConnectTimeoutSeconds = 2;
-  for (const char* url : {"http://127.0.0.1:1/a.zip", "http://no-such-host.invalid/a.zip"}) {
-    host.lines.clear();
-    EXPECT_FALSE(DownloadAndUnzip(url, archive, host, limits));
-    EXPECT_EQ(host.lines, Failed(url));
-  }
 }
 
-TEST_F(DownloadAndUnzipTest, ClientErrorsCarryTheStatus) {
-  HttpClient client;
-  const auto statusOf = [&](const std::string& path) {
-    try {
-      client.Get(server.Url(path));
-    } catch (const HttpError& e) {
-      return e.Status();
-    }
-    return -1L;
+TEST_F(DownloadAndUnzipTest, ClientErrorsTellWhatWentWrong) {
+  HttpLimits limits;
+  limits.MaxBodyBytes = 4999;
+  limits.StallSeconds = 1;
+  test::WriteText(server.Files() / "fits.zip", std::string(4999, 'x'));
+  test::WriteText(server.Files() / "big.zip", std::string(5000, 'x'));
+  const struct {
+    const char* path;
+    long status;
+    const char* reason;
+  } failures[] = {
+      {"/none.zip", 404, "HTTP status 404"},
+      {"/redirect/fits.zip", 302, "HTTP status 302"},
+      {"/silent/fits.zip", 0, "Empty reply"},
+      {"/drop/fits.zip", 200, "transfer closed"},
+      {"/hang/fits.zip", 0, "no data for 1 seconds"},
+      {"/stall/fits.zip", 200, "no data for 1 seconds"},
+      {"/big.zip", 200, "larger than 4999 bytes"},
+      {"/unsized/big.zip", 200, "larger than 4999 bytes"},
   };
-  test::WriteText(server.Files() / "a.zip", "12345");
-  EXPECT_EQ(statusOf("/none.zip"), 404);
-  EXPECT_EQ(statusOf("/redirect/a.zip"), 302);
-  EXPECT_EQ(statusOf("/silent/a.zip"), 0);
-  EXPECT_EQ(statusOf("/a.zip"), -1);
-  const std::vector<char> body = HttpClient().Get(server.Url("/a.zip"));
-  EXPECT_EQ(std::string(body.begin(), body.end()), "12345");
+  for (const auto& failure : failures) {
+    SCOPED_TRACE(failure.path);
+    try {
+      HttpClient(limits).Get(server.Url(failure.path));
+      ADD_FAILURE() << "no error";
+    } catch (const HttpError& e) {
+      EXPECT_EQ(e.Status(), failure.status);
+      EXPECT_NE(std::string(e.what()).find(failure.reason), std::string::npos) << e.what();
+    }
+  }
+  // A body of exactly the limit is whole, with or without an announced length.
+  EXPECT_EQ(HttpClient(limits).Get(server.Url("/fits.zip")), std::vector<char>(4999, 'x'));
+  EXPECT_EQ(HttpClient(limits).Get(server.Url("/unsized/fits.zip")), std::vector<char>(4999, 'x'));
 }
 
 TEST_F(DownloadAndUnzipTest, ArchiveFromAnEarlierRunServesWhenTheTransferFails) {

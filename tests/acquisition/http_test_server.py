@@ -38,7 +38,7 @@ class Handler(BaseHTTPRequestHandler):
             time.sleep(120)
         elif mode in ("drop", "stall"):
             self.send_response(200)
-            self.send_header("Content-Length", "100000")
+            self.send_header("Content-Length", "1000")
             self.end_headers()
             self.wfile.write(b"PK" * 50)
             self.wfile.flush()
