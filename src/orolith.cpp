@@ -1,12 +1,12 @@
+#include "frontpanel/Orolith_Main.h"
+#include "frontpanel/TSystem.h"
+
 #include <QApplication>
 
 #include <clocale>
 #include <exception>
 #include <iostream>
 #include <vector>
-
-#include "frontpanel/Orolith_Main.h"
-#include "frontpanel/TSystem.h"
 
 int main(int argc, char* argv[]) {
   QApplication application(argc, argv);

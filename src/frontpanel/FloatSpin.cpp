@@ -1,5 +1,7 @@
 #include "frontpanel/FloatSpin.h"
 
+#include "frontpanel/NumberText.h"
+
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QFontMetrics>
@@ -12,8 +14,6 @@
 
 #include <algorithm>
 #include <array>
-
-#include "frontpanel/NumberText.h"
 
 namespace orolith {
 namespace {

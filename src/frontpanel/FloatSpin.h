@@ -1,5 +1,7 @@
 #pragma once
 
+#include "frontpanel/ModelSettings.h"
+
 #include <QAbstractButton>
 #include <QLineEdit>
 #include <QPointer>
@@ -7,8 +9,6 @@
 #include <cstdint>
 #include <functional>
 #include <string>
-
-#include "frontpanel/ModelSettings.h"
 
 namespace orolith {
 

@@ -1,37 +1,66 @@
 #include "frontpanel/Orolith_Main.h"
 
+#include "acquisition/Coverage.h"
+#include "frontpanel/FloatSpin.h"
+#include "frontpanel/TSystem.h"
+#include "model/TerrainModel.h"
+
+#include <qdrawutil.h>
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileDialog>
+#include <QFontInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
 
+#include <algorithm>
 #include <filesystem>
 #include <new>
 #include <system_error>
 #include <vector>
-
-#include "acquisition/Coverage.h"
-#include "frontpanel/FloatSpin.h"
-#include "frontpanel/TSystem.h"
-#include "model/TerrainModel.h"
 
 namespace orolith {
 namespace {
 
 constexpr const char* ProgramTitle = "Marlowen Orolith 20130304";
 
+// A group box in the classic look: the title sits on the frame's top line, so controls placed
+// just below the title stay clear of the frame whatever the style.
+class TGroupBox : public QGroupBox {
+ public:
+  using QGroupBox::QGroupBox;
+
+ protected:
+  void paintEvent(QPaintEvent* /*event*/) override {
+    QPainter painter(this);
+    const QFontMetrics metrics(font());
+    const QRect titleRect(6, 0, metrics.horizontalAdvance(title()) + 2, metrics.height());
+    painter.save();
+    painter.setClipRegion(QRegion(rect()).subtracted(QRegion(titleRect)));
+    // An etched line, as classic group boxes have.
+    qDrawShadeRect(&painter, rect().adjusted(0, metrics.height() / 2, 0, 0), palette(), true, 1);
+    painter.restore();
+    painter.setPen(palette().color(QPalette::WindowText));
+    painter.drawText(titleRect, Qt::AlignCenter, title());
+  }
+};
+
 QFont PanelFont(const char* family, int pixelSize, QFont::StyleHint fallback) {
   QFont font(QString::fromLatin1(family));
   font.setPixelSize(pixelSize);
   font.setStyleHint(fallback);
+  // The controls are sized for Tahoma, a narrow face; a wider stand-in is narrowed to fit. Set
+  // either way, so that no control inherits the narrowing from the window.
+  const bool narrow = fallback == QFont::SansSerif && !QFontInfo(font).exactMatch();
+  font.setStretch(narrow ? QFont::SemiCondensed : QFont::Unstretched);
   return font;
 }
 
@@ -101,7 +130,9 @@ TForm4::TForm4(std::span<const char* const> arguments, char decimalSeparator, QW
 TForm4::~TForm4() = default;
 
 QGroupBox* TForm4::MakeGroup(const QString& title, int left, int top, int width, int height) {
-  auto* group = new QGroupBox(title, this);
+  auto* group = new TGroupBox(title, this);
+  // A later group covers what an earlier one draws under it, as the groups overlap a little.
+  group->setAutoFillBackground(true);
   group->setGeometry(left, top, width, height);
   return group;
 }
@@ -158,7 +189,9 @@ void TForm4::CreateSpecialCasesGroup() {
   specialGroup_ = MakeGroup(QStringLiteral("  Special Cases "), 447, 8, 164, 186);
   const auto makeCheckBox = [this](const char* text, int left, int top, int width) {
     auto* box = new QCheckBox(QString::fromLatin1(text), specialGroup_);
-    box->setGeometry(left, top, width, 17);
+    // A stand-in font may need more room than Tahoma did; the group has some to spare.
+    const int room = specialGroup_->width() - 2 - left;
+    box->setGeometry(left, top, std::max(width, std::min(box->sizeHint().width(), room)), 17);
     return box;
   };
   BlockSRTM1Ctl = makeCheckBox("Block use of SRTM-1 Data", 3, 23, 145);
@@ -234,6 +267,9 @@ void TForm4::FormCreate(std::span<const char* const> arguments) {
   Label6->setText(QStringLiteral("Download SRTM Files from    http://") +
                   QString::fromStdString(source_.ArchiveHost) +
                   QStringLiteral("/srtm/version2_1/"));
+  // A longer host name widens the label as far as the window allows.
+  Label6->resize(std::clamp(Label6->sizeHint().width(), 572, width() - 2 * Label6->x()),
+                 Label6->height());
 
   Memo1->clear();
   for (const std::string& line : StartupLines(folders_, fromCommandLine)) AppendLine(line);

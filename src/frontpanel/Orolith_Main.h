@@ -1,5 +1,10 @@
 #pragma once
 
+#include "acquisition/RegionDownloads.h"
+#include "frontpanel/ModelSettings.h"
+#include "frontpanel/OperationHost.h"
+#include "tiles/SRTM.h"
+
 #include <QString>
 #include <QWidget>
 
@@ -8,11 +13,6 @@
 #include <optional>
 #include <span>
 #include <string>
-
-#include "acquisition/RegionDownloads.h"
-#include "frontpanel/ModelSettings.h"
-#include "frontpanel/OperationHost.h"
-#include "tiles/SRTM.h"
 
 class QCheckBox;
 class QCloseEvent;

@@ -1,6 +1,5 @@
-#include <QApplication>
-
 #include <gtest/gtest.h>
+#include <QApplication>
 
 // The widgets need an application object for the whole run, so this replaces gtest's main.
 int main(int argc, char** argv) {
