@@ -43,8 +43,10 @@ class TSTL {
   const std::vector<TSTLFace>& Faces() const noexcept { return faces_; }
 
   // Writes the binary STL file through a temporary file in the same folder that replaces the
-  // target only when complete. Throws FileError naming the file when it can't be created or a
-  // write or close fails; an existing file of that name then survives.
+  // target only when complete (a device, pipe or symbolic link already under that name is
+  // written in place). Throws FileError naming the file when it can't be created ("Cannot
+  // create file ...") or a write or close fails ("Cannot write file ..."); an existing regular
+  // file of that name then survives.
   void SaveBinary(const std::string& fileName) const;
 
  private:

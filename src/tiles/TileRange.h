@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 
@@ -8,6 +9,9 @@ namespace orolith {
 // The whole degree a region bound contributes to a tile loop: the degree below a fractional
 // bound, one less than a negative whole bound (-5 gives -6), a non-negative whole bound itself.
 inline std::int32_t TileIndex(long double bound) noexcept {
+  // Bounds come from clamped fields; the guard only keeps odd input (NaN, 1e30) defined.
+  if (std::isnan(bound)) return 0;
+  bound = std::clamp(bound, -1e9L, 1e9L);
   return static_cast<std::int32_t>(std::trunc(bound >= 0 ? bound : bound - 1));
 }
 

@@ -143,6 +143,16 @@ TEST(TSTLSaveBinary, ReplacesALongerFileAndKeepsItsPermissions) {
   EXPECT_EQ(FolderEntries(dir.Path()), std::vector<std::string>{"old.stl"});
 }
 
+TEST(TSTLSaveBinary, SavesUnderANameWithNoRoomForATemporarySuffix) {
+  const test::TempDir dir;
+  const std::string name = dir.Root() + std::string(251, 'L') + ".stl";  // 255 bytes
+  TSTL stl;
+  stl.AddFace(MakeVec(0, 0, 0), MakeVec(1, 0, 0), MakeVec(0, 1, 0));
+  stl.SaveBinary(name);
+  EXPECT_EQ(fs::file_size(name), 134U);
+  EXPECT_EQ(FolderEntries(dir.Path()).size(), 1U);
+}
+
 TEST(TSTLSaveBinary, FailsWithTheFileNameWhenTheFileCannotBeCreated) {
   const test::TempDir dir;
   TSTL stl;

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -67,6 +68,8 @@ TEST(TileIndex, TakesTheDegreeBelowAndOneLessForNegativeBounds) {
   EXPECT_EQ(TileIndex(5.0L), 5);
   EXPECT_EQ(TileIndex(5.5L), 5);
   EXPECT_EQ(TileIndex(179.999L), 179);
+  EXPECT_EQ(TileIndex(1e30L), 1'000'000'000);
+  EXPECT_EQ(TileIndex(NAN), 0);
 }
 
 TEST(ForEachTile, WalksWestToEastOutsideAndSouthToNorthInside) {
