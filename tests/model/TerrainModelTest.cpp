@@ -688,6 +688,24 @@ TEST_F(TerrainModelTest, CentresAreReseededEveryRunUnlessFixed) {
   EXPECT_LE(*seen.rbegin(), 499);
 }
 
+TEST_F(TerrainModelTest, ProgressCountsCellsOfTheTilesProcessed) {
+  struct ProgressHost : RecordingHost {
+    void ReportProgress(std::uint64_t done, std::uint64_t planned) override {
+      reports.emplace_back(done, planned);
+    }
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> reports;
+  } progress;
+  WriteTile(root.Path() / "SRTM_30" / "N46E008.hgt", 121, [](int, int) { return std::int16_t{9}; });
+  Region(7.75F, 8.25F, 46.2F, 46.45F);
+  panel.XYPixelSize = 10000;  // west tile (missing) 3 x 3 cells planned, east tile 3 x 3 made
+  ASSERT_EQ(CreateStlModel(panel, folders, tile, progress, '.', options), RunOutcome::Completed);
+  ASSERT_EQ(progress.reports.size(), 3U);  // once per column of the tile that was there
+  for (std::size_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(progress.reports[i].first, 3 * (i + 1));
+    EXPECT_EQ(progress.reports[i].second, 18U);
+  }
+}
+
 TEST_F(TerrainModelTest, FileThatCannotBeCreatedEndsTheRunBeforeTheSavedLine) {
   panel.MissedDataZero = true;
   panel.StlFileName = (root.Path() / "no-such-folder" / "x.stl").string();
