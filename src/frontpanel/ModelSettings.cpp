@@ -75,7 +75,8 @@ void LogConfigurationSummary(const ModelSettings& s, OperationHost& host, char s
 
 SizeEstimate EstimateSize(const ModelSettings& s) noexcept {
   const long double perDegree = 100000.0L / static_cast<long double>(s.PixelSize);
-  const long double faces = perDegree * perDegree * ((s.LonMax - s.LonMin) * 4) * (s.LatMax - s.LatMin);
+  const long double faces =
+      perDegree * perDegree * ((s.LonMax - s.LonMin) * 4) * (s.LatMax - s.LatMin);
   return {faces, faces * 0.00005L};
 }
 

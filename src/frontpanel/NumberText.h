@@ -13,12 +13,12 @@ namespace orolith {
 class FormatArg {
  public:
   template <typename T>
-    requires std::is_integral_v<T>
-  FormatArg(T v) : value_(static_cast<long long>(v)) {}  // NOLINT(google-explicit-constructor)
+  requires std::is_integral_v<T> FormatArg(T v)
+      : value_(static_cast<long long>(v)) {}  // NOLINT(google-explicit-constructor)
   template <typename T>
-    requires std::is_floating_point_v<T>
-  FormatArg(T v) : value_(static_cast<long double>(v)) {}  // NOLINT(google-explicit-constructor)
-  FormatArg(std::string_view v) : value_(v) {}             // NOLINT(google-explicit-constructor)
+  requires std::is_floating_point_v<T> FormatArg(T v)
+      : value_(static_cast<long double>(v)) {}  // NOLINT(google-explicit-constructor)
+  FormatArg(std::string_view v) : value_(v) {}  // NOLINT(google-explicit-constructor)
   FormatArg(const std::string& v) : value_(std::string_view(v)) {}  // NOLINT
   FormatArg(const char* v) : value_(std::string_view(v)) {}         // NOLINT
 
