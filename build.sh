@@ -10,7 +10,7 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev libcurl4-openssl-dev libcli11-dev
-  libgtest-dev libgmock-dev libbenchmark-dev p7zip-full zip python3 admesh)
+  libgtest-dev libgmock-dev libbenchmark-dev p7zip-full zip python3 admesh time fonts-dejavu-core)
 jobs=$(nproc)
 
 as_root() {
@@ -54,9 +54,8 @@ step_demo() {
 
 step_bench() {
   configure_and_build build/release Release
-  for b in build/release/bench/*; do
-    [[ -x $b && -f $b ]] && "$b"
-  done
+  build/release/bench/foundation_bench
+  bench/cli_bench.sh build/release
 }
 
 [[ $# -gt 0 ]] || { sed -n '2,8p' "$0"; exit 2; }

@@ -37,11 +37,11 @@ class TempDir {
 };
 
 // The shared folder of real SRTM tiles, or skips the calling test when it is absent.
-#define OROLITH_REQUIRE_SHARED_DATA(relative)                                                  \
-  do {                                                                                         \
-    if (!std::filesystem::exists(std::filesystem::path(OROLITH_SHARED_DATA) / (relative))) {   \
+#define OROLITH_REQUIRE_SHARED_DATA(relative)                                                   \
+  do {                                                                                          \
+    if (!std::filesystem::exists(std::filesystem::path(OROLITH_SHARED_DATA) / (relative))) {    \
       GTEST_SKIP() << "real SRTM data not found at " << OROLITH_SHARED_DATA << "/" << relative; \
-    }                                                                                          \
+    }                                                                                           \
   } while (false)
 
 inline std::string SharedData(const std::string& relative) {
@@ -55,7 +55,8 @@ inline std::vector<unsigned char> ReadBytes(const std::filesystem::path& file) {
 
 inline void WriteBytes(const std::filesystem::path& file, const std::vector<unsigned char>& bytes) {
   std::ofstream out(file, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
 }
 
 // A host that records every line and answers the large-file question as told.
