@@ -5,7 +5,7 @@
 #include <string>
 
 #include "frontpanel/NumberText.h"
-#include "model/TileSource.h"
+#include "tiles/TileSource.h"
 #include "tiles/SRTM.h"
 #include "tiles/TileRange.h"
 

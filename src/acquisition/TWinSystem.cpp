@@ -8,7 +8,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <utility>
 
 #include "frontpanel/ModelSettings.h"
@@ -50,43 +49,6 @@ void WaitForExit(pid_t pid) {
   int status = 0;
   while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }
-}
-
-// A descriptor that is closed on every path out.
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) noexcept : fd_(fd) {}
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  ~FileDescriptor() {
-    if (fd_ >= 0) close(fd_);
-  }
-  int Get() const noexcept { return fd_; }
-  int Release() noexcept { return std::exchange(fd_, -1); }
-
- private:
-  int fd_;
-};
-
-// Removes a half-written temporary file unless the write was completed.
-class TemporaryFile {
- public:
-  explicit TemporaryFile(std::string name) : name_(std::move(name)) {}
-  TemporaryFile(const TemporaryFile&) = delete;
-  TemporaryFile& operator=(const TemporaryFile&) = delete;
-  ~TemporaryFile() {
-    if (!kept_) unlink(name_.c_str());
-  }
-  const std::string& Name() const noexcept { return name_; }
-  void Keep() noexcept { kept_ = true; }
-
- private:
-  std::string name_;
-  bool kept_ = false;
-};
-
-FileError CannotWriteFile(const std::string& fileName, int errorNumber) {
-  return FileError("Cannot write file \"" + fileName + "\". " + std::strerror(errorNumber));
 }
 
 }  // namespace
@@ -140,9 +102,8 @@ void RunProgram(const std::string& programName, const std::string& arguments,
   std::string path = programName;
   bool searchPath = programName.find('/') == std::string::npos;
   if (searchPath) {
-    std::error_code ignored;
     const std::string local = "./" + programName;
-    if (std::filesystem::exists(local, ignored) && !std::filesystem::is_directory(local, ignored)) {
+    if (FileExists(local)) {
       path = local;
       searchPath = false;
     }
@@ -168,31 +129,10 @@ std::string ArchiverArguments(const std::string& archiveFileName) {
   return "e e \"" + archiveFileName + "\" -o\"" + folder + "\" -aoa";
 }
 
-bool FileExists(const std::string& fileName) {
-  std::error_code ignored;
-  const auto status = std::filesystem::status(fileName, ignored);
-  return std::filesystem::exists(status) && !std::filesystem::is_directory(status);
-}
-
 void WriteFileAtomically(const std::string& fileName, const std::vector<char>& bytes) {
-  TemporaryFile temporary(fileName + ".part");
-  FileDescriptor file(
-      open(temporary.Name().c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
-  if (file.Get() < 0) throw CannotCreateFile(fileName, errno);
-  std::size_t written = 0;
-  while (written < bytes.size()) {
-    const ssize_t n = write(file.Get(), bytes.data() + written, bytes.size() - written);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      throw CannotWriteFile(fileName, errno);
-    }
-    written += static_cast<std::size_t>(n);
-  }
-  if (close(file.Release()) != 0) throw CannotWriteFile(fileName, errno);
-  if (std::rename(temporary.Name().c_str(), fileName.c_str()) != 0) {
-    throw CannotCreateFile(fileName, errno);
-  }
-  temporary.Keep();
+  AtomicOutputFile file(fileName);
+  file.Write(bytes.data(), bytes.size());
+  file.Commit();
 }
 
 bool DownloadAndUnzip(const std::string& url, const std::string& archiveFileName,

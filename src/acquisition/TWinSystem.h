@@ -8,6 +8,7 @@
 
 #include "acquisition/HttpClient.h"
 #include "frontpanel/OperationHost.h"
+#include "frontpanel/TSystem.h"
 
 namespace orolith {
 
@@ -40,9 +41,6 @@ void RunProgram(const std::string& programName, const std::string& arguments,
 
 // The archiver's arguments: extract archiveFileName into its own folder, replacing files.
 std::string ArchiverArguments(const std::string& archiveFileName);
-
-// True when something other than a folder is at fileName.
-bool FileExists(const std::string& fileName);
 
 // Writes bytes to fileName through a temporary file in the same folder, so that a failed
 // write leaves no truncated file. Throws FileError naming fileName.

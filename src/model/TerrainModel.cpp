@@ -16,7 +16,7 @@
 #include "frontpanel/NumberText.h"
 #include "frontpanel/TSystem.h"
 #include "model/STL.h"
-#include "model/TileSource.h"
+#include "tiles/TileSource.h"
 #include "tiles/TileRange.h"
 
 namespace orolith {

@@ -1,21 +1,14 @@
 #pragma once
 
-#include <sys/stat.h>
-
 #include <array>
 #include <optional>
 #include <string>
 
 #include "frontpanel/ModelSettings.h"
+#include "frontpanel/TSystem.h"
 #include "tiles/SRTM.h"
 
 namespace orolith {
-
-// True when path names something that is not a folder; a tile of any size counts.
-inline bool FileExists(const std::string& path) {
-  struct stat info {};
-  return ::stat(path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
-}
 
 // Where a tile was found: the folder it lies in (named by the kind that folder is for, not
 // by the file's own size) and its full path.
