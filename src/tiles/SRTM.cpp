@@ -11,6 +11,7 @@
 #include <cstring>
 #include <memory>
 #include <stdexcept>
+#include <utility>
 
 namespace orolith {
 namespace {
@@ -123,7 +124,7 @@ void TSRTM::Adopt(std::unique_ptr<std::int16_t[]> grid, TileKind kind, std::int1
 }
 
 void TSRTM::LoadFromFile(const std::string& fileName, std::int16_t lon, std::int16_t lat) {
-  sourceName_ = fileName;
+  std::string previousName = std::exchange(sourceName_, fileName);
   const TileKind kind = TileKindOfFile(fileName);
   if (kind == TileKind::NotATile) {
     kind_ = kind;
@@ -134,7 +135,13 @@ void TSRTM::LoadFromFile(const std::string& fileName, std::int16_t lon, std::int
   const auto count = static_cast<std::size_t>(side) * static_cast<std::size_t>(side);
   // Read into a fresh grid so that a failed read leaves the previous tile whole.
   auto grid = std::make_unique_for_overwrite<std::int16_t[]>(count);
-  ReadTileRows(file.get(), side, grid.get(), fileName);
+  try {
+    ReadTileRows(file.get(), side, grid.get(), fileName);
+  } catch (const FileError&) {
+    // A file that shrank after its size was taken: the tile stays exactly as it was.
+    sourceName_ = std::move(previousName);
+    throw;
+  }
   Adopt(std::move(grid), kind, side, lon, lat);
 }
 
