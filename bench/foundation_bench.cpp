@@ -217,22 +217,27 @@ void Run(const fs::path& parent) {
       const auto c = static_cast<std::uint32_t>((lons[i] - 7) * (side - 1));
       cells[i] = std::min<std::uint32_t>(r, side - 2) * side + std::min<std::uint32_t>(c, side - 2);
     }
-    long double sum = 0;
-    const double lookups = BestOf(3, [&] {
-      long double s = 0;
-      for (std::size_t i = 0; i < lookupCount; ++i) s += tile.ElevationAt(lons[i], lats[i]);
-      sum = s;
-      Keep(sum);
-    });
+    // The lookups at the points, and the bare reads of the same four samples each needs.
+    const auto timeLookups = [&] {
+      return BestOf(3, [&] {
+        long double s = 0;
+        for (std::size_t i = 0; i < lookupCount; ++i) s += tile.ElevationAt(lons[i], lats[i]);
+        Keep(s);
+      });
+    };
     const std::int16_t* grid = tile.Samples();
-    const double gathers = BestOf(3, [&] {
-      long long s = 0;
-      for (std::size_t i = 0; i < lookupCount; ++i) {
-        const std::int16_t* p = grid + cells[i];
-        s += p[0] + p[1] + p[side] + p[side + 1];
-      }
-      Keep(s);
-    });
+    const auto timeGathers = [&] {
+      return BestOf(3, [&] {
+        long long s = 0;
+        for (std::size_t i = 0; i < lookupCount; ++i) {
+          const std::int16_t* p = grid + cells[i];
+          s += p[0] + p[1] + p[side] + p[side + 1];
+        }
+        Keep(s);
+      });
+    };
+    const double lookups = timeLookups();
+    const double gathers = timeGathers();
     const double pointMB = static_cast<double>(lookupCount) * 16 / 1e6;
     PrintRow("ElevationAt x 10M, random points", lookups, "the same 4-sample reads, no math",
              gathers, pointMB);
@@ -246,20 +251,8 @@ void Run(const fs::path& parent) {
       const auto c = static_cast<std::uint32_t>((lons[i] - 7) * (side - 1));
       cells[i] = std::min<std::uint32_t>(r, side - 2) * side + std::min<std::uint32_t>(c, side - 2);
     }
-    const double walk = BestOf(3, [&] {
-      long double s = 0;
-      for (std::size_t i = 0; i < lookupCount; ++i) s += tile.ElevationAt(lons[i], lats[i]);
-      sum = s;
-      Keep(sum);
-    });
-    const double walkGathers = BestOf(3, [&] {
-      long long s = 0;
-      for (std::size_t i = 0; i < lookupCount; ++i) {
-        const std::int16_t* p = grid + cells[i];
-        s += p[0] + p[1] + p[side] + p[side + 1];
-      }
-      Keep(s);
-    });
+    const double walk = timeLookups();
+    const double walkGathers = timeGathers();
     PrintRow("ElevationAt x 10M, raster walk", walk, "the same 4-sample reads, no math",
              walkGathers, pointMB);
     std::printf("%-34s %6.1f ns a call at random points, %.1f ns in a raster walk\n", "",

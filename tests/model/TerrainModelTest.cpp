@@ -91,6 +91,17 @@ std::vector<Cell> Cells(const std::vector<Face>& faces) {
   return cells;
 }
 
+// The last column of cells of the west tile and the first of the east tile share their edge
+// corners exactly. Cells run column by column, rows south to north within a column.
+void ExpectTilesMeet(const std::vector<Cell>& cells, std::size_t westColumns, std::size_t rows) {
+  for (std::size_t r = 0; r < rows; ++r) {
+    const Cell& west = cells[(westColumns - 1) * rows + r];
+    const Cell& east = cells[westColumns * rows + r];
+    EXPECT_TRUE(Same(west.se, east.sw)) << "row " << r;
+    EXPECT_TRUE(Same(west.ne, east.nw)) << "row " << r;
+  }
+}
+
 // A tile of side × side samples, row 0 south; written north row first, big-endian.
 void WriteTile(const std::filesystem::path& path, int side,
                const std::function<std::int16_t(int row, int column)>& sample) {
@@ -311,12 +322,7 @@ TEST_F(TerrainModelTest, NeighbouringTilesShareTheirEdgeVertices) {
   const std::size_t rows = count(46.2F, 46.71F);
   const std::vector<Cell> cells = Cells(ReadStl(Out()).faces);
   ASSERT_EQ(cells.size(), (westColumns + eastColumns) * rows);
-  for (std::size_t r = 0; r < rows; ++r) {
-    const Cell& west = cells[(westColumns - 1) * rows + r];
-    const Cell& east = cells[westColumns * rows + r];
-    EXPECT_TRUE(Same(west.se, east.sw)) << "row " << r;
-    EXPECT_TRUE(Same(west.ne, east.nw)) << "row " << r;
-  }
+  ExpectTilesMeet(cells, westColumns, rows);
   // Within a tile, neighbouring cells meet as well.
   for (std::size_t i = 0; i + 1 < cells.size(); ++i) {
     if ((i + 1) % rows != 0) {
@@ -351,10 +357,7 @@ TEST_F(TerrainModelTest, RealNeighbourTilesMeetAndTheirVoidsAreHealed) {
   const std::size_t rows = count(50.1F, 50.2F);
   const std::vector<Cell> cells = Cells(ReadStl(Out()).faces);
   ASSERT_EQ(cells.size(), (westColumns + eastColumns) * rows);
-  for (std::size_t r = 0; r < rows; ++r) {
-    EXPECT_TRUE(Same(cells[(westColumns - 1) * rows + r].se, cells[westColumns * rows + r].sw));
-    EXPECT_TRUE(Same(cells[(westColumns - 1) * rows + r].ne, cells[westColumns * rows + r].nw));
-  }
+  ExpectTilesMeet(cells, westColumns, rows);
   for (const Cell& cell : cells) {
     for (const Vec3& v : {cell.nw, cell.sw, cell.se, cell.ne, cell.c}) {
       EXPECT_GE(v.z, 0.0F);
