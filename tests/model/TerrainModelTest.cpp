@@ -91,6 +91,11 @@ std::vector<Cell> Cells(const std::vector<Face>& faces) {
   return cells;
 }
 
+// Cells the grid puts between two edges: the one is added even when the step divides evenly.
+std::size_t GridCount(long double from, long double to, long double step) {
+  return static_cast<std::size_t>(std::trunc((to - from) / step)) + 1;
+}
+
 // The last column of cells of the west tile and the first of the east tile share their edge
 // corners exactly. Cells run column by column, rows south to north within a column.
 void ExpectTilesMeet(const std::vector<Cell>& cells, std::size_t westColumns, std::size_t rows) {
@@ -314,9 +319,7 @@ TEST_F(TerrainModelTest, NeighbouringTilesShareTheirEdgeVertices) {
   ASSERT_EQ(Run(), RunOutcome::Completed);
 
   // West tile: clip 7.6..8 gives trunc(0.4 / 0.02) + 1 columns; east tile 8..8.3 likewise.
-  const auto count = [](long double from, long double to) {
-    return static_cast<std::size_t>(std::trunc((to - from) / 0.02L)) + 1;
-  };
+  const auto count = [](long double from, long double to) { return GridCount(from, to, 0.02L); };
   const std::size_t westColumns = count(7.6F, 8.0L);
   const std::size_t eastColumns = count(8.0L, 8.3F);
   const std::size_t rows = count(46.2F, 46.71F);
@@ -349,9 +352,7 @@ TEST_F(TerrainModelTest, RealNeighbourTilesMeetAndTheirVoidsAreHealed) {
   EXPECT_TRUE(find("Healing adjusted 12 faulted data points"));
   EXPECT_TRUE(find("SRTM-3 Data"));
 
-  const auto count = [](long double from, long double to) {
-    return static_cast<std::size_t>(std::trunc((to - from) / 0.005L)) + 1;
-  };
+  const auto count = [](long double from, long double to) { return GridCount(from, to, 0.005L); };
   const std::size_t westColumns = count(8.9F, 9.0L);
   const std::size_t eastColumns = count(9.0L, 9.1F);
   const std::size_t rows = count(50.1F, 50.2F);
