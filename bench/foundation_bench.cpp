@@ -60,26 +60,23 @@ void Keep(const T& value) {
   asm volatile("" : : "g"(&value) : "memory");
 }
 
-// A smooth synthetic terrain, 0 .. about 3000 m, north row first and big-endian as in a tile.
-std::vector<unsigned char> SyntheticTileBytes() {
-  std::vector<unsigned char> bytes(sampleCount * 2);
-  for (int fileRow = 0; fileRow < side; ++fileRow) {
+// A smooth synthetic terrain, 0 .. about 3000 m, row 0 south as a tile holds it.
+std::vector<std::int16_t> SyntheticTileGrid() {
+  std::vector<std::int16_t> grid(sampleCount);
+  for (int r = 0; r < side; ++r) {
+    const int fileRow = side - 1 - r;
     for (int c = 0; c < side; ++c) {
       const int v = 1500 + ((fileRow * 7 + c * 13) % 1500) - ((fileRow / 3 + c / 5) % 700);
-      const auto raw = static_cast<std::uint16_t>(static_cast<std::int16_t>(v));
-      const std::size_t at = (static_cast<std::size_t>(fileRow) * side + c) * 2;
-      bytes[at] = static_cast<unsigned char>(raw >> 8);
-      bytes[at + 1] = static_cast<unsigned char>(raw);
+      grid[static_cast<std::size_t>(r) * side + c] = static_cast<std::int16_t>(v);
     }
   }
-  return bytes;
+  return grid;
 }
 
 // Sets void clusters of 1 to 6 by 1 to 6 samples until at least 1 % of the grid is void.
-std::size_t AddVoidClusters(std::vector<unsigned char>& bytes, std::mt19937_64& random) {
+std::size_t AddVoidClusters(std::vector<std::int16_t>& grid, std::mt19937_64& random) {
   std::uniform_int_distribution<int> position(0, side - 1);
   std::uniform_int_distribution<int> extent(1, 6);
-  std::vector<bool> isVoid(sampleCount, false);
   std::size_t voids = 0;
   while (voids < sampleCount / 100) {
     const int r0 = position(random);
@@ -88,23 +85,14 @@ std::size_t AddVoidClusters(std::vector<unsigned char>& bytes, std::mt19937_64& 
     const int columns = extent(random);
     for (int r = r0; r < std::min(r0 + rows, side); ++r) {
       for (int c = c0; c < std::min(c0 + columns, side); ++c) {
-        const std::size_t i = static_cast<std::size_t>(r) * side + c;
-        if (isVoid[i]) continue;
-        isVoid[i] = true;
+        std::int16_t& sample = grid[static_cast<std::size_t>(r) * side + c];
+        if (sample == -32768) continue;
+        sample = -32768;
         ++voids;
-        bytes[2 * i] = 0x80;
-        bytes[2 * i + 1] = 0x00;
       }
     }
   }
   return voids;
-}
-
-void WriteFile(const fs::path& file, const std::vector<unsigned char>& bytes) {
-  std::ofstream out(file, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()),
-            static_cast<std::streamsize>(bytes.size()));
-  if (!out.flush()) throw std::runtime_error("cannot write " + file.string());
 }
 
 // One read() of the whole file into a buffer that is already mapped in.
@@ -165,13 +153,14 @@ void Run(const fs::path& parent) {
   const ScratchFolder folder(parent);
   std::mt19937_64 random(20130304);
 
-  std::vector<unsigned char> bytes = SyntheticTileBytes();
+  std::vector<std::int16_t> synthetic = SyntheticTileGrid();
   const fs::path tileFile = folder.Path() / "N45E007.hgt";
-  WriteFile(tileFile, bytes);
-  const std::size_t voids = AddVoidClusters(bytes, random);
+  orolith::WriteTileFile(tileFile.string(), side, synthetic);
+  const std::size_t voids = AddVoidClusters(synthetic, random);
   const fs::path voidFile = folder.Path() / "N46E007.hgt";
-  WriteFile(voidFile, bytes);
-  const double tileMB = static_cast<double>(bytes.size()) / 1e6;
+  orolith::WriteTileFile(voidFile.string(), side, synthetic);
+  const std::size_t fileBytes = sampleCount * 2;
+  const double tileMB = static_cast<double>(fileBytes) / 1e6;
 
   std::printf("SRTM-1 tile %d x %d (%.1f MB), %zu voids (%.2f %%) in clusters, folder %s\n\n", side,
               side, tileMB, voids, 100.0 * static_cast<double>(voids) / sampleCount,
@@ -181,7 +170,7 @@ void Run(const fs::path& parent) {
 
   TSRTM tile;
   {
-    std::vector<unsigned char> buffer(bytes.size(), 1);
+    std::vector<unsigned char> buffer(fileBytes, 1);
     tile.LoadFromFile(tileFile.string(), 7, 45);  // brings the file into the page cache
     const double load = BestOf(7, [&] { tile.LoadFromFile(tileFile.string(), 7, 45); });
     const double read = BestOf(7, [&] { ReadWhole(tileFile, buffer.data(), buffer.size()); });

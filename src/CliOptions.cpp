@@ -1,13 +1,12 @@
 #include "CliOptions.h"
 
+#include "base/NumberText.h"
+
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
 #include <array>
-#include <limits>
 #include <utility>
-
-#include "frontpanel/NumberText.h"
 
 namespace orolith {
 namespace {
@@ -39,12 +38,10 @@ std::string LimitsText(const FieldLimits& limits, char sep) {
 // field's minimum, which a typist would see but a script would not.
 float ReadOptionValue(const std::string& option, const std::string& text, const FieldLimits& limits,
                       char sep, std::vector<std::string>& warnings) {
-  const std::optional<long double> number = ParseNumber(text, sep);
-  if (!number) throw UsageError(option + ": '" + text + "' is not a number");
-  const float value = ReadFieldValue(text, limits, sep);
-  constexpr long double largest = std::numeric_limits<float>::max();
-  const auto typed = static_cast<float>(std::clamp(*number, -largest, largest));
-  if (ClampToRange(typed, limits) != typed) {
+  const std::optional<float> typed = ParseFieldNumber(text, sep);
+  if (!typed) throw UsageError(option + ": '" + text + "' is not a number");
+  const float value = ClampToRange(*typed, limits);
+  if (value != *typed) {
     warnings.push_back(option + " " + text + " is outside " + LimitsText(limits, sep) + "; using " +
                        FormatFieldValue(value, limits, sep));
   }

@@ -1,12 +1,12 @@
 #pragma once
 
+#include "frontpanel/DownloadSettings.h"
+#include "frontpanel/ModelSettings.h"
+
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
-
-#include "acquisition/RegionDownloads.h"
-#include "frontpanel/ModelSettings.h"
 
 namespace orolith {
 

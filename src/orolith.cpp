@@ -1,5 +1,5 @@
-#include "frontpanel/Orolith_Main.h"
 #include "frontpanel/TSystem.h"
+#include "frontpanel/gui/Orolith_Main.h"
 
 #include <QApplication>
 

@@ -1,3 +1,10 @@
+#include "CliOptions.h"
+#include "acquisition/Coverage.h"
+#include "acquisition/RegionDownloads.h"
+#include "frontpanel/TSystem.h"
+#include "frontpanel/Workspace.h"
+#include "model/TerrainModel.h"
+
 #include <unistd.h>
 
 #include <chrono>
@@ -8,13 +15,6 @@
 #include <new>
 #include <stdexcept>
 #include <string>
-
-#include "CliOptions.h"
-#include "acquisition/Coverage.h"
-#include "acquisition/RegionDownloads.h"
-#include "frontpanel/TSystem.h"
-#include "model/TerrainModel.h"
-#include "tiles/SRTM.h"
 
 namespace orolith {
 namespace {
@@ -27,12 +27,11 @@ constexpr int ExitCancelled = 3;
 // and only when a person is there to see them.
 class ConsoleHost : public OperationHost {
  public:
-  explicit ConsoleHost(bool yes)
-      : yes_(yes),
+  ConsoleHost(char decimalSeparator, bool yes)
+      : OperationHost(decimalSeparator),
+        yes_(yes),
         stderrTerminal_(::isatty(STDERR_FILENO) == 1),
         stdinTerminal_(::isatty(STDIN_FILENO) == 1) {}
-  ConsoleHost(const ConsoleHost&) = delete;
-  ConsoleHost& operator=(const ConsoleHost&) = delete;
   ~ConsoleHost() override { ClearProgress(); }
 
   void AppendLine(const std::string& line) override {
@@ -84,27 +83,28 @@ class ConsoleHost : public OperationHost {
 };
 
 int RunCommand(const CliOptions& options, char sep) {
-  const DataFolders folders = MakeDataFolders(
-      options.DataRoot.empty() ? std::filesystem::current_path().string() : options.DataRoot);
-  ConsoleHost host(options.Yes);
   ArchiveSource source;
   source.ArchiveHost = options.ArchiveHost;
-  DownloadFolders remembered;
+  Workspace workspace(
+      MakeDataFolders(options.DataRoot.empty() ? std::filesystem::current_path().string()
+                                               : options.DataRoot),
+      source);
+  ConsoleHost host(sep, options.Yes);
+  const ModelSettings settings = ReadModelSettings(options.Panel);
   switch (options.Command) {
     case CliCommand::Create: {
-      TSRTM tile;
-      const RunOutcome outcome = CreateStlModel(options.Panel, folders, tile, host, sep);
+      const RunOutcome outcome = CreateStlModel(settings, workspace, host);
       host.ClearProgress();
       return outcome == RunOutcome::Cancelled ? ExitCancelled : 0;
     }
     case CliCommand::Test:
-      CheckTileCoverage(options.Panel, folders, host, sep);
+      CheckTileCoverage(settings, workspace, host);
       return 0;
     case CliCommand::DownloadSrtm1:
-      DownloadSrtm1Files(options.Panel, folders, remembered, source, host, sep);
+      DownloadSrtm1Files(settings, workspace, host);
       return 0;
     case CliCommand::DownloadSrtm3:
-      DownloadSrtm3Files(options.Panel, folders, remembered, source, host, sep);
+      DownloadSrtm3Files(settings, workspace, host);
       return 0;
   }
   return ExitError;

@@ -6,6 +6,8 @@
 // clusters inside each tile give the healing step something to do. The output is the same on
 // every run.
 
+#include "tiles/SRTM.h"
+
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -20,8 +22,6 @@
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include "tiles/SRTM.h"
 
 namespace orolith {
 namespace {
@@ -140,22 +140,8 @@ void WriteTile(const std::filesystem::path& folder, int lon, int lat, TileKind k
     }
   }
 
-  // North row first, big-endian.
-  std::vector<unsigned char> bytes;
-  bytes.reserve(samples.size() * 2);
-  for (int r = side - 1; r >= 0; --r) {
-    for (int c = 0; c < side; ++c) {
-      const auto v = static_cast<std::uint16_t>(samples[static_cast<std::size_t>(r * side + c)]);
-      bytes.push_back(static_cast<unsigned char>(v >> 8));
-      bytes.push_back(static_cast<unsigned char>(v & 0xFF));
-    }
-  }
   const std::filesystem::path file = folder / TileFileName(lon, lat);
-  std::ofstream out(file, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()),
-            static_cast<std::streamsize>(bytes.size()));
-  out.close();
-  if (!out) throw std::runtime_error("Cannot write " + file.string() + ": " + std::strerror(errno));
+  WriteTileFile(file.string(), side, samples);
   std::printf("%s\n", file.string().c_str());
 }
 

@@ -1,25 +1,21 @@
 #include "acquisition/Coverage.h"
 
+#include "base/NumberText.h"
+#include "tiles/SRTM.h"
+#include "tiles/TileRange.h"
+#include "tiles/TileSource.h"
+
 #include <array>
 #include <cstdint>
 #include <string>
 
-#include "frontpanel/NumberText.h"
-#include "tiles/TileSource.h"
-#include "tiles/SRTM.h"
-#include "tiles/TileRange.h"
-
 namespace orolith {
 
-void CheckTileCoverage(const FrontPanelValues& panel, const DataFolders& folders,
-                       OperationHost& host, char decimalSeparator) {
-  const char sep = decimalSeparator;
-  const ModelSettings s = ReadModelSettings(panel);
-  const TileRange range = TileRangeOf(s.LonMin, s.LonMax, s.LatMin, s.LatMax);
-  LogConfigurationSummary(s, host, sep);
-  host.AppendLine("*********************");
-  host.AppendLine("  File Verification ");
-  host.AppendLine("*********************");
+void CheckTileCoverage(const ModelSettings& s, Workspace& workspace, OperationHost& host) {
+  const char sep = host.DecimalSeparator();
+  const TileRange range = RegionTiles(s);
+  LogConfigurationSummary(s, host);
+  AppendBanner(host, "  File Verification ", 21);
 
   static constexpr std::array<const char*, 3> foundAs{
       " : found as SRTM-1 file (30 m X-Y resolution)",
@@ -30,8 +26,7 @@ void CheckTileCoverage(const FrontPanelValues& panel, const DataFolders& folders
   std::uint64_t missing = 0;
   ForEachTile(range, [&](std::int32_t lon, std::int32_t lat) {
     const std::string name = TileFileName(lon, lat);
-    if (const auto source =
-            FindTileSource(folders, name, s.BlockSrtm1, s.BlockSrtm3, s.BlockSrtm30)) {
+    if (const auto source = FindTileSource(workspace.Folders, name, s.Blocks())) {
       const auto kind = static_cast<std::size_t>(source->Folder);
       ++found[kind];
       host.AppendLine(name + foundAs[kind]);

@@ -1,13 +1,13 @@
 #pragma once
 
+#include "base/OperationHost.h"
 #include "frontpanel/ModelSettings.h"
-#include "frontpanel/OperationHost.h"
+#include "frontpanel/Workspace.h"
 
 namespace orolith {
 
 // "Test for SRTM Files": which tiles the region needs and where they are, with counts and the
 // size estimate. Touches neither the network nor any tile's content.
-void CheckTileCoverage(const FrontPanelValues& panel, const DataFolders& folders,
-                       OperationHost& host, char decimalSeparator);
+void CheckTileCoverage(const ModelSettings& settings, Workspace& workspace, OperationHost& host);
 
 }  // namespace orolith

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "frontpanel/DownloadSettings.h"
+
 #include <cstddef>
 #include <memory>
 #include <stdexcept>
@@ -18,14 +20,6 @@ class HttpError : public std::runtime_error {
 
  private:
   long status_;
-};
-
-// Bounds that keep one transfer from holding the program forever or filling its memory.
-struct HttpLimits {
-  std::size_t MaxBodyBytes = std::size_t{256} * 1024 * 1024;
-  long ConnectTimeoutSeconds = 30;
-  // A transfer that moves no byte for this long is abandoned.
-  long StallSeconds = 30;
 };
 
 // One blocking GET per client; the whole body is collected in memory.

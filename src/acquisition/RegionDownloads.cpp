@@ -1,13 +1,15 @@
 #include "acquisition/RegionDownloads.h"
 
+#include "acquisition/DownloadAndUnzip.h"
+#include "base/Files.h"
+#include "base/NumberText.h"
+#include "tiles/SRTM.h"
+#include "tiles/TileRange.h"
+
 #include <charconv>
 #include <cstdint>
 #include <span>
-
-#include "acquisition/TWinSystem.h"
-#include "frontpanel/NumberText.h"
-#include "tiles/SRTM.h"
-#include "tiles/TileRange.h"
+#include <stdexcept>
 
 namespace orolith {
 namespace {
@@ -23,54 +25,59 @@ struct DownloadKind {
   const char* MissingCount;
   bool PumpBeforeName;
   // Writes the success line and remembers the folder in entry 0.
-  void (*Found)(std::string& remembered, const std::string& folder, OperationHost& host,
-                char decimalSeparator);
+  void (*Found)(std::string& remembered, const std::string& folder, OperationHost& host);
 };
 
+// The region number a folder text spells ("03/" is 3).
 int RegionNumber(const std::string& folder) {
   int number = 0;
-  std::from_chars(folder.data(), folder.data() + folder.size(), number);
+  const auto [end, ec] = std::from_chars(folder.data(), folder.data() + folder.size(), number);
+  if (ec != std::errc() || end == folder.data()) {
+    throw std::logic_error("region folder without a number: " + folder);
+  }
   return number;
 }
 
 constexpr DownloadKind Srtm1Kind{
-    "  SRTM-1 File Downloads ",
-    "/srtm/version2_1/SRTM1/Region_",
-    " : already available as SRTM-1 file (30 m X-Y resolution)",
-    " was not found ... consider installing SRTM-3 or SRTM-30",
-    "There were %d pre-existing SRTM-1 files found",
-    "There were %d SRTM-1 files downloaded",
-    "There are %d missing SRTM-1 files",
-    false,
-    [](std::string& remembered, const std::string& folder, OperationHost& host, char sep) {
-      host.AppendLine(FormatText(sep, "SRTM-1 data found in Region # %d", {RegionNumber(folder)}));
-      remembered = folder;
-    }};
+    .Title = "  SRTM-1 File Downloads ",
+    .UrlPath = "/srtm/version2_1/SRTM1/Region_",
+    .AvailableSuffix = " : already available as SRTM-1 file (30 m X-Y resolution)",
+    .MissingSuffix = " was not found ... consider installing SRTM-3 or SRTM-30",
+    .PresentCount = "There were %d pre-existing SRTM-1 files found",
+    .DownloadedCount = "There were %d SRTM-1 files downloaded",
+    .MissingCount = "There are %d missing SRTM-1 files",
+    .PumpBeforeName = false,
+    .Found =
+        [](std::string& remembered, const std::string& folder, OperationHost& host) {
+          host.AppendLine(FormatText(host.DecimalSeparator(), "SRTM-1 data found in Region # %d",
+                                     {RegionNumber(folder)}));
+          remembered = folder;
+        },
+};
 
 constexpr DownloadKind Srtm3Kind{
-    "  SRTM-3 File Downloads ",
-    "/srtm/version2_1/SRTM3/",
-    " : already available as SRTM-3 file (100 m X-Y resolution)",
-    " was not found ... consider installing SRTM-1 or SRTM-30",
-    "There were %d pre-existing SRTM-3 files found",
-    "There were %d SRTM-3 files downloaded",
-    "There are %d missing SRTM-3 files",
-    true,
-    [](std::string& remembered, const std::string& folder, OperationHost& host, char sep) {
-      remembered = folder;
-      host.AppendLine(FormatText(sep, "SRTM-3 data found in Region %s", {folder}));
-    }};
+    .Title = "  SRTM-3 File Downloads ",
+    .UrlPath = "/srtm/version2_1/SRTM3/",
+    .AvailableSuffix = " : already available as SRTM-3 file (100 m X-Y resolution)",
+    .MissingSuffix = " was not found ... consider installing SRTM-1 or SRTM-30",
+    .PresentCount = "There were %d pre-existing SRTM-3 files found",
+    .DownloadedCount = "There were %d SRTM-3 files downloaded",
+    .MissingCount = "There are %d missing SRTM-3 files",
+    .PumpBeforeName = true,
+    .Found =
+        [](std::string& remembered, const std::string& folder, OperationHost& host) {
+          remembered = folder;
+          host.AppendLine("SRTM-3 data found in Region " + folder);
+        },
+};
 
-void DownloadRegion(const DownloadKind& kind, const FrontPanelValues& panel,
+void DownloadRegion(const DownloadKind& kind, const ModelSettings& settings,
                     const std::string& tileDir, std::span<std::string> folderList,
-                    const ArchiveSource& source, OperationHost& host, char sep) {
-  const ModelSettings settings = ReadModelSettings(panel);
-  const TileRange range =
-      TileRangeOf(settings.LonMin, settings.LonMax, settings.LatMin, settings.LatMax);
-  LogConfigurationSummary(settings, host, sep);
-  host.AppendLine("*********************");
-  host.AppendLine(kind.Title);
-  host.AppendLine("*********************");
+                    const ArchiveSource& source, OperationHost& host) {
+  const char sep = host.DecimalSeparator();
+  const TileRange range = RegionTiles(settings);
+  LogConfigurationSummary(settings, host);
+  AppendBanner(host, kind.Title, 21);
 
   const std::string urlStart = "http://" + source.ArchiveHost + kind.UrlPath;
   std::int64_t present = 0;
@@ -93,7 +100,7 @@ void DownloadRegion(const DownloadKind& kind, const FrontPanelValues& panel,
       const std::string url = urlStart + folder + name + ".zip";
       host.AppendLine("trying to find " + url);
       found = DownloadAndUnzip(url, archive, host, source.Limits);
-      if (found) kind.Found(folderList[0], folder, host, sep);
+      if (found) kind.Found(folderList[0], folder, host);
     }
     if (found) {
       ++downloaded;
@@ -110,18 +117,14 @@ void DownloadRegion(const DownloadKind& kind, const FrontPanelValues& panel,
 
 }  // namespace
 
-void DownloadSrtm1Files(const FrontPanelValues& panel, const DataFolders& folders,
-                        DownloadFolders& remembered, const ArchiveSource& source,
-                        OperationHost& host, char decimalSeparator) {
-  DownloadRegion(Srtm1Kind, panel, folders.Srtm1Dir, remembered.Srtm1RegionFolders, source, host,
-                 decimalSeparator);
+void DownloadSrtm1Files(const ModelSettings& settings, Workspace& workspace, OperationHost& host) {
+  DownloadRegion(Srtm1Kind, settings, workspace.Folders.Srtm1Dir,
+                 workspace.Remembered.Srtm1RegionFolders, workspace.Source, host);
 }
 
-void DownloadSrtm3Files(const FrontPanelValues& panel, const DataFolders& folders,
-                        DownloadFolders& remembered, const ArchiveSource& source,
-                        OperationHost& host, char decimalSeparator) {
-  DownloadRegion(Srtm3Kind, panel, folders.Srtm3Dir, remembered.Srtm3RegionFolders, source, host,
-                 decimalSeparator);
+void DownloadSrtm3Files(const ModelSettings& settings, Workspace& workspace, OperationHost& host) {
+  DownloadRegion(Srtm3Kind, settings, workspace.Folders.Srtm3Dir,
+                 workspace.Remembered.Srtm3RegionFolders, workspace.Source, host);
 }
 
 }  // namespace orolith

@@ -1,24 +1,19 @@
 #include "acquisition/TWinSystem.h"
 
+#include "base/Files.h"
+#include "base/NumberText.h"
+
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <utility>
 
-#include "frontpanel/ModelSettings.h"
-#include "frontpanel/NumberText.h"
-#include "frontpanel/TSystem.h"
-
 namespace orolith {
 namespace {
-
-constexpr std::uint16_t ShowNormal = 1;
-constexpr const char* ArchiverName = "7za";
 
 bool SeparatesArguments(char c) {
   const auto code = static_cast<unsigned char>(c);
@@ -122,41 +117,6 @@ void RunProgram(const std::string& programName, const std::string& arguments,
                  : posix_spawn(&pid, path.c_str(), actions.Get(), nullptr, argv.data(), environ);
   if (error != 0) throw SystemError(error);
   if (wait) WaitForExit(pid);
-}
-
-std::string ArchiverArguments(const std::string& archiveFileName) {
-  const std::string folder = archiveFileName.substr(0, archiveFileName.rfind(PathSeparator) + 1);
-  return "e e \"" + archiveFileName + "\" -o\"" + folder + "\" -aoa";
-}
-
-void WriteFileAtomically(const std::string& fileName, const std::vector<char>& bytes) {
-  AtomicOutputFile file(fileName);
-  file.Write(bytes.data(), bytes.size());
-  file.Commit();
-}
-
-bool DownloadAndUnzip(const std::string& url, const std::string& archiveFileName,
-                      OperationHost& host, const HttpLimits& limits) {
-  {
-    HttpClient client(limits);
-    host.AppendLine("Attempting to Download : " + url);
-    try {
-      const std::vector<char> body = client.Get(url);
-      host.AppendLine("Download completed, attempting to save to : " + archiveFileName);
-      WriteFileAtomically(archiveFileName, body);
-    } catch (const HttpError&) {
-      // Whether the attempt counts is judged by the archive file alone: one left by an
-      // earlier run still serves.
-    }
-  }
-  if (!FileExists(archiveFileName)) {
-    host.AppendLine("Download failed for some reason");
-    return false;
-  }
-  const std::string arguments = ArchiverArguments(archiveFileName);
-  host.AppendLine("Download successful, ... trying to unzip with " + arguments);
-  RunProgram(ArchiverName, arguments, ShowNormal, true);
-  return true;
 }
 
 }  // namespace orolith

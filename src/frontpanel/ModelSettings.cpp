@@ -1,10 +1,10 @@
 #include "frontpanel/ModelSettings.h"
 
+#include "base/NumberText.h"
+#include "frontpanel/TSystem.h"
+
 #include <algorithm>
 #include <limits>
-
-#include "frontpanel/NumberText.h"
-#include "frontpanel/TSystem.h"
 
 namespace orolith {
 
@@ -15,15 +15,16 @@ float ClampToRange(float v, const FieldLimits& limits) noexcept {
   return v;
 }
 
-float ReadFieldValue(std::string_view text, const FieldLimits& limits, char decimalSeparator) {
+std::optional<float> ParseFieldNumber(std::string_view text, char decimalSeparator) {
   const std::optional<long double> number = ParseNumber(text, decimalSeparator);
-  float value = limits.MinValue;
-  if (number) {
-    // Beyond single precision the nearest finite single stands in, so reading never fails.
-    constexpr long double largest = std::numeric_limits<float>::max();
-    value = static_cast<float>(std::clamp(*number, -largest, largest));
-  }
-  return ClampToRange(value, limits);
+  if (!number) return std::nullopt;
+  // Beyond single precision the nearest finite single stands in, so reading never fails.
+  constexpr long double largest = std::numeric_limits<float>::max();
+  return static_cast<float>(std::clamp(*number, -largest, largest));
+}
+
+float ReadFieldValue(std::string_view text, const FieldLimits& limits, char decimalSeparator) {
+  return ClampToRange(ParseFieldNumber(text, decimalSeparator).value_or(limits.MinValue), limits);
 }
 
 std::string FormatFieldValue(float value, const FieldLimits& limits, char decimalSeparator) {
@@ -55,10 +56,9 @@ ModelSettings ReadModelSettings(const FrontPanelValues& panel) {
   return s;
 }
 
-void LogConfigurationSummary(const ModelSettings& s, OperationHost& host, char sep) {
-  host.AppendLine("*************************");
-  host.AppendLine("  Configuration Summary ");
-  host.AppendLine("*************************");
+void LogConfigurationSummary(const ModelSettings& s, OperationHost& host) {
+  const char sep = host.DecimalSeparator();
+  AppendBanner(host, "  Configuration Summary ", 25);
   host.AppendLine("Front Panel Controls " + CurrentTimeString() + " " + CurrentDateString());
   host.AppendLine(
       FormatText(sep, "   Longitude Limits : %.6f   to   %.6f degrees", {s.LonMin, s.LonMax}));
@@ -80,14 +80,8 @@ SizeEstimate EstimateSize(const ModelSettings& s) noexcept {
   return {faces, faces * 0.00005L};
 }
 
-DataFolders MakeDataFolders(std::string dataRoot) {
-  if (dataRoot.empty() || dataRoot.back() != PathSeparator) dataRoot += PathSeparator;
-  DataFolders folders;
-  folders.Srtm1Dir = dataRoot + "SRTM_1" + PathSeparator;
-  folders.Srtm3Dir = dataRoot + "SRTM_3" + PathSeparator;
-  folders.Srtm30Dir = dataRoot + "SRTM_30" + PathSeparator;
-  folders.DataRoot = std::move(dataRoot);
-  return folders;
+TileRange RegionTiles(const ModelSettings& s) noexcept {
+  return TileRangeOf(s.LonMin, s.LonMax, s.LatMin, s.LatMax);
 }
 
 std::vector<std::string> StartupLines(const DataFolders& folders, bool fromCommandLine) {

@@ -1,12 +1,14 @@
 #pragma once
 
+#include "base/OperationHost.h"
+#include "tiles/TileRange.h"
+#include "tiles/TileSource.h"
+
 #include <cstdint>
-#include <span>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include "frontpanel/OperationHost.h"
 
 namespace orolith {
 
@@ -33,6 +35,9 @@ inline constexpr FieldLimits XYPixelSize{15.0F, 100000.0F, 1.0F, "%.0f", 100.0F}
 
 // The field's clamp: v unchanged when the field has no limits.
 float ClampToRange(float v, const FieldLimits& limits) noexcept;
+// The number a field's text stands for, rounded to single precision (beyond its range, the
+// nearest finite single), before any limit; nothing when the text is not a number.
+std::optional<float> ParseFieldNumber(std::string_view text, char decimalSeparator);
 // What a field holding text reads as: the number rounded to single precision, MinValue when
 // the text is not a number, then clamped.
 float ReadFieldValue(std::string_view text, const FieldLimits& limits, char decimalSeparator);
@@ -75,30 +80,24 @@ struct ModelSettings {
   bool BlockSrtm3 = false;
   bool BlockSrtm30 = false;
   bool MissedDataZero = false;
+
+  TileBlocks Blocks() const noexcept { return {BlockSrtm1, BlockSrtm3, BlockSrtm30}; }
 };
 
 // Orders each pair and widens a region or band that is too narrow.
 ModelSettings ReadModelSettings(const FrontPanelValues& panel);
 
 // Appends the twelve lines of the configuration summary.
-void LogConfigurationSummary(const ModelSettings& settings, OperationHost& host,
-                             char decimalSeparator);
+void LogConfigurationSummary(const ModelSettings& settings, OperationHost& host);
+
+// The whole-degree tiles the region touches.
+TileRange RegionTiles(const ModelSettings& settings) noexcept;
 
 struct SizeEstimate {
   long double Faces;
   long double MegaBytes;
 };
 SizeEstimate EstimateSize(const ModelSettings& settings) noexcept;
-
-// The data root (ending in the path separator) and its three tile folders.
-struct DataFolders {
-  std::string DataRoot;
-  std::string Srtm1Dir;
-  std::string Srtm3Dir;
-  std::string Srtm30Dir;
-};
-inline constexpr char PathSeparator = '/';
-DataFolders MakeDataFolders(std::string dataRoot);
 
 // The log's lines after start-up; fromCommandLine tells where the root came from.
 std::vector<std::string> StartupLines(const DataFolders& folders, bool fromCommandLine);

@@ -1,6 +1,6 @@
 #include "model/STL.h"
 
-#include "frontpanel/TSystem.h"
+#include "base/Files.h"
 
 #include <algorithm>
 #include <bit>

@@ -1,10 +1,10 @@
 #pragma once
 
+#include "model/STLVectors.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
-
-#include "model/STLVectors.h"
 
 namespace orolith {
 

@@ -1,5 +1,11 @@
 #include "model/TerrainModel.h"
 
+#include "base/NumberText.h"
+#include "frontpanel/TSystem.h"
+#include "model/STL.h"
+#include "tiles/TileRange.h"
+#include "tiles/TileSource.h"
+
 #include <unistd.h>
 
 #include <array>
@@ -9,15 +15,8 @@
 #include <random>
 #include <stdexcept>
 #include <string>
-#include <string_view>
 #include <utility>
 #include <vector>
-
-#include "frontpanel/NumberText.h"
-#include "frontpanel/TSystem.h"
-#include "model/STL.h"
-#include "tiles/TileSource.h"
-#include "tiles/TileRange.h"
 
 namespace orolith {
 namespace {
@@ -249,22 +248,12 @@ class CellMesher {
   std::vector<float> zEast_;
 };
 
-void AppendReport(OperationHost& host, std::string_view report) {
-  for (;;) {
-    const std::size_t end = report.find("\r\n");
-    host.AppendLine(std::string(report.substr(0, end)));
-    if (end == std::string_view::npos) return;
-    report.remove_prefix(end + 2);
-  }
-}
-
 }  // namespace
 
-RunOutcome CreateStlModel(const FrontPanelValues& panel, const DataFolders& folders, TSRTM& tile,
-                          OperationHost& host, char decimalSeparator,
+RunOutcome CreateStlModel(const ModelSettings& s, Workspace& workspace, OperationHost& host,
                           const GenerationOptions& options) {
-  const char sep = decimalSeparator;
-  const ModelSettings s = ReadModelSettings(panel);
+  const char sep = host.DecimalSeparator();
+  TSRTM& tile = workspace.Tile;
 
   const SizeEstimate estimate = EstimateSize(s);
   if (estimate.MegaBytes >= 100) {
@@ -277,7 +266,7 @@ RunOutcome CreateStlModel(const FrontPanelValues& panel, const DataFolders& fold
 
   std::int16_t runLowest = 32000;
   std::int16_t runHighest = -32000;
-  const TileRange range = TileRangeOf(s.LonMin, s.LonMax, s.LatMin, s.LatMax);
+  const TileRange range = RegionTiles(s);
   const ModelScale scale(s);
   // Kept wider than the field's 16 bits would allow, so that large pixel sizes don't wrap; a
   // cell wider than a tile simply leaves one cell.
@@ -293,10 +282,8 @@ RunOutcome CreateStlModel(const FrontPanelValues& panel, const DataFolders& fold
   ReserveFaces(stl, plannedCells);
   CentreFractions fractions(RunSeed(options));
 
-  host.AppendLine("***********************");
-  host.AppendLine("  STL File Generation  ");
-  host.AppendLine("***********************");
-  LogConfigurationSummary(s, host, sep);
+  AppendBanner(host, "  STL File Generation  ", 23);
+  LogConfigurationSummary(s, host);
 
   CellMesher mesher(scale, fractions, stl);
   std::uint64_t cellsDone = 0;
@@ -305,8 +292,7 @@ RunOutcome CreateStlModel(const FrontPanelValues& panel, const DataFolders& fold
     const std::string name = TileFileName(lon, lat);
     const auto west = static_cast<std::int16_t>(lon);
     const auto south = static_cast<std::int16_t>(lat);
-    if (const auto source =
-            FindTileSource(folders, name, s.BlockSrtm1, s.BlockSrtm3, s.BlockSrtm30)) {
+    if (const auto source = FindTileSource(workspace.Folders, name, s.Blocks())) {
       tile.LoadFromFile(source->Path, west, south);
     } else if (s.MissedDataZero) {
       tile.FillConstant(0, west, south);
@@ -315,7 +301,7 @@ RunOutcome CreateStlModel(const FrontPanelValues& panel, const DataFolders& fold
     }
 
     host.AppendLine("Loaded new file : " + name);
-    AppendReport(host, tile.PropertiesReport());
+    AppendLines(host, tile.PropertiesReport());
     const std::int32_t healed = tile.HealVoids(HealRadius);
     host.AppendLine(FormatText(sep, "Healing adjusted %d faulted data points", {healed}));
     std::int16_t lowest = 0;

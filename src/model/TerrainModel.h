@@ -1,11 +1,11 @@
 #pragma once
 
+#include "base/OperationHost.h"
+#include "frontpanel/ModelSettings.h"
+#include "frontpanel/Workspace.h"
+
 #include <cstdint>
 #include <optional>
-
-#include "frontpanel/ModelSettings.h"
-#include "frontpanel/OperationHost.h"
-#include "tiles/SRTM.h"
 
 namespace orolith {
 
@@ -19,8 +19,7 @@ struct GenerationOptions {
 // "Create STL File": samples every tile of the region, triangulates it and saves the binary
 // STL file. Cancelled when the large-file question is answered Cancel (nothing logged, no
 // file). Errors (a file that can't be created, exhausted memory) propagate to the caller.
-RunOutcome CreateStlModel(const FrontPanelValues& panel, const DataFolders& folders, TSRTM& tile,
-                          OperationHost& host, char decimalSeparator,
+RunOutcome CreateStlModel(const ModelSettings& settings, Workspace& workspace, OperationHost& host,
                           const GenerationOptions& options = {});
 
 }  // namespace orolith

@@ -1,7 +1,8 @@
 #include "tiles/SRTM.h"
 
-#include "frontpanel/NumberText.h"
-#include "frontpanel/TSystem.h"
+#include "base/Errors.h"
+#include "base/Files.h"
+#include "base/NumberText.h"
 
 #include <sys/stat.h>
 
@@ -25,6 +26,15 @@ FilePtr OpenForReading(const std::string& fileName) {
   FilePtr file(std::fopen(fileName.c_str(), "rb"));
   if (!file) throw CannotOpenFile(fileName, errno);
   return file;
+}
+
+// The kind of an open tile file, from its size.
+TileKind KindOfOpenFile(std::FILE* file, const std::string& fileName) {
+  struct stat info {};
+  if (::fstat(::fileno(file), &info) != 0) throw CannotOpenFile(fileName, errno);
+  // A folder opens for reading here but has no size to speak of; it is no file to load.
+  if (S_ISDIR(info.st_mode)) throw CannotOpenFile(fileName, EISDIR);
+  return TileKindOfSize(static_cast<std::uintmax_t>(info.st_size));
 }
 
 // A sample as tile files store it, most significant byte first, whatever the host's order.
@@ -69,12 +79,7 @@ std::string TileFileName(std::int32_t lon, std::int32_t lat) {
 }
 
 TileKind TileKindOfFile(const std::string& fileName) {
-  FilePtr file = OpenForReading(fileName);
-  struct stat info {};
-  if (::fstat(::fileno(file.get()), &info) != 0) throw CannotOpenFile(fileName, errno);
-  // A folder opens for reading here but has no size to speak of; it is no file to load.
-  if (S_ISDIR(info.st_mode)) throw CannotOpenFile(fileName, EISDIR);
-  return TileKindOfSize(static_cast<std::uintmax_t>(info.st_size));
+  return KindOfOpenFile(OpenForReading(fileName).get(), fileName);
 }
 
 void ReadTileRows(std::FILE* file, int side, std::int16_t* grid, const std::string& fileName) {
@@ -89,10 +94,8 @@ void ReadTileRows(std::FILE* file, int side, std::int16_t* grid, const std::stri
     std::int16_t* block = grid + (width - done - rows) * width;
     const std::size_t bytes = rows * width * 2;
     if (std::fread(block, 1, bytes, file) != bytes) {
-      const bool failed = std::ferror(file) != 0;
-      throw FileError("Cannot read file \"" + fileName + "\". " +
-                      (failed ? std::string(std::strerror(errno))
-                              : std::string("The file ended before its last row")));
+      if (std::ferror(file) != 0) throw CannotReadFile(fileName, errno);
+      throw CannotReadFile(fileName, "The file ended before its last row");
     }
     for (std::size_t south = 0, north = rows - 1; south <= north; ++south, --north) {
       std::int16_t* a = block + south * width;
@@ -106,6 +109,29 @@ void ReadTileRows(std::FILE* file, int side, std::int16_t* grid, const std::stri
     }
     done += rows;
   }
+}
+
+std::vector<unsigned char> EncodeTile(int side, std::span<const std::int16_t> grid) {
+  const auto width = static_cast<std::size_t>(std::max(side, 0));
+  if (grid.size() != width * width)
+    throw std::invalid_argument("EncodeTile: grid is not side x side");
+  std::vector<unsigned char> bytes(grid.size() * 2);
+  unsigned char* out = bytes.data();
+  for (std::size_t row = width; row-- > 0;) {
+    for (const std::int16_t sample : grid.subspan(row * width, width)) {
+      const auto raw = static_cast<std::uint16_t>(sample);
+      *out++ = static_cast<unsigned char>(raw >> 8);
+      *out++ = static_cast<unsigned char>(raw & 0xFF);
+    }
+  }
+  return bytes;
+}
+
+void WriteTileFile(const std::string& fileName, int side, std::span<const std::int16_t> grid) {
+  const std::vector<unsigned char> bytes = EncodeTile(side, grid);
+  AtomicOutputFile file(fileName);
+  file.Write(bytes.data(), bytes.size());
+  file.Commit();
 }
 
 void TSRTM::Adopt(std::unique_ptr<std::int16_t[]> grid, TileKind kind, std::int16_t side,
@@ -125,12 +151,13 @@ void TSRTM::Adopt(std::unique_ptr<std::int16_t[]> grid, TileKind kind, std::int1
 
 void TSRTM::LoadFromFile(const std::string& fileName, std::int16_t lon, std::int16_t lat) {
   std::string previousName = std::exchange(sourceName_, fileName);
-  const TileKind kind = TileKindOfFile(fileName);
+  // One open serves both the size test and the read, so the file read is the file measured.
+  const FilePtr file = OpenForReading(fileName);
+  const TileKind kind = KindOfOpenFile(file.get(), fileName);
   if (kind == TileKind::NotATile) {
     kind_ = kind;
     return;
   }
-  FilePtr file = OpenForReading(fileName);
   const auto side = static_cast<std::int16_t>(TileSamplesPerSide(kind));
   const auto count = static_cast<std::size_t>(side) * static_cast<std::size_t>(side);
   // Read into a fresh grid so that a failed read leaves the previous tile whole.

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -30,6 +31,12 @@ TileKind TileKindOfFile(const std::string& fileName);
 // into grid: side × side samples, row-major, row 0 the southern row. Throws FileError naming
 // fileName when a row can't be read whole (the file ended early or the read failed).
 void ReadTileRows(std::FILE* file, int side, std::int16_t* grid, const std::string& fileName);
+
+// The bytes of a tile file holding grid (side × side samples, row-major, row 0 the southern
+// row): the northern row first, each sample big-endian. The inverse of ReadTileRows.
+std::vector<unsigned char> EncodeTile(int side, std::span<const std::int16_t> grid);
+// The same bytes written as fileName, whole or not at all; throws FileError.
+void WriteTileFile(const std::string& fileName, int side, std::span<const std::int16_t> grid);
 
 // One elevation tile: row 0 is the southern edge, column 0 the western edge.
 class TSRTM {

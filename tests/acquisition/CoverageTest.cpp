@@ -1,3 +1,4 @@
+#include "TestSupport.h"
 #include "acquisition/Coverage.h"
 
 #include <gtest/gtest.h>
@@ -5,8 +6,6 @@
 #include <filesystem>
 #include <string>
 #include <vector>
-
-#include "TestSupport.h"
 
 namespace orolith {
 namespace {
@@ -19,7 +18,7 @@ constexpr std::size_t SummaryLines = 12;
 
 class CoverageTest : public ::testing::Test {
  protected:
-  CoverageTest() : folders(MakeDataFolders(root.Root())) {
+  CoverageTest() : workspace(MakeDataFolders(root.Root())) {
     for (const char* dir : {"SRTM_1", "SRTM_3", "SRTM_30"}) {
       std::filesystem::create_directories(root.Path() / dir);
     }
@@ -38,7 +37,8 @@ class CoverageTest : public ::testing::Test {
 
   std::vector<std::string> Check(char separator = '.') {
     host.lines.clear();
-    CheckTileCoverage(panel, folders, host, separator);
+    host.UseSeparator(separator);
+    CheckTileCoverage(ReadModelSettings(panel), workspace, host);
     EXPECT_GT(host.lines.size(), SummaryLines);
     EXPECT_EQ(host.pumps, 0);  // the check lets nothing else run
     EXPECT_TRUE(host.questions.empty());
@@ -46,7 +46,7 @@ class CoverageTest : public ::testing::Test {
   }
 
   TempDir root;
-  DataFolders folders;
+  Workspace workspace;
   FrontPanelValues panel;
   RecordingHost host;
 };
@@ -142,9 +142,9 @@ TEST_F(CoverageTest, WholeGlobeCountsBeyondSixteenBits) {
 
 TEST_F(CoverageTest, RealDataRootIsFoundInItsFolders) {
   OROLITH_REQUIRE_SHARED_DATA("SRTM_3/N50E008.hgt");
-  const DataFolders shared = MakeDataFolders(OROLITH_SHARED_DATA);
+  Workspace shared(MakeDataFolders(OROLITH_SHARED_DATA));
   Region(8.5F, 9.5F, 50.2F, 50.8F);
-  CheckTileCoverage(panel, shared, host, '.');
+  CheckTileCoverage(ReadModelSettings(panel), shared, host);
   const std::vector<std::string> lines(host.lines.begin() + SummaryLines, host.lines.end());
   ASSERT_EQ(lines.size(), 9U);
   EXPECT_EQ(lines[3], "N50E008.hgt : found as SRTM-3 file (100 m X-Y resolution)");

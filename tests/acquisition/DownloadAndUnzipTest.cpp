@@ -1,17 +1,22 @@
-#include <algorithm>
-#include <chrono>
-#include <cstring>
-
 #include "DownloadTestSupport.h"
+#include "acquisition/DownloadAndUnzip.h"
 #include "acquisition/HttpClient.h"
 #include "acquisition/TWinSystem.h"
-#include "frontpanel/TSystem.h"
+#include "base/Errors.h"
 #include "tiles/SRTM.h"
+
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstring>
 
 namespace orolith {
 namespace {
 
 using test::ReadText;
+using test::TempDir;
 using Lines = std::vector<std::string>;
 
 class DownloadAndUnzipTest : public ::testing::Test {
@@ -188,6 +193,48 @@ TEST_F(DownloadAndUnzipTest, MissingArchiverOrFolderEndsWithTheError) {
   EXPECT_THROW(DownloadAndUnzip(server.Url("/a.zip"), nowhere, host), FileError);
   EXPECT_EQ(host.lines, (Lines{"Attempting to Download : " + server.Url("/a.zip"),
                                "Download completed, attempting to save to : " + nowhere}));
+}
+
+TEST(ArchiverArguments, ExtractIntoTheArchivesFolderOverwriting) {
+  EXPECT_EQ(ArchiverArguments("/data/SRTM_3/N45E006.hgt.zip"),
+            R"(e e "/data/SRTM_3/N45E006.hgt.zip" -o"/data/SRTM_3/" -aoa)");
+}
+
+TEST(WriteFileAtomically, ReplacesTheFileOrLeavesEverythingAsItWas) {
+  const TempDir dir;
+  const std::string file = (dir.Path() / "a.zip").string();
+  WriteFileAtomically(file, {'o', 'l', 'd'});
+  WriteFileAtomically(file, {'n', 'e', 'w', '!'});
+  EXPECT_EQ(ReadText(file), "new!");
+
+  const std::string nowhere = (dir.Path() / "missing" / "a.zip").string();
+  try {
+    WriteFileAtomically(nowhere, {'x'});
+    FAIL() << "no error";
+  } catch (const FileError& e) {
+    EXPECT_EQ(std::string(e.what()),
+              "Cannot create file \"" + nowhere + "\". " + std::strerror(ENOENT));
+  }
+
+  // A write that stops half-way (here at the file size limit) must not leave a truncated
+  // archive, nor harm the one already there.
+  rlimit saved{};
+  getrlimit(RLIMIT_FSIZE, &saved);
+  const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+  rlimit small = saved;
+  small.rlim_cur = 10;
+  setrlimit(RLIMIT_FSIZE, &small);
+  bool thrown = false;
+  try {
+    WriteFileAtomically(file, std::vector<char>(1000, 'z'));
+  } catch (const FileError& e) {
+    thrown = std::string(e.what()).starts_with("Cannot write file \"" + file + "\". ");
+  }
+  setrlimit(RLIMIT_FSIZE, &saved);
+  std::signal(SIGXFSZ, oldHandler);
+  EXPECT_TRUE(thrown);
+  EXPECT_EQ(ReadText(file), "new!");
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 1);
 }
 
 }  // namespace

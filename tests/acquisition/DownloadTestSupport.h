@@ -1,20 +1,20 @@
 #pragma once
 
+#include "TestSupport.h"
+
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <signal.h>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <optional>
 #include <string>
 #include <vector>
-
-#include "TestSupport.h"
 
 namespace orolith::test {
 

@@ -1,8 +1,9 @@
-#include "acquisition/RegionDownloads.h"
-
 #include "DownloadTestSupport.h"
+#include "acquisition/DownloadAndUnzip.h"
+#include "acquisition/RegionDownloads.h"
 #include "acquisition/TWinSystem.h"
-#include "frontpanel/TSystem.h"
+#include "base/Errors.h"
+#include "tiles/TileSource.h"
 
 namespace orolith {
 namespace {
@@ -54,17 +55,24 @@ class RegionDownloadsTest : public ::testing::Test {
     lines.insert(lines.end(), {"*********************", title, "*********************"});
   }
   std::string Url(const std::string& path) const { return server.Url(path); }
+  // Runs one of the two downloads over the region with the given decimal separator.
+  template <typename Operation>
+  void Download(Operation operation, const FrontPanelValues& region, char separator) {
+    host.UseSeparator(separator);
+    operation(ReadModelSettings(region), workspace, host);
+  }
 
   test::TestServer server;
   test::TempDir dir;
-  DataFolders folders = MakeDataFolders(dir.Root() + "root");
-  DownloadFolders remembered;
-  ArchiveSource source;
+  Workspace workspace{MakeDataFolders(dir.Root() + "root")};
+  const DataFolders& folders = workspace.Folders;
+  DownloadFolders& remembered = workspace.Remembered;
+  ArchiveSource& source = workspace.Source;
   test::RecordingHost host;
 };
 
 TEST_F(RegionDownloadsTest, Srtm1TileNoRegionHoldsCostsEightAttempts) {
-  DownloadSrtm1Files(Region(6.2F, 6.8F, 45.2F, 45.8F), folders, remembered, source, host, ',');
+  Download(DownloadSrtm1Files, Region(6.2F, 6.8F, 45.2F, 45.8F), ',');
   Lines expected;
   Banner(expected, "  SRTM-1 File Downloads ");
   Lines paths;
@@ -83,7 +91,7 @@ TEST_F(RegionDownloadsTest, Srtm1TileNoRegionHoldsCostsEightAttempts) {
 }
 
 TEST_F(RegionDownloadsTest, Srtm3TileNoContinentHoldsCostsSevenAttempts) {
-  DownloadSrtm3Files(Region(6.2F, 6.8F, 45.2F, 45.8F), folders, remembered, source, host, '.');
+  Download(DownloadSrtm3Files, Region(6.2F, 6.8F, 45.2F, 45.8F), '.');
   Lines expected;
   Banner(expected, "  SRTM-3 File Downloads ");
   Lines paths;
@@ -104,7 +112,7 @@ TEST_F(RegionDownloadsTest, Srtm1RemembersTheRegionThatDeliveredLast) {
   ServeTile(Srtm1Path + "01/", "N45E006.hgt");
   ServeTile(Srtm1Path + "03/", "N46E006.hgt");
   ServeTile(Srtm1Path + "03/", "N45E007.hgt");
-  DownloadSrtm1Files(Region(6, 7, 45, 46), folders, remembered, source, host, '.');
+  Download(DownloadSrtm1Files, Region(6, 7, 45, 46), '.');
 
   const auto archive = [&](const std::string& name) { return folders.Srtm1Dir + name + ".zip"; };
   Lines expected;
@@ -138,7 +146,7 @@ TEST_F(RegionDownloadsTest, Srtm3RemembersTheContinentAcrossRuns) {
   ServeTile(Srtm3Path + "Eurasia/", "N45E006.hgt");
   ServeTile(Srtm3Path + "Eurasia/", "N44E006.hgt");
   test::WriteText(folders.Srtm3Dir + "N46E006.hgt", "here");
-  DownloadSrtm3Files(Region(6.5F, 6.5F, 45.5F, 46.5F), folders, remembered, source, host, '.');
+  Download(DownloadSrtm3Files, Region(6.5F, 6.5F, 45.5F, 46.5F), '.');
   Lines expected;
   Banner(expected, "  SRTM-3 File Downloads ");
   for (const char* folder : {"Africa/", "Africa/", "Australia/"}) {
@@ -156,7 +164,7 @@ TEST_F(RegionDownloadsTest, Srtm3RemembersTheContinentAcrossRuns) {
   // A later run with the same lists starts in the continent that delivered last.
   host.lines.clear();
   const std::size_t before = server.Requests().size();
-  DownloadSrtm3Files(Region(6.5F, 6.5F, 44.5F, 44.5F), folders, remembered, source, host, '.');
+  Download(DownloadSrtm3Files, Region(6.5F, 6.5F, 44.5F, 44.5F), '.');
   EXPECT_EQ(server.Requests().size(), before + 1);
   EXPECT_EQ(Block().at(3), "trying to find " + Url(Srtm3Path + "Eurasia/N44E006.hgt.zip"));
   EXPECT_EQ(Block().at(9), "There were 1 SRTM-3 files downloaded");
@@ -168,7 +176,7 @@ TEST_F(RegionDownloadsTest, PresentTilesAreNotFetchedButOnlyTheirOwnKindCounts) 
   for (const char* name : {"N45W124.hgt", "N46W124.hgt", "N45W123.hgt", "N46W123.hgt"}) {
     test::WriteText(folders.Srtm1Dir + name, "x");
   }
-  DownloadSrtm1Files(Region(-123, -122, 45, 46), folders, remembered, source, host, '.');
+  Download(DownloadSrtm1Files, Region(-123, -122, 45, 46), '.');
   Lines expected;
   Banner(expected, "  SRTM-1 File Downloads ");
   for (const char* name : {"N45W124.hgt", "N46W124.hgt", "N45W123.hgt", "N46W123.hgt"}) {
@@ -183,8 +191,7 @@ TEST_F(RegionDownloadsTest, PresentTilesAreNotFetchedButOnlyTheirOwnKindCounts) 
 
   // The same tiles as SRTM-1 only don't count for SRTM-3.
   host.lines.clear();
-  DownloadSrtm3Files(Region(-123.5F, -123.5F, 45.5F, 45.5F), folders, remembered, source, host,
-                     '.');
+  Download(DownloadSrtm3Files, Region(-123.5F, -123.5F, 45.5F, 45.5F), '.');
   EXPECT_EQ(server.Requests().size(), 7U);
   EXPECT_EQ(host.lines.back(), "There are 1 missing SRTM-3 files");
 }
@@ -193,7 +200,7 @@ TEST_F(RegionDownloadsTest, ArchiveLeftByAnEarlierRunCountsAsDownloaded) {
   remembered.Srtm1RegionFolders[0] = "05/";
   std::filesystem::copy_file(test::MakeZip(dir.Path(), "N45E006.hgt", "earlier"),
                              folders.Srtm1Dir + "N45E006.hgt.zip");
-  DownloadSrtm1Files(Region(6.5F, 6.5F, 45.5F, 45.5F), folders, remembered, source, host, '.');
+  Download(DownloadSrtm1Files, Region(6.5F, 6.5F, 45.5F, 45.5F), '.');
   const Lines block = Block();
   ASSERT_EQ(block.size(), 3U + 3 + 4);
   EXPECT_EQ(block[3], "trying to find " + Url(Srtm1Path + "05/N45E006.hgt.zip"));
@@ -205,9 +212,7 @@ TEST_F(RegionDownloadsTest, ArchiveLeftByAnEarlierRunCountsAsDownloaded) {
 TEST_F(RegionDownloadsTest, UnwritableArchiveOrMissingArchiverEndsTheRun) {
   ServeTile(Srtm3Path + "Australia/", "N45E006.hgt");
   std::filesystem::remove(folders.Srtm3Dir);
-  EXPECT_THROW(
-      DownloadSrtm3Files(Region(6, 7.5F, 45, 45.5F), folders, remembered, source, host, '.'),
-      FileError);
+  EXPECT_THROW(Download(DownloadSrtm3Files, Region(6, 7.5F, 45, 45.5F), '.'), FileError);
   EXPECT_EQ(host.lines.back(),
             "Download completed, attempting to save to : " + folders.Srtm3Dir + "N45E006.hgt.zip");
   EXPECT_EQ(server.Requests().size(), 3U);
@@ -218,9 +223,7 @@ TEST_F(RegionDownloadsTest, UnwritableArchiveOrMissingArchiverEndsTheRun) {
   std::filesystem::create_directories(empty);
   const test::ScopedEnvironment path("PATH", empty.string());
   host.lines.clear();
-  EXPECT_THROW(
-      DownloadSrtm1Files(Region(6, 6.5F, 45, 45.5F), folders, remembered, source, host, '.'),
-      SystemError);
+  EXPECT_THROW(Download(DownloadSrtm1Files, Region(6, 6.5F, 45, 45.5F), '.'), SystemError);
   EXPECT_EQ(host.lines.back(), "Download successful, ... trying to unzip with " +
                                    ArchiverArguments(folders.Srtm1Dir + "N45E006.hgt.zip"));
   EXPECT_EQ(remembered.Srtm1RegionFolders[0], "01/");

@@ -1,12 +1,8 @@
-#include "acquisition/TWinSystem.h"
-
-#include <sys/resource.h>
-
-#include <csignal>
-#include <cstring>
-
 #include "DownloadTestSupport.h"
-#include "frontpanel/TSystem.h"
+#include "acquisition/TWinSystem.h"
+#include "base/Errors.h"
+
+#include <cstring>
 
 namespace orolith {
 namespace {
@@ -37,11 +33,6 @@ TEST(RunProgramCommandLine, PutsOneBlankInFrontUnlessThereIsOne) {
   EXPECT_EQ(RunProgramCommandLine(" e e x"), " e e x");
   EXPECT_EQ(RunProgramCommandLine("\te"), " \te");
   EXPECT_EQ(RunProgramCommandLine(""), "");
-}
-
-TEST(ArchiverArguments, ExtractIntoTheArchivesFolderOverwriting) {
-  EXPECT_EQ(ArchiverArguments("/data/SRTM_3/N45E006.hgt.zip"),
-            R"(e e "/data/SRTM_3/N45E006.hgt.zip" -o"/data/SRTM_3/" -aoa)");
 }
 
 TEST(RunProgram, FirstWordBecomesTheProgramsOwnNameAndTheCallWaits) {
@@ -99,43 +90,6 @@ TEST(RunProgram, AProgramThatCantStartRaisesTheSystemError) {
     EXPECT_EQ(e.Code(), EACCES);
     EXPECT_EQ(std::string(e.what()).substr(0, 24), "System Error.  Code: 13.");
   }
-}
-
-TEST(WriteFileAtomically, ReplacesTheFileOrLeavesEverythingAsItWas) {
-  const TempDir dir;
-  const std::string file = (dir.Path() / "a.zip").string();
-  WriteFileAtomically(file, {'o', 'l', 'd'});
-  WriteFileAtomically(file, {'n', 'e', 'w', '!'});
-  EXPECT_EQ(ReadText(file), "new!");
-
-  const std::string nowhere = (dir.Path() / "missing" / "a.zip").string();
-  try {
-    WriteFileAtomically(nowhere, {'x'});
-    FAIL() << "no error";
-  } catch (const FileError& e) {
-    EXPECT_EQ(std::string(e.what()),
-              "Cannot create file \"" + nowhere + "\". " + std::strerror(ENOENT));
-  }
-
-  // A write that stops half-way (here at the file size limit) must not leave a truncated
-  // archive, nor harm the one already there.
-  rlimit saved{};
-  getrlimit(RLIMIT_FSIZE, &saved);
-  const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-  rlimit small = saved;
-  small.rlim_cur = 10;
-  setrlimit(RLIMIT_FSIZE, &small);
-  bool thrown = false;
-  try {
-    WriteFileAtomically(file, std::vector<char>(1000, 'z'));
-  } catch (const FileError& e) {
-    thrown = std::string(e.what()).starts_with("Cannot write file \"" + file + "\". ");
-  }
-  setrlimit(RLIMIT_FSIZE, &saved);
-  std::signal(SIGXFSZ, oldHandler);
-  EXPECT_TRUE(thrown);
-  EXPECT_EQ(ReadText(file), "new!");
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 1);
 }
 
 }  // namespace

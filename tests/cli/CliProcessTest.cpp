@@ -1,9 +1,12 @@
 // orolith-cli run as a process, the way scripts use it: stdin from /dev/null, stdout and
 // stderr into files, so neither is a terminal.
 
-#include <sys/wait.h>
+#include "TestSupport.h"
+#include "model/TerrainModel.h"
 
 #include <gtest/gtest.h>
+
+#include <sys/wait.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -12,9 +15,6 @@
 #include <sstream>
 #include <string>
 #include <vector>
-
-#include "TestSupport.h"
-#include "model/TerrainModel.h"
 
 namespace orolith {
 namespace {
@@ -119,15 +119,8 @@ TEST_F(CliProcessTest, StdoutIsTheLogAndNegativeValuesWork) {
 
 TEST_F(CliProcessTest, CreatePrintsExactlyTheLinesTheWindowWouldLog) {
   // A small tile with a slope and a void, so that every kind of tile line appears.
-  std::vector<unsigned char> bytes;
-  for (int r = 120; r >= 0; --r) {
-    for (int c = 0; c <= 120; ++c) {
-      const int v = (r == 60 && c == 60) ? -32768 : 200 + 5 * c + r;
-      bytes.push_back(static_cast<unsigned char>((v >> 8) & 0xFF));
-      bytes.push_back(static_cast<unsigned char>(v & 0xFF));
-    }
-  }
-  test::WriteBytes(root.Path() / "SRTM_30" / "N46E007.hgt", bytes);
+  test::WriteTile(root.Path() / "SRTM_30" / "N46E007.hgt", 121,
+                  [](int r, int c) { return (r == 60 && c == 60) ? -32768 : 200 + 5 * c + r; });
   const std::string out = Path("model.stl");
   const Outcome o = Cli("create --data-root " + Quote(root.Root()) +
                         " --lon 7.8 7.2 --lat 46.2 46.8 --elev 100 1500 --x-extent 80 "
@@ -149,10 +142,9 @@ TEST_F(CliProcessTest, CreatePrintsExactlyTheLinesTheWindowWouldLog) {
   panel.ZBasePercent = 5;
   panel.XYPixelSize = 2500;
   panel.StlFileName = out;
-  TSRTM tile;
+  Workspace workspace(MakeDataFolders(root.Root()));
   test::RecordingHost host;
-  ASSERT_EQ(CreateStlModel(panel, MakeDataFolders(root.Root()), tile, host, '.'),
-            RunOutcome::Completed);
+  ASSERT_EQ(CreateStlModel(ReadModelSettings(panel), workspace, host), RunOutcome::Completed);
 
   const std::vector<std::string> lines = Lines(o.out);
   ASSERT_EQ(lines.size(), host.lines.size());

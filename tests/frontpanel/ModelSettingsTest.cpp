@@ -1,7 +1,6 @@
-#include "frontpanel/ModelSettings.h"
-
 #include "TestSupport.h"
-#include "frontpanel/TSystem.h"
+#include "frontpanel/ModelSettings.h"
+#include "tiles/TileSource.h"
 
 #include <gtest/gtest.h>
 
@@ -81,7 +80,7 @@ TEST(ReadModelSettings, OrdersEachPairAndWidensANarrowRegionOrBand) {
 
 TEST(LogConfigurationSummary, WritesTheTwelveLinesOfTheInitialPanel) {
   test::RecordingHost host;
-  LogConfigurationSummary(ReadModelSettings(FrontPanelValues{}), host, '.');
+  LogConfigurationSummary(ReadModelSettings(FrontPanelValues{}), host);
   ASSERT_EQ(host.lines.size(), 12U);
   const std::string timeStamp = host.lines[3].substr(std::string("Front Panel Controls ").size());
   EXPECT_EQ(host.lines[3].rfind("Front Panel Controls ", 0), 0U);
@@ -103,11 +102,11 @@ TEST(LogConfigurationSummary, WritesTheTwelveLinesOfTheInitialPanel) {
   };
   EXPECT_EQ(host.lines, expected);
 
-  test::RecordingHost comma;
+  test::RecordingHost comma(',');
   FrontPanelValues panel;
   panel.Long1 = -71.5F;
   panel.ZBasePercent = 12.5F;
-  LogConfigurationSummary(ReadModelSettings(panel), comma, ',');
+  LogConfigurationSummary(ReadModelSettings(panel), comma);
   EXPECT_EQ(comma.lines[4], "   Longitude Limits : -71,500000   to   0,000000 degrees");
   EXPECT_EQ(comma.lines[9], "   Pedestal is 12,50 percent of the Z extent");
 }
@@ -123,16 +122,6 @@ TEST(EstimateSize, CountsFacesFromTheUnroundedPixelSize) {
   panel.XYPixelSize = 62.5F;  // IntValue 62 would give a larger estimate
   e = EstimateSize(ReadModelSettings(panel));
   EXPECT_NEAR(static_cast<double>(e.Faces), 1600.0 * 1600.0 * 4, 1e-6);
-}
-
-TEST(DataFolders, EndInOneSeparatorAndNameTheThreeTileFolders) {
-  const DataFolders work = MakeDataFolders("/home/u/Work");
-  EXPECT_EQ(work.DataRoot, "/home/u/Work/");
-  EXPECT_EQ(work.Srtm1Dir, "/home/u/Work/SRTM_1/");
-  EXPECT_EQ(work.Srtm3Dir, "/home/u/Work/SRTM_3/");
-  EXPECT_EQ(work.Srtm30Dir, "/home/u/Work/SRTM_30/");
-  EXPECT_EQ(MakeDataFolders("/maps/").DataRoot, "/maps/");
-  EXPECT_EQ(MakeDataFolders("/").Srtm1Dir, "/SRTM_1/");
 }
 
 TEST(StartupLines, NameTheRootItsOriginAndTheHint) {

@@ -1,9 +1,9 @@
+#include "TestSupport.h"
+#include "base/Errors.h"
 #include "model/STL.h"
 
-#include "TestSupport.h"
-#include "frontpanel/TSystem.h"
-
 #include <gtest/gtest.h>
+
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -27,9 +27,7 @@ std::vector<std::string> FolderEntries(const fs::path& folder) {
 }
 
 float FloatAt(const std::vector<unsigned char>& bytes, std::size_t at) {
-  const std::uint32_t bits = bytes[at] | bytes[at + 1] << 8 | bytes[at + 2] << 16 |
-                             static_cast<std::uint32_t>(bytes[at + 3]) << 24;
-  return std::bit_cast<float>(bits);
+  return std::bit_cast<float>(test::LittleEndian32(&bytes[at]));
 }
 
 // Expects the message SaveBinary gives when name can't be created or written.
@@ -127,6 +125,31 @@ TEST(TSTLSaveBinary, WritesLittleEndianCountAndRecordsInOrder) {
     ASSERT_EQ(FloatAt(bytes, at + 12), static_cast<float>(i)) << i;
     ASSERT_EQ(bytes[at + 48] | bytes[at + 49], 0) << i;
   }
+}
+
+TEST(TSTLSaveBinary, RoundTripsThroughTheReaderWithExtremeCoordinates) {
+  const test::TempDir dir;
+  const std::string name = dir.Root() + "round.stl";
+  TSTL stl;
+  stl.AddFace(MakeVec(32767, -32768, 0), MakeVec(-32000, -32001, 1), MakeVec(0, 0, 32767));
+  stl.AddFace(MakeVec(-32001, 0, -32000), MakeVec(0, -32768, 0), MakeVec(32767, 0, 0));
+  stl.SaveBinary(name);
+  const test::StlFile read = test::ReadStl(name);
+  ASSERT_EQ(read.count, 2U);
+  ASSERT_EQ(read.faces.size(), 2U);
+  EXPECT_EQ(read.size, 84U + 2 * 50);
+  for (std::int32_t i = 0; i < 2; ++i) {
+    const TSTLFace& face = *stl.FaceAt(i);
+    const test::StlFace& back = read.faces[static_cast<std::size_t>(i)];
+    for (const auto& [written, got] :
+         {std::pair{face.Normal, back.normal}, std::pair{face.Vertex1, back.a},
+          std::pair{face.Vertex2, back.b}, std::pair{face.Vertex3, back.c}}) {
+      EXPECT_EQ(std::memcmp(&written, &got, sizeof written), 0) << i;
+    }
+    EXPECT_EQ(back.attribute, 0) << i;
+  }
+  EXPECT_EQ(read.faces[0].a.x, 32767.0F);
+  EXPECT_EQ(read.faces[0].b.y, -32001.0F);
 }
 
 TEST(TSTLSaveBinary, ReplacesALongerFileAndKeepsItsPermissions) {

@@ -1,21 +1,18 @@
+#include "TestSupport.h"
+#include "base/Errors.h"
+#include "model/STLVectors.h"
 #include "model/TerrainModel.h"
+#include "tiles/TileSource.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <bit>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
-#include <functional>
 #include <set>
-#include <stdexcept>
 #include <string>
 #include <vector>
-
-#include "TestSupport.h"
-#include "frontpanel/TSystem.h"
-#include "model/STLVectors.h"
 
 namespace orolith {
 namespace {
@@ -23,43 +20,10 @@ namespace {
 using test::RecordingHost;
 using test::TempDir;
 
-struct Face {
-  Vec3 n;
-  Vec3 a;
-  Vec3 b;
-  Vec3 c;
-};
-
-struct StlFile {
-  std::string header;
-  std::uint32_t count = 0;
-  std::vector<Face> faces;
-  std::size_t size = 0;
-};
-
-std::uint32_t U32(const unsigned char* p) {
-  return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-         static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-}
-
-Vec3 V(const unsigned char* p) {
-  return {std::bit_cast<float>(U32(p)), std::bit_cast<float>(U32(p + 4)),
-          std::bit_cast<float>(U32(p + 8))};
-}
-
-StlFile ReadStl(const std::filesystem::path& path) {
-  const std::vector<unsigned char> bytes = test::ReadBytes(path);
-  StlFile stl;
-  stl.size = bytes.size();
-  if (bytes.size() < 84) throw std::runtime_error("STL file too short");
-  stl.header.assign(bytes.begin(), bytes.begin() + 80);
-  stl.count = U32(&bytes[80]);
-  for (std::size_t off = 84; off + 50 <= bytes.size(); off += 50) {
-    stl.faces.push_back(
-        {V(&bytes[off]), V(&bytes[off + 12]), V(&bytes[off + 24]), V(&bytes[off + 36])});
-  }
-  return stl;
-}
+using test::ReadStl;
+using test::StlFile;
+using test::WriteTile;
+using Face = test::StlFace;
 
 bool Same(const Vec3& a, const Vec3& b) {
   return std::memcmp(&a, &b, sizeof a) == 0;
@@ -107,24 +71,9 @@ void ExpectTilesMeet(const std::vector<Cell>& cells, std::size_t westColumns, st
   }
 }
 
-// A tile of side × side samples, row 0 south; written north row first, big-endian.
-void WriteTile(const std::filesystem::path& path, int side,
-               const std::function<std::int16_t(int row, int column)>& sample) {
-  std::vector<unsigned char> bytes;
-  bytes.reserve(static_cast<std::size_t>(side * side * 2));
-  for (int r = side - 1; r >= 0; --r) {
-    for (int c = 0; c < side; ++c) {
-      const auto v = static_cast<std::uint16_t>(sample(r, c));
-      bytes.push_back(static_cast<unsigned char>(v >> 8));
-      bytes.push_back(static_cast<unsigned char>(v & 0xFF));
-    }
-  }
-  test::WriteBytes(path, bytes);
-}
-
 class TerrainModelTest : public ::testing::Test {
  protected:
-  TerrainModelTest() : folders(MakeDataFolders(root.Root())) {
+  TerrainModelTest() : workspace(MakeDataFolders(root.Root())) {
     for (const char* dir : {"SRTM_1", "SRTM_3", "SRTM_30"}) {
       std::filesystem::create_directories(root.Path() / dir);
     }
@@ -134,7 +83,8 @@ class TerrainModelTest : public ::testing::Test {
   std::filesystem::path Out() const { return root.Path() / "model.stl"; }
 
   RunOutcome Run(char separator = '.') {
-    return CreateStlModel(panel, folders, tile, host, separator, options);
+    host.UseSeparator(separator);
+    return CreateStlModel(ReadModelSettings(panel), workspace, host, options);
   }
 
   void Region(float lon1, float lon2, float lat1, float lat2) {
@@ -151,9 +101,9 @@ class TerrainModelTest : public ::testing::Test {
   }
 
   TempDir root;
-  DataFolders folders;
+  Workspace workspace;
   FrontPanelValues panel;
-  TSRTM tile;
+  TSRTM& tile = workspace.Tile;
   RecordingHost host;
   GenerationOptions options{1234};
 };
@@ -224,8 +174,10 @@ TEST_F(TerrainModelTest, VerticesLieOnTheInterpolatedSurfaceAndCellsHaveFourFace
     }
   }
   for (const Face& f : stl.faces) {
-    EXPECT_GT(f.n.z, 0);
-    EXPECT_NEAR(std::sqrt(f.n.x * f.n.x + f.n.y * f.n.y + f.n.z * f.n.z), 1.0, 1e-6);
+    EXPECT_GT(f.normal.z, 0);
+    EXPECT_NEAR(
+        std::sqrt(f.normal.x * f.normal.x + f.normal.y * f.normal.y + f.normal.z * f.normal.z), 1.0,
+        1e-6);
   }
 }
 
@@ -263,7 +215,7 @@ TEST_F(TerrainModelTest, FlatCellsGiveTwoFacesAndAnyRaisedVertexGivesFour) {
     EXPECT_TRUE(cell.flat);
     EXPECT_EQ(cell.nw.z, 0.0F);
   }
-  for (const Face& f : low.faces) EXPECT_EQ(f.n.z, 1.0F);
+  for (const Face& f : low.faces) EXPECT_EQ(f.normal.z, 1.0F);
 }
 
 TEST_F(TerrainModelTest, PedestalAndBandMapElevationsOntoTheZExtent) {
@@ -336,12 +288,12 @@ TEST_F(TerrainModelTest, NeighbouringTilesShareTheirEdgeVertices) {
 
 TEST_F(TerrainModelTest, RealNeighbourTilesMeetAndTheirVoidsAreHealed) {
   OROLITH_REQUIRE_SHARED_DATA("SRTM_3/N50E008.hgt");
-  const DataFolders shared = MakeDataFolders(OROLITH_SHARED_DATA);
+  Workspace shared(MakeDataFolders(OROLITH_SHARED_DATA));
   Region(8.9F, 9.1F, 50.1F, 50.2F);
   panel.Z1 = 100;
   panel.Z2 = 900;
   panel.XYPixelSize = 500;
-  ASSERT_EQ(CreateStlModel(panel, shared, tile, host, '.', options), RunOutcome::Completed);
+  ASSERT_EQ(CreateStlModel(ReadModelSettings(panel), shared, host, options), RunOutcome::Completed);
 
   const auto find = [&](const std::string& line) {
     return std::find(host.lines.begin(), host.lines.end(), line) != host.lines.end();
@@ -436,11 +388,11 @@ TEST_F(TerrainModelTest, WholeDegreeBoundsBringInTheTileBelowWithZeroWidthCells)
     const Face& f = stl.faces[i];
     EXPECT_EQ(f.a.x, 0.0F);
     EXPECT_EQ(f.c.x, 0.0F);
-    EXPECT_EQ(f.n.x, 0.0F);
-    EXPECT_EQ(f.n.y, 0.0F);
-    EXPECT_EQ(f.n.z, 0.0F);
+    EXPECT_EQ(f.normal.x, 0.0F);
+    EXPECT_EQ(f.normal.y, 0.0F);
+    EXPECT_EQ(f.normal.z, 0.0F);
   }
-  EXPECT_GT(stl.faces[6].n.z, 0.0F);
+  EXPECT_GT(stl.faces[6].normal.z, 0.0F);
 
   // Missing with nothing to stand in: the tile below is skipped silently.
   panel.MissedDataZero = false;
@@ -702,7 +654,8 @@ TEST_F(TerrainModelTest, ProgressCountsCellsOfTheTilesProcessed) {
   WriteTile(root.Path() / "SRTM_30" / "N46E008.hgt", 121, [](int, int) { return std::int16_t{9}; });
   Region(7.75F, 8.25F, 46.2F, 46.45F);
   panel.XYPixelSize = 10000;  // west tile (missing) 3 x 3 cells planned, east tile 3 x 3 made
-  ASSERT_EQ(CreateStlModel(panel, folders, tile, progress, '.', options), RunOutcome::Completed);
+  ASSERT_EQ(CreateStlModel(ReadModelSettings(panel), workspace, progress, options),
+            RunOutcome::Completed);
   ASSERT_EQ(progress.reports.size(), 3U);  // once per column of the tile that was there
   for (std::size_t i = 0; i < 3; ++i) {
     EXPECT_EQ(progress.reports[i].first, 3 * (i + 1));

@@ -1,7 +1,6 @@
-#include "tiles/SRTM.h"
-
 #include "TestSupport.h"
-#include "frontpanel/TSystem.h"
+#include "base/Errors.h"
+#include "tiles/SRTM.h"
 
 #include <gtest/gtest.h>
 
@@ -18,24 +17,15 @@ namespace {
 
 constexpr int side30 = 121;  // SRTM-30: the smallest tile, 29,282 bytes
 
-// Tile file bytes for sample(row, column), row 0 south: north row first, big-endian.
+// Tile file bytes for sample(row, column), row 0 south.
 std::vector<unsigned char> TileBytes(int side, const std::function<int(int, int)>& sample) {
-  std::vector<unsigned char> bytes;
-  bytes.reserve(static_cast<std::size_t>(side) * side * 2);
-  for (int row = side - 1; row >= 0; --row) {
-    for (int column = 0; column < side; ++column) {
-      const auto raw = static_cast<std::uint16_t>(sample(row, column));
-      bytes.push_back(static_cast<unsigned char>(raw >> 8));
-      bytes.push_back(static_cast<unsigned char>(raw & 0xFF));
-    }
-  }
-  return bytes;
+  return EncodeTile(side, test::TileGrid(side, sample));
 }
 
 std::string WriteTile(const test::TempDir& dir, const std::string& name, int side,
                       const std::function<int(int, int)>& sample) {
   const std::string path = dir.Root() + name;
-  test::WriteBytes(path, TileBytes(side, sample));
+  test::WriteTile(path, side, sample);
   return path;
 }
 
@@ -83,6 +73,32 @@ TEST(TSRTMLoad, DecodesBigEndianSamplesAndPutsTheFilesFirstRowInTheNorth) {
       wrong += tile.Sample(r, c) != r * 200 + c - 12000;
   }
   EXPECT_EQ(wrong, 0);
+}
+
+TEST(EncodeTile, WritesTheNorthRowFirstBigEndianAndLoadsBackUnchanged) {
+  // The extremes and the two values either side of the void threshold, in the north-west
+  // corner (the file's first bytes) and the south-east corner (its last).
+  const std::vector<int> edges{32767, -32768, -32000, -32001};
+  const auto sample = [&](int r, int c) {
+    if (r == side30 - 1 && c < 4) return edges[static_cast<std::size_t>(c)];
+    if (r == 0 && c >= side30 - 4) return edges[static_cast<std::size_t>(c - (side30 - 4))];
+    return 7 * r - 3 * c;
+  };
+  const std::vector<unsigned char> bytes = TileBytes(side30, sample);
+  ASSERT_EQ(bytes.size(), 29282U);
+  const std::vector<unsigned char> first{0x7F, 0xFF, 0x80, 0x00, 0x83, 0x00, 0x82, 0xFF};
+  EXPECT_EQ(std::vector<unsigned char>(bytes.begin(), bytes.begin() + 8), first);
+  EXPECT_EQ(std::vector<unsigned char>(bytes.end() - 8, bytes.end()), first);
+
+  const test::TempDir dir;
+  TSRTM tile;
+  tile.LoadFromFile(WriteTile(dir, "round.hgt", side30, sample), 0, 0);
+  int wrong = 0;
+  for (int r = 0; r < side30; ++r) {
+    for (int c = 0; c < side30; ++c) wrong += tile.Sample(r, c) != sample(r, c);
+  }
+  EXPECT_EQ(wrong, 0);
+  EXPECT_THROW(EncodeTile(3, std::vector<std::int16_t>(8)), std::invalid_argument);
 }
 
 TEST(TSRTMLoad, SetsTheBoundsOfAnSrtm3TileFromTheGivenCorner) {

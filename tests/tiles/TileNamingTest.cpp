@@ -1,8 +1,7 @@
+#include "TestSupport.h"
+#include "base/Errors.h"
 #include "tiles/SRTM.h"
 #include "tiles/TileRange.h"
-
-#include "TestSupport.h"
-#include "frontpanel/TSystem.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #include "TestSupport.h"
-#include "frontpanel/FloatSpin.h"
-#include "frontpanel/Orolith_Main.h"
+#include "frontpanel/gui/FloatSpin.h"
+#include "frontpanel/gui/Orolith_Main.h"
 
 #include <gtest/gtest.h>
 #include <QApplication>

@@ -1,4 +1,4 @@
-#include "frontpanel/NumberText.h"
+#include "base/NumberText.h"
 
 #include <algorithm>
 #include <charconv>
@@ -69,13 +69,15 @@ std::string FormatInteger(long long value, int precision) {
 }
 
 std::string FormatFixed(long double value, int precision, char decimalSeparator) {
-  // Room for the largest long double written out in full.
-  static constexpr std::size_t capacity = 5000;
-  char text[capacity];
-  const auto [end, ec] = std::to_chars(text, text + capacity, value, std::chars_format::fixed,
-                                       precision < 0 ? 6 : precision);
-  if (ec != std::errc()) return std::string("?");
-  std::string body(text, end);
+  if (precision < 0) precision = 6;
+  // Room for the largest long double written out in full with the digits asked for, so the
+  // conversion can't run short.
+  constexpr std::size_t wholeDigits = std::numeric_limits<long double>::max_exponent10 + 2;
+  std::string body(wholeDigits + 2 + static_cast<std::size_t>(precision), '\0');
+  const auto [end, ec] = std::to_chars(body.data(), body.data() + body.size(), value,
+                                       std::chars_format::fixed, precision);
+  if (ec != std::errc()) throw std::length_error("FormatText: number too long to write");
+  body.resize(static_cast<std::size_t>(end - body.data()));
   for (char& ch : body) {
     if (ch == '.') ch = decimalSeparator;
   }

@@ -1,8 +1,10 @@
-#include "frontpanel/Orolith_Main.h"
+#include "frontpanel/gui/Orolith_Main.h"
 
 #include "acquisition/Coverage.h"
-#include "frontpanel/FloatSpin.h"
+#include "acquisition/RegionDownloads.h"
 #include "frontpanel/TSystem.h"
+#include "frontpanel/Workspace.h"
+#include "frontpanel/gui/FloatSpin.h"
 #include "model/TerrainModel.h"
 
 #include <qdrawutil.h>
@@ -84,7 +86,7 @@ std::string CurrentDirectory() {
 }  // namespace
 
 TForm4::TForm4(std::span<const char* const> arguments, char decimalSeparator, QWidget* parent)
-    : QWidget(parent), decimalSeparator_(decimalSeparator) {
+    : QWidget(parent), OperationHost(decimalSeparator) {
   setWindowTitle(QStringLiteral("Marlowen Orolith"));
   setFont(PanelFont("Tahoma", 11, QFont::SansSerif));
   move(0, 0);
@@ -129,6 +131,18 @@ TForm4::TForm4(std::span<const char* const> arguments, char decimalSeparator, QW
 
 TForm4::~TForm4() = default;
 
+const DataFolders& TForm4::Folders() const {
+  return workspace_->Folders;
+}
+
+const ArchiveSource& TForm4::Source() const {
+  return workspace_->Source;
+}
+
+TSRTM& TForm4::Tile() {
+  return workspace_->Tile;
+}
+
 QGroupBox* TForm4::MakeGroup(const QString& title, int left, int top, int width, int height) {
   auto* group = new TGroupBox(title, this);
   // A later group covers what an earlier one draws under it, as the groups overlap a little.
@@ -139,7 +153,7 @@ QGroupBox* TForm4::MakeGroup(const QString& title, int left, int top, int width,
 
 TPRFloatSpinEdit* TForm4::MakeSpinEdit(QWidget* group, const FieldLimits& field, int left, int top,
                                        int width) {
-  auto* edit = new TPRFloatSpinEdit(group, decimalSeparator_);
+  auto* edit = new TPRFloatSpinEdit(group, DecimalSeparator());
   edit->setGeometry(left, top, width, 22);
   edit->ApplyField(field);
   edit->SetBeep([this] { Beep(); });
@@ -254,25 +268,27 @@ void TForm4::ConnectHandlers() {
 
 void TForm4::FormCreate(std::span<const char* const> arguments) {
   setWindowTitle(QString::fromLatin1(ProgramTitle));
-  tile_ = std::make_unique<TSRTM>();
 
   std::string root = CurrentDirectory();
   const std::string given = DataRootArgument(arguments);
   const bool fromCommandLine = !given.empty();
   if (fromCommandLine) root = given;
-  folders_ = MakeDataFolders(root);
+  ArchiveSource source;
+  if (const std::string host = FindCommandLineValue(arguments, "ArchiveHost="); !host.empty()) {
+    source.ArchiveHost = host;
+  }
+  // The one tile object is created here with the folders, as the window's own.
+  workspace_ = std::make_unique<Workspace>(MakeDataFolders(root), source);
 
-  const std::string host = FindCommandLineValue(arguments, "ArchiveHost=");
-  source_.ArchiveHost = host.empty() ? std::string(DefaultArchiveHost) : host;
   Label6->setText(QStringLiteral("Download SRTM Files from    http://") +
-                  QString::fromStdString(source_.ArchiveHost) +
+                  QString::fromStdString(Source().ArchiveHost) +
                   QStringLiteral("/srtm/version2_1/"));
   // A longer host name widens the label as far as the window allows.
   Label6->resize(std::clamp(Label6->sizeHint().width(), 572, width() - 2 * Label6->x()),
                  Label6->height());
 
   Memo1->clear();
-  for (const std::string& line : StartupLines(folders_, fromCommandLine)) AppendLine(line);
+  for (const std::string& line : StartupLines(Folders(), fromCommandLine)) AppendLine(line);
 }
 
 FrontPanelValues TForm4::ReadPanel() const {
@@ -311,7 +327,8 @@ void TForm4::Beep() {
   if (dialogs_.Beep) dialogs_.Beep();
 }
 
-void TForm4::RunOperation(const std::function<void(const FrontPanelValues&)>& operation) {
+void TForm4::RunOperation(
+    const std::function<void(const ModelSettings&, Workspace&, OperationHost&)>& operation) {
   // The operations pump events between tiles, so a click can arrive while one runs; the tile
   // object and the face list belong to the running one.
   if (running_) {
@@ -319,11 +336,10 @@ void TForm4::RunOperation(const std::function<void(const FrontPanelValues&)>& op
     return;
   }
   running_ = true;
-  const FrontPanelValues panel = ReadPanel();
-  settings_ = ReadModelSettings(panel);
+  settings_ = ReadModelSettings(ReadPanel());
   std::optional<QString> failure;
   try {
-    operation(panel);
+    operation(settings_, *workspace_, *this);
   } catch (const std::bad_alloc&) {
     failure = QStringLiteral("Out of memory");
   } catch (const std::exception& error) {
@@ -350,26 +366,20 @@ void TForm4::closeEvent(QCloseEvent* event) {
 }
 
 void TForm4::FileTestCtlClick() {
-  RunOperation([this](const FrontPanelValues& panel) {
-    CheckTileCoverage(panel, folders_, *this, decimalSeparator_);
-  });
+  RunOperation(CheckTileCoverage);
 }
 
 void TForm4::GetSRTM1CtlClick() {
-  RunOperation([this](const FrontPanelValues& panel) {
-    DownloadSrtm1Files(panel, folders_, downloadFolders_, source_, *this, decimalSeparator_);
-  });
+  RunOperation(DownloadSrtm1Files);
 }
 
 void TForm4::GetSRTM3CtlClick() {
-  RunOperation([this](const FrontPanelValues& panel) {
-    DownloadSrtm3Files(panel, folders_, downloadFolders_, source_, *this, decimalSeparator_);
-  });
+  RunOperation(DownloadSrtm3Files);
 }
 
 void TForm4::CreateStlCtlClick() {
-  RunOperation([this](const FrontPanelValues& panel) {
-    CreateStlModel(panel, folders_, *tile_, *this, decimalSeparator_);
+  RunOperation([](const ModelSettings& settings, Workspace& workspace, OperationHost& host) {
+    CreateStlModel(settings, workspace, host);
   });
 }
 

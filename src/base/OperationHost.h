@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace orolith {
 
@@ -9,7 +10,13 @@ namespace orolith {
 // each implement it, tests implement it with a vector of lines.
 class OperationHost {
  public:
+  // decimalSeparator: the user's, for every number the operation writes.
+  explicit OperationHost(char decimalSeparator = '.') : decimalSeparator_(decimalSeparator) {}
+  OperationHost(const OperationHost&) = delete;
+  OperationHost& operator=(const OperationHost&) = delete;
   virtual ~OperationHost() = default;
+
+  char DecimalSeparator() const noexcept { return decimalSeparator_; }
 
   // Appends one whole line at the end of the log.
   virtual void AppendLine(const std::string& line) = 0;
@@ -20,6 +27,18 @@ class OperationHost {
   virtual bool ConfirmLargeFile(const std::string& text, const std::string& caption) = 0;
   // Progress of a long generation, reported once per tile column at most; optional.
   virtual void ReportProgress(std::uint64_t /*cellsDone*/, std::uint64_t /*cellsPlanned*/) {}
+
+ protected:
+  void SetDecimalSeparator(char decimalSeparator) noexcept { decimalSeparator_ = decimalSeparator; }
+
+ private:
+  char decimalSeparator_;
 };
+
+// The banner that opens a block of the log: width asterisks, the title, width asterisks.
+void AppendBanner(OperationHost& host, std::string_view title, std::size_t width);
+
+// Appends a text of several lines separated by CR LF as one log line each.
+void AppendLines(OperationHost& host, std::string_view text);
 
 }  // namespace orolith

@@ -1,4 +1,4 @@
-#include "frontpanel/NumberText.h"
+#include "base/NumberText.h"
 
 #include <gtest/gtest.h>
 
@@ -35,6 +35,16 @@ TEST(FormatText, FixedPointAgreesWithPrintfAndUsesTheGivenSeparator) {
   EXPECT_EQ(FormatText('.', "%.6f", {0.001L}), "0.001000");
   EXPECT_EQ(FormatText(',', "%f", {1.5}), "1,500000");
   EXPECT_EQ(FormatText('.', "%.0f", {1e6F}), "1000000");
+}
+
+TEST(FormatText, WritesEveryRealInFullHoweverLongItIs) {
+  // The largest extended real has 4933 digits before the point; with many decimals asked for
+  // the text is longer than any fixed buffer would guess.
+  const std::string largest = FormatText('.', "%.100f", {LDBL_MAX});
+  EXPECT_EQ(largest.size(), 4933U + 1 + 100);
+  EXPECT_EQ(largest.substr(0, 6), "118973");
+  EXPECT_EQ(largest.substr(4933), "." + std::string(100, '0'));
+  EXPECT_EQ(FormatText(',', "%.2f", {-LDBL_MAX}).size(), 1 + 4933U + 3);
 }
 
 TEST(FormatText, IntegersTextsAndErrors) {

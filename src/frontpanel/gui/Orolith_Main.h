@@ -1,9 +1,9 @@
 #pragma once
 
-#include "acquisition/RegionDownloads.h"
+#include "base/OperationHost.h"
+#include "frontpanel/DownloadSettings.h"
 #include "frontpanel/ModelSettings.h"
-#include "frontpanel/OperationHost.h"
-#include "tiles/SRTM.h"
+#include "tiles/TileSource.h"
 
 #include <QString>
 #include <QWidget>
@@ -25,6 +25,8 @@ class QPushButton;
 namespace orolith {
 
 class TPRFloatSpinEdit;
+class TSRTM;
+struct Workspace;
 
 // The window's conversations with the user. Each starts with the Qt dialog; tests replace them
 // to observe and answer.
@@ -51,11 +53,11 @@ class TForm4 : public QWidget, public OperationHost {
   ~TForm4() override;
 
   WindowDialogs& Dialogs() { return dialogs_; }
-  const DataFolders& Folders() const { return folders_; }
-  const ArchiveSource& Source() const { return source_; }
+  const DataFolders& Folders() const;
+  const ArchiveSource& Source() const;
   // The front-panel settings as the last operation read them.
   const ModelSettings& Settings() const { return settings_; }
-  TSRTM& Tile() { return *tile_; }
+  TSRTM& Tile();
   bool OperationRunning() const { return running_; }
 
   // Every field as an operation sees it.
@@ -115,15 +117,12 @@ class TForm4 : public QWidget, public OperationHost {
 
   // Runs one operation on the panel's values; a second one while it runs is refused with a
   // beep, and an error that ends it is shown in a message box.
-  void RunOperation(const std::function<void(const FrontPanelValues&)>& operation);
+  void RunOperation(
+      const std::function<void(const ModelSettings&, Workspace&, OperationHost&)>& operation);
   void Beep();
 
-  const char decimalSeparator_;
   WindowDialogs dialogs_;
-  std::unique_ptr<TSRTM> tile_;
-  DataFolders folders_;
-  ArchiveSource source_;
-  DownloadFolders downloadFolders_;
+  std::unique_ptr<Workspace> workspace_;
   ModelSettings settings_;
   QGroupBox* regionGroup_ = nullptr;
   QGroupBox* outputGroup_ = nullptr;

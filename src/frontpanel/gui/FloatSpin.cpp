@@ -1,6 +1,6 @@
-#include "frontpanel/FloatSpin.h"
+#include "frontpanel/gui/FloatSpin.h"
 
-#include "frontpanel/NumberText.h"
+#include "base/NumberText.h"
 
 #include <QApplication>
 #include <QContextMenuEvent>

@@ -1,0 +1,34 @@
+#include "base/Errors.h"
+
+#include <cstring>
+
+namespace orolith {
+namespace {
+
+FileError Cannot(const char* what, const std::string& fileName, const std::string& reason) {
+  return FileError(std::string("Cannot ") + what + " file \"" + fileName + "\". " + reason);
+}
+
+}  // namespace
+
+FileError CannotOpenFile(const std::string& fileName, int errorNumber) {
+  return Cannot("open", fileName, std::strerror(errorNumber));
+}
+
+FileError CannotCreateFile(const std::string& fileName, int errorNumber) {
+  return Cannot("create", fileName, std::strerror(errorNumber));
+}
+
+FileError CannotWriteFile(const std::string& fileName, int errorNumber) {
+  return Cannot("write", fileName, std::strerror(errorNumber));
+}
+
+FileError CannotReadFile(const std::string& fileName, int errorNumber) {
+  return Cannot("read", fileName, std::strerror(errorNumber));
+}
+
+FileError CannotReadFile(const std::string& fileName, const std::string& reason) {
+  return Cannot("read", fileName, reason);
+}
+
+}  // namespace orolith

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+namespace orolith {
+
+// A file that can't be opened, created, read or written; the text names the file.
+class FileError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// "Cannot open file "NAME". REASON" with the system's text for errorNumber.
+FileError CannotOpenFile(const std::string& fileName, int errorNumber);
+// "Cannot create file "NAME". REASON".
+FileError CannotCreateFile(const std::string& fileName, int errorNumber);
+// "Cannot write file "NAME". REASON".
+FileError CannotWriteFile(const std::string& fileName, int errorNumber);
+// "Cannot read file "NAME". REASON", the reason given as text where no error number tells it.
+FileError CannotReadFile(const std::string& fileName, int errorNumber);
+FileError CannotReadFile(const std::string& fileName, const std::string& reason);
+
+}  // namespace orolith
