@@ -77,6 +77,9 @@ CliOptions ParseCliOptions(int argc, const char* const* argv, char decimalSepara
       {"--z-extent", {{&panel.ZExtent, &fields::ZExtent}}, "model size along Z"},
       {"--base", {{&panel.ZBasePercent, &fields::ZBase}}, "pedestal, percent of the Z extent"},
       {"--pixel", {{&panel.XYPixelSize, &fields::XYPixelSize}}, "ground size of a cell in metres"},
+      {"--floor",
+       {{&panel.FloorPercent, &fields::Floor}},
+       "floor of --solid, percent of the Z extent"},
   };
 
   CLI::App app("Turns SRTM elevation tiles into binary STL terrain models.", "orolith-cli");
@@ -108,6 +111,8 @@ CliOptions ParseCliOptions(int argc, const char* const* argv, char decimalSepara
   app.add_flag("--block-srtm3", panel.BlockSrtm3, "Block use of SRTM-3 Data");
   app.add_flag("--block-srtm30", panel.BlockSrtm30, "Block use of SRTM-30 Data");
   app.add_flag("--missed-zero", panel.MissedDataZero, "Missed data set to 0 m");
+  app.add_flag("--solid", panel.Solid,
+               "Closed solid (walls and base): a printable model, the bottom --floor below z = 0");
   app.add_flag("--yes", options.Yes, "answer OK to the large-file question");
   app.add_option("--archive-host", options.ArchiveHost,
                  std::string("tile archive server (default ") + DefaultArchiveHost + ")")

@@ -53,6 +53,8 @@ ModelSettings ReadModelSettings(const FrontPanelValues& panel) {
   s.BlockSrtm3 = panel.BlockSrtm3;
   s.BlockSrtm30 = panel.BlockSrtm30;
   s.MissedDataZero = panel.MissedDataZero;
+  s.Solid = panel.Solid;
+  s.FloorPercent = panel.FloorPercent;
   return s;
 }
 
@@ -69,14 +71,19 @@ void LogConfigurationSummary(const ModelSettings& s, OperationHost& host) {
   host.AppendLine(FormatText(sep, "   X, Z Extents of STL file : %.3f  %.3f respectively",
                              {s.XExtent, s.ZExtent}));
   host.AppendLine(FormatText(sep, "   Pedestal is %.2f percent of the Z extent", {s.ZBasePercent}));
+  if (s.Solid) {
+    host.AppendLine(
+        FormatText(sep, "   Closed solid, floor %.2f percent of the Z extent", {s.FloorPercent}));
+  }
   host.AppendLine("   STL Filename : " + s.StlFileName);
   host.AppendLine(" * * * * * * * * * * * * * * * * *");
 }
 
 SizeEstimate EstimateSize(const ModelSettings& s) noexcept {
   const long double perDegree = 100000.0L / static_cast<long double>(s.PixelSize);
-  const long double faces =
-      perDegree * perDegree * ((s.LonMax - s.LonMin) * 4) * (s.LatMax - s.LatMin);
+  long double faces = perDegree * perDegree * ((s.LonMax - s.LonMin) * 4) * (s.LatMax - s.LatMin);
+  // Two wall faces and one bottom face for each cell along the region's four sides.
+  if (s.Solid) faces += 6 * perDegree * ((s.LonMax - s.LonMin) + (s.LatMax - s.LatMin));
   return {faces, faces * 0.00005L};
 }
 

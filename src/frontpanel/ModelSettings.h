@@ -31,6 +31,8 @@ inline constexpr FieldLimits XExtent{1.0F, 10000.0F, 1.0F, "%.3f", 5.0F};
 inline constexpr FieldLimits ZExtent{0.01F, 1000.0F, 1.0F, "%.3f", 1.0F};
 inline constexpr FieldLimits ZBase{0.0F, 100.0F, 1.0F, "%.1f", 0.0F};
 inline constexpr FieldLimits XYPixelSize{15.0F, 100000.0F, 1.0F, "%.0f", 100.0F};
+// The closed solid's floor thickness, percent of the Z extent.
+inline constexpr FieldLimits Floor{1.0F, 100.0F, 1.0F, "%.1f", 5.0F};
 }  // namespace fields
 
 // The field's clamp: v unchanged when the field has no limits.
@@ -61,6 +63,8 @@ struct FrontPanelValues {
   bool BlockSrtm3 = false;
   bool BlockSrtm30 = false;
   bool MissedDataZero = false;
+  bool Solid = false;
+  float FloorPercent = fields::Floor.Initial;
 };
 
 struct ModelSettings {
@@ -80,6 +84,9 @@ struct ModelSettings {
   bool BlockSrtm3 = false;
   bool BlockSrtm30 = false;
   bool MissedDataZero = false;
+  // A closed solid: the surface with walls and a bottom FloorPercent of ZExtent below z = 0.
+  bool Solid = false;
+  float FloorPercent = fields::Floor.Initial;
 
   TileBlocks Blocks() const noexcept { return {BlockSrtm1, BlockSrtm3, BlockSrtm30}; }
 };
@@ -87,7 +94,7 @@ struct ModelSettings {
 // Orders each pair and widens a region or band that is too narrow.
 ModelSettings ReadModelSettings(const FrontPanelValues& panel);
 
-// Appends the twelve lines of the configuration summary.
+// Appends the twelve lines of the configuration summary, and one more for a closed solid.
 void LogConfigurationSummary(const ModelSettings& settings, OperationHost& host);
 
 // The whole-degree tiles the region touches.

@@ -3,6 +3,7 @@
 #include "base/NumberText.h"
 #include "frontpanel/TSystem.h"
 #include "model/STL.h"
+#include "model/SolidClosure.h"
 #include "tiles/TileRange.h"
 #include "tiles/TileSource.h"
 
@@ -12,6 +13,7 @@
 #include <chrono>
 #include <cmath>
 #include <new>
+#include <optional>
 #include <random>
 #include <stdexcept>
 #include <string>
@@ -118,6 +120,10 @@ class CentreFractions {
   }
 
   double Next() noexcept { return values_[Below(static_cast<std::uint32_t>(values_.size()))]; }
+  // The draws of count cells that make no faces, so that the cells after them keep theirs.
+  void SkipCells(std::uint64_t count) noexcept {
+    for (std::uint64_t i = 0; i < 2 * count; ++i) Next();
+  }
 
  private:
   // Uniform in 0 .. n-1 without modulo bias (Lemire's multiply and reject).
@@ -144,8 +150,7 @@ std::uint64_t RunSeed(const GenerationOptions& options) {
 
 // Room for every face the plan can produce, so the list never moves while it fills. A plan
 // larger than the machine's memory can't be kept anyway; it grows and fails when it must.
-void ReserveFaces(TSTL& stl, std::uint64_t plannedCells) {
-  const std::uint64_t faces = plannedCells * 4;
+void ReserveFaces(TSTL& stl, std::uint64_t faces) {
   const long pages = ::sysconf(_SC_PHYS_PAGES);
   const long pageSize = ::sysconf(_SC_PAGE_SIZE);
   if (pages <= 0 || pageSize <= 0) return;
@@ -248,6 +253,35 @@ class CellMesher {
   std::vector<float> zEast_;
 };
 
+// The piece's outline for a closed solid, each vertex by the mesher's own expressions for its
+// longitude and latitude, so that it is the surface's vertex to the byte.
+template <typename HeightAt>
+PieceOutline OutlineOf(const TileGrid& g, const ModelScale& scale, HeightAt&& heightAt) {
+  const auto lon = [&](std::int64_t q) {
+    const long double lonW =
+        g.West + static_cast<long double>(std::min(q, g.Columns - 1)) * g.CellWidth;
+    return q < g.Columns ? lonW : lonW + g.CellWidth;
+  };
+  const auto lat = [&](std::int64_t r) {
+    const long double latS =
+        g.South + static_cast<long double>(std::min(r, g.Rows - 1)) * g.CellHeight;
+    return r < g.Rows ? latS : latS + g.CellHeight;
+  };
+  const auto vertex = [&](long double lo, long double la) {
+    return MakeVec(scale.X(lo), scale.Y(la), heightAt(lo, la));
+  };
+  PieceOutline o;
+  for (std::int64_t q = 0; q <= g.Columns; ++q) {
+    o.South.push_back(vertex(lon(q), lat(0)));
+    o.North.push_back(vertex(lon(q), lat(g.Rows)));
+  }
+  for (std::int64_t r = 0; r <= g.Rows; ++r) {
+    o.West.push_back(vertex(lon(0), lat(r)));
+    o.East.push_back(vertex(lon(g.Columns), lat(r)));
+  }
+  return o;
+}
+
 }  // namespace
 
 RunOutcome CreateStlModel(const ModelSettings& s, Workspace& workspace, OperationHost& host,
@@ -274,13 +308,30 @@ RunOutcome CreateStlModel(const ModelSettings& s, Workspace& workspace, Operatio
       static_cast<long double>(std::max(s.XYResolution, 1)) / MetresPerDegree;
 
   std::uint64_t plannedCells = 0;
+  std::uint64_t plannedFaces = 0;
   ForEachTile(range, [&](std::int32_t lon, std::int32_t lat) {
-    plannedCells += GridInTile(s, gridStep, lon, lat).Cells();
+    const TileGrid grid = GridInTile(s, gridStep, lon, lat);
+    plannedCells += grid.Cells();
+    plannedFaces += grid.Cells() * 4 + (s.Solid ? SolidClosure::MaxFacesPerPiece(
+                                                      static_cast<std::uint64_t>(grid.Columns),
+                                                      static_cast<std::uint64_t>(grid.Rows))
+                                                : 0);
   });
 
   TSTL stl;
-  ReserveFaces(stl, plannedCells);
+  ReserveFaces(stl, plannedFaces);
   CentreFractions fractions(RunSeed(options));
+  // The closed solid keeps each tile's outline; its faces follow the surface's.
+  std::optional<SolidClosure> solid;
+  if (s.Solid) {
+    solid.emplace(
+        range, static_cast<float>(-(static_cast<long double>(s.FloorPercent) * s.ZExtent / 100)));
+  }
+  const auto missingPiece = [&](std::int32_t lon, std::int32_t lat) {
+    if (!solid) return;
+    const auto noHeight = [](long double, long double) { return 0.0F; };
+    solid->AddMissing(lon, lat, OutlineOf(GridInTile(s, gridStep, lon, lat), scale, noHeight));
+  };
 
   AppendBanner(host, "  STL File Generation  ", 23);
   LogConfigurationSummary(s, host);
@@ -297,6 +348,7 @@ RunOutcome CreateStlModel(const ModelSettings& s, Workspace& workspace, Operatio
     } else if (s.MissedDataZero) {
       tile.FillConstant(0, west, south);
     } else {
+      missingPiece(lon, lat);
       return;
     }
 
@@ -314,14 +366,30 @@ RunOutcome CreateStlModel(const ModelSettings& s, Workspace& workspace, Operatio
     host.AppendLine(" ");
 
     // A file of no tile size leaves no grid of its own to sample.
-    if (tile.Kind() == TileKind::NotATile) return;
+    if (tile.Kind() == TileKind::NotATile) {
+      missingPiece(lon, lat);
+      return;
+    }
     const TileGrid grid = GridInTile(s, gridStep, tile.WestLon(), tile.SouthLat());
+    // A solid leaves out the faces of a piece of no area, which would be lines in its shell.
+    const auto height = [&](long double lo, long double la) {
+      return scale.Z(tile.ElevationAt(lo, la));
+    };
+    if (solid && !solid->AddSurface(lon, lat, OutlineOf(grid, scale, height))) {
+      fractions.SkipCells(grid.Cells());
+      cellsDone += grid.Cells();
+      host.ReportProgress(cellsDone, plannedCells);
+      return;
+    }
     mesher.Mesh(grid, tile, [&](std::uint64_t cells) {
       cellsDone += cells;
       host.ReportProgress(cellsDone, plannedCells);
     });
   });
 
+  if (solid) {
+    solid->Close([&](const Vec3& a, const Vec3& b, const Vec3& c) { stl.AddFace(a, b, c); });
+  }
   host.AppendLine("Topography generation completed");
   host.AppendLine(
       FormatText(sep, "Elevation in SRTM files ranged from %d  to  %d m", {runLowest, runHighest}));

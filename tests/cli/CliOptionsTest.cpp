@@ -38,6 +38,8 @@ TEST(CliOptionsTest, CommandAloneKeepsTheFrontPanelsStartValues) {
   EXPECT_EQ(o.Panel.StlFileName, "NewFile.stl");
   EXPECT_FALSE(o.Panel.BlockSrtm1 || o.Panel.BlockSrtm3 || o.Panel.BlockSrtm30);
   EXPECT_FALSE(o.Panel.MissedDataZero);
+  EXPECT_FALSE(o.Panel.Solid);
+  EXPECT_EQ(o.Panel.FloorPercent, 5.0F);
   EXPECT_TRUE(o.DataRoot.empty());
   EXPECT_FALSE(o.Yes);
   EXPECT_EQ(o.ArchiveHost, DefaultArchiveHost);
@@ -78,7 +80,10 @@ TEST(CliOptionsTest, EachOptionFillsItsFieldsLeftThenRight) {
                               "--missed-zero",
                               "--yes",
                               "--archive-host",
-                              "localhost:8080"});
+                              "localhost:8080",
+                              "--solid",
+                              "--floor",
+                              "12.5"});
   EXPECT_EQ(o.Panel.Long1, -5.0F);
   EXPECT_EQ(o.Panel.Long2, -4.5F);
   EXPECT_EQ(o.Panel.Lat1, -0.25F);
@@ -95,12 +100,14 @@ TEST(CliOptionsTest, EachOptionFillsItsFieldsLeftThenRight) {
   EXPECT_TRUE(o.Panel.MissedDataZero);
   EXPECT_TRUE(o.Yes);
   EXPECT_EQ(o.ArchiveHost, "localhost:8080");
+  EXPECT_TRUE(o.Panel.Solid);
+  EXPECT_EQ(o.Panel.FloorPercent, 12.5F);
   EXPECT_TRUE(o.Warnings.empty());
 }
 
 TEST(CliOptionsTest, ValuesOutsideTheFieldLimitsAreClampedWithAWarning) {
   const CliOptions o = Parse({"test", "--lon", "-200", "7", "--lat", "95", "1e40", "--z-extent",
-                              "0", "--pixel", "250000", "--base", "100"});
+                              "0", "--pixel", "250000", "--base", "100", "--floor", "0.5"});
   EXPECT_EQ(o.Panel.Long1, -180.0F);
   EXPECT_EQ(o.Panel.Long2, 7.0F);
   EXPECT_EQ(o.Panel.Lat1, 90.0F);
@@ -114,7 +121,10 @@ TEST(CliOptionsTest, ValuesOutsideTheFieldLimitsAreClampedWithAWarning) {
                             "--lat 1e40 is outside -90.000000 .. 90.000000; using 90.000000",
                             "--z-extent 0 is outside 0.010 .. 1000.000; using 0.010",
                             "--pixel 250000 is outside 15 .. 100000; using 100000",
+                            "--floor 0.5 is outside 1.0 .. 100.0; using 1.0",
                         }));
+  EXPECT_EQ(o.Panel.FloorPercent, 1.0F);
+  EXPECT_EQ(Parse({"create", "--floor", "250"}).Panel.FloorPercent, 100.0F);
 }
 
 TEST(CliOptionsTest, NumbersFollowTheFieldGrammarWithTheUsersSeparator) {
@@ -157,9 +167,10 @@ TEST(CliOptionsTest, HelpAndVersionAreTextsToPrint) {
   const CliOptions help = Parse({"--help"});
   ASSERT_TRUE(help.Info);
   for (const char* option :
-       {"--data-root", "--lon", "--lat", "--elev", "--x-extent", "--z-extent", "--base", "--pixel",
-        "--out", "--block-srtm1", "--block-srtm3", "--block-srtm30", "--missed-zero", "--yes",
-        "--archive-host", "--version", "create", "download-srtm3"}) {
+       {"--data-root",   "--lon",          "--lat",         "--elev",  "--x-extent",
+        "--z-extent",    "--base",         "--pixel",       "--out",   "--block-srtm1",
+        "--block-srtm3", "--block-srtm30", "--missed-zero", "--solid", "--floor",
+        "--yes",         "--archive-host", "--version",     "create",  "download-srtm3"}) {
     EXPECT_NE(help.Info->find(option), std::string::npos) << option;
   }
   // Limits and defaults are shown as the fields write them, with the user's separator.

@@ -248,5 +248,45 @@ TEST_F(CliProcessTest, DemoDataMakesAModelThatAdmeshReads) {
   EXPECT_GT(openFacets, 0);
 }
 
+// admesh's first number after "label :" (or "label =") in its report; -1 when it is missing.
+double AdmeshValue(const std::string& report, const std::string& label) {
+  const std::size_t at = report.find(label);
+  if (at == std::string::npos) return -1;
+  std::istringstream number(report.substr(report.find_first_of(":=", at) + 1));
+  double value = -1;
+  number >> value;
+  return value;
+}
+
+TEST_F(CliProcessTest, SolidDemoModelIsOneClosedPartForAdmesh) {
+  if (!std::filesystem::exists(DemoTool)) GTEST_SKIP() << DemoTool << " is not built";
+  if (std::system("command -v admesh >/dev/null 2>&1") != 0) GTEST_SKIP() << "admesh not installed";
+  const std::string demo = Path("demo");
+  ASSERT_EQ(std::system((Quote(DemoTool) + " " + Quote(demo) + " >/dev/null").c_str()), 0);
+  // Across the demo's four tiles, with a pedestal, clipped on every side.
+  const std::string stl = Path("solid.stl");
+  const Outcome o = Cli("create --data-root " + Quote(demo) +
+                        " --lon 7.6 8.4 --lat 46.6 47.4 --elev 400 4000 --x-extent 100 "
+                        "--z-extent 20 --base 10 --pixel 1000 --solid --floor 3 -o " +
+                        Quote(stl));
+  ASSERT_EQ(o.status, 0) << o.err;
+  EXPECT_NE(o.out.find("   Closed solid, floor 3.00 percent of the Z extent\n"), std::string::npos);
+
+  // With no options admesh checks everything and repairs what it must; nothing needs it.
+  const std::filesystem::path report = captures.Path() / "admesh";
+  ASSERT_EQ(std::system(("admesh " + Quote(stl) + " >" + Quote(report.string()) + " 2>&1").c_str()),
+            0);
+  const std::string text = ReadText(report);
+  for (const char* zero : {"Facets with 1 disconnected edge", "Facets with 2 disconnected edges",
+                           "Facets with 3 disconnected edges", "Total disconnected facets",
+                           "Degenerate facets", "Edges fixed", "Facets removed", "Facets added",
+                           "Facets reversed", "Backwards edges", "Normals fixed"}) {
+    EXPECT_EQ(AdmeshValue(text, zero), 0) << zero << "\n" << text;
+  }
+  EXPECT_EQ(AdmeshValue(text, "Number of parts"), 1) << text;
+  EXPECT_GT(AdmeshValue(text, "Volume"), 0) << text;
+  EXPECT_EQ(AdmeshValue(text, "Min Z"), -0.6) << text;  // 3 % of 20 below the base plane
+}
+
 }  // namespace
 }  // namespace orolith

@@ -76,6 +76,14 @@ TEST(ReadModelSettings, OrdersEachPairAndWidensANarrowRegionOrBand) {
   EXPECT_EQ(s.ZMin, 500);
   EXPECT_EQ(s.ZMax, 501);
   EXPECT_EQ(s.XYResolution, 102);
+  EXPECT_FALSE(s.Solid);
+  EXPECT_EQ(s.FloorPercent, 5.0F);
+
+  panel.Solid = true;
+  panel.FloorPercent = 7.5F;
+  s = ReadModelSettings(panel);
+  EXPECT_TRUE(s.Solid);
+  EXPECT_EQ(s.FloorPercent, 7.5F);
 }
 
 TEST(LogConfigurationSummary, WritesTheTwelveLinesOfTheInitialPanel) {
@@ -109,6 +117,16 @@ TEST(LogConfigurationSummary, WritesTheTwelveLinesOfTheInitialPanel) {
   LogConfigurationSummary(ReadModelSettings(panel), comma);
   EXPECT_EQ(comma.lines[4], "   Longitude Limits : -71,500000   to   0,000000 degrees");
   EXPECT_EQ(comma.lines[9], "   Pedestal is 12,50 percent of the Z extent");
+  EXPECT_EQ(comma.lines.size(), 12U) << "a floor alone is no solid";
+
+  // A closed solid adds one line after the pedestal's.
+  panel.Solid = true;
+  panel.FloorPercent = 2.5F;
+  comma.lines.clear();
+  LogConfigurationSummary(ReadModelSettings(panel), comma);
+  ASSERT_EQ(comma.lines.size(), 13U);
+  EXPECT_EQ(comma.lines[10], "   Closed solid, floor 2,50 percent of the Z extent");
+  EXPECT_EQ(comma.lines[11].rfind("   STL Filename : ", 0), 0U);
 }
 
 TEST(EstimateSize, CountsFacesFromTheUnroundedPixelSize) {
@@ -122,6 +140,13 @@ TEST(EstimateSize, CountsFacesFromTheUnroundedPixelSize) {
   panel.XYPixelSize = 62.5F;  // IntValue 62 would give a larger estimate
   e = EstimateSize(ReadModelSettings(panel));
   EXPECT_NEAR(static_cast<double>(e.Faces), 1600.0 * 1600.0 * 4, 1e-6);
+
+  // A solid adds two wall faces and one bottom face for each of the 1600 x (0.5 + 2) x 2
+  // cells along the region's sides.
+  panel.Solid = true;
+  e = EstimateSize(ReadModelSettings(panel));
+  EXPECT_NEAR(static_cast<double>(e.Faces), 1600.0 * 1600.0 * 4 + 3 * 1600.0 * 2.5 * 2, 1e-6);
+  EXPECT_NEAR(static_cast<double>(e.MegaBytes), static_cast<double>(e.Faces) * 0.00005, 1e-9);
 }
 
 TEST(StartupLines, NameTheRootItsOriginAndTheHint) {

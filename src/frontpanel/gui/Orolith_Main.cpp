@@ -205,6 +205,11 @@ void TForm4::CreateSpecialCasesGroup() {
     auto* box = new QCheckBox(QString::fromLatin1(text), specialGroup_);
     // A stand-in font may need more room than Tahoma did; the group has some to spare.
     const int room = specialGroup_->width() - 2 - left;
+    if (box->sizeHint().width() > room) {
+      QFont narrower = box->font();
+      narrower.setStretch(QFont::Condensed);
+      box->setFont(narrower);
+    }
     box->setGeometry(left, top, std::max(width, std::min(box->sizeHint().width(), room)), 17);
     return box;
   };
@@ -212,6 +217,7 @@ void TForm4::CreateSpecialCasesGroup() {
   BlockSRTM3Ctl = makeCheckBox("Block use of SRTM-3 Data", 3, 43, 150);
   BlockSRTM30Ctl = makeCheckBox("Block use of SRTM-30 Data", 3, 66, 158);
   MissedDataCtl = makeCheckBox("Missed data set to 0 m", 5, 104, 153);
+  SolidCtl = makeCheckBox("Closed solid (walls and base)", 5, 127, 153);
 }
 
 void TForm4::CreateActionGroup() {
@@ -251,10 +257,10 @@ void TForm4::SetTabOrder() {
   // Group by group: log, region (the elevation row right before left), output dimensions,
   // operations, file name, special cases.
   const std::vector<QWidget*> order{
-      Memo1,         Long1Ctl,       Long2Ctl,     Lat1Ctl,          Lat2Ctl,  Z2Ctl,
-      Z1Ctl,         XSizeCtl,       ZSizeCtl,     XY_ResolutionCtl, ZBaseCtl, FileTestCtl,
-      CreateStlCtl,  GetSRTM1Ctl,    GetSRTM3Ctl,  SaveFilenameCtl,  Button4,  BlockSRTM1Ctl,
-      BlockSRTM3Ctl, BlockSRTM30Ctl, MissedDataCtl};
+      Memo1,         Long1Ctl,       Long2Ctl,      Lat1Ctl,          Lat2Ctl,  Z2Ctl,
+      Z1Ctl,         XSizeCtl,       ZSizeCtl,      XY_ResolutionCtl, ZBaseCtl, FileTestCtl,
+      CreateStlCtl,  GetSRTM1Ctl,    GetSRTM3Ctl,   SaveFilenameCtl,  Button4,  BlockSRTM1Ctl,
+      BlockSRTM3Ctl, BlockSRTM30Ctl, MissedDataCtl, SolidCtl};
   for (std::size_t i = 1; i < order.size(); ++i) QWidget::setTabOrder(order[i - 1], order[i]);
 }
 
@@ -276,6 +282,9 @@ void TForm4::FormCreate(std::span<const char* const> arguments) {
   ArchiveSource source;
   if (const std::string host = FindCommandLineValue(arguments, "ArchiveHost="); !host.empty()) {
     source.ArchiveHost = host;
+  }
+  if (const std::string floor = FindCommandLineValue(arguments, "Floor="); !floor.empty()) {
+    floorPercent_ = ReadFieldValue(floor, fields::Floor, DecimalSeparator());
   }
   // The one tile object is created here with the folders, as the window's own.
   workspace_ = std::make_unique<Workspace>(MakeDataFolders(root), source);
@@ -308,6 +317,8 @@ FrontPanelValues TForm4::ReadPanel() const {
   panel.BlockSrtm3 = BlockSRTM3Ctl->isChecked();
   panel.BlockSrtm30 = BlockSRTM30Ctl->isChecked();
   panel.MissedDataZero = MissedDataCtl->isChecked();
+  panel.Solid = SolidCtl->isChecked();
+  panel.FloorPercent = floorPercent_;
   return panel;
 }
 

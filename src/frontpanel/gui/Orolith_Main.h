@@ -83,6 +83,7 @@ class TForm4 : public QWidget, public OperationHost {
   QCheckBox* BlockSRTM3Ctl = nullptr;
   QCheckBox* BlockSRTM30Ctl = nullptr;
   QCheckBox* MissedDataCtl = nullptr;
+  QCheckBox* SolidCtl = nullptr;
   QPushButton* FileTestCtl = nullptr;
   QPushButton* GetSRTM1Ctl = nullptr;
   QPushButton* GetSRTM3Ctl = nullptr;
@@ -124,6 +125,8 @@ class TForm4 : public QWidget, public OperationHost {
   WindowDialogs dialogs_;
   std::unique_ptr<Workspace> workspace_;
   ModelSettings settings_;
+  // The closed solid's floor, from Floor= on the command line.
+  float floorPercent_ = fields::Floor.Initial;
   QGroupBox* regionGroup_ = nullptr;
   QGroupBox* outputGroup_ = nullptr;
   QGroupBox* fileGroup_ = nullptr;

@@ -131,11 +131,14 @@ TEST_F(MainWindowTest, OpensWithTheInitialFrontPanel) {
       {form.XY_ResolutionCtl, "100"}};
   for (const auto& [field, text] : fields) EXPECT_EQ(field->text(), QString::fromLatin1(text));
   EXPECT_EQ(form.SaveFilenameCtl->text(), QStringLiteral("NewFile.stl"));
-  for (QCheckBox* box :
-       {form.BlockSRTM1Ctl, form.BlockSRTM3Ctl, form.BlockSRTM30Ctl, form.MissedDataCtl}) {
+  for (QCheckBox* box : {form.BlockSRTM1Ctl, form.BlockSRTM3Ctl, form.BlockSRTM30Ctl,
+                         form.MissedDataCtl, form.SolidCtl}) {
     EXPECT_FALSE(box->isChecked()) << box->text().toStdString();
   }
   EXPECT_EQ(form.MissedDataCtl->text(), QStringLiteral("Missed data set to 0 m"));
+  EXPECT_EQ(form.SolidCtl->text(), QStringLiteral("Closed solid (walls and base)"));
+  EXPECT_EQ(form.SolidCtl->parentWidget(), form.MissedDataCtl->parentWidget());
+  EXPECT_FLOAT_EQ(form.ReadPanel().FloorPercent, 5.0F);
   EXPECT_EQ(form.CreateStlCtl->text(), QStringLiteral("Create STL File"));
   EXPECT_EQ(form.Button4->text(), QStringLiteral("Select STL Filename ..."));
 
@@ -155,14 +158,15 @@ TEST_F(MainWindowTest, OpensWithTheInitialFrontPanel) {
   // Texts may widen their controls where a stand-in font is wider than Tahoma.
   EXPECT_EQ(form.MissedDataCtl->geometry().topLeft(), QPoint(5, 104));
   EXPECT_GE(form.MissedDataCtl->width(), 153);
+  EXPECT_EQ(form.SolidCtl->geometry().topLeft(), QPoint(5, 127)) << "below Missed data";
   EXPECT_EQ(form.Label6->geometry().topLeft(), QPoint(16, 208));
   EXPECT_GE(form.Label6->width(), 572);
-  for (QCheckBox* box :
-       {form.BlockSRTM1Ctl, form.BlockSRTM3Ctl, form.BlockSRTM30Ctl, form.MissedDataCtl}) {
+  for (QCheckBox* box : {form.BlockSRTM1Ctl, form.BlockSRTM3Ctl, form.BlockSRTM30Ctl,
+                         form.MissedDataCtl, form.SolidCtl}) {
     EXPECT_GE(box->width(), box->sizeHint().width()) << "text cut: " << box->text().toStdString();
   }
   const std::vector<QWidget*> mustFit{form.Label6, form.MissedDataCtl, form.BlockSRTM30Ctl,
-                                      form.Long1Ctl};
+                                      form.SolidCtl, form.Long1Ctl};
   for (QWidget* control : mustFit) {
     EXPECT_TRUE(control->parentWidget()->rect().contains(control->geometry()))
         << control->metaObject()->className();
@@ -196,14 +200,15 @@ TEST_F(MainWindowTest, TabVisitsTheControlsGroupByGroup) {
       form.ZBaseCtl,       form.FileTestCtl,   form.CreateStlCtl,
       form.GetSRTM1Ctl,    form.GetSRTM3Ctl,   form.SaveFilenameCtl,
       form.Button4,        form.BlockSRTM1Ctl, form.BlockSRTM3Ctl,
-      form.BlockSRTM30Ctl, form.MissedDataCtl, form.Memo1};
+      form.BlockSRTM30Ctl, form.MissedDataCtl, form.SolidCtl,
+      form.Memo1};
   ASSERT_EQ(QApplication::focusWidget(), form.Memo1);
   for (QWidget* next : expected) {
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
     EXPECT_EQ(QApplication::focusWidget(), next) << next->metaObject()->className();
   }
   QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab, Qt::ShiftModifier);
-  EXPECT_EQ(QApplication::focusWidget(), form.MissedDataCtl);
+  EXPECT_EQ(QApplication::focusWidget(), form.SolidCtl);
   // Tabbing through fields rewrites nothing that was already canonical.
   EXPECT_EQ(form.Z2Ctl->text(), QStringLiteral("1000"));
 }
@@ -347,6 +352,34 @@ TEST_F(MainWindowTest, PanelValuesComeFromTheirOwnControls) {
   EXPECT_EQ(form.Long1Ctl->text(), QStringLiteral("12.000000"));
   EXPECT_EQ(form.Z1Ctl->text(), QStringLiteral("800"));
   EXPECT_EQ(Count(Log(), "   Elevation Limits : 200   to   800 m"), 1);
+}
+
+TEST_F(MainWindowTest, FloorKeyAndSolidBoxMakeAClosedModel) {
+  TempDir dir;
+  const std::string stl = (dir.Path() / "solid.stl").string();
+  TForm4& form = Open({"orolith", "FLOOR=12.5"});
+  EXPECT_FLOAT_EQ(form.ReadPanel().FloorPercent, 12.5F);
+  SmallFlatRegion(stl);
+  Click(form.CreateStlCtl);
+  EXPECT_EQ(Count(Log(), "   Closed solid, floor 12.50 percent of the Z extent"), 0) << "box off";
+  const std::uint32_t surface = CompleteStlFaces(stl);
+
+  Click(form.SolidCtl);
+  EXPECT_TRUE(form.ReadPanel().Solid);
+  Click(form.CreateStlCtl);
+  EXPECT_EQ(Count(Log(), "   Closed solid, floor 12.50 percent of the Z extent"), 1);
+  // Three cells a side (0.002 / 0.001 + 1): on each side six wall faces and three bottom faces.
+  EXPECT_EQ(surface, 2U * 3U * 3U);
+  EXPECT_EQ(CompleteStlFaces(stl), surface + 4 * 3 * 3);
+  EXPECT_TRUE(errors_.empty());
+
+  // The key is read as a field would read it: the locale's separator, limits 1 to 100, and 1
+  // for what is not a number.
+  for (const auto& [argument, floor] : std::vector<std::pair<const char*, float>>{
+           {"Floor=250", 100.0F}, {"floor=0.2", 1.0F}, {"Floor=thick", 1.0F}, {"Floor=", 5.0F}}) {
+    EXPECT_FLOAT_EQ(Open({"orolith", argument}).ReadPanel().FloorPercent, floor) << argument;
+  }
+  EXPECT_FLOAT_EQ(Open({"orolith", "Floor=2,5"}, ',').ReadPanel().FloorPercent, 2.5F);
 }
 
 TEST_F(MainWindowTest, CommaSeparatorReachesFieldsAndLog) {

@@ -1,0 +1,258 @@
+#include "model/SolidClosure.h"
+
+#include "ShellCheck.h"
+#include "TestSupport.h"
+#include "model/STL.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+#include <random>
+#include <vector>
+
+namespace orolith {
+namespace {
+
+using test::CheckShell;
+using test::ShellReport;
+using test::StlFace;
+
+// Heights of piece (i, j) at its vertex (q, r), counted from its south-west corner.
+using Heights = std::function<float(int i, int j, int q, int r)>;
+
+// A patchwork of pieces as the model's tiles make them: piece (i, j) spans cellsX[i] x
+// cellsY[j] cells of half a unit, neighbours share their vertex positions along a seam but
+// each has its own heights there. A missing piece has no surface.
+class Patchwork {
+ public:
+  Patchwork(std::vector<int> cellsX, std::vector<int> cellsY, float floorZ)
+      : cellsX_(std::move(cellsX)),
+        cellsY_(std::move(cellsY)),
+        floorZ_(floorZ),
+        closure_({0, static_cast<std::int32_t>(cellsX_.size()) - 1, 0,
+                  static_cast<std::int32_t>(cellsY_.size()) - 1},
+                 floorZ) {}
+
+  // Makes every piece's surface and closes it; returns the closed shell's faces.
+  std::vector<StlFace> Build(const Heights& height, const std::function<bool(int, int)>& missing) {
+    int x0 = 0;
+    for (int i = 0; i < static_cast<int>(cellsX_.size()); ++i) {
+      int y0 = 0;
+      for (int j = 0; j < static_cast<int>(cellsY_.size()); ++j) {
+        AddPiece(i, j, x0, y0, height, missing(i, j));
+        y0 += cellsY_[static_cast<std::size_t>(j)];
+      }
+      x0 += cellsX_[static_cast<std::size_t>(i)];
+    }
+    surfaceFaces_ = stl_.Faces().size();
+    closure_.Close([this](const Vec3& a, const Vec3& b, const Vec3& c) { stl_.AddFace(a, b, c); });
+    return Faces();
+  }
+
+  std::vector<StlFace> Faces() const {
+    std::vector<StlFace> faces;
+    for (const TSTLFace& f : stl_.Faces()) {
+      faces.push_back({f.Normal, f.Vertex1, f.Vertex2, f.Vertex3, 0});
+    }
+    return faces;
+  }
+  std::vector<StlFace> Surface() const {
+    std::vector<StlFace> faces = Faces();
+    faces.resize(surfaceFaces_);
+    return faces;
+  }
+
+  // The volume the closed shell must enclose: under the surface and the flat fills down to
+  // the floor.
+  double ExpectedVolume() const {
+    return test::VolumeDownTo(Surface(), floorZ_) + missingArea_ * (0.0 - floorZ_);
+  }
+
+  SolidClosure& Closure() { return closure_; }
+
+ private:
+  void AddPiece(int i, int j, int x0, int y0, const Heights& height, bool missing) {
+    const int columns = cellsX_[static_cast<std::size_t>(i)];
+    const int rows = cellsY_[static_cast<std::size_t>(j)];
+    const auto vertex = [&](int q, int r) {
+      return Vec3{0.5F * static_cast<float>(x0 + q), 0.5F * static_cast<float>(y0 + r),
+                  missing ? 0.0F : height(i, j, q, r)};
+    };
+    PieceOutline outline;
+    for (int q = 0; q <= columns; ++q) {
+      outline.South.push_back(vertex(q, 0));
+      outline.North.push_back(vertex(q, rows));
+    }
+    for (int r = 0; r <= rows; ++r) {
+      outline.West.push_back(vertex(0, r));
+      outline.East.push_back(vertex(columns, r));
+    }
+    if (missing) {
+      missingArea_ += 0.25 * columns * rows;
+      closure_.AddMissing(i, j, outline);
+      return;
+    }
+    for (int q = 0; q < columns; ++q) {
+      for (int r = 0; r < rows; ++r) {
+        stl_.AddFace(vertex(q, r + 1), vertex(q, r), vertex(q + 1, r + 1));
+        stl_.AddFace(vertex(q, r), vertex(q + 1, r), vertex(q + 1, r + 1));
+      }
+    }
+    EXPECT_TRUE(closure_.AddSurface(i, j, outline));
+  }
+
+  std::vector<int> cellsX_;
+  std::vector<int> cellsY_;
+  float floorZ_;
+  SolidClosure closure_;
+  TSTL stl_;
+  std::size_t surfaceFaces_ = 0;
+  double missingArea_ = 0;
+};
+
+const auto NoneMissing = [](int, int) { return false; };
+
+void ExpectClosedSolid(const std::vector<StlFace>& faces, double expectedVolume) {
+  const ShellReport shell = CheckShell(faces);
+  EXPECT_TRUE(shell.Closed()) << shell;
+  EXPECT_EQ(shell.parts, 1U) << shell;
+  EXPECT_NEAR(shell.volume, expectedVolume, 1e-9 * std::abs(expectedVolume) + 1e-12) << shell;
+}
+
+TEST(SolidClosure, OnePieceGetsTwoWallFacesAndOneBottomFacePerBorderCell) {
+  Patchwork patch({3}, {2}, -0.5F);
+  const std::vector<StlFace> faces = patch.Build(
+      [](int, int, int q, int r) { return 1.0F + 0.25F * static_cast<float>(q * r); }, NoneMissing);
+  const std::size_t border = 2 * (3 + 2);
+  EXPECT_EQ(faces.size(), 2U * 3U * 2U + 3 * border);
+  ExpectClosedSolid(faces, patch.ExpectedVolume());
+  // Everything added lies in a side of the region or in the floor.
+  for (std::size_t k = 12; k < faces.size(); ++k) {
+    const StlFace& f = faces[k];
+    const bool floor = f.a.z == -0.5F && f.b.z == -0.5F && f.c.z == -0.5F;
+    const bool side = (f.a.x == f.b.x && f.b.x == f.c.x && (f.a.x == 0 || f.a.x == 1.5F)) ||
+                      (f.a.y == f.b.y && f.b.y == f.c.y && (f.a.y == 0 || f.a.y == 1.0F));
+    EXPECT_TRUE(floor || side) << k;
+    if (floor) {
+      EXPECT_NEAR(f.normal.z, -1.0F, 1e-6);
+    }
+  }
+}
+
+TEST(SolidClosure, EqualHeightsAlongASeamNeedNoStrip) {
+  Patchwork patch({2, 3}, {2}, -1.0F);
+  const std::vector<StlFace> faces = patch.Build(
+      [](int i, int, int q, int) { return static_cast<float>(i * 2 + q); }, NoneMissing);
+  EXPECT_EQ(faces.size(), 2U * 5U * 2U + 3U * 2U * (5U + 2U));
+  ExpectClosedSolid(faces, patch.ExpectedVolume());
+}
+
+// Where four pieces meet, each with its own corner height, the strips of both seams end on
+// one vertical line. Every way of giving the four corners heights from 0 to 3 (ties, and the
+// saddles where diagonal corners lie on the same side of the middle heights) closes.
+TEST(SolidClosure, EveryOrderOfFourCornerHeightsCloses) {
+  for (int code = 0; code < 256; ++code) {
+    SCOPED_TRACE(code);
+    const auto corner = [&](int i, int j) {
+      return static_cast<float>((code >> (2 * (i * 2 + j))) & 3) + 1;
+    };
+    Patchwork patch({1, 1}, {1, 1}, -1.0F);
+    // Each piece flat at its own height: the seams are walls of constant height.
+    const std::vector<StlFace> faces =
+        patch.Build([&](int i, int j, int, int) { return corner(i, j); }, NoneMissing);
+    ExpectClosedSolid(faces, patch.ExpectedVolume());
+  }
+}
+
+TEST(SolidClosure, MissingPiecesAreFilledFlatAtTheBasePlane) {
+  // A checkerboard: the two missing pieces touch the two others only at the middle post.
+  Patchwork patch({2, 2}, {2, 2}, -0.25F);
+  const std::vector<StlFace> faces =
+      patch.Build([](int, int, int q, int r) { return 2.0F + static_cast<float>(q + r) / 8; },
+                  [](int i, int j) { return i == j; });
+  ExpectClosedSolid(faces, patch.ExpectedVolume());
+  std::size_t fillFaces = 0;
+  for (const StlFace& f : faces) {
+    const bool inMissing = (f.a.x + f.b.x + f.c.x < 3) == (f.a.y + f.b.y + f.c.y < 3);
+    if (f.a.z == 0 && f.b.z == 0 && f.c.z == 0 && inMissing) {
+      EXPECT_NEAR(f.normal.z, 1.0F, 1e-6);
+      ++fillFaces;
+    }
+  }
+  EXPECT_EQ(fillFaces, 2U * 8U);  // a fan over each missing piece's eight outline vertices
+}
+
+TEST(SolidClosure, PieceWithoutAreaIsLeftOut) {
+  SolidClosure closure({0, 1, 0, 0}, -1.0F);
+  PieceOutline line;
+  line.South = {{2, 0, 1}, {2, 0, 1}};
+  line.North = {{2, 1, 1}, {2, 1, 1}};
+  line.West = {{2, 0, 1}, {2, 1, 1}};
+  line.East = line.West;
+  EXPECT_FALSE(closure.AddSurface(1, 0, line));
+
+  // Nothing but missing pieces: no solid at all.
+  PieceOutline square = line;
+  square.South[1].x = square.North[1].x = 3;
+  square.East = {{3, 0, 1}, {3, 1, 1}};
+  closure.AddMissing(0, 0, square);
+  std::size_t emitted = 0;
+  closure.Close([&](const Vec3&, const Vec3&, const Vec3&) { ++emitted; });
+  EXPECT_EQ(emitted, 0U);
+}
+
+// Random patchworks with heights from a handful of values: edges that coincide in parts,
+// cross each other between two positions, saddles at the posts, and missing pieces.
+TEST(SolidClosure, RandomPatchworksAreClosedSolids) {
+  std::mt19937 random(20240611);
+  int saddles = 0;
+  for (int run = 0; run < 1500; ++run) {
+    SCOPED_TRACE(run);
+    const auto pick = [&](int n) { return static_cast<int>(random() % static_cast<unsigned>(n)); };
+    std::vector<int> cellsX(static_cast<std::size_t>(1 + pick(3)));
+    std::vector<int> cellsY(static_cast<std::size_t>(1 + pick(3)));
+    for (int& c : cellsX) c = 1 + pick(3);
+    for (int& c : cellsY) c = 1 + pick(3);
+    std::vector<float> table(4096);
+    for (float& h : table) h = static_cast<float>(pick(3));
+    const auto height = [&](int i, int j, int q, int r) {
+      return table[static_cast<std::size_t>(((i * 4 + j) * 16 + q) * 16 + r)];
+    };
+    std::vector<bool> gone(16);
+    for (std::size_t k = 0; k < gone.size(); ++k) gone[k] = pick(5) == 0;
+    const auto missing = [&](int i, int j) { return gone[static_cast<std::size_t>(i * 4 + j)]; };
+
+    Patchwork patch(cellsX, cellsY, -0.5F);
+    const std::vector<StlFace> faces = patch.Build(height, missing);
+    bool anySurface = false;
+    for (int i = 0; i < static_cast<int>(cellsX.size()); ++i) {
+      for (int j = 0; j < static_cast<int>(cellsY.size()); ++j) {
+        anySurface = anySurface || !missing(i, j);
+        if (i == 0 || j == 0) continue;
+        // Corner heights round the post at the south-west corner of piece (i, j).
+        const auto at = [&](int pi, int pj, int q, int r) {
+          return missing(pi, pj) ? 0.0F : height(pi, pj, q, r);
+        };
+        const float sw = at(i - 1, j - 1, cellsX[static_cast<std::size_t>(i - 1)],
+                            cellsY[static_cast<std::size_t>(j - 1)]);
+        const float se = at(i, j - 1, 0, cellsY[static_cast<std::size_t>(j - 1)]);
+        const float ne = at(i, j, 0, 0);
+        const float nw = at(i - 1, j, cellsX[static_cast<std::size_t>(i - 1)], 0);
+        if ((std::max(sw, ne) < std::min(se, nw)) || (std::max(se, nw) < std::min(sw, ne))) {
+          ++saddles;
+        }
+      }
+    }
+    if (!anySurface) {
+      EXPECT_EQ(faces.size(), 0U);
+      continue;
+    }
+    ExpectClosedSolid(faces, patch.ExpectedVolume());
+    if (HasFailure()) break;
+  }
+  EXPECT_GT(saddles, 50);
+}
+
+}  // namespace
+}  // namespace orolith

@@ -1,0 +1,251 @@
+// The closed solid made from real tiles: the default surface, first and unchanged, closed by
+// walls, seam strips, fills and a bottom into one shell.
+
+#include "ShellCheck.h"
+#include "TestSupport.h"
+#include "model/TerrainModel.h"
+#include "tiles/TileSource.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace orolith {
+namespace {
+
+using test::CheckShell;
+using test::ReadStl;
+using test::RecordingHost;
+using test::ShellReport;
+using test::StlFace;
+using test::TempDir;
+
+bool SameFace(const StlFace& a, const StlFace& b) {
+  return std::memcmp(&a.normal, &b.normal, sizeof(Vec3)) == 0 &&
+         std::memcmp(&a.a, &b.a, sizeof(Vec3)) == 0 && std::memcmp(&a.b, &b.b, sizeof(Vec3)) == 0 &&
+         std::memcmp(&a.c, &b.c, sizeof(Vec3)) == 0;
+}
+
+class SolidModelTest : public ::testing::Test {
+ protected:
+  SolidModelTest() {
+    for (const char* dir : {"SRTM_1", "SRTM_3", "SRTM_30"}) {
+      std::filesystem::create_directories(root.Path() / dir);
+    }
+    panel.Z1 = 0;
+    panel.Z2 = 2000;
+    panel.XExtent = 100;
+    panel.ZExtent = 10;
+    panel.XYPixelSize = 1000;
+    panel.FloorPercent = 4;
+  }
+
+  // A real tile under another name, as a stand-in for a neighbour the shared data lacks.
+  void Tile(const std::string& shared, const std::string& folder, const std::string& name) {
+    std::filesystem::copy_file(test::SharedData(shared), root.Path() / folder / (name + ".hgt"));
+  }
+
+  void Region(float lon1, float lon2, float lat1, float lat2) {
+    panel.Long1 = lon1;
+    panel.Long2 = lon2;
+    panel.Lat1 = lat1;
+    panel.Lat2 = lat2;
+  }
+
+  // The model with the panel's solid setting, from the fixed seed.
+  std::vector<StlFace> Make(bool closed, const std::string& dataRoot) {
+    Workspace workspace(MakeDataFolders(dataRoot));
+    panel.Solid = closed;
+    panel.StlFileName = (root.Path() / (closed ? "solid.stl" : "surface.stl")).string();
+    host.lines.clear();
+    EXPECT_EQ(CreateStlModel(ReadModelSettings(panel), workspace, host, {1234}),
+              RunOutcome::Completed);
+    return ReadStl(panel.StlFileName).faces;
+  }
+
+  // Makes the surface and the solid of the region and checks what every solid must be: the
+  // surface's faces first, then a closed shell of one part enclosing the volume under the
+  // surface (and under the flat fill of fillArea) down to the floor. Returns the number of
+  // faces the solid adds.
+  std::size_t ExpectSolidOverSurface(const std::string& dataRoot, double fillArea = 0) {
+    surface = Make(false, dataRoot);
+    solid = Make(true, dataRoot);
+    EXPECT_GT(surface.size(), 0U);
+    EXPECT_GT(solid.size(), surface.size());
+    for (std::size_t i = 0; i < surface.size() && i < solid.size(); ++i) {
+      if (!SameFace(surface[i], solid[i])) {
+        ADD_FAILURE() << "surface face " << i << " differs";
+        break;
+      }
+    }
+    const ShellReport shell = CheckShell(solid);
+    EXPECT_TRUE(shell.Closed()) << shell;
+    EXPECT_EQ(shell.parts, 1U) << shell;
+    const double floor = -panel.FloorPercent / 100.0 * panel.ZExtent;
+    const double expected = test::VolumeDownTo(surface, floor) - fillArea * floor;
+    EXPECT_NEAR(shell.volume, expected, 0.005 * expected) << shell;
+    for (const StlFace& f : solid) {
+      EXPECT_GE(std::min({f.a.z, f.b.z, f.c.z}), static_cast<float>(floor));
+    }
+    return solid.size() - surface.size();
+  }
+
+  // Vertex positions along the region's sides: where the walls stand, each one the top of
+  // two wall faces and the corner of one bottom face.
+  std::size_t BorderPositions() const {
+    std::vector<float> xs;
+    std::vector<float> ys;
+    for (const StlFace& f : surface) {
+      for (const Vec3& v : {f.a, f.b, f.c}) {
+        if (v.y == 0) xs.push_back(v.x);
+        if (v.x == 0) ys.push_back(v.y);
+      }
+    }
+    std::sort(xs.begin(), xs.end());
+    std::sort(ys.begin(), ys.end());
+    const auto distinct = [](std::vector<float>& v) {
+      return static_cast<std::size_t>(std::unique(v.begin(), v.end()) - v.begin());
+    };
+    return 2 * (distinct(xs) - 1 + distinct(ys) - 1);
+  }
+
+  // Model area of a rectangle of the region given in degrees.
+  double ModelArea(double lonDegrees, double latDegrees) const {
+    const double lonSpan = std::abs(double{panel.Long2} - panel.Long1);
+    const double meanLat = (double{panel.Lat1} + panel.Lat2) / 2 * 3.14159265358979323846 / 180;
+    const double perDegree = panel.XExtent / lonSpan;
+    return lonDegrees * perDegree * latDegrees * perDegree / std::cos(meanLat);
+  }
+
+  bool Logged(const std::string& line) const {
+    return std::find(host.lines.begin(), host.lines.end(), line) != host.lines.end();
+  }
+
+  TempDir root;
+  FrontPanelValues panel;
+  RecordingHost host;
+  std::vector<StlFace> surface;
+  std::vector<StlFace> solid;
+};
+
+TEST_F(SolidModelTest, OneTileGetsWallsAndABottomAndNothingElse) {
+  OROLITH_REQUIRE_SHARED_DATA("SRTM_3/N44W072.hgt");
+  Region(-71.6F, -71.1F, 44.1F, 44.45F);
+  panel.Z1 = 100;
+  panel.ZBasePercent = 5;
+  panel.XYPixelSize = 500;
+  const std::size_t added = ExpectSolidOverSurface(OROLITH_SHARED_DATA);
+  EXPECT_EQ(added, 3 * BorderPositions());
+
+  EXPECT_TRUE(Logged("   Closed solid, floor 4.00 percent of the Z extent"));
+  EXPECT_TRUE(Logged(std::to_string(solid.size()) + " Faces created, now saving to " +
+                     panel.StlFileName + " ..."));
+}
+
+TEST_F(SolidModelTest, SeamOfTilesWithEqualEdgesAddsNoFaces) {
+  OROLITH_REQUIRE_SHARED_DATA("SRTM_3/N50E009.hgt");
+  Region(8.7F, 9.3F, 50.1F, 50.4F);
+  panel.Z1 = 100;
+  panel.Z2 = 900;
+  panel.XYPixelSize = 500;
+  const std::size_t added = ExpectSolidOverSurface(OROLITH_SHARED_DATA);
+  EXPECT_EQ(added, 3 * BorderPositions());
+}
+
+TEST_F(SolidModelTest, RegionOfAnSrtm1Tile) {
+  OROLITH_REQUIRE_SHARED_DATA("SRTM_1/S46W066.hgt");
+  Region(-65.9F, -65.3F, -45.8F, -45.2F);
+  panel.Z2 = 150;
+  panel.XYPixelSize = 300;
+  ExpectSolidOverSurface(OROLITH_SHARED_DATA);
+}
+
+// Four tiles of different kinds round one corner: an SRTM-1 tile, two SRTM-3 tiles whose
+// edges don't match it (stand-ins from elsewhere) and a missing one. The region starts on a
+// whole degree, which brings in a tile column of no width, and clips two of the tiles.
+TEST_F(SolidModelTest, MixedTilesAndAMissingOneCloseAtEverySeam) {
+  OROLITH_REQUIRE_SHARED_DATA("SRTM_1/S46W066.hgt");
+  OROLITH_REQUIRE_SHARED_DATA("SRTM_3/N44W072.hgt");
+  OROLITH_REQUIRE_SHARED_DATA("SRTM_3/N57E011.hgt");
+  Tile("SRTM_1/S46W066.hgt", "SRTM_1", "S46W066");
+  Tile("SRTM_3/N57E011.hgt", "SRTM_3", "S46W065");
+  Tile("SRTM_3/N44W072.hgt", "SRTM_3", "S45W066");
+  Region(-66.0F, -64.7F, -45.6F, -44.0F);
+  panel.ZBasePercent = 10;
+  panel.XYPixelSize = 2000;
+
+  // The missing tile's piece, -65 .. -64.7 by -45 .. -44, is filled at z = 0.
+  const std::size_t added = ExpectSolidOverSurface(root.Root(), ModelArea(65.0 - 64.7F, 1));
+  // More than walls and bottom: the seams between unmatched tiles need strips.
+  EXPECT_GT(added, 3 * BorderPositions() + 100);
+  EXPECT_TRUE(std::any_of(host.lines.begin(), host.lines.end(),
+                          [](const std::string& l) { return l == "SRTM-1 Data"; }));
+}
+
+// Missing tiles on one diagonal: the pieces round the middle corner stand high, low, high,
+// low, and only the two filled pieces join the two others.
+TEST_F(SolidModelTest, CheckerboardOfMissingTilesStaysOnePiece) {
+  OROLITH_REQUIRE_SHARED_DATA("SRTM_3/N50E009.hgt");
+  Tile("SRTM_3/N50E008.hgt", "SRTM_3", "N50E008");
+  Tile("SRTM_3/N50E009.hgt", "SRTM_3", "N51E009");
+  Region(8.6F, 9.4F, 50.6F, 51.4F);
+  panel.ZBasePercent = 10;  // every loaded vertex at least 1 above the fills
+  const std::size_t added =
+      ExpectSolidOverSurface(root.Root(), 2 * ModelArea(9.4F - 9.0, 9.0 - 8.6F));
+  EXPECT_GT(added, 3 * BorderPositions());
+}
+
+// A whole-degree bound brings in a tile of no height, here between two others in the order
+// the run visits them: its cells are lines. The solid makes no faces of them, but draws
+// their centres all the same, so every other face is the surface's.
+TEST_F(SolidModelTest, PieceOfNoAreaIsLeftOutAndTheRestStaysTheSame) {
+  OROLITH_REQUIRE_SHARED_DATA("SRTM_3/N50E009.hgt");
+  Region(8.7F, 9.3F, 50.7F, 51.0F);
+  panel.MissedDataZero = true;
+  panel.XYPixelSize = 500;
+  surface = Make(false, OROLITH_SHARED_DATA);
+  solid = Make(true, OROLITH_SHARED_DATA);
+  EXPECT_TRUE(Logged("Loaded new file : N51E008.hgt"));
+
+  const float top = std::max_element(surface.begin(), surface.end(), [](auto& f, auto& g) {
+                      return f.a.y < g.a.y;
+                    })->a.y;
+  std::vector<StlFace> lines;
+  std::vector<StlFace> kept;
+  for (const StlFace& f : surface) {
+    (f.a.y == top && f.b.y == top && f.c.y == top ? lines : kept).push_back(f);
+  }
+  // Two tiles of 61 flat cells (0.3 / 0.005 + 1), two faces each.
+  EXPECT_EQ(lines.size(), 2U * 61U * 2U);
+  ASSERT_GT(solid.size(), kept.size());
+  for (std::size_t i = 0; i < kept.size(); ++i) {
+    ASSERT_TRUE(SameFace(kept[i], solid[i])) << "face " << i;
+  }
+  const ShellReport shell = CheckShell(solid);
+  EXPECT_TRUE(shell.Closed()) << shell;
+  EXPECT_EQ(shell.parts, 1U);
+}
+
+TEST_F(SolidModelTest, LargeFileQuestionCountsTheClosingFaces) {
+  // Just below 100 MB as a surface (99.9992 MB).
+  Region(7.0F, 8.0F, 46.0F, std::nextafter(46.5F, 0.0F));
+  panel.XYPixelSize = 100;
+  panel.Solid = true;
+  Workspace workspace(MakeDataFolders(root.Root()));
+  panel.StlFileName = (root.Path() / "big.stl").string();
+  host.answer = false;
+  EXPECT_EQ(CreateStlModel(ReadModelSettings(panel), workspace, host), RunOutcome::Cancelled);
+  // And 9000 faces of walls and bottom, 6 x 1000 x 1.5: 100.45 MB.
+  ASSERT_EQ(host.questions.size(), 1U);
+  EXPECT_EQ(host.questions[0],
+            "Warning : Very Large STL FileSize: Are you sure you want to make a 100 MB STL File?");
+  EXPECT_FALSE(std::filesystem::exists(panel.StlFileName));
+}
+
+}  // namespace
+}  // namespace orolith
