@@ -6,6 +6,9 @@
 # same run, with the peak resident memory against the budget of 48 bytes a face plus 64 MB, and
 # beside bench/minimal_generator making the same region: the time a face takes in each and the
 # ratio orolith-cli / minimal generator.
+# Then (a) as a surface and as a closed solid (--solid), the two runs taking turns, with the
+# median of each and their ratio (the solid's budget: 1.05), in wall time and in processor
+# time (user + system), which a busy machine disturbs less.
 #
 #   bench/cli_bench.sh [BUILD_DIR]     (default build/release; needs src/orolith-cli,
 #                                       bench/minimal_generator and tools/make_demo_data built there)
@@ -89,6 +92,48 @@ if [[ -f $shared/SRTM_3/N44W072.hgt ]]; then
     -72 -71 44 45 100 2000 100 20 90
 else
   echo "(a) skipped: $shared/SRTM_3/N44W072.hgt not found"
+fi
+
+# solid_vs_surface ROUNDS DATA_ROOT CREATE_OPTIONS...
+solid_vs_surface() {
+  local rounds=$1 root=$2
+  shift 2
+  local surface=() solid=() surface_cpu=() solid_cpu=() wall user system
+  for ((i = 0; i < rounds; ++i)); do
+    for variant in surface solid; do
+      local extra=()
+      [[ $variant == solid ]] && extra=(--solid)
+      /usr/bin/time -f '%e %U %S' -o "$work/time" "$cli" create --data-root "$root" "$@" \
+        "${extra[@]}" --yes -o "$work/$variant.stl" >"$work/$variant.log"
+      read -r wall user system <"$work/time"
+      if [[ $variant == solid ]]; then
+        solid+=("$wall")
+        solid_cpu+=("$(awk -v u="$user" -v s="$system" 'BEGIN { print u + s }')")
+      else
+        surface+=("$wall")
+        surface_cpu+=("$(awk -v u="$user" -v s="$system" 'BEGIN { print u + s }')")
+      fi
+    done
+  done
+  local faces_surface faces_solid
+  faces_surface=$(sed -n 's/^\([0-9]*\) Faces created, now saving to .*/\1/p' "$work/surface.log")
+  faces_solid=$(sed -n 's/^\([0-9]*\) Faces created, now saving to .*/\1/p' "$work/solid.log")
+  rm -f "$work/surface.stl" "$work/solid.stl"
+  median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+  awk -v a="$(median "${surface[@]}")" -v b="$(median "${solid[@]}")" -v n="$rounds" \
+    -v ca="$(median "${surface_cpu[@]}")" -v cb="$(median "${solid_cpu[@]}")" \
+    -v fa="$faces_surface" -v fb="$faces_solid" 'BEGIN {
+      printf "(a) surface and closed solid, %d rounds taking turns (medians):\n", n
+      printf "  surface  %6.2f s wall  %6.2f s processor  %.0f faces\n", a, ca, fa
+      printf "  --solid  %6.2f s wall  %6.2f s processor  %.0f faces (+%.0f)\n", b, cb, fb, fb - fa
+      printf "  ratio    %6.3f wall  %6.3f processor  (budget 1.05)  %s\n", b / a, cb / ca,
+             b / a <= 1.05 ? "within" : "OVER"
+    }'
+}
+
+if [[ -f $shared/SRTM_3/N44W072.hgt ]]; then
+  solid_vs_surface 9 "$shared" --lon -72 -71 --lat 44 45 --elev 100 2000 --x-extent 100 \
+    --z-extent 20 --pixel 90
 fi
 
 "$maker" --srtm1 "$work/srtm1" >/dev/null

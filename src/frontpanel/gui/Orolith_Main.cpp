@@ -203,11 +203,14 @@ void TForm4::CreateSpecialCasesGroup() {
   specialGroup_ = MakeGroup(QStringLiteral("  Special Cases "), 447, 8, 164, 186);
   const auto makeCheckBox = [this](const char* text, int left, int top, int width) {
     auto* box = new QCheckBox(QString::fromLatin1(text), specialGroup_);
-    // A stand-in font may need more room than Tahoma did; the group has some to spare.
+    // A stand-in font may need more room than Tahoma did; the group has some to spare. A text
+    // longer than that is narrowed until it fits.
     const int room = specialGroup_->width() - 2 - left;
-    if (box->sizeHint().width() > room) {
+    const int stretched = box->font().stretch();
+    for (int stretch = (stretched > 0 ? stretched : int{QFont::Unstretched}) - 2;
+         box->sizeHint().width() > room && stretch >= QFont::ExtraCondensed; stretch -= 2) {
       QFont narrower = box->font();
-      narrower.setStretch(QFont::Condensed);
+      narrower.setStretch(stretch);
       box->setFont(narrower);
     }
     box->setGeometry(left, top, std::max(width, std::min(box->sizeHint().width(), room)), 17);
