@@ -29,8 +29,8 @@ struct Post {
   std::optional<float> Saddle;
 };
 
-// Emits the faces of one region of the model's sides and seams, the outlines of the active
-// pieces laid out column by column (west to east), south to north within a column.
+// Emits the closing faces of a full grid of pieces, their outlines laid out column by column
+// (west to east), south to north within a column.
 class ShellBuilder {
  public:
   ShellBuilder(std::size_t columns, std::size_t rows, std::vector<const PieceOutline*> grid,
@@ -340,7 +340,7 @@ void SolidClosure::Close(const FaceSink& emit) const {
 
 std::uint64_t SolidClosure::MaxFacesPerPiece(std::uint64_t columns, std::uint64_t rows) noexcept {
   // Two faces a cell on each of the four sides, the fill's and the bottom's fans over the
-  // outline, and at most 16 more at each corner post.
+  // outline, and at most six more for each of the eight cells that end on a corner post.
   return 8 * (columns + rows) + 64;
 }
 

@@ -140,14 +140,6 @@ TEST(SolidClosure, OnePieceGetsTwoWallFacesAndOneBottomFacePerBorderCell) {
   }
 }
 
-TEST(SolidClosure, EqualHeightsAlongASeamNeedNoStrip) {
-  Patchwork patch({2, 3}, {2}, -1.0F);
-  const std::vector<StlFace> faces = patch.Build(
-      [](int i, int, int q, int) { return static_cast<float>(i * 2 + q); }, NoneMissing);
-  EXPECT_EQ(faces.size(), 2U * 5U * 2U + 3U * 2U * (5U + 2U));
-  ExpectClosedSolid(faces, patch.ExpectedVolume());
-}
-
 // Where four pieces meet, each with its own corner height, the strips of both seams end on
 // one vertical line. Every way of giving the four corners heights from 0 to 3 (ties, and the
 // saddles where diagonal corners lie on the same side of the middle heights) closes.
