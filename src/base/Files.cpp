@@ -68,6 +68,24 @@ void AtomicOutputFile::Write(const void* data, std::size_t size) {
   }
 }
 
+bool AtomicOutputFile::CanSeek() const noexcept {
+  return fd_ >= 0 && ::lseek(fd_, 0, SEEK_CUR) >= 0;
+}
+
+void AtomicOutputFile::WriteAt(std::uint64_t offset, const void* data, std::size_t size) {
+  const auto* bytes = static_cast<const unsigned char*>(data);
+  while (size > 0) {
+    const ssize_t n = ::pwrite(fd_, bytes, size, static_cast<off_t>(offset));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      Fail(errno);
+    }
+    bytes += n;
+    size -= static_cast<std::size_t>(n);
+    offset += static_cast<std::uint64_t>(n);
+  }
+}
+
 void AtomicOutputFile::Commit() {
   const int fd = fd_;
   fd_ = -1;

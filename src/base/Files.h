@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace orolith {
@@ -22,6 +23,12 @@ class AtomicOutputFile {
 
   void Write(const void* data, std::size_t size);
   void Commit();
+
+  // True when WriteAt can reach back into what was written: a regular file or a seekable
+  // device, not a pipe, a socket or a terminal.
+  bool CanSeek() const noexcept;
+  // Writes size bytes at offset without moving where Write goes on; throws as Write does.
+  void WriteAt(std::uint64_t offset, const void* data, std::size_t size);
 
  private:
   [[noreturn]] void Fail(int errorNumber) const;

@@ -1,8 +1,16 @@
 #pragma once
 
+#include "base/Files.h"
 #include "model/STLVectors.h"
 
+#include <bit>
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <exception>
+#include <limits>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -53,9 +61,66 @@ class TSTL {
   std::vector<TSTLFace> faces_;
 };
 
-// The 80-byte header, the count and the 50-byte records to out; out.size() must be 84 + 50 n.
-// Exposed so that a streaming writer and the tests share the one encoder.
+// The 80-byte header with the count, and the 50-byte record of one face.
 void EncodeStlHeader(const std::string& fileName, std::uint32_t count, unsigned char* out84);
-void EncodeStlRecord(const TSTLFace& face, unsigned char* out50) noexcept;
+inline void EncodeStlRecord(const TSTLFace& face, unsigned char* out50) noexcept {
+  if constexpr (std::endian::native == std::endian::little && sizeof(float) == 4 &&
+                std::numeric_limits<float>::is_iec559) {
+    // The face holds the twelve floats in file order, already in the file's byte order.
+    static_assert(offsetof(TSTLFace, Normal) == 0 && offsetof(TSTLFace, Vertex1) == 12 &&
+                  offsetof(TSTLFace, Vertex2) == 24 && offsetof(TSTLFace, Vertex3) == 36);
+    std::memcpy(out50, &face, 48);
+  } else {
+    const Vec3* parts[] = {&face.Normal, &face.Vertex1, &face.Vertex2, &face.Vertex3};
+    for (const Vec3* v : parts) {
+      for (const float f : {v->x, v->y, v->z}) {
+        const auto bits = std::bit_cast<std::uint32_t>(f);
+        for (int i = 0; i < 4; ++i) *out50++ = static_cast<unsigned char>(bits >> (8 * i));
+      }
+    }
+    out50 -= 48;
+  }
+  out50[48] = 0;
+  out50[49] = 0;
+}
+
+// Writes a binary STL file while its faces are still being made, holding none of them: the
+// header goes out first and the count is patched in at the end. A destination that can't seek
+// (a pipe, a terminal) takes the header last-minute: the records wait in an unnamed temporary
+// file until Finish. The file appears under its name only when Finish succeeds; otherwise an
+// existing file keeps its bytes and no partial file is left behind.
+// File errors are kept, not thrown, until Finish: a caller that logs between its last face and
+// Finish stops its log at the same line whether the disk fails early or at the end. Faces that
+// come after an error are still counted.
+class StlFileWriter {
+ public:
+  explicit StlFileWriter(const std::string& fileName);
+  StlFileWriter(const StlFileWriter&) = delete;
+  StlFileWriter& operator=(const StlFileWriter&) = delete;
+  ~StlFileWriter();
+
+  void AddFace(const Vec3& a, const Vec3& b, const Vec3& c);
+  // count records made by EncodeStlRecord, in file order.
+  void AddRecords(const unsigned char* records, std::size_t count);
+  std::uint64_t Count() const noexcept { return count_; }
+  // Completes the file under its name, or throws the first FileError met on the way.
+  void Finish();
+
+ private:
+  void Flush();
+  void Put(const void* bytes, std::size_t size);
+  // Keeps the FileError being handled for Finish and lets go of the file.
+  void Drop() noexcept;
+
+  std::string fileName_;
+  class Spool;
+
+  std::optional<AtomicOutputFile> file_;
+  std::unique_ptr<Spool> spool_;  // the records until Finish when the destination can't seek
+  std::exception_ptr error_;
+  std::uint64_t count_ = 0;
+  std::unique_ptr<unsigned char[]> pending_;  // records of AddFace not yet written
+  std::size_t pendingCount_ = 0;
+};
 
 }  // namespace orolith

@@ -6,15 +6,20 @@
 #include "tiles/TileRange.h"
 #include "tiles/TileSource.h"
 
-#include <unistd.h>
+#include <sched.h>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cmath>
-#include <new>
+#include <condition_variable>
+#include <deque>
+#include <memory>
+#include <mutex>
 #include <random>
-#include <stdexcept>
+#include <stop_token>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -117,7 +122,11 @@ class CentreFractions {
     }
   }
 
-  double Next() noexcept { return values_[Below(static_cast<std::uint32_t>(values_.size()))]; }
+  // Which of Values() the next draw picks.
+  std::uint8_t Next() noexcept {
+    return static_cast<std::uint8_t>(Below(static_cast<std::uint32_t>(values_.size())));
+  }
+  const std::array<double, 101>& Values() const noexcept { return values_; }
 
  private:
   // Uniform in 0 .. n-1 without modulo bias (Lemire's multiply and reject).
@@ -142,110 +151,260 @@ std::uint64_t RunSeed(const GenerationOptions& options) {
       std::chrono::high_resolution_clock::now().time_since_epoch().count());
 }
 
-// Room for every face the plan can produce, so the list never moves while it fills. A plan
-// larger than the machine's memory can't be kept anyway; it grows and fails when it must.
-void ReserveFaces(TSTL& stl, std::uint64_t plannedCells) {
-  const std::uint64_t faces = plannedCells * 4;
-  const long pages = ::sysconf(_SC_PHYS_PAGES);
-  const long pageSize = ::sysconf(_SC_PAGE_SIZE);
-  if (pages <= 0 || pageSize <= 0) return;
-  const auto memory = static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(pageSize);
-  if (faces > memory / sizeof(TSTLFace)) return;
-  stl.Reserve(static_cast<std::size_t>(faces));
+// The processors this process may run on, as many meshing threads (at most MaxThreads).
+unsigned MeshingThreads(const GenerationOptions& options) {
+  constexpr unsigned MaxThreads = 4;
+  if (options.Threads > 0) return options.Threads;
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  int processors = 0;
+  if (::sched_getaffinity(0, sizeof set, &set) == 0) processors = CPU_COUNT(&set);
+  if (processors <= 0) processors = static_cast<int>(std::thread::hardware_concurrency());
+  return std::clamp(static_cast<unsigned>(std::max(processors, 1)), 1U, MaxThreads);
 }
 
-// Turns the cells of one tile into faces. The vertices on a column of cell corners are
-// computed once and reused by the next column when both lie on the same longitude, and a
-// corner row shared by two neighbouring cells once, when both lie on the same latitude.
-class CellMesher {
- public:
-  CellMesher(const ModelScale& scale, CentreFractions& fractions, TSTL& stl)
-      : scale_(scale), fractions_(fractions), stl_(stl) {}
+// The cell rows of one tile: their edge latitudes, and every distinct corner latitude with its
+// model y. A corner row shared by two neighbouring cells is one entry when both lie on the
+// same latitude.
+struct RowTable {
+  void Prepare(const TileGrid& g, const ModelScale& scale) {
+    const auto rows = static_cast<std::size_t>(g.Rows);
+    southLat.resize(rows);
+    southIndex.resize(rows);
+    northIndex.resize(rows);
+    lats.clear();
+    const auto distinct = [this](long double lat) {
+      if (lats.empty() || lats.back() != lat) lats.push_back(lat);
+      return static_cast<std::uint32_t>(lats.size() - 1);
+    };
+    for (std::size_t r = 0; r < rows; ++r) {
+      southLat[r] = g.South + static_cast<long double>(r) * g.CellHeight;
+      southIndex[r] = distinct(southLat[r]);
+      northIndex[r] = distinct(southLat[r] + g.CellHeight);
+    }
+    ys.resize(lats.size());
+    for (std::size_t i = 0; i < lats.size(); ++i) ys[i] = scale.Y(lats[i]);
+  }
 
-  template <typename AfterColumn>
-  void Mesh(const TileGrid& g, TSRTM& tile, AfterColumn&& afterColumn) {
-    PrepareRows(g);
+  std::vector<long double> southLat;
+  std::vector<std::uint32_t> southIndex;
+  std::vector<std::uint32_t> northIndex;
+  std::vector<long double> lats;  // south to north
+  std::vector<float> ys;
+};
+
+// What a tile's bands are meshed from; it stays put while any of them is in flight.
+struct TileJob {
+  const TSRTM* tile = nullptr;
+  TileGrid grid{};
+  const RowTable* rows = nullptr;
+};
+
+// Neighbouring columns of one tile: their centre draws in, their records out.
+struct Band {
+  std::int64_t firstColumn = 0;
+  std::int64_t columns = 0;
+  std::vector<std::uint8_t> draws;  // two a cell (fu, fv), in cell order
+  std::unique_ptr<unsigned char[]> records;
+  std::size_t capacity = 0;  // in faces
+  std::size_t faces = 0;
+  bool done = false;
+};
+
+inline void PutFace(unsigned char*& out, const Vec3& a, const Vec3& b, const Vec3& c) noexcept {
+  TSTLFace face{{}, a, b, c};
+  face.ComputeDerived();
+  EncodeStlRecord(face, out);
+  out += 50;
+}
+
+// Turns the cells of a band into records. The vertices on a column of cell corners are
+// computed once and reused by the next column of the band when both lie on the same longitude.
+class BandMesher {
+ public:
+  BandMesher(const ModelScale& scale, const std::array<double, 101>& fractions)
+      : scale_(scale), fractions_(fractions) {}
+
+  // Room for a tile's corner latitudes; before its bands, never while one is meshed.
+  void Prepare(const RowTable& rows) {
+    zWest_.resize(rows.lats.size());
+    zEast_.resize(rows.lats.size());
+  }
+
+  void Mesh(const TileJob& job, Band& band) noexcept {
+    const TileGrid& g = job.grid;
+    const TSRTM& tile = *job.tile;
+    const RowTable& rows = *job.rows;
+    unsigned char* out = band.records.get();
+    const std::uint8_t* draw = band.draws.data();
     long double previousEast = 0;
-    for (std::int64_t q = 0; q < g.Columns; ++q) {
+    for (std::int64_t q = band.firstColumn; q < band.firstColumn + band.columns; ++q) {
       const long double lonW = g.West + static_cast<long double>(q) * g.CellWidth;
       const long double lonE = lonW + g.CellWidth;
-      if (q > 0 && lonW == previousEast) {
+      if (q > band.firstColumn && lonW == previousEast) {
         std::swap(zWest_, zEast_);
       } else {
-        FillColumn(tile, lonW, zWest_);
+        FillColumn(tile, rows, lonW, zWest_);
       }
-      FillColumn(tile, lonE, zEast_);
+      FillColumn(tile, rows, lonE, zEast_);
       previousEast = lonE;
-      MeshColumn(g, tile, lonW, scale_.X(lonW), scale_.X(lonE));
-      afterColumn(static_cast<std::uint64_t>(g.Rows));
+      const float xW = scale_.X(lonW);
+      const float xE = scale_.X(lonE);
+      for (std::size_t r = 0; r < rows.southLat.size(); ++r) {
+        const long double fu = fractions_[*draw++];
+        const long double fv = fractions_[*draw++];
+        const long double lonC = lonW + fu * g.CellWidth;
+        const long double latC = rows.southLat[r] + fv * g.CellHeight;
+        const Vec3 c =
+            MakeVec(scale_.X(lonC), scale_.Y(latC), scale_.Z(tile.ElevationOf(lonC, latC)));
+        const std::uint32_t s = rows.southIndex[r];
+        const std::uint32_t n = rows.northIndex[r];
+        const Vec3 nw = MakeVec(xW, rows.ys[n], zWest_[n]);
+        const Vec3 sw = MakeVec(xW, rows.ys[s], zWest_[s]);
+        const Vec3 se = MakeVec(xE, rows.ys[s], zEast_[s]);
+        const Vec3 ne = MakeVec(xE, rows.ys[n], zEast_[n]);
+        // Corners run counter-clockwise seen from above, so every normal points up.
+        if (nw.z == sw.z && nw.z == se.z && nw.z == ne.z && nw.z == c.z) {
+          PutFace(out, nw, sw, ne);
+          PutFace(out, sw, se, ne);
+        } else {
+          PutFace(out, nw, sw, c);
+          PutFace(out, sw, se, c);
+          PutFace(out, se, ne, c);
+          PutFace(out, ne, nw, c);
+        }
+      }
+    }
+    band.faces = static_cast<std::size_t>(out - band.records.get()) / 50;
+  }
+
+ private:
+  void FillColumn(const TSRTM& tile, const RowTable& rows, long double lon,
+                  std::vector<float>& z) const noexcept {
+    for (std::size_t i = 0; i < rows.lats.size(); ++i) {
+      z[i] = scale_.Z(tile.ElevationOf(lon, rows.lats[i]));
+    }
+  }
+
+  const ModelScale& scale_;
+  const std::array<double, 101>& fractions_;
+  std::vector<float> zWest_;
+  std::vector<float> zEast_;
+};
+
+// Meshes tiles band by band into the file. The calling thread draws each band's centre
+// fractions in cell order, hands the band to a worker and writes finished bands in order, so
+// the bytes are the same with any number of threads; with one, it meshes the bands itself.
+// A few bands of bounded size circulate, so memory does not grow with the region.
+class BandPipeline {
+ public:
+  BandPipeline(unsigned threads, const ModelScale& scale, CentreFractions& fractions,
+               StlFileWriter& sink)
+      : scale_(scale),
+        fractions_(fractions),
+        sink_(sink),
+        bands_(threads > 1 ? 2 * threads + 1 : 1) {
+    for (Band& band : bands_) free_.push_back(&band);
+    meshers_.reserve(threads);
+    for (unsigned i = 0; i < threads; ++i) meshers_.emplace_back(scale, fractions.Values());
+    if (threads > 1) {
+      workers_.reserve(threads);
+      for (std::size_t i = 0; i < threads; ++i) {
+        workers_.emplace_back([this, i](std::stop_token stop) { Work(stop, meshers_[i]); });
+      }
+    }
+  }
+
+  // Every cell of grid, column by column; afterColumn(rows) once a column is in the file, on
+  // the calling thread.
+  template <typename AfterColumn>
+  void MeshTile(const TileGrid& grid, const TSRTM& tile, AfterColumn&& afterColumn) {
+    rows_.Prepare(grid, scale_);
+    for (BandMesher& mesher : meshers_) mesher.Prepare(rows_);
+    job_ = {&tile, grid, &rows_};
+    const auto rows = static_cast<std::size_t>(grid.Rows);
+    const auto perBand = static_cast<std::int64_t>(std::max<std::size_t>(1, BandCells / rows));
+    std::int64_t next = 0;
+    while (next < grid.Columns || !inFlight_.empty()) {
+      while (next < grid.Columns && !free_.empty()) {
+        Band& band = *free_.back();
+        free_.pop_back();
+        band.firstColumn = next;
+        band.columns = std::min(perBand, grid.Columns - next);
+        next += band.columns;
+        Start(band, static_cast<std::size_t>(band.columns) * rows);
+        inFlight_.push_back(&band);
+      }
+      Band& band = *inFlight_.front();
+      WaitFor(band);
+      inFlight_.pop_front();
+      sink_.AddRecords(band.records.get(), band.faces);
+      free_.push_back(&band);
+      for (std::int64_t q = 0; q < band.columns; ++q) afterColumn(rows);
     }
   }
 
  private:
-  void PrepareRows(const TileGrid& g) {
-    const auto rows = static_cast<std::size_t>(g.Rows);
-    southLat_.resize(rows);
-    southIndex_.resize(rows);
-    northIndex_.resize(rows);
-    lats_.clear();
-    const auto distinct = [this](long double lat) {
-      if (lats_.empty() || lats_.back() != lat) lats_.push_back(lat);
-      return static_cast<std::uint32_t>(lats_.size() - 1);
-    };
-    for (std::size_t r = 0; r < rows; ++r) {
-      southLat_[r] = g.South + static_cast<long double>(r) * g.CellHeight;
-      southIndex_[r] = distinct(southLat_[r]);
-      northIndex_[r] = distinct(southLat_[r] + g.CellHeight);
+  // 50 kB of cells a band at most (a column may be more): 2 MB of records at four faces a cell.
+  static constexpr std::size_t BandCells = 10000;
+
+  void Start(Band& band, std::size_t cells) {
+    band.draws.resize(2 * cells);
+    for (std::uint8_t& draw : band.draws) draw = fractions_.Next();
+    if (band.capacity < 4 * cells) {
+      band.records.reset();
+      band.records = std::make_unique_for_overwrite<unsigned char[]>(50 * 4 * cells);
+      band.capacity = 4 * cells;
     }
-    ys_.resize(lats_.size());
-    for (std::size_t i = 0; i < lats_.size(); ++i) ys_[i] = scale_.Y(lats_[i]);
-    zWest_.resize(lats_.size());
-    zEast_.resize(lats_.size());
+    if (workers_.empty()) {
+      meshers_.front().Mesh(job_, band);
+      band.done = true;
+      return;
+    }
+    {
+      const std::lock_guard lock(mutex_);
+      band.done = false;
+      queue_.push_back(&band);
+    }
+    queued_.notify_one();
   }
 
-  void FillColumn(TSRTM& tile, long double lon, std::vector<float>& z) const noexcept {
-    for (std::size_t i = 0; i < lats_.size(); ++i) z[i] = scale_.Z(tile.ElevationAt(lon, lats_[i]));
+  void WaitFor(const Band& band) {
+    if (workers_.empty()) return;
+    std::unique_lock lock(mutex_);
+    finished_.wait(lock, [&] { return band.done; });
   }
 
-  void MeshColumn(const TileGrid& g, TSRTM& tile, long double lonW, float xW, float xE) {
-    const std::size_t rows = southLat_.size();
-    for (std::size_t r = 0; r < rows; ++r) {
-      // Both fractions are drawn for every cell, flat or not, fu first.
-      const long double fu = fractions_.Next();
-      const long double fv = fractions_.Next();
-      const long double lonC = lonW + fu * g.CellWidth;
-      const long double latC = southLat_[r] + fv * g.CellHeight;
-      const Vec3 c =
-          MakeVec(scale_.X(lonC), scale_.Y(latC), scale_.Z(tile.ElevationAt(lonC, latC)));
-      const std::uint32_t s = southIndex_[r];
-      const std::uint32_t n = northIndex_[r];
-      const Vec3 nw = MakeVec(xW, ys_[n], zWest_[n]);
-      const Vec3 sw = MakeVec(xW, ys_[s], zWest_[s]);
-      const Vec3 se = MakeVec(xE, ys_[s], zEast_[s]);
-      const Vec3 ne = MakeVec(xE, ys_[n], zEast_[n]);
-      // Corners run counter-clockwise seen from above, so every normal points up.
-      if (nw.z == sw.z && nw.z == se.z && nw.z == ne.z && nw.z == c.z) {
-        stl_.AddFace(nw, sw, ne);
-        stl_.AddFace(sw, se, ne);
-      } else {
-        stl_.AddFace(nw, sw, c);
-        stl_.AddFace(sw, se, c);
-        stl_.AddFace(se, ne, c);
-        stl_.AddFace(ne, nw, c);
-      }
+  void Work(const std::stop_token& stop, BandMesher& mesher) {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+      queued_.wait(lock, stop, [this] { return !queue_.empty(); });
+      if (stop.stop_requested()) return;
+      Band& band = *queue_.front();
+      queue_.pop_front();
+      const TileJob job = job_;
+      lock.unlock();
+      mesher.Mesh(job, band);
+      lock.lock();
+      band.done = true;
+      finished_.notify_all();
     }
   }
 
   const ModelScale& scale_;
   CentreFractions& fractions_;
-  TSTL& stl_;
-  std::vector<long double> southLat_;
-  std::vector<std::uint32_t> southIndex_;
-  std::vector<std::uint32_t> northIndex_;
-  std::vector<long double> lats_;  // every distinct corner latitude, south to north
-  std::vector<float> ys_;
-  std::vector<float> zWest_;
-  std::vector<float> zEast_;
+  StlFileWriter& sink_;
+  RowTable rows_;
+  TileJob job_;
+  std::vector<Band> bands_;
+  std::vector<Band*> free_;
+  std::deque<Band*> inFlight_;       // handed out, in file order
+  std::vector<BandMesher> meshers_;  // one a thread
+  std::mutex mutex_;
+  std::condition_variable_any queued_;
+  std::condition_variable finished_;
+  std::deque<Band*> queue_;            // waiting for a worker
+  std::vector<std::jthread> workers_;  // last: stopped and joined before all they use goes
 };
 
 }  // namespace
@@ -278,14 +437,13 @@ RunOutcome CreateStlModel(const ModelSettings& s, Workspace& workspace, Operatio
     plannedCells += GridInTile(s, gridStep, lon, lat).Cells();
   });
 
-  TSTL stl;
-  ReserveFaces(stl, plannedCells);
   CentreFractions fractions(RunSeed(options));
+  StlFileWriter sink(s.StlFileName);
 
   AppendBanner(host, "  STL File Generation  ", 23);
   LogConfigurationSummary(s, host);
 
-  CellMesher mesher(scale, fractions, stl);
+  BandPipeline pipeline(MeshingThreads(options), scale, fractions, sink);
   std::uint64_t cellsDone = 0;
   ForEachTile(range, [&](std::int32_t lon, std::int32_t lat) {
     host.ProcessPendingEvents();
@@ -316,7 +474,7 @@ RunOutcome CreateStlModel(const ModelSettings& s, Workspace& workspace, Operatio
     // A file of no tile size leaves no grid of its own to sample.
     if (tile.Kind() == TileKind::NotATile) return;
     const TileGrid grid = GridInTile(s, gridStep, tile.WestLon(), tile.SouthLat());
-    mesher.Mesh(grid, tile, [&](std::uint64_t cells) {
+    pipeline.MeshTile(grid, tile, [&](std::uint64_t cells) {
       cellsDone += cells;
       host.ReportProgress(cellsDone, plannedCells);
     });
@@ -325,9 +483,9 @@ RunOutcome CreateStlModel(const ModelSettings& s, Workspace& workspace, Operatio
   host.AppendLine("Topography generation completed");
   host.AppendLine(
       FormatText(sep, "Elevation in SRTM files ranged from %d  to  %d m", {runLowest, runHighest}));
-  host.AppendLine(FormatText(sep, "%d Faces created, now saving to %s ...",
-                             {stl.Faces().size(), s.StlFileName}));
-  stl.SaveBinary(s.StlFileName);
+  host.AppendLine(
+      FormatText(sep, "%d Faces created, now saving to %s ...", {sink.Count(), s.StlFileName}));
+  sink.Finish();
   host.AppendLine("File has been saved");
   return RunOutcome::Completed;
 }

@@ -55,6 +55,8 @@ class TSRTM {
   // Bilinear elevation, clamped into 0..10000; FillValue with LastError set when the point
   // is outside the tile or nothing is loaded. Never throws, never allocates.
   long double ElevationAt(long double lon, long double lat) noexcept;
+  // The same value without touching LastError, so that several threads may look up at once.
+  long double ElevationOf(long double lon, long double lat) const noexcept;
   void SampleIndex(long double lon, long double lat, std::int16_t& row,
                    std::int16_t& column) const noexcept;
 
@@ -85,6 +87,9 @@ class TSRTM {
   const std::int16_t* Samples() const noexcept { return samples_.get(); }
 
  private:
+  // The lookup behind both: error is set to the text LastError reports.
+  long double Interpolate(long double lon, long double lat, const char*& error) const noexcept;
+
   // Takes over grid (side × side samples) as the tile of kind at lon, lat.
   void Adopt(std::unique_ptr<std::int16_t[]> grid, TileKind kind, std::int16_t side,
              std::int16_t lon, std::int16_t lat) noexcept;
@@ -122,22 +127,32 @@ inline void TSRTM::SampleIndex(long double lon, long double lat, std::int16_t& r
 }
 
 inline long double TSRTM::ElevationAt(long double lon, long double lat) noexcept {
+  return Interpolate(lon, lat, lastError_);
+}
+
+inline long double TSRTM::ElevationOf(long double lon, long double lat) const noexcept {
+  const char* ignored = nullptr;
+  return Interpolate(lon, lat, ignored);
+}
+
+inline long double TSRTM::Interpolate(long double lon, long double lat,
+                                      const char*& error) const noexcept {
   constexpr long double tolerance = 1e-7L;
   if (kind_ == TileKind::NotATile) {
-    lastError_ = "No SRTM data loaded";
+    error = "No SRTM data loaded";
     return fillValue_;
   }
   const long double west = westLon_;
   const long double south = southLat_;
   if (!(lon >= west - tolerance && lon <= west + 1 + tolerance)) {
-    lastError_ = "Longitude out of range error";
+    error = "Longitude out of range error";
     return fillValue_;
   }
   if (!(lat >= south - tolerance && lat <= south + 1 + tolerance)) {
-    lastError_ = "Latitude out of range error";
+    error = "Latitude out of range error";
     return fillValue_;
   }
-  lastError_ = "";
+  error = "";
   const long double dx = dx_;
   const long double dy = dy_;
   std::int16_t row = 0;
