@@ -163,11 +163,27 @@ unsigned MeshingThreads(const GenerationOptions& options) {
   return std::clamp(static_cast<unsigned>(std::max(processors, 1)), 1U, MaxThreads);
 }
 
-// The cell rows of one tile: their edge latitudes, and every distinct corner latitude with its
-// model y. A corner row shared by two neighbouring cells is one entry when both lie on the
-// same latitude.
+using Fractions = std::array<double, 101>;
+using AxisPosition = TSRTM::AxisPosition;
+
+// A longitude or latitude: where it falls in the tile and its model coordinate.
+struct AxisPoint {
+  AxisPosition position;
+  float model = 0;
+};
+
+// A centre takes one of the 101 fractions of its cell's width, so a column of cells has 101
+// possible centre longitudes: where a column has more rows than that, working each of them out
+// once is cheaper than working out each centre's. (The same table of latitudes for a row would
+// be as large as 101 rows and miss the cache on every lookup.)
+constexpr std::size_t WorthATable = std::tuple_size_v<Fractions>;
+
+// The cell rows of one tile: their edge latitudes, and every distinct corner latitude (a
+// corner row shared by two neighbouring cells is one entry when both put it on the same
+// latitude).
 struct RowTable {
-  void Prepare(const TileGrid& g, const ModelScale& scale) {
+  void Prepare(const TileGrid& g, const TSRTM& tile, const ModelScale& scale) {
+    grid = g;
     const auto rows = static_cast<std::size_t>(g.Rows);
     southLat.resize(rows);
     southIndex.resize(rows);
@@ -182,21 +198,30 @@ struct RowTable {
       southIndex[r] = distinct(southLat[r]);
       northIndex[r] = distinct(southLat[r] + g.CellHeight);
     }
-    ys.resize(lats.size());
-    for (std::size_t i = 0; i < lats.size(); ++i) ys[i] = scale.Y(lats[i]);
+    corners.resize(lats.size());
+    for (std::size_t i = 0; i < lats.size(); ++i) {
+      corners[i] = {tile.LatPosition(lats[i]), scale.Y(lats[i])};
+    }
   }
 
+  // The centre latitude of a cell in row r at fraction fv of its height.
+  AxisPoint Centre(const TSRTM& tile, const ModelScale& scale, std::size_t r,
+                   long double fv) const noexcept {
+    const long double lat = southLat[r] + fv * grid.CellHeight;
+    return {tile.LatPosition(lat), scale.Y(lat)};
+  }
+
+  TileGrid grid{};
   std::vector<long double> southLat;
   std::vector<std::uint32_t> southIndex;
   std::vector<std::uint32_t> northIndex;
-  std::vector<long double> lats;  // south to north
-  std::vector<float> ys;
+  std::vector<long double> lats;   // south to north
+  std::vector<AxisPoint> corners;  // of lats
 };
 
 // What a tile's bands are meshed from; it stays put while any of them is in flight.
 struct TileJob {
   const TSRTM* tile = nullptr;
-  TileGrid grid{};
   const RowTable* rows = nullptr;
 };
 
@@ -218,51 +243,96 @@ inline void PutFace(unsigned char*& out, const Vec3& a, const Vec3& b, const Vec
   out += 50;
 }
 
-// Turns the cells of a band into records. The vertices on a column of cell corners are
-// computed once and reused by the next column of the band when both lie on the same longitude.
+// Turns the cells of a band into records. The tile is looked up row by row across the band,
+// so that neighbouring lookups share the tile's cache lines (a column walk would touch a new
+// row of samples, a new page, at every step); the faces then go out column by column. A
+// corner longitude shared by two neighbouring columns is looked up once, when both columns
+// put it on the same longitude.
 class BandMesher {
  public:
-  BandMesher(const ModelScale& scale, const std::array<double, 101>& fractions)
+  BandMesher(const ModelScale& scale, const Fractions& fractions)
       : scale_(scale), fractions_(fractions) {}
 
-  // Room for a tile's corner latitudes; before its bands, never while one is meshed.
-  void Prepare(const RowTable& rows) {
-    zWest_.resize(rows.lats.size());
-    zEast_.resize(rows.lats.size());
+  // Room for bands of up to columns columns of a tile; before its bands, never while one is
+  // meshed, so that meshing never allocates.
+  void Prepare(const RowTable& rows, std::size_t columns) {
+    westLon_.resize(columns);
+    westIndex_.resize(columns);
+    eastIndex_.resize(columns);
+    lons_.resize(2 * columns);
+    corners_.resize(2 * columns);
+    zs_.resize(2 * columns * rows.lats.size());
+    centres_.resize(columns * rows.southLat.size());
+    const bool table = rows.southLat.size() >= WorthATable;
+    centreLons_.resize(table ? columns * fractions_.size() : 0);
   }
 
   void Mesh(const TileJob& job, Band& band) noexcept {
-    const TileGrid& g = job.grid;
     const TSRTM& tile = *job.tile;
     const RowTable& rows = *job.rows;
-    unsigned char* out = band.records.get();
-    const std::uint8_t* draw = band.draws.data();
-    long double previousEast = 0;
-    for (std::int64_t q = band.firstColumn; q < band.firstColumn + band.columns; ++q) {
-      const long double lonW = g.West + static_cast<long double>(q) * g.CellWidth;
-      const long double lonE = lonW + g.CellWidth;
-      if (q > band.firstColumn && lonW == previousEast) {
-        std::swap(zWest_, zEast_);
-      } else {
-        FillColumn(tile, rows, lonW, zWest_);
+    const TileGrid& g = rows.grid;
+    const auto columns = static_cast<std::size_t>(band.columns);
+    const std::size_t cellRows = rows.southLat.size();
+    const std::size_t lats = rows.lats.size();
+    const std::size_t kinds = fractions_.size();
+
+    std::size_t lons = 0;
+    const auto distinct = [&](long double lon) {
+      if (lons == 0 || lons_[lons - 1] != lon) lons_[lons++] = lon;
+      return static_cast<std::uint32_t>(lons - 1);
+    };
+    for (std::size_t j = 0; j < columns; ++j) {
+      const long double lonW =
+          g.West +
+          static_cast<long double>(band.firstColumn + static_cast<std::int64_t>(j)) * g.CellWidth;
+      westLon_[j] = lonW;
+      westIndex_[j] = distinct(lonW);
+      eastIndex_[j] = distinct(lonW + g.CellWidth);
+    }
+    for (std::size_t k = 0; k < lons; ++k) {
+      corners_[k] = {tile.LonPosition(lons_[k]), scale_.X(lons_[k])};
+    }
+    if (!centreLons_.empty()) {
+      for (std::size_t j = 0; j < columns; ++j) {
+        for (std::size_t k = 0; k < kinds; ++k) {
+          centreLons_[j * kinds + k] = CentreLon(tile, g, westLon_[j], fractions_[k]);
+        }
       }
-      FillColumn(tile, rows, lonE, zEast_);
-      previousEast = lonE;
-      const float xW = scale_.X(lonW);
-      const float xE = scale_.X(lonE);
-      for (std::size_t r = 0; r < rows.southLat.size(); ++r) {
-        const long double fu = fractions_[*draw++];
-        const long double fv = fractions_[*draw++];
-        const long double lonC = lonW + fu * g.CellWidth;
-        const long double latC = rows.southLat[r] + fv * g.CellHeight;
-        const Vec3 c =
-            MakeVec(scale_.X(lonC), scale_.Y(latC), scale_.Z(tile.ElevationOf(lonC, latC)));
+    }
+
+    for (std::size_t i = 0; i < lats; ++i) {
+      for (std::size_t k = 0; k < lons; ++k) {
+        zs_[k * lats + i] =
+            scale_.Z(tile.ElevationOf(corners_[k].position, rows.corners[i].position));
+      }
+    }
+    for (std::size_t r = 0; r < cellRows; ++r) {
+      for (std::size_t j = 0; j < columns; ++j) {
+        const std::size_t cell = j * cellRows + r;
+        const std::uint8_t fu = band.draws[2 * cell];
+        const std::uint8_t fv = band.draws[2 * cell + 1];
+        const AxisPoint lon = centreLons_.empty() ? CentreLon(tile, g, westLon_[j], fractions_[fu])
+                                                  : centreLons_[j * kinds + fu];
+        const AxisPoint lat = rows.Centre(tile, scale_, r, fractions_[fv]);
+        centres_[cell] =
+            MakeVec(lon.model, lat.model, scale_.Z(tile.ElevationOf(lon.position, lat.position)));
+      }
+    }
+
+    unsigned char* out = band.records.get();
+    for (std::size_t j = 0; j < columns; ++j) {
+      const float xW = corners_[westIndex_[j]].model;
+      const float xE = corners_[eastIndex_[j]].model;
+      const float* zW = &zs_[westIndex_[j] * lats];
+      const float* zE = &zs_[eastIndex_[j] * lats];
+      for (std::size_t r = 0; r < cellRows; ++r) {
+        const Vec3& c = centres_[j * cellRows + r];
         const std::uint32_t s = rows.southIndex[r];
         const std::uint32_t n = rows.northIndex[r];
-        const Vec3 nw = MakeVec(xW, rows.ys[n], zWest_[n]);
-        const Vec3 sw = MakeVec(xW, rows.ys[s], zWest_[s]);
-        const Vec3 se = MakeVec(xE, rows.ys[s], zEast_[s]);
-        const Vec3 ne = MakeVec(xE, rows.ys[n], zEast_[n]);
+        const Vec3 nw = MakeVec(xW, rows.corners[n].model, zW[n]);
+        const Vec3 sw = MakeVec(xW, rows.corners[s].model, zW[s]);
+        const Vec3 se = MakeVec(xE, rows.corners[s].model, zE[s]);
+        const Vec3 ne = MakeVec(xE, rows.corners[n].model, zE[n]);
         // Corners run counter-clockwise seen from above, so every normal points up.
         if (nw.z == sw.z && nw.z == se.z && nw.z == ne.z && nw.z == c.z) {
           PutFace(out, nw, sw, ne);
@@ -279,17 +349,23 @@ class BandMesher {
   }
 
  private:
-  void FillColumn(const TSRTM& tile, const RowTable& rows, long double lon,
-                  std::vector<float>& z) const noexcept {
-    for (std::size_t i = 0; i < rows.lats.size(); ++i) {
-      z[i] = scale_.Z(tile.ElevationOf(lon, rows.lats[i]));
-    }
+  // The centre longitude of a cell whose west edge is at lonW, at fraction fu of its width.
+  AxisPoint CentreLon(const TSRTM& tile, const TileGrid& g, long double lonW,
+                      long double fu) const noexcept {
+    const long double lon = lonW + fu * g.CellWidth;
+    return {tile.LonPosition(lon), scale_.X(lon)};
   }
 
   const ModelScale& scale_;
-  const std::array<double, 101>& fractions_;
-  std::vector<float> zWest_;
-  std::vector<float> zEast_;
+  const Fractions& fractions_;
+  std::vector<long double> westLon_;  // of each column
+  std::vector<std::uint32_t> westIndex_;
+  std::vector<std::uint32_t> eastIndex_;
+  std::vector<long double> lons_;      // every distinct corner longitude, west to east
+  std::vector<AxisPoint> corners_;     // of lons_
+  std::vector<float> zs_;              // corner heights, longitude by longitude, south to north
+  std::vector<AxisPoint> centreLons_;  // column by column, fraction by fraction, when worth it
+  std::vector<Vec3> centres_;          // cell by cell, in file order
 };
 
 // Meshes tiles band by band into the file. The calling thread draws each band's centre
@@ -319,11 +395,12 @@ class BandPipeline {
   // the calling thread.
   template <typename AfterColumn>
   void MeshTile(const TileGrid& grid, const TSRTM& tile, AfterColumn&& afterColumn) {
-    rows_.Prepare(grid, scale_);
-    for (BandMesher& mesher : meshers_) mesher.Prepare(rows_);
-    job_ = {&tile, grid, &rows_};
+    rows_.Prepare(grid, tile, scale_);
+    job_ = {&tile, &rows_};
     const auto rows = static_cast<std::size_t>(grid.Rows);
-    const auto perBand = static_cast<std::int64_t>(std::max<std::size_t>(1, BandCells / rows));
+    const std::int64_t perBand = std::min(
+        grid.Columns, static_cast<std::int64_t>(std::max<std::size_t>(1, BandCells / rows)));
+    for (BandMesher& mesher : meshers_) mesher.Prepare(rows_, static_cast<std::size_t>(perBand));
     std::int64_t next = 0;
     while (next < grid.Columns || !inFlight_.empty()) {
       while (next < grid.Columns && !free_.empty()) {

@@ -55,8 +55,20 @@ class TSRTM {
   // Bilinear elevation, clamped into 0..10000; FillValue with LastError set when the point
   // is outside the tile or nothing is loaded. Never throws, never allocates.
   long double ElevationAt(long double lon, long double lat) noexcept;
-  // The same value without touching LastError, so that several threads may look up at once.
-  long double ElevationOf(long double lon, long double lat) const noexcept;
+
+  // Where one coordinate falls among the samples: its half of a lookup. ElevationAt combines
+  // a longitude's and a latitude's; lookups on a grid of points work each out once.
+  struct AxisPosition {
+    long double offset = 0;  // degrees past the sample at index, 0 .. the sample spacing
+    std::int16_t index = 0;  // sample column or row
+    bool inside = false;     // within the tile's bounds, the tolerance included
+  };
+  AxisPosition LonPosition(long double lon) const noexcept;
+  AxisPosition LatPosition(long double lat) const noexcept;
+  // The value ElevationAt gives at the point of the two positions, without touching
+  // LastError, so that several threads may look up at once.
+  long double ElevationOf(const AxisPosition& lon, const AxisPosition& lat) const noexcept;
+
   void SampleIndex(long double lon, long double lat, std::int16_t& row,
                    std::int16_t& column) const noexcept;
 
@@ -87,8 +99,14 @@ class TSRTM {
   const std::int16_t* Samples() const noexcept { return samples_.get(); }
 
  private:
-  // The lookup behind both: error is set to the text LastError reports.
-  long double Interpolate(long double lon, long double lat, const char*& error) const noexcept;
+  // Truncation toward zero, then the clamp into 0 .. last: anything below 1 (NaN included)
+  // ends at 0, so only values inside 1 .. last are ever converted.
+  static std::int16_t ClampIndex(long double v, int last) noexcept;
+  static AxisPosition Position(long double v, std::int16_t origin, std::int16_t samples,
+                               long double spacing) noexcept;
+  // The lookup behind ElevationAt and ElevationOf: error is set to the text LastError reports.
+  long double Interpolate(const AxisPosition& x, const AxisPosition& y,
+                          const char*& error) const noexcept;
 
   // Takes over grid (side × side samples) as the tile of kind at lon, lat.
   void Adopt(std::unique_ptr<std::int16_t[]> grid, TileKind kind, std::int16_t side,
@@ -113,56 +131,71 @@ class TSRTM {
   std::int16_t eastLon_ = 0;
 };
 
+inline std::int16_t TSRTM::ClampIndex(long double v, int last) noexcept {
+  if (!(v >= 1)) return 0;
+  if (v >= last) return static_cast<std::int16_t>(last < 0 ? 0 : last);
+  return static_cast<std::int16_t>(v);
+}
+
 inline void TSRTM::SampleIndex(long double lon, long double lat, std::int16_t& row,
                                std::int16_t& column) const noexcept {
-  // Truncation toward zero, then the clamp: anything below 1 (NaN included) ends at 0, so
-  // only values inside 1 .. last are ever converted.
-  const auto clampIndex = [](long double v, int last) {
-    if (!(v >= 1)) return std::int16_t{0};
-    if (v >= last) return static_cast<std::int16_t>(last < 0 ? 0 : last);
-    return static_cast<std::int16_t>(v);
+  column = ClampIndex((lon - westLon_) * (columns_ - 1), columns_ - 1);
+  row = ClampIndex((lat - southLat_) * (rows_ - 1), rows_ - 1);
+}
+
+inline TSRTM::AxisPosition TSRTM::Position(long double v, std::int16_t origin, std::int16_t samples,
+                                           long double spacing) noexcept {
+  constexpr long double tolerance = 1e-7L;
+  const auto clamp = [](long double x, long double lo, long double hi) {
+    return x < lo ? lo : (x > hi ? hi : x);
   };
-  column = clampIndex((lon - westLon_) * (columns_ - 1), columns_ - 1);
-  row = clampIndex((lat - southLat_) * (rows_ - 1), rows_ - 1);
+  const long double start = origin;
+  AxisPosition p;
+  p.inside = v >= start - tolerance && v <= start + 1 + tolerance;
+  p.index = ClampIndex((v - origin) * (samples - 1), samples - 1);
+  p.offset = clamp(clamp(v - start, 0, 1) - p.index * spacing, 0, spacing);
+  return p;
+}
+
+inline TSRTM::AxisPosition TSRTM::LonPosition(long double lon) const noexcept {
+  return Position(lon, westLon_, columns_, dx_);
+}
+
+inline TSRTM::AxisPosition TSRTM::LatPosition(long double lat) const noexcept {
+  return Position(lat, southLat_, rows_, dy_);
 }
 
 inline long double TSRTM::ElevationAt(long double lon, long double lat) noexcept {
-  return Interpolate(lon, lat, lastError_);
+  return Interpolate(LonPosition(lon), LatPosition(lat), lastError_);
 }
 
-inline long double TSRTM::ElevationOf(long double lon, long double lat) const noexcept {
+inline long double TSRTM::ElevationOf(const AxisPosition& lon,
+                                      const AxisPosition& lat) const noexcept {
   const char* ignored = nullptr;
   return Interpolate(lon, lat, ignored);
 }
 
-inline long double TSRTM::Interpolate(long double lon, long double lat,
+inline long double TSRTM::Interpolate(const AxisPosition& x, const AxisPosition& y,
                                       const char*& error) const noexcept {
-  constexpr long double tolerance = 1e-7L;
   if (kind_ == TileKind::NotATile) {
     error = "No SRTM data loaded";
     return fillValue_;
   }
-  const long double west = westLon_;
-  const long double south = southLat_;
-  if (!(lon >= west - tolerance && lon <= west + 1 + tolerance)) {
+  if (!x.inside) {
     error = "Longitude out of range error";
     return fillValue_;
   }
-  if (!(lat >= south - tolerance && lat <= south + 1 + tolerance)) {
+  if (!y.inside) {
     error = "Latitude out of range error";
     return fillValue_;
   }
   error = "";
   const long double dx = dx_;
   const long double dy = dy_;
-  std::int16_t row = 0;
-  std::int16_t column = 0;
-  SampleIndex(lon, lat, row, column);
-  const auto clamp = [](long double v, long double lo, long double hi) {
-    return v < lo ? lo : (v > hi ? hi : v);
-  };
-  const long double fx = clamp(clamp(lon - west, 0, 1) - column * dx, 0, dx);
-  const long double fy = clamp(clamp(lat - south, 0, 1) - row * dy, 0, dy);
+  const long double fx = x.offset;
+  const long double fy = y.offset;
+  const std::int16_t row = y.index;
+  const std::int16_t column = x.index;
   const std::int16_t* s = samples_.get() + static_cast<std::ptrdiff_t>(row) * columns_ + column;
   const long double s00 = s[0];
   long double e;
@@ -177,7 +210,7 @@ inline long double TSRTM::Interpolate(long double lon, long double lat,
          fx * fy * s[columns_ + 1]) /
         cellArea_;
   }
-  return clamp(e, 0, 10000);
+  return e < 0 ? 0 : (e > 10000 ? 10000 : e);
 }
 
 }  // namespace orolith
