@@ -6,7 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
 #include <bit>
+#include <csignal>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -128,6 +131,29 @@ inline void WriteTile(const std::filesystem::path& file, int side,
                       const std::function<int(int row, int column)>& sample) {
   WriteTileFile(file.string(), side, TileGrid(side, sample));
 }
+
+// Makes writes beyond a file size fail as a full disk would (EFBIG, with SIGXFSZ ignored),
+// for as long as it lives.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t bytes) {
+    if (::getrlimit(RLIMIT_FSIZE, &saved_) != 0) throw std::runtime_error("getrlimit failed");
+    previous_ = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = saved_;
+    small.rlim_cur = bytes;
+    if (::setrlimit(RLIMIT_FSIZE, &small) != 0) throw std::runtime_error("setrlimit failed");
+  }
+  FileSizeLimit(const FileSizeLimit&) = delete;
+  FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+  ~FileSizeLimit() {
+    ::setrlimit(RLIMIT_FSIZE, &saved_);
+    std::signal(SIGXFSZ, previous_);
+  }
+
+ private:
+  rlimit saved_{};
+  void (*previous_)(int) = nullptr;
+};
 
 // A host that records every line and answers the large-file question as told.
 class RecordingHost : public OperationHost {

@@ -4,15 +4,15 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/resource.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <bit>
-#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace orolith {
@@ -209,16 +209,10 @@ TEST(TSTLSaveBinary, AWriteThatFailsPartWayKeepsTheOldFileAndLeavesNoTemporary) 
   TSTL stl;
   for (int i = 0; i < 1000; ++i) stl.AddFace(MakeVec(0, 0, 0), MakeVec(1, 0, 0), MakeVec(0, 1, 0));
 
-  // A file size limit makes the writes fail after 4 kB as a full disk would.
-  rlimit saved{};
-  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
-  const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-  rlimit small = saved;
-  small.rlim_cur = 4096;
-  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-  ExpectFileError(name, "Cannot write file", [&] { stl.SaveBinary(name); });
-  ::setrlimit(RLIMIT_FSIZE, &saved);
-  std::signal(SIGXFSZ, previousHandler);
+  {
+    const test::FileSizeLimit limit(4096);
+    ExpectFileError(name, "Cannot write file", [&] { stl.SaveBinary(name); });
+  }
 
   EXPECT_EQ(test::ReadBytes(name), old);
   EXPECT_EQ(FolderEntries(dir.Path()), std::vector<std::string>{"model.stl"});
@@ -230,6 +224,100 @@ TEST(TSTLSaveBinary, WritesDevicesInPlaceAndReportsAFullDisk) {
   stl.AddFace(MakeVec(0, 0, 0), MakeVec(1, 0, 0), MakeVec(0, 1, 0));
   ExpectFileError("/dev/full", "Cannot write file", [&] { stl.SaveBinary("/dev/full"); });
   EXPECT_TRUE(fs::is_character_file("/dev/full"));
+}
+
+// ---------------------------------------------------------------------------------------
+// The streaming writer
+
+TSTL SomeFaces(int count) {
+  TSTL stl;
+  for (int i = 0; i < count; ++i) {
+    const auto f = static_cast<float>(i);
+    stl.AddFace(MakeVec(f, 0, f / 3), MakeVec(f + 1, 0.5F, 1), MakeVec(f, 2, f * f));
+  }
+  return stl;
+}
+
+TEST(StlFileWriter, FacesOneByOneAndAsRecordsMakeTheFaceListsFile) {
+  const test::TempDir dir;
+  const std::string name = dir.Root() + "model.stl";
+  const TSTL stl = SomeFaces(10000);  // more single faces than the writer holds back
+  stl.SaveBinary(name);
+  const std::vector<unsigned char> saved = test::ReadBytes(name);
+  fs::remove(name);
+
+  StlFileWriter out(name);
+  for (int i = 0; i < 5000; ++i) {
+    const TSTLFace& f = *stl.FaceAt(i);
+    out.AddFace(f.Vertex1, f.Vertex2, f.Vertex3);
+  }
+  std::vector<unsigned char> records(50 * 3000);
+  for (int i = 0; i < 3000; ++i) EncodeStlRecord(*stl.FaceAt(5000 + i), &records[50U * i]);
+  out.AddRecords(records.data(), 3000);
+  for (int i = 8000; i < 10000; ++i) {
+    const TSTLFace& f = *stl.FaceAt(i);
+    out.AddFace(f.Vertex1, f.Vertex2, f.Vertex3);
+  }
+  EXPECT_EQ(out.Count(), 10000U);
+  EXPECT_FALSE(fs::exists(name));  // only a temporary beside it until Finish
+  out.Finish();
+  EXPECT_EQ(test::ReadBytes(name), saved);
+  EXPECT_EQ(FolderEntries(dir.Path()), std::vector<std::string>{"model.stl"});
+}
+
+TEST(StlFileWriter, APipeGetsTheCountBeforeTheRecords) {
+  const test::TempDir dir;
+  const TSTL stl = SomeFaces(3000);
+  stl.SaveBinary(dir.Root() + "file.stl");
+  const std::vector<unsigned char> saved = test::ReadBytes(dir.Root() + "file.stl");
+
+  const std::string fifo = dir.Root() + "pipe";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  std::vector<unsigned char> received;
+  std::thread reader([&] {
+    const int fd = ::open(fifo.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return;
+    unsigned char buffer[4096];
+    ssize_t n = 0;
+    while ((n = ::read(fd, buffer, sizeof buffer)) > 0)
+      received.insert(received.end(), buffer, buffer + n);
+    ::close(fd);
+  });
+  EXPECT_NO_THROW(stl.SaveBinary(fifo));
+  const int unblock = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+  if (unblock >= 0) ::close(unblock);
+  reader.join();
+  ASSERT_EQ(received.size(), saved.size());
+  EXPECT_EQ(std::string(received.begin(), received.begin() + 80),
+            ("Binary STL : " + fifo).append(80 - 13 - fifo.size(), '\0'));
+  EXPECT_TRUE(std::equal(received.begin() + 80, received.end(), saved.begin() + 80));
+}
+
+TEST(StlFileWriter, KeepsAnErrorUntilFinishAndLetsTheFailedFileGoAtOnce) {
+  const test::TempDir dir;
+  const std::string missing = dir.Root() + "none/a.stl";
+  StlFileWriter cannotCreate(missing);
+  cannotCreate.AddFace(MakeVec(0, 0, 0), MakeVec(1, 0, 0), MakeVec(0, 1, 0));
+  EXPECT_EQ(cannotCreate.Count(), 1U);
+  ExpectFileError(missing, "Cannot create file", [&] { cannotCreate.Finish(); });
+
+  const std::string name = dir.Root() + "model.stl";
+  test::WriteBytes(name, {7, 7});
+  std::vector<unsigned char> records(50 * 1000, 0);
+  {
+    StlFileWriter out(name);
+    {
+      const test::FileSizeLimit limit(4096);
+      EXPECT_NO_THROW(out.AddRecords(records.data(), 1000));
+    }
+    // The temporary that ran into the limit is gone before the run ends.
+    EXPECT_EQ(FolderEntries(dir.Path()), std::vector<std::string>{"model.stl"});
+    out.AddRecords(records.data(), 1000);
+    EXPECT_EQ(out.Count(), 2000U);
+    ExpectFileError(name, "Cannot write file", [&] { out.Finish(); });
+  }
+  EXPECT_EQ(test::ReadBytes(name), (std::vector<unsigned char>{7, 7}));
+  EXPECT_EQ(FolderEntries(dir.Path()), std::vector<std::string>{"model.stl"});
 }
 
 }  // namespace
