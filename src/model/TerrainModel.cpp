@@ -422,7 +422,7 @@ class BandPipeline {
   }
 
  private:
-  // 50 kB of cells a band at most (a column may be more): 2 MB of records at four faces a cell.
+  // Cells a band holds at most (one column may hold more): 2 MB of records at four faces a cell.
   static constexpr std::size_t BandCells = 10000;
 
   void Start(Band& band, std::size_t cells) {
