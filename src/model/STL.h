@@ -50,11 +50,11 @@ class TSTL {
   std::int32_t Count() const noexcept { return static_cast<std::int32_t>(faces_.size()); }
   const std::vector<TSTLFace>& Faces() const noexcept { return faces_; }
 
-  // Writes the binary STL file through a temporary file in the same folder that replaces the
-  // target only when complete (a device, pipe or symbolic link already under that name is
-  // written in place). Throws FileError naming the file when it can't be created ("Cannot
-  // create file ...") or a write or close fails ("Cannot write file ..."); an existing regular
-  // file of that name then survives.
+  // Writes the binary STL file through StlFileWriter: a temporary file in the same folder that
+  // replaces the target only when complete (a device or symbolic link already under that name
+  // is written in place, a pipe gets the whole file at the end). Throws FileError naming the
+  // file when it can't be created ("Cannot create file ...") or a write or close fails ("Cannot
+  // write file ..."); an existing regular file of that name then survives.
   void SaveBinary(const std::string& fileName) const;
 
  private:
@@ -71,24 +71,24 @@ inline void EncodeStlRecord(const TSTLFace& face, unsigned char* out50) noexcept
                   offsetof(TSTLFace, Vertex2) == 24 && offsetof(TSTLFace, Vertex3) == 36);
     std::memcpy(out50, &face, 48);
   } else {
-    const Vec3* parts[] = {&face.Normal, &face.Vertex1, &face.Vertex2, &face.Vertex3};
-    for (const Vec3* v : parts) {
-      for (const float f : {v->x, v->y, v->z}) {
+    unsigned char* out = out50;
+    for (const Vec3& v : {face.Normal, face.Vertex1, face.Vertex2, face.Vertex3}) {
+      for (const float f : {v.x, v.y, v.z}) {
         const auto bits = std::bit_cast<std::uint32_t>(f);
-        for (int i = 0; i < 4; ++i) *out50++ = static_cast<unsigned char>(bits >> (8 * i));
+        for (int i = 0; i < 4; ++i) *out++ = static_cast<unsigned char>(bits >> (8 * i));
       }
     }
-    out50 -= 48;
   }
   out50[48] = 0;
   out50[49] = 0;
 }
 
 // Writes a binary STL file while its faces are still being made, holding none of them: the
-// header goes out first and the count is patched in at the end. A destination that can't seek
-// (a pipe, a terminal) takes the header last-minute: the records wait in an unnamed temporary
-// file until Finish. The file appears under its name only when Finish succeeds; otherwise an
-// existing file keeps its bytes and no partial file is left behind.
+// header goes out first and the count is patched into it at the end. A destination that can't
+// seek (a pipe, a terminal) must get the count first, so there the records wait in an unnamed
+// file in the temporary folder and follow the header at Finish. The file appears under its name
+// only when Finish succeeds (AtomicOutputFile); otherwise an existing regular file keeps its
+// bytes and no partial file is left behind.
 // File errors are kept, not thrown, until Finish: a caller that logs between its last face and
 // Finish stops its log at the same line whether the disk fails early or at the end. Faces that
 // come after an error are still counted.
@@ -112,9 +112,9 @@ class StlFileWriter {
   // Keeps the FileError being handled for Finish and lets go of the file.
   void Drop() noexcept;
 
-  std::string fileName_;
   class Spool;
 
+  std::string fileName_;
   std::optional<AtomicOutputFile> file_;
   std::unique_ptr<Spool> spool_;  // the records until Finish when the destination can't seek
   std::exception_ptr error_;

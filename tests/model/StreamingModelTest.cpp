@@ -230,7 +230,7 @@ TEST_F(StreamingModelTest, RealTilesGiveTheFaceListsBytesWithOneAndTwoThreads) {
   ExpectReferenceBytes("N57E011");
 
   // Whole-degree bounds bring in a missing neighbour, filled with 0 m; the SRTM-1 tile.
-  Region(-66.0F, -65.0F, -45.75F, -45.5F, 120);
+  Region(-66.0F, -65.0F, -45.75F, -45.5F, 200);
   panel.MissedDataZero = true;
   ExpectReferenceBytes("S46W066 beside a constant fill");
 }
@@ -243,7 +243,7 @@ TEST_F(StreamingModelTest, BandsOfManyRowsAndOfFewGiveTheSameBytes) {
   fs::create_directories(dir.Path() / "SRTM_30");
   test::WriteTile(dir.Path() / "SRTM_30" / "N46E007.hgt", 121,
                   [](int r, int c) { return (r * 37 + c * 11) % 900 + 20 * (r % 7); });
-  for (const float pixel : {400.0F, 7000.0F}) {
+  for (const float pixel : {600.0F, 7000.0F}) {
     SCOPED_TRACE(pixel);
     Region(7.3F, 8.2F, 46.05F, 46.95F, pixel);
     const std::vector<unsigned char> reference = Reference(workspace);
@@ -261,8 +261,8 @@ TEST_F(StreamingModelTest, NormalsInDoubleRoundAsInExtendedPrecisionOnEveryRealT
     int lon, lat;
     float pixel;
   };
-  const Tile tiles[] = {{8, 50, 300},  {9, 50, 300}, {-72, 44, 300},
-                        {11, 57, 300}, {10, 0, 300}, {-66, -46, 150}};
+  const Tile tiles[] = {{8, 50, 400},  {9, 50, 400}, {-72, 44, 400},
+                        {11, 57, 400}, {10, 0, 400}, {-66, -46, 200}};
   panel.Z1 = 0;
   panel.Z2 = 2000;
   panel.ZExtent = 25;
@@ -279,7 +279,7 @@ TEST_F(StreamingModelTest, NormalsInDoubleRoundAsInExtendedPrecisionOnEveryRealT
     }
     faces += stl.faces.size();
   }
-  EXPECT_GT(faces, 2'500'000U);
+  EXPECT_GT(faces, 1'000'000U);
   EXPECT_EQ(differ, 0U) << "of " << faces << " faces";
 }
 
