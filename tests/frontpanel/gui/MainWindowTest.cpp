@@ -1,4 +1,5 @@
 #include "TestSupport.h"
+#include "acquisition/DownloadTestSupport.h"
 #include "frontpanel/gui/FloatSpin.h"
 #include "frontpanel/gui/Orolith_Main.h"
 
@@ -16,6 +17,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -484,6 +486,42 @@ TEST_F(MainWindowTest, ClosingDuringAnOperationWaitsForTheFile) {
   EXPECT_FALSE(form.isVisible()) << "and closes once it has ended";
   EXPECT_EQ(Log().back(), "File has been saved");
   EXPECT_GT(CompleteStlFaces(stl), 0U);
+}
+
+TEST_F(MainWindowTest, ADownloadKeepsTheWindowAnsweringAndClosingStopsItAtOnce) {
+  const test::TestServer server;
+  TempDir dir;
+  std::filesystem::create_directories(dir.Path() / "SRTM_3");
+  // The server takes every request and never answers.
+  const std::string root = "DataRoot=" + dir.Root();
+  const std::string host = "ArchiveHost=" + server.Host() + "/hang";
+  TForm4& form = Open({"orolith", root.c_str(), host.c_str()});
+  Type(form.Long1Ctl, QStringLiteral("6.5"));
+  Type(form.Long2Ctl, QStringLiteral("6.5"));
+  Type(form.Lat1Ctl, QStringLiteral("45.5"));
+  Type(form.Lat2Ctl, QStringLiteral("45.5"));
+
+  int ticksWhileRunning = 0;
+  QTimer ticker;
+  QObject::connect(&ticker, &QTimer::timeout, [&] {
+    if (form.OperationRunning()) ++ticksWhileRunning;
+  });
+  ticker.start(50);
+  QTimer::singleShot(500, [&] { Click(form.FileTestCtl); });
+  QTimer::singleShot(1000, [&] { form.close(); });
+  const auto started = std::chrono::steady_clock::now();
+  Click(form.GetSRTM3Ctl);
+  const auto took = std::chrono::steady_clock::now() - started;
+  ticker.stop();
+
+  EXPECT_LT(took, std::chrono::seconds(5)) << "the close did not stop the transfer";
+  EXPECT_GE(ticksWhileRunning, 10) << "the window did not answer during the transfer";
+  EXPECT_EQ(beeps_, 1) << "the click during the download was not refused";
+  EXPECT_FALSE(form.isVisible());
+  EXPECT_TRUE(errors_.empty());
+  EXPECT_EQ(Log().back(), "Attempting to Download : http://" + server.Host() +
+                              "/hang/srtm/version2_1/SRTM3/Africa/N45E006.hgt.zip");
+  EXPECT_TRUE(std::filesystem::is_empty(dir.Path() / "SRTM_3"));
 }
 
 }  // namespace
