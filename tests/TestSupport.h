@@ -224,7 +224,7 @@ class PipeAtPath {
   std::thread releaser_;
 };
 
-// A host that records every line and answers the large-file question as told.
+// A host that records every line and note and answers the large-file question as told.
 class RecordingHost : public OperationHost {
  public:
   explicit RecordingHost(char decimalSeparator = '.') : OperationHost(decimalSeparator) {}
@@ -236,9 +236,11 @@ class RecordingHost : public OperationHost {
     questions.push_back(caption + ": " + text);
     return answer;
   }
+  void Diagnose(const std::string& text) override { notes.push_back(text); }
 
   std::vector<std::string> lines;
   std::vector<std::string> questions;
+  std::vector<std::string> notes;
   int pumps = 0;
   bool answer = true;
 };

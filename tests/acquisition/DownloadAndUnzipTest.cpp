@@ -2,7 +2,9 @@
 #include "acquisition/DownloadAndUnzip.h"
 #include "acquisition/HttpClient.h"
 #include "acquisition/TWinSystem.h"
+#include "acquisition/TileArchive.h"
 #include "base/Errors.h"
+#include "base/Interrupt.h"
 #include "tiles/SRTM.h"
 
 #include <sys/resource.h>
@@ -96,8 +98,12 @@ TEST_F(DownloadAndUnzipTest, EveryKindOfFailedTransferLeavesNoFile) {
                                  std::string("http://no-such-host.invalid/a.zip")}) {
     SCOPED_TRACE(url);
     host.lines.clear();
+    host.notes.clear();
     EXPECT_FALSE(DownloadAndUnzip(url, archive, host, limits));
     EXPECT_EQ(host.lines, Failed(url));
+    // Why it failed is told apart from the log.
+    ASSERT_EQ(host.notes.size(), 1U);
+    EXPECT_NE(host.notes[0].find(url.substr(url.rfind('/'))), std::string::npos) << host.notes[0];
     EXPECT_TRUE(TileFolderContent().empty());
   }
   // The stall is given up after about a second, not after the server's two minutes.
@@ -308,6 +314,69 @@ TEST_F(DownloadAndUnzipTest, AQuoteInTheFolderNameReachesTheArchiverWhole) {
   server.Serve("/N45E006.hgt.zip", test::MakeZip(dir.Path(), "N45E006.hgt", tile));
   EXPECT_TRUE(DownloadAndUnzip(server.Url("/N45E006.hgt.zip"), archive, host));
   EXPECT_TRUE(test::Holds(tiles / "N45E006.hgt", tile));
+}
+
+// A host whose waits end with Interrupted once the given time has passed, as when the window is
+// closed or Ctrl-C is pressed.
+struct StoppingHost : test::RecordingHost {
+  explicit StoppingHost(std::chrono::milliseconds after)
+      : deadline(std::chrono::steady_clock::now() + after) {}
+  void WhileWaiting() override {
+    ++waits;
+    if (std::chrono::steady_clock::now() >= deadline) throw Interrupted();
+  }
+  std::chrono::steady_clock::time_point deadline;
+  int waits = 0;
+};
+
+TEST_F(DownloadAndUnzipTest, AStopEndsAWaitingTransferAtOnceAndLeavesNoFile) {
+  StoppingHost stopping(std::chrono::milliseconds(300));
+  const auto started = std::chrono::steady_clock::now();
+  EXPECT_THROW(DownloadAndUnzip(server.Url("/hang/N45E006.hgt.zip"), archive, stopping),
+               Interrupted);
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2));
+  EXPECT_GE(stopping.waits, 3) << "the host got no turn while the transfer waited";
+  EXPECT_EQ(stopping.lines,
+            Lines{"Attempting to Download : " + server.Url("/hang/N45E006.hgt.zip")});
+  EXPECT_TRUE(TileFolderContent().empty());
+}
+
+TEST_F(DownloadAndUnzipTest, AStopEndsTheArchiverAndLeavesNoTile) {
+  std::filesystem::copy_file(test::MakeZip(dir.Path(), "N45E006.hgt", "x"), archive);
+  // An archiver that hands over half a tile and then takes its time.
+  const auto local = dir.Path() / "cwd";
+  std::filesystem::create_directories(local);
+  const auto pidFile = dir.Path() / "archiver.pid";
+  test::WriteScript(local / "7za",
+                    "echo $$ >" + pidFile.string() + "; head -c 10000 /dev/zero; exec sleep 30");
+  const test::ScopedCurrentDirectory cwd(local);
+  StoppingHost stopping(std::chrono::milliseconds(500));
+  const auto started = std::chrono::steady_clock::now();
+  EXPECT_THROW(UnpackTile(archive, (tiles / "N45E006.hgt").string(), stopping), Interrupted);
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(3));
+  EXPECT_EQ(TileFolderContent(), Lines{"N45E006.hgt.zip"});
+  const pid_t archiver = std::stoi(ReadText(pidFile));
+  EXPECT_EQ(::kill(archiver, 0), -1) << "the archiver still runs";
+}
+
+TEST_F(DownloadAndUnzipTest, AGzippedTileIsUnpackedToo) {
+  const std::string tile = test::TileContent("gzip");
+  test::WriteText(dir.Path() / "N45E006.hgt", tile);
+  const std::string gz = (tiles / "N45E006.hgt.gz").string();
+  ASSERT_EQ(std::system(
+                ("gzip -c '" + (dir.Path() / "N45E006.hgt").string() + "' >'" + gz + "'").c_str()),
+            0);
+  UnpackTile(gz, (tiles / "N45E006.hgt").string(), host);
+  EXPECT_TRUE(test::Holds(tiles / "N45E006.hgt", tile));
+  EXPECT_EQ(TileFolderContent(), (Lines{"N45E006.hgt", "N45E006.hgt.gz"}));
+}
+
+TEST_F(DownloadAndUnzipTest, ANamedProxyCarriesEveryRequest) {
+  test::WriteText(server.Files() / "a.zip", "through the proxy");
+  const std::vector<char> body =
+      HttpClient(HttpLimits{}, "http://" + server.Host()).Get("http://tiles.invalid/a.zip");
+  EXPECT_EQ(std::string(body.begin(), body.end()), "through the proxy");
+  EXPECT_EQ(server.Requests(), std::vector<std::string>{"proxy http://tiles.invalid/a.zip"});
 }
 
 TEST(ArchiverArguments, ExtractIntoTheArchivesFolderOverwriting) {

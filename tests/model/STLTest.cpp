@@ -1,6 +1,7 @@
 #include "TestSupport.h"
 #include "base/Errors.h"
 #include "base/Files.h"
+#include "base/Interrupt.h"
 #include "model/STL.h"
 
 #include <gtest/gtest.h>
@@ -306,6 +307,21 @@ TEST(TSTLSaveBinary, ASaveClearsTheTemporaryFilesOfKilledSavesFromItsFolder) {
   stl.SaveBinary(dir.Root() + "next.stl");
   EXPECT_EQ(FolderEntries(dir.Path()),
             (std::vector<std::string>{".other.stl.orolith-tmp-1-a1b2c3", "next.stl"}));
+}
+
+TEST(TSTLSaveBinary, AnInterruptDuringTheSaveKeepsTheOldFileAndLeavesNoTemporary) {
+  const test::TempDir dir;
+  const std::string name = dir.Root() + "model.stl";
+  const std::vector<unsigned char> old(300, 0x55);
+  test::WriteBytes(name, old);
+  TSTL stl;
+  stl.AddFace(MakeVec(0, 0, 0), MakeVec(1, 0, 0), MakeVec(0, 1, 0));
+  InstallInterruptHandlers();
+  ::raise(SIGINT);
+  EXPECT_THROW(stl.SaveBinary(name), Interrupted);
+  ClearInterrupt();
+  EXPECT_EQ(test::ReadBytes(name), old);
+  EXPECT_EQ(FolderEntries(dir.Path()), std::vector<std::string>{"model.stl"});
 }
 
 TEST(TSTLSaveBinary, WritesDevicesInPlaceAndReportsAFullDisk) {
