@@ -265,6 +265,31 @@ TEST_F(DownloadAndUnzipTest, AnArchiveThatYieldsNoTileIsAFailedAttemptAndLeavesO
   }
 }
 
+TEST_F(DownloadAndUnzipTest, AFullDiskWhileUnpackingEndsTheRunAndLeavesNoTile) {
+  const std::string tile = test::TileContent("N45E006");
+  const auto zip = test::MakeZip(dir.Path(), "N45E006.hgt", tile);
+  std::filesystem::copy_file(zip, archive);
+  ASSERT_LT(std::filesystem::file_size(zip), 10000U);
+  // A file size limit makes the tile's writes fail after 10 kB, as a full disk would.
+  rlimit saved{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+  const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+  rlimit small = saved;
+  small.rlim_cur = 10000;
+  setrlimit(RLIMIT_FSIZE, &small);
+  std::string error;
+  try {
+    DownloadAndUnzip(server.Url("/none.zip"), archive, host);
+  } catch (const FileError& e) {
+    error = e.what();
+  }
+  setrlimit(RLIMIT_FSIZE, &saved);
+  std::signal(SIGXFSZ, oldHandler);
+  EXPECT_TRUE(error.starts_with("Cannot write file \"" + (tiles / "N45E006.hgt").string() + "\". "))
+      << error;
+  EXPECT_EQ(TileFolderContent(), Lines{"N45E006.hgt.zip"});
+}
+
 TEST_F(DownloadAndUnzipTest, OnlyTheTileLeavesTheArchive) {
   const auto work = dir.Path() / "many";
   std::filesystem::create_directories(work / "inner");

@@ -201,13 +201,22 @@ TEST_F(CliProcessTest, FoldersThatCantBeReadAreNamedOnStderr) {
                              " --regid=" + std::to_string(test::UnprivilegedId) + " --clear-groups"
                        : "";
   const Outcome o = Cli("test --lon 7.5 7.5 --lat 46.5 46.5", privileges);
-  std::filesystem::permissions(root.Path() / "SRTM_3", std::filesystem::perms::owner_all);
   EXPECT_EQ(o.status, 0);
   EXPECT_EQ(Lines(o.out).at(15), "N46E007.hgt was not found ... consider installing");
   EXPECT_EQ(o.err, "orolith-cli: The folder \"" + Path("SRTM_1/") +
                        "\" could not be read: Not a directory\n"
                        "orolith-cli: The folder \"" +
                        Path("SRTM_3/") + "\" could not be read: Permission denied\n");
+
+  // A model made without the tiles of that folder says so too.
+  std::filesystem::create_directory(Path("out"));
+  test::HandOver(Path("out"));
+  const Outcome model =
+      Cli("create --lon 7.5 7.5 --lat 46.5 46.5 --block-srtm1 -o out/model.stl", privileges);
+  std::filesystem::permissions(root.Path() / "SRTM_3", std::filesystem::perms::owner_all);
+  EXPECT_EQ(model.status, 0) << model.err;
+  EXPECT_EQ(model.err, "orolith-cli: The folder \"" + Path("SRTM_3/") +
+                           "\" could not be read: Permission denied\n");
 
   // An absent folder simply holds no tiles.
   std::filesystem::remove(root.Path() / "SRTM_1");
