@@ -85,8 +85,9 @@ void UnpackTile(const std::string& archiveFileName, const std::string& tileFileN
   for (;;) {
     pollfd ready{output.Get(), POLLIN, 0};
     const int events = ::poll(&ready, 1, PollMilliseconds);
+    const int error = errno;
     host.WhileWaiting();
-    if (events < 0 && errno != EINTR) throw SystemError(errno);
+    if (events < 0 && error != EINTR) throw SystemError(error);
     if (events <= 0) continue;
     const ssize_t n = ::read(output.Get(), buffer.data(), buffer.size());
     if (n < 0) {
