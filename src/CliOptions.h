@@ -21,6 +21,8 @@ struct CliOptions {
   std::string DataRoot;
   bool Yes = false;
   std::string ArchiveHost = DefaultArchiveHost;
+  // Empty: the downloads connect directly.
+  std::string Proxy;
   // One line per value that was clamped into its field's limits.
   std::vector<std::string> Warnings;
   // --help or --version: the text to print, and nothing to run.

@@ -5,6 +5,7 @@
 #include "base/NumberText.h"
 #include "tiles/SRTM.h"
 #include "tiles/TileRange.h"
+#include "tiles/TileSource.h"
 
 #include <charconv>
 #include <cstdint>
@@ -72,10 +73,15 @@ constexpr DownloadKind Srtm3Kind{
 };
 
 void DownloadRegion(const DownloadKind& kind, const ModelSettings& settings,
-                    const std::string& tileDir, std::span<std::string> folderList,
-                    const ArchiveSource& source, OperationHost& host) {
+                    const std::string& dataRoot, const std::string& tileDir,
+                    std::span<std::string> folderList, const ArchiveSource& source,
+                    OperationHost& host) {
   const char sep = host.DecimalSeparator();
   const TileRange range = RegionTiles(settings);
+  // The log says only "was not found" of a tile in a folder that can't be read.
+  for (const std::string& problem : UnreadableFolders(dataRoot, {tileDir})) {
+    host.Diagnose(problem);
+  }
   LogConfigurationSummary(settings, host);
   AppendBanner(host, kind.Title, 21);
 
@@ -99,7 +105,7 @@ void DownloadRegion(const DownloadKind& kind, const ModelSettings& settings,
       const std::string folder = folderList[k];
       const std::string url = urlStart + folder + name + ".zip";
       host.AppendLine("trying to find " + url);
-      found = DownloadAndUnzip(url, archive, host, source.Limits);
+      found = DownloadAndUnzip(url, archive, host, source.Limits, source.Proxy);
       if (found) kind.Found(folderList[0], folder, host);
     }
     if (found) {
@@ -118,12 +124,12 @@ void DownloadRegion(const DownloadKind& kind, const ModelSettings& settings,
 }  // namespace
 
 void DownloadSrtm1Files(const ModelSettings& settings, Workspace& workspace, OperationHost& host) {
-  DownloadRegion(Srtm1Kind, settings, workspace.Folders.Srtm1Dir,
+  DownloadRegion(Srtm1Kind, settings, workspace.Folders.DataRoot, workspace.Folders.Srtm1Dir,
                  workspace.Remembered.Srtm1RegionFolders, workspace.Source, host);
 }
 
 void DownloadSrtm3Files(const ModelSettings& settings, Workspace& workspace, OperationHost& host) {
-  DownloadRegion(Srtm3Kind, settings, workspace.Folders.Srtm3Dir,
+  DownloadRegion(Srtm3Kind, settings, workspace.Folders.DataRoot, workspace.Folders.Srtm3Dir,
                  workspace.Remembered.Srtm3RegionFolders, workspace.Source, host);
 }
 

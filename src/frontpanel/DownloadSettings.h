@@ -16,11 +16,13 @@ struct HttpLimits {
   long StallSeconds = 30;
 };
 
-// Where tiles come from: the archive server ("host" or "host:port"), and the bounds of each
-// transfer.
+// Where tiles come from: the archive server ("host" or "host:port"), the bounds of each
+// transfer, and the proxy to reach it through ("http://host:port"; empty: connect directly,
+// whatever proxy the environment names).
 struct ArchiveSource {
   std::string ArchiveHost = DefaultArchiveHost;
   HttpLimits Limits;
+  std::string Proxy;
 };
 
 // The folder lists of the archive server. Entry 0 remembers the folder that delivered the last

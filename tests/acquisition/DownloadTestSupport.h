@@ -156,4 +156,23 @@ inline std::string ReadText(const std::filesystem::path& file) {
   return {bytes.begin(), bytes.end()};
 }
 
+// The bytes of the smallest tile (SRTM-30, 121 x 121 samples), beginning with label so that
+// tests can tell tiles apart.
+inline std::string TileContent(const std::string& label) {
+  std::string content(2 * 121 * 121, '\0');
+  content.replace(0, label.size(), label);
+  return content;
+}
+
+// Whether file holds exactly text, told briefly: a tile is too long to print.
+inline ::testing::AssertionResult Holds(const std::filesystem::path& file,
+                                        const std::string& text) {
+  if (!std::filesystem::exists(file)) return ::testing::AssertionFailure() << file << " is missing";
+  const std::string content = ReadText(file);
+  if (content == text) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure()
+         << file << " holds " << content.size() << " bytes beginning \""
+         << content.substr(0, 16).c_str() << "\", not the " << text.size() << " bytes expected";
+}
+
 }  // namespace orolith::test
