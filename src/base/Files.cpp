@@ -180,6 +180,23 @@ void AtomicOutputFile::WriteAt(std::uint64_t offset, const void* data, std::size
   }
 }
 
+bool AtomicOutputFile::OverwritesInPlace(const std::string& target) {
+  std::string finalPath;
+  try {
+    finalPath = FinalTarget(target, target);
+  } catch (const FileError&) {
+    return false;  // the writer itself will say why
+  }
+  struct stat info {};
+  if (::lstat(finalPath.c_str(), &info) != 0 || !S_ISREG(info.st_mode) ||
+      ::access(finalPath.c_str(), W_OK) != 0) {
+    return false;
+  }
+  const std::filesystem::path folder = std::filesystem::path(finalPath).parent_path();
+  const std::string folderPath = folder.empty() ? "." : folder.string();
+  return ::access(folderPath.c_str(), W_OK | X_OK) != 0 && (errno == EACCES || errno == EPERM);
+}
+
 void AtomicOutputFile::Commit() {
   const int fd = fd_;
   fd_ = -1;

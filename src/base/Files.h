@@ -46,6 +46,10 @@ class AtomicOutputFile {
   bool CanSeek() const noexcept;
   // Writes size bytes at offset without moving where Write goes on; throws as Write does.
   void WriteAt(std::uint64_t offset, const void* data, std::size_t size);
+  // True when a FollowLinks writer for target would overwrite an existing file in place,
+  // its folder taking no new file: a caller still making the content keeps it elsewhere and
+  // constructs the writer once it is complete.
+  static bool OverwritesInPlace(const std::string& target);
 
  private:
   void OpenInPlace(int flags);

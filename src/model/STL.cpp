@@ -80,6 +80,12 @@ class StlFileWriter::Spool {
 
 StlFileWriter::StlFileWriter(const std::string& fileName) : fileName_(fileName) {
   try {
+    if (AtomicOutputFile::OverwritesInPlace(fileName)) {
+      // Overwritten in place, the file would be lost if the run stopped: it is opened only
+      // once the model is complete.
+      spool_ = std::make_unique<Spool>();
+      return;
+    }
     file_.emplace(fileName);
     if (file_->CanSeek()) {
       unsigned char header[84];
@@ -116,6 +122,7 @@ void StlFileWriter::Finish() {
   unsigned char header[84];
   EncodeStlHeader(fileName_, static_cast<std::uint32_t>(count_), header);
   if (spool_) {
+    if (!file_) file_.emplace(fileName_);
     file_->Write(header, sizeof header);
     spool_->CopyTo(*file_);
   } else {

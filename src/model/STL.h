@@ -86,7 +86,8 @@ inline void EncodeStlRecord(const TSTLFace& face, unsigned char* out50) noexcept
 // Writes a binary STL file while its faces are still being made, holding none of them: the
 // header goes out first and the count is patched into it at the end. A destination that can't
 // seek (a pipe, a terminal) must get the count first, so there the records wait in an unnamed
-// file in the temporary folder and follow the header at Finish. The file appears under its name
+// file in the temporary folder and follow the header at Finish; so do they for a file that
+// would be overwritten in place (its folder takes no new file). The file appears under its name
 // only when Finish succeeds (AtomicOutputFile); otherwise an existing regular file keeps its
 // bytes and no partial file is left behind.
 // File errors are kept, not thrown, until Finish: a caller that logs between its last face and
@@ -116,7 +117,7 @@ class StlFileWriter {
 
   std::string fileName_;
   std::optional<AtomicOutputFile> file_;
-  std::unique_ptr<Spool> spool_;  // the records until Finish when the destination can't seek
+  std::unique_ptr<Spool> spool_;  // the records until Finish, when they can't go out yet
   std::exception_ptr error_;
   std::uint64_t count_ = 0;
   std::unique_ptr<unsigned char[]> pending_;  // records of AddFace not yet written

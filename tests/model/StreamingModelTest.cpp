@@ -3,6 +3,7 @@
 
 #include "TestSupport.h"
 #include "base/Errors.h"
+#include "base/Interrupt.h"
 #include "frontpanel/TSystem.h"
 #include "model/STL.h"
 #include "model/TerrainModel.h"
@@ -317,6 +318,52 @@ TEST_F(StreamingModelTest, APipeReceivesTheSameBytesCountFirst) {
   EXPECT_EQ(pipeHost.lines.back(), "File has been saved");
 }
 
+TEST_F(StreamingModelTest, AFileInAFolderThatTakesNoNewFileKeepsItsBytesUntilTheModelIsDone) {
+  struct WatchingHost : RecordingHost {
+    void ReportProgress(std::uint64_t, std::uint64_t) override {
+      ++reports;
+      if (test::ReadBytes(file) != old) ++changedEarly;
+    }
+    fs::path file;
+    std::vector<unsigned char> old;
+    int reports = 0;
+    int changedEarly = 0;
+  };
+  Workspace workspace(MakeDataFolders(dir.Root()));
+  panel.MissedDataZero = true;
+  Region(7.2F, 7.9F, 46.1F, 46.3F, 3000);
+  RecordingHost plain;
+  const std::vector<unsigned char> file = Stream(workspace, 2, plain);
+
+  // The folder takes no new file, so the model can only overwrite the file in place; a run
+  // that stopped half-way must not have destroyed it.
+  const fs::path locked = dir.Path() / "locked";
+  fs::create_directory(locked);
+  panel.StlFileName = (locked / "model.stl").string();
+  const std::vector<unsigned char> old(5000, 0xAA);
+  test::WriteBytes(panel.StlFileName, old);
+  test::HandOver(locked);
+  test::HandOver(panel.StlFileName);
+  fs::permissions(locked, fs::perms::owner_read | fs::perms::owner_exec);
+  test::WithoutPrivileges([&] {
+    WatchingHost host;
+    host.file = panel.StlFileName;
+    host.old = old;
+    GenerationOptions options{seed};
+    options.Threads = 2;
+    EXPECT_EQ(CreateStlModel(ReadModelSettings(panel), workspace, host, options),
+              RunOutcome::Completed);
+    EXPECT_GT(host.reports, 0);
+    EXPECT_EQ(host.changedEarly, 0);
+    EXPECT_EQ(host.lines.back(), "File has been saved");
+    const std::vector<unsigned char> saved = test::ReadBytes(panel.StlFileName);
+    ASSERT_EQ(saved.size(), file.size());
+    EXPECT_TRUE(std::equal(saved.begin() + 80, saved.end(), file.begin() + 80));
+  });
+  fs::permissions(locked, fs::perms::owner_all);
+  EXPECT_EQ(FolderEntries(locked), std::vector<std::string>{"model.stl"});
+}
+
 // ---------------------------------------------------------------------------------------
 // Failures
 
@@ -359,11 +406,7 @@ TEST_F(StreamingModelTest, AFullDeviceFailsAfterTheFacesLine) {
   EXPECT_TRUE(fs::is_character_file("/dev/full"));
 }
 
-// What the window and the command line do to interrupt a run: throw from a callback.
-struct Interrupted : std::runtime_error {
-  Interrupted() : std::runtime_error("interrupted") {}
-};
-
+// The window and the command line stop a run by throwing Interrupted from a callback.
 TEST_F(StreamingModelTest, ACallbackThatThrowsStopsTheThreadsAndLeavesNoFile) {
   struct ThrowingHost : RecordingHost {
     void ReportProgress(std::uint64_t, std::uint64_t) override {
