@@ -55,6 +55,11 @@ class ConsoleHost : public OperationHost {
     return answer == "y" || answer == "Y" || answer == "yes" || answer == "YES";
   }
 
+  void ReportFailedAttempt(const std::string& reason) override {
+    ClearProgress();
+    std::fprintf(stderr, "orolith-cli: %s\n", reason.c_str());
+  }
+
   void ReportProgress(std::uint64_t done, std::uint64_t planned) override {
     if (!stderrTerminal_ || planned == 0) return;
     const auto now = std::chrono::steady_clock::now();
@@ -85,6 +90,8 @@ class ConsoleHost : public OperationHost {
 int RunCommand(const CliOptions& options, char sep) {
   ArchiveSource source;
   source.ArchiveHost = options.ArchiveHost;
+  source.Layout = options.TileSource;
+  source.TileUrl = options.TileUrl;
   Workspace workspace(
       MakeDataFolders(options.DataRoot.empty() ? std::filesystem::current_path().string()
                                                : options.DataRoot),

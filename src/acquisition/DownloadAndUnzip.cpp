@@ -35,9 +35,10 @@ bool DownloadAndUnzip(const std::string& url, const std::string& archiveFileName
       const std::vector<char> body = client.Get(url);
       host.AppendLine("Download completed, attempting to save to : " + archiveFileName);
       WriteFileAtomically(archiveFileName, body);
-    } catch (const HttpError&) {
+    } catch (const HttpError& error) {
       // Whether the attempt counts is judged by the archive file alone: one left by an
       // earlier run still serves.
+      host.ReportFailedAttempt(error.what());
     }
   }
   if (!FileExists(archiveFileName)) {

@@ -27,6 +27,9 @@ class OperationHost {
   virtual bool ConfirmLargeFile(const std::string& text, const std::string& caption) = 0;
   // Progress of a long generation, reported once per tile column at most; optional.
   virtual void ReportProgress(std::uint64_t /*cellsDone*/, std::uint64_t /*cellsPlanned*/) {}
+  // Why a download attempt failed (a status, a certificate, a refused redirect), which the
+  // log's own lines don't say; optional.
+  virtual void ReportFailedAttempt(const std::string& /*reason*/) {}
 
  protected:
   void SetDecimalSeparator(char decimalSeparator) noexcept { decimalSeparator_ = decimalSeparator; }
