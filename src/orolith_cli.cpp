@@ -55,11 +55,6 @@ class ConsoleHost : public OperationHost {
     return answer == "y" || answer == "Y" || answer == "yes" || answer == "YES";
   }
 
-  void ReportFailedAttempt(const std::string& reason) override {
-    ClearProgress();
-    std::fprintf(stderr, "orolith-cli: %s\n", reason.c_str());
-  }
-
   void ReportProgress(std::uint64_t done, std::uint64_t planned) override {
     if (!stderrTerminal_ || planned == 0) return;
     const auto now = std::chrono::steady_clock::now();
@@ -70,6 +65,11 @@ class ConsoleHost : public OperationHost {
                  static_cast<unsigned long long>(done * 100 / planned));
     std::fflush(stderr);
     shown_ = true;
+  }
+
+  void Diagnose(const std::string& text) override {
+    ClearProgress();
+    std::fprintf(stderr, "orolith-cli: %s\n", text.c_str());
   }
 
   void ClearProgress() {

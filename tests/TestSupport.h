@@ -141,9 +141,11 @@ class RecordingHost : public OperationHost {
     questions.push_back(caption + ": " + text);
     return answer;
   }
+  void Diagnose(const std::string& text) override { notes.push_back(text); }
 
   std::vector<std::string> lines;
   std::vector<std::string> questions;
+  std::vector<std::string> notes;
   int pumps = 0;
   bool answer = true;
 };

@@ -37,8 +37,9 @@ bool DownloadAndUnzip(const std::string& url, const std::string& archiveFileName
       WriteFileAtomically(archiveFileName, body);
     } catch (const HttpError& error) {
       // Whether the attempt counts is judged by the archive file alone: one left by an
-      // earlier run still serves.
-      host.ReportFailedAttempt(error.what());
+      // earlier run still serves. The log keeps its one line for a failure; why it failed is
+      // for the person running the program.
+      host.Diagnose(error.what());
     }
   }
   if (!FileExists(archiveFileName)) {

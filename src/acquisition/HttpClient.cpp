@@ -155,6 +155,14 @@ std::vector<char> HttpClient::Get(const std::string& url) {
     throw HttpError(url + ": no data for " + std::to_string(limits_.StallSeconds) + " seconds",
                     status);
   }
+  if (result == CURLE_UNSUPPORTED_PROTOCOL && limits_.MaxRedirects > 0) {
+    // libcurl's own text names only the protocol; the address it stopped at is the target.
+    const char* target = nullptr;
+    curl_easy_getinfo(curl, CURLINFO_EFFECTIVE_URL, &target);
+    if (target != nullptr && url != target) {
+      throw HttpError(url + ": redirect to " + target + " refused", status);
+    }
+  }
   if (result != CURLE_OK) {
     throw HttpError(url + ": " + (errorText[0] != '\0' ? errorText : curl_easy_strerror(result)),
                     status);

@@ -27,9 +27,9 @@ class OperationHost {
   virtual bool ConfirmLargeFile(const std::string& text, const std::string& caption) = 0;
   // Progress of a long generation, reported once per tile column at most; optional.
   virtual void ReportProgress(std::uint64_t /*cellsDone*/, std::uint64_t /*cellsPlanned*/) {}
-  // Why a download attempt failed (a status, a certificate, a refused redirect), which the
-  // log's own lines don't say; optional.
-  virtual void ReportFailedAttempt(const std::string& /*reason*/) {}
+  // A note for the person running the program that the log does not carry (why a download
+  // attempt failed). The command-line tool prints it on stderr; the window's log stays as it is.
+  virtual void Diagnose(const std::string& /*text*/) {}
 
  protected:
   void SetDecimalSeparator(char decimalSeparator) noexcept { decimalSeparator_ = decimalSeparator; }
