@@ -261,6 +261,13 @@ TEST_F(MainWindowTest, TileSourceKeysChooseAMirrorThatLabel6Shows) {
       QStringLiteral("Download SRTM Files from    https://step.esa.int/auxdata/dem/SRTMGL1/"));
   EXPECT_GE(esa.Label6->width(), esa.Label6->sizeHint().width()) << "the address is cut";
   EXPECT_EQ(esa.Source().ArchiveHost, "h:81") << "SRTM-3 tiles still come from the archive";
+
+  TForm4& aws = Open({"orolith", "TileSource=aws"});
+  EXPECT_EQ(
+      aws.Label6->text(),
+      QStringLiteral(
+          "Download SRTM Files from    https://s3.amazonaws.com/elevation-tiles-prod/skadi/"));
+  EXPECT_GE(aws.Label6->width(), aws.Label6->sizeHint().width()) << "the address is cut";
   EXPECT_TRUE(errors_.empty());
 }
 
