@@ -161,12 +161,5 @@ TEST_F(MirrorTileTest, ARedirectFromHttpsToPlainHttpIsRefused) {
   EXPECT_TRUE(TileFolder().empty());
 }
 
-TEST_F(MirrorTileTest, AGzipWithoutItsNameStillYieldsTheTile) {
-  plain.Serve("/skadi/N46/N46E007.hgt.gz",
-              test::MakeGzip(dir.Path(), "N46E007.hgt", test::TileContent("nameless"), false));
-  EXPECT_TRUE(Fetch(ArchiveLayout::Aws, plain.Url("/skadi/")));
-  EXPECT_TRUE(test::Holds(tiles / "N46E007.hgt", test::TileContent("nameless")));
-}
-
 }  // namespace
 }  // namespace orolith
