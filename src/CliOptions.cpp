@@ -84,7 +84,7 @@ CliOptions ParseCliOptions(int argc, const char* const* argv, char decimalSepara
   app.footer(
       "Values follow the window's fields: the locale's decimal separator, limits as shown.\n"
       "Exit status: 0 done, 1 error, 2 bad command line, 3 cancelled at the large-file "
-      "question.");
+      "question, 128 + N stopped by signal N (130 for Ctrl-C).");
   app.set_version_flag("--version", std::string("orolith-cli ") + OROLITH_VERSION);
   std::string command;
   app.add_option("command", command,
@@ -123,6 +123,10 @@ CliOptions ParseCliOptions(int argc, const char* const* argv, char decimalSepara
                  "base address of a server of the tile source's layout (default: the source's "
                  "own)")
       ->type_name("BASE");
+  app.add_option("--proxy", options.Proxy,
+                 "proxy for the downloads (default: none; the environment's proxy settings are "
+                 "not used)")
+      ->type_name("URL");
 
   try {
     app.parse(argc, argv);

@@ -6,6 +6,7 @@
 #include "base/NumberText.h"
 #include "tiles/SRTM.h"
 #include "tiles/TileRange.h"
+#include "tiles/TileSource.h"
 
 #include <charconv>
 #include <cstdint>
@@ -80,9 +81,14 @@ using FetchTile = std::function<bool(std::int32_t lon, std::int32_t lat, const s
 // The one walk over a region for every source: what is there is counted, what is missing is
 // fetched, and the three counts close the run.
 void DownloadRegion(const DownloadKind& kind, const ModelSettings& settings,
-                    const std::string& tileDir, OperationHost& host, const FetchTile& fetch) {
+                    const std::string& dataRoot, const std::string& tileDir, OperationHost& host,
+                    const FetchTile& fetch) {
   const char sep = host.DecimalSeparator();
   const TileRange range = RegionTiles(settings);
+  // The log says only "was not found" of a tile in a folder that can't be read.
+  for (const std::string& problem : UnreadableFolders(dataRoot, {tileDir})) {
+    host.Diagnose(problem);
+  }
   LogConfigurationSummary(settings, host);
   AppendBanner(host, kind.Title, 21);
 
@@ -126,7 +132,7 @@ FetchTile ArchiveWalk(const DownloadKind& kind, const std::string& tileDir,
       const std::string folder = folderList[k];
       const std::string url = urlStart + folder + name + ".zip";
       host.AppendLine("trying to find " + url);
-      found = DownloadAndUnzip(url, archive, host, source.Limits);
+      found = DownloadAndUnzip(url, archive, host, source.Limits, source.Proxy);
       if (found) kind.Found(folderList[0], folder, host);
     }
     return found;
@@ -137,15 +143,16 @@ FetchTile ArchiveWalk(const DownloadKind& kind, const std::string& tileDir,
 
 void DownloadSrtm1Files(const ModelSettings& settings, Workspace& workspace, OperationHost& host) {
   const std::string& tileDir = workspace.Folders.Srtm1Dir;
+  const std::string& dataRoot = workspace.Folders.DataRoot;
   const ArchiveSource& source = workspace.Source;
   if (source.Layout == ArchiveLayout::SrtmV21) {
     DownloadRegion(
-        Srtm1Kind, settings, tileDir, host,
+        Srtm1Kind, settings, dataRoot, tileDir, host,
         ArchiveWalk(Srtm1Kind, tileDir, workspace.Remembered.Srtm1RegionFolders, source, host));
     return;
   }
   // A mirror has one address per tile: one attempt, nothing to remember.
-  DownloadRegion(Srtm1Kind, settings, tileDir, host,
+  DownloadRegion(Srtm1Kind, settings, dataRoot, tileDir, host,
                  [&](std::int32_t lon, std::int32_t lat, const std::string&) {
                    return DownloadMirrorTile(source, tileDir, lon, lat, host);
                  });
@@ -154,7 +161,7 @@ void DownloadSrtm1Files(const ModelSettings& settings, Workspace& workspace, Ope
 void DownloadSrtm3Files(const ModelSettings& settings, Workspace& workspace, OperationHost& host) {
   // Neither mirror has SRTM-3 tiles; they come from the archive whatever the source.
   const std::string& tileDir = workspace.Folders.Srtm3Dir;
-  DownloadRegion(Srtm3Kind, settings, tileDir, host,
+  DownloadRegion(Srtm3Kind, settings, workspace.Folders.DataRoot, tileDir, host,
                  ArchiveWalk(Srtm3Kind, tileDir, workspace.Remembered.Srtm3RegionFolders,
                              workspace.Source, host));
 }

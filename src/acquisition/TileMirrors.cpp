@@ -28,7 +28,7 @@ bool DownloadMirrorTile(const ArchiveSource& source, const std::string& tileDir,
   const MirrorTile tile = MirrorTileAt(source.Layout, Srtm1BaseUrl(source), lon, lat);
   HttpLimits limits = source.Limits;
   limits.MaxRedirects = MirrorRedirects;
-  return DownloadAndUnzip(tile.Url, tileDir + tile.ArchiveName, host, limits);
+  return DownloadAndUnzip(tile.Url, tileDir + tile.ArchiveName, host, limits, source.Proxy);
 }
 
 }  // namespace orolith

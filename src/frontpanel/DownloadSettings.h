@@ -36,8 +36,10 @@ inline constexpr std::array<ArchiveLayoutName, 3> ArchiveLayouts{{
     {"aws", ArchiveLayout::Aws, "https://s3.amazonaws.com/elevation-tiles-prod/skadi/"},
 }};
 
-// Where tiles come from: the server's layout, its address, and the bounds of each transfer.
-// SRTM-3 tiles always come from the SRTM version 2.1 archive at ArchiveHost.
+// Where tiles come from: the server's layout, its address, the bounds of each transfer, and
+// the proxy to reach it through ("http://host:port"; empty: connect directly, whatever proxy
+// the environment names). SRTM-3 tiles always come from the SRTM version 2.1 archive at
+// ArchiveHost.
 struct ArchiveSource {
   // The archive server, "host" or "host:port".
   std::string ArchiveHost = DefaultArchiveHost;
@@ -46,6 +48,7 @@ struct ArchiveSource {
   // '/'; empty: the layout's own address.
   std::string TileUrl;
   HttpLimits Limits;
+  std::string Proxy;
 };
 
 // The layout a source name (any letter case) stands for. Throws std::invalid_argument naming

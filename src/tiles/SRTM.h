@@ -24,7 +24,8 @@ TileKind TileKindOfSize(std::uintmax_t bytes);
 // ranges at the field limits (W181, S91) come out whole.
 std::string TileFileName(std::int32_t lon, std::int32_t lat);
 
-// The kind of a tile file from its byte size alone; throws FileError when it can't be opened.
+// The kind of a tile file from its byte size alone; throws FileError when it can't be opened,
+// and without opening it when it is no plain file (a folder, a pipe, a device).
 TileKind TileKindOfFile(const std::string& fileName);
 
 // Reads side rows of side big-endian samples, the northern row first as tile files store them,
@@ -35,7 +36,8 @@ void ReadTileRows(std::FILE* file, int side, std::int16_t* grid, const std::stri
 // The bytes of a tile file holding grid (side × side samples, row-major, row 0 the southern
 // row): the northern row first, each sample big-endian. The inverse of ReadTileRows.
 std::vector<unsigned char> EncodeTile(int side, std::span<const std::int16_t> grid);
-// The same bytes written as fileName, whole or not at all; throws FileError.
+// The same bytes written as fileName, whole or not at all, replacing whatever is under that
+// name (a link is not followed); throws FileError.
 void WriteTileFile(const std::string& fileName, int side, std::span<const std::int16_t> grid);
 
 // One elevation tile: row 0 is the southern edge, column 0 the western edge.
@@ -46,8 +48,8 @@ class TSRTM {
   TSRTM() = default;
 
   // Loads a .hgt file; a file of no tile size is rejected (Kind becomes NotATile, the
-  // previous grid stays). Throws FileError on open failure or short read, leaving the grid,
-  // bounds and kind as they were.
+  // previous grid stays). Throws FileError on open failure (anything but a plain file is
+  // refused unopened) or short read, leaving the grid, bounds and kind as they were.
   void LoadFromFile(const std::string& fileName, std::int16_t lon, std::int16_t lat);
   // An SRTM-1-size tile with every sample equal to value.
   void FillConstant(std::int16_t value, std::int16_t lon, std::int16_t lat);

@@ -2,7 +2,6 @@
 #include "acquisition/DownloadAndUnzip.h"
 #include "acquisition/TileMirrors.h"
 
-#include <algorithm>
 #include <optional>
 #include <stdexcept>
 
@@ -72,14 +71,7 @@ class MirrorTileTest : public ::testing::Test {
   static Lines Failed(const std::string& url) {
     return {"Attempting to Download : " + url, "Download failed for some reason"};
   }
-  Lines TileFolder() const {
-    Lines names;
-    for (const auto& entry : std::filesystem::directory_iterator(tiles)) {
-      names.push_back(entry.path().filename().string());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-  }
+  Lines TileFolder() const { return test::FolderEntries(tiles); }
 
   test::TempDir dir;
   test::SelfSignedCertificate certificate;
@@ -159,6 +151,20 @@ TEST_F(MirrorTileTest, ARedirectFromHttpsToPlainHttpIsRefused) {
                               plain.Url("/skadi/N46/N46E007.hgt.gz") + " refused"});
   EXPECT_TRUE(plain.Requests().empty());
   EXPECT_TRUE(TileFolder().empty());
+}
+
+TEST_F(MirrorTileTest, ATruncatedGzipLeavesNoTile) {
+  const std::string whole =
+      test::ReadText(test::MakeGzip(dir.Path(), "N46E007.hgt", test::TileContent("aws")));
+  std::filesystem::create_directories(plain.Files() / "skadi" / "N46");
+  test::WriteText(plain.Files() / "skadi" / "N46" / "N46E007.hgt.gz",
+                  whole.substr(0, whole.size() / 2));
+  const std::string url = plain.Url("/skadi/N46/N46E007.hgt.gz");
+  EXPECT_FALSE(Fetch(ArchiveLayout::Aws, plain.Url("/skadi/")));
+  ASSERT_EQ(host.lines.size(), 4U);
+  EXPECT_EQ(host.lines[2], Fetched(url, "N46E007.hgt.gz")[2]);
+  EXPECT_TRUE(host.lines[3].starts_with("Unpacking failed: ")) << host.lines[3];
+  EXPECT_EQ(TileFolder(), Lines{"N46E007.hgt.gz"});
 }
 
 }  // namespace

@@ -9,6 +9,8 @@ The first path segment chooses a misbehaviour for the rest of the path:
   /unsized/P   the file P without a Content-Length, ended by closing the connection
   /s3/P        the file P, or 403 when there is none, as an S3 bucket answers
   /goto/SCHEME/HOST/P  302 to SCHEME://HOST/P, another server
+  /trickle/P   the file P in 25 pieces, one every 0.1 s: slow but never still for long
+A request through a proxy (an absolute URL) is served by its path and logged as "proxy " + URL.
 Any other path is a file below ROOT (200) or not (404).
 """
 import os
@@ -29,9 +31,12 @@ class Handler(BaseHTTPRequestHandler):
         pass
 
     def do_GET(self):
+        path = self.path
+        if "://" in path:
+            path = "/" + path.split("://", 1)[1].partition("/")[2]
         with open(REQUEST_LOG, "a", encoding="utf-8") as log:
-            log.write(self.path + "\n")
-        mode, _, rest = self.path.lstrip("/").partition("/")
+            log.write(("proxy " + self.path if path != self.path else path) + "\n")
+        mode, _, rest = path.lstrip("/").partition("/")
         if mode == "redirect":
             self.send_response(302)
             self.send_header("Location", "/" + rest)
@@ -58,10 +63,12 @@ class Handler(BaseHTTPRequestHandler):
             self.close_connection = True
         elif mode == "s3":
             self.serve_file(rest, sized=True, missing=403)
+        elif mode == "trickle":
+            self.serve_file(rest, sized=True, pieces=25)
         else:
-            self.serve_file(rest if mode == "unsized" else self.path, sized=mode != "unsized")
+            self.serve_file(rest if mode == "unsized" else path, sized=mode != "unsized")
 
-    def serve_file(self, path, sized, missing=404):
+    def serve_file(self, path, sized, pieces=1, missing=404):
         file = os.path.join(ROOT, os.path.normpath(path).lstrip("/"))
         if not os.path.isfile(file):
             self.send_error(missing)
@@ -75,7 +82,12 @@ class Handler(BaseHTTPRequestHandler):
             self.send_header("Connection", "close")
             self.close_connection = True
         self.end_headers()
-        self.wfile.write(body)
+        step = -(-len(body) // pieces) if body else 1
+        for at in range(0, len(body), step):
+            if at > 0:
+                time.sleep(0.1)
+            self.wfile.write(body[at:at + step])
+            self.wfile.flush()
 
 
 def exit_with_the_test():

@@ -78,7 +78,9 @@ TEST(CliOptionsTest, EachOptionFillsItsFieldsLeftThenRight) {
                               "--missed-zero",
                               "--yes",
                               "--archive-host",
-                              "localhost:8080"});
+                              "localhost:8080",
+                              "--proxy",
+                              "http://proxy.example:3128"});
   EXPECT_EQ(o.Panel.Long1, -5.0F);
   EXPECT_EQ(o.Panel.Long2, -4.5F);
   EXPECT_EQ(o.Panel.Lat1, -0.25F);
@@ -95,6 +97,7 @@ TEST(CliOptionsTest, EachOptionFillsItsFieldsLeftThenRight) {
   EXPECT_TRUE(o.Panel.MissedDataZero);
   EXPECT_TRUE(o.Yes);
   EXPECT_EQ(o.ArchiveHost, "localhost:8080");
+  EXPECT_EQ(o.Proxy, "http://proxy.example:3128");
   EXPECT_TRUE(o.Warnings.empty());
 }
 
@@ -184,7 +187,7 @@ TEST(CliOptionsTest, HelpAndVersionAreTextsToPrint) {
   for (const char* option :
        {"--data-root", "--lon", "--lat", "--elev", "--x-extent", "--z-extent", "--base", "--pixel",
         "--out", "--block-srtm1", "--block-srtm3", "--block-srtm30", "--missed-zero", "--yes",
-        "--archive-host", "--version", "create", "download-srtm3"}) {
+        "--archive-host", "--proxy", "--version", "create", "download-srtm3"}) {
     EXPECT_NE(help.Info->find(option), std::string::npos) << option;
   }
   // Limits and defaults are shown as the fields write them, with the user's separator.

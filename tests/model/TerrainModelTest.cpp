@@ -1,5 +1,6 @@
 #include "TestSupport.h"
 #include "base/Errors.h"
+#include "base/Interrupt.h"
 #include "model/STLVectors.h"
 #include "model/TerrainModel.h"
 #include "tiles/TileSource.h"
@@ -670,6 +671,21 @@ TEST_F(TerrainModelTest, FileThatCannotBeCreatedEndsTheRunBeforeTheSavedLine) {
   ASSERT_FALSE(host.lines.empty());
   EXPECT_EQ(host.lines.back(), "8 Faces created, now saving to " + panel.StlFileName + " ...");
   EXPECT_FALSE(std::filesystem::exists(panel.StlFileName));
+}
+
+TEST_F(TerrainModelTest, AStopFromTheHostEndsTheRunWithoutAFile) {
+  // The host's callbacks may throw Interrupted (a signal, the window closing); the run must
+  // unwind and leave nothing behind.
+  struct StoppingHost : RecordingHost {
+    void ReportProgress(std::uint64_t done, std::uint64_t) override {
+      if (done > 0) throw Interrupted();
+    }
+  } stopping;
+  panel.MissedDataZero = true;
+  EXPECT_THROW(CreateStlModel(ReadModelSettings(panel), workspace, stopping, options), Interrupted);
+  EXPECT_EQ(std::count(stopping.lines.begin(), stopping.lines.end(), "File has been saved"), 0);
+  EXPECT_EQ(test::FolderEntries(root.Path()),
+            (std::vector<std::string>{"SRTM_1", "SRTM_3", "SRTM_30"}));
 }
 
 }  // namespace

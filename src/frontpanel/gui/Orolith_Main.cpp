@@ -2,6 +2,7 @@
 
 #include "acquisition/Coverage.h"
 #include "acquisition/RegionDownloads.h"
+#include "base/Interrupt.h"
 #include "frontpanel/TSystem.h"
 #include "frontpanel/Workspace.h"
 #include "frontpanel/gui/FloatSpin.h"
@@ -148,6 +149,7 @@ TForm4::TForm4(std::span<const char* const> arguments, char decimalSeparator, QW
   CreateLog();
   SetTabOrder();
   ConnectHandlers();
+  WatchForInterrupts();
   FormCreate(arguments);
 }
 
@@ -288,6 +290,14 @@ void TForm4::ConnectHandlers() {
   connect(Button4, &QPushButton::clicked, this, &TForm4::Button4Click);
 }
 
+void TForm4::WatchForInterrupts() {
+  // A signal can't touch the window itself; the stop it asks for is looked at here and by the
+  // running operation's own checks.
+  auto* timer = new QTimer(this);
+  connect(timer, &QTimer::timeout, this, &TForm4::CloseOnInterrupt);
+  timer->start(100);
+}
+
 void TForm4::FormCreate(std::span<const char* const> arguments) {
   setWindowTitle(QString::fromLatin1(ProgramTitle));
 
@@ -299,6 +309,7 @@ void TForm4::FormCreate(std::span<const char* const> arguments) {
   if (const std::string host = FindCommandLineValue(arguments, "ArchiveHost="); !host.empty()) {
     source.ArchiveHost = host;
   }
+  source.Proxy = FindCommandLineValue(arguments, "Proxy=");
   const std::string sourceProblem = ReadTileSource(arguments, source);
   // The one tile object is created here with the folders, as the window's own.
   workspace_ = std::make_unique<Workspace>(MakeDataFolders(root), source);
@@ -345,6 +356,19 @@ void TForm4::AppendLine(const std::string& line) {
 
 void TForm4::ProcessPendingEvents() {
   QCoreApplication::processEvents();
+  ThrowIfInterrupted();
+}
+
+void TForm4::ReportProgress(std::uint64_t /*cellsDone*/, std::uint64_t /*cellsPlanned*/) {
+  ThrowIfInterrupted();
+}
+
+void TForm4::WhileWaiting() {
+  QCoreApplication::processEvents();
+  // Closing the window during a model run waits for its file; during a download there is
+  // nothing to keep.
+  if (closePending_) throw Interrupted();
+  ThrowIfInterrupted();
 }
 
 bool TForm4::ConfirmLargeFile(const std::string& text, const std::string& caption) {
@@ -368,6 +392,8 @@ void TForm4::RunOperation(
   std::optional<QString> failure;
   try {
     operation(settings_, *workspace_, *this);
+  } catch (const Interrupted&) {
+    // Asked for by the user: nothing to report.
   } catch (const std::bad_alloc&) {
     failure = QStringLiteral("Out of memory");
   } catch (const std::exception& error) {
@@ -378,10 +404,18 @@ void TForm4::RunOperation(
   if (failure) dialogs_.ShowError(*failure);
   running_ = false;
   // A close asked for while the operation ran happens now that its file is complete.
-  if (closePending_) {
+  if (closePending_ || InterruptSignal() != 0) {
     closePending_ = false;
     close();
   }
+}
+
+void TForm4::CloseOnInterrupt() {
+  if (InterruptSignal() == 0) return;
+  // A question or an error box open now is answered Cancel; a running operation stops at its
+  // next check and closes the window as it ends.
+  if (QWidget* box = QApplication::activeModalWidget()) box->close();
+  if (!running_) close();
 }
 
 void TForm4::closeEvent(QCloseEvent* event) {
