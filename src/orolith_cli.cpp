@@ -106,6 +106,8 @@ class ConsoleHost : public OperationHost {
 int RunCommand(const CliOptions& options, char sep) {
   ArchiveSource source;
   source.ArchiveHost = options.ArchiveHost;
+  source.Layout = options.TileSource;
+  source.TileUrl = options.TileUrl;
   source.Proxy = options.Proxy;
   Workspace workspace(
       MakeDataFolders(options.DataRoot.empty() ? std::filesystem::current_path().string()

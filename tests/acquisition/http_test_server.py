@@ -1,22 +1,27 @@
 """HTTP server for the download tests: serves the files below ROOT on 127.0.0.1, misbehaves on
 request, and appends every requested path to REQUEST_LOG. Prints its port on the first line.
+With --tls CERT KEY it speaks HTTPS with that certificate.
 
 The first path segment chooses a misbehaviour for the rest of the path:
   /redirect/P  302 to /P          /silent/P  closes without any answer
   /drop/P      sends part of a body, then closes
   /stall/P     sends part of a body, then nothing     /hang/P  never answers
   /unsized/P   the file P without a Content-Length, ended by closing the connection
+  /s3/P        the file P, or 403 when there is none, as an S3 bucket answers
+  /goto/SCHEME/HOST/P  302 to SCHEME://HOST/P, another server
   /trickle/P   the file P in 25 pieces, one every 0.1 s: slow but never still for long
 A request through a proxy (an absolute URL) is served by its path and logged as "proxy " + URL.
 Any other path is a file below ROOT (200) or not (404).
 """
 import os
+import ssl
 import sys
 import threading
 import time
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
 ROOT, REQUEST_LOG = sys.argv[1], sys.argv[2]
+TLS = sys.argv[4:6] if sys.argv[3:4] == ["--tls"] else None
 
 
 class Handler(BaseHTTPRequestHandler):
@@ -37,6 +42,12 @@ class Handler(BaseHTTPRequestHandler):
             self.send_header("Location", "/" + rest)
             self.send_header("Content-Length", "0")
             self.end_headers()
+        elif mode == "goto":
+            scheme, _, target = rest.partition("/")
+            self.send_response(302)
+            self.send_header("Location", scheme + "://" + target)
+            self.send_header("Content-Length", "0")
+            self.end_headers()
         elif mode == "silent":
             self.close_connection = True
         elif mode == "hang":
@@ -50,15 +61,17 @@ class Handler(BaseHTTPRequestHandler):
             if mode == "stall":
                 time.sleep(120)
             self.close_connection = True
+        elif mode == "s3":
+            self.serve_file(rest, sized=True, missing=403)
         elif mode == "trickle":
             self.serve_file(rest, sized=True, pieces=25)
         else:
             self.serve_file(rest if mode == "unsized" else path, sized=mode != "unsized")
 
-    def serve_file(self, path, sized, pieces=1):
+    def serve_file(self, path, sized, pieces=1, missing=404):
         file = os.path.join(ROOT, os.path.normpath(path).lstrip("/"))
         if not os.path.isfile(file):
-            self.send_error(404)
+            self.send_error(missing)
             return
         with open(file, "rb") as f:
             body = f.read()
@@ -82,8 +95,22 @@ def exit_with_the_test():
     os._exit(0)
 
 
+class Server(ThreadingHTTPServer):
+    daemon_threads = True
+
+    def handle_error(self, request, client_address):
+        # A client that refuses the certificate ends its handshake; that is a test, not a fault.
+        if not isinstance(sys.exc_info()[1], (ssl.SSLError, ConnectionError)):
+            super().handle_error(request, client_address)
+
+
 threading.Thread(target=exit_with_the_test, daemon=True).start()
-server = ThreadingHTTPServer(("127.0.0.1", 0), Handler)
-server.daemon_threads = True
+server = Server(("127.0.0.1", 0), Handler)
+if TLS:
+    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    context.load_cert_chain(TLS[0], TLS[1])
+    # The handshake happens in the request's own thread, so a refusing client holds up no other.
+    server.socket = context.wrap_socket(server.socket, server_side=True,
+                                        do_handshake_on_connect=False)
 print(server.server_address[1], flush=True)
 server.serve_forever()

@@ -191,6 +191,39 @@ TEST_F(CliProcessTest, ErrorsExitOneAndLeaveNoFileBehind) {
   EXPECT_EQ(left, (std::vector<std::string>{"SRTM_1", "SRTM_3", "SRTM_30", "taken.stl"}));
 }
 
+TEST_F(CliProcessTest, TheReadmesMatterhornCommandsWithAMirrorOnLoopback) {
+  const test::TestServer server;
+  server.Serve("/skadi/N45/N45E007.hgt.gz",
+               test::MakeGzip(captures.Path(), "N45E007.hgt", test::TileContent("N45E007")));
+  const std::string region = " --lon 7.55 7.80 --lat 45.90 46.05";
+  const Outcome o = Cli("download-srtm1 --data-root " + Quote(root.Root()) + " --tile-source aws" +
+                        region + " --tile-url " + Quote(server.Url("/s3/skadi")));
+  EXPECT_EQ(o.status, 0);
+  const std::vector<std::string> out = Lines(o.out);
+  ASSERT_GE(out.size(), 3U);
+  EXPECT_EQ(std::vector<std::string>(out.end() - 3, out.end()),
+            (std::vector<std::string>{"There were 0 pre-existing SRTM-1 files found",
+                                      "There were 1 SRTM-1 files downloaded",
+                                      "There are 1 missing SRTM-1 files"}));
+  // The log says only that the attempt failed; stderr says why.
+  EXPECT_EQ(o.err,
+            "orolith-cli: " + server.Url("/s3/skadi/N46/N46E007.hgt.gz") + ": HTTP status 403\n");
+  EXPECT_TRUE(test::Holds(Path("SRTM_1/N45E007.hgt"), test::TileContent("N45E007")));
+
+  const Outcome model = Cli("create --data-root " + Quote(root.Root()) + region +
+                            " --elev 1500 4500 --x-extent 150 --z-extent 40 --base 10 --pixel 30 "
+                            "-o matterhorn.stl --yes");
+  EXPECT_EQ(model.status, 0) << model.err;
+  EXPECT_EQ(Lines(model.out).back(), "File has been saved");
+
+  const Outcome unknown = Cli("download-srtm1 --tile-source usgs" + region);
+  EXPECT_EQ(unknown.status, 2);
+  EXPECT_EQ(Lines(unknown.err).at(0),
+            "orolith-cli: --tile-source: unknown tile source 'usgs' (known: srtm-v2.1, esa, aws)");
+  EXPECT_EQ(unknown.out, "");
+  EXPECT_EQ(server.Requests().size(), 2U);
+}
+
 TEST_F(CliProcessTest, FoldersThatCantBeReadAreNamedOnStderr) {
   // A file where a tile folder should be, and a folder closed to its reader.
   std::filesystem::remove(root.Path() / "SRTM_1");

@@ -28,6 +28,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <new>
+#include <stdexcept>
 #include <system_error>
 #include <vector>
 
@@ -76,6 +77,26 @@ std::string DataRootArgument(std::span<const char* const> arguments) {
 #else
   return FindCommandLineValue(arguments, "DataRoot=");
 #endif
+}
+
+// Takes the tile source the command line names into source. A name or address that can't be
+// used leaves the default source whole, and the reason is returned; empty when all is well.
+std::string ReadTileSource(std::span<const char* const> arguments, ArchiveSource& source) {
+  const char* key = "TileSource";
+  try {
+    if (const std::string name = FindCommandLineValue(arguments, "TileSource="); !name.empty()) {
+      source.Layout = ArchiveLayoutNamed(name);
+    }
+    key = "TileUrl";
+    if (const std::string url = FindCommandLineValue(arguments, "TileUrl="); !url.empty()) {
+      source.TileUrl = TileBaseUrl(url);
+    }
+  } catch (const std::invalid_argument& error) {
+    source.Layout = ArchiveLayout::SrtmV21;
+    source.TileUrl.clear();
+    return std::string(key) + ": " + error.what();
+  }
+  return {};
 }
 
 std::string CurrentDirectory() {
@@ -289,18 +310,24 @@ void TForm4::FormCreate(std::span<const char* const> arguments) {
     source.ArchiveHost = host;
   }
   source.Proxy = FindCommandLineValue(arguments, "Proxy=");
+  const std::string sourceProblem = ReadTileSource(arguments, source);
   // The one tile object is created here with the folders, as the window's own.
   workspace_ = std::make_unique<Workspace>(MakeDataFolders(root), source);
 
-  Label6->setText(QStringLiteral("Download SRTM Files from    http://") +
-                  QString::fromStdString(Source().ArchiveHost) +
-                  QStringLiteral("/srtm/version2_1/"));
+  Label6->setText(QStringLiteral("Download SRTM Files from    ") +
+                  QString::fromStdString(Srtm1BaseUrl(Source())));
   // A longer host name widens the label as far as the window allows.
   Label6->resize(std::clamp(Label6->sizeHint().width(), 572, width() - 2 * Label6->x()),
                  Label6->height());
 
   Memo1->clear();
   for (const std::string& line : StartupLines(Folders(), fromCommandLine)) AppendLine(line);
+  if (!sourceProblem.empty()) {
+    const std::string text = sourceProblem + "; downloads use " + Srtm1BaseUrl(Source());
+    AppendLine(text);
+    // Shown once the window is up, so that the box has the window to stand on.
+    QTimer::singleShot(0, this, [this, text] { dialogs_.ShowError(QString::fromStdString(text)); });
+  }
 }
 
 FrontPanelValues TForm4::ReadPanel() const {

@@ -256,6 +256,55 @@ TEST_F(MainWindowTest, ArchiveHostKeyPointsTheDownloadsAtAMirror) {
   EXPECT_EQ(proxied.Source().Proxy, "http://Cache.example.org:3128");
 }
 
+TEST_F(MainWindowTest, TileSourceKeysChooseAMirrorThatLabel6Shows) {
+  TForm4& form = Open({"orolith", "tilesource=AWS", "TILEURL=https://Cache.example.org/skadi"});
+  EXPECT_EQ(form.Source().Layout, ArchiveLayout::Aws);
+  EXPECT_EQ(form.Source().TileUrl, "https://Cache.example.org/skadi/");
+  EXPECT_EQ(form.Label6->text(),
+            QStringLiteral("Download SRTM Files from    https://Cache.example.org/skadi/"));
+  EXPECT_EQ(Log().size(), 10U);
+
+  TForm4& esa = Open({"orolith", "TileSource=esa", "ArchiveHost=h:81"});
+  EXPECT_EQ(
+      esa.Label6->text(),
+      QStringLiteral("Download SRTM Files from    https://step.esa.int/auxdata/dem/SRTMGL1/"));
+  EXPECT_GE(esa.Label6->width(), esa.Label6->sizeHint().width()) << "the address is cut";
+  EXPECT_EQ(esa.Source().ArchiveHost, "h:81") << "SRTM-3 tiles still come from the archive";
+
+  TForm4& aws = Open({"orolith", "TileSource=aws"});
+  EXPECT_EQ(
+      aws.Label6->text(),
+      QStringLiteral(
+          "Download SRTM Files from    https://s3.amazonaws.com/elevation-tiles-prod/skadi/"));
+  EXPECT_GE(aws.Label6->width(), aws.Label6->sizeHint().width()) << "the address is cut";
+  EXPECT_TRUE(errors_.empty());
+}
+
+TEST_F(MainWindowTest, AnUnusableTileSourceIsReportedAndTheArchiveStays) {
+  TForm4& form =
+      Open({"orolith", "TileSource=usgs", "TileUrl=https://x.example.org/", "ArchiveHost=h:81"});
+  const std::string text =
+      "TileSource: unknown tile source 'usgs' (known: srtm-v2.1, esa, aws); downloads use "
+      "http://h:81/srtm/version2_1/";
+  EXPECT_TRUE(QTest::qWaitFor([&] { return !errors_.empty(); }, 2000));
+  EXPECT_EQ(errors_, std::vector<std::string>{text});
+  const std::vector<std::string> log = Log();
+  ASSERT_EQ(log.size(), 11U);
+  EXPECT_EQ(log[10], text);
+  EXPECT_EQ(form.Source().Layout, ArchiveLayout::SrtmV21);
+  EXPECT_EQ(form.Source().TileUrl, "");
+  EXPECT_EQ(form.Label6->text(),
+            QStringLiteral("Download SRTM Files from    http://h:81/srtm/version2_1/"));
+
+  errors_.clear();
+  Open({"orolith", "TileSource=esa", "TileUrl=step.esa.int/auxdata/dem/SRTMGL1/"});
+  EXPECT_TRUE(QTest::qWaitFor([&] { return !errors_.empty(); }, 2000));
+  EXPECT_EQ(errors_,
+            std::vector<std::string>{
+                "TileUrl: 'step.esa.int/auxdata/dem/SRTMGL1/' is not an http:// or "
+                "https:// address; downloads use http://dds.cr.usgs.gov/srtm/version2_1/"});
+}
+
 TEST_F(MainWindowTest, FileNameButtonTakesWhatTheDialogReturns) {
   TForm4& form = Open();
   std::vector<QString> offered;
