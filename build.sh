@@ -6,11 +6,13 @@
 #          sanitizers and the same tests
 #   demo   optimised build, a demo data root in demo/, and a model made from it
 #   bench  optimised build and the benchmarks (figures in the README)
+#   fuzz   clang build of the fuzz targets in build/fuzz, each run for FUZZ_SECONDS (default 60)
 set -euo pipefail
 cd "$(dirname "$0")"
 
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev libcurl4-openssl-dev libcli11-dev
-  libgtest-dev libgmock-dev libbenchmark-dev p7zip-full zip python3 admesh time fonts-dejavu-core locales)
+  libgtest-dev libgmock-dev libbenchmark-dev p7zip-full zip python3 admesh time fonts-dejavu-core locales
+  clang-14 libclang-rt-14-dev ca-certificates openssl)
 jobs=$(nproc)
 
 as_root() {
@@ -52,6 +54,23 @@ step_demo() {
   echo "STL model: $PWD/demo/demo.stl ($(stat -c %s demo/demo.stl) bytes)"
 }
 
+# libFuzzer ships with clang's runtime (libclang-rt-14-dev); the targets and every library they
+# use are built by clang with the sanitizers, apart from the g++ builds.
+step_fuzz() {
+  local seconds=${FUZZ_SECONDS:-60} target
+  CC=clang-14 CXX=clang++-14 cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DOROLITH_WERROR=ON -DOROLITH_FUZZ=ON -DOROLITH_TESTS=OFF -DOROLITH_BENCH=OFF \
+    -DOROLITH_GUI=OFF >/dev/null
+  cmake --build build/fuzz -j "$jobs" --target fuzz_tile fuzz_number
+  for target in tile number; do
+    mkdir -p "build/fuzz/corpus/$target"
+    echo "fuzz_$target: ${seconds} s"
+    ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+      "build/fuzz/tests/fuzz/fuzz_$target" -max_total_time="$seconds" -max_len=4096 \
+      -print_final_stats=1 "build/fuzz/corpus/$target"
+  done
+}
+
 step_bench() {
   configure_and_build build/release Release
   build/release/bench/foundation_bench
@@ -61,7 +80,7 @@ step_bench() {
 [[ $# -gt 0 ]] || { sed -n '2,8p' "$0"; exit 2; }
 for step in "$@"; do
   case $step in
-    deps | build | test | demo | bench) "step_$step" ;;
+    deps | build | test | demo | bench | fuzz) "step_$step" ;;
     *) echo "build.sh: unknown step '$step'" >&2; exit 2 ;;
   esac
 done

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <array>
+#include <stdexcept>
 #include <utility>
 
 namespace orolith {
@@ -86,7 +87,7 @@ CliOptions ParseCliOptions(int argc, const char* const* argv, char decimalSepara
   app.footer(
       "Values follow the window's fields: the locale's decimal separator, limits as shown.\n"
       "Exit status: 0 done, 1 error, 2 bad command line, 3 cancelled at the large-file "
-      "question.");
+      "question, 128 + N stopped by signal N (130 for Ctrl-C).");
   app.set_version_flag("--version", std::string("orolith-cli ") + OROLITH_VERSION);
   std::string command;
   app.add_option("command", command,
@@ -117,6 +118,20 @@ CliOptions ParseCliOptions(int argc, const char* const* argv, char decimalSepara
   app.add_option("--archive-host", options.ArchiveHost,
                  std::string("tile archive server (default ") + DefaultArchiveHost + ")")
       ->type_name("HOST[:PORT]");
+  std::string sourceName = ArchiveLayouts[0].Name;
+  app.add_option("--tile-source", sourceName,
+                 "where SRTM-1 tiles come from: srtm-v2.1 (the archive, default), esa or aws "
+                 "(public mirrors over https)")
+      ->type_name("NAME");
+  std::string tileUrl;
+  app.add_option("--tile-url", tileUrl,
+                 "base address of a server of the tile source's layout (default: the source's "
+                 "own)")
+      ->type_name("BASE");
+  app.add_option("--proxy", options.Proxy,
+                 "proxy for the downloads (default: none; the environment's proxy settings are "
+                 "not used)")
+      ->type_name("URL");
 
   try {
     app.parse(argc, argv);
@@ -137,6 +152,24 @@ CliOptions ParseCliOptions(int argc, const char* const* argv, char decimalSepara
                      "'; use create, test, download-srtm1 or download-srtm3");
   }
   options.Command = known->Command;
+
+  try {
+    options.TileSource = ArchiveLayoutNamed(sourceName);
+  } catch (const std::invalid_argument& e) {
+    throw UsageError(std::string("--tile-source: ") + e.what());
+  }
+  if (app.count("--tile-url") > 0) {
+    try {
+      options.TileUrl = TileBaseUrl(tileUrl);
+    } catch (const std::invalid_argument& e) {
+      throw UsageError(std::string("--tile-url: ") + e.what());
+    }
+  }
+  // For the archive both name its address, and one would be ignored.
+  if (options.TileSource == ArchiveLayout::SrtmV21 && !options.TileUrl.empty() &&
+      app.count("--archive-host") > 0) {
+    throw UsageError("--archive-host and --tile-url both give the archive's address; give one");
+  }
 
   for (const NumberOption& number : numbers) {
     for (std::size_t i = 0; i < number.Texts.size() && i < number.Fields.size(); ++i) {

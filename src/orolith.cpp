@@ -1,3 +1,4 @@
+#include "base/Interrupt.h"
 #include "frontpanel/TSystem.h"
 #include "frontpanel/gui/Orolith_Main.h"
 
@@ -9,6 +10,8 @@
 #include <vector>
 
 int main(int argc, char* argv[]) {
+  // First of all, so that a signal never finds a model half-saved without a handler.
+  orolith::InstallInterruptHandlers();
   QApplication application(argc, argv);
   // Qt adopts the environment's locale for the C library too; every number the program shows
   // or reads goes through the separator read once here, so C conversions stay with the point.
@@ -18,7 +21,10 @@ int main(int argc, char* argv[]) {
     const std::vector<const char*> arguments(argv, argv + argc);
     orolith::TForm4 form(arguments, orolith::EnvironmentDecimalSeparator());
     form.show();
-    return QApplication::exec();
+    const int status = QApplication::exec();
+    // Ended by INT, TERM or HUP: the status a shell gives a program the signal ended.
+    if (const int signal = orolith::InterruptSignal(); signal != 0) return 128 + signal;
+    return status;
   } catch (const std::exception& error) {
     std::cerr << "orolith: " << error.what() << '\n';
     return 1;

@@ -1,10 +1,14 @@
 #include "CliOptions.h"
 #include "acquisition/Coverage.h"
 #include "acquisition/RegionDownloads.h"
+#include "base/Interrupt.h"
+#include "base/NumberText.h"
 #include "frontpanel/TSystem.h"
 #include "frontpanel/Workspace.h"
 #include "model/TerrainModel.h"
 
+#include <poll.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -24,7 +28,8 @@ constexpr int ExitUsage = 2;
 constexpr int ExitCancelled = 3;
 
 // The log goes to stdout a line at a time; progress and the large-file question go to stderr,
-// and only when a person is there to see them.
+// and only when a person is there to see them; so do the notes the log does not carry. An
+// interrupt ends the run at its next check.
 class ConsoleHost : public OperationHost {
  public:
   ConsoleHost(char decimalSeparator, bool yes)
@@ -42,20 +47,27 @@ class ConsoleHost : public OperationHost {
       throw std::runtime_error("Cannot write the log to standard output");
   }
 
-  void ProcessPendingEvents() override {}
+  void ProcessPendingEvents() override { ThrowIfInterrupted(); }
 
   bool ConfirmLargeFile(const std::string& text, const std::string& caption) override {
     if (yes_) return true;
-    if (!stderrTerminal_ || !stdinTerminal_) return false;
+    if (!stderrTerminal_ || !stdinTerminal_) {
+      unasked_ = true;
+      return false;
+    }
     ClearProgress();
     std::fprintf(stderr, "%s\n%s [y/N] ", caption.c_str(), text.c_str());
     std::fflush(stderr);
+    // Ctrl-C at the question ends the run at once rather than after the next Enter.
+    pollfd input{STDIN_FILENO, POLLIN, 0};
+    while (::poll(&input, 1, 100) == 0) ThrowIfInterrupted();
     std::string answer;
     if (!std::getline(std::cin, answer)) return false;
     return answer == "y" || answer == "Y" || answer == "yes" || answer == "YES";
   }
 
   void ReportProgress(std::uint64_t done, std::uint64_t planned) override {
+    ThrowIfInterrupted();
     if (!stderrTerminal_ || planned == 0) return;
     const auto now = std::chrono::steady_clock::now();
     if (shown_ && now - lastShown_ < std::chrono::milliseconds(100)) return;
@@ -67,6 +79,11 @@ class ConsoleHost : public OperationHost {
     shown_ = true;
   }
 
+  void Diagnose(const std::string& text) override {
+    ClearProgress();
+    std::fprintf(stderr, "orolith-cli: %s\n", text.c_str());
+  }
+
   void ClearProgress() {
     if (!shown_) return;
     std::fputs("\r\033[K", stderr);
@@ -74,8 +91,12 @@ class ConsoleHost : public OperationHost {
     shown_ = false;
   }
 
+  // Whether the large-file question went unasked for want of a terminal.
+  bool Unasked() const { return unasked_; }
+
  private:
   bool yes_;
+  bool unasked_ = false;
   bool stderrTerminal_;
   bool stdinTerminal_;
   bool shown_ = false;
@@ -85,6 +106,9 @@ class ConsoleHost : public OperationHost {
 int RunCommand(const CliOptions& options, char sep) {
   ArchiveSource source;
   source.ArchiveHost = options.ArchiveHost;
+  source.Layout = options.TileSource;
+  source.TileUrl = options.TileUrl;
+  source.Proxy = options.Proxy;
   Workspace workspace(
       MakeDataFolders(options.DataRoot.empty() ? std::filesystem::current_path().string()
                                                : options.DataRoot),
@@ -93,9 +117,20 @@ int RunCommand(const CliOptions& options, char sep) {
   const ModelSettings settings = ReadModelSettings(options.Panel);
   switch (options.Command) {
     case CliCommand::Create: {
+      // A tile in a folder that can't be read would leave a hole without a word.
+      for (const std::string& problem : UnreadableFolders(workspace.Folders, settings.Blocks())) {
+        host.Diagnose(problem);
+      }
       const RunOutcome outcome = CreateStlModel(settings, workspace, host);
       host.ClearProgress();
-      return outcome == RunOutcome::Cancelled ? ExitCancelled : 0;
+      if (outcome == RunOutcome::Completed) return 0;
+      if (host.Unasked()) {
+        std::fprintf(stderr,
+                     "orolith-cli: cancelled: the STL file would be about %s MB, and there is no "
+                     "terminal to ask whether to make it; rerun with --yes to make it\n",
+                     FormatText(sep, "%.0f", {EstimateSize(settings).MegaBytes}).c_str());
+      }
+      return ExitCancelled;
     }
     case CliCommand::Test:
       CheckTileCoverage(settings, workspace, host);
@@ -111,6 +146,7 @@ int RunCommand(const CliOptions& options, char sep) {
 }
 
 int Main(int argc, char** argv) {
+  InstallInterruptHandlers();
   const char sep = EnvironmentDecimalSeparator();
   CliOptions options;
   try {
@@ -128,6 +164,10 @@ int Main(int argc, char** argv) {
   }
   try {
     return RunCommand(options, sep);
+  } catch (const Interrupted& e) {
+    std::fprintf(stderr, "orolith-cli: %s\n", e.what());
+    // The status a shell gives a program the signal ended.
+    return 128 + (InterruptSignal() != 0 ? InterruptSignal() : SIGINT);
   } catch (const std::bad_alloc&) {
     std::fputs("orolith-cli: Out of memory\n", stderr);
   } catch (const std::exception& e) {

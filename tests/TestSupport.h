@@ -6,7 +6,18 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <grp.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
 #include <bit>
+#include <chrono>
+#include <csignal>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -15,6 +26,7 @@
 #include <random>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace orolith::test {
@@ -57,6 +69,16 @@ inline std::string SharedData(const std::string& relative) {
 inline std::vector<unsigned char> ReadBytes(const std::filesystem::path& file) {
   std::ifstream in(file, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// The names in folder, sorted.
+inline std::vector<std::string> FolderEntries(const std::filesystem::path& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 inline void WriteBytes(const std::filesystem::path& file, const std::vector<unsigned char>& bytes) {
@@ -129,7 +151,105 @@ inline void WriteTile(const std::filesystem::path& file, int side,
   WriteTileFile(file.string(), side, TileGrid(side, sample));
 }
 
-// A host that records every line and answers the large-file question as told.
+// Makes writes beyond a file size fail as a full disk would (EFBIG, with SIGXFSZ ignored),
+// for as long as it lives.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t bytes) {
+    if (::getrlimit(RLIMIT_FSIZE, &saved_) != 0) throw std::runtime_error("getrlimit failed");
+    previous_ = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = saved_;
+    small.rlim_cur = bytes;
+    if (::setrlimit(RLIMIT_FSIZE, &small) != 0) throw std::runtime_error("setrlimit failed");
+  }
+  FileSizeLimit(const FileSizeLimit&) = delete;
+  FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+  ~FileSizeLimit() {
+    ::setrlimit(RLIMIT_FSIZE, &saved_);
+    std::signal(SIGXFSZ, previous_);
+  }
+
+ private:
+  rlimit saved_{};
+  void (*previous_)(int) = nullptr;
+};
+
+// The ids of the ordinary user the permission tests run as when the tests run as the superuser.
+inline constexpr uid_t UnprivilegedId = 65534;
+
+// Runs body where permissions take effect: in a child process under UnprivilegedId when we are
+// the superuser (who may write anything), directly otherwise. Failures in the child count for
+// the calling test. Give the child what it must write with HandOver.
+inline void WithoutPrivileges(const std::function<void()>& body) {
+  if (::geteuid() != 0) {
+    body();
+    return;
+  }
+  std::fflush(nullptr);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    if (::setgroups(0, nullptr) != 0 || ::setgid(UnprivilegedId) != 0 ||
+        ::setuid(UnprivilegedId) != 0) {
+      ::_exit(2);
+    }
+    // The child must end here whatever happens, never go on to run the other tests.
+    try {
+      body();
+    } catch (const std::exception& error) {
+      ADD_FAILURE() << "unexpected exception: " << error.what();
+    }
+    std::fflush(nullptr);
+    ::_exit(::testing::Test::HasFailure() ? 1 : 0);
+  }
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+      << "the unprivileged part failed (status " << status << ")";
+}
+
+// Makes path the unprivileged user's when WithoutPrivileges will run as that user.
+inline void HandOver(const std::filesystem::path& path) {
+  if (::geteuid() == 0 && ::lchown(path.c_str(), UnprivilegedId, UnprivilegedId) != 0) {
+    throw std::runtime_error("chown failed: " + path.string());
+  }
+}
+
+// A named pipe at path, and a writer that opens it for up to timeout whenever a reader waits
+// on it, so that code which wrongly opens the pipe is released instead of hanging the test.
+class PipeAtPath {
+ public:
+  explicit PipeAtPath(const std::filesystem::path& path,
+                      std::chrono::milliseconds timeout = std::chrono::milliseconds(3000)) {
+    if (::mkfifo(path.c_str(), 0644) != 0) throw std::runtime_error("mkfifo failed");
+    releaser_ = std::thread([this, path, timeout] {
+      const auto until = std::chrono::steady_clock::now() + timeout;
+      while (!done_ && std::chrono::steady_clock::now() < until) {
+        // Without a reader this fails at once; with one it releases the reader's open.
+        const int fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        if (fd >= 0) {
+          ::close(fd);
+          ++released_;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      }
+    });
+  }
+  PipeAtPath(const PipeAtPath&) = delete;
+  PipeAtPath& operator=(const PipeAtPath&) = delete;
+  ~PipeAtPath() {
+    done_ = true;
+    releaser_.join();
+  }
+  // How often a reader had opened the pipe.
+  int Released() const { return released_; }
+
+ private:
+  std::atomic<bool> done_{false};
+  std::atomic<int> released_{0};
+  std::thread releaser_;
+};
+
+// A host that records every line and note and answers the large-file question as told.
 class RecordingHost : public OperationHost {
  public:
   explicit RecordingHost(char decimalSeparator = '.') : OperationHost(decimalSeparator) {}
@@ -141,9 +261,11 @@ class RecordingHost : public OperationHost {
     questions.push_back(caption + ": " + text);
     return answer;
   }
+  void Diagnose(const std::string& text) override { notes.push_back(text); }
 
   std::vector<std::string> lines;
   std::vector<std::string> questions;
+  std::vector<std::string> notes;
   int pumps = 0;
   bool answer = true;
 };

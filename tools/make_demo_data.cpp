@@ -1,6 +1,9 @@
 // Writes a synthetic data root for trying Orolith without downloading anything:
 //   make_demo_data DIR           SRTM-3 tiles N46E007, N46E008, N47E007, N47E008 in DIR/SRTM_3
 //   make_demo_data --srtm1 DIR   one full SRTM-1 tile N46E007 in DIR/SRTM_1 (for benchmarks)
+//   make_demo_data --srtm1-2x2 DIR
+//                                the SRTM-1 tiles N46E007, N46E008, N47E007, N47E008 in
+//                                DIR/SRTM_1 (for the benchmark of a region of several tiles)
 // Both create the three tile folders. The terrain is one continuous function of longitude and
 // latitude, so neighbouring tiles repeat each other's edge rows and columns exactly; a few void
 // clusters inside each tile give the healing step something to do. The output is the same on
@@ -21,6 +24,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace orolith {
@@ -146,9 +150,11 @@ void WriteTile(const std::filesystem::path& folder, int lon, int lat, TileKind k
 }
 
 int Main(int argc, char** argv) {
-  const bool srtm1 = argc == 3 && std::string_view(argv[1]) == "--srtm1";
-  if (argc != 2 && !srtm1) {
-    std::fprintf(stderr, "usage: make_demo_data [--srtm1] DIR\n");
+  const std::string_view option = argc == 3 ? argv[1] : "";
+  const bool srtm1 = option == "--srtm1";
+  const bool srtm1Block = option == "--srtm1-2x2";
+  if (argc != 2 && !srtm1 && !srtm1Block) {
+    std::fprintf(stderr, "usage: make_demo_data [--srtm1 | --srtm1-2x2] DIR\n");
     return 2;
   }
   const std::filesystem::path root = argv[argc - 1];
@@ -158,8 +164,10 @@ int Main(int argc, char** argv) {
   if (srtm1) {
     WriteTile(root / "SRTM_1", 7, 46, TileKind::Srtm1);
   } else {
+    const auto [folder, kind] =
+        srtm1Block ? std::pair{"SRTM_1", TileKind::Srtm1} : std::pair{"SRTM_3", TileKind::Srtm3};
     for (const int lon : {7, 8}) {
-      for (const int lat : {46, 47}) WriteTile(root / "SRTM_3", lon, lat, TileKind::Srtm3);
+      for (const int lat : {46, 47}) WriteTile(root / folder, lon, lat, kind);
     }
   }
   return 0;

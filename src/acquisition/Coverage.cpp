@@ -14,6 +14,10 @@ namespace orolith {
 void CheckTileCoverage(const ModelSettings& s, Workspace& workspace, OperationHost& host) {
   const char sep = host.DecimalSeparator();
   const TileRange range = RegionTiles(s);
+  // The log says only "was not found" of a tile in a folder that can't be read.
+  for (const std::string& problem : UnreadableFolders(workspace.Folders, s.Blocks())) {
+    host.Diagnose(problem);
+  }
   LogConfigurationSummary(s, host);
   AppendBanner(host, "  File Verification ", 21);
 

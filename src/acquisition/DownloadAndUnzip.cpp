@@ -1,19 +1,13 @@
 #include "acquisition/DownloadAndUnzip.h"
 
 #include "acquisition/HttpClient.h"
-#include "acquisition/TWinSystem.h"
+#include "acquisition/TileArchive.h"
 #include "base/Files.h"
 #include "tiles/TileSource.h"
 
-#include <cstdint>
+#include <filesystem>
 
 namespace orolith {
-namespace {
-
-constexpr std::uint16_t ShowNormal = 1;
-constexpr const char* ArchiverName = "7za";
-
-}  // namespace
 
 std::string ArchiverArguments(const std::string& archiveFileName) {
   const std::string folder = archiveFileName.substr(0, archiveFileName.rfind(PathSeparator) + 1);
@@ -21,32 +15,41 @@ std::string ArchiverArguments(const std::string& archiveFileName) {
 }
 
 void WriteFileAtomically(const std::string& fileName, const std::vector<char>& bytes) {
-  AtomicOutputFile file(fileName);
+  AtomicOutputFile file(fileName, AtomicOutputFile::Placement::ReplaceLinks);
   file.Write(bytes.data(), bytes.size());
   file.Commit();
 }
 
 bool DownloadAndUnzip(const std::string& url, const std::string& archiveFileName,
-                      OperationHost& host, const HttpLimits& limits) {
+                      OperationHost& host, const HttpLimits& limits, const std::string& proxy) {
   {
-    HttpClient client(limits);
+    HttpClient client(limits, proxy);
     host.AppendLine("Attempting to Download : " + url);
     try {
-      const std::vector<char> body = client.Get(url);
+      const std::vector<char> body = client.Get(url, [&host] { host.WhileWaiting(); });
       host.AppendLine("Download completed, attempting to save to : " + archiveFileName);
       WriteFileAtomically(archiveFileName, body);
-    } catch (const HttpError&) {
+    } catch (const HttpError& error) {
       // Whether the attempt counts is judged by the archive file alone: one left by an
-      // earlier run still serves.
+      // earlier run still serves. The log keeps its one line for a failure; why it failed is
+      // for the person running the program.
+      host.Diagnose(error.what());
     }
   }
   if (!FileExists(archiveFileName)) {
     host.AppendLine("Download failed for some reason");
     return false;
   }
-  const std::string arguments = ArchiverArguments(archiveFileName);
-  host.AppendLine("Download successful, ... trying to unzip with " + arguments);
-  RunProgram(ArchiverName, arguments, ShowNormal, true);
+  host.AppendLine("Download successful, ... trying to unzip with " +
+                  ArchiverArguments(archiveFileName));
+  const std::string tileFileName =
+      std::filesystem::path(archiveFileName).replace_extension().string();
+  try {
+    UnpackTile(archiveFileName, tileFileName, host);
+  } catch (const UnpackError& error) {
+    host.AppendLine(std::string("Unpacking failed: ") + error.what());
+    return false;
+  }
   return true;
 }
 

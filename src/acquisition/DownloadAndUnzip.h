@@ -8,18 +8,25 @@
 
 namespace orolith {
 
-// The archiver's arguments: extract archiveFileName into its own folder, replacing files.
+// The archiver's arguments as the log shows them: extract archiveFileName into its own folder,
+// replacing files.
 std::string ArchiverArguments(const std::string& archiveFileName);
 
 // Writes bytes to fileName through a temporary file in the same folder, so that a failed
-// write leaves no truncated file. Throws FileError naming fileName.
+// write leaves no truncated file; whatever is under the name, a link included, is replaced.
+// Throws FileError naming fileName.
 void WriteFileAtomically(const std::string& fileName, const std::vector<char>& bytes);
 
 // One attempt at one tile: GET url, store the body as archiveFileName, and when that file
-// exists afterwards (now or from an earlier run) unpack it with the archiver into its folder.
-// Transfer failures are reported only as "Download failed for some reason" (false); a file
-// that can't be written and an archiver that can't be started throw.
+// exists afterwards (now or from an earlier run) unpack from it the tile named like the archive
+// without its own extension ("N45E006.hgt" from "N45E006.hgt.zip") into its folder. True only
+// when a tile has been put in place. A failed transfer is logged only as "Download failed for
+// some reason", its reason going to host.Diagnose; an archive that yields no tile is logged as
+// "Unpacking failed: " and the reason. A file that can't be written and an archiver that can't
+// be started throw; host.WhileWaiting runs while the transfer and the archiver are waited on
+// and may throw Interrupted.
 bool DownloadAndUnzip(const std::string& url, const std::string& archiveFileName,
-                      OperationHost& host, const HttpLimits& limits = {});
+                      OperationHost& host, const HttpLimits& limits = {},
+                      const std::string& proxy = {});
 
 }  // namespace orolith

@@ -3,6 +3,7 @@
 #include "frontpanel/DownloadSettings.h"
 
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -10,9 +11,10 @@
 
 namespace orolith {
 
-// Every way a GET can fail to deliver a 2xx answer: an error status, a redirect (never
-// followed), a host that can't be resolved, a refused, dropped or stalled connection, a body
-// over the size limit. Status is the HTTP status when an answer arrived, else 0.
+// Every way a GET can fail to deliver a 2xx answer: an error status, a redirect (unless the
+// limits allow it), a host that can't be resolved, a refused, dropped or stalled connection, a
+// certificate that isn't trusted, a body over the size limit. Status is the HTTP status when
+// an answer arrived, else 0.
 class HttpError : public std::runtime_error {
  public:
   HttpError(const std::string& what, long status) : std::runtime_error(what), status_(status) {}
@@ -22,19 +24,23 @@ class HttpError : public std::runtime_error {
   long status_;
 };
 
-// One blocking GET per client; the whole body is collected in memory.
+// One blocking GET per client; the whole body is collected in memory. The connection is made
+// directly, whatever proxy the environment names, unless proxy names one ("http://host:port").
 class HttpClient {
  public:
-  explicit HttpClient(const HttpLimits& limits = {});
+  explicit HttpClient(const HttpLimits& limits = {}, std::string proxy = {});
 
-  // The body of a 2xx answer; throws HttpError on every other outcome.
-  std::vector<char> Get(const std::string& url);
+  // The body of a 2xx answer; throws HttpError on every other outcome. whileWaiting, when
+  // given, is called every few tens of milliseconds during the transfer; what it throws ends
+  // the transfer and comes out of Get.
+  std::vector<char> Get(const std::string& url, const std::function<void()>& whileWaiting = {});
 
  private:
   struct CurlDeleter {
     void operator()(void* curl) const noexcept;
   };
   HttpLimits limits_;
+  std::string proxy_;
   std::unique_ptr<void, CurlDeleter> curl_;
 };
 

@@ -1,13 +1,16 @@
 #include "acquisition/RegionDownloads.h"
 
 #include "acquisition/DownloadAndUnzip.h"
+#include "acquisition/TileMirrors.h"
 #include "base/Files.h"
 #include "base/NumberText.h"
 #include "tiles/SRTM.h"
 #include "tiles/TileRange.h"
+#include "tiles/TileSource.h"
 
 #include <charconv>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <stdexcept>
 
@@ -17,7 +20,7 @@ namespace {
 // What sets the SRTM-1 and SRTM-3 downloads apart; the walk over the region is shared.
 struct DownloadKind {
   const char* Title;
-  const char* UrlPath;  // below the host, up to the folder text
+  const char* UrlPath;  // below the archive's base address, up to the folder text
   const char* AvailableSuffix;
   const char* MissingSuffix;
   const char* PresentCount;
@@ -40,7 +43,7 @@ int RegionNumber(const std::string& folder) {
 
 constexpr DownloadKind Srtm1Kind{
     .Title = "  SRTM-1 File Downloads ",
-    .UrlPath = "/srtm/version2_1/SRTM1/Region_",
+    .UrlPath = "SRTM1/Region_",
     .AvailableSuffix = " : already available as SRTM-1 file (30 m X-Y resolution)",
     .MissingSuffix = " was not found ... consider installing SRTM-3 or SRTM-30",
     .PresentCount = "There were %d pre-existing SRTM-1 files found",
@@ -57,7 +60,7 @@ constexpr DownloadKind Srtm1Kind{
 
 constexpr DownloadKind Srtm3Kind{
     .Title = "  SRTM-3 File Downloads ",
-    .UrlPath = "/srtm/version2_1/SRTM3/",
+    .UrlPath = "SRTM3/",
     .AvailableSuffix = " : already available as SRTM-3 file (100 m X-Y resolution)",
     .MissingSuffix = " was not found ... consider installing SRTM-1 or SRTM-30",
     .PresentCount = "There were %d pre-existing SRTM-3 files found",
@@ -71,15 +74,24 @@ constexpr DownloadKind Srtm3Kind{
         },
 };
 
+// Fetches the missing tile name at lon/lat into the tile folder; true when it counts as
+// downloaded.
+using FetchTile = std::function<bool(std::int32_t lon, std::int32_t lat, const std::string& name)>;
+
+// The one walk over a region for every source: what is there is counted, what is missing is
+// fetched, and the three counts close the run.
 void DownloadRegion(const DownloadKind& kind, const ModelSettings& settings,
-                    const std::string& tileDir, std::span<std::string> folderList,
-                    const ArchiveSource& source, OperationHost& host) {
+                    const std::string& dataRoot, const std::string& tileDir, OperationHost& host,
+                    const FetchTile& fetch) {
   const char sep = host.DecimalSeparator();
   const TileRange range = RegionTiles(settings);
+  // The log says only "was not found" of a tile in a folder that can't be read.
+  for (const std::string& problem : UnreadableFolders(dataRoot, {tileDir})) {
+    host.Diagnose(problem);
+  }
   LogConfigurationSummary(settings, host);
   AppendBanner(host, kind.Title, 21);
 
-  const std::string urlStart = "http://" + source.ArchiveHost + kind.UrlPath;
   std::int64_t present = 0;
   std::int64_t downloaded = 0;
   std::int64_t missing = 0;
@@ -92,17 +104,7 @@ void DownloadRegion(const DownloadKind& kind, const ModelSettings& settings,
       ++present;
       return;
     }
-    const std::string archive = tileDir + name + ".zip";
-    bool found = false;
-    for (std::size_t k = 0; k < folderList.size() && !found; ++k) {
-      // A copy: a success rewrites entry 0.
-      const std::string folder = folderList[k];
-      const std::string url = urlStart + folder + name + ".zip";
-      host.AppendLine("trying to find " + url);
-      found = DownloadAndUnzip(url, archive, host, source.Limits);
-      if (found) kind.Found(folderList[0], folder, host);
-    }
-    if (found) {
+    if (fetch(lon, lat, name)) {
       ++downloaded;
     } else {
       host.AppendLine(name + kind.MissingSuffix);
@@ -115,16 +117,53 @@ void DownloadRegion(const DownloadKind& kind, const ModelSettings& settings,
   host.AppendLine(FormatText(sep, kind.MissingCount, {missing}));
 }
 
+// The archive has no rule that maps a tile to its folder: the folders are tried in turn, the
+// one that delivered last (entry 0) first.
+FetchTile ArchiveWalk(const DownloadKind& kind, const std::string& tileDir,
+                      std::span<std::string> folderList, const ArchiveSource& source,
+                      OperationHost& host) {
+  return [&kind, &tileDir, folderList, &source, &host](std::int32_t, std::int32_t,
+                                                       const std::string& name) {
+    const std::string urlStart = ArchiveBaseUrl(source) + kind.UrlPath;
+    const std::string archive = tileDir + name + ".zip";
+    bool found = false;
+    for (std::size_t k = 0; k < folderList.size() && !found; ++k) {
+      // A copy: a success rewrites entry 0.
+      const std::string folder = folderList[k];
+      const std::string url = urlStart + folder + name + ".zip";
+      host.AppendLine("trying to find " + url);
+      found = DownloadAndUnzip(url, archive, host, source.Limits, source.Proxy);
+      if (found) kind.Found(folderList[0], folder, host);
+    }
+    return found;
+  };
+}
+
 }  // namespace
 
 void DownloadSrtm1Files(const ModelSettings& settings, Workspace& workspace, OperationHost& host) {
-  DownloadRegion(Srtm1Kind, settings, workspace.Folders.Srtm1Dir,
-                 workspace.Remembered.Srtm1RegionFolders, workspace.Source, host);
+  const std::string& tileDir = workspace.Folders.Srtm1Dir;
+  const std::string& dataRoot = workspace.Folders.DataRoot;
+  const ArchiveSource& source = workspace.Source;
+  if (source.Layout == ArchiveLayout::SrtmV21) {
+    DownloadRegion(
+        Srtm1Kind, settings, dataRoot, tileDir, host,
+        ArchiveWalk(Srtm1Kind, tileDir, workspace.Remembered.Srtm1RegionFolders, source, host));
+    return;
+  }
+  // A mirror has one address per tile: one attempt, nothing to remember.
+  DownloadRegion(Srtm1Kind, settings, dataRoot, tileDir, host,
+                 [&](std::int32_t lon, std::int32_t lat, const std::string&) {
+                   return DownloadMirrorTile(source, tileDir, lon, lat, host);
+                 });
 }
 
 void DownloadSrtm3Files(const ModelSettings& settings, Workspace& workspace, OperationHost& host) {
-  DownloadRegion(Srtm3Kind, settings, workspace.Folders.Srtm3Dir,
-                 workspace.Remembered.Srtm3RegionFolders, workspace.Source, host);
+  // Neither mirror has SRTM-3 tiles; they come from the archive whatever the source.
+  const std::string& tileDir = workspace.Folders.Srtm3Dir;
+  DownloadRegion(Srtm3Kind, settings, workspace.Folders.DataRoot, tileDir, host,
+                 ArchiveWalk(Srtm3Kind, tileDir, workspace.Remembered.Srtm3RegionFolders,
+                             workspace.Source, host));
 }
 
 }  // namespace orolith

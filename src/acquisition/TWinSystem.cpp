@@ -4,12 +4,15 @@
 #include "base/NumberText.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <thread>
 #include <utility>
 
 namespace orolith {
@@ -40,10 +43,13 @@ class SpawnFileActions {
   posix_spawn_file_actions_t actions_{};
 };
 
-void WaitForExit(pid_t pid) {
+// Waits for pid without a time limit; the wait status.
+int WaitForExit(pid_t pid) {
   int status = 0;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  while (::waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR) throw SystemError(errno);
   }
+  return status;
 }
 
 }  // namespace
@@ -85,14 +91,48 @@ std::string RunProgramCommandLine(std::string_view arguments) {
   return line;
 }
 
-void RunProgram(const std::string& programName, const std::string& arguments,
-                std::uint16_t /*showState*/, bool wait) {
-  std::vector<std::string> words = SplitCommandLine(RunProgramCommandLine(arguments));
+ChildProcess::~ChildProcess() {
+  Kill();
+}
+
+int ChildProcess::Wait(const std::function<void()>& whileWaiting) {
+  const pid_t pid = pid_;
+  if (!whileWaiting) {
+    pid_ = 0;
+    return WaitForExit(pid);
+  }
+  for (;;) {
+    int status = 0;
+    const pid_t done = ::waitpid(pid, &status, WNOHANG);
+    if (done == pid) {
+      pid_ = 0;
+      return status;
+    }
+    if (done < 0 && errno != EINTR) {
+      pid_ = 0;
+      throw SystemError(errno);
+    }
+    whileWaiting();
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+}
+
+void ChildProcess::Kill() noexcept {
+  if (pid_ <= 0) return;
+  ::kill(pid_, SIGKILL);
+  int status = 0;
+  while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+  }
+  pid_ = 0;
+}
+
+ChildProcess StartProgram(const std::string& programName, std::vector<std::string> argv,
+                          int outputFd) {
   // A program must never start without a name of its own.
-  if (words.empty()) words.push_back(programName);
-  std::vector<char*> argv;
-  for (std::string& word : words) argv.push_back(word.data());
-  argv.push_back(nullptr);
+  if (argv.empty()) argv.push_back(programName);
+  std::vector<char*> words;
+  for (std::string& word : argv) words.push_back(word.data());
+  words.push_back(nullptr);
 
   std::string path = programName;
   bool searchPath = programName.find('/') == std::string::npos;
@@ -104,19 +144,30 @@ void RunProgram(const std::string& programName, const std::string& arguments,
     }
   }
 
-  // The program's console output must not mix with the log on our standard output, and it
-  // must never sit waiting for an answer on our standard input.
+  // The program must never sit waiting for an answer on our standard input.
   SpawnFileActions actions;
-  actions.Check(posix_spawn_file_actions_adddup2(actions.Get(), STDERR_FILENO, STDOUT_FILENO));
+  actions.Check(posix_spawn_file_actions_adddup2(actions.Get(), outputFd, STDOUT_FILENO));
   actions.Check(
       posix_spawn_file_actions_addopen(actions.Get(), STDIN_FILENO, "/dev/null", O_RDONLY, 0));
 
   pid_t pid = 0;
   const int error =
-      searchPath ? posix_spawnp(&pid, path.c_str(), actions.Get(), nullptr, argv.data(), environ)
-                 : posix_spawn(&pid, path.c_str(), actions.Get(), nullptr, argv.data(), environ);
+      searchPath ? posix_spawnp(&pid, path.c_str(), actions.Get(), nullptr, words.data(), environ)
+                 : posix_spawn(&pid, path.c_str(), actions.Get(), nullptr, words.data(), environ);
   if (error != 0) throw SystemError(error);
-  if (wait) WaitForExit(pid);
+  return ChildProcess(pid);
+}
+
+void RunProgram(const std::string& programName, const std::string& arguments,
+                std::uint16_t /*showState*/, bool wait) {
+  // The program's console output must not mix with the log on our standard output.
+  ChildProcess program =
+      StartProgram(programName, SplitCommandLine(RunProgramCommandLine(arguments)), STDERR_FILENO);
+  if (wait) {
+    program.Wait();
+  } else {
+    program.Detach();
+  }
 }
 
 }  // namespace orolith

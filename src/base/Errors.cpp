@@ -15,6 +15,10 @@ FileError CannotOpenFile(const std::string& fileName, int errorNumber) {
   return Cannot("open", fileName, std::strerror(errorNumber));
 }
 
+FileError CannotOpenFile(const std::string& fileName, const std::string& reason) {
+  return Cannot("open", fileName, reason);
+}
+
 FileError CannotCreateFile(const std::string& fileName, int errorNumber) {
   return Cannot("create", fileName, std::strerror(errorNumber));
 }

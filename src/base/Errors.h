@@ -11,8 +11,14 @@ class FileError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// "Cannot open file "NAME". REASON" with the system's text for errorNumber.
+// "Cannot open file "NAME". REASON" with the system's text for errorNumber, or the reason given
+// as text where no error number tells it.
 FileError CannotOpenFile(const std::string& fileName, int errorNumber);
+FileError CannotOpenFile(const std::string& fileName, const std::string& reason);
+
+// The reason for a name that is no plain file (a pipe, a device), which must not be opened:
+// opening a pipe waits for a writer.
+inline constexpr const char* NotARegularFile = "Not a regular file";
 // "Cannot create file "NAME". REASON".
 FileError CannotCreateFile(const std::string& fileName, int errorNumber);
 // "Cannot write file "NAME". REASON".

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/Interrupt.h"
+
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -21,12 +23,20 @@ class OperationHost {
   // Appends one whole line at the end of the log.
   virtual void AppendLine(const std::string& line) = 0;
   // Lets the program handle what is pending (called once per tile by the operations that
-  // say so).
+  // say so). May throw Interrupted to stop the operation.
   virtual void ProcessPendingEvents() = 0;
   // The large-file question: true for OK, false for Cancel.
   virtual bool ConfirmLargeFile(const std::string& text, const std::string& caption) = 0;
-  // Progress of a long generation, reported once per tile column at most; optional.
+  // Progress of a long generation, reported once per tile column at most; optional. May throw
+  // Interrupted to stop the operation.
   virtual void ReportProgress(std::uint64_t /*cellsDone*/, std::uint64_t /*cellsPlanned*/) {}
+  // Called every few tens of milliseconds while an operation waits on the network or on the
+  // archiver: the window keeps answering here. Throws Interrupted to end the wait at once.
+  virtual void WhileWaiting() { ThrowIfInterrupted(); }
+  // A note for the person running the program that the log does not carry (why a download
+  // attempt failed, a folder that can't be read). The command-line tool prints it on stderr;
+  // the window's log stays as it is.
+  virtual void Diagnose(const std::string& /*text*/) {}
 
  protected:
   void SetDecimalSeparator(char decimalSeparator) noexcept { decimalSeparator_ = decimalSeparator; }

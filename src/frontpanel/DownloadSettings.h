@@ -3,6 +3,7 @@
 #include <array>
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 namespace orolith {
 
@@ -14,14 +15,57 @@ struct HttpLimits {
   long ConnectTimeoutSeconds = 30;
   // A transfer that moves no byte for this long is abandoned.
   long StallSeconds = 30;
+  // Redirects followed before the transfer fails; 0: a redirect is itself a failure. None
+  // ever leads from https to plain http.
+  long MaxRedirects = 0;
 };
 
-// Where tiles come from: the archive server ("host" or "host:port"), and the bounds of each
-// transfer.
-struct ArchiveSource {
-  std::string ArchiveHost = DefaultArchiveHost;
-  HttpLimits Limits;
+// How a tile server files its tiles. The SRTM version 2.1 archive holds both resolutions in
+// region folders that are walked; the two mirrors hold SRTM-1 tiles only, one address each.
+enum class ArchiveLayout { SrtmV21, Esa, Aws };
+
+struct ArchiveLayoutName {
+  const char* Name;
+  ArchiveLayout Layout;
+  // Empty for the archive, whose address comes from its host.
+  const char* DefaultUrl;
 };
+inline constexpr std::array<ArchiveLayoutName, 3> ArchiveLayouts{{
+    {"srtm-v2.1", ArchiveLayout::SrtmV21, ""},
+    {"esa", ArchiveLayout::Esa, "https://step.esa.int/auxdata/dem/SRTMGL1/"},
+    {"aws", ArchiveLayout::Aws, "https://s3.amazonaws.com/elevation-tiles-prod/skadi/"},
+}};
+
+// Where tiles come from: the server's layout, its address, the bounds of each transfer, and
+// the proxy to reach it through ("http://host:port"; empty: connect directly, whatever proxy
+// the environment names). SRTM-3 tiles always come from the SRTM version 2.1 archive at
+// ArchiveHost.
+struct ArchiveSource {
+  // The archive server, "host" or "host:port".
+  std::string ArchiveHost = DefaultArchiveHost;
+  ArchiveLayout Layout = ArchiveLayout::SrtmV21;
+  // A server of Layout at another address (an institute's cache, a local copy), ending in
+  // '/'; empty: the layout's own address.
+  std::string TileUrl;
+  HttpLimits Limits;
+  std::string Proxy;
+};
+
+// The layout a source name (any letter case) stands for. Throws std::invalid_argument naming
+// the known ones.
+ArchiveLayout ArchiveLayoutNamed(std::string_view name);
+
+// url as a base address: http:// or https:// and a host, ending in '/'. Throws
+// std::invalid_argument.
+std::string TileBaseUrl(std::string_view url);
+
+// The address the SRTM version 2.1 archive's paths start from: "http://" + ArchiveHost +
+// "/srtm/version2_1/", or the TileUrl of an archive mirror.
+std::string ArchiveBaseUrl(const ArchiveSource& source);
+
+// The address SRTM-1 tiles are downloaded from: ArchiveBaseUrl for the archive, else the
+// mirror's TileUrl or its default.
+std::string Srtm1BaseUrl(const ArchiveSource& source);
 
 // The folder lists of the archive server. Entry 0 remembers the folder that delivered the last
 // tile; it lives as long as the program does.

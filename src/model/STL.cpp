@@ -1,28 +1,29 @@
 #include "model/STL.h"
 
-#include "base/Files.h"
+#include "base/Errors.h"
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <unistd.h>
 
 #include <algorithm>
-#include <bit>
-#include <cstddef>
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
-#include <limits>
+#include <filesystem>
 #include <memory>
+#include <system_error>
 
 namespace orolith {
 namespace {
+
+constexpr std::size_t PendingFaces = 1 << 12;  // 200 kB of single faces a write
 
 void PutU32(unsigned char* out, std::uint32_t v) noexcept {
   out[0] = static_cast<unsigned char>(v);
   out[1] = static_cast<unsigned char>(v >> 8);
   out[2] = static_cast<unsigned char>(v >> 16);
   out[3] = static_cast<unsigned char>(v >> 24);
-}
-
-void PutVec(unsigned char* out, const Vec3& v) noexcept {
-  PutU32(out, std::bit_cast<std::uint32_t>(v.x));
-  PutU32(out + 4, std::bit_cast<std::uint32_t>(v.y));
-  PutU32(out + 8, std::bit_cast<std::uint32_t>(v.z));
 }
 
 }  // namespace
@@ -34,40 +35,140 @@ void EncodeStlHeader(const std::string& fileName, std::uint32_t count, unsigned 
   PutU32(out84 + 80, count);
 }
 
-void EncodeStlRecord(const TSTLFace& face, unsigned char* out50) noexcept {
-  if constexpr (std::endian::native == std::endian::little && sizeof(float) == 4 &&
-                std::numeric_limits<float>::is_iec559) {
-    // The face holds the twelve floats in file order, already in the file's byte order.
-    static_assert(offsetof(TSTLFace, Normal) == 0 && offsetof(TSTLFace, Vertex1) == 12 &&
-                  offsetof(TSTLFace, Vertex2) == 24 && offsetof(TSTLFace, Vertex3) == 36);
-    std::memcpy(out50, &face, 48);
-  } else {
-    PutVec(out50, face.Normal);
-    PutVec(out50 + 12, face.Vertex1);
-    PutVec(out50 + 24, face.Vertex2);
-    PutVec(out50 + 36, face.Vertex3);
+// An unnamed file in the temporary folder; it goes with its handle.
+class StlFileWriter::Spool {
+ public:
+  Spool() {
+    std::error_code noTemporaryFolder;
+    std::filesystem::path folder = std::filesystem::temp_directory_path(noTemporaryFolder);
+    if (noTemporaryFolder) folder = "/tmp";
+    path_ = (folder / "orolith-spool.XXXXXX").string();
+    const int fd = ::mkostemp(path_.data(), O_CLOEXEC);
+    if (fd < 0) throw CannotCreateFile(path_, errno);
+    ::unlink(path_.c_str());
+    file_.reset(::fdopen(fd, "w+b"));
+    if (!file_) {
+      const int error = errno;
+      ::close(fd);
+      throw CannotCreateFile(path_, error);
+    }
   }
-  out50[48] = 0;
-  out50[49] = 0;
+
+  void Write(const void* data, std::size_t size) {
+    if (std::fwrite(data, 1, size, file_.get()) != size) throw CannotWriteFile(path_, errno);
+  }
+
+  // Everything written so far, from the start, to out.
+  void CopyTo(AtomicOutputFile& out) {
+    if (std::fflush(file_.get()) != 0 || std::fseek(file_.get(), 0, SEEK_SET) != 0) {
+      throw CannotWriteFile(path_, errno);
+    }
+    constexpr std::size_t chunk = 1 << 20;
+    const auto buffer = std::make_unique_for_overwrite<unsigned char[]>(chunk);
+    std::size_t n = 0;
+    while ((n = std::fread(buffer.get(), 1, chunk, file_.get())) > 0) out.Write(buffer.get(), n);
+    if (std::ferror(file_.get())) throw CannotReadFile(path_, errno);
+  }
+
+ private:
+  struct Closer {
+    void operator()(std::FILE* f) const noexcept { std::fclose(f); }
+  };
+  std::string path_;
+  std::unique_ptr<std::FILE, Closer> file_;
+};
+
+StlFileWriter::StlFileWriter(const std::string& fileName) : fileName_(fileName) {
+  try {
+    if (AtomicOutputFile::OverwritesInPlace(fileName)) {
+      // Overwritten in place, the file would be lost if the run stopped: it is opened only
+      // once the model is complete.
+      spool_ = std::make_unique<Spool>();
+      return;
+    }
+    file_.emplace(fileName);
+    if (file_->CanSeek()) {
+      unsigned char header[84];
+      EncodeStlHeader(fileName_, 0, header);
+      file_->Write(header, sizeof header);
+    } else {
+      spool_ = std::make_unique<Spool>();
+    }
+  } catch (const FileError&) {
+    Drop();
+  }
+}
+
+StlFileWriter::~StlFileWriter() = default;
+
+void StlFileWriter::AddFace(const Vec3& a, const Vec3& b, const Vec3& c) {
+  if (!pending_) pending_ = std::make_unique_for_overwrite<unsigned char[]>(50 * PendingFaces);
+  TSTLFace face{{}, a, b, c};
+  face.ComputeDerived();
+  EncodeStlRecord(face, pending_.get() + 50 * pendingCount_);
+  ++count_;
+  if (++pendingCount_ == PendingFaces) Flush();
+}
+
+void StlFileWriter::AddRecords(const unsigned char* records, std::size_t count) {
+  Flush();
+  Put(records, 50 * count);
+  count_ += count;
+}
+
+void StlFileWriter::Finish() {
+  Flush();
+  if (error_) std::rethrow_exception(error_);
+  unsigned char header[84];
+  EncodeStlHeader(fileName_, static_cast<std::uint32_t>(count_), header);
+  if (spool_) {
+    if (!file_) file_.emplace(fileName_);
+    file_->Write(header, sizeof header);
+    spool_->CopyTo(*file_);
+  } else {
+    file_->WriteAt(80, header + 80, 4);
+  }
+  file_->Commit();
+}
+
+void StlFileWriter::Flush() {
+  if (pendingCount_ == 0) return;
+  Put(pending_.get(), 50 * pendingCount_);
+  pendingCount_ = 0;
+}
+
+void StlFileWriter::Put(const void* bytes, std::size_t size) {
+  if (error_) return;
+  try {
+    if (spool_) {
+      spool_->Write(bytes, size);
+    } else {
+      file_->Write(bytes, size);
+    }
+  } catch (const FileError&) {
+    Drop();
+  }
+}
+
+void StlFileWriter::Drop() noexcept {
+  error_ = std::current_exception();
+  // A failed file goes now, not when the run ends: it may be what filled the disk.
+  spool_.reset();
+  file_.reset();
 }
 
 void TSTL::SaveBinary(const std::string& fileName) const {
-  AtomicOutputFile file(fileName);
-  const auto count = static_cast<std::uint32_t>(faces_.size());
+  StlFileWriter out(fileName);
   constexpr std::size_t recordsPerChunk = 1 << 14;  // 800 kB a write, small enough to stay in cache
-  auto buffer = std::make_unique_for_overwrite<unsigned char[]>(84 + 50 * recordsPerChunk);
-  EncodeStlHeader(fileName, count, buffer.get());
-  std::size_t used = 84;
-  for (std::size_t i = 0; i < count; ++i) {
-    EncodeStlRecord(faces_[i], buffer.get() + used);
-    used += 50;
-    if (used + 50 > 84 + 50 * recordsPerChunk) {
-      file.Write(buffer.get(), used);
-      used = 0;
+  const auto buffer = std::make_unique_for_overwrite<unsigned char[]>(50 * recordsPerChunk);
+  for (std::size_t first = 0; first < faces_.size(); first += recordsPerChunk) {
+    const std::size_t count = std::min(recordsPerChunk, faces_.size() - first);
+    for (std::size_t i = 0; i < count; ++i) {
+      EncodeStlRecord(faces_[first + i], buffer.get() + 50 * i);
     }
+    out.AddRecords(buffer.get(), count);
   }
-  file.Write(buffer.get(), used);
-  file.Commit();
+  out.Finish();
 }
 
 }  // namespace orolith

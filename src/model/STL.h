@@ -1,8 +1,16 @@
 #pragma once
 
+#include "base/Files.h"
 #include "model/STLVectors.h"
 
+#include <bit>
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <exception>
+#include <limits>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -42,20 +50,78 @@ class TSTL {
   std::int32_t Count() const noexcept { return static_cast<std::int32_t>(faces_.size()); }
   const std::vector<TSTLFace>& Faces() const noexcept { return faces_; }
 
-  // Writes the binary STL file through a temporary file in the same folder that replaces the
-  // target only when complete (a device, pipe or symbolic link already under that name is
-  // written in place). Throws FileError naming the file when it can't be created ("Cannot
-  // create file ...") or a write or close fails ("Cannot write file ..."); an existing regular
-  // file of that name then survives.
+  // Writes the binary STL file through StlFileWriter: a temporary file in the same folder that
+  // replaces the target only when complete (a device or symbolic link already under that name
+  // is written in place, a pipe gets the whole file at the end). Throws FileError naming the
+  // file when it can't be created ("Cannot create file ...") or a write or close fails ("Cannot
+  // write file ..."); an existing regular file of that name then survives.
   void SaveBinary(const std::string& fileName) const;
 
  private:
   std::vector<TSTLFace> faces_;
 };
 
-// The 80-byte header, the count and the 50-byte records to out; out.size() must be 84 + 50 n.
-// Exposed so that a streaming writer and the tests share the one encoder.
+// The 80-byte header with the count, and the 50-byte record of one face.
 void EncodeStlHeader(const std::string& fileName, std::uint32_t count, unsigned char* out84);
-void EncodeStlRecord(const TSTLFace& face, unsigned char* out50) noexcept;
+inline void EncodeStlRecord(const TSTLFace& face, unsigned char* out50) noexcept {
+  if constexpr (std::endian::native == std::endian::little && sizeof(float) == 4 &&
+                std::numeric_limits<float>::is_iec559) {
+    // The face holds the twelve floats in file order, already in the file's byte order.
+    static_assert(offsetof(TSTLFace, Normal) == 0 && offsetof(TSTLFace, Vertex1) == 12 &&
+                  offsetof(TSTLFace, Vertex2) == 24 && offsetof(TSTLFace, Vertex3) == 36);
+    std::memcpy(out50, &face, 48);
+  } else {
+    unsigned char* out = out50;
+    for (const Vec3& v : {face.Normal, face.Vertex1, face.Vertex2, face.Vertex3}) {
+      for (const float f : {v.x, v.y, v.z}) {
+        const auto bits = std::bit_cast<std::uint32_t>(f);
+        for (int i = 0; i < 4; ++i) *out++ = static_cast<unsigned char>(bits >> (8 * i));
+      }
+    }
+  }
+  out50[48] = 0;
+  out50[49] = 0;
+}
+
+// Writes a binary STL file while its faces are still being made, holding none of them: the
+// header goes out first and the count is patched into it at the end. A destination that can't
+// seek (a pipe, a terminal) must get the count first, so there the records wait in an unnamed
+// file in the temporary folder and follow the header at Finish; so do they for a file that
+// would be overwritten in place (its folder takes no new file). The file appears under its name
+// only when Finish succeeds (AtomicOutputFile); otherwise an existing regular file keeps its
+// bytes and no partial file is left behind.
+// File errors are kept, not thrown, until Finish: a caller that logs between its last face and
+// Finish stops its log at the same line whether the disk fails early or at the end. Faces that
+// come after an error are still counted.
+class StlFileWriter {
+ public:
+  explicit StlFileWriter(const std::string& fileName);
+  StlFileWriter(const StlFileWriter&) = delete;
+  StlFileWriter& operator=(const StlFileWriter&) = delete;
+  ~StlFileWriter();
+
+  void AddFace(const Vec3& a, const Vec3& b, const Vec3& c);
+  // count records made by EncodeStlRecord, in file order.
+  void AddRecords(const unsigned char* records, std::size_t count);
+  std::uint64_t Count() const noexcept { return count_; }
+  // Completes the file under its name, or throws the first FileError met on the way.
+  void Finish();
+
+ private:
+  void Flush();
+  void Put(const void* bytes, std::size_t size);
+  // Keeps the FileError being handled for Finish and lets go of the file.
+  void Drop() noexcept;
+
+  class Spool;
+
+  std::string fileName_;
+  std::optional<AtomicOutputFile> file_;
+  std::unique_ptr<Spool> spool_;  // the records until Finish, when they can't go out yet
+  std::exception_ptr error_;
+  std::uint64_t count_ = 0;
+  std::unique_ptr<unsigned char[]> pending_;  // records of AddFace not yet written
+  std::size_t pendingCount_ = 0;
+};
 
 }  // namespace orolith

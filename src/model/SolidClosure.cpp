@@ -338,10 +338,4 @@ void SolidClosure::Close(const FaceSink& emit) const {
   shell.Bottom();
 }
 
-std::uint64_t SolidClosure::MaxFacesPerPiece(std::uint64_t columns, std::uint64_t rows) noexcept {
-  // Two faces a cell on each of the four sides, the fill's and the bottom's fans over the
-  // outline, and at most six more for each of the eight cells that end on a corner post.
-  return 8 * (columns + rows) + 64;
-}
-
 }  // namespace orolith

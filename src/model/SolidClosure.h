@@ -45,9 +45,6 @@ class SolidClosure {
   // has a surface.
   void Close(const FaceSink& emit) const;
 
-  // No more faces than this come from the closure per piece of columns × rows cells.
-  static std::uint64_t MaxFacesPerPiece(std::uint64_t columns, std::uint64_t rows) noexcept;
-
  private:
   struct Piece {
     PieceOutline Outline;

@@ -14,11 +14,16 @@ enum class RunOutcome { Completed, Cancelled };
 struct GenerationOptions {
   // Fixes the seed of the centre fractions; only tests set it.
   std::optional<std::uint64_t> Seed;
+  // Threads that mesh the cells, 0 for one a processor (up to four). The file is the same
+  // with any number.
+  unsigned Threads = 0;
 };
 
 // "Create STL File": samples every tile of the region, triangulates it and saves the binary
-// STL file. Cancelled when the large-file question is answered Cancel (nothing logged, no
-// file). Errors (a file that can't be created, exhausted memory) propagate to the caller.
+// STL file, writing each face as it is made. Cancelled when the large-file question is answered
+// Cancel (nothing logged, no file). Errors (a file that can't be created or written, exhausted
+// memory) propagate to the caller; a file error only after the line announcing the save, as if
+// the file were written at the end.
 RunOutcome CreateStlModel(const ModelSettings& settings, Workspace& workspace, OperationHost& host,
                           const GenerationOptions& options = {});
 

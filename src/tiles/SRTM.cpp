@@ -4,7 +4,9 @@
 #include "base/Files.h"
 #include "base/NumberText.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -22,9 +24,29 @@ struct FileCloser {
 };
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
+// Refuses what is no plain file: a folder has no size to speak of, and opening a pipe waits
+// for a writer, perhaps forever.
+void RequirePlainFile(const struct stat& info, const std::string& fileName) {
+  if (S_ISDIR(info.st_mode)) throw CannotOpenFile(fileName, EISDIR);
+  if (!S_ISREG(info.st_mode)) throw CannotOpenFile(fileName, NotARegularFile);
+}
+
 FilePtr OpenForReading(const std::string& fileName) {
-  FilePtr file(std::fopen(fileName.c_str(), "rb"));
-  if (!file) throw CannotOpenFile(fileName, errno);
+  struct stat info {};
+  if (::stat(fileName.c_str(), &info) != 0) throw CannotOpenFile(fileName, errno);
+  RequirePlainFile(info, fileName);
+  // Should a pipe have taken the file's place since, the open must still not wait on it; on a
+  // plain file the flag changes nothing.
+  const int fd = ::open(fileName.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) throw CannotOpenFile(fileName, errno);
+  FilePtr file(::fdopen(fd, "rb"));
+  if (!file) {
+    const int error = errno;
+    ::close(fd);
+    throw CannotOpenFile(fileName, error);
+  }
+  if (::fstat(fd, &info) != 0) throw CannotOpenFile(fileName, errno);
+  RequirePlainFile(info, fileName);
   return file;
 }
 
@@ -32,8 +54,6 @@ FilePtr OpenForReading(const std::string& fileName) {
 TileKind KindOfOpenFile(std::FILE* file, const std::string& fileName) {
   struct stat info {};
   if (::fstat(::fileno(file), &info) != 0) throw CannotOpenFile(fileName, errno);
-  // A folder opens for reading here but has no size to speak of; it is no file to load.
-  if (S_ISDIR(info.st_mode)) throw CannotOpenFile(fileName, EISDIR);
   return TileKindOfSize(static_cast<std::uintmax_t>(info.st_size));
 }
 
@@ -129,7 +149,7 @@ std::vector<unsigned char> EncodeTile(int side, std::span<const std::int16_t> gr
 
 void WriteTileFile(const std::string& fileName, int side, std::span<const std::int16_t> grid) {
   const std::vector<unsigned char> bytes = EncodeTile(side, grid);
-  AtomicOutputFile file(fileName);
+  AtomicOutputFile file(fileName, AtomicOutputFile::Placement::ReplaceLinks);
   file.Write(bytes.data(), bytes.size());
   file.Commit();
 }

@@ -24,7 +24,8 @@ TileKind TileKindOfSize(std::uintmax_t bytes);
 // ranges at the field limits (W181, S91) come out whole.
 std::string TileFileName(std::int32_t lon, std::int32_t lat);
 
-// The kind of a tile file from its byte size alone; throws FileError when it can't be opened.
+// The kind of a tile file from its byte size alone; throws FileError when it can't be opened,
+// and without opening it when it is no plain file (a folder, a pipe, a device).
 TileKind TileKindOfFile(const std::string& fileName);
 
 // Reads side rows of side big-endian samples, the northern row first as tile files store them,
@@ -35,7 +36,8 @@ void ReadTileRows(std::FILE* file, int side, std::int16_t* grid, const std::stri
 // The bytes of a tile file holding grid (side × side samples, row-major, row 0 the southern
 // row): the northern row first, each sample big-endian. The inverse of ReadTileRows.
 std::vector<unsigned char> EncodeTile(int side, std::span<const std::int16_t> grid);
-// The same bytes written as fileName, whole or not at all; throws FileError.
+// The same bytes written as fileName, whole or not at all, replacing whatever is under that
+// name (a link is not followed); throws FileError.
 void WriteTileFile(const std::string& fileName, int side, std::span<const std::int16_t> grid);
 
 // One elevation tile: row 0 is the southern edge, column 0 the western edge.
@@ -46,8 +48,8 @@ class TSRTM {
   TSRTM() = default;
 
   // Loads a .hgt file; a file of no tile size is rejected (Kind becomes NotATile, the
-  // previous grid stays). Throws FileError on open failure or short read, leaving the grid,
-  // bounds and kind as they were.
+  // previous grid stays). Throws FileError on open failure (anything but a plain file is
+  // refused unopened) or short read, leaving the grid, bounds and kind as they were.
   void LoadFromFile(const std::string& fileName, std::int16_t lon, std::int16_t lat);
   // An SRTM-1-size tile with every sample equal to value.
   void FillConstant(std::int16_t value, std::int16_t lon, std::int16_t lat);
@@ -55,6 +57,20 @@ class TSRTM {
   // Bilinear elevation, clamped into 0..10000; FillValue with LastError set when the point
   // is outside the tile or nothing is loaded. Never throws, never allocates.
   long double ElevationAt(long double lon, long double lat) noexcept;
+
+  // Where one coordinate falls among the samples: its half of a lookup. ElevationAt combines
+  // a longitude's and a latitude's; lookups on a grid of points work each out once.
+  struct AxisPosition {
+    long double offset = 0;  // degrees past the sample at index, 0 .. the sample spacing
+    std::int16_t index = 0;  // sample column or row
+    bool inside = false;     // within the tile's bounds, the tolerance included
+  };
+  AxisPosition LonPosition(long double lon) const noexcept;
+  AxisPosition LatPosition(long double lat) const noexcept;
+  // The value ElevationAt gives at the point of the two positions, without touching
+  // LastError, so that several threads may look up at once.
+  long double ElevationOf(const AxisPosition& lon, const AxisPosition& lat) const noexcept;
+
   void SampleIndex(long double lon, long double lat, std::int16_t& row,
                    std::int16_t& column) const noexcept;
 
@@ -85,6 +101,15 @@ class TSRTM {
   const std::int16_t* Samples() const noexcept { return samples_.get(); }
 
  private:
+  // Truncation toward zero, then the clamp into 0 .. last: anything below 1 (NaN included)
+  // ends at 0, so only values inside 1 .. last are ever converted.
+  static std::int16_t ClampIndex(long double v, int last) noexcept;
+  static AxisPosition Position(long double v, std::int16_t origin, std::int16_t samples,
+                               long double spacing) noexcept;
+  // The lookup behind ElevationAt and ElevationOf: error is set to the text LastError reports.
+  long double Interpolate(const AxisPosition& x, const AxisPosition& y,
+                          const char*& error) const noexcept;
+
   // Takes over grid (side × side samples) as the tile of kind at lon, lat.
   void Adopt(std::unique_ptr<std::int16_t[]> grid, TileKind kind, std::int16_t side,
              std::int16_t lon, std::int16_t lat) noexcept;
@@ -108,46 +133,71 @@ class TSRTM {
   std::int16_t eastLon_ = 0;
 };
 
+inline std::int16_t TSRTM::ClampIndex(long double v, int last) noexcept {
+  if (!(v >= 1)) return 0;
+  if (v >= last) return static_cast<std::int16_t>(last < 0 ? 0 : last);
+  return static_cast<std::int16_t>(v);
+}
+
 inline void TSRTM::SampleIndex(long double lon, long double lat, std::int16_t& row,
                                std::int16_t& column) const noexcept {
-  // Truncation toward zero, then the clamp: anything below 1 (NaN included) ends at 0, so
-  // only values inside 1 .. last are ever converted.
-  const auto clampIndex = [](long double v, int last) {
-    if (!(v >= 1)) return std::int16_t{0};
-    if (v >= last) return static_cast<std::int16_t>(last < 0 ? 0 : last);
-    return static_cast<std::int16_t>(v);
+  column = ClampIndex((lon - westLon_) * (columns_ - 1), columns_ - 1);
+  row = ClampIndex((lat - southLat_) * (rows_ - 1), rows_ - 1);
+}
+
+inline TSRTM::AxisPosition TSRTM::Position(long double v, std::int16_t origin, std::int16_t samples,
+                                           long double spacing) noexcept {
+  constexpr long double tolerance = 1e-7L;
+  const auto clamp = [](long double x, long double lo, long double hi) {
+    return x < lo ? lo : (x > hi ? hi : x);
   };
-  column = clampIndex((lon - westLon_) * (columns_ - 1), columns_ - 1);
-  row = clampIndex((lat - southLat_) * (rows_ - 1), rows_ - 1);
+  const long double start = origin;
+  AxisPosition p;
+  p.inside = v >= start - tolerance && v <= start + 1 + tolerance;
+  p.index = ClampIndex((v - origin) * (samples - 1), samples - 1);
+  p.offset = clamp(clamp(v - start, 0, 1) - p.index * spacing, 0, spacing);
+  return p;
+}
+
+inline TSRTM::AxisPosition TSRTM::LonPosition(long double lon) const noexcept {
+  return Position(lon, westLon_, columns_, dx_);
+}
+
+inline TSRTM::AxisPosition TSRTM::LatPosition(long double lat) const noexcept {
+  return Position(lat, southLat_, rows_, dy_);
 }
 
 inline long double TSRTM::ElevationAt(long double lon, long double lat) noexcept {
-  constexpr long double tolerance = 1e-7L;
+  return Interpolate(LonPosition(lon), LatPosition(lat), lastError_);
+}
+
+inline long double TSRTM::ElevationOf(const AxisPosition& lon,
+                                      const AxisPosition& lat) const noexcept {
+  const char* ignored = nullptr;
+  return Interpolate(lon, lat, ignored);
+}
+
+inline long double TSRTM::Interpolate(const AxisPosition& x, const AxisPosition& y,
+                                      const char*& error) const noexcept {
   if (kind_ == TileKind::NotATile) {
-    lastError_ = "No SRTM data loaded";
+    error = "No SRTM data loaded";
     return fillValue_;
   }
-  const long double west = westLon_;
-  const long double south = southLat_;
-  if (!(lon >= west - tolerance && lon <= west + 1 + tolerance)) {
-    lastError_ = "Longitude out of range error";
+  if (!x.inside) {
+    error = "Longitude out of range error";
     return fillValue_;
   }
-  if (!(lat >= south - tolerance && lat <= south + 1 + tolerance)) {
-    lastError_ = "Latitude out of range error";
+  if (!y.inside) {
+    error = "Latitude out of range error";
     return fillValue_;
   }
-  lastError_ = "";
+  error = "";
   const long double dx = dx_;
   const long double dy = dy_;
-  std::int16_t row = 0;
-  std::int16_t column = 0;
-  SampleIndex(lon, lat, row, column);
-  const auto clamp = [](long double v, long double lo, long double hi) {
-    return v < lo ? lo : (v > hi ? hi : v);
-  };
-  const long double fx = clamp(clamp(lon - west, 0, 1) - column * dx, 0, dx);
-  const long double fy = clamp(clamp(lat - south, 0, 1) - row * dy, 0, dy);
+  const long double fx = x.offset;
+  const long double fy = y.offset;
+  const std::int16_t row = y.index;
+  const std::int16_t column = x.index;
   const std::int16_t* s = samples_.get() + static_cast<std::ptrdiff_t>(row) * columns_ + column;
   const long double s00 = s[0];
   long double e;
@@ -162,7 +212,7 @@ inline long double TSRTM::ElevationAt(long double lon, long double lat) noexcept
          fx * fy * s[columns_ + 1]) /
         cellArea_;
   }
-  return clamp(e, 0, 10000);
+  return e < 0 ? 0 : (e > 10000 ? 10000 : e);
 }
 
 }  // namespace orolith

@@ -2,10 +2,30 @@
 
 #include "base/Files.h"
 
+#include <sys/stat.h>
+
 #include <array>
+#include <cerrno>
+#include <cstring>
 #include <utility>
 
 namespace orolith {
+
+namespace {
+
+// The note for a folder that is there but can't be searched; nothing for one that can be, or
+// that is absent.
+std::optional<std::string> ReadProblem(const std::string& folder) {
+  struct stat info {};
+  // Looking up "." inside needs what every tile lookup needs: a folder, and leave to search it.
+  const std::string inside = folder + (folder.ends_with(PathSeparator) ? "." : "/.");
+  if (::stat(inside.c_str(), &info) == 0) return std::nullopt;
+  const int error = errno;
+  if (error == ENOENT) return std::nullopt;
+  return "The folder \"" + folder + "\" could not be read: " + std::strerror(error);
+}
+
+}  // namespace
 
 DataFolders MakeDataFolders(std::string dataRoot) {
   if (dataRoot.empty() || dataRoot.back() != PathSeparator) dataRoot += PathSeparator;
@@ -33,6 +53,24 @@ std::optional<TileSource> FindTileSource(const DataFolders& folders, const std::
     if (FileExists(path)) return TileSource{candidate.Folder, std::move(path)};
   }
   return std::nullopt;
+}
+
+std::vector<std::string> UnreadableFolders(const std::string& dataRoot,
+                                           const std::vector<std::string>& tileFolders) {
+  if (auto problem = ReadProblem(dataRoot)) return {std::move(*problem)};
+  std::vector<std::string> problems;
+  for (const std::string& folder : tileFolders) {
+    if (auto problem = ReadProblem(folder)) problems.push_back(std::move(*problem));
+  }
+  return problems;
+}
+
+std::vector<std::string> UnreadableFolders(const DataFolders& folders, const TileBlocks& blocked) {
+  std::vector<std::string> searched;
+  if (!blocked.Srtm1) searched.push_back(folders.Srtm1Dir);
+  if (!blocked.Srtm3) searched.push_back(folders.Srtm3Dir);
+  if (!blocked.Srtm30) searched.push_back(folders.Srtm30Dir);
+  return UnreadableFolders(folders.DataRoot, searched);
 }
 
 }  // namespace orolith

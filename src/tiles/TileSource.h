@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace orolith {
 
@@ -35,5 +36,13 @@ struct TileSource {
 // The first unblocked tile folder that holds fileName, searched SRTM-1, SRTM-3, SRTM-30.
 std::optional<TileSource> FindTileSource(const DataFolders& folders, const std::string& fileName,
                                          const TileBlocks& blocked);
+
+// Why the folders a search passes over can't be read, one line each ("The folder "X" could not
+// be read: REASON"): the data root alone when it can't be, else each of tileFolders that can't.
+// A folder that is simply absent holds no tiles, which is no problem.
+std::vector<std::string> UnreadableFolders(const std::string& dataRoot,
+                                           const std::vector<std::string>& tileFolders);
+// The same for the tile folders a search with these blocks passes over.
+std::vector<std::string> UnreadableFolders(const DataFolders& folders, const TileBlocks& blocked);
 
 }  // namespace orolith

@@ -116,6 +116,32 @@ TEST_F(CoverageTest, FolderNamedLikeATileIsNotATile) {
   EXPECT_EQ(Check()[3], "N46E007.hgt : found as SRTM-30 file (1000 m X-Y resolution)");
 }
 
+TEST_F(CoverageTest, FoldersThatCantBeSearchedAreNotedApartFromTheLog) {
+  Region(7.2F, 7.8F, 46.1F, 46.9F);
+  const std::vector<std::string> found = Check();
+  EXPECT_TRUE(host.notes.empty());
+
+  // A file where a tile folder belongs; the log is the same, the note says why.
+  std::filesystem::remove(root.Path() / "SRTM_3");
+  test::WriteBytes(root.Path() / "SRTM_3", {});
+  EXPECT_EQ(Check(), found);
+  EXPECT_EQ(host.notes, std::vector<std::string>{"The folder \"" + root.Root() +
+                                                 "SRTM_3/\" could not be read: Not a directory"});
+  // A blocked folder is not searched, so it is no problem.
+  host.notes.clear();
+  panel.BlockSrtm3 = true;
+  Check();
+  EXPECT_TRUE(host.notes.empty());
+
+  // A data root that is a file: one note for it, none for each of its folders.
+  TempDir other;
+  test::WriteBytes(other.Path() / "root", {});
+  workspace.Folders = MakeDataFolders((other.Path() / "root").string());
+  Check();
+  EXPECT_EQ(host.notes, std::vector<std::string>{"The folder \"" + other.Root() +
+                                                 "root/\" could not be read: Not a directory"});
+}
+
 TEST_F(CoverageTest, EstimateUsesTheUnroundedPixelSizeAndTheDecimalSeparator) {
   Region(7.0F, 7.5F, 46.0F, 46.25F);
   panel.XYPixelSize = 100.4F;  // rounds to 100 for the grid, not for the estimate

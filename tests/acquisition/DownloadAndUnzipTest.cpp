@@ -2,7 +2,9 @@
 #include "acquisition/DownloadAndUnzip.h"
 #include "acquisition/HttpClient.h"
 #include "acquisition/TWinSystem.h"
+#include "acquisition/TileArchive.h"
 #include "base/Errors.h"
+#include "base/Interrupt.h"
 #include "tiles/SRTM.h"
 
 #include <sys/resource.h>
@@ -32,14 +34,7 @@ class DownloadAndUnzipTest : public ::testing::Test {
   Lines Failed(const std::string& url) const {
     return {"Attempting to Download : " + url, "Download failed for some reason"};
   }
-  std::vector<std::string> TileFolderContent() const {
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(tiles)) {
-      names.push_back(entry.path().filename().string());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-  }
+  std::vector<std::string> TileFolderContent() const { return test::FolderEntries(tiles); }
 
   test::TestServer server;
   test::TempDir dir;
@@ -69,19 +64,24 @@ TEST_F(DownloadAndUnzipTest, ArchiveIsStoredKeptAndUnpackedByTheArchiver) {
 }
 
 TEST_F(DownloadAndUnzipTest, AnswersWithoutLengthOrEmptyAreStillStored) {
-  server.Serve("/z/N45E006.hgt.zip", test::MakeZip(dir.Path(), "N45E006.hgt", "tile bytes"));
+  const std::string tile = test::TileContent("unsized");
+  server.Serve("/z/N45E006.hgt.zip", test::MakeZip(dir.Path(), "N45E006.hgt", tile));
   const std::string url = server.Url("/unsized/z/N45E006.hgt.zip");
   EXPECT_TRUE(DownloadAndUnzip(url, archive, host));
   EXPECT_EQ(host.lines, Attempted(url));
-  EXPECT_EQ(ReadText(tiles / "N45E006.hgt"), "tile bytes");
+  EXPECT_TRUE(test::Holds(tiles / "N45E006.hgt", tile));
 
-  // An empty archive makes the archiver fail, which goes unnoticed.
+  // An empty archive is stored, but the archiver finds no tile in it.
   test::WriteText(server.Files() / "empty.zip", "");
+  std::filesystem::remove(tiles / "N45E006.hgt");
   host.lines.clear();
   const std::string empty = server.Url("/empty.zip");
-  EXPECT_TRUE(DownloadAndUnzip(empty, archive, host));
-  EXPECT_EQ(host.lines, Attempted(empty));
+  EXPECT_FALSE(DownloadAndUnzip(empty, archive, host));
+  Lines expected = Attempted(empty);
+  expected.push_back("Unpacking failed: the archiver ended with status 2");
+  EXPECT_EQ(host.lines, expected);
   EXPECT_EQ(std::filesystem::file_size(archive), 0U);
+  EXPECT_EQ(TileFolderContent(), Lines{"N45E006.hgt.zip"});
 }
 
 TEST_F(DownloadAndUnzipTest, EveryKindOfFailedTransferLeavesNoFile) {
@@ -98,8 +98,12 @@ TEST_F(DownloadAndUnzipTest, EveryKindOfFailedTransferLeavesNoFile) {
                                  std::string("http://no-such-host.invalid/a.zip")}) {
     SCOPED_TRACE(url);
     host.lines.clear();
+    host.notes.clear();
     EXPECT_FALSE(DownloadAndUnzip(url, archive, host, limits));
     EXPECT_EQ(host.lines, Failed(url));
+    // Why it failed is told apart from the log.
+    ASSERT_EQ(host.notes.size(), 1U);
+    EXPECT_NE(host.notes[0].find(url.substr(url.rfind('/'))), std::string::npos) << host.notes[0];
     EXPECT_TRUE(TileFolderContent().empty());
   }
   // The stall is given up after about a second, not after the server's two minutes.
@@ -142,13 +146,14 @@ TEST_F(DownloadAndUnzipTest, ClientErrorsTellWhatWentWrong) {
 }
 
 TEST_F(DownloadAndUnzipTest, ArchiveFromAnEarlierRunServesWhenTheTransferFails) {
-  std::filesystem::copy_file(test::MakeZip(dir.Path(), "N45E006.hgt", "earlier"), archive);
+  const std::string tile = test::TileContent("earlier");
+  std::filesystem::copy_file(test::MakeZip(dir.Path(), "N45E006.hgt", tile), archive);
   const std::string url = server.Url("/none/N45E006.hgt.zip");
   EXPECT_TRUE(DownloadAndUnzip(url, archive, host));
   EXPECT_EQ(host.lines,
             (Lines{"Attempting to Download : " + url,
                    "Download successful, ... trying to unzip with " + ArchiverArguments(archive)}));
-  EXPECT_EQ(ReadText(tiles / "N45E006.hgt"), "earlier");
+  EXPECT_TRUE(test::Holds(tiles / "N45E006.hgt", tile));
 }
 
 TEST_F(DownloadAndUnzipTest, ArchiverIsTakenFromTheCurrentDirectoryThenFromPath) {
@@ -157,19 +162,22 @@ TEST_F(DownloadAndUnzipTest, ArchiverIsTakenFromTheCurrentDirectoryThenFromPath)
   const auto local = dir.Path() / "cwd";
   std::filesystem::create_directories(bin);
   std::filesystem::create_directories(local);
-  // A failing archiver on PATH records its arguments; its failure goes unnoticed.
+  // A failing archiver on PATH records its arguments; the one in the current directory hands
+  // over a tile of zeros.
   test::WriteScript(bin / "7za",
                     "printf '%s\\n' \"$@\" >" + (dir.Path() / "path-args").string() + "; exit 2");
-  test::WriteScript(local / "7za", "echo ran >" + (dir.Path() / "local-ran").string());
-  const test::ScopedEnvironment path("PATH", bin.string());
-  EXPECT_TRUE(DownloadAndUnzip(server.Url("/a.zip"), archive, host));
+  test::WriteScript(local / "7za", "head -c 29282 /dev/zero");
+  const test::ScopedEnvironment path("PATH", bin.string() + ":/usr/bin:/bin");
+  EXPECT_FALSE(DownloadAndUnzip(server.Url("/a.zip"), archive, host));
+  EXPECT_EQ(host.lines.back(), "Unpacking failed: the archiver ended with status 2");
+  // Every name goes over as one argument, whatever quotes or dashes it holds.
   EXPECT_EQ(ReadText(dir.Path() / "path-args"),
-            "e\n" + archive + "\n-o" + tiles.string() + "/\n-aoa\n");
+            "e\n-so\n-r\n-bd\n--\n" + archive + "\nN45E006.hgt\n");
   {
     const test::ScopedCurrentDirectory cwd(local);
     EXPECT_TRUE(DownloadAndUnzip(server.Url("/a.zip"), archive, host));
   }
-  EXPECT_EQ(ReadText(dir.Path() / "local-ran"), "ran\n");
+  EXPECT_TRUE(test::Holds(tiles / "N45E006.hgt", std::string(29282, '\0')));
 }
 
 TEST_F(DownloadAndUnzipTest, MissingArchiverOrFolderEndsWithTheError) {
@@ -193,6 +201,207 @@ TEST_F(DownloadAndUnzipTest, MissingArchiverOrFolderEndsWithTheError) {
   EXPECT_THROW(DownloadAndUnzip(server.Url("/a.zip"), nowhere, host), FileError);
   EXPECT_EQ(host.lines, (Lines{"Attempting to Download : " + server.Url("/a.zip"),
                                "Download completed, attempting to save to : " + nowhere}));
+}
+
+TEST_F(DownloadAndUnzipTest, ASlowButSteadyTransferIsNoStall) {
+  const std::string tile = test::TileContent("slow tile");
+  server.Serve("/N45E006.hgt.zip", test::MakeZip(dir.Path(), "N45E006.hgt", tile));
+  test::WriteText(server.Files() / "body", tile);
+  HttpLimits limits;
+  limits.StallSeconds = 1;
+  // The server takes 2.4 s for each, well past the stall limit, but never stops for long.
+  const auto started = std::chrono::steady_clock::now();
+  EXPECT_TRUE(HttpClient(limits).Get(server.Url("/trickle/body")) ==
+              std::vector<char>(tile.begin(), tile.end()));
+  const std::string url = server.Url("/trickle/N45E006.hgt.zip");
+  EXPECT_TRUE(DownloadAndUnzip(url, archive, host, limits));
+  EXPECT_EQ(host.lines, Attempted(url));
+  EXPECT_TRUE(test::Holds(tiles / "N45E006.hgt", tile));
+  EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::seconds(4));
+}
+
+TEST_F(DownloadAndUnzipTest, TheBodyBufferNeverGrowsPastTheLimit) {
+  HttpLimits limits;
+  limits.MaxBodyBytes = 1000000;
+  test::WriteText(server.Files() / "full", std::string(limits.MaxBodyBytes, 'b'));
+  for (const char* path : {"/full", "/unsized/full"}) {
+    SCOPED_TRACE(path);
+    const std::vector<char> body = HttpClient(limits).Get(server.Url(path));
+    EXPECT_EQ(body.size(), limits.MaxBodyBytes);
+    EXPECT_LE(body.capacity(), limits.MaxBodyBytes);
+  }
+}
+
+TEST_F(DownloadAndUnzipTest, TheEnvironmentsProxyIsNotUsed) {
+  const std::string tile = test::TileContent("direct");
+  server.Serve("/N45E006.hgt.zip", test::MakeZip(dir.Path(), "N45E006.hgt", tile));
+  const test::ScopedEnvironment proxy("http_proxy", "http://127.0.0.1:1");
+  const test::ScopedEnvironment all("ALL_PROXY", "http://127.0.0.1:1");
+  EXPECT_TRUE(DownloadAndUnzip(server.Url("/N45E006.hgt.zip"), archive, host));
+  EXPECT_TRUE(test::Holds(tiles / "N45E006.hgt", tile));
+  EXPECT_EQ(server.Requests(), std::vector<std::string>{"/N45E006.hgt.zip"});
+}
+
+TEST_F(DownloadAndUnzipTest, AnArchiveThatYieldsNoTileIsAFailedAttemptAndLeavesOnlyItself) {
+  const std::string tile = test::TileContent("N45E006");
+  const std::string good = ReadText(test::MakeZip(dir.Path(), "N45E006.hgt", tile));
+  test::WriteText(server.Files() / "truncated.zip", good.substr(0, good.size() / 2));
+  test::WriteText(server.Files() / "page.zip", "<html>No such tile</html>");
+  test::WriteText(server.Files() / "empty.zip", "");
+  server.Serve("/short.zip", test::MakeZip(dir.Path() / "short", "N45E006.hgt", "too short"));
+  server.Serve("/other.zip", test::MakeZip(dir.Path() / "other", "N45E007.hgt", tile));
+  // Zeros compress well: 30 MB, more than the largest tile, arrive in a small archive.
+  server.Serve("/bomb.zip",
+               test::MakeZip(dir.Path() / "bomb", "N45E006.hgt", std::string(30000000, '\0')));
+  for (const char* path :
+       {"/truncated.zip", "/page.zip", "/empty.zip", "/short.zip", "/other.zip", "/bomb.zip"}) {
+    SCOPED_TRACE(path);
+    host.lines.clear();
+    EXPECT_FALSE(DownloadAndUnzip(server.Url(path), archive, host));
+    ASSERT_EQ(host.lines.size(), 4U);
+    EXPECT_EQ(host.lines[2], Attempted(server.Url(path))[2]);
+    EXPECT_TRUE(host.lines[3].starts_with("Unpacking failed: ")) << host.lines[3];
+    EXPECT_EQ(TileFolderContent(), Lines{"N45E006.hgt.zip"});
+  }
+}
+
+TEST_F(DownloadAndUnzipTest, AFullDiskWhileUnpackingEndsTheRunAndLeavesNoTile) {
+  const std::string tile = test::TileContent("N45E006");
+  const auto zip = test::MakeZip(dir.Path(), "N45E006.hgt", tile);
+  std::filesystem::copy_file(zip, archive);
+  ASSERT_LT(std::filesystem::file_size(zip), 10000U);
+  // A file size limit makes the tile's writes fail after 10 kB, as a full disk would.
+  rlimit saved{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+  const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+  rlimit small = saved;
+  small.rlim_cur = 10000;
+  setrlimit(RLIMIT_FSIZE, &small);
+  std::string error;
+  try {
+    DownloadAndUnzip(server.Url("/none.zip"), archive, host);
+  } catch (const FileError& e) {
+    error = e.what();
+  }
+  setrlimit(RLIMIT_FSIZE, &saved);
+  std::signal(SIGXFSZ, oldHandler);
+  EXPECT_TRUE(error.starts_with("Cannot write file \"" + (tiles / "N45E006.hgt").string() + "\". "))
+      << error;
+  EXPECT_EQ(TileFolderContent(), Lines{"N45E006.hgt.zip"});
+}
+
+TEST_F(DownloadAndUnzipTest, OnlyTheTileLeavesTheArchive) {
+  const auto work = dir.Path() / "many";
+  std::filesystem::create_directories(work / "inner");
+  test::WriteText(work / "inner" / "N45E006.hgt", test::TileContent("N45E006"));
+  test::WriteText(work / "README.txt", "about this tile");
+  test::WriteText(work / "N45E007.hgt", test::TileContent("N45E007"));
+  const auto zip = dir.Path() / "many.zip";
+  ASSERT_EQ(
+      std::system(("cd '" + work.string() + "' && zip -q -r '" + zip.string() + "' .").c_str()), 0);
+  server.Serve("/many.zip", zip);
+  EXPECT_TRUE(DownloadAndUnzip(server.Url("/many.zip"), archive, host));
+  EXPECT_EQ(TileFolderContent(), (Lines{"N45E006.hgt", "N45E006.hgt.zip"}));
+  EXPECT_TRUE(test::Holds(tiles / "N45E006.hgt", test::TileContent("N45E006")));
+}
+
+TEST_F(DownloadAndUnzipTest, ALinkAtTheArchiveNameIsReplacedNotFollowed) {
+  const std::string tile = test::TileContent("N45E006");
+  const auto zip = test::MakeZip(dir.Path(), "N45E006.hgt", tile);
+  server.Serve("/N45E006.hgt.zip", zip);
+  const auto outside = dir.Path() / "outside.txt";
+  test::WriteText(outside, "not the downloader's");
+  std::filesystem::create_symlink(outside, archive);
+  EXPECT_TRUE(DownloadAndUnzip(server.Url("/N45E006.hgt.zip"), archive, host));
+  EXPECT_EQ(ReadText(outside), "not the downloader's");
+  EXPECT_FALSE(std::filesystem::is_symlink(archive));
+  EXPECT_EQ(ReadText(archive), ReadText(zip));
+  EXPECT_TRUE(test::Holds(tiles / "N45E006.hgt", tile));
+}
+
+TEST_F(DownloadAndUnzipTest, APipeNamedLikeTheArchiveIsRefusedWithoutWaiting) {
+  const test::PipeAtPath pipe(archive);
+  const auto started = std::chrono::steady_clock::now();
+  const std::string url = server.Url("/none.zip");
+  EXPECT_FALSE(DownloadAndUnzip(url, archive, host));
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2));
+  EXPECT_EQ(pipe.Released(), 0) << "the archiver opened the pipe";
+  ASSERT_EQ(host.lines.size(), 3U);
+  EXPECT_EQ(host.lines[2],
+            "Unpacking failed: Cannot open file \"" + archive + "\". Not a regular file");
+}
+
+TEST_F(DownloadAndUnzipTest, AQuoteInTheFolderNameReachesTheArchiverWhole) {
+  tiles = dir.Path() / "say \"cheese\"" / "SRTM_3";
+  std::filesystem::create_directories(tiles);
+  archive = (tiles / "N45E006.hgt.zip").string();
+  const std::string tile = test::TileContent("quoted");
+  server.Serve("/N45E006.hgt.zip", test::MakeZip(dir.Path(), "N45E006.hgt", tile));
+  EXPECT_TRUE(DownloadAndUnzip(server.Url("/N45E006.hgt.zip"), archive, host));
+  EXPECT_TRUE(test::Holds(tiles / "N45E006.hgt", tile));
+}
+
+// A host whose waits end with Interrupted once the given time has passed, as when the window is
+// closed or Ctrl-C is pressed.
+struct StoppingHost : test::RecordingHost {
+  explicit StoppingHost(std::chrono::milliseconds after)
+      : deadline(std::chrono::steady_clock::now() + after) {}
+  void WhileWaiting() override {
+    ++waits;
+    if (std::chrono::steady_clock::now() >= deadline) throw Interrupted();
+  }
+  std::chrono::steady_clock::time_point deadline;
+  int waits = 0;
+};
+
+TEST_F(DownloadAndUnzipTest, AStopEndsAWaitingTransferAtOnceAndLeavesNoFile) {
+  StoppingHost stopping(std::chrono::milliseconds(300));
+  const auto started = std::chrono::steady_clock::now();
+  EXPECT_THROW(DownloadAndUnzip(server.Url("/hang/N45E006.hgt.zip"), archive, stopping),
+               Interrupted);
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2));
+  EXPECT_GE(stopping.waits, 3) << "the host got no turn while the transfer waited";
+  EXPECT_EQ(stopping.lines,
+            Lines{"Attempting to Download : " + server.Url("/hang/N45E006.hgt.zip")});
+  EXPECT_TRUE(TileFolderContent().empty());
+}
+
+TEST_F(DownloadAndUnzipTest, AStopEndsTheArchiverAndLeavesNoTile) {
+  std::filesystem::copy_file(test::MakeZip(dir.Path(), "N45E006.hgt", "x"), archive);
+  // An archiver that hands over half a tile and then takes its time.
+  const auto local = dir.Path() / "cwd";
+  std::filesystem::create_directories(local);
+  const auto pidFile = dir.Path() / "archiver.pid";
+  test::WriteScript(local / "7za",
+                    "echo $$ >" + pidFile.string() + "; head -c 10000 /dev/zero; exec sleep 30");
+  const test::ScopedCurrentDirectory cwd(local);
+  StoppingHost stopping(std::chrono::milliseconds(500));
+  const auto started = std::chrono::steady_clock::now();
+  EXPECT_THROW(UnpackTile(archive, (tiles / "N45E006.hgt").string(), stopping), Interrupted);
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(3));
+  EXPECT_EQ(TileFolderContent(), Lines{"N45E006.hgt.zip"});
+  const pid_t archiver = std::stoi(ReadText(pidFile));
+  EXPECT_EQ(::kill(archiver, 0), -1) << "the archiver still runs";
+}
+
+TEST_F(DownloadAndUnzipTest, AGzippedTileIsUnpackedToo) {
+  const std::string tile = test::TileContent("gzip");
+  test::WriteText(dir.Path() / "N45E006.hgt", tile);
+  const std::string gz = (tiles / "N45E006.hgt.gz").string();
+  ASSERT_EQ(std::system(
+                ("gzip -c '" + (dir.Path() / "N45E006.hgt").string() + "' >'" + gz + "'").c_str()),
+            0);
+  UnpackTile(gz, (tiles / "N45E006.hgt").string(), host);
+  EXPECT_TRUE(test::Holds(tiles / "N45E006.hgt", tile));
+  EXPECT_EQ(TileFolderContent(), (Lines{"N45E006.hgt", "N45E006.hgt.gz"}));
+}
+
+TEST_F(DownloadAndUnzipTest, ANamedProxyCarriesEveryRequest) {
+  test::WriteText(server.Files() / "a.zip", "through the proxy");
+  const std::vector<char> body =
+      HttpClient(HttpLimits{}, "http://" + server.Host()).Get("http://tiles.invalid/a.zip");
+  EXPECT_EQ(std::string(body.begin(), body.end()), "through the proxy");
+  EXPECT_EQ(server.Requests(), std::vector<std::string>{"proxy http://tiles.invalid/a.zip"});
 }
 
 TEST(ArchiverArguments, ExtractIntoTheArchivesFolderOverwriting) {

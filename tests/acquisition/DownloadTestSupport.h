@@ -18,10 +18,30 @@
 
 namespace orolith::test {
 
-// The test HTTP server (http_test_server.py) on a free port of 127.0.0.1, serving Files().
+// A self-signed certificate for 127.0.0.1 and its key, made by openssl(1) for the life of the
+// object; nothing trusts it unless told to.
+class SelfSignedCertificate {
+ public:
+  SelfSignedCertificate() {
+    const std::string command =
+        "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 "
+        "-subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1 -keyout '" +
+        Key() + "' -out '" + File() + "' 2>/dev/null";
+    if (std::system(command.c_str()) != 0) throw std::runtime_error("openssl failed: " + command);
+  }
+  std::string File() const { return (dir_.Path() / "certificate.pem").string(); }
+  std::string Key() const { return (dir_.Path() / "key.pem").string(); }
+
+ private:
+  TempDir dir_;
+};
+
+// The test HTTP server (http_test_server.py) on a free port of 127.0.0.1, serving Files();
+// an HTTPS server when given a certificate.
 class TestServer {
  public:
-  TestServer() {
+  explicit TestServer(const SelfSignedCertificate* certificate = nullptr)
+      : scheme_(certificate != nullptr ? "https://" : "http://") {
     std::filesystem::create_directories(Files());
     // The server reports its port through one pipe and ends when the other one closes, so
     // that it can't outlive a test that crashed.
@@ -38,6 +58,9 @@ class TestServer {
     const std::string root = Files().string();
     const std::string log = RequestLog().string();
     std::vector<std::string> words{OROLITH_PYTHON, OROLITH_TEST_SERVER, root, log};
+    if (certificate != nullptr) {
+      words.insert(words.end(), {"--tls", certificate->File(), certificate->Key()});
+    }
     std::vector<char*> argv;
     for (auto& word : words) argv.push_back(word.data());
     argv.push_back(nullptr);
@@ -65,7 +88,7 @@ class TestServer {
   }
 
   const std::string& Host() const { return host_; }
-  std::string Url(const std::string& path) const { return "http://" + host_ + path; }
+  std::string Url(const std::string& path) const { return scheme_ + host_ + path; }
   std::filesystem::path Files() const { return dir_.Path() / "files"; }
   // Places a copy of source under the served path.
   void Serve(const std::string& path, const std::filesystem::path& source) const {
@@ -84,6 +107,7 @@ class TestServer {
  private:
   std::filesystem::path RequestLog() const { return dir_.Path() / "requests.log"; }
 
+  std::string scheme_;
   TempDir dir_;
   pid_t pid_ = 0;
   int lifeline_ = -1;
@@ -151,9 +175,44 @@ inline std::filesystem::path MakeZip(const std::filesystem::path& folder,
   return zip;
 }
 
+// A gzip file of one file named fileName with the given content, made by gzip(1); the name is
+// kept in the gzip header unless storeName is false.
+inline std::filesystem::path MakeGzip(const std::filesystem::path& folder,
+                                      const std::string& fileName, const std::string& content,
+                                      bool storeName = true) {
+  const auto work = folder / "gzip-work";
+  std::filesystem::create_directories(work);
+  WriteText(work / fileName, content);
+  const auto gz = folder / (fileName + ".gz");
+  const std::string command = std::string("gzip -c ") + (storeName ? "-N '" : "-n '") +
+                              (work / fileName).string() + "' >'" + gz.string() + "'";
+  if (std::system(command.c_str()) != 0) throw std::runtime_error("gzip failed: " + command);
+  std::filesystem::remove_all(work);
+  return gz;
+}
+
 inline std::string ReadText(const std::filesystem::path& file) {
   const auto bytes = ReadBytes(file);
   return {bytes.begin(), bytes.end()};
+}
+
+// The bytes of the smallest tile (SRTM-30, 121 x 121 samples), beginning with label so that
+// tests can tell tiles apart.
+inline std::string TileContent(const std::string& label) {
+  std::string content(2 * 121 * 121, '\0');
+  content.replace(0, label.size(), label);
+  return content;
+}
+
+// Whether file holds exactly text, told briefly: a tile is too long to print.
+inline ::testing::AssertionResult Holds(const std::filesystem::path& file,
+                                        const std::string& text) {
+  if (!std::filesystem::exists(file)) return ::testing::AssertionFailure() << file << " is missing";
+  const std::string content = ReadText(file);
+  if (content == text) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure()
+         << file << " holds " << content.size() << " bytes beginning \""
+         << content.substr(0, 16).c_str() << "\", not the " << text.size() << " bytes expected";
 }
 
 }  // namespace orolith::test

@@ -8,7 +8,6 @@
 namespace orolith {
 namespace {
 
-using test::ReadText;
 using Lines = std::vector<std::string>;
 
 const std::string Srtm1Path = "/srtm/version2_1/SRTM1/Region_";
@@ -30,10 +29,10 @@ class RegionDownloadsTest : public ::testing::Test {
     panel.Lat2 = lat2;
     return panel;
   }
-  // A zipped tile whose content is its own name, served at path.
+  // A zipped tile whose content begins with its own name, served at path.
   void ServeTile(const std::string& path, const std::string& name) {
-    server.Serve(path + name + ".zip",
-                 test::MakeZip(dir.Path() / "zips" / path.substr(1), name, name));
+    server.Serve(path + name + ".zip", test::MakeZip(dir.Path() / "zips" / path.substr(1), name,
+                                                     test::TileContent(name)));
   }
   // The log after the configuration summary.
   Lines Block() const {
@@ -138,7 +137,7 @@ TEST_F(RegionDownloadsTest, Srtm1RemembersTheRegionThatDeliveredLast) {
   EXPECT_EQ(remembered.Srtm1RegionFolders[0], "03/");
   EXPECT_EQ(remembered.Srtm1RegionFolders[1], "01/");
   for (const char* name : {"N45E006.hgt", "N46E006.hgt", "N45E007.hgt"}) {
-    EXPECT_EQ(ReadText(folders.Srtm1Dir + name), name);
+    EXPECT_TRUE(test::Holds(folders.Srtm1Dir + name, test::TileContent(name)));
   }
 }
 
@@ -159,7 +158,7 @@ TEST_F(RegionDownloadsTest, Srtm3RemembersTheContinentAcrossRuns) {
                    "There were 1 pre-existing SRTM-3 files found",
                    "There were 1 SRTM-3 files downloaded", "There are 0 missing SRTM-3 files"});
   EXPECT_EQ(Block(), expected);
-  EXPECT_EQ(ReadText(folders.Srtm3Dir + "N45E006.hgt"), "N45E006.hgt");
+  EXPECT_TRUE(test::Holds(folders.Srtm3Dir + "N45E006.hgt", test::TileContent("N45E006.hgt")));
 
   // A later run with the same lists starts in the continent that delivered last.
   host.lines.clear();
@@ -198,7 +197,7 @@ TEST_F(RegionDownloadsTest, PresentTilesAreNotFetchedButOnlyTheirOwnKindCounts) 
 
 TEST_F(RegionDownloadsTest, ArchiveLeftByAnEarlierRunCountsAsDownloaded) {
   remembered.Srtm1RegionFolders[0] = "05/";
-  std::filesystem::copy_file(test::MakeZip(dir.Path(), "N45E006.hgt", "earlier"),
+  std::filesystem::copy_file(test::MakeZip(dir.Path(), "N45E006.hgt", test::TileContent("earlier")),
                              folders.Srtm1Dir + "N45E006.hgt.zip");
   Download(DownloadSrtm1Files, Region(6.5F, 6.5F, 45.5F, 45.5F), '.');
   const Lines block = Block();
@@ -206,7 +205,7 @@ TEST_F(RegionDownloadsTest, ArchiveLeftByAnEarlierRunCountsAsDownloaded) {
   EXPECT_EQ(block[3], "trying to find " + Url(Srtm1Path + "05/N45E006.hgt.zip"));
   EXPECT_EQ(block[6], "SRTM-1 data found in Region # 5");
   EXPECT_EQ(block[8], "There were 1 SRTM-1 files downloaded");
-  EXPECT_EQ(ReadText(folders.Srtm1Dir + "N45E006.hgt"), "earlier");
+  EXPECT_TRUE(test::Holds(folders.Srtm1Dir + "N45E006.hgt", test::TileContent("earlier")));
 }
 
 TEST_F(RegionDownloadsTest, UnwritableArchiveOrMissingArchiverEndsTheRun) {
@@ -228,6 +227,92 @@ TEST_F(RegionDownloadsTest, UnwritableArchiveOrMissingArchiverEndsTheRun) {
                                    ArchiverArguments(folders.Srtm1Dir + "N45E006.hgt.zip"));
   EXPECT_EQ(remembered.Srtm1RegionFolders[0], "01/");
   EXPECT_TRUE(std::filesystem::exists(folders.Srtm1Dir + "N45E006.hgt.zip"));
+}
+
+// The mirrors: one address per tile and no folder walk, the archive's lines otherwise.
+TEST_F(RegionDownloadsTest, EsaMirrorCostsOneRequestPerMissingTile) {
+  for (const char* name : {"N45E006", "N45E007"}) {
+    server.Serve(
+        std::string("/esa/") + name + ".SRTMGL1.hgt.zip",
+        test::MakeZip(dir.Path() / name, std::string(name) + ".hgt", test::TileContent(name)));
+  }
+  test::WriteText(folders.Srtm1Dir + "N46E006.hgt", "here");
+  source.Layout = ArchiveLayout::Esa;
+  source.TileUrl = Url("/esa/");
+  Download(DownloadSrtm1Files, Region(6.5F, 7.5F, 45.5F, 46.5F), '.');
+
+  const auto fetched = [&](Lines& lines, const std::string& name) {
+    const std::string archive = folders.Srtm1Dir + name + ".hgt.zip";
+    lines.insert(lines.end(),
+                 {"Attempting to Download : " + Url("/esa/" + name + ".SRTMGL1.hgt.zip"),
+                  "Download completed, attempting to save to : " + archive,
+                  "Download successful, ... trying to unzip with " + ArchiverArguments(archive)});
+  };
+  Lines expected;
+  Banner(expected, "  SRTM-1 File Downloads ");
+  fetched(expected, "N45E006");
+  expected.push_back("N46E006.hgt : already available as SRTM-1 file (30 m X-Y resolution)");
+  fetched(expected, "N45E007");
+  expected.insert(expected.end(),
+                  {"Attempting to Download : " + Url("/esa/N46E007.SRTMGL1.hgt.zip"),
+                   "Download failed for some reason",
+                   "N46E007.hgt was not found ... consider installing SRTM-3 or SRTM-30",
+                   "There were 1 pre-existing SRTM-1 files found",
+                   "There were 2 SRTM-1 files downloaded", "There are 1 missing SRTM-1 files"});
+  EXPECT_EQ(Block(), expected);
+  EXPECT_EQ(server.Requests(),
+            (Lines{"/esa/N45E006.SRTMGL1.hgt.zip", "/esa/N45E007.SRTMGL1.hgt.zip",
+                   "/esa/N46E007.SRTMGL1.hgt.zip"}));
+  EXPECT_EQ(host.notes, Lines{Url("/esa/N46E007.SRTMGL1.hgt.zip") + ": HTTP status 404"});
+  EXPECT_EQ(host.pumps, 4);
+  EXPECT_TRUE(test::Holds(folders.Srtm1Dir + "N45E006.hgt", test::TileContent("N45E006")));
+  EXPECT_TRUE(test::Holds(folders.Srtm1Dir + "N45E007.hgt", test::TileContent("N45E007")));
+  EXPECT_EQ(remembered.Srtm1RegionFolders[0], "01/");
+}
+
+TEST_F(RegionDownloadsTest, AwsMirrorFilesTilesByLatitudeAndAnswers403ForNone) {
+  // Either way a gzip may name what it holds: in its header, or by its own name.
+  server.Serve("/skadi/S02/S02W074.hgt.gz",
+               test::MakeGzip(dir.Path(), "S02W074.hgt", test::TileContent("S02W074"), false));
+  server.Serve("/skadi/S02/S02W073.hgt.gz",
+               test::MakeGzip(dir.Path(), "S02W073.hgt", test::TileContent("S02W073"), true));
+  source.Layout = ArchiveLayout::Aws;
+  source.TileUrl = Url("/s3/skadi/");
+  Download(DownloadSrtm1Files, Region(-73.5F, -72.5F, -1.5F, -0.5F), '.');
+
+  const Lines block = Block();
+  ASSERT_EQ(block.size(), 3U + 3 + 3 + 3 + 3 + 3);
+  EXPECT_EQ(block[3], "Attempting to Download : " + Url("/s3/skadi/S02/S02W074.hgt.gz"));
+  EXPECT_EQ(block[5], "Download successful, ... trying to unzip with " +
+                          ArchiverArguments(folders.Srtm1Dir + "S02W074.hgt.gz"));
+  EXPECT_EQ(block[7], "Download failed for some reason");
+  EXPECT_EQ(block[8], "S01W074.hgt was not found ... consider installing SRTM-3 or SRTM-30");
+  EXPECT_EQ(block.back(), "There are 2 missing SRTM-1 files");
+  EXPECT_EQ(host.notes, (Lines{Url("/s3/skadi/S01/S01W074.hgt.gz") + ": HTTP status 403",
+                               Url("/s3/skadi/S01/S01W073.hgt.gz") + ": HTTP status 403"}));
+  EXPECT_TRUE(test::Holds(folders.Srtm1Dir + "S02W074.hgt", test::TileContent("S02W074")));
+  EXPECT_TRUE(test::Holds(folders.Srtm1Dir + "S02W073.hgt", test::TileContent("S02W073")));
+}
+
+TEST_F(RegionDownloadsTest, Srtm3TilesComeFromTheArchiveWhateverTheSource) {
+  source.Layout = ArchiveLayout::Aws;
+  source.TileUrl = Url("/skadi/");
+  Download(DownloadSrtm3Files, Region(6.5F, 6.5F, 45.5F, 45.5F), '.');
+  EXPECT_EQ(server.Requests().size(), 7U);
+  EXPECT_EQ(server.Requests().front(), Srtm3Path + "Africa/N45E006.hgt.zip");
+  EXPECT_EQ(Block().at(3), "trying to find " + Url(Srtm3Path + "Africa/N45E006.hgt.zip"));
+}
+
+TEST_F(RegionDownloadsTest, AMirrorOfTheArchiveKeepsItsFolderWalk) {
+  ServeTile("/cache/SRTM1/Region_02/", "N45E006.hgt");
+  source.TileUrl = Url("/cache/");
+  Download(DownloadSrtm1Files, Region(6.5F, 6.5F, 45.5F, 45.5F), '.');
+  EXPECT_EQ(server.Requests(), (Lines{"/cache/SRTM1/Region_01/N45E006.hgt.zip",
+                                      "/cache/SRTM1/Region_01/N45E006.hgt.zip",
+                                      "/cache/SRTM1/Region_02/N45E006.hgt.zip"}));
+  EXPECT_EQ(remembered.Srtm1RegionFolders[0], "02/");
+  Download(DownloadSrtm3Files, Region(6.5F, 6.5F, 44.5F, 44.5F), '.');
+  EXPECT_EQ(server.Requests().at(3), "/cache/SRTM3/Africa/N44E006.hgt.zip");
 }
 
 }  // namespace

@@ -81,6 +81,8 @@ TEST(CliOptionsTest, EachOptionFillsItsFieldsLeftThenRight) {
                               "--yes",
                               "--archive-host",
                               "localhost:8080",
+                              "--proxy",
+                              "http://proxy.example:3128",
                               "--solid",
                               "--floor",
                               "12.5"});
@@ -100,6 +102,7 @@ TEST(CliOptionsTest, EachOptionFillsItsFieldsLeftThenRight) {
   EXPECT_TRUE(o.Panel.MissedDataZero);
   EXPECT_TRUE(o.Yes);
   EXPECT_EQ(o.ArchiveHost, "localhost:8080");
+  EXPECT_EQ(o.Proxy, "http://proxy.example:3128");
   EXPECT_TRUE(o.Panel.Solid);
   EXPECT_EQ(o.Panel.FloorPercent, 12.5F);
   EXPECT_TRUE(o.Warnings.empty());
@@ -163,14 +166,40 @@ TEST(CliOptionsTest, MalformedCommandLinesAreUsageErrors) {
   EXPECT_NE(UsageMessage({"create", "--lon", "1", "2", "3"}), "");  // a third value
 }
 
+TEST(CliOptionsTest, TileSourceAndBaseAddress) {
+  const CliOptions plain = Parse({"download-srtm1"});
+  EXPECT_EQ(plain.TileSource, ArchiveLayout::SrtmV21);
+  EXPECT_EQ(plain.TileUrl, "");
+
+  const CliOptions esa = Parse({"download-srtm1", "--tile-source", "ESA", "--tile-url",
+                                "http://cache.example.org:8080/SRTMGL1"});
+  EXPECT_EQ(esa.TileSource, ArchiveLayout::Esa);
+  EXPECT_EQ(esa.TileUrl, "http://cache.example.org:8080/SRTMGL1/");
+  // The archive still serves SRTM-3 tiles, so its host goes with any source.
+  EXPECT_EQ(Parse({"download-srtm3", "--tile-source", "aws", "--archive-host", "h:81"}).ArchiveHost,
+            "h:81");
+
+  EXPECT_EQ(UsageMessage({"download-srtm1", "--tile-source", "usgs"}),
+            "--tile-source: unknown tile source 'usgs' (known: srtm-v2.1, esa, aws)");
+  EXPECT_EQ(UsageMessage({"download-srtm1", "--tile-url", "step.esa.int/auxdata"}),
+            "--tile-url: 'step.esa.int/auxdata' is not an http:// or https:// address");
+  EXPECT_EQ(UsageMessage({"download-srtm1", "--tile-url", "http://a/", "--archive-host", "b"}),
+            "--archive-host and --tile-url both give the archive's address; give one");
+  EXPECT_NE(UsageMessage({"download-srtm1", "--tile-source"}), "");
+  const std::string help = *Parse({"--help"}).Info;
+  EXPECT_NE(help.find("--tile-source NAME"), std::string::npos);
+  EXPECT_NE(help.find("--tile-url BASE"), std::string::npos);
+}
+
 TEST(CliOptionsTest, HelpAndVersionAreTextsToPrint) {
   const CliOptions help = Parse({"--help"});
   ASSERT_TRUE(help.Info);
   for (const char* option :
-       {"--data-root",   "--lon",          "--lat",         "--elev",  "--x-extent",
-        "--z-extent",    "--base",         "--pixel",       "--out",   "--block-srtm1",
-        "--block-srtm3", "--block-srtm30", "--missed-zero", "--solid", "--floor",
-        "--yes",         "--archive-host", "--version",     "create",  "download-srtm3"}) {
+       {"--data-root",   "--lon",          "--lat",         "--elev",    "--x-extent",
+        "--z-extent",    "--base",         "--pixel",       "--out",     "--block-srtm1",
+        "--block-srtm3", "--block-srtm30", "--missed-zero", "--solid",   "--floor",
+        "--yes",         "--archive-host", "--proxy",       "--version", "create",
+        "download-srtm3"}) {
     EXPECT_NE(help.Info->find(option), std::string::npos) << option;
   }
   // Limits and defaults are shown as the fields write them, with the user's separator.

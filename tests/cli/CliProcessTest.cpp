@@ -2,11 +2,13 @@
 // stderr into files, so neither is a terminal.
 
 #include "TestSupport.h"
+#include "acquisition/DownloadTestSupport.h"
 #include "model/TerrainModel.h"
 
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -30,12 +32,7 @@ struct Outcome {
   std::string err;
 };
 
-std::string ReadText(const std::filesystem::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+using test::ReadText;
 
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
@@ -162,6 +159,9 @@ TEST_F(CliProcessTest, LargeFileQuestionWithoutATerminalCancels) {
   const Outcome o = Cli("create --lon 7 8 --lat 46 47 --missed-zero");  // 200 MB
   EXPECT_EQ(o.status, 3);
   EXPECT_EQ(o.out, "");
+  EXPECT_EQ(o.err,
+            "orolith-cli: cancelled: the STL file would be about 200 MB, and there is no terminal "
+            "to ask whether to make it; rerun with --yes to make it\n");
   EXPECT_FALSE(std::filesystem::exists(Path("NewFile.stl")));
 
   // --yes answers OK; with no tiles and no stand-in the model is empty but written.
@@ -189,6 +189,91 @@ TEST_F(CliProcessTest, ErrorsExitOneAndLeaveNoFileBehind) {
   }
   std::sort(left.begin(), left.end());
   EXPECT_EQ(left, (std::vector<std::string>{"SRTM_1", "SRTM_3", "SRTM_30", "taken.stl"}));
+}
+
+TEST_F(CliProcessTest, TheReadmesMatterhornCommandsWithAMirrorOnLoopback) {
+  const test::TestServer server;
+  server.Serve("/skadi/N45/N45E007.hgt.gz",
+               test::MakeGzip(captures.Path(), "N45E007.hgt", test::TileContent("N45E007")));
+  const std::string region = " --lon 7.55 7.80 --lat 45.90 46.05";
+  const Outcome o = Cli("download-srtm1 --data-root " + Quote(root.Root()) + " --tile-source aws" +
+                        region + " --tile-url " + Quote(server.Url("/s3/skadi")));
+  EXPECT_EQ(o.status, 0);
+  const std::vector<std::string> out = Lines(o.out);
+  ASSERT_GE(out.size(), 3U);
+  EXPECT_EQ(std::vector<std::string>(out.end() - 3, out.end()),
+            (std::vector<std::string>{"There were 0 pre-existing SRTM-1 files found",
+                                      "There were 1 SRTM-1 files downloaded",
+                                      "There are 1 missing SRTM-1 files"}));
+  // The log says only that the attempt failed; stderr says why.
+  EXPECT_EQ(o.err,
+            "orolith-cli: " + server.Url("/s3/skadi/N46/N46E007.hgt.gz") + ": HTTP status 403\n");
+  EXPECT_TRUE(test::Holds(Path("SRTM_1/N45E007.hgt"), test::TileContent("N45E007")));
+
+  const Outcome model = Cli("create --data-root " + Quote(root.Root()) + region +
+                            " --elev 1500 4500 --x-extent 150 --z-extent 40 --base 10 --pixel 30 "
+                            "-o matterhorn.stl --yes");
+  EXPECT_EQ(model.status, 0) << model.err;
+  EXPECT_EQ(Lines(model.out).back(), "File has been saved");
+
+  const Outcome unknown = Cli("download-srtm1 --tile-source usgs" + region);
+  EXPECT_EQ(unknown.status, 2);
+  EXPECT_EQ(Lines(unknown.err).at(0),
+            "orolith-cli: --tile-source: unknown tile source 'usgs' (known: srtm-v2.1, esa, aws)");
+  EXPECT_EQ(unknown.out, "");
+  EXPECT_EQ(server.Requests().size(), 2U);
+}
+
+TEST_F(CliProcessTest, FoldersThatCantBeReadAreNamedOnStderr) {
+  // A file where a tile folder should be, and a folder closed to its reader.
+  std::filesystem::remove(root.Path() / "SRTM_1");
+  test::WriteText(root.Path() / "SRTM_1", "");
+  std::filesystem::permissions(root.Path() / "SRTM_3", std::filesystem::perms::none);
+  const std::string privileges =
+      ::geteuid() == 0 ? "setpriv --reuid=" + std::to_string(test::UnprivilegedId) +
+                             " --regid=" + std::to_string(test::UnprivilegedId) + " --clear-groups"
+                       : "";
+  const Outcome o = Cli("test --lon 7.5 7.5 --lat 46.5 46.5", privileges);
+  EXPECT_EQ(o.status, 0);
+  EXPECT_EQ(Lines(o.out).at(15), "N46E007.hgt was not found ... consider installing");
+  EXPECT_EQ(o.err, "orolith-cli: The folder \"" + Path("SRTM_1/") +
+                       "\" could not be read: Not a directory\n"
+                       "orolith-cli: The folder \"" +
+                       Path("SRTM_3/") + "\" could not be read: Permission denied\n");
+
+  // A model made without the tiles of that folder says so too.
+  std::filesystem::create_directory(Path("out"));
+  test::HandOver(Path("out"));
+  const Outcome model =
+      Cli("create --lon 7.5 7.5 --lat 46.5 46.5 --block-srtm1 -o out/model.stl", privileges);
+  std::filesystem::permissions(root.Path() / "SRTM_3", std::filesystem::perms::owner_all);
+  EXPECT_EQ(model.status, 0) << model.err;
+  EXPECT_EQ(model.err, "orolith-cli: The folder \"" + Path("SRTM_3/") +
+                           "\" could not be read: Permission denied\n");
+
+  // An absent folder simply holds no tiles.
+  std::filesystem::remove(root.Path() / "SRTM_1");
+  std::filesystem::remove(root.Path() / "SRTM_3");
+  EXPECT_EQ(Cli("test --lon 7.5 7.5 --lat 46.5 46.5").err, "");
+}
+
+TEST_F(CliProcessTest, AFailedDownloadAttemptTellsWhyOnStderr) {
+  const test::TestServer server;
+  const Outcome o =
+      Cli("download-srtm3 --lon 6.5 6.5 --lat 45.5 45.5 --archive-host " + Quote(server.Host()));
+  EXPECT_EQ(o.status, 0);
+  const std::vector<std::string> out = Lines(o.out);
+  EXPECT_EQ(out.at(out.size() - 4),
+            "N45E006.hgt was not found ... consider installing SRTM-1 or SRTM-30");
+  const std::vector<std::string> err = Lines(o.err);
+  ASSERT_EQ(err.size(), 7U) << o.err;
+  EXPECT_EQ(err[3], "orolith-cli: " + server.Url("/srtm/version2_1/SRTM3/Eurasia/N45E006.hgt.zip") +
+                        ": HTTP status 404");
+
+  const Outcome refused =
+      Cli("download-srtm1 --lon 6.5 6.5 --lat 45.5 45.5 --archive-host 127.0.0.1:1");
+  EXPECT_EQ(Lines(refused.err).size(), 8U);
+  EXPECT_NE(refused.err.find("Couldn't connect to server"), std::string::npos) << refused.err;
 }
 
 TEST_F(CliProcessTest, DemoDataMakesAModelThatAdmeshReads) {

@@ -1,18 +1,21 @@
 #include "TestSupport.h"
 #include "base/Errors.h"
+#include "base/Files.h"
+#include "base/Interrupt.h"
 #include "model/STL.h"
 
 #include <gtest/gtest.h>
 
-#include <sys/resource.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <bit>
-#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace orolith {
@@ -20,11 +23,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::vector<std::string> FolderEntries(const fs::path& folder) {
-  std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename());
-  return names;
-}
+using test::FolderEntries;
 
 float FloatAt(const std::vector<unsigned char>& bytes, std::size_t at) {
   return std::bit_cast<float>(test::LittleEndian32(&bytes[at]));
@@ -209,17 +208,112 @@ TEST(TSTLSaveBinary, AWriteThatFailsPartWayKeepsTheOldFileAndLeavesNoTemporary) 
   TSTL stl;
   for (int i = 0; i < 1000; ++i) stl.AddFace(MakeVec(0, 0, 0), MakeVec(1, 0, 0), MakeVec(0, 1, 0));
 
-  // A file size limit makes the writes fail after 4 kB as a full disk would.
+  {
+    const test::FileSizeLimit limit(4096);
+    ExpectFileError(name, "Cannot write file", [&] { stl.SaveBinary(name); });
+  }
+
+  EXPECT_EQ(test::ReadBytes(name), old);
+  EXPECT_EQ(FolderEntries(dir.Path()), std::vector<std::string>{"model.stl"});
+}
+
+TEST(TSTLSaveBinary, SavingOverALinkReplacesItsTargetWholeAndKeepsTheLink) {
+  const test::TempDir dir;
+  fs::create_directory(dir.Path() / "real");
+  const std::string target = dir.Root() + "real/model.stl";
+  const std::vector<unsigned char> old(300, 0x55);
+  test::WriteBytes(target, old);
+  const std::string link = dir.Root() + "link.stl";
+  fs::create_symlink("real/model.stl", link);
+  TSTL stl;
+  for (int i = 0; i < 1000; ++i) stl.AddFace(MakeVec(0, 0, 0), MakeVec(1, 0, 0), MakeVec(0, 1, 0));
+
+  // A save that fails part-way (a full disk) must not touch the link's target.
   rlimit saved{};
   ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
   const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
   rlimit small = saved;
   small.rlim_cur = 4096;
   ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-  ExpectFileError(name, "Cannot write file", [&] { stl.SaveBinary(name); });
+  ExpectFileError(link, "Cannot write file", [&] { stl.SaveBinary(link); });
   ::setrlimit(RLIMIT_FSIZE, &saved);
   std::signal(SIGXFSZ, previousHandler);
+  EXPECT_EQ(test::ReadBytes(target), old);
+  EXPECT_EQ(FolderEntries(dir.Path() / "real"), std::vector<std::string>{"model.stl"});
 
+  stl.SaveBinary(link);
+  EXPECT_TRUE(fs::is_symlink(link));
+  EXPECT_EQ(fs::file_size(target), 84U + 50U * 1000U);
+  EXPECT_EQ(FolderEntries(dir.Path()), (std::vector<std::string>{"link.stl", "real"}));
+  EXPECT_EQ(FolderEntries(dir.Path() / "real"), std::vector<std::string>{"model.stl"});
+
+  // A link to a file yet to be made makes it.
+  fs::create_symlink("real/new.stl", dir.Root() + "new.stl");
+  stl.SaveBinary(dir.Root() + "new.stl");
+  EXPECT_TRUE(fs::is_symlink(dir.Root() + "new.stl"));
+  EXPECT_EQ(fs::file_size(dir.Root() + "real/new.stl"), 84U + 50U * 1000U);
+}
+
+TEST(TSTLSaveBinary, AWritableFileInAFolderThatTakesNoNewFileIsOverwritten) {
+  const test::TempDir dir;
+  const fs::path locked = dir.Path() / "locked";
+  fs::create_directory(locked);
+  const std::string name = (locked / "model.stl").string();
+  test::WriteBytes(name, std::vector<unsigned char>(5000, 0xAA));
+  test::HandOver(locked);
+  test::HandOver(name);
+  fs::permissions(locked, fs::perms::owner_read | fs::perms::owner_exec);
+  TSTL stl;
+  stl.AddFace(MakeVec(0, 0, 0), MakeVec(1, 0, 0), MakeVec(0, 1, 0));
+  test::WithoutPrivileges([&] {
+    stl.SaveBinary(name);
+    EXPECT_EQ(fs::file_size(name), 134U);
+    // A new name there can't be made at all.
+    ExpectFileError((locked / "new.stl").string(), "Cannot create file",
+                    [&] { stl.SaveBinary((locked / "new.stl").string()); });
+  });
+  fs::permissions(locked, fs::perms::owner_all);
+  EXPECT_EQ(fs::file_size(name), 134U);
+  EXPECT_EQ(FolderEntries(locked), std::vector<std::string>{"model.stl"});
+}
+
+TEST(TSTLSaveBinary, ASaveClearsTheTemporaryFilesOfKilledSavesFromItsFolder) {
+  const test::TempDir dir;
+  TSTL stl;
+  stl.AddFace(MakeVec(0, 0, 0), MakeVec(1, 0, 0), MakeVec(0, 1, 0));
+  // A save killed half-way, as by kill -9 or a power cut.
+  std::fflush(nullptr);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    AtomicOutputFile file(dir.Root() + "model.stl");
+    file.Write("half a mod", 10);
+    ::raise(SIGKILL);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFSIGNALED(status));
+  const std::vector<std::string> left = FolderEntries(dir.Path());
+  ASSERT_EQ(left.size(), 1U);
+  EXPECT_NE(left[0].find("model.stl"), std::string::npos) << left[0];
+  // The temporary file of a save that is still running (process 1 lives as long as the system).
+  test::WriteBytes(dir.Root() + ".other.stl.orolith-tmp-1-a1b2c3", {1});
+
+  stl.SaveBinary(dir.Root() + "next.stl");
+  EXPECT_EQ(FolderEntries(dir.Path()),
+            (std::vector<std::string>{".other.stl.orolith-tmp-1-a1b2c3", "next.stl"}));
+}
+
+TEST(TSTLSaveBinary, AnInterruptDuringTheSaveKeepsTheOldFileAndLeavesNoTemporary) {
+  const test::TempDir dir;
+  const std::string name = dir.Root() + "model.stl";
+  const std::vector<unsigned char> old(300, 0x55);
+  test::WriteBytes(name, old);
+  TSTL stl;
+  stl.AddFace(MakeVec(0, 0, 0), MakeVec(1, 0, 0), MakeVec(0, 1, 0));
+  InstallInterruptHandlers();
+  ::raise(SIGINT);
+  EXPECT_THROW(stl.SaveBinary(name), Interrupted);
+  ClearInterrupt();
   EXPECT_EQ(test::ReadBytes(name), old);
   EXPECT_EQ(FolderEntries(dir.Path()), std::vector<std::string>{"model.stl"});
 }
@@ -230,6 +324,100 @@ TEST(TSTLSaveBinary, WritesDevicesInPlaceAndReportsAFullDisk) {
   stl.AddFace(MakeVec(0, 0, 0), MakeVec(1, 0, 0), MakeVec(0, 1, 0));
   ExpectFileError("/dev/full", "Cannot write file", [&] { stl.SaveBinary("/dev/full"); });
   EXPECT_TRUE(fs::is_character_file("/dev/full"));
+}
+
+// ---------------------------------------------------------------------------------------
+// The streaming writer
+
+TSTL SomeFaces(int count) {
+  TSTL stl;
+  for (int i = 0; i < count; ++i) {
+    const auto f = static_cast<float>(i);
+    stl.AddFace(MakeVec(f, 0, f / 3), MakeVec(f + 1, 0.5F, 1), MakeVec(f, 2, f * f));
+  }
+  return stl;
+}
+
+TEST(StlFileWriter, FacesOneByOneAndAsRecordsMakeTheFaceListsFile) {
+  const test::TempDir dir;
+  const std::string name = dir.Root() + "model.stl";
+  const TSTL stl = SomeFaces(10000);  // more single faces than the writer holds back
+  stl.SaveBinary(name);
+  const std::vector<unsigned char> saved = test::ReadBytes(name);
+  fs::remove(name);
+
+  StlFileWriter out(name);
+  for (int i = 0; i < 5000; ++i) {
+    const TSTLFace& f = *stl.FaceAt(i);
+    out.AddFace(f.Vertex1, f.Vertex2, f.Vertex3);
+  }
+  std::vector<unsigned char> records(50 * 3000);
+  for (int i = 0; i < 3000; ++i) EncodeStlRecord(*stl.FaceAt(5000 + i), &records[50U * i]);
+  out.AddRecords(records.data(), 3000);
+  for (int i = 8000; i < 10000; ++i) {
+    const TSTLFace& f = *stl.FaceAt(i);
+    out.AddFace(f.Vertex1, f.Vertex2, f.Vertex3);
+  }
+  EXPECT_EQ(out.Count(), 10000U);
+  EXPECT_FALSE(fs::exists(name));  // only a temporary beside it until Finish
+  out.Finish();
+  EXPECT_EQ(test::ReadBytes(name), saved);
+  EXPECT_EQ(FolderEntries(dir.Path()), std::vector<std::string>{"model.stl"});
+}
+
+TEST(StlFileWriter, APipeGetsTheCountBeforeTheRecords) {
+  const test::TempDir dir;
+  const TSTL stl = SomeFaces(3000);
+  stl.SaveBinary(dir.Root() + "file.stl");
+  const std::vector<unsigned char> saved = test::ReadBytes(dir.Root() + "file.stl");
+
+  const std::string fifo = dir.Root() + "pipe";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  std::vector<unsigned char> received;
+  std::thread reader([&] {
+    const int fd = ::open(fifo.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return;
+    unsigned char buffer[4096];
+    ssize_t n = 0;
+    while ((n = ::read(fd, buffer, sizeof buffer)) > 0)
+      received.insert(received.end(), buffer, buffer + n);
+    ::close(fd);
+  });
+  EXPECT_NO_THROW(stl.SaveBinary(fifo));
+  const int unblock = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+  if (unblock >= 0) ::close(unblock);
+  reader.join();
+  ASSERT_EQ(received.size(), saved.size());
+  EXPECT_EQ(std::string(received.begin(), received.begin() + 80),
+            ("Binary STL : " + fifo).append(80 - 13 - fifo.size(), '\0'));
+  EXPECT_TRUE(std::equal(received.begin() + 80, received.end(), saved.begin() + 80));
+}
+
+TEST(StlFileWriter, KeepsAnErrorUntilFinishAndLetsTheFailedFileGoAtOnce) {
+  const test::TempDir dir;
+  const std::string missing = dir.Root() + "none/a.stl";
+  StlFileWriter cannotCreate(missing);
+  cannotCreate.AddFace(MakeVec(0, 0, 0), MakeVec(1, 0, 0), MakeVec(0, 1, 0));
+  EXPECT_EQ(cannotCreate.Count(), 1U);
+  ExpectFileError(missing, "Cannot create file", [&] { cannotCreate.Finish(); });
+
+  const std::string name = dir.Root() + "model.stl";
+  test::WriteBytes(name, {7, 7});
+  std::vector<unsigned char> records(50 * 1000, 0);
+  {
+    StlFileWriter out(name);
+    {
+      const test::FileSizeLimit limit(4096);
+      EXPECT_NO_THROW(out.AddRecords(records.data(), 1000));
+    }
+    // The temporary that ran into the limit is gone before the run ends.
+    EXPECT_EQ(FolderEntries(dir.Path()), std::vector<std::string>{"model.stl"});
+    out.AddRecords(records.data(), 1000);
+    EXPECT_EQ(out.Count(), 2000U);
+    ExpectFileError(name, "Cannot write file", [&] { out.Finish(); });
+  }
+  EXPECT_EQ(test::ReadBytes(name), (std::vector<unsigned char>{7, 7}));
+  EXPECT_EQ(FolderEntries(dir.Path()), std::vector<std::string>{"model.stl"});
 }
 
 }  // namespace

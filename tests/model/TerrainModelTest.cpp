@@ -1,5 +1,6 @@
 #include "TestSupport.h"
 #include "base/Errors.h"
+#include "base/Interrupt.h"
 #include "model/STLVectors.h"
 #include "model/TerrainModel.h"
 #include "tiles/TileSource.h"
@@ -650,16 +651,34 @@ TEST_F(TerrainModelTest, ProgressCountsCellsOfTheTilesProcessed) {
       reports.emplace_back(done, planned);
     }
     std::vector<std::pair<std::uint64_t, std::uint64_t>> reports;
-  } progress;
+  };
   WriteTile(root.Path() / "SRTM_30" / "N46E008.hgt", 121, [](int, int) { return std::int16_t{9}; });
-  Region(7.75F, 8.25F, 46.2F, 46.45F);
-  panel.XYPixelSize = 10000;  // west tile (missing) 3 x 3 cells planned, east tile 3 x 3 made
-  ASSERT_EQ(CreateStlModel(ReadModelSettings(panel), workspace, progress, options),
-            RunOutcome::Completed);
-  ASSERT_EQ(progress.reports.size(), 3U);  // once per column of the tile that was there
-  for (std::size_t i = 0; i < 3; ++i) {
-    EXPECT_EQ(progress.reports[i].first, 3 * (i + 1));
-    EXPECT_EQ(progress.reports[i].second, 18U);
+  for (const unsigned threads : {1U, 2U}) {
+    SCOPED_TRACE(testing::Message() << threads << " threads");
+    options.Threads = threads;
+    ProgressHost progress;
+    Region(7.75F, 8.25F, 46.2F, 46.45F);
+    panel.XYPixelSize = 10000;  // west tile (missing) 3 x 3 cells planned, east tile 3 x 3 made
+    ASSERT_EQ(CreateStlModel(ReadModelSettings(panel), workspace, progress, options),
+              RunOutcome::Completed);
+    ASSERT_EQ(progress.reports.size(), 3U);  // once per column of the tile that was there
+    for (std::size_t i = 0; i < 3; ++i) {
+      EXPECT_EQ(progress.reports[i].first, 3 * (i + 1));
+      EXPECT_EQ(progress.reports[i].second, 18U);
+    }
+
+    // Columns of thousands of rows are meshed a few at a time; each is still reported once,
+    // in order.
+    progress.reports.clear();
+    Region(8.5F, 8.501F, 46.0F, 46.8F);
+    panel.XYPixelSize = 20;  // 6 columns of 4000 rows (46.8F is just below 46.8)
+    ASSERT_EQ(CreateStlModel(ReadModelSettings(panel), workspace, progress, options),
+              RunOutcome::Completed);
+    ASSERT_EQ(progress.reports.size(), 6U);
+    for (std::size_t i = 0; i < 6; ++i) {
+      EXPECT_EQ(progress.reports[i].first, 4000 * (i + 1));
+      EXPECT_EQ(progress.reports[i].second, 6U * 4000U);
+    }
   }
 }
 
@@ -670,6 +689,21 @@ TEST_F(TerrainModelTest, FileThatCannotBeCreatedEndsTheRunBeforeTheSavedLine) {
   ASSERT_FALSE(host.lines.empty());
   EXPECT_EQ(host.lines.back(), "8 Faces created, now saving to " + panel.StlFileName + " ...");
   EXPECT_FALSE(std::filesystem::exists(panel.StlFileName));
+}
+
+TEST_F(TerrainModelTest, AStopFromTheHostEndsTheRunWithoutAFile) {
+  // The host's callbacks may throw Interrupted (a signal, the window closing); the run must
+  // unwind and leave nothing behind.
+  struct StoppingHost : RecordingHost {
+    void ReportProgress(std::uint64_t done, std::uint64_t) override {
+      if (done > 0) throw Interrupted();
+    }
+  } stopping;
+  panel.MissedDataZero = true;
+  EXPECT_THROW(CreateStlModel(ReadModelSettings(panel), workspace, stopping, options), Interrupted);
+  EXPECT_EQ(std::count(stopping.lines.begin(), stopping.lines.end(), "File has been saved"), 0);
+  EXPECT_EQ(test::FolderEntries(root.Path()),
+            (std::vector<std::string>{"SRTM_1", "SRTM_3", "SRTM_30"}));
 }
 
 }  // namespace

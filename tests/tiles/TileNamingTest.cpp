@@ -59,6 +59,24 @@ TEST(TileKindOfFile, RaisesTheOpenErrorForAMissingFileOrAFolder) {
   EXPECT_THROW(TileKindOfFile(dir.Path().string()), FileError);
 }
 
+TEST(TileKindOfFile, RefusesAPipeOrDeviceWithoutWaitingOnIt) {
+  const test::TempDir dir;
+  const std::string pipePath = dir.Root() + "N45E006.hgt";
+  const test::PipeAtPath pipe(pipePath);
+  for (const std::string& name : {pipePath, std::string("/dev/zero")}) {
+    try {
+      TileKindOfFile(name);
+      ADD_FAILURE() << "no error for " << name;
+    } catch (const FileError& error) {
+      EXPECT_EQ(std::string(error.what()), "Cannot open file \"" + name + "\". Not a regular file");
+    }
+    TSRTM tile;
+    EXPECT_THROW(tile.LoadFromFile(name, 6, 45), FileError);
+    EXPECT_EQ(tile.Kind(), TileKind::NotATile);
+  }
+  EXPECT_EQ(pipe.Released(), 0) << "the pipe was opened";
+}
+
 TEST(TileIndex, TakesTheDegreeBelowAndOneLessForNegativeBounds) {
   EXPECT_EQ(TileIndex(-5.5L), -6);
   EXPECT_EQ(TileIndex(-5.0L), -6);

@@ -160,6 +160,9 @@ float TPRFloatSpinEdit::Value() const {
 
 void TPRFloatSpinEdit::SetValue(float value) {
   setText(QString::fromStdString(FormatFieldValue(value, Limits(), decimalSeparator_)));
+  // A number wider than the field shows its start, sign and leading digits, as a classic edit
+  // control does after its text is set; QLineEdit would show the end.
+  setCursorPosition(0);
 }
 
 std::int32_t TPRFloatSpinEdit::IntValue() const {

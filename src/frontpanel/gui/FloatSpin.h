@@ -90,6 +90,7 @@ class TPRFloatSpinEdit : public QLineEdit {
   // The number the text stands for, clamped; MinValue when the text is not a number. Reading
   // never changes the text.
   float Value() const;
+  // Writes value into the text and shows the text's start.
   void SetValue(float value);
   // Value rounded to the nearest integer, halves to even.
   std::int32_t IntValue() const;

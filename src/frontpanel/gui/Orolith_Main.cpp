@@ -2,6 +2,7 @@
 
 #include "acquisition/Coverage.h"
 #include "acquisition/RegionDownloads.h"
+#include "base/Interrupt.h"
 #include "frontpanel/TSystem.h"
 #include "frontpanel/Workspace.h"
 #include "frontpanel/gui/FloatSpin.h"
@@ -22,10 +23,12 @@
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTimer>
 
 #include <algorithm>
 #include <filesystem>
 #include <new>
+#include <stdexcept>
 #include <system_error>
 #include <vector>
 
@@ -74,6 +77,26 @@ std::string DataRootArgument(std::span<const char* const> arguments) {
 #else
   return FindCommandLineValue(arguments, "DataRoot=");
 #endif
+}
+
+// Takes the tile source the command line names into source. A name or address that can't be
+// used leaves the default source whole, and the reason is returned; empty when all is well.
+std::string ReadTileSource(std::span<const char* const> arguments, ArchiveSource& source) {
+  const char* key = "TileSource";
+  try {
+    if (const std::string name = FindCommandLineValue(arguments, "TileSource="); !name.empty()) {
+      source.Layout = ArchiveLayoutNamed(name);
+    }
+    key = "TileUrl";
+    if (const std::string url = FindCommandLineValue(arguments, "TileUrl="); !url.empty()) {
+      source.TileUrl = TileBaseUrl(url);
+    }
+  } catch (const std::invalid_argument& error) {
+    source.Layout = ArchiveLayout::SrtmV21;
+    source.TileUrl.clear();
+    return std::string(key) + ": " + error.what();
+  }
+  return {};
 }
 
 std::string CurrentDirectory() {
@@ -126,6 +149,7 @@ TForm4::TForm4(std::span<const char* const> arguments, char decimalSeparator, QW
   CreateLog();
   SetTabOrder();
   ConnectHandlers();
+  WatchForInterrupts();
   FormCreate(arguments);
 }
 
@@ -275,6 +299,14 @@ void TForm4::ConnectHandlers() {
   connect(Button4, &QPushButton::clicked, this, &TForm4::Button4Click);
 }
 
+void TForm4::WatchForInterrupts() {
+  // A signal can't touch the window itself; the stop it asks for is looked at here and by the
+  // running operation's own checks.
+  auto* timer = new QTimer(this);
+  connect(timer, &QTimer::timeout, this, &TForm4::CloseOnInterrupt);
+  timer->start(100);
+}
+
 void TForm4::FormCreate(std::span<const char* const> arguments) {
   setWindowTitle(QString::fromLatin1(ProgramTitle));
 
@@ -286,21 +318,28 @@ void TForm4::FormCreate(std::span<const char* const> arguments) {
   if (const std::string host = FindCommandLineValue(arguments, "ArchiveHost="); !host.empty()) {
     source.ArchiveHost = host;
   }
+  source.Proxy = FindCommandLineValue(arguments, "Proxy=");
+  const std::string sourceProblem = ReadTileSource(arguments, source);
   if (const std::string floor = FindCommandLineValue(arguments, "Floor="); !floor.empty()) {
     floorPercent_ = ReadFieldValue(floor, fields::Floor, DecimalSeparator());
   }
   // The one tile object is created here with the folders, as the window's own.
   workspace_ = std::make_unique<Workspace>(MakeDataFolders(root), source);
 
-  Label6->setText(QStringLiteral("Download SRTM Files from    http://") +
-                  QString::fromStdString(Source().ArchiveHost) +
-                  QStringLiteral("/srtm/version2_1/"));
+  Label6->setText(QStringLiteral("Download SRTM Files from    ") +
+                  QString::fromStdString(Srtm1BaseUrl(Source())));
   // A longer host name widens the label as far as the window allows.
   Label6->resize(std::clamp(Label6->sizeHint().width(), 572, width() - 2 * Label6->x()),
                  Label6->height());
 
   Memo1->clear();
   for (const std::string& line : StartupLines(Folders(), fromCommandLine)) AppendLine(line);
+  if (!sourceProblem.empty()) {
+    const std::string text = sourceProblem + "; downloads use " + Srtm1BaseUrl(Source());
+    AppendLine(text);
+    // Shown once the window is up, so that the box has the window to stand on.
+    QTimer::singleShot(0, this, [this, text] { dialogs_.ShowError(QString::fromStdString(text)); });
+  }
 }
 
 FrontPanelValues TForm4::ReadPanel() const {
@@ -331,6 +370,19 @@ void TForm4::AppendLine(const std::string& line) {
 
 void TForm4::ProcessPendingEvents() {
   QCoreApplication::processEvents();
+  ThrowIfInterrupted();
+}
+
+void TForm4::ReportProgress(std::uint64_t /*cellsDone*/, std::uint64_t /*cellsPlanned*/) {
+  ThrowIfInterrupted();
+}
+
+void TForm4::WhileWaiting() {
+  QCoreApplication::processEvents();
+  // Closing the window during a model run waits for its file; during a download there is
+  // nothing to keep.
+  if (closePending_) throw Interrupted();
+  ThrowIfInterrupted();
 }
 
 bool TForm4::ConfirmLargeFile(const std::string& text, const std::string& caption) {
@@ -354,6 +406,8 @@ void TForm4::RunOperation(
   std::optional<QString> failure;
   try {
     operation(settings_, *workspace_, *this);
+  } catch (const Interrupted&) {
+    // Asked for by the user: nothing to report.
   } catch (const std::bad_alloc&) {
     failure = QStringLiteral("Out of memory");
   } catch (const std::exception& error) {
@@ -364,10 +418,18 @@ void TForm4::RunOperation(
   if (failure) dialogs_.ShowError(*failure);
   running_ = false;
   // A close asked for while the operation ran happens now that its file is complete.
-  if (closePending_) {
+  if (closePending_ || InterruptSignal() != 0) {
     closePending_ = false;
     close();
   }
+}
+
+void TForm4::CloseOnInterrupt() {
+  if (InterruptSignal() == 0) return;
+  // A question or an error box open now is answered Cancel; a running operation stops at its
+  // next check and closes the window as it ends.
+  if (QWidget* box = QApplication::activeModalWidget()) box->close();
+  if (!running_) close();
 }
 
 void TForm4::closeEvent(QCloseEvent* event) {

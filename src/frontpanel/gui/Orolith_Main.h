@@ -8,6 +8,7 @@
 #include <QString>
 #include <QWidget>
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -64,7 +65,11 @@ class TForm4 : public QWidget, public OperationHost {
   FrontPanelValues ReadPanel() const;
 
   void AppendLine(const std::string& line) override;
+  // The window answers between tiles; a signal (INT, TERM, HUP) ends the operation.
   void ProcessPendingEvents() override;
+  void ReportProgress(std::uint64_t cellsDone, std::uint64_t cellsPlanned) override;
+  // The window answers while a download waits; closing it or a signal ends the wait at once.
+  void WhileWaiting() override;
   bool ConfirmLargeFile(const std::string& text, const std::string& caption) override;
 
   TPRFloatSpinEdit* Long1Ctl = nullptr;
@@ -103,6 +108,7 @@ class TForm4 : public QWidget, public OperationHost {
   void CreateLog();
   void SetTabOrder();
   void ConnectHandlers();
+  void WatchForInterrupts();
   void FormCreate(std::span<const char* const> arguments);
 
   QGroupBox* MakeGroup(const QString& title, int left, int top, int width, int height);
@@ -115,6 +121,7 @@ class TForm4 : public QWidget, public OperationHost {
   void GetSRTM3CtlClick();
   void CreateStlCtlClick();
   void Button4Click();
+  void CloseOnInterrupt();
 
   // Runs one operation on the panel's values; a second one while it runs is refused with a
   // beep, and an error that ends it is shown in a message box.

@@ -337,6 +337,32 @@ TEST_F(SpinEditTest, TextStaysClearOfTheSpinButton) {
   EXPECT_LT(cursor.center().x(), spin->geometry().left());
 }
 
+TEST_F(SpinEditTest, ANumberWiderThanTheFieldShowsItsStart) {
+  // Where the field shows its cursor: the middle of the rectangle it reports.
+  const auto cursorX = [this] {
+    edit_->repaint();  // the field scrolls its text when it paints
+    return edit_->inputMethodQuery(Qt::ImCursorRectangle).toRect().center().x();
+  };
+  const auto wider = [this] {
+    return QFontMetrics(edit_->font()).horizontalAdvance(edit_->text()) >
+           edit_->SpinButton()->geometry().left();
+  };
+  edit_->SetValue(-122.5F);
+  ASSERT_EQ(edit_->text(), QStringLiteral("-122.500000"));
+  ASSERT_TRUE(wider()) << "the text fits; nothing to test";
+  EXPECT_EQ(edit_->cursorPosition(), 0);
+  EXPECT_LT(cursorX(), 8);
+
+  // After a step and after the field rewrites what was typed.
+  QTest::keyClick(edit_, Qt::Key_Down);
+  EXPECT_EQ(edit_->text(), QStringLiteral("-123.500000"));
+  EXPECT_LT(cursorX(), 8);
+  Replace(edit_, QStringLiteral("-180"));
+  Leave(edit_);
+  EXPECT_EQ(edit_->text(), QStringLiteral("-180.000000"));
+  EXPECT_LT(cursorX(), 8);
+}
+
 TEST_F(SpinEditTest, ShortFieldGrowsToItsMinimumHeight) {
   const int minimum = edit_->MinimumHeight();
   EXPECT_GT(minimum, 8);

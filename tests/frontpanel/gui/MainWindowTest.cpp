@@ -1,4 +1,6 @@
 #include "TestSupport.h"
+#include "acquisition/DownloadTestSupport.h"
+#include "base/Interrupt.h"
 #include "frontpanel/gui/FloatSpin.h"
 #include "frontpanel/gui/Orolith_Main.h"
 
@@ -15,7 +17,10 @@
 #include <QTest>
 #include <QTimer>
 
+#include <signal.h>
+
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -250,6 +255,59 @@ TEST_F(MainWindowTest, ArchiveHostKeyPointsTheDownloadsAtAMirror) {
             QStringLiteral(
                 "Download SRTM Files from    http://Mirror.example.org:8080/srtm/version2_1/"));
   EXPECT_GE(form.Label6->width(), form.Label6->sizeHint().width()) << "the address is cut";
+  EXPECT_EQ(form.Source().Proxy, "") << "the downloads connect directly unless told";
+
+  TForm4& proxied = Open({"orolith", "Proxy=http://Cache.example.org:3128"});
+  EXPECT_EQ(proxied.Source().Proxy, "http://Cache.example.org:3128");
+}
+
+TEST_F(MainWindowTest, TileSourceKeysChooseAMirrorThatLabel6Shows) {
+  TForm4& form = Open({"orolith", "tilesource=AWS", "TILEURL=https://Cache.example.org/skadi"});
+  EXPECT_EQ(form.Source().Layout, ArchiveLayout::Aws);
+  EXPECT_EQ(form.Source().TileUrl, "https://Cache.example.org/skadi/");
+  EXPECT_EQ(form.Label6->text(),
+            QStringLiteral("Download SRTM Files from    https://Cache.example.org/skadi/"));
+  EXPECT_EQ(Log().size(), 10U);
+
+  TForm4& esa = Open({"orolith", "TileSource=esa", "ArchiveHost=h:81"});
+  EXPECT_EQ(
+      esa.Label6->text(),
+      QStringLiteral("Download SRTM Files from    https://step.esa.int/auxdata/dem/SRTMGL1/"));
+  EXPECT_GE(esa.Label6->width(), esa.Label6->sizeHint().width()) << "the address is cut";
+  EXPECT_EQ(esa.Source().ArchiveHost, "h:81") << "SRTM-3 tiles still come from the archive";
+
+  TForm4& aws = Open({"orolith", "TileSource=aws"});
+  EXPECT_EQ(
+      aws.Label6->text(),
+      QStringLiteral(
+          "Download SRTM Files from    https://s3.amazonaws.com/elevation-tiles-prod/skadi/"));
+  EXPECT_GE(aws.Label6->width(), aws.Label6->sizeHint().width()) << "the address is cut";
+  EXPECT_TRUE(errors_.empty());
+}
+
+TEST_F(MainWindowTest, AnUnusableTileSourceIsReportedAndTheArchiveStays) {
+  TForm4& form =
+      Open({"orolith", "TileSource=usgs", "TileUrl=https://x.example.org/", "ArchiveHost=h:81"});
+  const std::string text =
+      "TileSource: unknown tile source 'usgs' (known: srtm-v2.1, esa, aws); downloads use "
+      "http://h:81/srtm/version2_1/";
+  EXPECT_TRUE(QTest::qWaitFor([&] { return !errors_.empty(); }, 2000));
+  EXPECT_EQ(errors_, std::vector<std::string>{text});
+  const std::vector<std::string> log = Log();
+  ASSERT_EQ(log.size(), 11U);
+  EXPECT_EQ(log[10], text);
+  EXPECT_EQ(form.Source().Layout, ArchiveLayout::SrtmV21);
+  EXPECT_EQ(form.Source().TileUrl, "");
+  EXPECT_EQ(form.Label6->text(),
+            QStringLiteral("Download SRTM Files from    http://h:81/srtm/version2_1/"));
+
+  errors_.clear();
+  Open({"orolith", "TileSource=esa", "TileUrl=step.esa.int/auxdata/dem/SRTMGL1/"});
+  EXPECT_TRUE(QTest::qWaitFor([&] { return !errors_.empty(); }, 2000));
+  EXPECT_EQ(errors_,
+            std::vector<std::string>{
+                "TileUrl: 'step.esa.int/auxdata/dem/SRTMGL1/' is not an http:// or "
+                "https:// address; downloads use http://dds.cr.usgs.gov/srtm/version2_1/"});
 }
 
 TEST_F(MainWindowTest, FileNameButtonTakesWhatTheDialogReturns) {
@@ -517,6 +575,81 @@ TEST_F(MainWindowTest, ClosingDuringAnOperationWaitsForTheFile) {
   EXPECT_FALSE(form.isVisible()) << "and closes once it has ended";
   EXPECT_EQ(Log().back(), "File has been saved");
   EXPECT_GT(CompleteStlFaces(stl), 0U);
+}
+
+TEST_F(MainWindowTest, ADownloadKeepsTheWindowAnsweringAndClosingStopsItAtOnce) {
+  const test::TestServer server;
+  TempDir dir;
+  std::filesystem::create_directories(dir.Path() / "SRTM_3");
+  // The server takes every request and never answers.
+  const std::string root = "DataRoot=" + dir.Root();
+  const std::string host = "ArchiveHost=" + server.Host() + "/hang";
+  TForm4& form = Open({"orolith", root.c_str(), host.c_str()});
+  Type(form.Long1Ctl, QStringLiteral("6.5"));
+  Type(form.Long2Ctl, QStringLiteral("6.5"));
+  Type(form.Lat1Ctl, QStringLiteral("45.5"));
+  Type(form.Lat2Ctl, QStringLiteral("45.5"));
+
+  int ticksWhileRunning = 0;
+  QTimer ticker;
+  QObject::connect(&ticker, &QTimer::timeout, [&] {
+    if (form.OperationRunning()) ++ticksWhileRunning;
+  });
+  ticker.start(50);
+  QTimer::singleShot(500, [&] { Click(form.FileTestCtl); });
+  QTimer::singleShot(1000, [&] { form.close(); });
+  const auto started = std::chrono::steady_clock::now();
+  Click(form.GetSRTM3Ctl);
+  const auto took = std::chrono::steady_clock::now() - started;
+  ticker.stop();
+
+  EXPECT_LT(took, std::chrono::seconds(5)) << "the close did not stop the transfer";
+  EXPECT_GE(ticksWhileRunning, 10) << "the window did not answer during the transfer";
+  EXPECT_EQ(beeps_, 1) << "the click during the download was not refused";
+  EXPECT_FALSE(form.isVisible());
+  EXPECT_TRUE(errors_.empty());
+  EXPECT_EQ(Log().back(), "Attempting to Download : http://" + server.Host() +
+                              "/hang/srtm/version2_1/SRTM3/Africa/N45E006.hgt.zip");
+  EXPECT_TRUE(std::filesystem::is_empty(dir.Path() / "SRTM_3"));
+}
+
+// Signals for the window's tests: the handlers are in place, and each test forgets its stop.
+class MainWindowSignalTest : public MainWindowTest {
+ protected:
+  MainWindowSignalTest() { InstallInterruptHandlers(); }
+  ~MainWindowSignalTest() override { ClearInterrupt(); }
+};
+
+TEST_F(MainWindowSignalTest, TermDuringAModelRunEndsItWithoutAFileAndClosesTheWindow) {
+  TempDir dir;
+  const std::filesystem::path stl = dir.Path() / "model.stl";
+  TForm4& form = Open();
+  SmallFlatRegion(stl.string());
+  // Sent while the run lets events in, before its tile.
+  QTimer::singleShot(0, [] { ::raise(SIGTERM); });
+  Click(form.CreateStlCtl);
+  EXPECT_TRUE(errors_.empty()) << "a stop asked for is no error";
+  EXPECT_EQ(Count(Log(), "Topography generation completed"), 0);
+  EXPECT_FALSE(form.OperationRunning());
+  EXPECT_FALSE(form.isVisible());
+  EXPECT_TRUE(std::filesystem::is_empty(dir.Path()));
+}
+
+TEST_F(MainWindowSignalTest, HangupWhileIdleClosesTheWindowAndAnswersAnOpenQuestion) {
+  TempDir dir;
+  TForm4& form = Open({"orolith"}, '.', true);
+  HugeRegion(dir.Path() / "huge.stl");
+  // The question box is open when the signal comes.
+  QTimer::singleShot(0, [] { ::raise(SIGHUP); });
+  Click(form.CreateStlCtl);
+  EXPECT_FALSE(std::filesystem::exists(dir.Path() / "huge.stl")) << "the question was not Cancel";
+  QTest::qWait(300);
+  EXPECT_FALSE(form.isVisible());
+
+  ClearInterrupt();
+  TForm4& idle = Open();
+  ::raise(SIGHUP);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return !idle.isVisible(); }, 1000));
 }
 
 }  // namespace

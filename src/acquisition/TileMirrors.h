@@ -1,0 +1,31 @@
+#pragma once
+
+#include "base/OperationHost.h"
+#include "frontpanel/DownloadSettings.h"
+
+#include <cstdint>
+#include <string>
+
+namespace orolith {
+
+// Where a mirror keeps one tile, and the name its archive is saved under beside the tile.
+struct MirrorTile {
+  std::string Url;
+  std::string ArchiveName;
+};
+
+// The tile at whole degrees lon/lat on a mirror of the given layout (Esa or Aws) at baseUrl:
+//   esa  BASE + "N46E007.SRTMGL1.hgt.zip", a zip of N46E007.hgt, saved as N46E007.hgt.zip
+//   aws  BASE + "N46/N46E007.hgt.gz", a gzip of N46E007.hgt, saved as N46E007.hgt.gz
+MirrorTile MirrorTileAt(ArchiveLayout layout, const std::string& baseUrl, std::int32_t lon,
+                        std::int32_t lat);
+
+// Mirrors hand requests on to their storage hosts; a few hops are enough.
+inline constexpr long MirrorRedirects = 5;
+
+// One attempt at an SRTM-1 tile from the source's mirror into tileDir, through the archive
+// download and unpacking every tile goes through; true when it counts as downloaded.
+bool DownloadMirrorTile(const ArchiveSource& source, const std::string& tileDir, std::int32_t lon,
+                        std::int32_t lat, OperationHost& host);
+
+}  // namespace orolith

@@ -1,0 +1,48 @@
+#include "base/Interrupt.h"
+
+#include <signal.h>
+
+#include <atomic>
+
+namespace orolith {
+namespace {
+
+std::atomic<int> requested{0};
+static_assert(std::atomic<int>::is_always_lock_free, "the signal handler needs a lock-free flag");
+
+extern "C" void RequestStop(int signal) {
+  if (requested.exchange(signal) == 0) return;
+  // Asked twice: whatever the work is doing, it is not listening; end the way the signal would
+  // have without us.
+  struct sigaction fallback {};
+  fallback.sa_handler = SIG_DFL;
+  sigemptyset(&fallback.sa_mask);
+  ::sigaction(signal, &fallback, nullptr);
+  ::raise(signal);
+}
+
+}  // namespace
+
+void InstallInterruptHandlers() {
+  struct sigaction action {};
+  action.sa_handler = RequestStop;
+  sigemptyset(&action.sa_mask);
+  // Interrupted system calls resume: every wait of ours is bounded and checks the flag itself,
+  // and libraries need not see EINTR.
+  action.sa_flags = SA_RESTART;
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(signal, &action, nullptr);
+}
+
+int InterruptSignal() noexcept {
+  return requested.load();
+}
+
+void ThrowIfInterrupted() {
+  if (requested.load() != 0) throw Interrupted();
+}
+
+void ClearInterrupt() noexcept {
+  requested.store(0);
+}
+
+}  // namespace orolith

@@ -1,0 +1,59 @@
+#include "frontpanel/DownloadSettings.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+namespace orolith {
+namespace {
+
+bool SameLetters(std::string_view a, std::string_view b) {
+  const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                            [&](char x, char y) { return lower(x) == lower(y); });
+}
+
+const ArchiveLayoutName& NameOf(ArchiveLayout layout) {
+  return *std::find_if(ArchiveLayouts.begin(), ArchiveLayouts.end(),
+                       [&](const ArchiveLayoutName& known) { return known.Layout == layout; });
+}
+
+}  // namespace
+
+ArchiveLayout ArchiveLayoutNamed(std::string_view name) {
+  for (const ArchiveLayoutName& known : ArchiveLayouts) {
+    if (SameLetters(name, known.Name)) return known.Layout;
+  }
+  std::string choices;
+  for (const ArchiveLayoutName& known : ArchiveLayouts) {
+    choices += (choices.empty() ? "" : ", ") + std::string(known.Name);
+  }
+  throw std::invalid_argument("unknown tile source '" + std::string(name) + "' (known: " + choices +
+                              ")");
+}
+
+std::string TileBaseUrl(std::string_view url) {
+  std::size_t hostStart = 0;
+  for (const std::string_view scheme : {"http://", "https://"}) {
+    if (url.size() > scheme.size() && SameLetters(url.substr(0, scheme.size()), scheme)) {
+      hostStart = scheme.size();
+    }
+  }
+  if (hostStart == 0 || url[hostStart] == '/') {
+    throw std::invalid_argument("'" + std::string(url) + "' is not an http:// or https:// address");
+  }
+  std::string base(url);
+  if (base.back() != '/') base += '/';
+  return base;
+}
+
+std::string ArchiveBaseUrl(const ArchiveSource& source) {
+  if (source.Layout == ArchiveLayout::SrtmV21 && !source.TileUrl.empty()) return source.TileUrl;
+  return "http://" + source.ArchiveHost + "/srtm/version2_1/";
+}
+
+std::string Srtm1BaseUrl(const ArchiveSource& source) {
+  if (source.Layout == ArchiveLayout::SrtmV21) return ArchiveBaseUrl(source);
+  return source.TileUrl.empty() ? NameOf(source.Layout).DefaultUrl : source.TileUrl;
+}
+
+}  // namespace orolith

@@ -1,0 +1,174 @@
+#include "TestSupport.h"
+#include "base/Errors.h"
+#include "base/Files.h"
+#include "base/Interrupt.h"
+
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace orolith {
+namespace {
+
+namespace fs = std::filesystem;
+using test::FolderEntries;
+using Placement = AtomicOutputFile::Placement;
+
+void WriteWhole(const std::string& target, const std::string& text, Placement placement) {
+  AtomicOutputFile file(target, placement);
+  file.Write(text.data(), text.size());
+  file.Commit();
+}
+
+// Installs the handlers for one test and forgets the stop it asked for.
+class InterruptTest : public ::testing::Test {
+ protected:
+  InterruptTest() { InstallInterruptHandlers(); }
+  ~InterruptTest() override { ClearInterrupt(); }
+};
+
+TEST(AtomicOutputFile, ReplacingLinksPutsAPlainFileWhereALinkOrPipeWas) {
+  const test::TempDir dir;
+  const std::string outside = dir.Root() + "outside";
+  test::WriteBytes(outside, {'k', 'e', 'e', 'p'});
+  const std::string link = dir.Root() + "link.zip";
+  fs::create_symlink(outside, link);
+  const std::string dangling = dir.Root() + "dangling.zip";
+  fs::create_symlink(dir.Root() + "elsewhere/none", dangling);
+  const std::string pipe = dir.Root() + "pipe.zip";
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0644), 0);
+
+  for (const std::string& name : {link, dangling, pipe}) {
+    WriteWhole(name, "archive", Placement::ReplaceLinks);
+    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(name))) << name;
+    EXPECT_EQ(test::ReadBytes(name),
+              (std::vector<unsigned char>{'a', 'r', 'c', 'h', 'i', 'v', 'e'}));
+  }
+  EXPECT_EQ(test::ReadBytes(outside), (std::vector<unsigned char>{'k', 'e', 'e', 'p'}));
+  EXPECT_EQ(FolderEntries(dir.Path()),
+            (std::vector<std::string>{"dangling.zip", "link.zip", "outside", "pipe.zip"}));
+}
+
+TEST(AtomicOutputFile, FollowingLinksEndsAtTheLastOfAChainAndRefusesALoop) {
+  const test::TempDir dir;
+  fs::create_directory(dir.Path() / "a");
+  fs::create_directory(dir.Path() / "b");
+  // first -> a/second -> ../b/model.stl, each relative to the folder of its link
+  fs::create_symlink("a/second", dir.Path() / "first");
+  fs::create_symlink("../b/model.stl", dir.Path() / "a" / "second");
+  WriteWhole(dir.Root() + "first", "model", Placement::FollowLinks);
+  EXPECT_TRUE(fs::is_symlink(dir.Path() / "first"));
+  EXPECT_TRUE(fs::is_symlink(dir.Path() / "a" / "second"));
+  EXPECT_EQ(fs::file_size(dir.Path() / "b" / "model.stl"), 5U);
+  EXPECT_EQ(FolderEntries(dir.Path() / "b"), std::vector<std::string>{"model.stl"});
+
+  fs::create_symlink("loop", dir.Path() / "loop");
+  try {
+    WriteWhole(dir.Root() + "loop", "x", Placement::FollowLinks);
+    ADD_FAILURE() << "no error";
+  } catch (const FileError& error) {
+    EXPECT_EQ(std::string(error.what()),
+              "Cannot create file \"" + dir.Root() + "loop\". " + std::strerror(ELOOP));
+  }
+}
+
+TEST(AtomicOutputFile, OnlyTemporaryFilesOfWritersThatAreGoneAreRemoved) {
+  const test::TempDir dir;
+  // Made by a child that is gone by now.
+  const pid_t gone = ::fork();
+  if (gone == 0) ::_exit(0);
+  ASSERT_GT(gone, 0);
+  ::waitpid(gone, nullptr, 0);
+  const std::string stale = ".model.stl.orolith-tmp-" + std::to_string(gone) + "-Ab3dE9";
+  const std::string shortStale = ".orolith-tmp-" + std::to_string(gone) + "-xyzXYZ";
+  const std::vector<std::string> kept{
+      ".model.stl.orolith-tmp-1-Ab3dE9",                                   // a live writer
+      ".model.stl.orolith-tmp-" + std::to_string(::getpid()) + "-ZZZZZZ",  // our own
+      "model.stl.orolith-tmp-" + std::to_string(gone) + "-Ab3dE9",         // not hidden
+      ".model.stl.orolith-tmp-" + std::to_string(gone) + "-Ab3dE",         // suffix too short
+      ".model.stl.orolith-tmp-x" + std::to_string(gone) + "-Ab3dE9",       // no number
+      "notes.txt"};
+  for (const std::string& name : kept) test::WriteBytes(dir.Path() / name, {1});
+  test::WriteBytes(dir.Path() / stale, {1});
+  test::WriteBytes(dir.Path() / shortStale, {1});
+  fs::create_directory(dir.Path() / (".x.orolith-tmp-" + std::to_string(gone) + "-folder"));
+
+  WriteWhole(dir.Root() + "other.stl", "new", Placement::FollowLinks);
+  std::vector<std::string> expected = kept;
+  expected.push_back("other.stl");
+  expected.push_back(".x.orolith-tmp-" + std::to_string(gone) + "-folder");
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(FolderEntries(dir.Path()), expected);
+}
+
+TEST_F(InterruptTest, ASignalIsOnlyNotedUntilTheWorkChecksIt) {
+  EXPECT_EQ(InterruptSignal(), 0);
+  EXPECT_NO_THROW(ThrowIfInterrupted());
+  ::raise(SIGHUP);
+  EXPECT_EQ(InterruptSignal(), SIGHUP);
+  EXPECT_THROW(ThrowIfInterrupted(), Interrupted);
+  ClearInterrupt();
+  EXPECT_NO_THROW(ThrowIfInterrupted());
+}
+
+TEST_F(InterruptTest, ASecondSignalEndsTheProcessAtOnce) {
+  std::fflush(nullptr);
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::raise(SIGTERM);
+    ::raise(SIGTERM);
+    ::_exit(0);  // not reached
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFSIGNALED(status));
+  EXPECT_EQ(WTERMSIG(status), SIGTERM);
+}
+
+TEST_F(InterruptTest, AnInterruptedWriteLeavesTheOldFileAndNoTemporary) {
+  const test::TempDir dir;
+  const std::string target = dir.Root() + "model.stl";
+  test::WriteBytes(target, {'o', 'l', 'd'});
+  {
+    AtomicOutputFile file(target);
+    file.Write("new", 3);
+    ::raise(SIGINT);
+    EXPECT_THROW(file.Write("more", 4), Interrupted);
+  }
+  EXPECT_EQ(test::ReadBytes(target), (std::vector<unsigned char>{'o', 'l', 'd'}));
+  EXPECT_EQ(FolderEntries(dir.Path()), std::vector<std::string>{"model.stl"});
+}
+
+TEST_F(InterruptTest, AnOverwriteInPlaceIsFinishedEvenWhenInterrupted) {
+  const test::TempDir dir;
+  const fs::path locked = dir.Path() / "locked";
+  fs::create_directory(locked);
+  const std::string target = (locked / "model.stl").string();
+  test::WriteBytes(target, std::vector<unsigned char>(10, 'o'));
+  test::HandOver(locked);
+  test::HandOver(target);
+  fs::permissions(locked, fs::perms::owner_read | fs::perms::owner_exec);
+  test::WithoutPrivileges([&] {
+    AtomicOutputFile file(target);
+    file.Write("new ", 4);
+    ::raise(SIGINT);
+    // Stopping here would leave neither the old file nor the new one.
+    file.Write("model", 5);
+    file.Commit();
+  });
+  fs::permissions(locked, fs::perms::owner_all);
+  EXPECT_EQ(test::ReadBytes(target),
+            (std::vector<unsigned char>{'n', 'e', 'w', ' ', 'm', 'o', 'd', 'e', 'l'}));
+}
+
+}  // namespace
+}  // namespace orolith

@@ -1,0 +1,67 @@
+#include "frontpanel/DownloadSettings.h"
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+#include <string>
+
+namespace orolith {
+namespace {
+
+// The message of the invalid_argument a call raises; empty when it raises none.
+template <typename Call>
+std::string Refusal(Call call) {
+  try {
+    call();
+  } catch (const std::invalid_argument& e) {
+    return e.what();
+  }
+  return "";
+}
+
+TEST(TileSources, NamesAreReadInAnyLetterCase) {
+  EXPECT_EQ(ArchiveLayoutNamed("srtm-v2.1"), ArchiveLayout::SrtmV21);
+  EXPECT_EQ(ArchiveLayoutNamed("SRTM-V2.1"), ArchiveLayout::SrtmV21);
+  EXPECT_EQ(ArchiveLayoutNamed("ESA"), ArchiveLayout::Esa);
+  EXPECT_EQ(ArchiveLayoutNamed("Aws"), ArchiveLayout::Aws);
+  for (const char* name : {"eas", "", "esa ", "srtm", "aws2"}) {
+    const std::string expected =
+        std::string("unknown tile source '") + name + "' (known: srtm-v2.1, esa, aws)";
+    EXPECT_EQ(Refusal([&] { ArchiveLayoutNamed(name); }), expected);
+  }
+}
+
+TEST(TileSources, EachSourceHasItsOwnAddressAndSrtm3StaysWithTheArchive) {
+  ArchiveSource source;
+  EXPECT_EQ(Srtm1BaseUrl(source), "http://dds.cr.usgs.gov/srtm/version2_1/");
+  source.ArchiveHost = "mirror.example.org:8080";
+  EXPECT_EQ(Srtm1BaseUrl(source), "http://mirror.example.org:8080/srtm/version2_1/");
+
+  source.Layout = ArchiveLayout::Esa;
+  EXPECT_EQ(Srtm1BaseUrl(source), "https://step.esa.int/auxdata/dem/SRTMGL1/");
+  EXPECT_EQ(ArchiveBaseUrl(source), "http://mirror.example.org:8080/srtm/version2_1/");
+  source.Layout = ArchiveLayout::Aws;
+  EXPECT_EQ(Srtm1BaseUrl(source), "https://s3.amazonaws.com/elevation-tiles-prod/skadi/");
+
+  // A base address replaces the source's own; the archive's stands for both resolutions.
+  source.TileUrl = "https://cache.example.org/skadi/";
+  EXPECT_EQ(Srtm1BaseUrl(source), "https://cache.example.org/skadi/");
+  EXPECT_EQ(ArchiveBaseUrl(source), "http://mirror.example.org:8080/srtm/version2_1/");
+  source.Layout = ArchiveLayout::SrtmV21;
+  EXPECT_EQ(Srtm1BaseUrl(source), "https://cache.example.org/skadi/");
+  EXPECT_EQ(ArchiveBaseUrl(source), "https://cache.example.org/skadi/");
+}
+
+TEST(TileSources, ABaseAddressIsHttpOrHttpsWithAHostAndEndsInASlash) {
+  EXPECT_EQ(TileBaseUrl("https://example.org/dem"), "https://example.org/dem/");
+  EXPECT_EQ(TileBaseUrl("http://127.0.0.1:8080"), "http://127.0.0.1:8080/");
+  EXPECT_EQ(TileBaseUrl("HTTPS://example.org/srtm/"), "HTTPS://example.org/srtm/");
+  for (const char* url : {"", "example.org/dem", "ftp://example.org/", "file:///srv/srtm/",
+                          "http://", "https:///x", "httpx://example.org/"}) {
+    const std::string expected = std::string("'") + url + "' is not an http:// or https:// address";
+    EXPECT_EQ(Refusal([&] { TileBaseUrl(url); }), expected);
+  }
+}
+
+}  // namespace
+}  // namespace orolith
