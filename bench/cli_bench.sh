@@ -143,8 +143,10 @@ solid_vs_surface() {
       local extra=()
       [[ $variant == solid ]] && extra=(--solid)
       sync
-      /usr/bin/time -f '%e %U %S' -o "$work/time" "$cli" create --data-root "$root" "$@" \
-        "${extra[@]}" --yes -o "$work/model.stl" >"$work/log"
+      # The shell's own timing: milliseconds, where /usr/bin/time gives hundredths.
+      local TIMEFORMAT='%3R %3U %3S'
+      { time "$cli" create --data-root "$root" "$@" "${extra[@]}" --yes -o "$work/model.stl" \
+        >"$work/log"; } 2>"$work/time"
       local wall user system faces
       read -r wall user system <"$work/time"
       faces=$(sed -n 's/^\([0-9]*\) Faces created, now saving to .*/\1/p' "$work/log")
