@@ -214,6 +214,41 @@ inline void HandOver(const std::filesystem::path& path) {
   }
 }
 
+// A named pipe at path with a reader that collects everything written into it, until Collect.
+class PipeReader {
+ public:
+  explicit PipeReader(const std::filesystem::path& path) : path_(path) {
+    if (::mkfifo(path.c_str(), 0600) != 0) throw std::runtime_error("mkfifo failed");
+    reader_ = std::thread([this] {
+      const int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+      if (fd < 0) return;
+      unsigned char buffer[4096];
+      ssize_t n = 0;
+      while ((n = ::read(fd, buffer, sizeof buffer)) > 0)
+        bytes_.insert(bytes_.end(), buffer, buffer + n);
+      ::close(fd);
+    });
+  }
+  PipeReader(const PipeReader&) = delete;
+  PipeReader& operator=(const PipeReader&) = delete;
+  ~PipeReader() { Collect(); }
+
+  // What arrived; a writer that never opened the pipe is stood in for, so this can't hang.
+  const std::vector<unsigned char>& Collect() {
+    if (reader_.joinable()) {
+      const int unblock = ::open(path_.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+      if (unblock >= 0) ::close(unblock);
+      reader_.join();
+    }
+    return bytes_;
+  }
+
+ private:
+  std::filesystem::path path_;
+  std::vector<unsigned char> bytes_;
+  std::thread reader_;
+};
+
 // A named pipe at path, and a writer that opens it for up to timeout whenever a reader waits
 // on it, so that code which wrongly opens the pipe is released instead of hanging the test.
 class PipeAtPath {

@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -15,7 +14,6 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace orolith {
@@ -372,21 +370,9 @@ TEST(StlFileWriter, APipeGetsTheCountBeforeTheRecords) {
   const std::vector<unsigned char> saved = test::ReadBytes(dir.Root() + "file.stl");
 
   const std::string fifo = dir.Root() + "pipe";
-  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-  std::vector<unsigned char> received;
-  std::thread reader([&] {
-    const int fd = ::open(fifo.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return;
-    unsigned char buffer[4096];
-    ssize_t n = 0;
-    while ((n = ::read(fd, buffer, sizeof buffer)) > 0)
-      received.insert(received.end(), buffer, buffer + n);
-    ::close(fd);
-  });
+  test::PipeReader pipe(fifo);
   EXPECT_NO_THROW(stl.SaveBinary(fifo));
-  const int unblock = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-  if (unblock >= 0) ::close(unblock);
-  reader.join();
+  const std::vector<unsigned char>& received = pipe.Collect();
   ASSERT_EQ(received.size(), saved.size());
   EXPECT_EQ(std::string(received.begin(), received.begin() + 80),
             ("Binary STL : " + fifo).append(80 - 13 - fifo.size(), '\0'));

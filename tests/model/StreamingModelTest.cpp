@@ -11,7 +11,6 @@
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -23,7 +22,6 @@
 #include <random>
 #include <stdexcept>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace orolith {
@@ -292,26 +290,13 @@ TEST_F(StreamingModelTest, APipeReceivesTheSameBytesCountFirst) {
   const std::vector<unsigned char> file = Stream(workspace, 2, host);
 
   const fs::path fifo = dir.Path() / "pipe";
-  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-  std::vector<unsigned char> received;
-  std::thread reader([&] {
-    const int fd = ::open(fifo.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return;
-    unsigned char buffer[4096];
-    ssize_t n = 0;
-    while ((n = ::read(fd, buffer, sizeof buffer)) > 0)
-      received.insert(received.end(), buffer, buffer + n);
-    ::close(fd);
-  });
+  test::PipeReader pipe(fifo);
   panel.StlFileName = fifo.string();
   RecordingHost pipeHost;
   GenerationOptions options{seed};
   options.Threads = 2;
   EXPECT_NO_THROW(CreateStlModel(ReadModelSettings(panel), workspace, pipeHost, options));
-  // Should the run have failed before opening the pipe, this lets the reader go.
-  const int unblock = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-  if (unblock >= 0) ::close(unblock);
-  reader.join();
+  const std::vector<unsigned char>& received = pipe.Collect();
   ASSERT_EQ(received.size(), file.size());
   EXPECT_EQ(std::string(received.begin(), received.begin() + 13), "Binary STL : ");
   EXPECT_TRUE(std::equal(received.begin() + 80, received.end(), file.begin() + 80));
