@@ -4,22 +4,11 @@
 
 #include <cstdint>
 #include <functional>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace orolith {
-
-// An operating-system call that failed: "System Error.  Code: N." and the system's text.
-class SystemError : public std::runtime_error {
- public:
-  explicit SystemError(int code);
-  int Code() const noexcept { return code_; }
-
- private:
-  int code_;
-};
 
 // Splits a command-line text into arguments the Windows way: blanks and control characters,
 // and pairs of adjacent double quotes, separate arguments; a quoted stretch may hold blanks

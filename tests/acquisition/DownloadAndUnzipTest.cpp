@@ -1,15 +1,16 @@
-#include "DownloadTestSupport.h"
 #include "acquisition/DownloadAndUnzip.h"
 #include "acquisition/HttpClient.h"
-#include "acquisition/TWinSystem.h"
 #include "acquisition/TileArchive.h"
 #include "base/Errors.h"
 #include "base/Interrupt.h"
+#include "support/Archives.h"
+#include "support/Pipes.h"
+#include "support/RecordingHost.h"
+#include "support/Scoped.h"
+#include "support/TempFiles.h"
+#include "support/TestServer.h"
 #include "tiles/SRTM.h"
 
-#include <sys/resource.h>
-
-#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstring>
@@ -265,26 +266,18 @@ TEST_F(DownloadAndUnzipTest, AnArchiveThatYieldsNoTileIsAFailedAttemptAndLeavesO
   }
 }
 
-TEST_F(DownloadAndUnzipTest, AFullDiskWhileUnpackingEndsTheRunAndLeavesNoTile) {
-  const std::string tile = test::TileContent("N45E006");
-  const auto zip = test::MakeZip(dir.Path(), "N45E006.hgt", tile);
+TEST_F(DownloadAndUnzipTest, AFullDiskWhileUnpackingEndsTheRunAndKeepsTheArchive) {
+  const auto zip = test::MakeZip(dir.Path(), "N45E006.hgt", test::TileContent("N45E006"));
   std::filesystem::copy_file(zip, archive);
   ASSERT_LT(std::filesystem::file_size(zip), 10000U);
-  // A file size limit makes the tile's writes fail after 10 kB, as a full disk would.
-  rlimit saved{};
-  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
-  const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-  rlimit small = saved;
-  small.rlim_cur = 10000;
-  setrlimit(RLIMIT_FSIZE, &small);
   std::string error;
   try {
+    // The tile's writes fail after 10 kB, as on a full disk: no mere failed attempt.
+    const test::FileSizeLimit limit(10000);
     DownloadAndUnzip(server.Url("/none.zip"), archive, host);
   } catch (const FileError& e) {
     error = e.what();
   }
-  setrlimit(RLIMIT_FSIZE, &saved);
-  std::signal(SIGXFSZ, oldHandler);
   EXPECT_TRUE(error.starts_with("Cannot write file \"" + (tiles / "N45E006.hgt").string() + "\". "))
       << error;
   EXPECT_EQ(TileFolderContent(), Lines{"N45E006.hgt.zip"});
@@ -407,43 +400,6 @@ TEST_F(DownloadAndUnzipTest, ANamedProxyCarriesEveryRequest) {
 TEST(ArchiverArguments, ExtractIntoTheArchivesFolderOverwriting) {
   EXPECT_EQ(ArchiverArguments("/data/SRTM_3/N45E006.hgt.zip"),
             R"(e e "/data/SRTM_3/N45E006.hgt.zip" -o"/data/SRTM_3/" -aoa)");
-}
-
-TEST(WriteFileAtomically, ReplacesTheFileOrLeavesEverythingAsItWas) {
-  const TempDir dir;
-  const std::string file = (dir.Path() / "a.zip").string();
-  WriteFileAtomically(file, {'o', 'l', 'd'});
-  WriteFileAtomically(file, {'n', 'e', 'w', '!'});
-  EXPECT_EQ(ReadText(file), "new!");
-
-  const std::string nowhere = (dir.Path() / "missing" / "a.zip").string();
-  try {
-    WriteFileAtomically(nowhere, {'x'});
-    FAIL() << "no error";
-  } catch (const FileError& e) {
-    EXPECT_EQ(std::string(e.what()),
-              "Cannot create file \"" + nowhere + "\". " + std::strerror(ENOENT));
-  }
-
-  // A write that stops half-way (here at the file size limit) must not leave a truncated
-  // archive, nor harm the one already there.
-  rlimit saved{};
-  getrlimit(RLIMIT_FSIZE, &saved);
-  const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-  rlimit small = saved;
-  small.rlim_cur = 10;
-  setrlimit(RLIMIT_FSIZE, &small);
-  bool thrown = false;
-  try {
-    WriteFileAtomically(file, std::vector<char>(1000, 'z'));
-  } catch (const FileError& e) {
-    thrown = std::string(e.what()).starts_with("Cannot write file \"" + file + "\". ");
-  }
-  setrlimit(RLIMIT_FSIZE, &saved);
-  std::signal(SIGXFSZ, oldHandler);
-  EXPECT_TRUE(thrown);
-  EXPECT_EQ(ReadText(file), "new!");
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 1);
 }
 
 }  // namespace

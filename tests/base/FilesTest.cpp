@@ -1,7 +1,9 @@
-#include "TestSupport.h"
 #include "base/Errors.h"
 #include "base/Files.h"
 #include "base/Interrupt.h"
+#include "support/Privileges.h"
+#include "support/Scoped.h"
+#include "support/TempFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -13,6 +15,9 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <functional>
+#include <span>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -134,18 +139,122 @@ TEST_F(InterruptTest, ASecondSignalEndsTheProcessAtOnce) {
   EXPECT_EQ(WTERMSIG(status), SIGTERM);
 }
 
-TEST_F(InterruptTest, AnInterruptedWriteLeavesTheOldFileAndNoTemporary) {
-  const test::TempDir dir;
-  const std::string target = dir.Root() + "model.stl";
-  test::WriteBytes(target, {'o', 'l', 'd'});
-  {
-    AtomicOutputFile file(target);
-    file.Write("new", 3);
-    ::raise(SIGINT);
-    EXPECT_THROW(file.Write("more", 4), Interrupted);
+// Every way a write can end before it is whole, each with the text of its error; "@" stands for
+// the target's name.
+struct FailedWrite {
+  const char* what;
+  // Applies to a FollowLinks writer too; a folder that takes no new file makes that one
+  // overwrite in place instead.
+  bool followingLinks;
+  std::function<void(const fs::path& folder, const std::string& target)> prepare;
+  std::function<void(const std::string& target, Placement placement)> write;
+  std::string error;
+};
+
+const std::string Content = "new content";
+
+// text with its "@", if any, replaced by name.
+std::string Naming(std::string text, const std::string& name) {
+  if (const std::size_t at = text.find('@'); at != std::string::npos) text.replace(at, 1, name);
+  return text;
+}
+
+void WriteAndStop(const std::string& target, Placement placement,
+                  const std::function<void()>& stop) {
+  AtomicOutputFile file(target, placement);
+  file.Write(Content.data(), 4);
+  stop();
+  file.Write(Content.data() + 4, Content.size() - 4);
+  file.Commit();
+}
+
+std::vector<FailedWrite> FailedWrites() {
+  const auto nothing = [](const fs::path&, const std::string&) {};
+  const std::string denied = std::string("Cannot create file \"@\". ") + std::strerror(EACCES);
+  return {
+      {"a write error (a full disk)", true, nothing,
+       [](const std::string& target, Placement placement) {
+         const test::FileSizeLimit limit(6);
+         WriteFileAtomically(target, std::as_bytes(std::span(Content)), placement);
+       },
+       std::string("Cannot write file \"@\". ") + std::strerror(EFBIG)},
+      {"an interrupt", true, nothing,
+       [](const std::string& target, Placement placement) {
+         struct Forget {
+           ~Forget() { ClearInterrupt(); }
+         } forget;
+         WriteAndStop(target, placement, [] { ::raise(SIGINT); });
+       },
+       "Interrupted"},
+      {"an error before Commit", true, nothing,
+       [](const std::string& target, Placement placement) {
+         WriteAndStop(target, placement, [] { throw std::runtime_error("stopped"); });
+       },
+       "stopped"},
+      {"a read-only file", true,
+       [](const fs::path&, const std::string& target) {
+         fs::permissions(target, fs::perms::owner_read);
+       },
+       [](const std::string& target, Placement placement) {
+         WriteAndStop(target, placement, [] {});
+       },
+       denied},
+      {"a folder that takes no new file", false,
+       [](const fs::path& folder, const std::string&) {
+         fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec);
+       },
+       [](const std::string& target, Placement placement) {
+         WriteAndStop(target, placement, [] {});
+       },
+       denied},
+  };
+}
+
+TEST_F(InterruptTest, AFailedWriteKeepsTheOldFileAndLeavesNothingBehind) {
+  for (const FailedWrite& failure : FailedWrites()) {
+    for (const Placement placement : {Placement::ReplaceLinks, Placement::FollowLinks}) {
+      if (placement == Placement::FollowLinks && !failure.followingLinks) continue;
+      SCOPED_TRACE(std::string(failure.what) +
+                   (placement == Placement::FollowLinks ? ", following links" : ""));
+      const test::TempDir dir;
+      const fs::path folder = dir.Path() / "tiles";
+      fs::create_directory(folder);
+      const std::string target = (folder / "model.stl").string();
+      test::WriteText(target, "old");
+      test::HandOver(folder);
+      test::HandOver(target);
+      failure.prepare(folder, target);
+      test::WithoutPrivileges([&] {
+        std::string error = "no error";
+        try {
+          failure.write(target, placement);
+        } catch (const std::exception& e) {
+          error = e.what();
+        }
+        EXPECT_EQ(error, Naming(failure.error, target));
+      });
+      fs::permissions(folder, fs::perms::owner_all);
+      EXPECT_EQ(test::ReadText(target), "old");
+      EXPECT_EQ(FolderEntries(folder), std::vector<std::string>{"model.stl"});
+    }
   }
-  EXPECT_EQ(test::ReadBytes(target), (std::vector<unsigned char>{'o', 'l', 'd'}));
-  EXPECT_EQ(FolderEntries(dir.Path()), std::vector<std::string>{"model.stl"});
+}
+
+TEST(WriteFileAtomically, ReplacesTheWholeFileOrNamesWhatFailed) {
+  const test::TempDir dir;
+  const std::string file = dir.Root() + "a.zip";
+  for (const std::string text : {"old", "new!"}) {
+    WriteFileAtomically(file, std::as_bytes(std::span(text)), Placement::ReplaceLinks);
+  }
+  EXPECT_EQ(test::ReadText(file), "new!");
+  const std::string nowhere = dir.Root() + "missing/a.zip";
+  try {
+    WriteFileAtomically(nowhere, {}, Placement::ReplaceLinks);
+    ADD_FAILURE() << "no error";
+  } catch (const FileError& e) {
+    EXPECT_EQ(std::string(e.what()),
+              "Cannot create file \"" + nowhere + "\". " + std::strerror(ENOENT));
+  }
 }
 
 TEST_F(InterruptTest, AnOverwriteInPlaceIsFinishedEvenWhenInterrupted) {

@@ -1,9 +1,13 @@
 // orolith-cli run as a process, the way scripts use it: stdin from /dev/null, stdout and
 // stderr into files, so neither is a terminal.
 
-#include "TestSupport.h"
-#include "acquisition/DownloadTestSupport.h"
 #include "model/TerrainModel.h"
+#include "support/Archives.h"
+#include "support/Privileges.h"
+#include "support/RecordingHost.h"
+#include "support/TempFiles.h"
+#include "support/TestServer.h"
+#include "support/Tiles.h"
 
 #include <gtest/gtest.h>
 
