@@ -64,51 +64,33 @@ TEST_F(DownloadAndUnzipTest, ArchiveIsStoredKeptAndUnpackedByTheArchiver) {
   EXPECT_EQ(TileKindOfFile((tiles / "N19W155.hgt").string()), TileKind::Srtm3);
 }
 
-TEST_F(DownloadAndUnzipTest, AnswersWithoutLengthOrEmptyAreStillStored) {
+TEST_F(DownloadAndUnzipTest, AnAnswerWithoutLengthIsStoredToo) {
   const std::string tile = test::TileContent("unsized");
   server.Serve("/z/N45E006.hgt.zip", test::MakeZip(dir.Path(), "N45E006.hgt", tile));
   const std::string url = server.Url("/unsized/z/N45E006.hgt.zip");
   EXPECT_TRUE(DownloadAndUnzip(url, archive, host));
   EXPECT_EQ(host.lines, Attempted(url));
   EXPECT_TRUE(test::Holds(tiles / "N45E006.hgt", tile));
-
-  // An empty archive is stored, but the archiver finds no tile in it.
-  test::WriteText(server.Files() / "empty.zip", "");
-  std::filesystem::remove(tiles / "N45E006.hgt");
-  host.lines.clear();
-  const std::string empty = server.Url("/empty.zip");
-  EXPECT_FALSE(DownloadAndUnzip(empty, archive, host));
-  Lines expected = Attempted(empty);
-  expected.push_back("Unpacking failed: the archiver ended with status 2");
-  EXPECT_EQ(host.lines, expected);
-  EXPECT_EQ(std::filesystem::file_size(archive), 0U);
-  EXPECT_EQ(TileFolderContent(), Lines{"N45E006.hgt.zip"});
 }
 
-TEST_F(DownloadAndUnzipTest, EveryKindOfFailedTransferLeavesNoFile) {
+// How each kind of transfer fails is the client's to tell (below); here a refused answer, a body
+// over the limits handed down and a refused connection stand for them all.
+TEST_F(DownloadAndUnzipTest, AFailedTransferIsOneLineAndANoteAndLeavesNoFile) {
   server.Serve("/real.zip", test::MakeZip(dir.Path(), "N45E006.hgt", "tile bytes"));
   test::WriteText(server.Files() / "big.zip", std::string(5000, 'x'));
   HttpLimits limits;
   limits.MaxBodyBytes = 4999;
-  limits.StallSeconds = 1;
-  limits.ConnectTimeoutSeconds = 2;
-  const auto started = std::chrono::steady_clock::now();
-  for (const std::string& url : {server.Url("/redirect/real.zip"), server.Url("/drop/real.zip"),
-                                 server.Url("/silent/real.zip"), server.Url("/stall/real.zip"),
-                                 server.Url("/big.zip"), std::string("http://127.0.0.1:1/a.zip"),
-                                 std::string("http://no-such-host.invalid/a.zip")}) {
+  for (const std::string& url : {server.Url("/redirect/real.zip"), server.Url("/big.zip"),
+                                 std::string("http://127.0.0.1:1/a.zip")}) {
     SCOPED_TRACE(url);
     host.lines.clear();
     host.notes.clear();
     EXPECT_FALSE(DownloadAndUnzip(url, archive, host, limits));
     EXPECT_EQ(host.lines, Failed(url));
-    // Why it failed is told apart from the log.
     ASSERT_EQ(host.notes.size(), 1U);
     EXPECT_NE(host.notes[0].find(url.substr(url.rfind('/'))), std::string::npos) << host.notes[0];
     EXPECT_TRUE(TileFolderContent().empty());
   }
-  // The stall is given up after about a second, not after the server's two minutes.
-  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(20));
 }
 
 TEST_F(DownloadAndUnzipTest, ClientErrorsTellWhatWentWrong) {

@@ -16,6 +16,7 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <span>
 #include <stdexcept>
 #include <string>
@@ -139,99 +140,63 @@ TEST_F(InterruptTest, ASecondSignalEndsTheProcessAtOnce) {
   EXPECT_EQ(WTERMSIG(status), SIGTERM);
 }
 
-// Every way a write can end before it is whole, each with the text of its error; "@" stands for
-// the target's name.
+// Every way a write can end before it is whole. stop runs half-way through the content; the
+// error names the target where "@" stands.
 struct FailedWrite {
   const char* what;
-  // Applies to a FollowLinks writer too; a folder that takes no new file makes that one
-  // overwrite in place instead.
-  bool followingLinks;
-  std::function<void(const fs::path& folder, const std::string& target)> prepare;
-  std::function<void(const std::string& target, Placement placement)> write;
+  std::function<void()> stop;
   std::string error;
+  rlim_t sizeLimit = 0;  // 0: none
+  fs::perms file = fs::perms::owner_read | fs::perms::owner_write;
+  // A folder that takes no new file makes a FollowLinks writer overwrite in place instead.
+  fs::perms folder = fs::perms::owner_all;
 };
 
-const std::string Content = "new content";
-
-// text with its "@", if any, replaced by name.
-std::string Naming(std::string text, const std::string& name) {
-  if (const std::size_t at = text.find('@'); at != std::string::npos) text.replace(at, 1, name);
-  return text;
-}
-
-void WriteAndStop(const std::string& target, Placement placement,
-                  const std::function<void()>& stop) {
-  AtomicOutputFile file(target, placement);
-  file.Write(Content.data(), 4);
-  stop();
-  file.Write(Content.data() + 4, Content.size() - 4);
-  file.Commit();
-}
-
-std::vector<FailedWrite> FailedWrites() {
-  const auto nothing = [](const fs::path&, const std::string&) {};
-  const std::string denied = std::string("Cannot create file \"@\". ") + std::strerror(EACCES);
-  return {
-      {"a write error (a full disk)", true, nothing,
-       [](const std::string& target, Placement placement) {
-         const test::FileSizeLimit limit(6);
-         WriteFileAtomically(target, std::as_bytes(std::span(Content)), placement);
-       },
-       std::string("Cannot write file \"@\". ") + std::strerror(EFBIG)},
-      {"an interrupt", true, nothing,
-       [](const std::string& target, Placement placement) {
-         struct Forget {
-           ~Forget() { ClearInterrupt(); }
-         } forget;
-         WriteAndStop(target, placement, [] { ::raise(SIGINT); });
-       },
-       "Interrupted"},
-      {"an error before Commit", true, nothing,
-       [](const std::string& target, Placement placement) {
-         WriteAndStop(target, placement, [] { throw std::runtime_error("stopped"); });
-       },
-       "stopped"},
-      {"a read-only file", true,
-       [](const fs::path&, const std::string& target) {
-         fs::permissions(target, fs::perms::owner_read);
-       },
-       [](const std::string& target, Placement placement) {
-         WriteAndStop(target, placement, [] {});
-       },
-       denied},
-      {"a folder that takes no new file", false,
-       [](const fs::path& folder, const std::string&) {
-         fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec);
-       },
-       [](const std::string& target, Placement placement) {
-         WriteAndStop(target, placement, [] {});
-       },
-       denied},
-  };
-}
-
 TEST_F(InterruptTest, AFailedWriteKeepsTheOldFileAndLeavesNothingBehind) {
-  for (const FailedWrite& failure : FailedWrites()) {
+  const auto none = [] {};
+  const std::string denied = std::string("Cannot create file \"@\". ") + std::strerror(EACCES);
+  const std::vector<FailedWrite> failures{
+      {"a write error (a full disk)", none,
+       std::string("Cannot write file \"@\". ") + std::strerror(EFBIG), 6},
+      {"an interrupt", [] { ::raise(SIGINT); }, "Interrupted"},
+      {"an error before Commit", [] { throw std::runtime_error("stopped"); }, "stopped"},
+      {"a read-only file", none, denied, 0, fs::perms::owner_read},
+      {"a folder that takes no new file", none, denied, 0, fs::perms::owner_read,
+       fs::perms::owner_read | fs::perms::owner_exec},
+  };
+  for (const FailedWrite& failure : failures) {
     for (const Placement placement : {Placement::ReplaceLinks, Placement::FollowLinks}) {
-      if (placement == Placement::FollowLinks && !failure.followingLinks) continue;
+      if (placement == Placement::FollowLinks && failure.folder != fs::perms::owner_all) continue;
       SCOPED_TRACE(std::string(failure.what) +
                    (placement == Placement::FollowLinks ? ", following links" : ""));
       const test::TempDir dir;
       const fs::path folder = dir.Path() / "tiles";
-      fs::create_directory(folder);
       const std::string target = (folder / "model.stl").string();
+      fs::create_directory(folder);
       test::WriteText(target, "old");
       test::HandOver(folder);
       test::HandOver(target);
-      failure.prepare(folder, target);
+      fs::permissions(target, failure.file);
+      fs::permissions(folder, failure.folder);
       test::WithoutPrivileges([&] {
         std::string error = "no error";
         try {
-          failure.write(target, placement);
+          std::optional<test::FileSizeLimit> limit;
+          if (failure.sizeLimit > 0) limit.emplace(failure.sizeLimit);
+          AtomicOutputFile file(target, placement);
+          file.Write("new ", 4);
+          failure.stop();
+          file.Write("content", 7);
+          file.Commit();
         } catch (const std::exception& e) {
           error = e.what();
         }
-        EXPECT_EQ(error, Naming(failure.error, target));
+        ClearInterrupt();
+        std::string expected = failure.error;
+        if (const auto at = expected.find('@'); at != std::string::npos) {
+          expected.replace(at, 1, target);
+        }
+        EXPECT_EQ(error, expected);
       });
       fs::permissions(folder, fs::perms::owner_all);
       EXPECT_EQ(test::ReadText(target), "old");

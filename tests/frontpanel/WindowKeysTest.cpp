@@ -14,93 +14,75 @@ WindowKeys Read(std::vector<const char*> arguments, char separator = '.') {
   return ReadWindowKeys(arguments, separator);
 }
 
-std::string WorkingDirectory() {
-  return std::filesystem::current_path().string() + "/";
-}
-
-TEST(WindowKeys, WithoutDataRootTheWorkingDirectoryIsTheRoot) {
-  for (const std::vector<const char*>& arguments :
-       {std::vector<const char*>{}, std::vector<const char*>{"DataRoot="}}) {
-    const WindowKeys keys = Read(arguments);
-    EXPECT_FALSE(keys.DataRootFromCommandLine);
-    EXPECT_EQ(keys.Folders.DataRoot, WorkingDirectory());
-    EXPECT_EQ(keys.Folders.Srtm30Dir, WorkingDirectory() + "SRTM_30/");
+TEST(WindowKeys, DataRootKeepsItsCaseAndAnEmptyOneIsTheWorkingDirectory) {
+  const std::string cwd = std::filesystem::current_path().string() + "/";
+  const struct {
+    std::vector<const char*> arguments;
+    std::string root;
+  } cases[] = {{{}, cwd},
+               {{"DataRoot="}, cwd},
+               // The first argument that holds the key wins, wherever the key stands in it.
+               {{"notes.txt", "dataroot=/Maps/Alps", "DataRoot=/ignored"}, "/Maps/Alps/"},
+               {{"OldDataRoot=/data/"}, "/data/"}};
+  for (const auto& c : cases) {
+    const WindowKeys keys = Read(c.arguments);
+    EXPECT_EQ(keys.Folders.DataRoot, c.root);
+    EXPECT_EQ(keys.Folders.Srtm3Dir, c.root + "SRTM_3/");
+    EXPECT_EQ(keys.DataRootFromCommandLine, c.root != cwd);
   }
 }
 
-TEST(WindowKeys, DataRootKeepsItsCaseAndTheFirstArgumentHoldingTheKeyWins) {
-  const WindowKeys keys = Read({"notes.txt", "dataroot=/Maps/Alps", "DataRoot=/ignored"});
-  EXPECT_TRUE(keys.DataRootFromCommandLine);
-  EXPECT_EQ(keys.Folders.DataRoot, "/Maps/Alps/");
-  EXPECT_EQ(keys.Folders.Srtm3Dir, "/Maps/Alps/SRTM_3/");
-  EXPECT_EQ(Read({"DataRoot=/data/"}).Folders.DataRoot, "/data/") << "no second separator";
-}
-
-TEST(WindowKeys, WithoutKeysTheArchiveIsReachedDirectly) {
-  const WindowKeys keys = Read({});
-  EXPECT_EQ(keys.Source.ArchiveHost, DefaultArchiveHost);
-  EXPECT_EQ(keys.Source.Layout, ArchiveLayout::SrtmV21);
-  EXPECT_EQ(keys.Source.TileUrl, "");
-  EXPECT_EQ(keys.Source.Proxy, "");
-  EXPECT_FLOAT_EQ(keys.FloorPercent, fields::Floor.Initial);
-  EXPECT_TRUE(keys.Problems.empty());
-}
-
 TEST(WindowKeys, SourceKeysAreReadInAnyCaseAndKeepTheirValuesCase) {
+  const char* const usgs = DefaultArchiveHost;
+  const ArchiveLayout archive = ArchiveLayout::SrtmV21;
   const struct {
     std::vector<const char*> arguments;
     const char* host;
     ArchiveLayout layout;
     const char* tileUrl;
     const char* proxy;
+    std::vector<std::string> problems;
   } cases[] = {
-      {{"archivehost=Mirror.example.org:8080"},
-       "Mirror.example.org:8080",
-       ArchiveLayout::SrtmV21,
-       "",
-       ""},
+      {{}, usgs, archive, "", "", {}},
+      {{"archivehost=Mirror.example.org:8080"}, "Mirror.example.org:8080", archive, "", "", {}},
       {{"Proxy=http://Cache.example.org:3128"},
-       DefaultArchiveHost,
-       ArchiveLayout::SrtmV21,
+       usgs,
+       archive,
        "",
-       "http://Cache.example.org:3128"},
+       "http://Cache.example.org:3128",
+       {}},
       {{"tilesource=AWS", "TILEURL=https://Cache.example.org/skadi"},
-       DefaultArchiveHost,
+       usgs,
        ArchiveLayout::Aws,
        "https://Cache.example.org/skadi/",
-       ""},
+       "",
+       {}},
       // SRTM-3 tiles still come from the archive, whatever serves SRTM-1.
-      {{"TileSource=esa", "ArchiveHost=h:81"}, "h:81", ArchiveLayout::Esa, "", ""},
+      {{"TileSource=esa", "ArchiveHost=h:81"}, "h:81", ArchiveLayout::Esa, "", "", {}},
+      // A source that can't be used leaves the archive whole, and says so once.
+      {{"TileSource=usgs", "TileUrl=https://x.example.org/", "ArchiveHost=h:81"},
+       "h:81",
+       archive,
+       "",
+       "",
+       {"TileSource: unknown tile source 'usgs' (known: srtm-v2.1, esa, aws); downloads use "
+        "http://h:81/srtm/version2_1/"}},
+      {{"TileSource=esa", "TileUrl=step.esa.int/auxdata/dem/SRTMGL1/"},
+       usgs,
+       archive,
+       "",
+       "",
+       {"TileUrl: 'step.esa.int/auxdata/dem/SRTMGL1/' is not an http:// or https:// address; "
+        "downloads use http://dds.cr.usgs.gov/srtm/version2_1/"}},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.arguments.front());
+    SCOPED_TRACE(c.arguments.empty() ? "none" : c.arguments.front());
     const WindowKeys keys = Read(c.arguments);
     EXPECT_EQ(keys.Source.ArchiveHost, c.host);
     EXPECT_EQ(keys.Source.Layout, c.layout);
     EXPECT_EQ(keys.Source.TileUrl, c.tileUrl);
     EXPECT_EQ(keys.Source.Proxy, c.proxy);
-    EXPECT_TRUE(keys.Problems.empty());
-  }
-}
-
-TEST(WindowKeys, AnUnusableTileSourceIsOneProblemAndTheArchiveStays) {
-  const struct {
-    std::vector<const char*> arguments;
-    const char* problem;
-  } cases[] = {
-      {{"TileSource=usgs", "TileUrl=https://x.example.org/", "ArchiveHost=h:81"},
-       "TileSource: unknown tile source 'usgs' (known: srtm-v2.1, esa, aws); downloads use "
-       "http://h:81/srtm/version2_1/"},
-      {{"TileSource=esa", "TileUrl=step.esa.int/auxdata/dem/SRTMGL1/"},
-       "TileUrl: 'step.esa.int/auxdata/dem/SRTMGL1/' is not an http:// or https:// address; "
-       "downloads use http://dds.cr.usgs.gov/srtm/version2_1/"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.arguments.front());
-    const WindowKeys keys = Read(c.arguments);
-    EXPECT_EQ(keys.Problems, std::vector<std::string>{c.problem});
-    EXPECT_EQ(keys.Source.Layout, ArchiveLayout::SrtmV21);
-    EXPECT_EQ(keys.Source.TileUrl, "");
+    EXPECT_EQ(keys.Problems, c.problems);
   }
 }
 
