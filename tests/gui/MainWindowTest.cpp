@@ -249,10 +249,6 @@ TEST_F(MainWindowTest, Label6ShowsWholeTheAddressSrtm1TilesComeFrom) {
   } cases[] = {
       {{"orolith", "archivehost=Mirror.example.org:8080"},
        "http://Mirror.example.org:8080/srtm/version2_1/"},
-      {{"orolith", "tilesource=AWS", "TILEURL=https://Cache.example.org/skadi"},
-       "https://Cache.example.org/skadi/"},
-      {{"orolith", "TileSource=esa", "ArchiveHost=h:81"},
-       "https://step.esa.int/auxdata/dem/SRTMGL1/"},
       {{"orolith", "TileSource=aws"}, "https://s3.amazonaws.com/elevation-tiles-prod/skadi/"},
   };
   for (const auto& c : cases) {
