@@ -115,7 +115,7 @@ CliOptions ParseCliOptions(int argc, const char* const* argv, char decimalSepara
   app.add_flag("--solid", panel.Solid,
                "Closed solid (walls and base): a printable model, the bottom --floor below z = 0");
   app.add_flag("--yes", options.Yes, "answer OK to the large-file question");
-  app.add_option("--archive-host", options.ArchiveHost,
+  app.add_option("--archive-host", options.Source.ArchiveHost,
                  std::string("tile archive server (default ") + DefaultArchiveHost + ")")
       ->type_name("HOST[:PORT]");
   std::string sourceName = ArchiveLayouts[0].Name;
@@ -128,7 +128,7 @@ CliOptions ParseCliOptions(int argc, const char* const* argv, char decimalSepara
                  "base address of a server of the tile source's layout (default: the source's "
                  "own)")
       ->type_name("BASE");
-  app.add_option("--proxy", options.Proxy,
+  app.add_option("--proxy", options.Source.Proxy,
                  "proxy for the downloads (default: none; the environment's proxy settings are "
                  "not used)")
       ->type_name("URL");
@@ -154,19 +154,19 @@ CliOptions ParseCliOptions(int argc, const char* const* argv, char decimalSepara
   options.Command = known->Command;
 
   try {
-    options.TileSource = ArchiveLayoutNamed(sourceName);
+    options.Source.Layout = ArchiveLayoutNamed(sourceName);
   } catch (const std::invalid_argument& e) {
     throw UsageError(std::string("--tile-source: ") + e.what());
   }
   if (app.count("--tile-url") > 0) {
     try {
-      options.TileUrl = TileBaseUrl(tileUrl);
+      options.Source.TileUrl = TileBaseUrl(tileUrl);
     } catch (const std::invalid_argument& e) {
       throw UsageError(std::string("--tile-url: ") + e.what());
     }
   }
   // For the archive both name its address, and one would be ignored.
-  if (options.TileSource == ArchiveLayout::SrtmV21 && !options.TileUrl.empty() &&
+  if (options.Source.Layout == ArchiveLayout::SrtmV21 && !options.Source.TileUrl.empty() &&
       app.count("--archive-host") > 0) {
     throw UsageError("--archive-host and --tile-url both give the archive's address; give one");
   }

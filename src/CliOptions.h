@@ -20,12 +20,8 @@ struct CliOptions {
   // Empty: the current directory.
   std::string DataRoot;
   bool Yes = false;
-  std::string ArchiveHost = DefaultArchiveHost;
-  ArchiveLayout TileSource = ArchiveLayout::SrtmV21;
-  // Checked and ending in '/'; empty: the source's own address.
-  std::string TileUrl;
-  // Empty: the downloads connect directly.
-  std::string Proxy;
+  // Where the downloads go: --archive-host, --tile-source, --tile-url and --proxy.
+  ArchiveSource Source;
   // One line per value that was clamped into its field's limits.
   std::vector<std::string> Warnings;
   // --help or --version: the text to print, and nothing to run.

@@ -1,6 +1,6 @@
 #include "base/Interrupt.h"
 #include "frontpanel/TSystem.h"
-#include "frontpanel/gui/Orolith_Main.h"
+#include "gui/Orolith_Main.h"
 
 #include <QApplication>
 

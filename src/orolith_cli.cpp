@@ -104,15 +104,10 @@ class ConsoleHost : public OperationHost {
 };
 
 int RunCommand(const CliOptions& options, char sep) {
-  ArchiveSource source;
-  source.ArchiveHost = options.ArchiveHost;
-  source.Layout = options.TileSource;
-  source.TileUrl = options.TileUrl;
-  source.Proxy = options.Proxy;
   Workspace workspace(
       MakeDataFolders(options.DataRoot.empty() ? std::filesystem::current_path().string()
                                                : options.DataRoot),
-      source);
+      options.Source);
   ConsoleHost host(sep, options.Yes);
   const ModelSettings settings = ReadModelSettings(options.Panel);
   switch (options.Command) {

@@ -6,18 +6,14 @@
 #include "tiles/TileSource.h"
 
 #include <filesystem>
+#include <span>
+#include <vector>
 
 namespace orolith {
 
 std::string ArchiverArguments(const std::string& archiveFileName) {
   const std::string folder = archiveFileName.substr(0, archiveFileName.rfind(PathSeparator) + 1);
   return "e e \"" + archiveFileName + "\" -o\"" + folder + "\" -aoa";
-}
-
-void WriteFileAtomically(const std::string& fileName, const std::vector<char>& bytes) {
-  AtomicOutputFile file(fileName, AtomicOutputFile::Placement::ReplaceLinks);
-  file.Write(bytes.data(), bytes.size());
-  file.Commit();
 }
 
 bool DownloadAndUnzip(const std::string& url, const std::string& archiveFileName,
@@ -28,7 +24,9 @@ bool DownloadAndUnzip(const std::string& url, const std::string& archiveFileName
     try {
       const std::vector<char> body = client.Get(url, [&host] { host.WhileWaiting(); });
       host.AppendLine("Download completed, attempting to save to : " + archiveFileName);
-      WriteFileAtomically(archiveFileName, body);
+      // Whatever is under the name, a link included, is replaced: nothing is written elsewhere.
+      WriteFileAtomically(archiveFileName, std::as_bytes(std::span(body)),
+                          AtomicOutputFile::Placement::ReplaceLinks);
     } catch (const HttpError& error) {
       // Whether the attempt counts is judged by the archive file alone: one left by an
       // earlier run still serves. The log keeps its one line for a failure; why it failed is

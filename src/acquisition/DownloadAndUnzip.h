@@ -4,18 +4,12 @@
 #include "frontpanel/DownloadSettings.h"
 
 #include <string>
-#include <vector>
 
 namespace orolith {
 
 // The archiver's arguments as the log shows them: extract archiveFileName into its own folder,
 // replacing files.
 std::string ArchiverArguments(const std::string& archiveFileName);
-
-// Writes bytes to fileName through a temporary file in the same folder, so that a failed
-// write leaves no truncated file; whatever is under the name, a link included, is replaced.
-// Throws FileError naming fileName.
-void WriteFileAtomically(const std::string& fileName, const std::vector<char>& bytes);
 
 // One attempt at one tile: GET url, store the body as archiveFileName, and when that file
 // exists afterwards (now or from an earlier run) unpack from it the tile named like the archive

@@ -1,7 +1,7 @@
 #include "acquisition/TWinSystem.h"
 
+#include "base/Errors.h"
 #include "base/Files.h"
-#include "base/NumberText.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -11,7 +11,6 @@
 
 #include <cerrno>
 #include <chrono>
-#include <cstring>
 #include <thread>
 #include <utility>
 
@@ -53,11 +52,6 @@ int WaitForExit(pid_t pid) {
 }
 
 }  // namespace
-
-SystemError::SystemError(int code)
-    : std::runtime_error(FormatText('.', "System Error.  Code: %d.", {code}) + "\n" +
-                         std::strerror(code)),
-      code_(code) {}
 
 std::vector<std::string> SplitCommandLine(std::string_view commandLine) {
   const std::string_view line = commandLine.substr(0, commandLine.find('\0'));

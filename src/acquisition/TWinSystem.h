@@ -4,22 +4,11 @@
 
 #include <cstdint>
 #include <functional>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace orolith {
-
-// An operating-system call that failed: "System Error.  Code: N." and the system's text.
-class SystemError : public std::runtime_error {
- public:
-  explicit SystemError(int code);
-  int Code() const noexcept { return code_; }
-
- private:
-  int code_;
-};
 
 // Splits a command-line text into arguments the Windows way: blanks and control characters,
 // and pairs of adjacent double quotes, separate arguments; a quoted stretch may hold blanks
@@ -64,6 +53,8 @@ ChildProcess StartProgram(const std::string& programName, std::vector<std::strin
 // program's own name (argv[0]), for a whole command line as one text. The program's standard
 // output goes to our standard error and its standard input is empty. showState is the window
 // show command of systems that have one. Throws SystemError when the program can't be started.
+// The unpacking starts the archiver with StartProgram, to read the tile from its output;
+// RunProgram has no caller in the programs today.
 void RunProgram(const std::string& programName, const std::string& arguments,
                 std::uint16_t showState, bool wait);
 

@@ -1,5 +1,7 @@
 #include "base/Errors.h"
 
+#include "base/NumberText.h"
+
 #include <cstring>
 
 namespace orolith {
@@ -34,5 +36,10 @@ FileError CannotReadFile(const std::string& fileName, int errorNumber) {
 FileError CannotReadFile(const std::string& fileName, const std::string& reason) {
   return Cannot("read", fileName, reason);
 }
+
+SystemError::SystemError(int code)
+    : std::runtime_error(FormatText('.', "System Error.  Code: %d.", {code}) + "\n" +
+                         std::strerror(code)),
+      code_(code) {}
 
 }  // namespace orolith

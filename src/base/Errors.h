@@ -27,4 +27,15 @@ FileError CannotWriteFile(const std::string& fileName, int errorNumber);
 FileError CannotReadFile(const std::string& fileName, int errorNumber);
 FileError CannotReadFile(const std::string& fileName, const std::string& reason);
 
+// An operating-system call that failed: "System Error.  Code: N.", a line break and the
+// system's text for N.
+class SystemError : public std::runtime_error {
+ public:
+  explicit SystemError(int code);
+  int Code() const noexcept { return code_; }
+
+ private:
+  int code_;
+};
+
 }  // namespace orolith

@@ -209,4 +209,11 @@ void AtomicOutputFile::Fail(int errorNumber) const {
   throw CannotWriteFile(target_, errorNumber);
 }
 
+void WriteFileAtomically(const std::string& fileName, std::span<const std::byte> bytes,
+                         AtomicOutputFile::Placement placement) {
+  AtomicOutputFile file(fileName, placement);
+  file.Write(bytes.data(), bytes.size());
+  file.Commit();
+}
+
 }  // namespace orolith

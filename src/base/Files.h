@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 
 namespace orolith {
@@ -63,5 +64,10 @@ class AtomicOutputFile {
   int fd_ = -1;
   bool committed_ = false;
 };
+
+// Writes bytes as fileName through an AtomicOutputFile: the whole of them or, on any error,
+// nothing and the old file untouched. Throws FileError naming fileName.
+void WriteFileAtomically(const std::string& fileName, std::span<const std::byte> bytes,
+                         AtomicOutputFile::Placement placement);
 
 }  // namespace orolith

@@ -9,7 +9,7 @@ namespace orolith {
 
 // The text after the first occurrence of key in the first argument (from args[1] on) that
 // holds it; empty when none does. Case-insensitive mode upper-cases a..z of both key and
-// result.
+// result. The window reads DataRoot= with it on Windows only; elsewhere FindCommandLineValue.
 std::string FindCommandLineKey(std::span<const char* const> args, std::string_view key,
                                bool caseSensitive);
 
@@ -17,6 +17,8 @@ std::string FindCommandLineKey(std::span<const char* const> args, std::string_vi
 // typed: on a case-sensitive file system a path must keep its case.
 std::string FindCommandLineValue(std::span<const char* const> args, std::string_view key);
 
+// The range helpers: the model clamps with ClampFloat; ClampInt and InRangeFloat complete the
+// set and have no caller in the programs today.
 std::int32_t ClampInt(std::int32_t value, std::int32_t bound1, std::int32_t bound2) noexcept;
 bool InRangeFloat(long double value, long double bound1, long double bound2) noexcept;
 long double ClampFloat(long double value, long double bound1, long double bound2) noexcept;

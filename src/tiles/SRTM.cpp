@@ -149,9 +149,8 @@ std::vector<unsigned char> EncodeTile(int side, std::span<const std::int16_t> gr
 
 void WriteTileFile(const std::string& fileName, int side, std::span<const std::int16_t> grid) {
   const std::vector<unsigned char> bytes = EncodeTile(side, grid);
-  AtomicOutputFile file(fileName, AtomicOutputFile::Placement::ReplaceLinks);
-  file.Write(bytes.data(), bytes.size());
-  file.Commit();
+  WriteFileAtomically(fileName, std::as_bytes(std::span(bytes)),
+                      AtomicOutputFile::Placement::ReplaceLinks);
 }
 
 void TSRTM::Adopt(std::unique_ptr<std::int16_t[]> grid, TileKind kind, std::int16_t side,

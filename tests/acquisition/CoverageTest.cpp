@@ -1,5 +1,6 @@
-#include "TestSupport.h"
 #include "acquisition/Coverage.h"
+#include "support/RecordingHost.h"
+#include "support/TempFiles.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,12 @@
-#include "DownloadTestSupport.h"
 #include "acquisition/DownloadAndUnzip.h"
 #include "acquisition/RegionDownloads.h"
 #include "acquisition/TWinSystem.h"
 #include "base/Errors.h"
+#include "support/Archives.h"
+#include "support/RecordingHost.h"
+#include "support/Scoped.h"
+#include "support/TempFiles.h"
+#include "support/TestServer.h"
 #include "tiles/TileSource.h"
 
 namespace orolith {

@@ -1,6 +1,9 @@
-#include "DownloadTestSupport.h"
 #include "acquisition/TWinSystem.h"
 #include "base/Errors.h"
+#include "support/TempFiles.h"
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <cstring>
 

@@ -1,6 +1,10 @@
-#include "DownloadTestSupport.h"
 #include "acquisition/DownloadAndUnzip.h"
 #include "acquisition/TileMirrors.h"
+#include "support/Archives.h"
+#include "support/RecordingHost.h"
+#include "support/Scoped.h"
+#include "support/TempFiles.h"
+#include "support/TestServer.h"
 
 #include <optional>
 #include <stdexcept>

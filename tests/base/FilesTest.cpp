@@ -1,7 +1,9 @@
-#include "TestSupport.h"
 #include "base/Errors.h"
 #include "base/Files.h"
 #include "base/Interrupt.h"
+#include "support/Privileges.h"
+#include "support/Scoped.h"
+#include "support/TempFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -13,6 +15,10 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <functional>
+#include <optional>
+#include <span>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -134,18 +140,86 @@ TEST_F(InterruptTest, ASecondSignalEndsTheProcessAtOnce) {
   EXPECT_EQ(WTERMSIG(status), SIGTERM);
 }
 
-TEST_F(InterruptTest, AnInterruptedWriteLeavesTheOldFileAndNoTemporary) {
-  const test::TempDir dir;
-  const std::string target = dir.Root() + "model.stl";
-  test::WriteBytes(target, {'o', 'l', 'd'});
-  {
-    AtomicOutputFile file(target);
-    file.Write("new", 3);
-    ::raise(SIGINT);
-    EXPECT_THROW(file.Write("more", 4), Interrupted);
+// Every way a write can end before it is whole. stop runs half-way through the content; the
+// error names the target where "@" stands.
+struct FailedWrite {
+  const char* what;
+  std::function<void()> stop;
+  std::string error;
+  rlim_t sizeLimit = 0;  // 0: none
+  fs::perms file = fs::perms::owner_read | fs::perms::owner_write;
+  // A folder that takes no new file makes a FollowLinks writer overwrite in place instead.
+  fs::perms folder = fs::perms::owner_all;
+};
+
+TEST_F(InterruptTest, AFailedWriteKeepsTheOldFileAndLeavesNothingBehind) {
+  const auto none = [] {};
+  const std::string denied = std::string("Cannot create file \"@\". ") + std::strerror(EACCES);
+  const std::vector<FailedWrite> failures{
+      {"a write error (a full disk)", none,
+       std::string("Cannot write file \"@\". ") + std::strerror(EFBIG), 6},
+      {"an interrupt", [] { ::raise(SIGINT); }, "Interrupted"},
+      {"an error before Commit", [] { throw std::runtime_error("stopped"); }, "stopped"},
+      {"a read-only file", none, denied, 0, fs::perms::owner_read},
+      {"a folder that takes no new file", none, denied, 0, fs::perms::owner_read,
+       fs::perms::owner_read | fs::perms::owner_exec},
+  };
+  for (const FailedWrite& failure : failures) {
+    for (const Placement placement : {Placement::ReplaceLinks, Placement::FollowLinks}) {
+      if (placement == Placement::FollowLinks && failure.folder != fs::perms::owner_all) continue;
+      SCOPED_TRACE(std::string(failure.what) +
+                   (placement == Placement::FollowLinks ? ", following links" : ""));
+      const test::TempDir dir;
+      const fs::path folder = dir.Path() / "tiles";
+      const std::string target = (folder / "model.stl").string();
+      fs::create_directory(folder);
+      test::WriteText(target, "old");
+      test::HandOver(folder);
+      test::HandOver(target);
+      fs::permissions(target, failure.file);
+      fs::permissions(folder, failure.folder);
+      test::WithoutPrivileges([&] {
+        std::string error = "no error";
+        try {
+          std::optional<test::FileSizeLimit> limit;
+          if (failure.sizeLimit > 0) limit.emplace(failure.sizeLimit);
+          AtomicOutputFile file(target, placement);
+          file.Write("new ", 4);
+          failure.stop();
+          file.Write("content", 7);
+          file.Commit();
+        } catch (const std::exception& e) {
+          error = e.what();
+        }
+        ClearInterrupt();
+        std::string expected = failure.error;
+        if (const auto at = expected.find('@'); at != std::string::npos) {
+          expected.replace(at, 1, target);
+        }
+        EXPECT_EQ(error, expected);
+      });
+      fs::permissions(folder, fs::perms::owner_all);
+      EXPECT_EQ(test::ReadText(target), "old");
+      EXPECT_EQ(FolderEntries(folder), std::vector<std::string>{"model.stl"});
+    }
   }
-  EXPECT_EQ(test::ReadBytes(target), (std::vector<unsigned char>{'o', 'l', 'd'}));
-  EXPECT_EQ(FolderEntries(dir.Path()), std::vector<std::string>{"model.stl"});
+}
+
+TEST(WriteFileAtomically, ReplacesTheWholeFileOrNamesWhatFailed) {
+  const test::TempDir dir;
+  const std::string file = dir.Root() + "a.zip";
+  for (const std::string text : {"old", "new!"}) {
+    WriteFileAtomically(file, std::as_bytes(std::span(text)), Placement::ReplaceLinks);
+  }
+  EXPECT_EQ(test::ReadText(file), "new!");
+  const std::string nowhere = dir.Root() + "missing/a.zip";
+  try {
+    WriteFileAtomically(nowhere, {}, Placement::ReplaceLinks);
+    ADD_FAILURE() << "no error";
+  } catch (const FileError& e) {
+    EXPECT_EQ(std::string(e.what()),
+              "Cannot create file \"" + nowhere + "\". " + std::strerror(ENOENT));
+  }
 }
 
 TEST_F(InterruptTest, AnOverwriteInPlaceIsFinishedEvenWhenInterrupted) {

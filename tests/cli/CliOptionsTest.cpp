@@ -42,7 +42,7 @@ TEST(CliOptionsTest, CommandAloneKeepsTheFrontPanelsStartValues) {
   EXPECT_EQ(o.Panel.FloorPercent, 5.0F);
   EXPECT_TRUE(o.DataRoot.empty());
   EXPECT_FALSE(o.Yes);
-  EXPECT_EQ(o.ArchiveHost, DefaultArchiveHost);
+  EXPECT_EQ(o.Source.ArchiveHost, DefaultArchiveHost);
   EXPECT_TRUE(o.Warnings.empty());
   EXPECT_FALSE(o.Info);
 
@@ -101,8 +101,8 @@ TEST(CliOptionsTest, EachOptionFillsItsFieldsLeftThenRight) {
   EXPECT_TRUE(o.Panel.BlockSrtm1 && o.Panel.BlockSrtm3 && o.Panel.BlockSrtm30);
   EXPECT_TRUE(o.Panel.MissedDataZero);
   EXPECT_TRUE(o.Yes);
-  EXPECT_EQ(o.ArchiveHost, "localhost:8080");
-  EXPECT_EQ(o.Proxy, "http://proxy.example:3128");
+  EXPECT_EQ(o.Source.ArchiveHost, "localhost:8080");
+  EXPECT_EQ(o.Source.Proxy, "http://proxy.example:3128");
   EXPECT_TRUE(o.Panel.Solid);
   EXPECT_EQ(o.Panel.FloorPercent, 12.5F);
   EXPECT_TRUE(o.Warnings.empty());
@@ -168,15 +168,16 @@ TEST(CliOptionsTest, MalformedCommandLinesAreUsageErrors) {
 
 TEST(CliOptionsTest, TileSourceAndBaseAddress) {
   const CliOptions plain = Parse({"download-srtm1"});
-  EXPECT_EQ(plain.TileSource, ArchiveLayout::SrtmV21);
-  EXPECT_EQ(plain.TileUrl, "");
+  EXPECT_EQ(plain.Source.Layout, ArchiveLayout::SrtmV21);
+  EXPECT_EQ(plain.Source.TileUrl, "");
 
   const CliOptions esa = Parse({"download-srtm1", "--tile-source", "ESA", "--tile-url",
                                 "http://cache.example.org:8080/SRTMGL1"});
-  EXPECT_EQ(esa.TileSource, ArchiveLayout::Esa);
-  EXPECT_EQ(esa.TileUrl, "http://cache.example.org:8080/SRTMGL1/");
+  EXPECT_EQ(esa.Source.Layout, ArchiveLayout::Esa);
+  EXPECT_EQ(esa.Source.TileUrl, "http://cache.example.org:8080/SRTMGL1/");
   // The archive still serves SRTM-3 tiles, so its host goes with any source.
-  EXPECT_EQ(Parse({"download-srtm3", "--tile-source", "aws", "--archive-host", "h:81"}).ArchiveHost,
+  EXPECT_EQ(Parse({"download-srtm3", "--tile-source", "aws", "--archive-host", "h:81"})
+                .Source.ArchiveHost,
             "h:81");
 
   EXPECT_EQ(UsageMessage({"download-srtm1", "--tile-source", "usgs"}),

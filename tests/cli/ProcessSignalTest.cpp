@@ -1,8 +1,9 @@
 // The two programs stopped by INT, TERM or HUP while they work: they end at once, with the
 // conventional status, and leave nothing half-written behind.
 
-#include "TestSupport.h"
-#include "acquisition/DownloadTestSupport.h"
+#include "support/Scoped.h"
+#include "support/TempFiles.h"
+#include "support/TestServer.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "TestSupport.h"
 #include "frontpanel/ModelSettings.h"
+#include "support/RecordingHost.h"
 #include "tiles/TileSource.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 #include "frontpanel/TSystem.h"
 
-#include "TestSupport.h"
+#include "support/TempFiles.h"
 
 #include <gtest/gtest.h>
 #if defined(__SANITIZE_ADDRESS__)

@@ -1,8 +1,12 @@
-#include "TestSupport.h"
 #include "base/Errors.h"
 #include "base/Files.h"
 #include "base/Interrupt.h"
 #include "model/STL.h"
+#include "support/Pipes.h"
+#include "support/Privileges.h"
+#include "support/Scoped.h"
+#include "support/StlReader.h"
+#include "support/TempFiles.h"
 
 #include <gtest/gtest.h>
 

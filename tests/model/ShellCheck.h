@@ -1,7 +1,7 @@
 #pragma once
 
-#include "TestSupport.h"
 #include "model/STLVectors.h"
+#include "support/StlReader.h"
 
 #include <array>
 #include <cmath>

@@ -1,8 +1,8 @@
 #include "model/SolidClosure.h"
 
 #include "ShellCheck.h"
-#include "TestSupport.h"
 #include "model/STL.h"
+#include "support/StlReader.h"
 
 #include <gtest/gtest.h>
 

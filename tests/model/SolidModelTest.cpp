@@ -2,10 +2,13 @@
 // walls, seam strips, fills and a bottom into one shell.
 
 #include "ShellCheck.h"
-#include "TestSupport.h"
 #include "base/Errors.h"
 #include "base/Interrupt.h"
 #include "model/TerrainModel.h"
+#include "support/RecordingHost.h"
+#include "support/Scoped.h"
+#include "support/StlReader.h"
+#include "support/TempFiles.h"
 #include "tiles/TileSource.h"
 
 #include <gtest/gtest.h>

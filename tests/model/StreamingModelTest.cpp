@@ -1,12 +1,18 @@
 // The generation writes each face as it is made, on one or more threads. These tests hold it
 // to the file the face list made and to the save's promises when something goes wrong.
 
-#include "TestSupport.h"
 #include "base/Errors.h"
 #include "base/Interrupt.h"
 #include "frontpanel/TSystem.h"
 #include "model/STL.h"
 #include "model/TerrainModel.h"
+#include "support/Pipes.h"
+#include "support/Privileges.h"
+#include "support/RecordingHost.h"
+#include "support/Scoped.h"
+#include "support/StlReader.h"
+#include "support/TempFiles.h"
+#include "support/Tiles.h"
 #include "tiles/TileSource.h"
 
 #include <gtest/gtest.h>

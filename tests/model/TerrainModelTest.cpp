@@ -1,8 +1,11 @@
-#include "TestSupport.h"
 #include "base/Errors.h"
 #include "base/Interrupt.h"
 #include "model/STLVectors.h"
 #include "model/TerrainModel.h"
+#include "support/RecordingHost.h"
+#include "support/StlReader.h"
+#include "support/TempFiles.h"
+#include "support/Tiles.h"
 #include "tiles/TileSource.h"
 
 #include <gtest/gtest.h>

@@ -1,5 +1,6 @@
-#include "TestSupport.h"
 #include "base/Errors.h"
+#include "support/TempFiles.h"
+#include "support/Tiles.h"
 #include "tiles/SRTM.h"
 
 #include <gtest/gtest.h>

@@ -1,5 +1,6 @@
-#include "TestSupport.h"
 #include "base/Errors.h"
+#include "support/Pipes.h"
+#include "support/TempFiles.h"
 #include "tiles/SRTM.h"
 #include "tiles/TileRange.h"
 

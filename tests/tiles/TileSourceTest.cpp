@@ -1,4 +1,4 @@
-#include "TestSupport.h"
+#include "support/TempFiles.h"
 #include "tiles/TileSource.h"
 
 #include <gtest/gtest.h>

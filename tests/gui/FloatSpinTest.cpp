@@ -1,4 +1,4 @@
-#include "frontpanel/gui/FloatSpin.h"
+#include "gui/FloatSpin.h"
 
 #include <gtest/gtest.h>
 #include <QApplication>

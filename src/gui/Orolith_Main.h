@@ -29,7 +29,7 @@ class TPRFloatSpinEdit;
 class TSRTM;
 struct Workspace;
 
-// The window's conversations with the user. Each starts with the Qt dialog; tests replace them
+// The window's conversations with the user: each one left empty is the Qt dialog. Tests set them
 // to observe and answer.
 struct WindowDialogs {
   std::function<void()> Beep;
@@ -127,7 +127,11 @@ class TForm4 : public QWidget, public OperationHost {
   // beep, and an error that ends it is shown in a message box.
   void RunOperation(
       const std::function<void(const ModelSettings&, Workspace&, OperationHost&)>& operation);
+
   void Beep();
+  bool AskOkCancel(const QString& text, const QString& caption);
+  void ShowError(const QString& text);
+  std::optional<QString> ChooseSaveFile(const QString& fileName);
 
   WindowDialogs dialogs_;
   std::unique_ptr<Workspace> workspace_;

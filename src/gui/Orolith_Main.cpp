@@ -1,110 +1,35 @@
-#include "frontpanel/gui/Orolith_Main.h"
+#include "gui/Orolith_Main.h"
 
 #include "acquisition/Coverage.h"
 #include "acquisition/RegionDownloads.h"
 #include "base/Interrupt.h"
-#include "frontpanel/TSystem.h"
+#include "frontpanel/WindowKeys.h"
 #include "frontpanel/Workspace.h"
-#include "frontpanel/gui/FloatSpin.h"
+#include "gui/FloatSpin.h"
+#include "gui/PanelLook.h"
 #include "model/TerrainModel.h"
 
-#include <qdrawutil.h>
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileDialog>
-#include <QFontInfo>
-#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
-#include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTimer>
 
 #include <algorithm>
-#include <filesystem>
 #include <new>
-#include <stdexcept>
-#include <system_error>
 #include <vector>
 
 namespace orolith {
 namespace {
 
 constexpr const char* ProgramTitle = "Marlowen Orolith 20130304";
-
-// A group box in the classic look: the title sits on the frame's top line, so controls placed
-// just below the title stay clear of the frame whatever the style.
-class TGroupBox : public QGroupBox {
- public:
-  using QGroupBox::QGroupBox;
-
- protected:
-  void paintEvent(QPaintEvent* /*event*/) override {
-    QPainter painter(this);
-    const QFontMetrics metrics(font());
-    const QRect titleRect(6, 0, metrics.horizontalAdvance(title()) + 2, metrics.height());
-    painter.save();
-    painter.setClipRegion(QRegion(rect()).subtracted(QRegion(titleRect)));
-    // An etched line, as classic group boxes have.
-    qDrawShadeRect(&painter, rect().adjusted(0, metrics.height() / 2, 0, 0), palette(), true, 1);
-    painter.restore();
-    painter.setPen(palette().color(QPalette::WindowText));
-    painter.drawText(titleRect, Qt::AlignCenter, title());
-  }
-};
-
-QFont PanelFont(const char* family, int pixelSize, QFont::StyleHint fallback) {
-  QFont font(QString::fromLatin1(family));
-  font.setPixelSize(pixelSize);
-  font.setStyleHint(fallback);
-  // The controls are sized for Tahoma, a narrow face; a wider stand-in is narrowed to fit. Set
-  // either way, so that no control inherits the narrowing from the window.
-  const bool narrow = fallback == QFont::SansSerif && !QFontInfo(font).exactMatch();
-  font.setStretch(narrow ? QFont::SemiCondensed : QFont::Unstretched);
-  return font;
-}
-
-// On Windows names ignore case and the root may be upper-cased as the key search returns it;
-// elsewhere a path must keep the case it was typed in.
-std::string DataRootArgument(std::span<const char* const> arguments) {
-#ifdef _WIN32
-  return FindCommandLineKey(arguments, "DataRoot=", false);
-#else
-  return FindCommandLineValue(arguments, "DataRoot=");
-#endif
-}
-
-// Takes the tile source the command line names into source. A name or address that can't be
-// used leaves the default source whole, and the reason is returned; empty when all is well.
-std::string ReadTileSource(std::span<const char* const> arguments, ArchiveSource& source) {
-  const char* key = "TileSource";
-  try {
-    if (const std::string name = FindCommandLineValue(arguments, "TileSource="); !name.empty()) {
-      source.Layout = ArchiveLayoutNamed(name);
-    }
-    key = "TileUrl";
-    if (const std::string url = FindCommandLineValue(arguments, "TileUrl="); !url.empty()) {
-      source.TileUrl = TileBaseUrl(url);
-    }
-  } catch (const std::invalid_argument& error) {
-    source.Layout = ArchiveLayout::SrtmV21;
-    source.TileUrl.clear();
-    return std::string(key) + ": " + error.what();
-  }
-  return {};
-}
-
-std::string CurrentDirectory() {
-  std::error_code error;
-  const std::filesystem::path directory = std::filesystem::current_path(error);
-  // A working directory that has been removed still leaves a usable relative root.
-  return error ? std::string(".") : directory.string();
-}
 
 }  // namespace
 
@@ -114,32 +39,6 @@ TForm4::TForm4(std::span<const char* const> arguments, char decimalSeparator, QW
   setFont(PanelFont("Tahoma", 11, QFont::SansSerif));
   move(0, 0);
   resize(810, 817);
-
-  dialogs_.Beep = [] { QApplication::beep(); };
-  dialogs_.AskOkCancel = [this](const QString& text, const QString& caption) {
-    QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok | QMessageBox::Cancel,
-                    this);
-    box.setDefaultButton(QMessageBox::Ok);
-    box.setEscapeButton(QMessageBox::Cancel);
-    return box.exec() == QMessageBox::Ok;
-  };
-  dialogs_.ShowError = [this](const QString& text) {
-    QMessageBox box(QMessageBox::Critical, windowTitle(), text, QMessageBox::Ok, this);
-    box.exec();
-  };
-  dialogs_.ChooseSaveFile = [this](const QString& fileName) -> std::optional<QString> {
-    QFileDialog dialog(this);
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setFileMode(QFileDialog::AnyFile);
-    dialog.setOption(QFileDialog::DontConfirmOverwrite);
-    // Read-only files are left out; every folder stays listed so the user can move about.
-    dialog.setFilter(QDir::AllDirs | QDir::Files | QDir::Writable | QDir::NoDotAndDotDot);
-    dialog.selectFile(fileName);
-    if (dialog.exec() != QDialog::Accepted) return std::nullopt;
-    const QStringList chosen = dialog.selectedFiles();
-    if (chosen.isEmpty()) return std::nullopt;
-    return chosen.front();
-  };
 
   CreateRegionGroup();
   CreateOutputGroup();
@@ -309,22 +208,10 @@ void TForm4::WatchForInterrupts() {
 
 void TForm4::FormCreate(std::span<const char* const> arguments) {
   setWindowTitle(QString::fromLatin1(ProgramTitle));
-
-  std::string root = CurrentDirectory();
-  const std::string given = DataRootArgument(arguments);
-  const bool fromCommandLine = !given.empty();
-  if (fromCommandLine) root = given;
-  ArchiveSource source;
-  if (const std::string host = FindCommandLineValue(arguments, "ArchiveHost="); !host.empty()) {
-    source.ArchiveHost = host;
-  }
-  source.Proxy = FindCommandLineValue(arguments, "Proxy=");
-  const std::string sourceProblem = ReadTileSource(arguments, source);
-  if (const std::string floor = FindCommandLineValue(arguments, "Floor="); !floor.empty()) {
-    floorPercent_ = ReadFieldValue(floor, fields::Floor, DecimalSeparator());
-  }
+  const WindowKeys keys = ReadWindowKeys(arguments, DecimalSeparator());
+  floorPercent_ = keys.FloorPercent;
   // The one tile object is created here with the folders, as the window's own.
-  workspace_ = std::make_unique<Workspace>(MakeDataFolders(root), source);
+  workspace_ = std::make_unique<Workspace>(keys.Folders, keys.Source);
 
   Label6->setText(QStringLiteral("Download SRTM Files from    ") +
                   QString::fromStdString(Srtm1BaseUrl(Source())));
@@ -333,12 +220,13 @@ void TForm4::FormCreate(std::span<const char* const> arguments) {
                  Label6->height());
 
   Memo1->clear();
-  for (const std::string& line : StartupLines(Folders(), fromCommandLine)) AppendLine(line);
-  if (!sourceProblem.empty()) {
-    const std::string text = sourceProblem + "; downloads use " + Srtm1BaseUrl(Source());
-    AppendLine(text);
+  for (const std::string& line : StartupLines(Folders(), keys.DataRootFromCommandLine)) {
+    AppendLine(line);
+  }
+  for (const std::string& problem : keys.Problems) {
+    AppendLine(problem);
     // Shown once the window is up, so that the box has the window to stand on.
-    QTimer::singleShot(0, this, [this, text] { dialogs_.ShowError(QString::fromStdString(text)); });
+    QTimer::singleShot(0, this, [this, problem] { ShowError(QString::fromStdString(problem)); });
   }
 }
 
@@ -386,11 +274,41 @@ void TForm4::WhileWaiting() {
 }
 
 bool TForm4::ConfirmLargeFile(const std::string& text, const std::string& caption) {
-  return dialogs_.AskOkCancel(QString::fromStdString(text), QString::fromStdString(caption));
+  return AskOkCancel(QString::fromStdString(text), QString::fromStdString(caption));
 }
 
 void TForm4::Beep() {
-  if (dialogs_.Beep) dialogs_.Beep();
+  if (dialogs_.Beep) return dialogs_.Beep();
+  QApplication::beep();
+}
+
+bool TForm4::AskOkCancel(const QString& text, const QString& caption) {
+  if (dialogs_.AskOkCancel) return dialogs_.AskOkCancel(text, caption);
+  QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok | QMessageBox::Cancel, this);
+  box.setDefaultButton(QMessageBox::Ok);
+  box.setEscapeButton(QMessageBox::Cancel);
+  return box.exec() == QMessageBox::Ok;
+}
+
+void TForm4::ShowError(const QString& text) {
+  if (dialogs_.ShowError) return dialogs_.ShowError(text);
+  QMessageBox box(QMessageBox::Critical, windowTitle(), text, QMessageBox::Ok, this);
+  box.exec();
+}
+
+std::optional<QString> TForm4::ChooseSaveFile(const QString& fileName) {
+  if (dialogs_.ChooseSaveFile) return dialogs_.ChooseSaveFile(fileName);
+  QFileDialog dialog(this);
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  dialog.setFileMode(QFileDialog::AnyFile);
+  dialog.setOption(QFileDialog::DontConfirmOverwrite);
+  // Read-only files are left out; every folder stays listed so the user can move about.
+  dialog.setFilter(QDir::AllDirs | QDir::Files | QDir::Writable | QDir::NoDotAndDotDot);
+  dialog.selectFile(fileName);
+  if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+  const QStringList chosen = dialog.selectedFiles();
+  if (chosen.isEmpty()) return std::nullopt;
+  return chosen.front();
 }
 
 void TForm4::RunOperation(
@@ -415,7 +333,7 @@ void TForm4::RunOperation(
   } catch (...) {
     failure = QStringLiteral("Unknown error");
   }
-  if (failure) dialogs_.ShowError(*failure);
+  if (failure) ShowError(*failure);
   running_ = false;
   // A close asked for while the operation ran happens now that its file is complete.
   if (closePending_ || InterruptSignal() != 0) {
@@ -465,7 +383,7 @@ void TForm4::Button4Click() {
     Beep();
     return;
   }
-  if (const std::optional<QString> chosen = dialogs_.ChooseSaveFile(SaveFilenameCtl->text())) {
+  if (const std::optional<QString> chosen = ChooseSaveFile(SaveFilenameCtl->text())) {
     SaveFilenameCtl->setText(*chosen);
   }
 }

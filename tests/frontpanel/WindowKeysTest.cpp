@@ -1,0 +1,72 @@
+#include "frontpanel/WindowKeys.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace orolith {
+namespace {
+
+// How a key is found (first argument, any case, anywhere in it) is FindCommandLineValue's; how
+// a source names its address is Srtm1BaseUrl's. Here: which key sets what, and what stands in
+// when a value is absent or can't be used.
+WindowKeys Read(std::vector<const char*> arguments, char separator = '.') {
+  arguments.insert(arguments.begin(), "orolith");
+  return ReadWindowKeys(arguments, separator);
+}
+
+TEST(WindowKeys, DataRootKeepsItsCaseAndAnEmptyOneIsTheWorkingDirectory) {
+  const std::string cwd = std::filesystem::current_path().string() + "/";
+  for (const auto& [argument, root] : std::vector<std::pair<const char*, std::string>>{
+           {"notes.txt", cwd}, {"DataRoot=", cwd}, {"dataroot=/Maps/Alps", "/Maps/Alps/"}}) {
+    const WindowKeys keys = Read({argument});
+    EXPECT_EQ(keys.Folders.Srtm3Dir, root + "SRTM_3/") << argument;
+    EXPECT_EQ(keys.DataRootFromCommandLine, root != cwd) << argument;
+  }
+}
+
+TEST(WindowKeys, SourceKeysSetTheirOwnFieldsEachAsTyped) {
+  const WindowKeys none = Read({});
+  EXPECT_EQ(none.Source.ArchiveHost, DefaultArchiveHost);
+  EXPECT_EQ(none.Source.Layout, ArchiveLayout::SrtmV21);
+  EXPECT_EQ(none.Source.Proxy, "");
+  const WindowKeys all = Read({"archivehost=Mirror.example.org:8080", "TILESOURCE=aws",
+                               "TileUrl=https://Cache.example.org/skadi", "Proxy=http://P:3128"});
+  EXPECT_EQ(all.Source.ArchiveHost, "Mirror.example.org:8080");
+  EXPECT_EQ(all.Source.Layout, ArchiveLayout::Aws);
+  EXPECT_EQ(all.Source.TileUrl, "https://Cache.example.org/skadi/");
+  EXPECT_EQ(all.Source.Proxy, "http://P:3128");
+  EXPECT_TRUE(all.Problems.empty());
+}
+
+TEST(WindowKeys, ASourceThatCantBeUsedLeavesTheArchiveAndSaysSoOnce) {
+  const struct {
+    std::vector<const char*> arguments;
+    const char* problem;
+  } cases[] = {
+      {{"TileSource=usgs", "TileUrl=https://x.example.org/", "ArchiveHost=h:81"},
+       "TileSource: unknown tile source 'usgs' (known: srtm-v2.1, esa, aws); downloads use "
+       "http://h:81/srtm/version2_1/"},
+      {{"TileSource=esa", "TileUrl=step.esa.int/auxdata/dem/SRTMGL1/"},
+       "TileUrl: 'step.esa.int/auxdata/dem/SRTMGL1/' is not an http:// or https:// address; "
+       "downloads use http://dds.cr.usgs.gov/srtm/version2_1/"},
+  };
+  for (const auto& c : cases) {
+    const WindowKeys keys = Read(c.arguments);
+    EXPECT_EQ(keys.Problems, std::vector<std::string>{c.problem});
+    EXPECT_EQ(keys.Source.Layout, ArchiveLayout::SrtmV21);
+    EXPECT_EQ(keys.Source.TileUrl, "");
+  }
+}
+
+TEST(WindowKeys, FloorIsReadAsItsFieldReadsIt) {
+  EXPECT_FLOAT_EQ(Read({"FLOOR=12.5"}).FloorPercent, 12.5F);
+  EXPECT_FLOAT_EQ(Read({"Floor=250"}).FloorPercent, 100.0F);
+  EXPECT_FLOAT_EQ(Read({"Floor="}).FloorPercent, 5.0F);
+  EXPECT_FLOAT_EQ(Read({"Floor=2,5"}, ',').FloorPercent, 2.5F);
+}
+
+}  // namespace
+}  // namespace orolith
