@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/Files.h"
+#include "model/FaceSink.h"
 #include "model/STLVectors.h"
 
 #include <bit>
@@ -32,7 +33,9 @@ struct TSTLFace {
 };
 static_assert(sizeof(TSTLFace) == 48);
 
-// The ordered face list of one model, in one contiguous block.
+// The ordered face list of one model, in one contiguous block. The generation streams its
+// faces through StlFileWriter instead; the face list serves the tests' independent reference
+// model and the foundation benchmark.
 class TSTL {
  public:
   void AddFace(const Vec3& a, const Vec3& b, const Vec3& c) {
@@ -83,32 +86,32 @@ inline void EncodeStlRecord(const TSTLFace& face, unsigned char* out50) noexcept
   out50[49] = 0;
 }
 
-// Writes a binary STL file while its faces are still being made, holding none of them: the
-// header goes out first and the count is patched into it at the end. A destination that can't
-// seek (a pipe, a terminal) must get the count first, so there the records wait in an unnamed
-// file in the temporary folder and follow the header at Finish; so do they for a file that
-// would be overwritten in place (its folder takes no new file). The file appears under its name
-// only when Finish succeeds (AtomicOutputFile); otherwise an existing regular file keeps its
-// bytes and no partial file is left behind.
+// The binary STL writer, the first FaceSink: it writes a file while its faces are still being
+// made, holding none of them. The header goes out first and the count is patched into it at
+// the end. A destination that can't seek (a pipe, a terminal) must get the count first, so
+// there the records wait in an unnamed file in the temporary folder and follow the header at
+// Finish; so do they for a file that would be overwritten in place (its folder takes no new
+// file). The file appears under its name only when Finish succeeds (AtomicOutputFile);
+// otherwise an existing regular file keeps its bytes and no partial file is left behind.
 // File errors are kept, not thrown, until Finish: a caller that logs between its last face and
 // Finish stops its log at the same line whether the disk fails early or at the end. Faces that
-// come after an error are still counted.
-class StlFileWriter {
+// come after an error are still counted. Vertices are written with every face that uses them,
+// so the lattice means nothing here.
+class StlFileWriter final : public FaceSink {
  public:
   explicit StlFileWriter(const std::string& fileName);
-  StlFileWriter(const StlFileWriter&) = delete;
-  StlFileWriter& operator=(const StlFileWriter&) = delete;
-  ~StlFileWriter();
+  ~StlFileWriter() override;
 
-  void AddFace(const Vec3& a, const Vec3& b, const Vec3& c);
+  // The chunk's faces as 50-byte records, in the chunk's order.
+  void Encode(MeshChunk& chunk) const override;
+  void Write(const MeshChunk& chunk) override;
   // count records made by EncodeStlRecord, in file order.
   void AddRecords(const unsigned char* records, std::size_t count);
   std::uint64_t Count() const noexcept { return count_; }
   // Completes the file under its name, or throws the first FileError met on the way.
-  void Finish();
+  void Finish() override;
 
  private:
-  void Flush();
   void Put(const void* bytes, std::size_t size);
   // Keeps the FileError being handled for Finish and lets go of the file.
   void Drop() noexcept;
@@ -120,8 +123,6 @@ class StlFileWriter {
   std::unique_ptr<Spool> spool_;  // the records until Finish, when they can't go out yet
   std::exception_ptr error_;
   std::uint64_t count_ = 0;
-  std::unique_ptr<unsigned char[]> pending_;  // records of AddFace not yet written
-  std::size_t pendingCount_ = 0;
 };
 
 }  // namespace orolith
