@@ -103,9 +103,7 @@ void StlFileWriter::Encode(MeshChunk& chunk) const {
   unsigned char* out = chunk.Encoded.Resize(50 * chunk.Triangles.size());
   const Vec3* v = chunk.Vertices.data();
   for (const Triangle& t : chunk.Triangles) {
-    TSTLFace face{{}, v[t.A], v[t.B], v[t.C]};
-    face.ComputeDerived();
-    EncodeStlRecord(face, out);
+    EncodeStlRecord(TSTLFace::FaceNormal(v[t.A], v[t.B], v[t.C]), v[t.A], v[t.B], v[t.C], out);
     out += 50;
   }
 }

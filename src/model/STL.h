@@ -25,10 +25,12 @@ struct TSTLFace {
   Vec3 Vertex3;
 
   // Normal from the corners by the right-hand rule; a degenerate face keeps (0, 0, 0).
-  void ComputeDerived() noexcept {
-    const Vec3 d1 = VecSub(Vertex3, Vertex1);
-    const Vec3 d2 = VecSub(Vertex2, Vertex1);
-    Normal = VecNormalize(VecCross(d2, d1));
+  void ComputeDerived() noexcept { Normal = FaceNormal(Vertex1, Vertex2, Vertex3); }
+
+  static Vec3 FaceNormal(const Vec3& v1, const Vec3& v2, const Vec3& v3) noexcept {
+    const Vec3 d1 = VecSub(v3, v1);
+    const Vec3 d2 = VecSub(v2, v1);
+    return VecNormalize(VecCross(d2, d1));
   }
 };
 static_assert(sizeof(TSTLFace) == 48);
@@ -66,17 +68,21 @@ class TSTL {
 
 // The 80-byte header with the count, and the 50-byte record of one face.
 void EncodeStlHeader(const std::string& fileName, std::uint32_t count, unsigned char* out84);
-inline void EncodeStlRecord(const TSTLFace& face, unsigned char* out50) noexcept {
+inline void EncodeStlRecord(const Vec3& normal, const Vec3& v1, const Vec3& v2, const Vec3& v3,
+                            unsigned char* out50) noexcept {
   if constexpr (std::endian::native == std::endian::little && sizeof(float) == 4 &&
                 std::numeric_limits<float>::is_iec559) {
-    // The face holds the twelve floats in file order, already in the file's byte order.
-    static_assert(offsetof(TSTLFace, Normal) == 0 && offsetof(TSTLFace, Vertex1) == 12 &&
-                  offsetof(TSTLFace, Vertex2) == 24 && offsetof(TSTLFace, Vertex3) == 36);
-    std::memcpy(out50, &face, 48);
+    // The floats are already in the file's byte order. Copied one vector at a time, straight
+    // from where they are: a face assembled on the stack first costs more than its arithmetic.
+    static_assert(sizeof(Vec3) == 12);
+    std::memcpy(out50, &normal, 12);
+    std::memcpy(out50 + 12, &v1, 12);
+    std::memcpy(out50 + 24, &v2, 12);
+    std::memcpy(out50 + 36, &v3, 12);
   } else {
     unsigned char* out = out50;
-    for (const Vec3& v : {face.Normal, face.Vertex1, face.Vertex2, face.Vertex3}) {
-      for (const float f : {v.x, v.y, v.z}) {
+    for (const Vec3* v : {&normal, &v1, &v2, &v3}) {
+      for (const float f : {v->x, v->y, v->z}) {
         const auto bits = std::bit_cast<std::uint32_t>(f);
         for (int i = 0; i < 4; ++i) *out++ = static_cast<unsigned char>(bits >> (8 * i));
       }
@@ -84,6 +90,9 @@ inline void EncodeStlRecord(const TSTLFace& face, unsigned char* out50) noexcept
   }
   out50[48] = 0;
   out50[49] = 0;
+}
+inline void EncodeStlRecord(const TSTLFace& face, unsigned char* out50) noexcept {
+  EncodeStlRecord(face.Normal, face.Vertex1, face.Vertex2, face.Vertex3, out50);
 }
 
 // The binary STL writer, the first FaceSink: it writes a file while its faces are still being
