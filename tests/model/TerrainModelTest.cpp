@@ -1,6 +1,4 @@
 #include "TestSupport.h"
-#include "base/Errors.h"
-#include "base/Interrupt.h"
 #include "model/STLVectors.h"
 #include "model/TerrainModel.h"
 #include "tiles/TileSource.h"
@@ -682,28 +680,32 @@ TEST_F(TerrainModelTest, ProgressCountsCellsOfTheTilesProcessed) {
   }
 }
 
-TEST_F(TerrainModelTest, FileThatCannotBeCreatedEndsTheRunBeforeTheSavedLine) {
-  panel.MissedDataZero = true;
-  panel.StlFileName = (root.Path() / "no-such-folder" / "x.stl").string();
-  EXPECT_THROW(Run(), FileError);
-  ASSERT_FALSE(host.lines.empty());
-  EXPECT_EQ(host.lines.back(), "8 Faces created, now saving to " + panel.StlFileName + " ...");
-  EXPECT_FALSE(std::filesystem::exists(panel.StlFileName));
-}
-
-TEST_F(TerrainModelTest, AStopFromTheHostEndsTheRunWithoutAFile) {
-  // The host's callbacks may throw Interrupted (a signal, the window closing); the run must
-  // unwind and leave nothing behind.
-  struct StoppingHost : RecordingHost {
-    void ReportProgress(std::uint64_t done, std::uint64_t) override {
-      if (done > 0) throw Interrupted();
+// A tile in a folder that can't be read would leave a hole without a word in the log; the
+// note comes first, before the large-file question.
+TEST_F(TerrainModelTest, AFolderThatCantBeReadIsNotedBeforeTheQuestion) {
+  struct OrderHost : RecordingHost {
+    bool ConfirmLargeFile(const std::string&, const std::string&) override {
+      said.push_back("question");
+      return false;
     }
-  } stopping;
-  panel.MissedDataZero = true;
-  EXPECT_THROW(CreateStlModel(ReadModelSettings(panel), workspace, stopping, options), Interrupted);
-  EXPECT_EQ(std::count(stopping.lines.begin(), stopping.lines.end(), "File has been saved"), 0);
-  EXPECT_EQ(test::FolderEntries(root.Path()),
-            (std::vector<std::string>{"SRTM_1", "SRTM_3", "SRTM_30"}));
+    void Diagnose(const std::string& text) override { said.push_back(text); }
+    std::vector<std::string> said;
+  } ordered;
+  std::filesystem::remove(root.Path() / "SRTM_3");
+  test::WriteBytes(root.Path() / "SRTM_3", {});
+  Region(7.0F, 8.0F, 46.0F, 47.0F);  // 200 MB
+  EXPECT_EQ(CreateStlModel(ReadModelSettings(panel), workspace, ordered, options),
+            RunOutcome::Cancelled);
+  EXPECT_EQ(ordered.said,
+            (std::vector<std::string>{
+                "The folder \"" + root.Root() + "SRTM_3/\" could not be read: Not a directory",
+                "question"}));
+  // A blocked folder is not searched.
+  ordered.said.clear();
+  panel.BlockSrtm3 = true;
+  EXPECT_EQ(CreateStlModel(ReadModelSettings(panel), workspace, ordered, options),
+            RunOutcome::Cancelled);
+  EXPECT_EQ(ordered.said, std::vector<std::string>{"question"});
 }
 
 }  // namespace
