@@ -81,9 +81,10 @@ struct MeshChunk {
 //   then its storage is reused for a later chunk. The sink outlives every chunk.
 // - Vertices: within one piece, vertices at the same lattice point are equal to the byte,
 //   whichever chunks they are in; a sink that writes each vertex once numbers them by piece
-//   and lattice point. Off the lattice (a cell's centre, the closure's faces) a vertex is a
-//   chunk's own. Pieces share no lattice points: where two meet, and where the closure meets
-//   the surface's border, vertices that are one point in the model are equal bytes.
+//   and lattice point. Off the lattice (a cell's centre, the closure's faces) a vertex is its
+//   chunk's own. Pieces share no lattice points: where two pieces meet, and where the closure
+//   meets the surface, a sink finds the shared vertices by their bytes (on the border of a
+//   piece, column edge 0 or Columns, row edge 0 or Rows).
 // - Errors: Write and Finish may throw; a file error may also be kept until Finish, so that
 //   the run's log stops at the same line however early the disk fails.
 class FaceSink {

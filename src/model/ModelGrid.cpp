@@ -3,6 +3,7 @@
 #include "frontpanel/TSystem.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace orolith {
 namespace {

@@ -4,7 +4,6 @@
 #include "model/STLVectors.h"
 #include "tiles/SRTM.h"
 
-#include <cmath>
 #include <cstdint>
 #include <vector>
 

@@ -59,8 +59,9 @@ class ModelRun {
         gridStep_(GridStep(s)),
         fractions_(RunSeed(options)),
         sink_(s.StlFileName),
-        mesher_(scale_, fractions_, MeshingThreads(options.Threads)),
-        pipeline_(MeshingThreads(options.Threads), sink_) {
+        threads_(MeshingThreads(options.Threads)),
+        mesher_(scale_, fractions_, threads_),
+        pipeline_(threads_, sink_) {
     ForEachTile(range_, [&](std::int32_t lon, std::int32_t lat) {
       plannedCells_ += GridInTile(s_, gridStep_, lon, lat).Cells();
     });
@@ -178,6 +179,7 @@ class ModelRun {
   CentreFractions fractions_;
   StlFileWriter sink_;
   std::optional<SolidClosure> solid_;
+  unsigned threads_;
   CellMesher mesher_;
   BandPipeline pipeline_;  // last: no band in flight once it goes
 };

@@ -59,16 +59,18 @@ TEST(ModelFailure, KeepsTheOldFileLeavesNothingBesideItAndStopsTheLogWhereTheSav
   const fs::path folder = dir.Path() / "out";
   fs::create_directory(folder);
   Workspace workspace(MakeDataFolders(dir.Root()));
-  // Two tiles of flat 0 m fills, 450 x 10 cells each (900 kB as a surface), with more closing
-  // faces than the writer keeps before a write, so that they reach the file before the log
-  // ends.
+  // Two flat tiles, 450 x 10 cells each (900 kB as a surface), with more closing faces than the
+  // writer keeps before a write, so that they reach the file before the log ends.
+  fs::create_directory(dir.Path() / "SRTM_30");
+  for (const char* name : {"N46E007.hgt", "N46E008.hgt"}) {
+    test::WriteTile(dir.Path() / "SRTM_30" / name, 121, [](int, int) { return 0; });
+  }
   FrontPanelValues panel;
   panel.Long1 = 7.55F;
   panel.Long2 = 8.45F;
   panel.Lat1 = 46.2F;
   panel.Lat2 = 46.21F;
   panel.XYPixelSize = 100;
-  panel.MissedDataZero = true;
   const auto run = [&](OperationHost& host, bool solid, unsigned threads, const std::string& out) {
     panel.Solid = solid;
     panel.StlFileName = out;
