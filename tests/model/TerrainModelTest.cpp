@@ -591,25 +591,21 @@ TEST_F(TerrainModelTest, LargeFileQuestionAndCancel) {
   EXPECT_EQ(tile.Kind(), TileKind::NotATile);
   EXPECT_TRUE(tile.SourceName().empty());
 
-  // Exactly 100 MB asks as well; just below does not.
+  // Exactly 100 MB asks as well, and OK goes on. A whole degree at 100 m is 1001 columns, half
+  // a degree 501 rows.
   panel.Lat2 = 46.5F;
-  EXPECT_EQ(Run(), RunOutcome::Cancelled);
-  EXPECT_EQ(host.questions.size(), 2U);
+  host.answer = true;
+  EXPECT_EQ(Run(), RunOutcome::Completed);
+  ASSERT_EQ(host.questions.size(), 2U);
   EXPECT_EQ(host.questions[1],
             "Warning : Very Large STL FileSize: Are you sure you want to make a 100 MB STL File?");
-  panel.Lat2 = std::nextafter(46.5F, 0.0F);  // 99.9992 MB: no question, even set to Cancel
+  EXPECT_EQ(ReadStl(Out()).count, 2U * 1001U * 501U);
+  // Just below asks nothing, even set to Cancel: 0.4999962 degree is 500 rows.
+  host.answer = false;
+  panel.Lat2 = std::nextafter(46.5F, 0.0F);  // 99.9992 MB
   EXPECT_EQ(Run(), RunOutcome::Completed);
   EXPECT_EQ(host.questions.size(), 2U);
-  // A full degree at 100 m is 1001 columns; 0.4999962 degree is 500 rows. Flat cells.
   EXPECT_EQ(ReadStl(Out()).count, 2U * 1001U * 500U);
-}
-
-TEST_F(TerrainModelTest, FullTileAtHundredMetresHas1001By1001Cells) {
-  WriteTile(root.Path() / "SRTM_30" / "N46E007.hgt", 121, [](int, int) { return std::int16_t{5}; });
-  Region(7.0F, 8.0F, 46.0F, 47.0F);
-  ASSERT_EQ(Run(), RunOutcome::Completed);  // 200 MB: asked, answered OK
-  EXPECT_EQ(host.questions.size(), 1U);
-  EXPECT_EQ(ReadStl(Out()).count, 2U * 1001U * 1001U);
 }
 
 TEST_F(TerrainModelTest, CentresAreReseededEveryRunUnlessFixed) {
