@@ -23,7 +23,7 @@ std::uint32_t Edge(std::int64_t edge) noexcept {
 }
 
 // Appends value to a list of distinct neighbours unless it ends the list already; returns
-// its entry. The entry keeps the first lattice edge given for it.
+// its entry. The entry keeps the first lattice edge given for it other than Off.
 template <typename T>
 std::uint32_t Distinct(std::vector<T>& values, std::vector<std::uint32_t>& edges, std::size_t& n,
                        T value, std::uint32_t edge) noexcept {
