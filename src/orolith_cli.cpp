@@ -112,10 +112,6 @@ int RunCommand(const CliOptions& options, char sep) {
   const ModelSettings settings = ReadModelSettings(options.Panel);
   switch (options.Command) {
     case CliCommand::Create: {
-      // A tile in a folder that can't be read would leave a hole without a word.
-      for (const std::string& problem : UnreadableFolders(workspace.Folders, settings.Blocks())) {
-        host.Diagnose(problem);
-      }
       const RunOutcome outcome = CreateStlModel(settings, workspace, host);
       host.ClearProgress();
       if (outcome == RunOutcome::Completed) return 0;

@@ -17,8 +17,6 @@
 namespace orolith {
 namespace {
 
-constexpr std::size_t PendingFaces = 1 << 12;  // 200 kB of single faces a write
-
 void PutU32(unsigned char* out, std::uint32_t v) noexcept {
   out[0] = static_cast<unsigned char>(v);
   out[1] = static_cast<unsigned char>(v >> 8);
@@ -101,23 +99,25 @@ StlFileWriter::StlFileWriter(const std::string& fileName) : fileName_(fileName) 
 
 StlFileWriter::~StlFileWriter() = default;
 
-void StlFileWriter::AddFace(const Vec3& a, const Vec3& b, const Vec3& c) {
-  if (!pending_) pending_ = std::make_unique_for_overwrite<unsigned char[]>(50 * PendingFaces);
-  TSTLFace face{{}, a, b, c};
-  face.ComputeDerived();
-  EncodeStlRecord(face, pending_.get() + 50 * pendingCount_);
-  ++count_;
-  if (++pendingCount_ == PendingFaces) Flush();
+void StlFileWriter::Encode(MeshChunk& chunk) const {
+  unsigned char* out = chunk.Encoded.Resize(50 * chunk.Triangles.size());
+  const Vec3* v = chunk.Vertices.data();
+  for (const Triangle& t : chunk.Triangles) {
+    EncodeStlRecord(TSTLFace::FaceNormal(v[t.A], v[t.B], v[t.C]), v[t.A], v[t.B], v[t.C], out);
+    out += 50;
+  }
+}
+
+void StlFileWriter::Write(const MeshChunk& chunk) {
+  AddRecords(chunk.Encoded.Data(), chunk.Triangles.size());
 }
 
 void StlFileWriter::AddRecords(const unsigned char* records, std::size_t count) {
-  Flush();
   Put(records, 50 * count);
   count_ += count;
 }
 
 void StlFileWriter::Finish() {
-  Flush();
   if (error_) std::rethrow_exception(error_);
   unsigned char header[84];
   EncodeStlHeader(fileName_, static_cast<std::uint32_t>(count_), header);
@@ -129,12 +129,6 @@ void StlFileWriter::Finish() {
     file_->WriteAt(80, header + 80, 4);
   }
   file_->Commit();
-}
-
-void StlFileWriter::Flush() {
-  if (pendingCount_ == 0) return;
-  Put(pending_.get(), 50 * pendingCount_);
-  pendingCount_ = 0;
 }
 
 void StlFileWriter::Put(const void* bytes, std::size_t size) {

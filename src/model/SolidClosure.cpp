@@ -29,13 +29,13 @@ struct Post {
   std::optional<float> Saddle;
 };
 
-// Emits the closing faces of a full grid of pieces, their outlines laid out column by column
+// Makes the closing faces of a full grid of pieces, their outlines laid out column by column
 // (west to east), south to north within a column.
 class ShellBuilder {
  public:
   ShellBuilder(std::size_t columns, std::size_t rows, std::vector<const PieceOutline*> grid,
-               float floorZ, const FaceSink& emit)
-      : columns_(columns), rows_(rows), grid_(std::move(grid)), floorZ_(floorZ), emit_(emit) {
+               float floorZ, FaceBatch& out)
+      : columns_(columns), rows_(rows), grid_(std::move(grid)), floorZ_(floorZ), out_(out) {
     posts_.reserve((columns_ + 1) * (rows_ + 1));
     for (std::size_t k = 0; k <= columns_; ++k) {
       for (std::size_t j = 0; j <= rows_; ++j) posts_.push_back(MakePost(k, j));
@@ -118,16 +118,16 @@ class ShellBuilder {
     if (loop.size() > 1 && Same(loop.back(), loop.front())) loop.pop_back();
     const Vec3& southWest = At(0, 0, 0, 0)->South.front();
     const Vec3& northEast = At(columns_ - 1, rows_ - 1, 0, 0)->North.back();
-    Fan(Middle(southWest, northEast, floorZ_), loop, emit_);
+    Fan(Middle(southWest, northEast, floorZ_), loop, out_);
   }
 
   // A fan over a piece's outline, counter-clockwise seen from above: normals up.
-  static void Fill(const PieceOutline& o, const FaceSink& emit) {
+  static void Fill(const PieceOutline& o, FaceBatch& out) {
     std::vector<Vec3> loop(o.South);
     loop.insert(loop.end(), o.East.begin() + 1, o.East.end());
     loop.insert(loop.end(), o.North.rbegin() + 1, o.North.rend());
     loop.insert(loop.end(), o.West.rbegin() + 1, o.West.rend() - 1);
-    Fan(Middle(o.South.front(), o.North.back(), o.South.front().z), loop, emit);
+    Fan(Middle(o.South.front(), o.North.back(), o.South.front().z), loop, out);
   }
 
  private:
@@ -245,18 +245,18 @@ class ShellBuilder {
         advanceLeft = std::abs(left_[i + 1].z - a0.z) <= std::abs(right_[j + 1].z - a1.z);
       }
       if (advanceLeft) {
-        emit_(right_[j], left_[i], left_[i + 1]);
+        out_.Add(right_[j], left_[i], left_[i + 1]);
         ++i;
       } else {
-        emit_(right_[j], left_[i], right_[j + 1]);
+        out_.Add(right_[j], left_[i], right_[j + 1]);
         ++j;
       }
     }
   }
 
-  static void Fan(const Vec3& centre, const std::vector<Vec3>& loop, const FaceSink& emit) {
+  static void Fan(const Vec3& centre, const std::vector<Vec3>& loop, FaceBatch& out) {
     for (std::size_t k = 0; k < loop.size(); ++k) {
-      emit(centre, loop[k], loop[(k + 1) % loop.size()]);
+      out.Add(centre, loop[k], loop[(k + 1) % loop.size()]);
     }
   }
 
@@ -264,7 +264,7 @@ class ShellBuilder {
   std::size_t rows_;
   std::vector<const PieceOutline*> grid_;
   float floorZ_;
-  const FaceSink& emit_;
+  FaceBatch& out_;
   std::vector<Post> posts_;
   std::vector<Vec3> left_;
   std::vector<Vec3> right_;
@@ -302,7 +302,7 @@ bool SolidClosure::Add(std::int32_t lon, std::int32_t lat, PieceOutline outline,
   return true;
 }
 
-void SolidClosure::Close(const FaceSink& emit) const {
+std::uint64_t SolidClosure::Close(FaceSink& sink) const {
   const auto allRows = static_cast<std::size_t>(tiles_.North - tiles_.South + 1);
   const std::size_t allColumns = pieces_.size() / allRows;
   // Tile columns and rows of no area are left out; every other tile has its piece.
@@ -318,7 +318,7 @@ void SolidClosure::Close(const FaceSink& emit) const {
       if (std::find(rows.begin(), rows.end(), j) == rows.end()) rows.push_back(j);
     }
   }
-  if (!anySurface) return;
+  if (!anySurface) return 0;
   std::sort(rows.begin(), rows.end());
 
   std::vector<const PieceOutline*> grid;
@@ -330,12 +330,15 @@ void SolidClosure::Close(const FaceSink& emit) const {
       grid.push_back(&piece->Outline);
     }
   }
-  ShellBuilder shell(columns.size(), rows.size(), std::move(grid), floorZ_, emit);
+  FaceBatch out(sink);
+  ShellBuilder shell(columns.size(), rows.size(), std::move(grid), floorZ_, out);
   shell.SidesAndSeams();
   for (const std::optional<Piece>& piece : pieces_) {
-    if (piece && piece->Filled) ShellBuilder::Fill(piece->Outline, emit);
+    if (piece && piece->Filled) ShellBuilder::Fill(piece->Outline, out);
   }
   shell.Bottom();
+  out.Flush();
+  return out.Count();
 }
 
 }  // namespace orolith

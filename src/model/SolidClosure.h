@@ -1,26 +1,14 @@
 #pragma once
 
-#include "model/STLVectors.h"
+#include "model/FaceSink.h"
+#include "model/ModelGrid.h"
 #include "tiles/TileRange.h"
 
 #include <cstdint>
-#include <functional>
 #include <optional>
 #include <vector>
 
 namespace orolith {
-
-// The boundary of one tile's piece of the top surface, vertex for vertex as the surface has
-// it: South and North run west to east through every column edge, West and East south to
-// north through every row edge; each list shares its end vertices with its two neighbours.
-struct PieceOutline {
-  std::vector<Vec3> South;
-  std::vector<Vec3> North;
-  std::vector<Vec3> West;
-  std::vector<Vec3> East;
-};
-
-using FaceSink = std::function<void(const Vec3& a, const Vec3& b, const Vec3& c)>;
 
 // Closes the top surface into one solid: walls down from its outer edge to a flat bottom at
 // floorZ, strips where neighbouring tiles' pieces meet at different heights, and a flat fill
@@ -41,9 +29,9 @@ class SolidClosure {
   // The piece of a tile the surface has no data for; its outline's heights are not used.
   void AddMissing(std::int32_t lon, std::int32_t lat, PieceOutline outline);
 
-  // Emits the closing faces, every normal pointing out of the solid. Nothing when no piece
-  // has a surface.
-  void Close(const FaceSink& emit) const;
+  // Writes the closing faces to sink, after the surface's, every normal pointing out of the
+  // solid, and returns their number: none when no piece has a surface.
+  std::uint64_t Close(FaceSink& sink) const;
 
  private:
   struct Piece {

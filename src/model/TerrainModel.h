@@ -20,7 +20,8 @@ struct GenerationOptions {
 };
 
 // "Create STL File": samples every tile of the region, triangulates it and saves the binary
-// STL file, writing each face as it is made. Cancelled when the large-file question is answered
+// STL file, writing each face as it is made. A tile folder that can't be read is reported
+// first, through host.Diagnose. Cancelled when the large-file question is answered
 // Cancel (nothing logged, no file). Errors (a file that can't be created or written, exhausted
 // memory) propagate to the caller; a file error only after the line announcing the save, as if
 // the file were written at the end.

@@ -1,5 +1,6 @@
 #include "model/SolidClosure.h"
 
+#include "RecordingSink.h"
 #include "ShellCheck.h"
 #include "model/STL.h"
 #include "support/StlReader.h"
@@ -46,7 +47,10 @@ class Patchwork {
       x0 += cellsX_[static_cast<std::size_t>(i)];
     }
     surfaceFaces_ = stl_.Faces().size();
-    closure_.Close([this](const Vec3& a, const Vec3& b, const Vec3& c) { stl_.AddFace(a, b, c); });
+    test::RecordingSink sink;
+    const std::uint64_t closing = closure_.Close(sink);
+    EXPECT_EQ(closing, sink.faces.Faces().size());
+    for (const TSTLFace& f : sink.faces.Faces()) stl_.AddFace(f.Vertex1, f.Vertex2, f.Vertex3);
     return Faces();
   }
 
@@ -189,9 +193,9 @@ TEST(SolidClosure, PieceWithoutAreaIsLeftOut) {
   square.South[1].x = square.North[1].x = 3;
   square.East = {{3, 0, 1}, {3, 1, 1}};
   closure.AddMissing(0, 0, square);
-  std::size_t emitted = 0;
-  closure.Close([&](const Vec3&, const Vec3&, const Vec3&) { ++emitted; });
-  EXPECT_EQ(emitted, 0U);
+  test::RecordingSink sink;
+  EXPECT_EQ(closure.Close(sink), 0U);
+  EXPECT_TRUE(sink.chunks.empty());
 }
 
 // Random patchworks with heights from a handful of values: edges that coincide in parts,

@@ -2,7 +2,6 @@
 // walls, seam strips, fills and a bottom into one shell.
 
 #include "ShellCheck.h"
-#include "base/Errors.h"
 #include "base/Interrupt.h"
 #include "model/TerrainModel.h"
 #include "support/RecordingHost.h"
@@ -12,8 +11,6 @@
 #include "tiles/TileSource.h"
 
 #include <gtest/gtest.h>
-
-#include <signal.h>
 
 #include <algorithm>
 #include <cmath>
@@ -264,81 +261,6 @@ TEST_F(SolidModelTest, LargeFileQuestionCountsTheClosingFaces) {
   EXPECT_EQ(host.questions[0],
             "Warning : Very Large STL FileSize: Are you sure you want to make a 100 MB STL File?");
   EXPECT_FALSE(std::filesystem::exists(panel.StlFileName));
-}
-
-// ---------------------------------------------------------------------------------------
-// Failures while the closing faces are written
-
-// A long, narrow region of flat 0 m fills: more closing faces than the writer keeps before a
-// write (4096), so that they reach the file before the run logs its end.
-class SolidFailureTest : public SolidModelTest {
- protected:
-  SolidFailureTest() {
-    std::filesystem::create_directory(Folder());
-    Region(7.05F, 7.95F, 46.2F, 46.21F);
-    panel.MissedDataZero = true;
-    panel.XYPixelSize = 100;
-  }
-  std::filesystem::path Folder() const { return root.Path() / "out"; }
-
-  // The file and the log of a run that fails with E, the file's old bytes in place.
-  template <typename E>
-  void ExpectFailure(OperationHost& failing, unsigned threads) {
-    Workspace workspace(MakeDataFolders(root.Root()));
-    panel.Solid = true;
-    panel.StlFileName = (Folder() / "model.stl").string();
-    test::WriteBytes(panel.StlFileName, old);
-    GenerationOptions options{1234};
-    options.Threads = threads;
-    EXPECT_THROW(CreateStlModel(ReadModelSettings(panel), workspace, failing, options), E);
-    EXPECT_EQ(test::ReadBytes(panel.StlFileName), old);
-    EXPECT_EQ(test::FolderEntries(Folder()), std::vector<std::string>{"model.stl"});
-  }
-
-  std::vector<unsigned char> old = std::vector<unsigned char>(700, 0x3C);
-};
-
-TEST_F(SolidFailureTest, AnInterruptDuringTheClosingFacesLeavesNoFile) {
-  // The stop is asked for once the surface's last face is in the file.
-  struct SignallingHost : RecordingHost {
-    void ReportProgress(std::uint64_t done, std::uint64_t planned) override {
-      if (done == planned) ::raise(SIGINT);
-    }
-  };
-  surface = Make(false, root.Root(), 2);
-  solid = Make(true, root.Root(), 2);
-  ASSERT_GT(solid.size(), surface.size() + 4096);
-  InstallInterruptHandlers();
-  for (const unsigned threads : {1U, 2U}) {
-    SCOPED_TRACE(testing::Message() << threads << " threads");
-    SignallingHost signalling;
-    ExpectFailure<Interrupted>(signalling, threads);
-    ClearInterrupt();
-    // Stopped by the closing faces' first write, before the run's closing lines.
-    EXPECT_EQ(std::count(signalling.lines.begin(), signalling.lines.end(),
-                         "Topography generation completed"),
-              0);
-  }
-}
-
-TEST_F(SolidFailureTest, AWriteErrorDuringTheClosingFacesIsReportedAfterTheFacesLine) {
-  surface = Make(false, root.Root(), 2);
-  const auto surfaceBytes = std::filesystem::file_size(panel.StlFileName);
-  solid = Make(true, root.Root(), 2);
-  ASSERT_GT(solid.size(), surface.size() + 4096);
-  for (const unsigned threads : {1U, 2U}) {
-    SCOPED_TRACE(testing::Message() << threads << " threads");
-    RecordingHost failing;
-    {
-      // Room for the surface, not for the closing faces.
-      const test::FileSizeLimit limit(surfaceBytes + 50 * 100);
-      ExpectFailure<FileError>(failing, threads);
-    }
-    // As for the surface: the whole count is announced, then the save fails.
-    EXPECT_EQ(failing.lines.back(), std::to_string(solid.size()) +
-                                        " Faces created, now saving to " + panel.StlFileName +
-                                        " ...");
-  }
 }
 
 }  // namespace

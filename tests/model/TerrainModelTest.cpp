@@ -1,4 +1,3 @@
-#include "base/Errors.h"
 #include "base/Interrupt.h"
 #include "model/STLVectors.h"
 #include "model/TerrainModel.h"
@@ -596,25 +595,21 @@ TEST_F(TerrainModelTest, LargeFileQuestionAndCancel) {
   EXPECT_EQ(tile.Kind(), TileKind::NotATile);
   EXPECT_TRUE(tile.SourceName().empty());
 
-  // Exactly 100 MB asks as well; just below does not.
+  // Exactly 100 MB asks as well, and OK goes on. A whole degree at 100 m is 1001 columns, half
+  // a degree 501 rows.
   panel.Lat2 = 46.5F;
-  EXPECT_EQ(Run(), RunOutcome::Cancelled);
-  EXPECT_EQ(host.questions.size(), 2U);
+  host.answer = true;
+  EXPECT_EQ(Run(), RunOutcome::Completed);
+  ASSERT_EQ(host.questions.size(), 2U);
   EXPECT_EQ(host.questions[1],
             "Warning : Very Large STL FileSize: Are you sure you want to make a 100 MB STL File?");
-  panel.Lat2 = std::nextafter(46.5F, 0.0F);  // 99.9992 MB: no question, even set to Cancel
+  EXPECT_EQ(ReadStl(Out()).count, 2U * 1001U * 501U);
+  // Just below asks nothing, even set to Cancel: 0.4999962 degree is 500 rows.
+  host.answer = false;
+  panel.Lat2 = std::nextafter(46.5F, 0.0F);  // 99.9992 MB
   EXPECT_EQ(Run(), RunOutcome::Completed);
   EXPECT_EQ(host.questions.size(), 2U);
-  // A full degree at 100 m is 1001 columns; 0.4999962 degree is 500 rows. Flat cells.
   EXPECT_EQ(ReadStl(Out()).count, 2U * 1001U * 500U);
-}
-
-TEST_F(TerrainModelTest, FullTileAtHundredMetresHas1001By1001Cells) {
-  WriteTile(root.Path() / "SRTM_30" / "N46E007.hgt", 121, [](int, int) { return std::int16_t{5}; });
-  Region(7.0F, 8.0F, 46.0F, 47.0F);
-  ASSERT_EQ(Run(), RunOutcome::Completed);  // 200 MB: asked, answered OK
-  EXPECT_EQ(host.questions.size(), 1U);
-  EXPECT_EQ(ReadStl(Out()).count, 2U * 1001U * 1001U);
 }
 
 TEST_F(TerrainModelTest, CentresAreReseededEveryRunUnlessFixed) {
@@ -685,28 +680,32 @@ TEST_F(TerrainModelTest, ProgressCountsCellsOfTheTilesProcessed) {
   }
 }
 
-TEST_F(TerrainModelTest, FileThatCannotBeCreatedEndsTheRunBeforeTheSavedLine) {
-  panel.MissedDataZero = true;
-  panel.StlFileName = (root.Path() / "no-such-folder" / "x.stl").string();
-  EXPECT_THROW(Run(), FileError);
-  ASSERT_FALSE(host.lines.empty());
-  EXPECT_EQ(host.lines.back(), "8 Faces created, now saving to " + panel.StlFileName + " ...");
-  EXPECT_FALSE(std::filesystem::exists(panel.StlFileName));
-}
-
-TEST_F(TerrainModelTest, AStopFromTheHostEndsTheRunWithoutAFile) {
-  // The host's callbacks may throw Interrupted (a signal, the window closing); the run must
-  // unwind and leave nothing behind.
-  struct StoppingHost : RecordingHost {
-    void ReportProgress(std::uint64_t done, std::uint64_t) override {
-      if (done > 0) throw Interrupted();
+// A tile in a folder that can't be read would leave a hole without a word in the log; the
+// note comes first, before the large-file question.
+TEST_F(TerrainModelTest, AFolderThatCantBeReadIsNotedBeforeTheQuestion) {
+  struct OrderHost : RecordingHost {
+    bool ConfirmLargeFile(const std::string&, const std::string&) override {
+      said.push_back("question");
+      return false;
     }
-  } stopping;
-  panel.MissedDataZero = true;
-  EXPECT_THROW(CreateStlModel(ReadModelSettings(panel), workspace, stopping, options), Interrupted);
-  EXPECT_EQ(std::count(stopping.lines.begin(), stopping.lines.end(), "File has been saved"), 0);
-  EXPECT_EQ(test::FolderEntries(root.Path()),
-            (std::vector<std::string>{"SRTM_1", "SRTM_3", "SRTM_30"}));
+    void Diagnose(const std::string& text) override { said.push_back(text); }
+    std::vector<std::string> said;
+  } ordered;
+  std::filesystem::remove(root.Path() / "SRTM_3");
+  test::WriteBytes(root.Path() / "SRTM_3", {});
+  Region(7.0F, 8.0F, 46.0F, 47.0F);  // 200 MB
+  EXPECT_EQ(CreateStlModel(ReadModelSettings(panel), workspace, ordered, options),
+            RunOutcome::Cancelled);
+  EXPECT_EQ(ordered.said,
+            (std::vector<std::string>{
+                "The folder \"" + root.Root() + "SRTM_3/\" could not be read: Not a directory",
+                "question"}));
+  // A blocked folder is not searched.
+  ordered.said.clear();
+  panel.BlockSrtm3 = true;
+  EXPECT_EQ(CreateStlModel(ReadModelSettings(panel), workspace, ordered, options),
+            RunOutcome::Cancelled);
+  EXPECT_EQ(ordered.said, std::vector<std::string>{"question"});
 }
 
 }  // namespace

@@ -1,0 +1,163 @@
+// A model run that fails, whatever stops it and on however many threads, keeps the old file,
+// leaves nothing beside it and stops its log where the save would have. The atomic file's own
+// tests hold the writer to the first two; this is the model's one test of them.
+
+#include "base/Errors.h"
+#include "base/Interrupt.h"
+#include "model/TerrainModel.h"
+#include "support/RecordingHost.h"
+#include "support/Scoped.h"
+#include "support/StlReader.h"
+#include "support/TempFiles.h"
+#include "support/Tiles.h"
+#include "tiles/TileSource.h"
+
+#include <gtest/gtest.h>
+
+#include <signal.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace orolith {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Stops the run as a case says: Interrupted from a callback, as the window and the command line
+// do, or a signal once the surface's last face is in the file.
+struct StoppingHost : test::RecordingHost {
+  void ReportProgress(std::uint64_t done, std::uint64_t planned) override {
+    if (++reports == throwAtReport) throw Interrupted();
+    if (signalAtEnd && done == planned) ::raise(SIGINT);
+  }
+  void ProcessPendingEvents() override {
+    if (++pumps == throwAtPump) throw Interrupted();
+  }
+  int reports = 0;
+  int throwAtReport = 0;
+  int throwAtPump = 0;
+  bool signalAtEnd = false;
+};
+
+enum class LogEnds { WithTheFacesLine, BeforeTheClosingLines, BeforeTheSavedLine };
+
+struct Case {
+  const char* what;
+  bool solid;
+  const char* out;    // beside the old file, or a device; nullptr for the old file's name
+  rlim_t sizeLimit;   // 0 for none
+  bool pastSurface;   // the limit counts from the end of the surface's faces
+  const char* error;  // the FileError's start, nullptr for Interrupted
+  LogEnds log;
+  int throwAtReport = 0;
+  int throwAtPump = 0;
+  bool signalAtEnd = false;
+};
+
+TEST(ModelFailure, KeepsTheOldFileLeavesNothingBesideItAndStopsTheLogWhereTheSaveDid) {
+  const test::TempDir dir;
+  const fs::path folder = dir.Path() / "out";
+  fs::create_directory(folder);
+  Workspace workspace(MakeDataFolders(dir.Root()));
+  // Two flat tiles, 450 x 10 cells each (900 kB as a surface), with more closing faces than the
+  // writer keeps before a write, so that they reach the file before the log ends.
+  fs::create_directory(dir.Path() / "SRTM_30");
+  for (const char* name : {"N46E007.hgt", "N46E008.hgt"}) {
+    test::WriteTile(dir.Path() / "SRTM_30" / name, 121, [](int, int) { return 0; });
+  }
+  FrontPanelValues panel;
+  panel.Long1 = 7.55F;
+  panel.Long2 = 8.45F;
+  panel.Lat1 = 46.2F;
+  panel.Lat2 = 46.21F;
+  panel.XYPixelSize = 100;
+  const auto run = [&](OperationHost& host, bool solid, unsigned threads, const std::string& out) {
+    panel.Solid = solid;
+    panel.StlFileName = out;
+    GenerationOptions options{1234};
+    options.Threads = threads;
+    return CreateStlModel(ReadModelSettings(panel), workspace, host, options);
+  };
+
+  // The whole model's face counts, as surface and as solid.
+  std::uint32_t faces[2] = {};
+  for (const bool solid : {false, true}) {
+    test::RecordingHost host;
+    const fs::path good = dir.Path() / "good.stl";
+    ASSERT_EQ(run(host, solid, 2, good.string()), RunOutcome::Completed);
+    faces[solid] = test::ReadStl(good).count;
+  }
+  ASSERT_GT(faces[true], faces[false] + 4096);
+  const rlim_t surfaceBytes = 84 + 50 * rlim_t{faces[false]};
+
+  std::vector<Case> cases{
+      {"a write error in the surface", false, nullptr, 100'000, false, "Cannot write file",
+       LogEnds::WithTheFacesLine},
+      {"a write error in the closing faces", true, nullptr, 50 * 100, true, "Cannot write file",
+       LogEnds::WithTheFacesLine},
+      {"a folder that isn't there", false, "none/model.stl", 0, false, "Cannot create file",
+       LogEnds::WithTheFacesLine},
+      {"a stop at the first progress report", false, nullptr, 0, false, nullptr,
+       LogEnds::BeforeTheSavedLine, 1},
+      {"a stop in the second tile's columns", false, nullptr, 0, false, nullptr,
+       LogEnds::BeforeTheSavedLine, 457},
+      {"a stop as the second tile loads", false, nullptr, 0, false, nullptr,
+       LogEnds::BeforeTheSavedLine, 0, 2},
+      {"a signal once the surface is in the file", true, nullptr, 0, false, nullptr,
+       LogEnds::BeforeTheClosingLines, 0, 0, true},
+  };
+  if (fs::is_character_file("/dev/full")) {
+    cases.push_back({"a full device", false, "/dev/full", 0, false, "Cannot write file",
+                     LogEnds::WithTheFacesLine});
+  }
+  const fs::path model = folder / "model.stl";
+  const std::vector<unsigned char> old(700, 0x3C);
+  InstallInterruptHandlers();
+  for (const Case& c : cases) {
+    for (const unsigned threads : {1U, 2U}) {
+      SCOPED_TRACE(testing::Message() << c.what << ", " << threads << " threads");
+      const std::string out = !c.out            ? model.string()
+                              : c.out[0] == '/' ? std::string(c.out)
+                                                : (folder / c.out).string();
+      test::WriteBytes(model, old);
+      StoppingHost host;
+      host.throwAtReport = c.throwAtReport;
+      host.throwAtPump = c.throwAtPump;
+      host.signalAtEnd = c.signalAtEnd;
+      try {
+        std::optional<test::FileSizeLimit> limit;
+        if (c.sizeLimit > 0) limit.emplace(c.sizeLimit + (c.pastSurface ? surfaceBytes : 0));
+        run(host, c.solid, threads, out);
+        ADD_FAILURE() << "no error";
+      } catch (const FileError& e) {
+        ASSERT_NE(c.error, nullptr) << e.what();
+        EXPECT_EQ(std::string(e.what()).rfind(std::string(c.error) + " \"" + out + "\". ", 0), 0U)
+            << e.what();
+      } catch (const Interrupted&) {
+        EXPECT_EQ(c.error, nullptr);
+      }
+      ClearInterrupt();
+
+      const auto logged = [&](const std::string& line) {
+        return std::count(host.lines.begin(), host.lines.end(), line);
+      };
+      ASSERT_FALSE(host.lines.empty());
+      EXPECT_EQ(logged("File has been saved"), 0);
+      if (c.log == LogEnds::WithTheFacesLine) {
+        EXPECT_EQ(host.lines.back(),
+                  std::to_string(faces[c.solid]) + " Faces created, now saving to " + out + " ...");
+      } else if (c.log == LogEnds::BeforeTheClosingLines) {
+        EXPECT_EQ(logged("Topography generation completed"), 0);
+      }
+      EXPECT_EQ(test::ReadBytes(model), old);
+      EXPECT_EQ(test::FolderEntries(folder), std::vector<std::string>{"model.stl"});
+    }
+  }
+}
+
+}  // namespace
+}  // namespace orolith
