@@ -11,9 +11,11 @@
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -356,7 +358,30 @@ struct Identity {
   bool secondName = false;
   bool unprivilegedSaver = false;  // saved by UnprivilegedId, a member of the group Users only
   bool inPlace = false;            // the file must keep its inode
+  bool accessList = false;         // UnprivilegedId may also read and write it
 };
+
+// Gives path an access list that lets UnprivilegedId read and write it, in the kernel's own
+// format; false where the file system keeps none.
+bool GiveAccessList(const std::string& path) {
+  std::vector<unsigned char> acl;
+  const auto put = [&](std::uint32_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) acl.push_back(static_cast<unsigned char>(value >> (8 * i)));
+  };
+  put(2, 4);  // the format's version
+  constexpr std::uint32_t NoId = 0xFFFFFFFF;
+  const std::uint32_t entries[][3] = {{0x01, 6, NoId},  // owner
+                                      {0x02, 6, test::UnprivilegedId},
+                                      {0x04, 4, NoId},   // group
+                                      {0x10, 6, NoId},   // mask
+                                      {0x20, 0, NoId}};  // others
+  for (const auto& [tag, permissions, id] : entries) {
+    put(tag, 2);
+    put(permissions, 2);
+    put(id, 4);
+  }
+  return ::setxattr(path.c_str(), "system.posix_acl_access", acl.data(), acl.size(), 0) == 0;
+}
 
 TEST(AtomicOutputFile, SavingOverAFileKeepsItsOwnerGroupModeAndNames) {
   if (::geteuid() != 0) GTEST_SKIP() << "giving files to other users needs the superuser";
@@ -373,6 +398,8 @@ TEST(AtomicOutputFile, SavingOverAFileKeepsItsOwnerGroupModeAndNames) {
        true, true},
       {"a member saves a group file of their own", Nobody, Users,
        P::owner_read | P::owner_write | P::group_read | P::group_write, false, true},
+      {"a file with an access list", Root, Root, P::owner_read | P::owner_write | P::group_read,
+       false, false, true, true},
   };
   for (const Identity& row : rows) {
     SCOPED_TRACE(row.what);
@@ -385,10 +412,17 @@ TEST(AtomicOutputFile, SavingOverAFileKeepsItsOwnerGroupModeAndNames) {
     ASSERT_EQ(::chown(target.c_str(), row.owner, row.group), 0);
     fs::permissions(target, row.mode);
     if (row.secondName) fs::create_hard_link(target, folder / "alias.stl");
+    if (row.accessList && !GiveAccessList(target)) continue;
     struct stat before {};
     ASSERT_EQ(::stat(target.c_str(), &before), 0);
 
-    const auto save = [&] { WriteWhole(target, "new", Placement::FollowLinks); };
+    const auto save = [&] {
+      AtomicOutputFile file(target);
+      EXPECT_EQ(file.WritesInPlace(), row.inPlace || row.secondName);
+      EXPECT_EQ(test::ReadText(target), "old");  // until content comes
+      file.Write("new", 3);
+      file.Commit();
+    };
     if (row.unprivilegedSaver) {
       test::WithoutPrivileges(save, {Users});
     } else {
@@ -399,7 +433,13 @@ TEST(AtomicOutputFile, SavingOverAFileKeepsItsOwnerGroupModeAndNames) {
     EXPECT_EQ(test::ReadText(target), "new");
     EXPECT_EQ(after.st_uid, row.owner);
     EXPECT_EQ(after.st_gid, row.group);
-    EXPECT_EQ(fs::status(target).permissions(), row.mode);
+    EXPECT_EQ(after.st_mode, before.st_mode);
+    if (!row.accessList) {
+      EXPECT_EQ(fs::status(target).permissions(), row.mode);
+    }
+    if (row.accessList) {
+      EXPECT_GT(::getxattr(target.c_str(), "system.posix_acl_access", nullptr, 0), 0);
+    }
     if (row.inPlace || row.secondName) {
       EXPECT_EQ(after.st_ino, before.st_ino);
     }
@@ -505,6 +545,90 @@ TEST(AtomicOutputFile, ADescriptorIsWrittenThroughAndNeverReplaced) {
   ::close(input);
   EXPECT_EQ(test::ReadText(dir.Path() / "input"), "keep");
   EXPECT_EQ(FolderEntries(dir.Path()), std::vector<std::string>{"input"});
+}
+
+TEST(AtomicOutputFile, NamesOfDescriptorsAreKnownAsSuchAndNoOthers) {
+  const test::TempDir dir;
+  fs::create_symlink("/dev/stdout", dir.Path() / "out.stl");
+  fs::create_symlink("chained", dir.Path() / "first.stl");
+  fs::create_symlink("/proc/self/fd/9", dir.Path() / "chained");
+  const std::string self = "/proc/" + std::to_string(::getpid()) + "/fd/4";
+  const std::vector<std::pair<std::string, std::optional<int>>> names{
+      {"/dev/stdout", 1},
+      {"/dev/stderr", 2},
+      {"/dev/stdin", 0},
+      {"/dev/fd/7", 7},
+      {"/proc/self/fd/12", 12},
+      {"/proc/thread-self/fd/5", 5},
+      {self, 4},
+      {"/dev//fd/./6", 6},
+      {dir.Root() + "out.stl", 1},
+      {dir.Root() + "first.stl", 9},
+      {"/dev/fd/", std::nullopt},
+      {"/dev/fd/x", std::nullopt},
+      {"/dev/fd/-1", std::nullopt},
+      {"/dev/fd/3a", std::nullopt},
+      {"/dev/fd/3/x", std::nullopt},
+      {"/proc/self/fdinfo/3", std::nullopt},
+      {"/dev/stdout.stl", std::nullopt},
+      {dir.Root() + "model.stl", std::nullopt},
+      {"model.stl", std::nullopt},
+  };
+  for (const auto& [name, descriptor] : names) {
+    EXPECT_EQ(AtomicOutputFile::OutputDescriptor(name), descriptor) << name;
+  }
+}
+
+// Waits on a pipe: for a reader, and for one that holds the pipe open without reading to take
+// more. Each ends at the hook's throw, or without a hook at a stop asked for.
+TEST_F(InterruptTest, AWaitOnAPipeEndsWhenAskedTo) {
+  for (const bool reading : {false, true}) {
+    for (const bool hook : {true, false}) {
+      SCOPED_TRACE(std::string(reading ? "a reader that stops reading" : "no reader") +
+                   (hook ? ", a hook" : ", a signal"));
+      const test::TempDir dir;
+      const fs::path fifo = dir.Path() / "model.stl";
+      ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+      const int reader = reading ? ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC) : -1;
+      int waits = 0;
+      AtomicOutputFile::WaitHook whileWaiting;
+      if (hook) {
+        whileWaiting = [&] {
+          if (++waits == 3) throw Interrupted();
+        };
+      } else {
+        ::raise(SIGTERM);
+      }
+      const std::vector<char> model(1 << 20, 'm');
+      try {
+        AtomicOutputFile file(fifo.string(), Placement::FollowLinks, whileWaiting);
+        EXPECT_TRUE(reading) << "opened without a reader";
+        file.Write(model.data(), model.size());
+        ADD_FAILURE() << "a megabyte went into a pipe nobody reads";
+      } catch (const Interrupted&) {
+        EXPECT_EQ(waits, hook ? 3 : 0);
+      }
+      ClearInterrupt();
+      if (reader >= 0) ::close(reader);
+      EXPECT_EQ(FolderEntries(dir.Path()), std::vector<std::string>{"model.stl"});
+    }
+  }
+}
+
+TEST_F(InterruptTest, APipeWhoseReaderHasGoneIsAWriteErrorThatSaysSo) {
+  int ends[2];
+  ASSERT_EQ(::pipe2(ends, O_CLOEXEC), 0);
+  ::close(ends[0]);
+  const std::string name = "/dev/fd/" + std::to_string(ends[1]);
+  try {
+    WriteWhole(name, "model", Placement::FollowLinks);
+    ADD_FAILURE() << "no error";
+  } catch (const FileError& e) {
+    EXPECT_EQ(std::string(e.what()), "Cannot write file \"" + name + "\". " + std::strerror(EPIPE));
+    EXPECT_EQ(e.ErrorNumber(), EPIPE);
+    EXPECT_EQ(e.FileName(), name);
+  }
+  ::close(ends[1]);
 }
 
 }  // namespace
