@@ -134,6 +134,11 @@ LinkEnd FollowLinks(const std::string& path, const std::string& target) {
   throw CannotCreateFile(target, ELOOP);
 }
 
+// Whether a write to fd may wait on a reader for ever: a pipe, a socket, a terminal.
+bool MayWaitForAReader(int fd, const struct stat& info) {
+  return S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode) || ::isatty(fd) == 1;
+}
+
 mode_t CreationMode() {
   const mode_t mask = ::umask(0);
   ::umask(mask);
@@ -235,8 +240,20 @@ void AtomicOutputFile::OpenStream(int descriptor) {
   struct stat info {};
   if (::fstat(fd_.Get(), &info) != 0) throw CannotCreateFile(target_, errno);
   regular_ = S_ISREG(info.st_mode);
-  pollable_ = !regular_ && !S_ISBLK(info.st_mode);
+  pollable_ = MayWaitForAReader(fd_.Get(), info);
   appends_ = regular_ && (flags & O_APPEND) != 0;
+  if (S_ISFIFO(info.st_mode)) {
+    // A description of the pipe of our own may be non-blocking without the caller's being so.
+    const std::string self = "/proc/self/fd/" + std::to_string(descriptor);
+    Descriptor own;
+    own.Reset(::open(self.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC));
+    struct stat same {};
+    if (own.Get() >= 0 && ::fstat(own.Get(), &same) == 0 && same.st_ino == info.st_ino &&
+        same.st_dev == info.st_dev) {
+      fd_.Reset(own.Release());
+      nonblocking_ = true;
+    }
+  }
   if (appends_) {
     // Every write through an appending description goes to the end, pwrite's too: WriteAt goes
     // through a description of its own, opened anew on the same file.
@@ -265,10 +282,8 @@ void AtomicOutputFile::OpenDevice(bool pipe) {
       Waiting();
       std::this_thread::sleep_for(std::chrono::milliseconds(WaitStepMs));
     }
-    const int flags = ::fcntl(fd_.Get(), F_GETFL);
-    if (flags < 0 || ::fcntl(fd_.Get(), F_SETFL, flags & ~O_NONBLOCK) != 0) {
-      throw CannotCreateFile(target_, errno);
-    }
+    // Left non-blocking: the description is ours alone.
+    nonblocking_ = true;
   } else {
     fd_.Reset(
         ::open(finalPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY, 0666));
@@ -276,7 +291,7 @@ void AtomicOutputFile::OpenDevice(bool pipe) {
   }
   struct stat info {};
   if (::fstat(fd_.Get(), &info) != 0) throw CannotCreateFile(target_, errno);
-  pollable_ = !S_ISREG(info.st_mode) && !S_ISBLK(info.st_mode);
+  pollable_ = MayWaitForAReader(fd_.Get(), info);
 }
 
 void AtomicOutputFile::OpenInPlace() {
@@ -326,8 +341,8 @@ int AtomicOutputFile::OpenTemporary(const struct stat* identity) {
   // Where the file system takes no lock the file stays unmarked, and no clean-up touches it.
   // mkstemp makes the file private; meanwhile it is as readable as it will be, so that the
   // clean-up of another of the file's readers can see whether it is locked.
-  const bool locked = LockWhole(fd_.Get(), F_WRLCK);
-  if (::fchmod(fd_.Get(), mode_ | (locked ? WriterMark : 0)) != 0) return discard();
+  const bool marked = LockWhole(fd_.Get(), F_WRLCK) && ::fchmod(fd_.Get(), mode_ | WriterMark) == 0;
+  if (!marked && ::fchmod(fd_.Get(), mode_) != 0) return discard();
   return 0;
 }
 
@@ -350,6 +365,7 @@ void AtomicOutputFile::Waiting() {
 }
 
 bool AtomicOutputFile::AwaitRoom() {
+  ThrowIfInterrupted();
   pollfd out{fd_.Get(), POLLOUT, 0};
   const int ready = ::poll(&out, 1, WaitStepMs);
   // An error or a reader gone is told by the write that follows.
@@ -367,7 +383,7 @@ void AtomicOutputFile::Write(const void* data, std::size_t size) {
   const auto* bytes = static_cast<const unsigned char*>(data);
   while (size > 0) {
     std::size_t chunk = size;
-    if (pollable_) {
+    if (pollable_ && !nonblocking_) {
       // A pipe's reader may stop reading without going away: a blocked write would not see a
       // stop, so no more goes out than the room poll reported.
       if (!AwaitRoom()) continue;
@@ -375,7 +391,11 @@ void AtomicOutputFile::Write(const void* data, std::size_t size) {
     }
     const ssize_t n = ::write(fd_.Get(), bytes, chunk);
     if (n < 0) {
-      if (errno == EINTR || (pollable_ && errno == EAGAIN)) continue;
+      if (errno == EINTR) continue;
+      if (errno == EAGAIN && (pollable_ || nonblocking_)) {
+        AwaitRoom();
+        continue;
+      }
       Fail(errno);
     }
     bytes += n;

@@ -116,7 +116,8 @@ class AtomicOutputFile {
   mode_t mode_ = 0;       // the temporary's once complete
   bool regular_ = false;  // a stream into a regular file: cut back on failure
   bool appends_ = false;
-  bool pollable_ = false;  // a pipe, a socket, a terminal or a device: writes wait for room
+  bool pollable_ = false;     // a pipe, a socket or a terminal: writes wait for room
+  bool nonblocking_ = false;  // fd_ is a description of a pipe of our own, non-blocking
   bool started_ = false;
   std::uint64_t start_ = 0;  // where this content begins in a stream's file
   bool committed_ = false;

@@ -9,6 +9,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
@@ -579,17 +580,24 @@ TEST(AtomicOutputFile, NamesOfDescriptorsAreKnownAsSuchAndNoOthers) {
   }
 }
 
-// Waits on a pipe: for a reader, and for one that holds the pipe open without reading to take
-// more. Each ends at the hook's throw, or without a hook at a stop asked for.
-TEST_F(InterruptTest, AWaitOnAPipeEndsWhenAskedTo) {
-  for (const bool reading : {false, true}) {
+// Waits on a reader: a named pipe's to come, and one that holds a pipe or a socket open without
+// reading to take more. Each ends at the hook's throw, or without a hook at a stop asked for.
+TEST_F(InterruptTest, AWaitOnAReaderEndsWhenAskedTo) {
+  enum Reader { None, PipeNotRead, SocketNotRead };
+  for (const Reader reader : {None, PipeNotRead, SocketNotRead}) {
     for (const bool hook : {true, false}) {
-      SCOPED_TRACE(std::string(reading ? "a reader that stops reading" : "no reader") +
-                   (hook ? ", a hook" : ", a signal"));
+      SCOPED_TRACE(testing::Message() << "reader " << reader << (hook ? ", a hook" : ", a signal"));
       const test::TempDir dir;
       const fs::path fifo = dir.Path() / "model.stl";
       ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
-      const int reader = reading ? ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC) : -1;
+      std::string name = fifo.string();
+      int ends[2] = {-1, -1};
+      if (reader == PipeNotRead) {
+        ends[0] = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+      } else if (reader == SocketNotRead) {
+        ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends), 0);
+        name = "/dev/fd/" + std::to_string(ends[1]);
+      }
       int waits = 0;
       AtomicOutputFile::WaitHook whileWaiting;
       if (hook) {
@@ -599,17 +607,19 @@ TEST_F(InterruptTest, AWaitOnAPipeEndsWhenAskedTo) {
       } else {
         ::raise(SIGTERM);
       }
-      const std::vector<char> model(1 << 20, 'm');
+      const std::vector<char> model(4 << 20, 'm');
       try {
-        AtomicOutputFile file(fifo.string(), Placement::FollowLinks, whileWaiting);
-        EXPECT_TRUE(reading) << "opened without a reader";
+        AtomicOutputFile file(name, Placement::FollowLinks, whileWaiting);
+        EXPECT_NE(reader, None) << "opened without a reader";
         file.Write(model.data(), model.size());
-        ADD_FAILURE() << "a megabyte went into a pipe nobody reads";
+        ADD_FAILURE() << "4 MB went to a reader who reads nothing";
       } catch (const Interrupted&) {
         EXPECT_EQ(waits, hook ? 3 : 0);
       }
       ClearInterrupt();
-      if (reader >= 0) ::close(reader);
+      for (const int fd : ends) {
+        if (fd >= 0) ::close(fd);
+      }
       EXPECT_EQ(FolderEntries(dir.Path()), std::vector<std::string>{"model.stl"});
     }
   }
