@@ -625,21 +625,5 @@ TEST_F(InterruptTest, AWaitOnAReaderEndsWhenAskedTo) {
   }
 }
 
-TEST_F(InterruptTest, APipeWhoseReaderHasGoneIsAWriteErrorThatSaysSo) {
-  int ends[2];
-  ASSERT_EQ(::pipe2(ends, O_CLOEXEC), 0);
-  ::close(ends[0]);
-  const std::string name = "/dev/fd/" + std::to_string(ends[1]);
-  try {
-    WriteWhole(name, "model", Placement::FollowLinks);
-    ADD_FAILURE() << "no error";
-  } catch (const FileError& e) {
-    EXPECT_EQ(std::string(e.what()), "Cannot write file \"" + name + "\". " + std::strerror(EPIPE));
-    EXPECT_EQ(e.ErrorNumber(), EPIPE);
-    EXPECT_EQ(e.FileName(), name);
-  }
-  ::close(ends[1]);
-}
-
 }  // namespace
 }  // namespace orolith

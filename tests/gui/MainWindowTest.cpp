@@ -23,6 +23,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
@@ -567,8 +568,12 @@ TEST_F(MainWindowTest, WaitingForAPipesReaderKeepsTheWindowAnsweringAndClosingEn
   const std::filesystem::path fifo = dir.Path() / "model.stl";
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
   // Should the window wait where it can't answer, a reader comes after 5 s and lets it go.
+  std::atomic<bool> ended{false};
   std::thread rescue([&] {
-    std::this_thread::sleep_for(std::chrono::seconds(5));
+    for (int i = 0; i < 100 && !ended; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    if (ended) return;
     const int fd = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return;
     char buffer[4096];
@@ -592,6 +597,7 @@ TEST_F(MainWindowTest, WaitingForAPipesReaderKeepsTheWindowAnsweringAndClosingEn
   Click(form.CreateStlCtl);
   const auto took = std::chrono::steady_clock::now() - started;
   ticker.stop();
+  ended = true;
   rescue.join();
 
   EXPECT_LT(took, std::chrono::seconds(4)) << "the close did not end the wait";

@@ -9,7 +9,6 @@
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -18,7 +17,6 @@
 #include <filesystem>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace orolith {
@@ -346,50 +344,6 @@ TEST(StlFileWriter, ThrowsWhatFailsAtOnceKeepsAWriteErrorUntilFinishAndLetsTheFi
   }
   EXPECT_EQ(test::ReadBytes(name), (std::vector<unsigned char>{7, 7}));
   EXPECT_EQ(FolderEntries(dir.Path()), std::vector<std::string>{"model.stl"});
-}
-
-// Standard output or a descriptor of the caller's: the model goes after what the stream already
-// holds, the count patched where the model began; a pipe gets it whole at the end.
-TEST(StlFileWriter, ADescriptorGetsTheModelAfterWhatItHolds) {
-  const test::TempDir dir;
-  const TSTL stl = SomeFaces(3000);
-  stl.SaveBinary(dir.Root() + "file.stl");
-  const std::vector<unsigned char> saved = test::ReadBytes(dir.Root() + "file.stl");
-  const auto expectModel = [&](const std::vector<unsigned char>& bytes, const std::string& name) {
-    ASSERT_EQ(bytes.size(), saved.size());
-    EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 80),
-              ("Binary STL : " + name).append(80 - 13 - name.size(), '\0'));
-    EXPECT_TRUE(std::equal(bytes.begin() + 80, bytes.end(), saved.begin() + 80));
-  };
-
-  const fs::path log = dir.Path() / "log.txt";
-  test::WriteText(log, "old log\n");
-  const int appending = ::open(log.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
-  ASSERT_GE(appending, 0);
-  const std::string name = "/dev/fd/" + std::to_string(appending);
-  stl.SaveBinary(name);
-  ::close(appending);
-  const std::vector<unsigned char> bytes = test::ReadBytes(log);
-  ASSERT_GT(bytes.size(), 8U);
-  EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 8), "old log\n");
-  expectModel(std::vector<unsigned char>(bytes.begin() + 8, bytes.end()), name);
-
-  int ends[2];
-  ASSERT_EQ(::pipe2(ends, O_CLOEXEC), 0);
-  std::vector<unsigned char> received;
-  std::thread reader([&] {
-    unsigned char buffer[4096];
-    ssize_t n = 0;
-    while ((n = ::read(ends[0], buffer, sizeof buffer)) > 0) {
-      received.insert(received.end(), buffer, buffer + n);
-    }
-  });
-  const std::string pipeName = "/proc/self/fd/" + std::to_string(ends[1]);
-  EXPECT_NO_THROW(stl.SaveBinary(pipeName));
-  ::close(ends[1]);
-  reader.join();
-  ::close(ends[0]);
-  expectModel(received, pipeName);
 }
 
 }  // namespace
