@@ -106,7 +106,8 @@ CliOptions ParseCliOptions(int argc, const char* const* argv, char decimalSepara
         ->allow_extra_args(false)
         ->type_name("N");
   }
-  app.add_option("-o,--out", panel.StlFileName, "STL file to write (default NewFile.stl)")
+  app.add_option("-o,--out", panel.StlFileName,
+                 "STL file to write, - for standard output (default NewFile.stl)")
       ->type_name("FILE");
   app.add_flag("--block-srtm1", panel.BlockSrtm1, "Block use of SRTM-1 Data");
   app.add_flag("--block-srtm3", panel.BlockSrtm3, "Block use of SRTM-3 Data");

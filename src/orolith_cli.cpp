@@ -1,6 +1,8 @@
 #include "CliOptions.h"
 #include "acquisition/Coverage.h"
 #include "acquisition/RegionDownloads.h"
+#include "base/Errors.h"
+#include "base/Files.h"
 #include "base/Interrupt.h"
 #include "base/NumberText.h"
 #include "frontpanel/TSystem.h"
@@ -9,14 +11,17 @@
 
 #include <poll.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <exception>
 #include <filesystem>
 #include <iostream>
 #include <new>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -27,24 +32,28 @@ constexpr int ExitError = 1;
 constexpr int ExitUsage = 2;
 constexpr int ExitCancelled = 3;
 
-// The log goes to stdout a line at a time; progress and the large-file question go to stderr,
-// and only when a person is there to see them; so do the notes the log does not carry. An
-// interrupt ends the run at its next check.
+// The log goes to stdout a line at a time, or to stderr when the model takes stdout; progress
+// and the large-file question go to stderr, and only when a person is there to see them; so do
+// the notes the log does not carry. An interrupt ends the run at its next check.
 class ConsoleHost : public OperationHost {
  public:
-  ConsoleHost(char decimalSeparator, bool yes)
+  ConsoleHost(char decimalSeparator, bool yes, bool logOnStderr)
       : OperationHost(decimalSeparator),
         yes_(yes),
+        log_(logOnStderr ? stderr : stdout),
         stderrTerminal_(::isatty(STDERR_FILENO) == 1),
         stdinTerminal_(::isatty(STDIN_FILENO) == 1) {}
   ~ConsoleHost() override { ClearProgress(); }
 
   void AppendLine(const std::string& line) override {
     ClearProgress();
-    std::fwrite(line.data(), 1, line.size(), stdout);
-    std::fputc('\n', stdout);
-    if (std::fflush(stdout) != 0)
-      throw std::runtime_error("Cannot write the log to standard output");
+    std::fwrite(line.data(), 1, line.size(), log_);
+    std::fputc('\n', log_);
+    if (std::fflush(log_) != 0) {
+      throw std::runtime_error(std::string("Cannot write the log to standard ") +
+                               (log_ == stdout ? "output" : "error") +
+                               (errno == EPIPE ? ": its reader stopped reading" : ""));
+    }
   }
 
   void ProcessPendingEvents() override { ThrowIfInterrupted(); }
@@ -96,6 +105,7 @@ class ConsoleHost : public OperationHost {
 
  private:
   bool yes_;
+  std::FILE* log_;
   bool unasked_ = false;
   bool stderrTerminal_;
   bool stdinTerminal_;
@@ -103,13 +113,29 @@ class ConsoleHost : public OperationHost {
   std::chrono::steady_clock::time_point lastShown_{};
 };
 
+// Whether the model named file goes where stdout goes: through descriptor 1 or another one
+// open on the same file or pipe.
+bool IntoStandardOutput(const std::string& file) {
+  const std::optional<int> fd = AtomicOutputFile::OutputDescriptor(file);
+  if (!fd) return false;
+  struct stat model {};
+  struct stat out {};
+  return *fd == STDOUT_FILENO || (::fstat(*fd, &model) == 0 && ::fstat(STDOUT_FILENO, &out) == 0 &&
+                                  model.st_dev == out.st_dev && model.st_ino == out.st_ino);
+}
+
 int RunCommand(const CliOptions& options, char sep) {
   Workspace workspace(
       MakeDataFolders(options.DataRoot.empty() ? std::filesystem::current_path().string()
                                                : options.DataRoot),
       options.Source);
-  ConsoleHost host(sep, options.Yes);
-  const ModelSettings settings = ReadModelSettings(options.Panel);
+  FrontPanelValues panel = options.Panel;
+  if (panel.StlFileName == "-") panel.StlFileName = "/dev/stdout";
+  // The stream then holds the model alone.
+  const bool logOnStderr =
+      options.Command == CliCommand::Create && IntoStandardOutput(panel.StlFileName);
+  ConsoleHost host(sep, options.Yes, logOnStderr);
+  const ModelSettings settings = ReadModelSettings(panel);
   switch (options.Command) {
     case CliCommand::Create: {
       const RunOutcome outcome = CreateStlModel(settings, workspace, host);
@@ -161,6 +187,14 @@ int Main(int argc, char** argv) {
     return 128 + (InterruptSignal() != 0 ? InterruptSignal() : SIGINT);
   } catch (const std::bad_alloc&) {
     std::fputs("orolith-cli: Out of memory\n", stderr);
+  } catch (const FileError& e) {
+    std::fprintf(stderr, "orolith-cli: %s\n", e.what());
+    if (e.ErrorNumber() == EPIPE) {
+      std::fprintf(stderr,
+                   "orolith-cli: the reader of \"%s\" stopped reading before the end of the "
+                   "model\n",
+                   e.FileName().c_str());
+    }
   } catch (const std::exception& e) {
     std::fprintf(stderr, "orolith-cli: %s\n", e.what());
   }

@@ -7,14 +7,16 @@
 namespace orolith {
 namespace {
 
-FileError Cannot(const char* what, const std::string& fileName, const std::string& reason) {
-  return FileError(std::string("Cannot ") + what + " file \"" + fileName + "\". " + reason);
+FileError Cannot(const char* what, const std::string& fileName, const std::string& reason,
+                 int errorNumber = 0) {
+  return FileError(std::string("Cannot ") + what + " file \"" + fileName + "\". " + reason,
+                   fileName, errorNumber);
 }
 
 }  // namespace
 
 FileError CannotOpenFile(const std::string& fileName, int errorNumber) {
-  return Cannot("open", fileName, std::strerror(errorNumber));
+  return Cannot("open", fileName, std::strerror(errorNumber), errorNumber);
 }
 
 FileError CannotOpenFile(const std::string& fileName, const std::string& reason) {
@@ -22,15 +24,15 @@ FileError CannotOpenFile(const std::string& fileName, const std::string& reason)
 }
 
 FileError CannotCreateFile(const std::string& fileName, int errorNumber) {
-  return Cannot("create", fileName, std::strerror(errorNumber));
+  return Cannot("create", fileName, std::strerror(errorNumber), errorNumber);
 }
 
 FileError CannotWriteFile(const std::string& fileName, int errorNumber) {
-  return Cannot("write", fileName, std::strerror(errorNumber));
+  return Cannot("write", fileName, std::strerror(errorNumber), errorNumber);
 }
 
 FileError CannotReadFile(const std::string& fileName, int errorNumber) {
-  return Cannot("read", fileName, std::strerror(errorNumber));
+  return Cannot("read", fileName, std::strerror(errorNumber), errorNumber);
 }
 
 FileError CannotReadFile(const std::string& fileName, const std::string& reason) {

@@ -8,7 +8,15 @@ namespace orolith {
 // A file that can't be opened, created, read or written; the text names the file.
 class FileError : public std::runtime_error {
  public:
-  using std::runtime_error::runtime_error;
+  // errorNumber: the system's, 0 where none tells the reason.
+  FileError(const std::string& text, const std::string& fileName, int errorNumber)
+      : std::runtime_error(text), fileName_(fileName), errorNumber_(errorNumber) {}
+  const std::string& FileName() const noexcept { return fileName_; }
+  int ErrorNumber() const noexcept { return errorNumber_; }
+
+ private:
+  std::string fileName_;
+  int errorNumber_;
 };
 
 // "Cannot open file "NAME". REASON" with the system's text for errorNumber, or the reason given

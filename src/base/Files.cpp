@@ -5,15 +5,21 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <signal.h>
+#include <limits.h>
+#include <poll.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <chrono>
 #include <filesystem>
 #include <memory>
 #include <string_view>
+#include <thread>
+#include <utility>
 
 namespace orolith {
 namespace {
@@ -21,55 +27,128 @@ namespace {
 constexpr std::string_view TemporaryMark = ".orolith-tmp-";
 // As many links as the system itself follows before it gives up.
 constexpr int MaxLinkHops = 40;
+// How long a wait on a pipe goes between two looks at the stop flag.
+constexpr int WaitStepMs = 50;
 
 struct DirCloser {
   void operator()(DIR* dir) const noexcept { ::closedir(dir); }
 };
 
-// The process that writes the temporary file called name (".NAME.orolith-tmp-PID-XXXXXX" or
-// ".orolith-tmp-PID-XXXXXX"); 0 when the name is no such file's.
-pid_t WriterOfTemporary(std::string_view name) {
+// True for the name of a temporary file (".NAME.orolith-tmp-PID-XXXXXX" or
+// ".orolith-tmp-PID-XXXXXX").
+bool IsTemporaryName(std::string_view name) {
   const std::size_t mark = name.rfind(TemporaryMark);
-  if (name.empty() || name.front() != '.' || mark == std::string_view::npos) return 0;
+  if (name.empty() || name.front() != '.' || mark == std::string_view::npos) return false;
   std::string_view rest = name.substr(mark + TemporaryMark.size());
   pid_t pid = 0;
   const auto [end, ec] = std::from_chars(rest.data(), rest.data() + rest.size(), pid);
-  if (ec != std::errc() || pid <= 0) return 0;
+  if (ec != std::errc() || pid <= 0) return false;
   rest.remove_prefix(static_cast<std::size_t>(end - rest.data()));
-  return rest.size() == 7 && rest.front() == '-' ? pid : 0;
+  return rest.size() == 7 && rest.front() == '-';
 }
 
-// Removes the temporary files in folder whose writer no longer runs: what a kill -9 or a power
-// cut left of a save. Best effort; a folder that can't be read is left alone.
-void RemoveStaleTemporaries(const std::string& folder) {
+// Takes an open-file-description lock on the whole file: unlike a process's lock it is the
+// same across PID namespaces, and NFS passes it to the server.
+bool LockWhole(int fd, short type) {
+  struct flock lock {};
+  lock.l_type = type;
+  lock.l_whence = SEEK_SET;
+  return ::fcntl(fd, F_OFD_SETLK, &lock) == 0;
+}
+
+// A temporary file's mark while its writer works on it. A plain file with the sticky bit is
+// something no other program makes, and the bit is kept by every file system with modes, NFS
+// version 3 included, which has no user attributes.
+constexpr mode_t WriterMark = S_ISVTX;
+
+// Removes the temporary files in folder that are proved abandoned: what a kill -9 or a power
+// cut left of a save. Best effort; anything that can't be proved so is left alone.
+void RemoveAbandonedTemporaries(const std::string& folder) {
   const std::unique_ptr<DIR, DirCloser> dir(::opendir(folder.c_str()));
   if (!dir) return;
-  const pid_t self = ::getpid();
+  const int at = ::dirfd(dir.get());
   while (const dirent* entry = ::readdir(dir.get())) {
-    const pid_t writer = WriterOfTemporary(entry->d_name);
-    if (writer == 0 || writer == self) continue;
-    // A live writer, or one we may not signal (EPERM), keeps its file.
-    if (::kill(writer, 0) == 0 || errno != ESRCH) continue;
-    struct stat info {};
-    if (::fstatat(::dirfd(dir.get()), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 &&
-        S_ISREG(info.st_mode)) {
-      ::unlinkat(::dirfd(dir.get()), entry->d_name, 0);
+    if (!IsTemporaryName(entry->d_name)) continue;
+    // Looked at before it is opened: opening a device or a pipe may do something.
+    struct stat seen {};
+    if (::fstatat(at, entry->d_name, &seen, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(seen.st_mode) ||
+        (seen.st_mode & WriterMark) == 0) {
+      continue;
     }
+    const int fd = ::openat(at, entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) continue;
+    struct stat opened {};
+    // A read lock can't be had while the writer holds its write lock.
+    const bool abandoned = ::fstat(fd, &opened) == 0 && opened.st_ino == seen.st_ino &&
+                           opened.st_dev == seen.st_dev && S_ISREG(opened.st_mode) &&
+                           (opened.st_mode & WriterMark) != 0 && LockWhole(fd, F_RDLCK);
+    if (abandoned) ::unlinkat(at, entry->d_name, 0);
+    ::close(fd);
   }
 }
 
-// Where the chain of symbolic links starting at path ends; path itself when it is no link.
-std::string FinalTarget(const std::string& path, const std::string& target) {
+// The descriptor a path names: /dev/stdin, /dev/stdout, /dev/stderr, /dev/fd/N and
+// /proc/self/fd/N (or this process's own number, or thread-self). Such a name is never
+// resolved: its link leads to the file behind the descriptor, which a save must not replace.
+std::optional<int> DescriptorNamed(const std::filesystem::path& path) {
+  std::error_code noCurrentFolder;
+  const std::string name =
+      std::filesystem::absolute(path, noCurrentFolder).lexically_normal().string();
+  if (noCurrentFolder) return std::nullopt;
+  constexpr std::pair<std::string_view, int> standard[] = {
+      {"/dev/stdin", 0}, {"/dev/stdout", 1}, {"/dev/stderr", 2}};
+  for (const auto& [known, fd] : standard) {
+    if (name == known) return fd;
+  }
+  const std::string self = "/proc/" + std::to_string(::getpid()) + "/fd/";
+  for (const std::string_view folder :
+       {std::string_view("/dev/fd/"), std::string_view("/proc/self/fd/"),
+        std::string_view("/proc/thread-self/fd/"), std::string_view(self)}) {
+    if (!name.starts_with(folder)) continue;
+    const std::string_view number = std::string_view(name).substr(folder.size());
+    int fd = -1;
+    const auto [end, ec] = std::from_chars(number.data(), number.data() + number.size(), fd);
+    if (ec == std::errc() && end == number.data() + number.size() && fd >= 0) return fd;
+  }
+  return std::nullopt;
+}
+
+// Where the chain of symbolic links starting at path ends: a path (path itself when it is no
+// link), or a descriptor when a name on the way stands for one.
+struct LinkEnd {
+  std::string path;
+  std::optional<int> descriptor;
+};
+
+LinkEnd FollowLinks(const std::string& path, const std::string& target) {
   std::filesystem::path current = path;
   for (int hop = 0; hop < MaxLinkHops; ++hop) {
+    if (const std::optional<int> fd = DescriptorNamed(current)) return {{}, fd};
     struct stat info {};
-    if (::lstat(current.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return current.string();
+    if (::lstat(current.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return {current, {}};
     std::error_code error;
     const std::filesystem::path next = std::filesystem::read_symlink(current, error);
     if (error) throw CannotCreateFile(target, error.value());
     current = next.is_absolute() ? next : current.parent_path() / next;
   }
   throw CannotCreateFile(target, ELOOP);
+}
+
+// Whether a write to fd may wait on a reader for ever: a pipe, a socket, a terminal.
+bool MayWaitForAReader(int fd, const struct stat& info) {
+  return S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode) || ::isatty(fd) == 1;
+}
+
+mode_t CreationMode() {
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  return 0666 & ~mask;
+}
+
+// Whether a file keeps what it is only when it is overwritten: other names would stay with the
+// old content, and an access list would not come along to a new file.
+bool IdentityNeedsInPlace(const std::string& path, const struct stat& info) {
+  return info.st_nlink > 1 || ::getxattr(path.c_str(), "system.posix_acl_access", nullptr, 0) > 0;
 }
 
 }  // namespace
@@ -79,82 +158,244 @@ bool FileExists(const std::string& path) {
   return ::stat(path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
 }
 
-AtomicOutputFile::AtomicOutputFile(const std::string& target, Placement placement)
-    : target_(target),
-      finalPath_(placement == Placement::FollowLinks ? FinalTarget(target, target) : target) {
+void AtomicOutputFile::Descriptor::Reset(int fd) noexcept {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = fd;
+}
+
+int AtomicOutputFile::Descriptor::Release() noexcept {
+  const int fd = fd_;
+  fd_ = -1;
+  return fd;
+}
+
+AtomicOutputFile::AtomicOutputFile(const std::string& target, Placement placement,
+                                   WaitHook whileWaiting)
+    : target_(target), whileWaiting_(std::move(whileWaiting)) {
+  // No file has no name; without this an empty one would become a temporary in the current
+  // folder whose rename fails at the very end.
+  if (target.empty()) throw CannotCreateFile(target, ENOENT);
+  const bool follow = placement == Placement::FollowLinks;
+  if (follow) {
+    LinkEnd end = FollowLinks(target, target);
+    if (end.descriptor) {
+      OpenStream(*end.descriptor);
+      return;
+    }
+    finalPath_ = std::move(end.path);
+  } else {
+    finalPath_ = target;
+  }
   struct stat info {};
   const bool exists = ::lstat(finalPath_.c_str(), &info) == 0;
   if (exists && S_ISDIR(info.st_mode)) throw CannotCreateFile(target, EISDIR);
   const bool plainFile = exists && S_ISREG(info.st_mode);
-  if (exists && !plainFile && placement == Placement::FollowLinks) {
+  if (exists && !plainFile && follow) {
     // A device or a pipe: nothing to replace, only something to write to.
-    OpenInPlace(O_CREAT | O_TRUNC);
+    OpenDevice(S_ISFIFO(info.st_mode));
     return;
   }
   // Renaming would replace a file that a plain create may not open for writing.
   if (plainFile && ::access(finalPath_.c_str(), W_OK) != 0) throw CannotCreateFile(target, errno);
-  // mkstemp makes the file private: give it the mode of the file it replaces, or the mode a
-  // plain create would.
-  mode_t mode = info.st_mode & 07777;
-  if (!plainFile) {
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    mode = 0666 & ~mask;
+  mode_ = plainFile ? info.st_mode & 07777 : CreationMode();
+  if (follow && plainFile && IdentityNeedsInPlace(finalPath_, info)) {
+    OpenInPlace();
+    return;
   }
-  const int error = OpenTemporary(mode);
+  const int error = OpenTemporary(follow && plainFile ? &info : nullptr);
   if (error == 0) return;
-  if (placement == Placement::FollowLinks && plainFile && (error == EACCES || error == EPERM)) {
-    // The folder takes no new file, but the file itself may be written: overwrite it, as a
-    // plain save would.
-    OpenInPlace(O_TRUNC);
+  if (follow && plainFile && (error == EACCES || error == EPERM)) {
+    // The folder takes no new file, or the new file can't be given the old one's owner or
+    // group; the file itself may be written: overwrite it, as a plain save would.
+    OpenInPlace();
     return;
   }
   throw CannotCreateFile(target, error);
 }
 
 AtomicOutputFile::~AtomicOutputFile() {
-  if (fd_ >= 0) ::close(fd_);
-  if (!path_.empty() && !committed_) ::unlink(path_.c_str());
+  if (!committed_ && kind_ == Kind::Stream && regular_ && started_ && fd_.Get() >= 0) {
+    // What this content added to the stream's file goes again; the file's old content stays.
+    if (::ftruncate(fd_.Get(), static_cast<off_t>(start_)) == 0 && !appends_) {
+      ::lseek(fd_.Get(), static_cast<off_t>(start_), SEEK_SET);
+    }
+  }
+  patch_.Reset();
+  fd_.Reset();
+  if (!committed_) RemoveTemporary();
 }
 
-void AtomicOutputFile::OpenInPlace(int flags) {
-  fd_ = ::open(finalPath_.c_str(), O_WRONLY | O_CLOEXEC | flags, 0666);
-  if (fd_ < 0) throw CannotCreateFile(target_, errno);
+void AtomicOutputFile::RemoveTemporary() noexcept {
+  if (!path_.empty()) ::unlink(path_.c_str());
+  path_.clear();
 }
 
-int AtomicOutputFile::OpenTemporary(unsigned mode) {
+void AtomicOutputFile::OpenStream(int descriptor) {
+  kind_ = Kind::Stream;
+  const int flags = ::fcntl(descriptor, F_GETFL);
+  if (flags < 0 || (flags & O_ACCMODE) == O_RDONLY) throw CannotCreateFile(target_, EBADF);
+  // A copy of our own: closing it leaves the caller's descriptor open.
+  fd_.Reset(::fcntl(descriptor, F_DUPFD_CLOEXEC, 0));
+  if (fd_.Get() < 0) throw CannotCreateFile(target_, errno);
+  struct stat info {};
+  if (::fstat(fd_.Get(), &info) != 0) throw CannotCreateFile(target_, errno);
+  regular_ = S_ISREG(info.st_mode);
+  pollable_ = MayWaitForAReader(fd_.Get(), info);
+  appends_ = regular_ && (flags & O_APPEND) != 0;
+  if (S_ISFIFO(info.st_mode)) {
+    // A description of the pipe of our own may be non-blocking without the caller's being so.
+    const std::string self = "/proc/self/fd/" + std::to_string(descriptor);
+    Descriptor own;
+    own.Reset(::open(self.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC));
+    struct stat same {};
+    if (own.Get() >= 0 && ::fstat(own.Get(), &same) == 0 && same.st_ino == info.st_ino &&
+        same.st_dev == info.st_dev) {
+      fd_.Reset(own.Release());
+      nonblocking_ = true;
+    }
+  }
+  if (appends_) {
+    // Every write through an appending description goes to the end, pwrite's too: WriteAt goes
+    // through a description of its own, opened anew on the same file.
+    const std::string self = "/proc/self/fd/" + std::to_string(descriptor);
+    patch_.Reset(::open(self.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY));
+    struct stat same {};
+    if (patch_.Get() >= 0 && (::fstat(patch_.Get(), &same) != 0 || same.st_ino != info.st_ino ||
+                              same.st_dev != info.st_dev)) {
+      patch_.Reset();
+    }
+  }
+}
+
+void AtomicOutputFile::OpenDevice(bool pipe) {
+  kind_ = Kind::Stream;
+  if (pipe) {
+    // Opening a pipe for writing waits for a reader, deaf to signals: wait here instead, where
+    // the stop flag is seen.
+    for (;;) {
+      const int fd = ::open(finalPath_.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+      if (fd >= 0) {
+        fd_.Reset(fd);
+        break;
+      }
+      if (errno != ENXIO && errno != EINTR) throw CannotCreateFile(target_, errno);
+      Waiting();
+      std::this_thread::sleep_for(std::chrono::milliseconds(WaitStepMs));
+    }
+    // Left non-blocking: the description is ours alone.
+    nonblocking_ = true;
+  } else {
+    fd_.Reset(
+        ::open(finalPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY, 0666));
+    if (fd_.Get() < 0) throw CannotCreateFile(target_, errno);
+  }
+  struct stat info {};
+  if (::fstat(fd_.Get(), &info) != 0) throw CannotCreateFile(target_, errno);
+  pollable_ = MayWaitForAReader(fd_.Get(), info);
+}
+
+void AtomicOutputFile::OpenInPlace() {
+  kind_ = Kind::InPlace;
+  // Not truncated before the content comes: until then the old file is whole.
+  fd_.Reset(::open(finalPath_.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY));
+  if (fd_.Get() < 0) throw CannotCreateFile(target_, errno);
+}
+
+int AtomicOutputFile::OpenTemporary(const struct stat* identity) {
+  kind_ = Kind::Temporary;
   const std::filesystem::path final(finalPath_);
   const std::filesystem::path folder = final.parent_path();
-  RemoveStaleTemporaries(folder.empty() ? "." : folder.string());
+  RemoveAbandonedTemporaries(folder.empty() ? "." : folder.string());
   const std::string tag = std::string(TemporaryMark) + std::to_string(::getpid()) + "-XXXXXX";
   std::string name = ".";
   name += final.filename().string();
   name += tag;
   path_ = (folder / name).string();
-  fd_ = ::mkostemp(path_.data(), O_CLOEXEC);
-  if (fd_ < 0 && errno == ENAMETOOLONG) {
+  fd_.Reset(::mkostemp(path_.data(), O_CLOEXEC));
+  if (fd_.Get() < 0 && errno == ENAMETOOLONG) {
     // The name itself fits but not with the additions: a short name in the same folder.
     path_ = (folder / tag).string();
-    fd_ = ::mkostemp(path_.data(), O_CLOEXEC);
+    fd_.Reset(::mkostemp(path_.data(), O_CLOEXEC));
   }
-  if (fd_ < 0) {
+  if (fd_.Get() < 0) {
     const int error = errno;
     path_.clear();
     return error;
   }
-  if (::fchmod(fd_, static_cast<mode_t>(mode)) != 0) Fail(errno);
+  // The constructor throws on what this returns, and no destructor would remove the file.
+  const auto discard = [this] {
+    const int error = errno;
+    fd_.Reset();
+    RemoveTemporary();
+    return error;
+  };
+  if (identity != nullptr) {
+    struct stat made {};
+    if (::fstat(fd_.Get(), &made) != 0) return discard();
+    if ((made.st_uid != identity->st_uid || made.st_gid != identity->st_gid) &&
+        ::fchown(fd_.Get(), identity->st_uid, identity->st_gid) != 0) {
+      return discard();
+    }
+  }
+  // Locked first, marked second: no one sees the mark on a file its writer does not hold.
+  // Where the file system takes no lock the file stays unmarked, and no clean-up touches it.
+  // mkstemp makes the file private; meanwhile it is as readable as it will be, so that the
+  // clean-up of another of the file's readers can see whether it is locked.
+  const bool marked = LockWhole(fd_.Get(), F_WRLCK) && ::fchmod(fd_.Get(), mode_ | WriterMark) == 0;
+  if (!marked && ::fchmod(fd_.Get(), mode_) != 0) return discard();
   return 0;
+}
+
+void AtomicOutputFile::Start() {
+  started_ = true;
+  if (!regular_) return;
+  struct stat info {};
+  const off_t at = appends_ ? (::fstat(fd_.Get(), &info) == 0 ? info.st_size : -1)
+                            : ::lseek(fd_.Get(), 0, SEEK_CUR);
+  if (at < 0) Fail(errno);
+  start_ = static_cast<std::uint64_t>(at);
+}
+
+void AtomicOutputFile::Waiting() {
+  if (whileWaiting_) {
+    whileWaiting_();
+  } else {
+    ThrowIfInterrupted();
+  }
+}
+
+bool AtomicOutputFile::AwaitRoom() {
+  ThrowIfInterrupted();
+  pollfd out{fd_.Get(), POLLOUT, 0};
+  const int ready = ::poll(&out, 1, WaitStepMs);
+  // An error or a reader gone is told by the write that follows.
+  if (ready > 0) return true;
+  if (ready < 0 && errno != EINTR) Fail(errno);
+  Waiting();
+  return false;
 }
 
 void AtomicOutputFile::Write(const void* data, std::size_t size) {
   // Stopping half-way through an overwrite in place would destroy the file: that one is
   // finished.
-  if (!path_.empty()) ThrowIfInterrupted();
+  if (kind_ != Kind::InPlace) ThrowIfInterrupted();
+  if (!started_) Start();
   const auto* bytes = static_cast<const unsigned char*>(data);
   while (size > 0) {
-    const ssize_t n = ::write(fd_, bytes, size);
+    std::size_t chunk = size;
+    if (pollable_ && !nonblocking_) {
+      // A pipe's reader may stop reading without going away: a blocked write would not see a
+      // stop, so no more goes out than the room poll reported.
+      if (!AwaitRoom()) continue;
+      chunk = std::min<std::size_t>(size, PIPE_BUF);
+    }
+    const ssize_t n = ::write(fd_.Get(), bytes, chunk);
     if (n < 0) {
       if (errno == EINTR) continue;
+      if (errno == EAGAIN && (pollable_ || nonblocking_)) {
+        AwaitRoom();
+        continue;
+      }
       Fail(errno);
     }
     bytes += n;
@@ -163,13 +404,18 @@ void AtomicOutputFile::Write(const void* data, std::size_t size) {
 }
 
 bool AtomicOutputFile::CanSeek() const noexcept {
-  return fd_ >= 0 && ::lseek(fd_, 0, SEEK_CUR) >= 0;
+  if (fd_.Get() < 0) return false;
+  if (appends_) return patch_.Get() >= 0;
+  return ::lseek(fd_.Get(), 0, SEEK_CUR) >= 0;
 }
 
 void AtomicOutputFile::WriteAt(std::uint64_t offset, const void* data, std::size_t size) {
+  if (!started_) Start();
+  const int fd = patch_.Get() >= 0 ? patch_.Get() : fd_.Get();
+  offset += start_;
   const auto* bytes = static_cast<const unsigned char*>(data);
   while (size > 0) {
-    const ssize_t n = ::pwrite(fd_, bytes, size, static_cast<off_t>(offset));
+    const ssize_t n = ::pwrite(fd, bytes, size, static_cast<off_t>(offset));
     if (n < 0) {
       if (errno == EINTR) continue;
       Fail(errno);
@@ -180,33 +426,40 @@ void AtomicOutputFile::WriteAt(std::uint64_t offset, const void* data, std::size
   }
 }
 
-bool AtomicOutputFile::OverwritesInPlace(const std::string& target) {
-  std::string finalPath;
-  try {
-    finalPath = FinalTarget(target, target);
-  } catch (const FileError&) {
-    return false;  // the writer itself will say why
-  }
-  struct stat info {};
-  if (::lstat(finalPath.c_str(), &info) != 0 || !S_ISREG(info.st_mode) ||
-      ::access(finalPath.c_str(), W_OK) != 0) {
-    return false;
-  }
-  const std::filesystem::path folder = std::filesystem::path(finalPath).parent_path();
-  const std::string folderPath = folder.empty() ? "." : folder.string();
-  return ::access(folderPath.c_str(), W_OK | X_OK) != 0 && (errno == EACCES || errno == EPERM);
-}
-
 void AtomicOutputFile::Commit() {
-  const int fd = fd_;
-  fd_ = -1;
-  if (::close(fd) != 0) Fail(errno);
-  if (!path_.empty() && ::rename(path_.c_str(), finalPath_.c_str()) != 0) Fail(errno);
+  if (kind_ == Kind::InPlace) {
+    const off_t end = ::lseek(fd_.Get(), 0, SEEK_CUR);
+    if (end < 0 || ::ftruncate(fd_.Get(), end) != 0) Fail(errno);
+  }
+  // The mark goes while the lock still holds.
+  if (kind_ == Kind::Temporary && ::fchmod(fd_.Get(), mode_) != 0) Fail(errno);
+  if (patch_.Get() >= 0 && ::close(patch_.Release()) != 0) Fail(errno);
+  if (::close(fd_.Release()) != 0) Fail(errno);
+  if (kind_ == Kind::Temporary && ::rename(path_.c_str(), finalPath_.c_str()) != 0) {
+    FailKeepingTemporary(errno);
+  }
   committed_ = true;
 }
 
 void AtomicOutputFile::Fail(int errorNumber) const {
   throw CannotWriteFile(target_, errorNumber);
+}
+
+void AtomicOutputFile::FailKeepingTemporary(int errorNumber) {
+  // The content is complete: losing it to a folder closed meanwhile would waste the whole run.
+  const std::string kept = path_;
+  path_.clear();
+  const FileError error = CannotWriteFile(target_, errorNumber);
+  throw FileError(std::string(error.what()) + "; the complete file is kept as \"" + kept + "\"",
+                  target_, errorNumber);
+}
+
+std::optional<int> AtomicOutputFile::OutputDescriptor(const std::string& target) {
+  try {
+    return FollowLinks(target, target).descriptor;
+  } catch (const FileError&) {
+    return std::nullopt;  // the writer itself will say why
+  }
 }
 
 void WriteFileAtomically(const std::string& fileName, std::span<const std::byte> bytes,

@@ -21,6 +21,10 @@ extern "C" void RequestStop(int signal) {
   ::raise(signal);
 }
 
+// A write to a pipe nobody reads any more then fails with EPIPE, reported like any other write
+// error. A handler rather than SIG_IGN: a program started from here gets the default again.
+extern "C" void NoteBrokenPipe(int /*signal*/) {}
+
 }  // namespace
 
 void InstallInterruptHandlers() {
@@ -31,6 +35,11 @@ void InstallInterruptHandlers() {
   // and libraries need not see EINTR.
   action.sa_flags = SA_RESTART;
   for (const int signal : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(signal, &action, nullptr);
+  struct sigaction brokenPipe {};
+  brokenPipe.sa_handler = NoteBrokenPipe;
+  sigemptyset(&brokenPipe.sa_mask);
+  brokenPipe.sa_flags = SA_RESTART;
+  ::sigaction(SIGPIPE, &brokenPipe, nullptr);
 }
 
 int InterruptSignal() noexcept {

@@ -12,7 +12,8 @@ class Interrupted : public std::runtime_error {
 };
 
 // From now on INT, TERM and HUP only ask for a stop, which the work notices at its next check;
-// a second one of them ends the process at once, as it did before.
+// a second one of them ends the process at once, as it did before. PIPE no longer ends the
+// process: a write to a pipe whose reader has gone fails with EPIPE instead.
 void InstallInterruptHandlers();
 
 // The signal that asked for a stop; 0 while none has.

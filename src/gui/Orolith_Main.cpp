@@ -267,8 +267,8 @@ void TForm4::ReportProgress(std::uint64_t /*cellsDone*/, std::uint64_t /*cellsPl
 
 void TForm4::WhileWaiting() {
   QCoreApplication::processEvents();
-  // Closing the window during a model run waits for its file; during a download there is
-  // nothing to keep.
+  // Closing the window during a model run waits for its file; during a download, or while the
+  // model waits for a pipe's reader, there is nothing to keep.
   if (closePending_) throw Interrupted();
   ThrowIfInterrupted();
 }

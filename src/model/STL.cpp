@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <memory>
 #include <system_error>
+#include <utility>
 
 namespace orolith {
 namespace {
@@ -76,25 +77,18 @@ class StlFileWriter::Spool {
   std::unique_ptr<std::FILE, Closer> file_;
 };
 
-StlFileWriter::StlFileWriter(const std::string& fileName) : fileName_(fileName) {
-  try {
-    if (AtomicOutputFile::OverwritesInPlace(fileName)) {
-      // Overwritten in place, the file would be lost if the run stopped: it is opened only
-      // once the model is complete.
-      spool_ = std::make_unique<Spool>();
-      return;
-    }
-    file_.emplace(fileName);
-    if (file_->CanSeek()) {
-      unsigned char header[84];
-      EncodeStlHeader(fileName_, 0, header);
-      file_->Write(header, sizeof header);
-    } else {
-      spool_ = std::make_unique<Spool>();
-    }
-  } catch (const FileError&) {
-    Drop();
+StlFileWriter::StlFileWriter(const std::string& fileName, AtomicOutputFile::WaitHook whileWaiting)
+    : fileName_(fileName) {
+  file_.emplace(fileName, AtomicOutputFile::Placement::FollowLinks, std::move(whileWaiting));
+  if (file_->WritesInPlace() || !file_->CanSeek()) {
+    // Overwritten in place, the file would be lost if the run stopped: it gets the model only
+    // once the model is complete.
+    spool_ = std::make_unique<Spool>();
+    return;
   }
+  unsigned char header[84];
+  EncodeStlHeader(fileName_, 0, header);
+  Put(header, sizeof header);
 }
 
 StlFileWriter::~StlFileWriter() = default;
@@ -122,7 +116,6 @@ void StlFileWriter::Finish() {
   unsigned char header[84];
   EncodeStlHeader(fileName_, static_cast<std::uint32_t>(count_), header);
   if (spool_) {
-    if (!file_) file_.emplace(fileName_);
     file_->Write(header, sizeof header);
     spool_->CopyTo(*file_);
   } else {

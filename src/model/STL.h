@@ -56,10 +56,11 @@ class TSTL {
   const std::vector<TSTLFace>& Faces() const noexcept { return faces_; }
 
   // Writes the binary STL file through StlFileWriter: a temporary file in the same folder that
-  // replaces the target only when complete (a device or symbolic link already under that name
-  // is written in place, a pipe gets the whole file at the end). Throws FileError naming the
-  // file when it can't be created ("Cannot create file ...") or a write or close fails ("Cannot
-  // write file ..."); an existing regular file of that name then survives.
+  // replaces the target only when complete (a symbolic link is followed, a device or a
+  // descriptor such as /dev/stdout is written as a stream, a pipe gets the whole file at the
+  // end). Throws FileError naming the file when it can't be created ("Cannot create file ...")
+  // or a write or close fails ("Cannot write file ..."); an existing regular file of that name
+  // then survives.
   void SaveBinary(const std::string& fileName) const;
 
  private:
@@ -99,16 +100,18 @@ inline void EncodeStlRecord(const TSTLFace& face, unsigned char* out50) noexcept
 // made, holding none of them. The header goes out first and the count is patched into it at
 // the end. A destination that can't seek (a pipe, a terminal) must get the count first, so
 // there the records wait in an unnamed file in the temporary folder and follow the header at
-// Finish; so do they for a file that would be overwritten in place (its folder takes no new
-// file). The file appears under its name only when Finish succeeds (AtomicOutputFile);
-// otherwise an existing regular file keeps its bytes and no partial file is left behind.
-// File errors are kept, not thrown, until Finish: a caller that logs between its last face and
-// Finish stops its log at the same line whether the disk fails early or at the end. Faces that
-// come after an error are still counted. Vertices are written with every face that uses them,
-// so the lattice means nothing here.
+// Finish; so do they for a file that is overwritten in place (AtomicOutputFile::WritesInPlace).
+// The file appears under its name only when Finish succeeds (AtomicOutputFile); otherwise an
+// existing regular file keeps its bytes and no partial file is left behind. A file that can't
+// be made (or a named pipe nobody opens before the stop) throws from the constructor, before
+// the first face. Errors of the writes are kept, not thrown, until Finish: a caller that logs
+// between its last face and Finish stops its log at the same line whether the disk fails early
+// or at the end. Faces that come after an error are still counted. Vertices are written with
+// every face that uses them, so the lattice means nothing here.
 class StlFileWriter final : public FaceSink {
  public:
-  explicit StlFileWriter(const std::string& fileName);
+  // whileWaiting: called while the file waits for a pipe's reader (AtomicOutputFile).
+  explicit StlFileWriter(const std::string& fileName, AtomicOutputFile::WaitHook whileWaiting = {});
   ~StlFileWriter() override;
 
   // The chunk's faces as 50-byte records, in the chunk's order.

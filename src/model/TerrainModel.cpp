@@ -34,6 +34,11 @@ void ReportUnreadableFolders(const ModelSettings& s, const Workspace& workspace,
   }
 }
 
+void LogPreamble(const ModelSettings& s, OperationHost& host) {
+  AppendBanner(host, "  STL File Generation  ", 23);
+  LogConfigurationSummary(s, host);
+}
+
 // The large-file question; false when it is answered Cancel.
 bool SizeAccepted(const ModelSettings& s, OperationHost& host) {
   const SizeEstimate estimate = EstimateSize(s);
@@ -58,7 +63,7 @@ class ModelRun {
         scale_(s),
         gridStep_(GridStep(s)),
         fractions_(RunSeed(options)),
-        sink_(s.StlFileName),
+        sink_(s.StlFileName, [&host] { host.WhileWaiting(); }),
         threads_(MeshingThreads(options.Threads)),
         mesher_(scale_, fractions_, threads_),
         pipeline_(threads_, sink_) {
@@ -74,11 +79,6 @@ class ModelRun {
   }
 
   const TileRange& Tiles() const noexcept { return range_; }
-
-  void Preamble() {
-    AppendBanner(host_, "  STL File Generation  ", 23);
-    LogConfigurationSummary(s_, host_);
-  }
 
   void Tile(std::int32_t lon, std::int32_t lat) {
     host_.ProcessPendingEvents();
@@ -190,8 +190,9 @@ RunOutcome CreateStlModel(const ModelSettings& s, Workspace& workspace, Operatio
                           const GenerationOptions& options) {
   ReportUnreadableFolders(s, workspace, host);
   if (!SizeAccepted(s, host)) return RunOutcome::Cancelled;
+  LogPreamble(s, host);
+  // The run makes its file first: a name that can't be written stops the log at the summary.
   ModelRun run(s, workspace, host, options);
-  run.Preamble();
   ForEachTile(run.Tiles(), [&](std::int32_t lon, std::int32_t lat) { run.Tile(lon, lat); });
   run.CloseSolid();
   run.ClosingLines();

@@ -5,6 +5,7 @@
 #include "support/Archives.h"
 #include "support/Privileges.h"
 #include "support/RecordingHost.h"
+#include "support/StlReader.h"
 #include "support/TempFiles.h"
 #include "support/TestServer.h"
 #include "support/Tiles.h"
@@ -14,7 +15,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -63,6 +66,22 @@ class CliProcessTest : public ::testing::Test {
     const std::filesystem::path err = captures.Path() / "stderr";
     const std::string command = "cd " + Quote(root.Path().string()) + " && " + environment + " " +
                                 Quote(Binary) + " " + args + " >" + Quote(out.string()) + " 2>" +
+                                Quote(err.string()) + " </dev/null";
+    const int raw = std::system(command.c_str());
+    Outcome outcome;
+    outcome.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    outcome.out = ReadText(out);
+    outcome.err = ReadText(err);
+    return outcome;
+  }
+
+  // Runs a shell command line in the data root, $CLI standing for orolith-cli; what the line
+  // itself does not redirect is captured as with Cli.
+  Outcome Shell(const std::string& line) {
+    const std::filesystem::path out = captures.Path() / "stdout";
+    const std::filesystem::path err = captures.Path() / "stderr";
+    const std::string command = "cd " + Quote(root.Path().string()) + " && CLI=" + Quote(Binary) +
+                                " && { " + line + "; } >" + Quote(out.string()) + " 2>" +
                                 Quote(err.string()) + " </dev/null";
     const int raw = std::system(command.c_str());
     Outcome outcome;
@@ -174,18 +193,95 @@ TEST_F(CliProcessTest, LargeFileQuestionWithoutATerminalCancels) {
   EXPECT_EQ(std::filesystem::file_size(Path("big.stl")), 84U);
 }
 
-TEST_F(CliProcessTest, ErrorsExitOneAndNameTheFile) {
-  Outcome o = Cli("create --missed-zero -o no/such/folder/x.stl");
-  EXPECT_EQ(o.status, 1);
-  EXPECT_EQ(o.err.rfind("orolith-cli: Cannot create file \"no/such/folder/x.stl\"", 0), 0U)
-      << o.err;
-  EXPECT_EQ(Lines(o.out).back(), "8 Faces created, now saving to no/such/folder/x.stl ...");
+// A name that can't be written is known before the first tile: the log stops after the
+// configuration summary.
+TEST_F(CliProcessTest, AnOutputThatCantBeMadeEndsTheRunBeforeItsFirstTile) {
+  std::filesystem::create_directories(Path("taken.stl"));  // a folder under the name
+  const std::vector<std::pair<std::string, std::string>> outputs{
+      {"no/such/folder/x.stl", std::strerror(ENOENT)},
+      {"", std::strerror(ENOENT)},
+      {"/", std::strerror(EISDIR)},
+      {"taken.stl", std::strerror(EISDIR)},
+  };
+  for (const auto& [name, reason] : outputs) {
+    SCOPED_TRACE(name);
+    const Outcome o = Cli("create --missed-zero -o " + Quote(name));
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(o.err, "orolith-cli: Cannot create file \"" + name + "\". " + reason + "\n");
+    ASSERT_FALSE(o.out.empty());
+    EXPECT_EQ(Lines(o.out).back(), " * * * * * * * * * * * * * * * * *");
+    EXPECT_EQ(o.out.find("Loaded new file"), std::string::npos);
+  }
+  EXPECT_EQ(test::FolderEntries(root.Path()),
+            (std::vector<std::string>{"SRTM_1", "SRTM_3", "SRTM_30", "taken.stl"}));
+}
 
-  // A target that can't be replaced (a folder).
-  std::filesystem::create_directories(Path("taken.stl"));
-  o = Cli("create --missed-zero -o taken.stl");
-  EXPECT_EQ(o.status, 1);
-  EXPECT_EQ(o.err.rfind("orolith-cli: Cannot create file \"taken.stl\"", 0), 0U) << o.err;
+// A model into standard output or a descriptor of the caller's goes where that stream goes, after
+// what it holds; the log moves to stderr when the model takes stdout.
+TEST_F(CliProcessTest, AModelIntoADescriptorIsStreamedAndTheLogMakesRoom) {
+  const std::string region = " --missed-zero --lon 7.1 7.11 --lat 46.1 46.11 --pixel 50 ";
+  struct Row {
+    const char* what;
+    std::string line;
+    std::string header;  // the name the model's header carries
+    bool logOnStderr;
+  };
+  const std::vector<Row> rows{
+      {"appended to a log", "\"$CLI\" create" + region + "-o /dev/stdout >>out.txt", "/dev/stdout",
+       true},
+      {"'-' into a file", "\"$CLI\" create" + region + "-o - >out.txt", "/dev/stdout", true},
+      {"through a pipe", "\"$CLI\" create" + region + "-o /dev/stdout | cat >out.txt",
+       "/dev/stdout", true},
+      {"a descriptor of its own", "\"$CLI\" create" + region + "-o /dev/fd/3 3>>out.txt",
+       "/dev/fd/3", false},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    const bool appends = row.line.find(">>") != std::string::npos;
+    const std::string before = appends ? "old log\n" : "";
+    test::WriteText(Path("out.txt"), before);
+    const Outcome o = Shell(row.line);
+    EXPECT_EQ(o.status, 0) << o.err;
+    const std::string log = row.logOnStderr ? o.err : o.out;
+    EXPECT_EQ(row.logOnStderr ? o.out : o.err, "");
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(Lines(log).back(), "File has been saved");
+
+    const std::string written = ReadText(Path("out.txt"));
+    ASSERT_GE(written.size(), before.size() + 84);
+    EXPECT_EQ(written.substr(0, before.size()), before);
+    const std::string model = written.substr(before.size());
+    EXPECT_EQ(model.substr(0, 80),
+              ("Binary STL : " + row.header).append(80 - 13 - row.header.size(), '\0'));
+    const auto count = test::LittleEndian32(reinterpret_cast<const unsigned char*>(&model[80]));
+    EXPECT_GT(count, 0U);
+    EXPECT_EQ(model.size(), 84 + 50 * std::size_t{count});
+    EXPECT_NE(log.find(std::to_string(count) + " Faces created, now saving to " + row.header),
+              std::string::npos);
+    EXPECT_EQ(test::FolderEntries(root.Path()),
+              (std::vector<std::string>{"SRTM_1", "SRTM_3", "SRTM_30", "out.txt"}));
+  }
+}
+
+// A reader that quits before the end of the model: the tool says so and fails, rather than being
+// ended by SIGPIPE without a word.
+TEST_F(CliProcessTest, AReaderThatQuitsEarlyIsAnError) {
+  const std::string create = "\"$CLI\" create --missed-zero --lon 7.1 7.2 --lat 46.1 46.2 ";
+  const std::vector<std::pair<std::string, std::string>> rows{
+      {"fifo", "mkfifo fifo && { head -c 100 fifo >/dev/null & } && " + create +
+                   "-o fifo; echo $? >status; wait"},
+      {"/dev/stdout", "{ " + create + "-o -; echo $? >status; } | head -c 100 >/dev/null"},
+  };
+  for (const auto& [name, line] : rows) {
+    SCOPED_TRACE(name);
+    const Outcome o = Shell(line);
+    EXPECT_EQ(ReadText(Path("status")), "1\n");
+    const std::string said = "orolith-cli: Cannot write file \"" + name + "\". " +
+                             std::strerror(EPIPE) + "\norolith-cli: the reader of \"" + name +
+                             "\" stopped reading before the end of the model\n";
+    EXPECT_TRUE(o.err.size() >= said.size() && o.err.substr(o.err.size() - said.size()) == said)
+        << o.err;
+  }
 }
 
 TEST_F(CliProcessTest, TheReadmesMatterhornCommandsWithAMirrorOnLoopback) {

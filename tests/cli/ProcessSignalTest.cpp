@@ -11,6 +11,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -184,6 +185,42 @@ TEST_F(ProcessSignalTest, TheWindowProgramEndsCleanlyOnTermAndHangup) {
     const std::optional<int> status = window.Wait(10s);
     ASSERT_TRUE(status && WIFEXITED(*status)) << ExitText(status);
     EXPECT_EQ(WEXITSTATUS(*status), 128 + signal);
+  }
+}
+
+// A named pipe as the output: the run waits for a reader, and then for the reader to take the
+// model, in a way that the first signal ends.
+TEST_F(ProcessSignalTest, TermEndsAWaitOnAPipesReader) {
+  const std::filesystem::path fifo = root.Path() / "model.stl";
+  for (const bool readerThatStops : {true, false}) {
+    SCOPED_TRACE(readerThatStops ? "a reader that stops reading" : "no reader");
+    std::filesystem::remove(fifo);
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+    // 1.2 MB of model, far more than a pipe holds.
+    Process cli({Cli, "create", "--lon", "7.1", "7.2", "--lat", "46.1", "46.2", "--missed-zero",
+                 "-o", "model.stl"},
+                root.Path(), ErrorFile());
+    int reader = -1;
+    if (readerThatStops) {
+      // Opened, never read: the writer soon waits for room.
+      reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+      ASSERT_GE(reader, 0);
+      ASSERT_TRUE(cli.AwaitOutput(" Faces created, now saving to model.stl ...\n", 20s));
+    } else {
+      ASSERT_TRUE(cli.AwaitOutput(" * * * * * * * * * * * * * * * * *\n", 10s));
+    }
+    std::this_thread::sleep_for(300ms);  // waiting by now
+    const auto sent = Clock::now();
+    cli.Signal(SIGTERM);
+    const std::optional<int> status = cli.Wait(10s);
+    EXPECT_LT(Clock::now() - sent, 3s);
+    if (reader >= 0) ::close(reader);
+    ASSERT_TRUE(status && WIFEXITED(*status)) << ExitText(status);
+    EXPECT_EQ(WEXITSTATUS(*status), 128 + SIGTERM);
+    EXPECT_EQ(Errors(), "orolith-cli: Interrupted\n");
+    EXPECT_EQ(cli.Output().find("File has been saved"), std::string::npos);
+    EXPECT_EQ(test::FolderEntries(root.Path()),
+              (std::vector<std::string>{"SRTM_1", "SRTM_3", "SRTM_30", "model.stl"}));
   }
 }
 

@@ -43,7 +43,7 @@ struct StoppingHost : test::RecordingHost {
   bool signalAtEnd = false;
 };
 
-enum class LogEnds { WithTheFacesLine, BeforeTheClosingLines, BeforeTheSavedLine };
+enum class LogEnds { WithTheSummary, WithTheFacesLine, BeforeTheClosingLines, BeforeTheSavedLine };
 
 struct Case {
   const char* what;
@@ -100,7 +100,7 @@ TEST(ModelFailure, KeepsTheOldFileLeavesNothingBesideItAndStopsTheLogWhereTheSav
       {"a write error in the closing faces", true, nullptr, 50 * 100, true, "Cannot write file",
        LogEnds::WithTheFacesLine},
       {"a folder that isn't there", false, "none/model.stl", 0, false, "Cannot create file",
-       LogEnds::WithTheFacesLine},
+       LogEnds::WithTheSummary},
       {"a stop at the first progress report", false, nullptr, 0, false, nullptr,
        LogEnds::BeforeTheSavedLine, 1},
       {"a stop in the second tile's columns", false, nullptr, 0, false, nullptr,
@@ -147,7 +147,10 @@ TEST(ModelFailure, KeepsTheOldFileLeavesNothingBesideItAndStopsTheLogWhereTheSav
       };
       ASSERT_FALSE(host.lines.empty());
       EXPECT_EQ(logged("File has been saved"), 0);
-      if (c.log == LogEnds::WithTheFacesLine) {
+      if (c.log == LogEnds::WithTheSummary) {
+        // Known before the first tile.
+        EXPECT_EQ(host.lines.back(), " * * * * * * * * * * * * * * * * *");
+      } else if (c.log == LogEnds::WithTheFacesLine) {
         EXPECT_EQ(host.lines.back(),
                   std::to_string(faces[c.solid]) + " Faces created, now saving to " + out + " ...");
       } else if (c.log == LogEnds::BeforeTheClosingLines) {

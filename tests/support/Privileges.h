@@ -10,16 +10,19 @@
 #include <filesystem>
 #include <functional>
 #include <stdexcept>
+#include <vector>
 
 namespace orolith::test {
 
 // The ids of the ordinary user the permission tests run as when the tests run as the superuser.
 inline constexpr uid_t UnprivilegedId = 65534;
 
-// Runs body where permissions take effect: in a child process under UnprivilegedId when we are
-// the superuser (who may write anything), directly otherwise. Failures in the child count for
-// the calling test. Give the child what it must write with HandOver.
-inline void WithoutPrivileges(const std::function<void()>& body) {
+// Runs body where permissions take effect: in a child process under UnprivilegedId, a member of
+// groups and of no other group, when we are the superuser (who may write anything), directly
+// otherwise. Failures in the child count for the calling test. Give the child what it must
+// write with HandOver.
+inline void WithoutPrivileges(const std::function<void()>& body,
+                              const std::vector<gid_t>& groups = {}) {
   if (::geteuid() != 0) {
     body();
     return;
@@ -38,7 +41,7 @@ inline void WithoutPrivileges(const std::function<void()>& body) {
   std::fflush(nullptr);
   const pid_t pid = ::fork();
   if (pid == 0) {
-    if (::setgroups(0, nullptr) != 0 || ::setgid(UnprivilegedId) != 0 ||
+    if (::setgroups(groups.size(), groups.data()) != 0 || ::setgid(UnprivilegedId) != 0 ||
         ::setuid(UnprivilegedId) != 0) {
       ::_exit(2);
     }
