@@ -15,6 +15,10 @@ struct HttpLimits {
   long ConnectTimeoutSeconds = 30;
   // A transfer that moves no byte for this long is abandoned.
   long StallSeconds = 30;
+  // A transfer slower than LowSpeedBytesPerSecond for LowSpeedSeconds is abandoned too, however
+  // steadily its bytes trickle in.
+  long LowSpeedBytesPerSecond = 1000;
+  long LowSpeedSeconds = 60;
   // Redirects followed before the transfer fails; 0: a redirect is itself a failure. None
   // ever leads from https to plain http.
   long MaxRedirects = 0;

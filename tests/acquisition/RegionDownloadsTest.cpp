@@ -3,6 +3,7 @@
 #include "acquisition/TWinSystem.h"
 #include "base/Errors.h"
 #include "support/Archives.h"
+#include "support/LongPaths.h"
 #include "support/RecordingHost.h"
 #include "support/Scoped.h"
 #include "support/TempFiles.h"
@@ -317,6 +318,48 @@ TEST_F(RegionDownloadsTest, AMirrorOfTheArchiveKeepsItsFolderWalk) {
   EXPECT_EQ(remembered.Srtm1RegionFolders[0], "02/");
   Download(DownloadSrtm3Files, Region(6.5F, 6.5F, 44.5F, 44.5F), '.');
   EXPECT_EQ(server.Requests().at(3), "/cache/SRTM3/Africa/N44E006.hgt.zip");
+}
+
+TEST_F(RegionDownloadsTest, CredentialsGoWithTheRequestButNeverIntoTheLogOrANote) {
+  ServeTile("/cache/SRTM1/Region_02/", "N45E006.hgt");
+  source.TileUrl = "http://orolith:s3cret@" + server.Host() + "/auth/cache/";
+  Download(DownloadSrtm1Files, Region(6.5F, 6.5F, 45.5F, 45.5F), '.');
+  EXPECT_TRUE(test::Holds(folders.Srtm1Dir + "N45E006.hgt", test::TileContent("N45E006.hgt")));
+  Lines expected;
+  Banner(expected, "  SRTM-1 File Downloads ");
+  const std::string shown = Url("/auth/cache/SRTM1/Region_0");
+  Miss(expected, shown + "1/N45E006.hgt.zip");
+  Miss(expected, shown + "1/N45E006.hgt.zip");
+  Hit(expected, shown + "2/N45E006.hgt.zip", folders.Srtm1Dir + "N45E006.hgt.zip");
+  expected.insert(expected.end(),
+                  {"SRTM-1 data found in Region # 2", "There were 0 pre-existing SRTM-1 files found",
+                   "There were 1 SRTM-1 files downloaded", "There are 0 missing SRTM-1 files"});
+  EXPECT_EQ(Block(), expected);
+  EXPECT_EQ(host.notes, Lines(2, shown + "1/N45E006.hgt.zip: HTTP status 404"));
+
+  // Refused for a wrong password: the password is not shown either.
+  source.Layout = ArchiveLayout::Esa;
+  source.TileUrl = "http://orolith:wrong@" + server.Host() + "/auth/esa/";
+  host.lines.clear();
+  host.notes.clear();
+  Download(DownloadSrtm1Files, Region(7.5F, 7.5F, 45.5F, 45.5F), '.');
+  EXPECT_EQ(Block().at(3), "Attempting to Download : " + Url("/auth/esa/N45E007.SRTMGL1.hgt.zip"));
+  EXPECT_EQ(host.notes, Lines{Url("/auth/esa/N45E007.SRTMGL1.hgt.zip") + ": HTTP status 401"});
+}
+
+TEST_F(RegionDownloadsTest, ATileFolderTooDeepToNameItsTilesEndsTheRunBeforeAnyRequest) {
+  const test::DeepFolder root(dir.Path(), test::DataRootTooLongForTiles);
+  root.MakeFolder("SRTM_3");
+  Workspace deep(MakeDataFolders(root.Path()), source);
+  try {
+    DownloadSrtm3Files(ReadModelSettings(Region(6.5F, 6.5F, 45.5F, 45.5F)), deep, host);
+    ADD_FAILURE() << "no error";
+  } catch (const FileError& e) {
+    EXPECT_EQ(e.what(), "Cannot open file \"" + deep.Folders.Srtm3Dir +
+                            "N45E006.hgt\". File name too long");
+  }
+  EXPECT_TRUE(server.Requests().empty());
+  EXPECT_TRUE(host.notes.empty());
 }
 
 }  // namespace

@@ -1,8 +1,10 @@
 // orolith-cli run as a process, the way scripts use it: stdin from /dev/null, stdout and
 // stderr into files, so neither is a terminal.
 
+#include "acquisition/DownloadAndUnzip.h"
 #include "model/TerrainModel.h"
 #include "support/Archives.h"
+#include "support/LongPaths.h"
 #include "support/Privileges.h"
 #include "support/RecordingHost.h"
 #include "support/TempFiles.h"
@@ -266,6 +268,165 @@ TEST_F(CliProcessTest, AFailedDownloadAttemptTellsWhyOnStderr) {
   ASSERT_EQ(err.size(), 7U) << o.err;
   EXPECT_EQ(err[3], "orolith-cli: " + server.Url("/srtm/version2_1/SRTM3/Eurasia/N45E006.hgt.zip") +
                         ": HTTP status 404");
+}
+
+// The last two lines of stderr after a download that left tile failed: the summary.
+std::vector<std::string> Summary(const Outcome& o) {
+  const std::vector<std::string> err = Lines(o.err);
+  if (err.size() < 2) return err;
+  return {err.end() - 2, err.end()};
+}
+
+TEST_F(CliProcessTest, ADownloadExitsOneUnlessEachTileIsThereOrTheServerHasNone) {
+  const test::SelfSignedCertificate certificate;
+  const test::TestServer server;
+  const test::TestServer https(&certificate);
+  // An answer that unpacks to no tile.
+  server.Serve("/esa/N45E006.SRTMGL1.hgt.zip", test::MakeZip(captures.Path(), "N45E006.hgt", "x"));
+  test::WriteText(Path("SRTM_1/N46E006.hgt"), "present");
+  const std::string header = "orolith-cli: 1 tile could not be downloaded:";
+  const struct {
+    const char* what;
+    std::string args;
+    int status;
+    std::string reason;  // how the summary's line for N45E006.hgt begins
+  } cases[] = {
+      {"refused connection", "download-srtm3 --archive-host 127.0.0.1:1", 1,
+       "orolith-cli:   N45E006.hgt: http://127.0.0.1:1/srtm/version2_1/SRTM3/Africa/"
+       "N45E006.hgt.zip: Failed to connect"},
+      {"untrusted certificate", "download-srtm1 --tile-source esa --tile-url " + https.Url("/"),
+       1, "orolith-cli:   N45E006.hgt: " + https.Url("/N45E006.SRTMGL1.hgt.zip: SSL certificate")},
+      {"nothing unpacked", "download-srtm1 --tile-source esa --tile-url " + server.Url("/esa/"), 1,
+       "orolith-cli:   N45E006.hgt: Unpacking failed: N45E006.hgt holds 1 bytes, the size of no "
+       "tile"},
+      {"the archive has it in no folder", "download-srtm3 --archive-host " + server.Host(), 0, ""},
+      {"present, whatever the server", "download-srtm1 --archive-host 127.0.0.1:1", 0, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const bool present = c.status == 0 && c.args.starts_with("download-srtm1");
+    const Outcome o =
+        Cli(c.args + " --lon 6.5 6.5 --lat " + (present ? "46.5 46.5" : "45.5 45.5"));
+    EXPECT_EQ(o.status, c.status) << o.err;
+    if (c.status == 0) {
+      EXPECT_EQ(o.err.find("could not be downloaded"), std::string::npos) << o.err;
+      continue;
+    }
+    const std::vector<std::string> summary = Summary(o);
+    ASSERT_EQ(summary.size(), 2U) << o.err;
+    EXPECT_EQ(summary[0], header);
+    EXPECT_TRUE(summary[1].starts_with(c.reason)) << summary[1];
+    // The log keeps its own lines.
+    EXPECT_EQ(Lines(o.out).back(), c.args.starts_with("download-srtm3")
+                                       ? "There are 1 missing SRTM-3 files"
+                                       : "There are 1 missing SRTM-1 files");
+  }
+}
+
+TEST_F(CliProcessTest, CredentialsInTheTileUrlAreSentButNeverShown) {
+  const test::TestServer server;
+  server.Serve("/esa/N45E006.SRTMGL1.hgt.zip",
+               test::MakeZip(captures.Path(), "N45E006.hgt", test::TileContent("N45E006")));
+  const std::string region = " --tile-source esa --lon 6.5 7.5 --lat 45.5 45.5 --tile-url ";
+  Outcome o = Cli("download-srtm1" + region +
+                  Quote("http://orolith:s3cret@" + server.Host() + "/auth/esa"));
+  EXPECT_EQ(o.status, 0) << o.err;
+  EXPECT_TRUE(test::Holds(Path("SRTM_1/N45E006.hgt"), test::TileContent("N45E006")));
+  EXPECT_NE(o.out.find("Attempting to Download : " + server.Url("/auth/esa/N45E007.SRTMGL1.hgt.zip")),
+            std::string::npos)
+      << o.out;
+  EXPECT_EQ(o.err, "orolith-cli: " + server.Url("/auth/esa/N45E007.SRTMGL1.hgt.zip") +
+                       ": HTTP status 404\n");
+
+  // A wrong password is refused, and not shown either.
+  o = Cli("download-srtm1" + region + Quote("http://orolith:wrong@" + server.Host() + "/auth/esa"));
+  EXPECT_EQ(o.status, 1);
+  for (const std::string& text : {o.out, o.err}) {
+    EXPECT_EQ(text.find("wrong"), std::string::npos) << text;
+    EXPECT_EQ(text.find("orolith:"), std::string::npos) << text;
+  }
+  EXPECT_EQ(Summary(o).at(1), "orolith-cli:   N45E007.hgt: " +
+                                  server.Url("/auth/esa/N45E007.SRTMGL1.hgt.zip") +
+                                  ": HTTP status 401");
+}
+
+TEST_F(CliProcessTest, AnArchiverThatCantBeStartedIsNamedOnStderr) {
+  const test::TestServer server;
+  server.Serve("/N45E006.SRTMGL1.hgt.zip",
+               test::MakeZip(captures.Path(), "N45E006.hgt", test::TileContent("N45E006")));
+  const std::filesystem::path empty = captures.Path() / "empty";
+  std::filesystem::create_directories(empty);
+  const Outcome o = Cli("download-srtm1 --tile-source esa --lon 6.5 6.5 --lat 45.5 45.5 --tile-url " +
+                            server.Url("/"),
+                        "PATH=" + Quote(empty.string()));
+  EXPECT_EQ(o.status, 1);
+  // The log stops where the archiver was to start; the error keeps its text.
+  EXPECT_EQ(Lines(o.out).back(), "Download successful, ... trying to unzip with " +
+                                     ArchiverArguments(Path("SRTM_1/N45E006.hgt.zip")));
+  EXPECT_EQ(o.err,
+            "orolith-cli: Cannot start the archiver 7za: No such file or directory (it is looked "
+            "for in the current directory, then on PATH)\n"
+            "orolith-cli: System Error.  Code: 2.\nNo such file or directory\n");
+}
+
+TEST_F(CliProcessTest, ADataRootTooLongForItsTilePathsIsAnError) {
+  const test::TestServer server;
+  const test::DeepFolder deep(root.Path(), test::DataRootTooLongForTiles);
+  deep.MakeFolder("SRTM_1");
+  deep.WriteFile("SRTM_1/N46E007.hgt", test::TileContent("N46E007"));
+  const std::string tile = deep.Path() + "/SRTM_1/N46E007.hgt";
+  for (const char* command : {"test", "create", "download-srtm1"}) {
+    SCOPED_TRACE(command);
+    const Outcome o = Cli(std::string(command) + " --data-root " + Quote(deep.Path()) +
+                          " --lon 7.5 7.5 --lat 46.5 46.5 --archive-host " + server.Host() +
+                          " -o model.stl");
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(o.err, "orolith-cli: Cannot open file \"" + tile + "\". File name too long\n");
+    EXPECT_FALSE(std::filesystem::exists(Path("model.stl")));
+  }
+  EXPECT_TRUE(server.Requests().empty());
+}
+
+TEST_F(CliProcessTest, ATileUrlWithAQueryOrFragmentIsAUsageError) {
+  // Addresses that lead nowhere should the refusal ever fail.
+  for (const char* url : {"http://127.0.0.1:1/x/?q=", "https://127.0.0.1:1/x#top"}) {
+    const Outcome o = Cli(std::string("download-srtm1 --tile-source esa --tile-url ") + Quote(url));
+    EXPECT_EQ(o.status, 2);
+    EXPECT_EQ(Lines(o.err).at(0), std::string("orolith-cli: --tile-url: '") + url +
+                                      "' has a query or a fragment, which a base address can't");
+    EXPECT_EQ(o.out, "");
+  }
+}
+
+TEST_F(CliProcessTest, DemoDataHelpWritesNothingAndUnknownOptionsAreRefused) {
+  if (!std::filesystem::exists(DemoTool)) GTEST_SKIP() << DemoTool << " is not built";
+  const std::filesystem::path out = captures.Path() / "out";
+  const std::filesystem::path err = captures.Path() / "err";
+  const struct {
+    const char* args;
+    int status;
+    const char* out;
+    const char* err;
+  } cases[] = {
+      {"--help", 0, "usage: make_demo_data", ""},
+      {"-h", 0, "usage: make_demo_data", ""},
+      {"--srtm3 demo", 2, "", "make_demo_data: unknown option '--srtm3'"},
+      {"--help demo", 2, "", "usage: make_demo_data"},
+      {"", 2, "", "usage: make_demo_data"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args);
+    const std::string command = "cd " + Quote(root.Path().string()) + " && " + Quote(DemoTool) +
+                                " " + c.args + " >" + Quote(out.string()) + " 2>" +
+                                Quote(err.string());
+    const int raw = std::system(command.c_str());
+    EXPECT_EQ(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, c.status);
+    EXPECT_TRUE(ReadText(out).starts_with(c.out)) << ReadText(out);
+    EXPECT_TRUE(ReadText(err).starts_with(c.err)) << ReadText(err);
+    // Only the three tile folders the fixture made.
+    EXPECT_EQ(test::FolderEntries(root.Path()),
+              (std::vector<std::string>{"SRTM_1", "SRTM_3", "SRTM_30"}));
+  }
 }
 
 TEST_F(CliProcessTest, DemoDataMakesAModelThatAdmeshReads) {

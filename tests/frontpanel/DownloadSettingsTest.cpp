@@ -61,6 +61,12 @@ TEST(TileSources, ABaseAddressIsHttpOrHttpsWithAHostAndEndsInASlash) {
     const std::string expected = std::string("'") + url + "' is not an http:// or https:// address";
     EXPECT_EQ(Refusal([&] { TileBaseUrl(url); }), expected);
   }
+  // The tile's path is appended to the base: a query or fragment would swallow it.
+  for (const char* url : {"http://h/x/?q=", "http://h?x", "https://h/x#top", "http://h/#"}) {
+    const std::string expected =
+        std::string("'") + url + "' has a query or a fragment, which a base address can't";
+    EXPECT_EQ(Refusal([&] { TileBaseUrl(url); }), expected);
+  }
 }
 
 }  // namespace
