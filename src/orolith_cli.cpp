@@ -103,6 +103,19 @@ class ConsoleHost : public OperationHost {
   std::chrono::steady_clock::time_point lastShown_{};
 };
 
+// 0 when the run left no tile undone; else 1, and stderr lists the tiles with why, as a
+// script would otherwise have to read it out of the log's "not found" lines and the notes.
+int DownloadStatus(const DownloadOutcome& outcome) {
+  if (outcome.Complete()) return 0;
+  const std::size_t count = outcome.Failed.size();
+  std::fprintf(stderr, "orolith-cli: %zu %s could not be downloaded:\n", count,
+               count == 1 ? "tile" : "tiles");
+  for (const TileFailure& failure : outcome.Failed) {
+    std::fprintf(stderr, "orolith-cli:   %s: %s\n", failure.Tile.c_str(), failure.Reason.c_str());
+  }
+  return ExitError;
+}
+
 int RunCommand(const CliOptions& options, char sep) {
   Workspace workspace(
       MakeDataFolders(options.DataRoot.empty() ? std::filesystem::current_path().string()
@@ -127,11 +140,9 @@ int RunCommand(const CliOptions& options, char sep) {
       CheckTileCoverage(settings, workspace, host);
       return 0;
     case CliCommand::DownloadSrtm1:
-      DownloadSrtm1Files(settings, workspace, host);
-      return 0;
+      return DownloadStatus(DownloadSrtm1Files(settings, workspace, host));
     case CliCommand::DownloadSrtm3:
-      DownloadSrtm3Files(settings, workspace, host);
-      return 0;
+      return DownloadStatus(DownloadSrtm3Files(settings, workspace, host));
   }
   return ExitError;
 }

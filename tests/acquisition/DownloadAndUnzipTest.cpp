@@ -46,9 +46,16 @@ class DownloadAndUnzipTest : public ::testing::Test {
 
 TEST_F(DownloadAndUnzipTest, NotFoundWritesTwoLinesAndNoFile) {
   const std::string url = server.Url("/srtm/N45E006.hgt.zip");
-  EXPECT_FALSE(DownloadAndUnzip(url, archive, host));
+  const DownloadAttempt attempt = DownloadAndUnzip(url, archive, host);
+  EXPECT_FALSE(attempt);
   EXPECT_EQ(host.lines, Failed(url));
   EXPECT_TRUE(TileFolderContent().empty());
+  // The caller tells the server's "none here" from a failure by the status.
+  EXPECT_EQ(attempt.Outcome, DownloadAttempt::Result::TransferFailed);
+  EXPECT_EQ(attempt.Status, 404);
+  EXPECT_TRUE(attempt.NotOnServer({404}));
+  EXPECT_FALSE(attempt.NotOnServer({403}));
+  EXPECT_EQ(host.notes, Lines{attempt.Reason});
 }
 
 TEST_F(DownloadAndUnzipTest, ArchiveIsStoredKeptAndUnpackedByTheArchiver) {
@@ -260,8 +267,10 @@ TEST_F(DownloadAndUnzipTest, AnArchiveThatYieldsNoTileIsAFailedAttemptAndLeavesO
        {"/truncated.zip", "/page.zip", "/empty.zip", "/short.zip", "/other.zip", "/bomb.zip"}) {
     SCOPED_TRACE(path);
     host.lines.clear();
-    EXPECT_FALSE(DownloadAndUnzip(server.Url(path), archive, host));
+    const DownloadAttempt attempt = DownloadAndUnzip(server.Url(path), archive, host);
+    EXPECT_EQ(attempt.Outcome, DownloadAttempt::Result::UnpackFailed);
     ASSERT_EQ(host.lines.size(), 4U);
+    EXPECT_EQ(attempt.Reason, host.lines[3]);
     EXPECT_EQ(host.lines[2], Attempted(server.Url(path))[2]);
     EXPECT_TRUE(host.lines[3].starts_with("Unpacking failed: ")) << host.lines[3];
     EXPECT_EQ(TileFolderContent(), Lines{"N45E006.hgt.zip"});

@@ -411,7 +411,9 @@ TEST_F(CliProcessTest, DemoDataHelpWritesNothingAndUnknownOptionsAreRefused) {
       {"--help", 0, "usage: make_demo_data", ""},
       {"-h", 0, "usage: make_demo_data", ""},
       {"--srtm3 demo", 2, "", "make_demo_data: unknown option '--srtm3'"},
-      {"--help demo", 2, "", "usage: make_demo_data"},
+      {"demo --help", 0, "usage: make_demo_data", ""},
+      {"--srtm1 --srtm1-2x2 demo", 2, "", "usage: make_demo_data"},
+      {"-x", 2, "", "make_demo_data: unknown option '-x'"},
       {"", 2, "", "usage: make_demo_data"},
   };
   for (const auto& c : cases) {
