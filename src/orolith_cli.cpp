@@ -103,8 +103,8 @@ class ConsoleHost : public OperationHost {
   std::chrono::steady_clock::time_point lastShown_{};
 };
 
-// 0 when the run left no tile undone; else 1, and stderr lists the tiles with why, as a
-// script would otherwise have to read it out of the log's "not found" lines and the notes.
+// 0 when the run left no tile undone; else 1, after the tiles and why on stderr: the log says
+// "not found" alike of a tile the server lacks and of one it could not be asked for.
 int DownloadStatus(const DownloadOutcome& outcome) {
   if (outcome.Complete()) return 0;
   const std::size_t count = outcome.Failed.size();

@@ -189,7 +189,7 @@ int Main(int argc, char** argv) {
     std::fputs(Usage, stderr);
     return 2;
   }
-  const TileSet set = sets.empty()            ? TileSet::Srtm3
+  const TileSet set = sets.empty()           ? TileSet::Srtm3
                       : sets[0] == "--srtm1" ? TileSet::Srtm1
                                              : TileSet::Srtm1Block;
   const std::filesystem::path root(folders[0]);

@@ -26,7 +26,7 @@ inline constexpr long MirrorRedirects = 5;
 
 // One attempt at an SRTM-1 tile from the source's mirror into tileDir, through the archive
 // download and unpacking every tile goes through.
-DownloadAttempt DownloadMirrorTile(const ArchiveSource& source, const std::string& tileDir, std::int32_t lon,
-                        std::int32_t lat, OperationHost& host);
+DownloadAttempt DownloadMirrorTile(const ArchiveSource& source, const std::string& tileDir,
+                                   std::int32_t lon, std::int32_t lat, OperationHost& host);
 
 }  // namespace orolith

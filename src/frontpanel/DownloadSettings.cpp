@@ -39,7 +39,8 @@ std::string TileBaseUrl(std::string_view url) {
     }
   }
   if (hostStart == 0 || url[hostStart] == '/') {
-    throw std::invalid_argument("'" + AddressShown(url) + "' is not an http:// or https:// address");
+    throw std::invalid_argument("'" + AddressShown(url) +
+                                "' is not an http:// or https:// address");
   }
   if (url.find_first_of("?#") != std::string_view::npos) {
     throw std::invalid_argument("'" + AddressShown(url) +
@@ -53,12 +54,11 @@ std::string TileBaseUrl(std::string_view url) {
 std::string ArchiveHostName(std::string_view host) {
   // A path after the host is kept: the archive's folders then lie below it.
   const std::size_t name = host.substr(0, host.find('/')).rfind('@') + 1;  // 0: no credentials
-  const bool usable =
-      name < host.size() && host[name] != ':' && host[name] != '/' &&
-      host.find("://") == std::string_view::npos &&
-      std::none_of(host.begin(), host.end(), [](char c) {
-        return c == '?' || c == '#' || static_cast<unsigned char>(c) <= ' ';
-      });
+  const bool usable = name < host.size() && host[name] != ':' && host[name] != '/' &&
+                      host.find("://") == std::string_view::npos &&
+                      std::none_of(host.begin(), host.end(), [](char c) {
+                        return c == '?' || c == '#' || static_cast<unsigned char>(c) <= ' ';
+                      });
   if (!usable) {
     throw std::invalid_argument("'" + AddressShown(host) +
                                 "' is not a host name with an optional port");

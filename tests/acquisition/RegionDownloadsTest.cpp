@@ -324,8 +324,8 @@ TEST_F(RegionDownloadsTest, AMirrorOfTheArchiveKeepsItsFolderWalk) {
 // said it lacks, with the first reason that was not such an answer.
 TEST_F(RegionDownloadsTest, TheOutcomeKeepsTheTilesTheServerNeverSaidItLacks) {
   const auto serveBroken = [&](const std::string& path, const std::string& name) {
-    server.Serve(path + name + ".zip", test::MakeZip(dir.Path() / "broken" / path.substr(1) / name,
-                                                     name, "x"));
+    server.Serve(path + name + ".zip",
+                 test::MakeZip(dir.Path() / "broken" / path.substr(1) / name, name, "x"));
   };
   serveBroken(Srtm1Path + "03/", "N46E006.hgt");
   ServeTile(Srtm1Path + "05/", "N46E006.hgt");
@@ -377,9 +377,10 @@ TEST_F(RegionDownloadsTest, CredentialsGoWithTheRequestButNeverIntoTheLogOrANote
   Miss(expected, shown + "1/N45E006.hgt.zip");
   Miss(expected, shown + "1/N45E006.hgt.zip");
   Hit(expected, shown + "2/N45E006.hgt.zip", folders.Srtm1Dir + "N45E006.hgt.zip");
-  expected.insert(expected.end(),
-                  {"SRTM-1 data found in Region # 2", "There were 0 pre-existing SRTM-1 files found",
-                   "There were 1 SRTM-1 files downloaded", "There are 0 missing SRTM-1 files"});
+  expected.insert(
+      expected.end(),
+      {"SRTM-1 data found in Region # 2", "There were 0 pre-existing SRTM-1 files found",
+       "There were 1 SRTM-1 files downloaded", "There are 0 missing SRTM-1 files"});
   EXPECT_EQ(Block(), expected);
   EXPECT_EQ(host.notes, Lines(2, shown + "1/N45E006.hgt.zip: HTTP status 404"));
 
@@ -401,8 +402,8 @@ TEST_F(RegionDownloadsTest, ATileFolderTooDeepToNameItsTilesEndsTheRunBeforeAnyR
     DownloadSrtm3Files(ReadModelSettings(Region(6.5F, 6.5F, 45.5F, 45.5F)), deep, host);
     ADD_FAILURE() << "no error";
   } catch (const FileError& e) {
-    EXPECT_EQ(e.what(), "Cannot open file \"" + deep.Folders.Srtm3Dir +
-                            "N45E006.hgt\". File name too long");
+    EXPECT_EQ(e.what(),
+              "Cannot open file \"" + deep.Folders.Srtm3Dir + "N45E006.hgt\". File name too long");
   }
   EXPECT_TRUE(server.Requests().empty());
   EXPECT_TRUE(host.notes.empty());

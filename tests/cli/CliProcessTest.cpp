@@ -294,8 +294,8 @@ TEST_F(CliProcessTest, ADownloadExitsOneUnlessEachTileIsThereOrTheServerHasNone)
       {"refused connection", "download-srtm3 --archive-host 127.0.0.1:1", 1,
        "orolith-cli:   N45E006.hgt: http://127.0.0.1:1/srtm/version2_1/SRTM3/Africa/"
        "N45E006.hgt.zip: Failed to connect"},
-      {"untrusted certificate", "download-srtm1 --tile-source esa --tile-url " + https.Url("/"),
-       1, "orolith-cli:   N45E006.hgt: " + https.Url("/N45E006.SRTMGL1.hgt.zip: SSL certificate")},
+      {"untrusted certificate", "download-srtm1 --tile-source esa --tile-url " + https.Url("/"), 1,
+       "orolith-cli:   N45E006.hgt: " + https.Url("/N45E006.SRTMGL1.hgt.zip: SSL certificate")},
       {"nothing unpacked", "download-srtm1 --tile-source esa --tile-url " + server.Url("/esa/"), 1,
        "orolith-cli:   N45E006.hgt: Unpacking failed: N45E006.hgt holds 1 bytes, the size of no "
        "tile"},
@@ -305,8 +305,7 @@ TEST_F(CliProcessTest, ADownloadExitsOneUnlessEachTileIsThereOrTheServerHasNone)
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     const bool present = c.status == 0 && c.args.starts_with("download-srtm1");
-    const Outcome o =
-        Cli(c.args + " --lon 6.5 6.5 --lat " + (present ? "46.5 46.5" : "45.5 45.5"));
+    const Outcome o = Cli(c.args + " --lon 6.5 6.5 --lat " + (present ? "46.5 46.5" : "45.5 45.5"));
     EXPECT_EQ(o.status, c.status) << o.err;
     if (c.status == 0) {
       EXPECT_EQ(o.err.find("could not be downloaded"), std::string::npos) << o.err;
@@ -332,8 +331,9 @@ TEST_F(CliProcessTest, CredentialsInTheTileUrlAreSentButNeverShown) {
                   Quote("http://orolith:s3cret@" + server.Host() + "/auth/esa"));
   EXPECT_EQ(o.status, 0) << o.err;
   EXPECT_TRUE(test::Holds(Path("SRTM_1/N45E006.hgt"), test::TileContent("N45E006")));
-  EXPECT_NE(o.out.find("Attempting to Download : " + server.Url("/auth/esa/N45E007.SRTMGL1.hgt.zip")),
-            std::string::npos)
+  EXPECT_NE(
+      o.out.find("Attempting to Download : " + server.Url("/auth/esa/N45E007.SRTMGL1.hgt.zip")),
+      std::string::npos)
       << o.out;
   EXPECT_EQ(o.err, "orolith-cli: " + server.Url("/auth/esa/N45E007.SRTMGL1.hgt.zip") +
                        ": HTTP status 404\n");
@@ -345,9 +345,9 @@ TEST_F(CliProcessTest, CredentialsInTheTileUrlAreSentButNeverShown) {
     EXPECT_EQ(text.find("wrong"), std::string::npos) << text;
     EXPECT_EQ(text.find("orolith:"), std::string::npos) << text;
   }
-  EXPECT_EQ(Summary(o).at(1), "orolith-cli:   N45E007.hgt: " +
-                                  server.Url("/auth/esa/N45E007.SRTMGL1.hgt.zip") +
-                                  ": HTTP status 401");
+  EXPECT_EQ(Summary(o).at(1),
+            "orolith-cli:   N45E007.hgt: " + server.Url("/auth/esa/N45E007.SRTMGL1.hgt.zip") +
+                ": HTTP status 401");
 }
 
 TEST_F(CliProcessTest, AnArchiverThatCantBeStartedIsNamedOnStderr) {
@@ -356,9 +356,10 @@ TEST_F(CliProcessTest, AnArchiverThatCantBeStartedIsNamedOnStderr) {
                test::MakeZip(captures.Path(), "N45E006.hgt", test::TileContent("N45E006")));
   const std::filesystem::path empty = captures.Path() / "empty";
   std::filesystem::create_directories(empty);
-  const Outcome o = Cli("download-srtm1 --tile-source esa --lon 6.5 6.5 --lat 45.5 45.5 --tile-url " +
-                            server.Url("/"),
-                        "PATH=" + Quote(empty.string()));
+  const Outcome o =
+      Cli("download-srtm1 --tile-source esa --lon 6.5 6.5 --lat 45.5 45.5 --tile-url " +
+              server.Url("/"),
+          "PATH=" + Quote(empty.string()));
   EXPECT_EQ(o.status, 1);
   // The log stops where the archiver was to start; the error keeps its text.
   EXPECT_EQ(Lines(o.out).back(), "Download successful, ... trying to unzip with " +
@@ -377,9 +378,9 @@ TEST_F(CliProcessTest, ADataRootTooLongForItsTilePathsIsAnError) {
   const std::string tile = deep.Path() + "/SRTM_1/N46E007.hgt";
   for (const char* command : {"test", "create", "download-srtm1"}) {
     SCOPED_TRACE(command);
-    const Outcome o = Cli(std::string(command) + " --data-root " + Quote(deep.Path()) +
-                          " --lon 7.5 7.5 --lat 46.5 46.5 --archive-host " + server.Host() +
-                          " -o model.stl");
+    const Outcome o =
+        Cli(std::string(command) + " --data-root " + Quote(deep.Path()) +
+            " --lon 7.5 7.5 --lat 46.5 46.5 --archive-host " + server.Host() + " -o model.stl");
     EXPECT_EQ(o.status, 1);
     EXPECT_EQ(o.err, "orolith-cli: Cannot open file \"" + tile + "\". File name too long\n");
     EXPECT_FALSE(std::filesystem::exists(Path("model.stl")));

@@ -93,8 +93,8 @@ TEST(TileSources, AnArchiveHostIsAHostNameWithAnOptionalPort) {
                            "127.0.0.1:8080/slow", "mirror/a@b"}) {
     EXPECT_EQ(ArchiveHostName(host), host);
   }
-  for (const char* host : {"", "http://mirror", "mirror?x", "mirror#x", "a b", "tab\there", ":81",
-                           "/srtm"}) {
+  for (const char* host :
+       {"", "http://mirror", "mirror?x", "mirror#x", "a b", "tab\there", ":81", "/srtm"}) {
     const std::string expected =
         std::string("'") + host + "' is not a host name with an optional port";
     EXPECT_EQ(Refusal([&] { ArchiveHostName(host); }), expected);

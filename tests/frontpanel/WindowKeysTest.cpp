@@ -87,10 +87,12 @@ TEST(WindowKeys, AValueThatCantBeReadIsReportedAndTheDefaultKept) {
       {{"Floor=abc"}, '.', "Floor: 'abc' is not a number; the floor stays 5.0 percent"},
       {{"floor=2.5"}, ',', "Floor: '2.5' is not a number; the floor stays 5,0 percent"},
       {{"Floor=12%"}, '.', "Floor: '12%' is not a number; the floor stays 5.0 percent"},
-      {{"ArchiveHost=http://mirror.example.org"}, '.',
+      {{"ArchiveHost=http://mirror.example.org"},
+       '.',
        "ArchiveHost: 'http://mirror.example.org' is not a host name with an optional port; "
        "downloads use http://dds.cr.usgs.gov/srtm/version2_1/"},
-      {{"ArchiveHost=mirror example"}, '.',
+      {{"ArchiveHost=mirror example"},
+       '.',
        "ArchiveHost: 'mirror example' is not a host name with an optional port; "
        "downloads use http://dds.cr.usgs.gov/srtm/version2_1/"},
   };

@@ -279,8 +279,8 @@ TEST_F(MainWindowTest, AnUnusableTileSourceIsLoggedAndShownOnceTheWindowIsUp) {
 }
 
 TEST_F(MainWindowTest, AnUnreadableFloorIsReportedAndTheLabelShowsNoPassword) {
-  TForm4& form = Open({"orolith", "Floor=abc", "TileSource=esa",
-                       "TileUrl=https://me:pw@cache.example.org/dem"});
+  TForm4& form = Open(
+      {"orolith", "Floor=abc", "TileSource=esa", "TileUrl=https://me:pw@cache.example.org/dem"});
   const std::string text = "Floor: 'abc' is not a number; the floor stays 5.0 percent";
   EXPECT_TRUE(QTest::qWaitFor([&] { return !errors_.empty(); }, 2000));
   EXPECT_EQ(errors_, std::vector<std::string>{text});

@@ -83,10 +83,10 @@ class DeepFolder {
   }
   // Writes content to relative, a short path below Path().
   void WriteFile(const std::string& relative, const std::string& content) const {
-    const int file = ::openat(fd_, relative.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    const bool whole =
-        file >= 0 && ::write(file, content.data(), content.size()) ==
-                         static_cast<ssize_t>(content.size());
+    const int file =
+        ::openat(fd_, relative.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    const bool whole = file >= 0 && ::write(file, content.data(), content.size()) ==
+                                        static_cast<ssize_t>(content.size());
     if (file >= 0) ::close(file);
     if (!whole) throw std::runtime_error("cannot write " + relative);
   }
