@@ -1,7 +1,6 @@
 // orolith-cli run as a process, the way scripts use it: stdin from /dev/null, stdout and
 // stderr into files, so neither is a terminal.
 
-#include "acquisition/DownloadAndUnzip.h"
 #include "model/TerrainModel.h"
 #include "support/Archives.h"
 #include "support/LongPaths.h"
@@ -322,54 +321,6 @@ TEST_F(CliProcessTest, ADownloadExitsOneUnlessEachTileIsThereOrTheServerHasNone)
   }
 }
 
-TEST_F(CliProcessTest, CredentialsInTheTileUrlAreSentButNeverShown) {
-  const test::TestServer server;
-  server.Serve("/esa/N45E006.SRTMGL1.hgt.zip",
-               test::MakeZip(captures.Path(), "N45E006.hgt", test::TileContent("N45E006")));
-  const std::string region = " --tile-source esa --lon 6.5 7.5 --lat 45.5 45.5 --tile-url ";
-  Outcome o = Cli("download-srtm1" + region +
-                  Quote("http://orolith:s3cret@" + server.Host() + "/auth/esa"));
-  EXPECT_EQ(o.status, 0) << o.err;
-  EXPECT_TRUE(test::Holds(Path("SRTM_1/N45E006.hgt"), test::TileContent("N45E006")));
-  EXPECT_NE(
-      o.out.find("Attempting to Download : " + server.Url("/auth/esa/N45E007.SRTMGL1.hgt.zip")),
-      std::string::npos)
-      << o.out;
-  EXPECT_EQ(o.err, "orolith-cli: " + server.Url("/auth/esa/N45E007.SRTMGL1.hgt.zip") +
-                       ": HTTP status 404\n");
-
-  // A wrong password is refused, and not shown either.
-  o = Cli("download-srtm1" + region + Quote("http://orolith:wrong@" + server.Host() + "/auth/esa"));
-  EXPECT_EQ(o.status, 1);
-  for (const std::string& text : {o.out, o.err}) {
-    EXPECT_EQ(text.find("wrong"), std::string::npos) << text;
-    EXPECT_EQ(text.find("orolith:"), std::string::npos) << text;
-  }
-  EXPECT_EQ(Summary(o).at(1),
-            "orolith-cli:   N45E007.hgt: " + server.Url("/auth/esa/N45E007.SRTMGL1.hgt.zip") +
-                ": HTTP status 401");
-}
-
-TEST_F(CliProcessTest, AnArchiverThatCantBeStartedIsNamedOnStderr) {
-  const test::TestServer server;
-  server.Serve("/N45E006.SRTMGL1.hgt.zip",
-               test::MakeZip(captures.Path(), "N45E006.hgt", test::TileContent("N45E006")));
-  const std::filesystem::path empty = captures.Path() / "empty";
-  std::filesystem::create_directories(empty);
-  const Outcome o =
-      Cli("download-srtm1 --tile-source esa --lon 6.5 6.5 --lat 45.5 45.5 --tile-url " +
-              server.Url("/"),
-          "PATH=" + Quote(empty.string()));
-  EXPECT_EQ(o.status, 1);
-  // The log stops where the archiver was to start; the error keeps its text.
-  EXPECT_EQ(Lines(o.out).back(), "Download successful, ... trying to unzip with " +
-                                     ArchiverArguments(Path("SRTM_1/N45E006.hgt.zip")));
-  EXPECT_EQ(o.err,
-            "orolith-cli: Cannot start the archiver 7za: No such file or directory (it is looked "
-            "for in the current directory, then on PATH)\n"
-            "orolith-cli: System Error.  Code: 2.\nNo such file or directory\n");
-}
-
 TEST_F(CliProcessTest, ADataRootTooLongForItsTilePathsIsAnError) {
   const test::TestServer server;
   const test::DeepFolder deep(root.Path(), test::DataRootTooLongForTiles);
@@ -386,17 +337,6 @@ TEST_F(CliProcessTest, ADataRootTooLongForItsTilePathsIsAnError) {
     EXPECT_FALSE(std::filesystem::exists(Path("model.stl")));
   }
   EXPECT_TRUE(server.Requests().empty());
-}
-
-TEST_F(CliProcessTest, ATileUrlWithAQueryOrFragmentIsAUsageError) {
-  // Addresses that lead nowhere should the refusal ever fail.
-  for (const char* url : {"http://127.0.0.1:1/x/?q=", "https://127.0.0.1:1/x#top"}) {
-    const Outcome o = Cli(std::string("download-srtm1 --tile-source esa --tile-url ") + Quote(url));
-    EXPECT_EQ(o.status, 2);
-    EXPECT_EQ(Lines(o.err).at(0), std::string("orolith-cli: --tile-url: '") + url +
-                                      "' has a query or a fragment, which a base address can't");
-    EXPECT_EQ(o.out, "");
-  }
 }
 
 TEST_F(CliProcessTest, DemoDataHelpWritesNothingAndUnknownOptionsAreRefused) {

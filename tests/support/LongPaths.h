@@ -1,6 +1,5 @@
 #pragma once
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,6 +7,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstddef>
+#include <cstdlib>
 #include <filesystem>
 #include <stdexcept>
 #include <string>
@@ -19,31 +19,9 @@ namespace orolith::test {
 // ("ROOT/SRTM_1/N46E007.hgt" does not).
 inline constexpr std::size_t DataRootTooLongForTiles = PATH_MAX - 14;
 
-// Removes everything in the folder open as fd, which it closes, however deep the tree is: each
-// call names one entry beside an open folder.
-inline void EmptyFolderAt(int fd) {
-  DIR* dir = ::fdopendir(fd);
-  if (dir == nullptr) {
-    ::close(fd);
-    return;
-  }
-  while (const dirent* entry = ::readdir(dir)) {
-    const std::string name = entry->d_name;
-    if (name == "." || name == "..") continue;
-    const int child =
-        ::openat(::dirfd(dir), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (child >= 0) {
-      EmptyFolderAt(child);
-      ::unlinkat(::dirfd(dir), name.c_str(), AT_REMOVEDIR);
-    } else {
-      ::unlinkat(::dirfd(dir), name.c_str(), 0);
-    }
-  }
-  ::closedir(dir);
-}
-
 // A folder below base whose path has exactly length characters, more than one system call may
-// name: it is made, filled and removed a step at a time.
+// name: it is made and filled a step at a time, each call naming a short path beside an open
+// folder, and removed by rm(1), which walks any depth.
 class DeepFolder {
  public:
   DeepFolder(const std::filesystem::path& base, std::size_t length) : path_(base.string()) {
@@ -54,7 +32,7 @@ class DeepFolder {
       std::size_t size = std::min<std::size_t>(200, room);
       if (room - size == 1) --size;
       const std::string step(size, 'd');
-      if (top_.empty()) top_ = step;
+      if (top_.empty()) top_ = (base / step).string();
       const int parent = fd;
       fd = ::mkdirat(parent, step.c_str(), 0700) == 0
                ? ::openat(parent, step.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)
@@ -62,18 +40,17 @@ class DeepFolder {
       ::close(parent);
       path_ += "/" + step;
     }
-    if (fd < 0 || top_.empty()) {
-      Remove(base);
+    fd_ = fd;
+    if (fd_ < 0) {
+      Remove();
       throw std::runtime_error("cannot build a folder " + std::to_string(length) + " deep");
     }
-    fd_ = fd;
-    base_ = base;
   }
   DeepFolder(const DeepFolder&) = delete;
   DeepFolder& operator=(const DeepFolder&) = delete;
   ~DeepFolder() {
     ::close(fd_);
-    Remove(base_);
+    Remove();
   }
 
   const std::string& Path() const { return path_; }
@@ -92,18 +69,12 @@ class DeepFolder {
   }
 
  private:
-  void Remove(const std::filesystem::path& base) const {
+  void Remove() const {
     if (top_.empty()) return;
-    const int parent = ::open(base.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (parent < 0) return;
-    const int top = ::openat(parent, top_.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (top >= 0) EmptyFolderAt(top);
-    ::unlinkat(parent, top_.c_str(), AT_REMOVEDIR);
-    ::close(parent);
+    [[maybe_unused]] const int status = std::system(("rm -rf '" + top_ + "'").c_str());
   }
 
   std::string path_;
-  std::filesystem::path base_;
   std::string top_;
   int fd_ = -1;
 };
