@@ -3,7 +3,6 @@
 #include "acquisition/TWinSystem.h"
 #include "base/Errors.h"
 #include "support/Archives.h"
-#include "support/LongPaths.h"
 #include "support/RecordingHost.h"
 #include "support/Scoped.h"
 #include "support/TempFiles.h"
@@ -392,21 +391,6 @@ TEST_F(RegionDownloadsTest, CredentialsGoWithTheRequestButNeverIntoTheLogOrANote
   Download(DownloadSrtm1Files, Region(7.5F, 7.5F, 45.5F, 45.5F), '.');
   EXPECT_EQ(Block().at(3), "Attempting to Download : " + Url("/auth/esa/N45E007.SRTMGL1.hgt.zip"));
   EXPECT_EQ(host.notes, Lines{Url("/auth/esa/N45E007.SRTMGL1.hgt.zip") + ": HTTP status 401"});
-}
-
-TEST_F(RegionDownloadsTest, ATileFolderTooDeepToNameItsTilesEndsTheRunBeforeAnyRequest) {
-  const test::DeepFolder root(dir.Path(), test::DataRootTooLongForTiles);
-  root.MakeFolder("SRTM_3");
-  Workspace deep(MakeDataFolders(root.Path()), source);
-  try {
-    DownloadSrtm3Files(ReadModelSettings(Region(6.5F, 6.5F, 45.5F, 45.5F)), deep, host);
-    ADD_FAILURE() << "no error";
-  } catch (const FileError& e) {
-    EXPECT_EQ(e.what(),
-              "Cannot open file \"" + deep.Folders.Srtm3Dir + "N45E006.hgt\". File name too long");
-  }
-  EXPECT_TRUE(server.Requests().empty());
-  EXPECT_TRUE(host.notes.empty());
 }
 
 }  // namespace
