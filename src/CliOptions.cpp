@@ -159,6 +159,13 @@ CliOptions ParseCliOptions(int argc, const char* const* argv, char decimalSepara
   } catch (const std::invalid_argument& e) {
     throw UsageError(std::string("--tile-source: ") + e.what());
   }
+  if (app.count("--archive-host") > 0) {
+    try {
+      ArchiveHostName(options.Source.ArchiveHost);
+    } catch (const std::invalid_argument& e) {
+      throw UsageError(std::string("--archive-host: ") + e.what());
+    }
+  }
   if (app.count("--tile-url") > 0) {
     try {
       options.Source.TileUrl = TileBaseUrl(tileUrl);

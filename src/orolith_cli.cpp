@@ -124,6 +124,19 @@ bool IntoStandardOutput(const std::string& file) {
                                   model.st_dev == out.st_dev && model.st_ino == out.st_ino);
 }
 
+// 0 when the run left no tile undone; else 1, after the tiles and why on stderr: the log says
+// "not found" alike of a tile the server lacks and of one it could not be asked for.
+int DownloadStatus(const DownloadOutcome& outcome) {
+  if (outcome.Complete()) return 0;
+  const std::size_t count = outcome.Failed.size();
+  std::fprintf(stderr, "orolith-cli: %zu %s could not be downloaded:\n", count,
+               count == 1 ? "tile" : "tiles");
+  for (const TileFailure& failure : outcome.Failed) {
+    std::fprintf(stderr, "orolith-cli:   %s: %s\n", failure.Tile.c_str(), failure.Reason.c_str());
+  }
+  return ExitError;
+}
+
 int RunCommand(const CliOptions& options, char sep) {
   Workspace workspace(
       MakeDataFolders(options.DataRoot.empty() ? std::filesystem::current_path().string()
@@ -153,11 +166,9 @@ int RunCommand(const CliOptions& options, char sep) {
       CheckTileCoverage(settings, workspace, host);
       return 0;
     case CliCommand::DownloadSrtm1:
-      DownloadSrtm1Files(settings, workspace, host);
-      return 0;
+      return DownloadStatus(DownloadSrtm1Files(settings, workspace, host));
     case CliCommand::DownloadSrtm3:
-      DownloadSrtm3Files(settings, workspace, host);
-      return 0;
+      return DownloadStatus(DownloadSrtm3Files(settings, workspace, host));
   }
   return ExitError;
 }

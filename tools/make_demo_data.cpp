@@ -1,4 +1,5 @@
-// Writes a synthetic data root for trying Orolith without downloading anything:
+// Writes a synthetic data root for trying Orolith without downloading anything (--help tells
+// the options):
 //   make_demo_data DIR           SRTM-3 tiles N46E007, N46E008, N47E007, N47E008 in DIR/SRTM_3
 //   make_demo_data --srtm1 DIR   one full SRTM-1 tile N46E007 in DIR/SRTM_1 (for benchmarks)
 //   make_demo_data --srtm1-2x2 DIR
@@ -149,23 +150,57 @@ void WriteTile(const std::filesystem::path& folder, int lon, int lat, TileKind k
   std::printf("%s\n", file.string().c_str());
 }
 
+constexpr const char* Usage =
+    "usage: make_demo_data [--srtm1 | --srtm1-2x2] DIR\n"
+    "  DIR           the SRTM-3 tiles N46E007, N46E008, N47E007, N47E008 in DIR/SRTM_3\n"
+    "  --srtm1       one SRTM-1 tile, N46E007, in DIR/SRTM_1\n"
+    "  --srtm1-2x2   the SRTM-1 tiles N46E007, N46E008, N47E007, N47E008 in DIR/SRTM_1\n"
+    "  -h, --help    this text; nothing is written\n"
+    "Each also makes the empty tile folders of the data root DIR. -- ends the options.\n";
+
+enum class TileSet { Srtm3, Srtm1, Srtm1Block };
+
 int Main(int argc, char** argv) {
-  const std::string_view option = argc == 3 ? argv[1] : "";
-  const bool srtm1 = option == "--srtm1";
-  const bool srtm1Block = option == "--srtm1-2x2";
-  if (argc != 2 && !srtm1 && !srtm1Block) {
-    std::fprintf(stderr, "usage: make_demo_data [--srtm1 | --srtm1-2x2] DIR\n");
+  // Any other word that begins with a dash is a mistyped option, never a folder to fill.
+  std::vector<std::string_view> folders;
+  std::vector<std::string_view> sets;
+  bool help = false;
+  bool options = true;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view word = argv[i];
+    if (!options || word.size() < 2 || word[0] != '-') {
+      folders.push_back(word);
+    } else if (word == "--") {
+      options = false;
+    } else if (word == "-h" || word == "--help") {
+      help = true;
+    } else if (word == "--srtm1" || word == "--srtm1-2x2") {
+      sets.push_back(word);
+    } else {
+      std::fprintf(stderr, "make_demo_data: unknown option '%s'\n%s", argv[i], Usage);
+      return 2;
+    }
+  }
+  if (help) {
+    std::fputs(Usage, stdout);
+    return 0;
+  }
+  if (folders.size() != 1 || sets.size() > 1) {
+    std::fputs(Usage, stderr);
     return 2;
   }
-  const std::filesystem::path root = argv[argc - 1];
+  const TileSet set = sets.empty()           ? TileSet::Srtm3
+                      : sets[0] == "--srtm1" ? TileSet::Srtm1
+                                             : TileSet::Srtm1Block;
+  const std::filesystem::path root(folders[0]);
   for (const char* folder : {"SRTM_1", "SRTM_3", "SRTM_30"}) {
     std::filesystem::create_directories(root / folder);
   }
-  if (srtm1) {
+  if (set == TileSet::Srtm1) {
     WriteTile(root / "SRTM_1", 7, 46, TileKind::Srtm1);
   } else {
-    const auto [folder, kind] =
-        srtm1Block ? std::pair{"SRTM_1", TileKind::Srtm1} : std::pair{"SRTM_3", TileKind::Srtm3};
+    const auto [folder, kind] = set == TileSet::Srtm1Block ? std::pair{"SRTM_1", TileKind::Srtm1}
+                                                           : std::pair{"SRTM_3", TileKind::Srtm3};
     for (const int lon : {7, 8}) {
       for (const int lat : {46, 47}) WriteTile(root / folder, lon, lat, kind);
     }

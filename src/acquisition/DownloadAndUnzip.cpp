@@ -16,11 +16,13 @@ std::string ArchiverArguments(const std::string& archiveFileName) {
   return "e e \"" + archiveFileName + "\" -o\"" + folder + "\" -aoa";
 }
 
-bool DownloadAndUnzip(const std::string& url, const std::string& archiveFileName,
-                      OperationHost& host, const HttpLimits& limits, const std::string& proxy) {
+DownloadAttempt DownloadAndUnzip(const std::string& url, const std::string& archiveFileName,
+                                 OperationHost& host, const HttpLimits& limits,
+                                 const std::string& proxy) {
+  DownloadAttempt failed{DownloadAttempt::Result::TransferFailed, 0, {}};
   {
     HttpClient client(limits, proxy);
-    host.AppendLine("Attempting to Download : " + url);
+    host.AppendLine("Attempting to Download : " + AddressShown(url));
     try {
       const std::vector<char> body = client.Get(url, [&host] { host.WhileWaiting(); });
       host.AppendLine("Download completed, attempting to save to : " + archiveFileName);
@@ -32,11 +34,13 @@ bool DownloadAndUnzip(const std::string& url, const std::string& archiveFileName
       // earlier run still serves. The log keeps its one line for a failure; why it failed is
       // for the person running the program.
       host.Diagnose(error.what());
+      failed.Status = error.Status();
+      failed.Reason = error.what();
     }
   }
   if (!FileExists(archiveFileName)) {
     host.AppendLine("Download failed for some reason");
-    return false;
+    return failed;
   }
   host.AppendLine("Download successful, ... trying to unzip with " +
                   ArchiverArguments(archiveFileName));
@@ -45,10 +49,11 @@ bool DownloadAndUnzip(const std::string& url, const std::string& archiveFileName
   try {
     UnpackTile(archiveFileName, tileFileName, host);
   } catch (const UnpackError& error) {
-    host.AppendLine(std::string("Unpacking failed: ") + error.what());
-    return false;
+    const std::string line = std::string("Unpacking failed: ") + error.what();
+    host.AppendLine(line);
+    return {DownloadAttempt::Result::UnpackFailed, 0, line};
   }
-  return true;
+  return {};
 }
 
 }  // namespace orolith

@@ -193,6 +193,9 @@ std::vector<char> HttpClient::Get(const std::string& url,
   SetOption(curl, CURLOPT_WRITEFUNCTION, &ReceiveBody);
   SetOption(curl, CURLOPT_WRITEDATA, static_cast<void*>(&receiver));
   SetOption(curl, CURLOPT_CONNECTTIMEOUT, limits_.ConnectTimeoutSeconds);
+  // A server that sends a byte now and then never stalls, but would hold the run for ever.
+  SetOption(curl, CURLOPT_LOW_SPEED_LIMIT, limits_.LowSpeedBytesPerSecond);
+  SetOption(curl, CURLOPT_LOW_SPEED_TIME, limits_.LowSpeedSeconds);
   SetOption(curl, CURLOPT_NOPROGRESS, 0L);
   SetOption(curl, CURLOPT_XFERINFOFUNCTION, &WatchProgress);
   SetOption(curl, CURLOPT_XFERINFODATA, static_cast<void*>(&watch));
@@ -204,13 +207,15 @@ std::vector<char> HttpClient::Get(const std::string& url,
 
   long status = 0;
   curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+  // What the error texts say of the address: never its credentials.
+  const std::string shown = AddressShown(url);
   if (receiver.overLimit || result == CURLE_FILESIZE_EXCEEDED) {
-    throw HttpError("The answer from " + url + " is larger than " +
+    throw HttpError("The answer from " + shown + " is larger than " +
                         std::to_string(limits_.MaxBodyBytes) + " bytes",
                     status);
   }
   if (watch.stalled) {
-    throw HttpError(url + ": no data for " + std::to_string(limits_.StallSeconds) + " seconds",
+    throw HttpError(shown + ": no data for " + std::to_string(limits_.StallSeconds) + " seconds",
                     status);
   }
   if (result == CURLE_UNSUPPORTED_PROTOCOL && limits_.MaxRedirects > 0) {
@@ -218,15 +223,15 @@ std::vector<char> HttpClient::Get(const std::string& url,
     const char* target = nullptr;
     curl_easy_getinfo(curl, CURLINFO_EFFECTIVE_URL, &target);
     if (target != nullptr && url != target) {
-      throw HttpError(url + ": redirect to " + target + " refused", status);
+      throw HttpError(shown + ": redirect to " + AddressShown(target) + " refused", status);
     }
   }
   if (result != CURLE_OK) {
-    throw HttpError(url + ": " + (errorText[0] != '\0' ? errorText : curl_easy_strerror(result)),
+    throw HttpError(shown + ": " + (errorText[0] != '\0' ? errorText : curl_easy_strerror(result)),
                     status);
   }
   if (status < 200 || status > 299) {
-    throw HttpError(url + ": HTTP status " + std::to_string(status), status);
+    throw HttpError(shown + ": HTTP status " + std::to_string(status), status);
   }
   return body;
 }

@@ -12,9 +12,9 @@
 namespace orolith {
 
 // Every way a GET can fail to deliver a 2xx answer: an error status, a redirect (unless the
-// limits allow it), a host that can't be resolved, a refused, dropped or stalled connection, a
-// certificate that isn't trusted, a body over the size limit. Status is the HTTP status when
-// an answer arrived, else 0.
+// limits allow it), a host that can't be resolved, a refused, dropped, stalled or too slow
+// connection, a certificate that isn't trusted, a body over the size limit. The text shows the
+// address without its credentials. Status is the HTTP status when an answer arrived, else 0.
 class HttpError : public std::runtime_error {
  public:
   HttpError(const std::string& what, long status) : std::runtime_error(what), status_(status) {}

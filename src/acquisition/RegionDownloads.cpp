@@ -2,7 +2,6 @@
 
 #include "acquisition/DownloadAndUnzip.h"
 #include "acquisition/TileMirrors.h"
-#include "base/Files.h"
 #include "base/NumberText.h"
 #include "tiles/SRTM.h"
 #include "tiles/TileRange.h"
@@ -13,6 +12,7 @@
 #include <functional>
 #include <span>
 #include <stdexcept>
+#include <utility>
 
 namespace orolith {
 namespace {
@@ -74,15 +74,22 @@ constexpr DownloadKind Srtm3Kind{
         },
 };
 
-// Fetches the missing tile name at lon/lat into the tile folder; true when it counts as
-// downloaded.
-using FetchTile = std::function<bool(std::int32_t lon, std::int32_t lat, const std::string& name)>;
+// What became of a missing tile: downloaded; or not, and then Failure says why unless the
+// server answered that it has no such tile.
+struct Fetched {
+  bool Downloaded = false;
+  std::string Failure;
+};
+
+// Fetches the missing tile name at lon/lat into the tile folder.
+using FetchTile =
+    std::function<Fetched(std::int32_t lon, std::int32_t lat, const std::string& name)>;
 
 // The one walk over a region for every source: what is there is counted, what is missing is
 // fetched, and the three counts close the run.
-void DownloadRegion(const DownloadKind& kind, const ModelSettings& settings,
-                    const std::string& dataRoot, const std::string& tileDir, OperationHost& host,
-                    const FetchTile& fetch) {
+DownloadOutcome DownloadRegion(const DownloadKind& kind, const ModelSettings& settings,
+                               const std::string& dataRoot, const std::string& tileDir,
+                               OperationHost& host, const FetchTile& fetch) {
   const char sep = host.DecimalSeparator();
   const TileRange range = RegionTiles(settings);
   // The log says only "was not found" of a tile in a folder that can't be read.
@@ -92,6 +99,7 @@ void DownloadRegion(const DownloadKind& kind, const ModelSettings& settings,
   LogConfigurationSummary(settings, host);
   AppendBanner(host, kind.Title, 21);
 
+  DownloadOutcome outcome;
   std::int64_t present = 0;
   std::int64_t downloaded = 0;
   std::int64_t missing = 0;
@@ -99,26 +107,31 @@ void DownloadRegion(const DownloadKind& kind, const ModelSettings& settings,
     if (kind.PumpBeforeName) host.ProcessPendingEvents();
     const std::string name = TileFileName(lon, lat);
     if (!kind.PumpBeforeName) host.ProcessPendingEvents();
-    if (FileExists(tileDir + name)) {
+    if (TileFileExists(tileDir + name)) {
       host.AppendLine(name + kind.AvailableSuffix);
       ++present;
       return;
     }
-    if (fetch(lon, lat, name)) {
+    Fetched fetched = fetch(lon, lat, name);
+    if (fetched.Downloaded) {
       ++downloaded;
-    } else {
-      host.AppendLine(name + kind.MissingSuffix);
-      ++missing;
+      return;
     }
+    // The log counts the tile missing either way; only the outcome tells the two apart.
+    host.AppendLine(name + kind.MissingSuffix);
+    ++missing;
+    if (!fetched.Failure.empty()) outcome.Failed.push_back({name, std::move(fetched.Failure)});
   });
 
   host.AppendLine(FormatText(sep, kind.PresentCount, {present}));
   host.AppendLine(FormatText(sep, kind.DownloadedCount, {downloaded}));
   host.AppendLine(FormatText(sep, kind.MissingCount, {missing}));
+  return outcome;
 }
 
 // The archive has no rule that maps a tile to its folder: the folders are tried in turn, the
-// one that delivered last (entry 0) first.
+// one that delivered last (entry 0) first. Only a 404 from every folder says the archive has
+// no such tile; the first other failure is the one reported.
 FetchTile ArchiveWalk(const DownloadKind& kind, const std::string& tileDir,
                       std::span<std::string> folderList, const ArchiveSource& source,
                       OperationHost& host) {
@@ -126,44 +139,56 @@ FetchTile ArchiveWalk(const DownloadKind& kind, const std::string& tileDir,
                                                        const std::string& name) {
     const std::string urlStart = ArchiveBaseUrl(source) + kind.UrlPath;
     const std::string archive = tileDir + name + ".zip";
-    bool found = false;
-    for (std::size_t k = 0; k < folderList.size() && !found; ++k) {
+    Fetched fetched;
+    for (std::size_t k = 0; k < folderList.size(); ++k) {
       // A copy: a success rewrites entry 0.
       const std::string folder = folderList[k];
       const std::string url = urlStart + folder + name + ".zip";
-      host.AppendLine("trying to find " + url);
-      found = DownloadAndUnzip(url, archive, host, source.Limits, source.Proxy);
-      if (found) kind.Found(folderList[0], folder, host);
+      host.AppendLine("trying to find " + AddressShown(url));
+      DownloadAttempt attempt = DownloadAndUnzip(url, archive, host, source.Limits, source.Proxy);
+      if (attempt) {
+        kind.Found(folderList[0], folder, host);
+        return Fetched{true, {}};
+      }
+      if (fetched.Failure.empty() && !attempt.NotOnServer({404})) {
+        fetched.Failure = std::move(attempt.Reason);
+      }
     }
-    return found;
+    return fetched;
   };
 }
 
 }  // namespace
 
-void DownloadSrtm1Files(const ModelSettings& settings, Workspace& workspace, OperationHost& host) {
+DownloadOutcome DownloadSrtm1Files(const ModelSettings& settings, Workspace& workspace,
+                                   OperationHost& host) {
   const std::string& tileDir = workspace.Folders.Srtm1Dir;
   const std::string& dataRoot = workspace.Folders.DataRoot;
   const ArchiveSource& source = workspace.Source;
   if (source.Layout == ArchiveLayout::SrtmV21) {
-    DownloadRegion(
+    return DownloadRegion(
         Srtm1Kind, settings, dataRoot, tileDir, host,
         ArchiveWalk(Srtm1Kind, tileDir, workspace.Remembered.Srtm1RegionFolders, source, host));
-    return;
   }
-  // A mirror has one address per tile: one attempt, nothing to remember.
-  DownloadRegion(Srtm1Kind, settings, dataRoot, tileDir, host,
-                 [&](std::int32_t lon, std::int32_t lat, const std::string&) {
-                   return DownloadMirrorTile(source, tileDir, lon, lat, host);
-                 });
+  // A mirror has one address per tile: one attempt, nothing to remember. An S3 bucket that
+  // keeps its listing private answers 403 for a key it hasn't.
+  return DownloadRegion(Srtm1Kind, settings, dataRoot, tileDir, host,
+                        [&](std::int32_t lon, std::int32_t lat, const std::string&) {
+                          DownloadAttempt attempt =
+                              DownloadMirrorTile(source, tileDir, lon, lat, host);
+                          if (attempt) return Fetched{true, {}};
+                          if (attempt.NotOnServer({404, 403})) return Fetched{};
+                          return Fetched{false, std::move(attempt.Reason)};
+                        });
 }
 
-void DownloadSrtm3Files(const ModelSettings& settings, Workspace& workspace, OperationHost& host) {
+DownloadOutcome DownloadSrtm3Files(const ModelSettings& settings, Workspace& workspace,
+                                   OperationHost& host) {
   // Neither mirror has SRTM-3 tiles; they come from the archive whatever the source.
   const std::string& tileDir = workspace.Folders.Srtm3Dir;
-  DownloadRegion(Srtm3Kind, settings, workspace.Folders.DataRoot, tileDir, host,
-                 ArchiveWalk(Srtm3Kind, tileDir, workspace.Remembered.Srtm3RegionFolders,
-                             workspace.Source, host));
+  return DownloadRegion(Srtm3Kind, settings, workspace.Folders.DataRoot, tileDir, host,
+                        ArchiveWalk(Srtm3Kind, tileDir, workspace.Remembered.Srtm3RegionFolders,
+                                    workspace.Source, host));
 }
 
 }  // namespace orolith

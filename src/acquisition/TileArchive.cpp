@@ -13,6 +13,7 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <vector>
 
@@ -59,6 +60,25 @@ std::string ArchiverEnding(int status) {
   return "the archiver ended with status " + std::to_string(WEXITSTATUS(status));
 }
 
+// The archiver, writing the tile name from the archive to outputFd. The error keeps its text,
+// which names no program; the note tells which one could not be started and where it was
+// looked for.
+ChildProcess StartArchiver(const std::string& archiveFileName, const std::string& name,
+                           int outputFd, OperationHost& host) {
+  try {
+    // e: extract without the archive's folders; -so: to standard output; -r: the name in any
+    // folder; -bd: no progress display; --: whatever the names look like, they are names.
+    return StartProgram(ArchiverName,
+                        {ArchiverName, "e", "-so", "-r", "-bd", "--", archiveFileName, name},
+                        outputFd);
+  } catch (const SystemError& error) {
+    host.Diagnose(std::string("Cannot start the archiver ") + ArchiverName + ": " +
+                  std::strerror(error.Code()) +
+                  " (it is looked for in the current directory, then on PATH)");
+    throw;
+  }
+}
+
 }  // namespace
 
 void UnpackTile(const std::string& archiveFileName, const std::string& tileFileName,
@@ -72,11 +92,7 @@ void UnpackTile(const std::string& archiveFileName, const std::string& tileFileN
   if (::pipe2(ends, O_CLOEXEC) != 0) throw SystemError(errno);
   FileDescriptor output(ends[0]);
   FileDescriptor input(ends[1]);
-  // e: extract without the archive's folders; -so: to standard output; -r: the name in any
-  // folder; -bd: no progress display; --: whatever the names look like, they are names.
-  ChildProcess archiver = StartProgram(
-      ArchiverName, {ArchiverName, "e", "-so", "-r", "-bd", "--", archiveFileName, name},
-      input.Get());
+  ChildProcess archiver = StartArchiver(archiveFileName, name, input.Get(), host);
   // Our copy of the pipe's input end must go, or the output never ends.
   input.Close();
 

@@ -21,7 +21,7 @@ class UnpackError : public std::runtime_error {
 // stopped as soon as more arrives. host.WhileWaiting runs meanwhile; when it throws, the
 // archiver is stopped and nothing is left behind.
 // Throws UnpackError when the archive yields no tile, SystemError when the archiver can't be
-// started, FileError when the tile can't be written.
+// started (after a note to host.Diagnose naming it), FileError when the tile can't be written.
 void UnpackTile(const std::string& archiveFileName, const std::string& tileFileName,
                 OperationHost& host);
 

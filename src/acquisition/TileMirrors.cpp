@@ -23,8 +23,8 @@ MirrorTile MirrorTileAt(ArchiveLayout layout, const std::string& baseUrl, std::i
   throw std::logic_error("the SRTM version 2.1 archive has no single address per tile");
 }
 
-bool DownloadMirrorTile(const ArchiveSource& source, const std::string& tileDir, std::int32_t lon,
-                        std::int32_t lat, OperationHost& host) {
+DownloadAttempt DownloadMirrorTile(const ArchiveSource& source, const std::string& tileDir,
+                                   std::int32_t lon, std::int32_t lat, OperationHost& host) {
   const MirrorTile tile = MirrorTileAt(source.Layout, Srtm1BaseUrl(source), lon, lat);
   HttpLimits limits = source.Limits;
   limits.MaxRedirects = MirrorRedirects;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "acquisition/DownloadAndUnzip.h"
 #include "base/OperationHost.h"
 #include "frontpanel/DownloadSettings.h"
 
@@ -24,8 +25,8 @@ MirrorTile MirrorTileAt(ArchiveLayout layout, const std::string& baseUrl, std::i
 inline constexpr long MirrorRedirects = 5;
 
 // One attempt at an SRTM-1 tile from the source's mirror into tileDir, through the archive
-// download and unpacking every tile goes through; true when it counts as downloaded.
-bool DownloadMirrorTile(const ArchiveSource& source, const std::string& tileDir, std::int32_t lon,
-                        std::int32_t lat, OperationHost& host);
+// download and unpacking every tile goes through.
+DownloadAttempt DownloadMirrorTile(const ArchiveSource& source, const std::string& tileDir,
+                                   std::int32_t lon, std::int32_t lat, OperationHost& host);
 
 }  // namespace orolith

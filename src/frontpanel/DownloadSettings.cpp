@@ -39,11 +39,41 @@ std::string TileBaseUrl(std::string_view url) {
     }
   }
   if (hostStart == 0 || url[hostStart] == '/') {
-    throw std::invalid_argument("'" + std::string(url) + "' is not an http:// or https:// address");
+    throw std::invalid_argument("'" + AddressShown(url) +
+                                "' is not an http:// or https:// address");
+  }
+  if (url.find_first_of("?#") != std::string_view::npos) {
+    throw std::invalid_argument("'" + AddressShown(url) +
+                                "' has a query or a fragment, which a base address can't");
   }
   std::string base(url);
   if (base.back() != '/') base += '/';
   return base;
+}
+
+std::string ArchiveHostName(std::string_view host) {
+  // A path after the host is kept: the archive's folders then lie below it.
+  const std::size_t name = host.substr(0, host.find('/')).rfind('@') + 1;  // 0: no credentials
+  const bool usable = name < host.size() && host[name] != ':' && host[name] != '/' &&
+                      host.find("://") == std::string_view::npos &&
+                      std::none_of(host.begin(), host.end(), [](char c) {
+                        return c == '?' || c == '#' || static_cast<unsigned char>(c) <= ' ';
+                      });
+  if (!usable) {
+    throw std::invalid_argument("'" + AddressShown(host) +
+                                "' is not a host name with an optional port");
+  }
+  return std::string(host);
+}
+
+std::string AddressShown(std::string_view address) {
+  // Only "scheme://" before the first '/', '?' or '#' begins the authority later.
+  std::size_t start = address.find("://");
+  start = start < address.find_first_of("/?#") ? start + 3 : 0;
+  const std::size_t end = std::min(address.find_first_of("/?#", start), address.size());
+  const std::size_t at = address.substr(start, end - start).rfind('@');
+  if (at == std::string_view::npos) return std::string(address);
+  return std::string(address.substr(0, start)) + std::string(address.substr(start + at + 1));
 }
 
 std::string ArchiveBaseUrl(const ArchiveSource& source) {

@@ -15,6 +15,10 @@ struct HttpLimits {
   long ConnectTimeoutSeconds = 30;
   // A transfer that moves no byte for this long is abandoned.
   long StallSeconds = 30;
+  // A transfer slower than LowSpeedBytesPerSecond for LowSpeedSeconds is abandoned too, however
+  // steadily its bytes trickle in.
+  long LowSpeedBytesPerSecond = 1000;
+  long LowSpeedSeconds = 60;
   // Redirects followed before the transfer fails; 0: a redirect is itself a failure. None
   // ever leads from https to plain http.
   long MaxRedirects = 0;
@@ -55,9 +59,18 @@ struct ArchiveSource {
 // the known ones.
 ArchiveLayout ArchiveLayoutNamed(std::string_view name);
 
-// url as a base address: http:// or https:// and a host, ending in '/'. Throws
-// std::invalid_argument.
+// url as a base address: http:// or https:// and a host, ending in '/', with neither a query
+// nor a fragment (the tile's path is appended to it). Throws std::invalid_argument.
 std::string TileBaseUrl(std::string_view url);
+
+// host as the archive's host: a name with an optional port (and credentials), perhaps followed
+// by a path the archive's folders lie below; no scheme, query, fragment or blank. Throws
+// std::invalid_argument.
+std::string ArchiveHostName(std::string_view host);
+
+// An address (or an archive host) as the log, the window and every message show it: without
+// the user name and password it may carry, which only the request needs.
+std::string AddressShown(std::string_view address);
 
 // The address the SRTM version 2.1 archive's paths start from: "http://" + ArchiveHost +
 // "/srtm/version2_1/", or the TileUrl of an archive mirror.

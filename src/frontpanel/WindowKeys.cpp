@@ -3,6 +3,7 @@
 #include "frontpanel/TSystem.h"
 
 #include <filesystem>
+#include <optional>
 #include <stdexcept>
 #include <system_error>
 
@@ -54,14 +55,26 @@ WindowKeys ReadWindowKeys(std::span<const char* const> arguments, char decimalSe
   keys.DataRootFromCommandLine = !root.empty();
   keys.Folders = MakeDataFolders(keys.DataRootFromCommandLine ? root : CurrentDirectory());
   if (const std::string host = FindCommandLineValue(arguments, "ArchiveHost="); !host.empty()) {
-    keys.Source.ArchiveHost = host;
+    try {
+      keys.Source.ArchiveHost = ArchiveHostName(host);
+    } catch (const std::invalid_argument& error) {
+      keys.Problems.push_back(std::string("ArchiveHost: ") + error.what() + "; downloads use " +
+                              AddressShown(ArchiveBaseUrl(keys.Source)));
+    }
   }
   keys.Source.Proxy = FindCommandLineValue(arguments, "Proxy=");
   if (const std::string problem = ReadTileSource(arguments, keys.Source); !problem.empty()) {
-    keys.Problems.push_back(problem + "; downloads use " + Srtm1BaseUrl(keys.Source));
+    keys.Problems.push_back(problem + "; downloads use " + AddressShown(Srtm1BaseUrl(keys.Source)));
   }
   if (const std::string floor = FindCommandLineValue(arguments, "Floor="); !floor.empty()) {
-    keys.FloorPercent = ReadFieldValue(floor, fields::Floor, decimalSeparator);
+    // As --floor refuses it: a typing error must not become the field's minimum unseen.
+    if (const std::optional<float> typed = ParseFieldNumber(floor, decimalSeparator)) {
+      keys.FloorPercent = ClampToRange(*typed, fields::Floor);
+    } else {
+      keys.Problems.push_back("Floor: '" + floor + "' is not a number; the floor stays " +
+                              FormatFieldValue(keys.FloorPercent, fields::Floor, decimalSeparator) +
+                              " percent");
+    }
   }
   return keys;
 }

@@ -20,8 +20,8 @@ struct WindowKeys {
   ArchiveSource Source;
   // The closed solid's floor, read as its field would read it.
   float FloorPercent = fields::Floor.Initial;
-  // One line for each value that can't be used, saying what the downloads use instead; the
-  // window logs it and shows it in an error box.
+  // One line for each value that can't be read, saying what is used instead; the window logs
+  // it and shows it in an error box.
   std::vector<std::string> Problems;
 };
 

@@ -214,7 +214,7 @@ void TForm4::FormCreate(std::span<const char* const> arguments) {
   workspace_ = std::make_unique<Workspace>(keys.Folders, keys.Source);
 
   Label6->setText(QStringLiteral("Download SRTM Files from    ") +
-                  QString::fromStdString(Srtm1BaseUrl(Source())));
+                  QString::fromStdString(AddressShown(Srtm1BaseUrl(Source()))));
   // A longer host name widens the label as far as the window allows.
   Label6->resize(std::clamp(Label6->sizeHint().width(), 572, width() - 2 * Label6->x()),
                  Label6->height());

@@ -1,6 +1,6 @@
 #include "tiles/TileSource.h"
 
-#include "base/Files.h"
+#include "base/Errors.h"
 
 #include <sys/stat.h>
 
@@ -27,6 +27,13 @@ std::optional<std::string> ReadProblem(const std::string& folder) {
 
 }  // namespace
 
+bool TileFileExists(const std::string& path) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) == 0) return !S_ISDIR(info.st_mode);
+  if (errno == ENAMETOOLONG) throw CannotOpenFile(path, ENAMETOOLONG);
+  return false;
+}
+
 DataFolders MakeDataFolders(std::string dataRoot) {
   if (dataRoot.empty() || dataRoot.back() != PathSeparator) dataRoot += PathSeparator;
   DataFolders folders;
@@ -50,7 +57,7 @@ std::optional<TileSource> FindTileSource(const DataFolders& folders, const std::
   for (const Candidate& candidate : order) {
     if (candidate.Blocked) continue;
     std::string path = candidate.Dir + fileName;
-    if (FileExists(path)) return TileSource{candidate.Folder, std::move(path)};
+    if (TileFileExists(path)) return TileSource{candidate.Folder, std::move(path)};
   }
   return std::nullopt;
 }

@@ -46,9 +46,16 @@ class DownloadAndUnzipTest : public ::testing::Test {
 
 TEST_F(DownloadAndUnzipTest, NotFoundWritesTwoLinesAndNoFile) {
   const std::string url = server.Url("/srtm/N45E006.hgt.zip");
-  EXPECT_FALSE(DownloadAndUnzip(url, archive, host));
+  const DownloadAttempt attempt = DownloadAndUnzip(url, archive, host);
+  EXPECT_FALSE(attempt);
   EXPECT_EQ(host.lines, Failed(url));
   EXPECT_TRUE(TileFolderContent().empty());
+  // The caller tells the server's "none here" from a failure by the status.
+  EXPECT_EQ(attempt.Outcome, DownloadAttempt::Result::TransferFailed);
+  EXPECT_EQ(attempt.Status, 404);
+  EXPECT_TRUE(attempt.NotOnServer({404}));
+  EXPECT_FALSE(attempt.NotOnServer({403}));
+  EXPECT_EQ(host.notes, Lines{attempt.Reason});
 }
 
 TEST_F(DownloadAndUnzipTest, ArchiveIsStoredKeptAndUnpackedByTheArchiver) {
@@ -177,6 +184,9 @@ TEST_F(DownloadAndUnzipTest, MissingArchiverOrFolderEndsWithTheError) {
     }
   }
   EXPECT_EQ(host.lines, Attempted(server.Url("/a.zip")));
+  // Which program could not be started is told apart from the log.
+  EXPECT_EQ(host.notes, Lines{"Cannot start the archiver 7za: No such file or directory (it is "
+                              "looked for in the current directory, then on PATH)"});
   EXPECT_EQ(TileFolderContent(), Lines{"N45E006.hgt.zip"});
 
   const std::string nowhere = (dir.Path() / "absent" / "N45E006.hgt.zip").string();
@@ -201,6 +211,23 @@ TEST_F(DownloadAndUnzipTest, ASlowButSteadyTransferIsNoStall) {
   EXPECT_EQ(host.lines, Attempted(url));
   EXPECT_TRUE(test::Holds(tiles / "N45E006.hgt", tile));
   EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::seconds(4));
+}
+
+TEST_F(DownloadAndUnzipTest, ATransferBelowTheRateFloorFailsThoughBytesKeepComing) {
+  test::WriteText(server.Files() / "slow.zip", std::string(40, 'x'));
+  HttpLimits limits;
+  limits.StallSeconds = 1;  // a byte every 0.25 s is no stall
+  limits.LowSpeedSeconds = 2;
+  const std::string url = server.Url("/drip/slow.zip");
+  const auto started = std::chrono::steady_clock::now();
+  EXPECT_FALSE(DownloadAndUnzip(url, archive, host, limits));
+  // The whole answer takes 10 s.
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(6));
+  EXPECT_EQ(host.lines, Failed(url));
+  ASSERT_EQ(host.notes.size(), 1U);
+  EXPECT_EQ(host.notes[0],
+            url + ": Operation too slow. Less than 1000 bytes/sec transferred the last 2 seconds");
+  EXPECT_TRUE(TileFolderContent().empty());
 }
 
 TEST_F(DownloadAndUnzipTest, TheBodyBufferNeverGrowsPastTheLimit) {
@@ -240,8 +267,10 @@ TEST_F(DownloadAndUnzipTest, AnArchiveThatYieldsNoTileIsAFailedAttemptAndLeavesO
        {"/truncated.zip", "/page.zip", "/empty.zip", "/short.zip", "/other.zip", "/bomb.zip"}) {
     SCOPED_TRACE(path);
     host.lines.clear();
-    EXPECT_FALSE(DownloadAndUnzip(server.Url(path), archive, host));
+    const DownloadAttempt attempt = DownloadAndUnzip(server.Url(path), archive, host);
+    EXPECT_EQ(attempt.Outcome, DownloadAttempt::Result::UnpackFailed);
     ASSERT_EQ(host.lines.size(), 4U);
+    EXPECT_EQ(attempt.Reason, host.lines[3]);
     EXPECT_EQ(host.lines[2], Attempted(server.Url(path))[2]);
     EXPECT_TRUE(host.lines[3].starts_with("Unpacking failed: ")) << host.lines[3];
     EXPECT_EQ(TileFolderContent(), Lines{"N45E006.hgt.zip"});

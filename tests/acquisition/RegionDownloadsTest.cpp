@@ -319,5 +319,79 @@ TEST_F(RegionDownloadsTest, AMirrorOfTheArchiveKeepsItsFolderWalk) {
   EXPECT_EQ(server.Requests().at(3), "/cache/SRTM3/Africa/N44E006.hgt.zip");
 }
 
+// The log counts every tile it did not get as missing; the outcome keeps those the server never
+// said it lacks, with the first reason that was not such an answer.
+TEST_F(RegionDownloadsTest, TheOutcomeKeepsTheTilesTheServerNeverSaidItLacks) {
+  const auto serveBroken = [&](const std::string& path, const std::string& name) {
+    server.Serve(path + name + ".zip",
+                 test::MakeZip(dir.Path() / "broken" / path.substr(1) / name, name, "x"));
+  };
+  serveBroken(Srtm1Path + "03/", "N46E006.hgt");
+  ServeTile(Srtm1Path + "05/", "N46E006.hgt");
+  serveBroken(Srtm1Path + "02/", "N45E007.hgt");
+  test::WriteText(folders.Srtm1Dir + "N46E007.hgt", "here");
+  const auto failures = [](const DownloadOutcome& outcome) {
+    Lines lines;
+    for (const TileFailure& failure : outcome.Failed) {
+      lines.push_back(failure.Tile + ": " + failure.Reason);
+    }
+    return lines;
+  };
+  // N45E006 is in no folder, N46E006 in the fifth after a broken archive in the third.
+  EXPECT_EQ(failures(DownloadSrtm1Files(ReadModelSettings(Region(6.5F, 7.5F, 45.5F, 46.5F)),
+                                        workspace, host)),
+            Lines{"N45E007.hgt: Unpacking failed: N45E007.hgt holds 1 bytes, the size of no tile"});
+  EXPECT_EQ(host.lines.back(), "There are 2 missing SRTM-1 files");
+  EXPECT_TRUE(test::Holds(folders.Srtm1Dir + "N46E006.hgt", test::TileContent("N46E006.hgt")));
+
+  // A server that can't be reached says nothing of any tile.
+  source.ArchiveHost = "127.0.0.1:1";
+  const DownloadOutcome refused =
+      DownloadSrtm3Files(ReadModelSettings(Region(6.5F, 6.5F, 45.5F, 45.5F)), workspace, host);
+  ASSERT_EQ(refused.Failed.size(), 1U);
+  EXPECT_EQ(refused.Failed[0].Tile, "N45E006.hgt");
+  EXPECT_TRUE(refused.Failed[0].Reason.starts_with(
+      "http://127.0.0.1:1/srtm/version2_1/SRTM3/Africa/N45E006.hgt.zip: Failed to connect"))
+      << refused.Failed[0].Reason;
+
+  // A mirror says so by 404 or 403; what it sends that yields no tile is a failure.
+  source.Layout = ArchiveLayout::Esa;
+  source.TileUrl = Url("/s3/esa/");
+  server.Serve("/esa/N44E006.SRTMGL1.hgt.zip",
+               test::MakeZip(dir.Path() / "broken" / "esa", "N44E006.hgt", "x"));
+  EXPECT_EQ(failures(DownloadSrtm1Files(ReadModelSettings(Region(6.5F, 6.5F, 43.5F, 44.5F)),
+                                        workspace, host)),
+            Lines{"N44E006.hgt: Unpacking failed: N44E006.hgt holds 1 bytes, the size of no tile"});
+  EXPECT_EQ(host.notes.back(), Url("/s3/esa/N43E006.SRTMGL1.hgt.zip") + ": HTTP status 403");
+}
+
+TEST_F(RegionDownloadsTest, CredentialsGoWithTheRequestButNeverIntoTheLogOrANote) {
+  ServeTile("/cache/SRTM1/Region_02/", "N45E006.hgt");
+  source.TileUrl = "http://orolith:s3cret@" + server.Host() + "/auth/cache/";
+  Download(DownloadSrtm1Files, Region(6.5F, 6.5F, 45.5F, 45.5F), '.');
+  EXPECT_TRUE(test::Holds(folders.Srtm1Dir + "N45E006.hgt", test::TileContent("N45E006.hgt")));
+  Lines expected;
+  Banner(expected, "  SRTM-1 File Downloads ");
+  const std::string shown = Url("/auth/cache/SRTM1/Region_0");
+  Miss(expected, shown + "1/N45E006.hgt.zip");
+  Miss(expected, shown + "1/N45E006.hgt.zip");
+  Hit(expected, shown + "2/N45E006.hgt.zip", folders.Srtm1Dir + "N45E006.hgt.zip");
+  expected.insert(
+      expected.end(),
+      {"SRTM-1 data found in Region # 2", "There were 0 pre-existing SRTM-1 files found",
+       "There were 1 SRTM-1 files downloaded", "There are 0 missing SRTM-1 files"});
+  EXPECT_EQ(Block(), expected);
+  EXPECT_EQ(host.notes, Lines(2, shown + "1/N45E006.hgt.zip: HTTP status 404"));
+
+  // Refused for a wrong password: the password is not shown either.
+  source.Layout = ArchiveLayout::Esa;
+  source.TileUrl = "http://orolith:wrong@" + server.Host() + "/auth/esa/";
+  host.lines.clear();
+  host.notes.clear();
+  Download(DownloadSrtm1Files, Region(7.5F, 7.5F, 45.5F, 45.5F), '.');
+  EXPECT_EQ(Block().at(3), "Attempting to Download : " + Url("/auth/esa/N45E007.SRTMGL1.hgt.zip"));
+  EXPECT_EQ(host.notes, Lines{Url("/auth/esa/N45E007.SRTMGL1.hgt.zip") + ": HTTP status 401"});
+}
+
 }  // namespace
 }  // namespace orolith

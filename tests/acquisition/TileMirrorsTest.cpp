@@ -64,7 +64,7 @@ class MirrorTileTest : public ::testing::Test {
     source.TileUrl = base;
     host.lines.clear();
     host.notes.clear();
-    return DownloadMirrorTile(source, tiles.string() + "/", 7, 46, host);
+    return static_cast<bool>(DownloadMirrorTile(source, tiles.string() + "/", 7, 46, host));
   }
   Lines Fetched(const std::string& url, const std::string& archiveName) const {
     const std::string archive = tiles.string() + "/" + archiveName;

@@ -10,9 +10,12 @@ The first path segment chooses a misbehaviour for the rest of the path:
   /s3/P        the file P, or 403 when there is none, as an S3 bucket answers
   /goto/SCHEME/HOST/P  302 to SCHEME://HOST/P, another server
   /trickle/P   the file P in 25 pieces, one every 0.1 s: slow but never still for long
+  /drip/P      the file P one byte every 0.25 s: never still, but slower than any useful rate
+  /auth/P      the file P to a request with the Basic credentials orolith:s3cret, else 401
 A request through a proxy (an absolute URL) is served by its path and logged as "proxy " + URL.
 Any other path is a file below ROOT (200) or not (404).
 """
+import base64
 import os
 import ssl
 import sys
@@ -65,9 +68,21 @@ class Handler(BaseHTTPRequestHandler):
             self.serve_file(rest, sized=True, missing=403)
         elif mode == "trickle":
             self.serve_file(rest, sized=True, pieces=25)
+        elif mode == "drip":
+            self.serve_file(rest, sized=True, pieces=-1)
+        elif mode == "auth":
+            expected = "Basic " + base64.b64encode(b"orolith:s3cret").decode()
+            if self.headers.get("Authorization") == expected:
+                self.serve_file(rest, sized=True)
+            else:
+                self.send_response(401)
+                self.send_header("WWW-Authenticate", 'Basic realm="tiles"')
+                self.send_header("Content-Length", "0")
+                self.end_headers()
         else:
             self.serve_file(rest if mode == "unsized" else path, sized=mode != "unsized")
 
+    # pieces: how many parts the body is sent in, 0.1 s apart; -1: one byte every 0.25 s.
     def serve_file(self, path, sized, pieces=1, missing=404):
         file = os.path.join(ROOT, os.path.normpath(path).lstrip("/"))
         if not os.path.isfile(file):
@@ -82,10 +97,10 @@ class Handler(BaseHTTPRequestHandler):
             self.send_header("Connection", "close")
             self.close_connection = True
         self.end_headers()
-        step = -(-len(body) // pieces) if body else 1
+        step = -(-len(body) // pieces) if body and pieces > 0 else 1
         for at in range(0, len(body), step):
             if at > 0:
-                time.sleep(0.1)
+                time.sleep(0.1 if pieces > 0 else 0.25)
             self.wfile.write(body[at:at + step])
             self.wfile.flush()
 

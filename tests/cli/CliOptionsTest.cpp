@@ -184,6 +184,11 @@ TEST(CliOptionsTest, TileSourceAndBaseAddress) {
             "--tile-source: unknown tile source 'usgs' (known: srtm-v2.1, esa, aws)");
   EXPECT_EQ(UsageMessage({"download-srtm1", "--tile-url", "step.esa.int/auxdata"}),
             "--tile-url: 'step.esa.int/auxdata' is not an http:// or https:// address");
+  EXPECT_EQ(
+      UsageMessage({"download-srtm1", "--tile-url", "https://me:pw@h/x/?key=1"}),
+      "--tile-url: 'https://h/x/?key=1' has a query or a fragment, which a base address can't");
+  EXPECT_EQ(UsageMessage({"download-srtm3", "--archive-host", "http://mirror"}),
+            "--archive-host: 'http://mirror' is not a host name with an optional port");
   EXPECT_EQ(UsageMessage({"download-srtm1", "--tile-url", "http://a/", "--archive-host", "b"}),
             "--archive-host and --tile-url both give the archive's address; give one");
   EXPECT_NE(UsageMessage({"download-srtm1", "--tile-source"}), "");

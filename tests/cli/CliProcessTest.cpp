@@ -3,6 +3,7 @@
 
 #include "model/TerrainModel.h"
 #include "support/Archives.h"
+#include "support/LongPaths.h"
 #include "support/Privileges.h"
 #include "support/RecordingHost.h"
 #include "support/StlReader.h"
@@ -362,6 +363,75 @@ TEST_F(CliProcessTest, AFailedDownloadAttemptTellsWhyOnStderr) {
   ASSERT_EQ(err.size(), 7U) << o.err;
   EXPECT_EQ(err[3], "orolith-cli: " + server.Url("/srtm/version2_1/SRTM3/Eurasia/N45E006.hgt.zip") +
                         ": HTTP status 404");
+}
+
+// Which tiles count as undone is the downloads' to tell; here: the status, and the summary.
+TEST_F(CliProcessTest, ADownloadThatLeftATileUndoneExitsOneWithASummary) {
+  const test::TestServer server;
+  const std::string region = " --lon 6.5 6.5 --lat 45.5 45.5 --archive-host ";
+  const Outcome refused = Cli("download-srtm3" + region + "127.0.0.1:1");
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_EQ(Lines(refused.out).back(), "There are 1 missing SRTM-3 files");
+  const std::vector<std::string> err = Lines(refused.err);
+  ASSERT_EQ(err.size(), 7U + 2U) << refused.err;  // a note for each attempt, then the summary
+  EXPECT_EQ(err[7], "orolith-cli: 1 tile could not be downloaded:");
+  EXPECT_EQ(err[8], "orolith-cli:   N45E006.hgt: " + err[0].substr(13));
+
+  // The archive answered 404 in every folder: nothing left undone.
+  const Outcome none = Cli("download-srtm3" + region + server.Host());
+  EXPECT_EQ(none.status, 0);
+  EXPECT_EQ(Lines(none.err).size(), 7U) << none.err;
+}
+
+TEST_F(CliProcessTest, ADataRootTooLongForItsTilePathsIsAnError) {
+  const test::TestServer server;
+  const test::DeepFolder deep(root.Path(), test::DataRootTooLongForTiles);
+  deep.MakeFolder("SRTM_1");
+  deep.WriteFile("SRTM_1/N46E007.hgt", test::TileContent("N46E007"));
+  const std::string tile = deep.Path() + "/SRTM_1/N46E007.hgt";
+  for (const char* command : {"test", "create", "download-srtm1"}) {
+    SCOPED_TRACE(command);
+    const Outcome o =
+        Cli(std::string(command) + " --data-root " + Quote(deep.Path()) +
+            " --lon 7.5 7.5 --lat 46.5 46.5 --archive-host " + server.Host() + " -o model.stl");
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(o.err, "orolith-cli: Cannot open file \"" + tile + "\". File name too long\n");
+    EXPECT_FALSE(std::filesystem::exists(Path("model.stl")));
+  }
+  EXPECT_TRUE(server.Requests().empty());
+}
+
+TEST_F(CliProcessTest, DemoDataHelpWritesNothingAndUnknownOptionsAreRefused) {
+  if (!std::filesystem::exists(DemoTool)) GTEST_SKIP() << DemoTool << " is not built";
+  const std::filesystem::path out = captures.Path() / "out";
+  const std::filesystem::path err = captures.Path() / "err";
+  const struct {
+    const char* args;
+    int status;
+    const char* out;
+    const char* err;
+  } cases[] = {
+      {"--help", 0, "usage: make_demo_data", ""},
+      {"-h", 0, "usage: make_demo_data", ""},
+      {"--srtm3 demo", 2, "", "make_demo_data: unknown option '--srtm3'"},
+      {"demo --help", 0, "usage: make_demo_data", ""},
+      {"--srtm1 --srtm1-2x2 demo", 2, "", "usage: make_demo_data"},
+      {"-x", 2, "", "make_demo_data: unknown option '-x'"},
+      {"", 2, "", "usage: make_demo_data"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args);
+    const std::string command = "cd " + Quote(root.Path().string()) + " && " + Quote(DemoTool) +
+                                " " + c.args + " >" + Quote(out.string()) + " 2>" +
+                                Quote(err.string());
+    const int raw = std::system(command.c_str());
+    EXPECT_EQ(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, c.status);
+    EXPECT_TRUE(ReadText(out).starts_with(c.out)) << ReadText(out);
+    EXPECT_TRUE(ReadText(err).starts_with(c.err)) << ReadText(err);
+    // Only the three tile folders the fixture made.
+    EXPECT_EQ(test::FolderEntries(root.Path()),
+              (std::vector<std::string>{"SRTM_1", "SRTM_3", "SRTM_30"}));
+  }
 }
 
 TEST_F(CliProcessTest, DemoDataMakesAModelThatAdmeshReads) {

@@ -61,6 +61,44 @@ TEST(TileSources, ABaseAddressIsHttpOrHttpsWithAHostAndEndsInASlash) {
     const std::string expected = std::string("'") + url + "' is not an http:// or https:// address";
     EXPECT_EQ(Refusal([&] { TileBaseUrl(url); }), expected);
   }
+  // The tile's path is appended to the base: a query or fragment would swallow it.
+  for (const char* url : {"http://h/x/?q=", "http://h?x", "https://h/x#top", "http://h/#"}) {
+    const std::string expected =
+        std::string("'") + url + "' has a query or a fragment, which a base address can't";
+    EXPECT_EQ(Refusal([&] { TileBaseUrl(url); }), expected);
+  }
+}
+
+TEST(TileSources, CredentialsAreLeftOutOfEveryAddressShown) {
+  const struct {
+    const char* url;
+    const char* shown;
+  } cases[] = {
+      {"https://me:pw@cache.example.org/skadi/", "https://cache.example.org/skadi/"},
+      {"http://me@h:8080/x", "http://h:8080/x"},
+      {"http://me:p%40ss@w@h/", "http://h/"},  // the host follows the last '@'
+      {"HTTP://a:b@h", "HTTP://h"},
+      {"http://h/a@b/c", "http://h/a@b/c"},  // an '@' in the path is no user's
+      {"http://h?u=a@b", "http://h?u=a@b"},
+      {"http://h#a@b", "http://h#a@b"},
+      {"me:pw@mirror.example.org", "mirror.example.org"},  // an archive host
+      {"mirror.example.org:81", "mirror.example.org:81"},
+      {"", ""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(AddressShown(c.url), c.shown) << c.url;
+}
+
+TEST(TileSources, AnArchiveHostIsAHostNameWithAnOptionalPort) {
+  for (const char* host : {"dds.cr.usgs.gov", "127.0.0.1:8080", "[::1]:81", "me:pw@mirror",
+                           "127.0.0.1:8080/slow", "mirror/a@b"}) {
+    EXPECT_EQ(ArchiveHostName(host), host);
+  }
+  for (const char* host :
+       {"", "http://mirror", "mirror?x", "mirror#x", "a b", "tab\there", ":81", "/srtm"}) {
+    const std::string expected =
+        std::string("'") + host + "' is not a host name with an optional port";
+    EXPECT_EQ(Refusal([&] { ArchiveHostName(host); }), expected);
+  }
 }
 
 }  // namespace

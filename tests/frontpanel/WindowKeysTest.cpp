@@ -52,6 +52,13 @@ TEST(WindowKeys, ASourceThatCantBeUsedLeavesTheArchiveAndSaysSoOnce) {
       {{"TileSource=esa", "TileUrl=step.esa.int/auxdata/dem/SRTMGL1/"},
        "TileUrl: 'step.esa.int/auxdata/dem/SRTMGL1/' is not an http:// or https:// address; "
        "downloads use http://dds.cr.usgs.gov/srtm/version2_1/"},
+      {{"TileSource=aws", "TileUrl=https://cache.example.org/skadi/?key=1"},
+       "TileUrl: 'https://cache.example.org/skadi/?key=1' has a query or a fragment, which a base "
+       "address can't; downloads use http://dds.cr.usgs.gov/srtm/version2_1/"},
+      // Credentials are for the request alone, even in a complaint.
+      {{"TileSource=esa", "TileUrl=https://me:pw@cache.example.org/#x"},
+       "TileUrl: 'https://cache.example.org/#x' has a query or a fragment, which a base address "
+       "can't; downloads use http://dds.cr.usgs.gov/srtm/version2_1/"},
   };
   for (const auto& c : cases) {
     const WindowKeys keys = Read(c.arguments);
@@ -66,6 +73,36 @@ TEST(WindowKeys, FloorIsReadAsItsFieldReadsIt) {
   EXPECT_FLOAT_EQ(Read({"Floor=250"}).FloorPercent, 100.0F);
   EXPECT_FLOAT_EQ(Read({"Floor="}).FloorPercent, 5.0F);
   EXPECT_FLOAT_EQ(Read({"Floor=2,5"}, ',').FloorPercent, 2.5F);
+  for (const char* floor : {"FLOOR=12.5", "Floor=250", "Floor="}) {
+    EXPECT_TRUE(Read({floor}).Problems.empty()) << floor;
+  }
+}
+
+TEST(WindowKeys, AValueThatCantBeReadIsReportedAndTheDefaultKept) {
+  const struct {
+    std::vector<const char*> arguments;
+    char separator;
+    const char* problem;
+  } cases[] = {
+      {{"Floor=abc"}, '.', "Floor: 'abc' is not a number; the floor stays 5.0 percent"},
+      {{"floor=2.5"}, ',', "Floor: '2.5' is not a number; the floor stays 5,0 percent"},
+      {{"Floor=12%"}, '.', "Floor: '12%' is not a number; the floor stays 5.0 percent"},
+      {{"ArchiveHost=http://mirror.example.org"},
+       '.',
+       "ArchiveHost: 'http://mirror.example.org' is not a host name with an optional port; "
+       "downloads use http://dds.cr.usgs.gov/srtm/version2_1/"},
+      {{"ArchiveHost=mirror example"},
+       '.',
+       "ArchiveHost: 'mirror example' is not a host name with an optional port; "
+       "downloads use http://dds.cr.usgs.gov/srtm/version2_1/"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.problem);
+    const WindowKeys keys = Read(c.arguments, c.separator);
+    EXPECT_EQ(keys.Problems, std::vector<std::string>{c.problem});
+    EXPECT_FLOAT_EQ(keys.FloorPercent, 5.0F);
+    EXPECT_EQ(keys.Source.ArchiveHost, DefaultArchiveHost);
+  }
 }
 
 }  // namespace

@@ -283,6 +283,22 @@ TEST_F(MainWindowTest, AnUnusableTileSourceIsLoggedAndShownOnceTheWindowIsUp) {
             QStringLiteral("Download SRTM Files from    http://h:81/srtm/version2_1/"));
 }
 
+TEST_F(MainWindowTest, AnUnreadableFloorIsReportedAndTheLabelShowsNoPassword) {
+  TForm4& form = Open(
+      {"orolith", "Floor=abc", "TileSource=esa", "TileUrl=https://me:pw@cache.example.org/dem"});
+  const std::string text = "Floor: 'abc' is not a number; the floor stays 5.0 percent";
+  EXPECT_TRUE(QTest::qWaitFor([&] { return !errors_.empty(); }, 2000));
+  EXPECT_EQ(errors_, std::vector<std::string>{text});
+  const std::vector<std::string> log = Log();
+  ASSERT_EQ(log.size(), 11U);
+  EXPECT_EQ(log[10], text);
+  EXPECT_FLOAT_EQ(form.ReadPanel().FloorPercent, 5.0F);
+  EXPECT_EQ(form.Label6->text(),
+            QStringLiteral("Download SRTM Files from    https://cache.example.org/dem/"));
+  // The downloads still send them.
+  EXPECT_EQ(form.Source().TileUrl, "https://me:pw@cache.example.org/dem/");
+}
+
 TEST_F(MainWindowTest, FileNameButtonTakesWhatTheDialogReturns) {
   TForm4& form = Open();
   std::vector<QString> offered;

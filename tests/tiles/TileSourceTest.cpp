@@ -1,3 +1,5 @@
+#include "base/Errors.h"
+#include "support/LongPaths.h"
 #include "support/TempFiles.h"
 #include "tiles/TileSource.h"
 
@@ -40,6 +42,27 @@ TEST(FindTileSource, TakesTheFirstUnblockedFolderThatHoldsTheName) {
   EXPECT_EQ(past3->Folder, TileKind::Srtm30);
   EXPECT_FALSE(FindTileSource(folders, "N46E007.hgt", {.Srtm3 = true, .Srtm30 = true}));
   EXPECT_FALSE(FindTileSource(folders, "N47E007.hgt", {}));
+}
+
+// A tile whose path the system can't take is no missing tile: the search can't tell.
+TEST(FindTileSource, APathTooLongToLookUpIsAnErrorNotAMissingTile) {
+  const test::TempDir base;
+  const test::DeepFolder root(base.Path(), test::DataRootTooLongForTiles);
+  root.MakeFolder("SRTM_1");
+  root.WriteFile("SRTM_1/N46E007.hgt", "tile");
+  const DataFolders folders = MakeDataFolders(root.Path());
+  // The folders themselves can still be looked at.
+  EXPECT_TRUE(UnreadableFolders(folders, {}).empty());
+  for (const TileBlocks blocks : {TileBlocks{}, TileBlocks{.Srtm1 = true}}) {
+    const std::string path = (blocks.Srtm1 ? folders.Srtm3Dir : folders.Srtm1Dir) + "N46E007.hgt";
+    try {
+      FindTileSource(folders, "N46E007.hgt", blocks);
+      ADD_FAILURE() << "no error";
+    } catch (const FileError& e) {
+      EXPECT_EQ(e.what(), "Cannot open file \"" + path + "\". File name too long");
+    }
+  }
+  EXPECT_FALSE(FindTileSource(folders, "N46E007.hgt", {true, true, true}));
 }
 
 }  // namespace
