@@ -94,15 +94,16 @@ class ModelRun {
       return;
     }
     const TileGrid grid = GridInTile(s_, gridStep_, tile_.WestLon(), tile_.SouthLat());
+    lattice_.Reset(grid, scale_, &tile_);
     // A solid leaves out the faces of a piece of no area, which would be lines in its shell,
     // but not their draws: every cell after them keeps its centre.
-    if (solid_ && !solid_->AddSurface(lon, lat, OutlineOf(grid, scale_, &tile_))) {
+    if (solid_ && !solid_->AddSurface(lon, lat, OutlineOf(lattice_))) {
       fractions_.SkipCells(grid.Cells());
       cellsDone_ += grid.Cells();
       host_.ReportProgress(cellsDone_, plannedCells_);
       return;
     }
-    const std::size_t bands = mesher_.StartTile(grid, tile_, lon, lat);
+    const std::size_t bands = mesher_.StartTile(lattice_, lon, lat);
     const auto rows = static_cast<std::uint64_t>(grid.Rows);
     pipeline_.Run(mesher_, bands, [&](const Band& band) {
       faces_ += band.Mesh.Triangles.size();
@@ -159,8 +160,9 @@ class ModelRun {
   }
 
   void MissingPiece(std::int32_t lon, std::int32_t lat) {
-    if (solid_)
-      solid_->AddMissing(lon, lat, OutlineOf(GridInTile(s_, gridStep_, lon, lat), scale_, nullptr));
+    if (!solid_) return;
+    lattice_.Reset(GridInTile(s_, gridStep_, lon, lat), scale_, nullptr);
+    solid_->AddMissing(lon, lat, OutlineOf(lattice_));
   }
 
   const ModelSettings& s_;
@@ -179,6 +181,7 @@ class ModelRun {
   CentreFractions fractions_;
   StlFileWriter sink_;
   std::optional<SolidClosure> solid_;
+  PieceLattice lattice_;  // of the tile being meshed, read by the meshing threads
   unsigned threads_;
   CellMesher mesher_;
   BandPipeline pipeline_;  // last: no band in flight once it goes
