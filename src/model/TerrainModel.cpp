@@ -44,7 +44,30 @@ bool SizeAccepted(const ModelSettings& s, OperationHost& host) {
   return host.ConfirmLargeFile(question, "Warning : Very Large STL FileSize");
 }
 
-// One run from its preamble to its closing lines: the region's tiles, their grids and the file
+// Looked for in the folders a run searches before anything is loaded or created: a piece of
+// some area with a tile file, or the flat stand-in for a missing one.
+void RequireElevationData(const ModelSettings& s, const Workspace& workspace) {
+  if (s.MissedDataZero) return;
+  const long double step = GridStep(s);
+  bool found = false;
+  ForEachTile(RegionTiles(s), [&](std::int32_t lon, std::int32_t lat) {
+    found = found || (GridInTile(s, step, lon, lat).HasArea() &&
+                      FindTileSource(workspace.Folders, TileFileName(lon, lat), s.Blocks()));
+  });
+  if (found) return;
+  const TileBlocks blocked = s.Blocks();
+  if (blocked.Srtm1 && blocked.Srtm3 && blocked.Srtm30) {
+    throw NothingToModel("No elevation data in the region: every tile folder is blocked");
+  }
+  if (blocked.Srtm1 || blocked.Srtm3 || blocked.Srtm30) {
+    throw NothingToModel(
+        "No elevation data in the region: no tile of it was found in the tile folders that are "
+        "not blocked");
+  }
+  throw NothingToModel("No elevation data in the region: no tile of it was found");
+}
+
+// One run from its tile loop to its closing lines: the region's tiles, their grids and the file
 // their faces go to.
 class ModelRun {
  public:
@@ -75,11 +98,6 @@ class ModelRun {
 
   const TileRange& Tiles() const noexcept { return range_; }
 
-  void Preamble() {
-    AppendBanner(host_, "  STL File Generation  ", 23);
-    LogConfigurationSummary(s_, host_);
-  }
-
   void Tile(std::int32_t lon, std::int32_t lat) {
     host_.ProcessPendingEvents();
     const std::string name = TileFileName(lon, lat);
@@ -103,6 +121,7 @@ class ModelRun {
       host_.ReportProgress(cellsDone_, plannedCells_);
       return;
     }
+    if (grid.HasArea()) ++piecesWithData_;
     const std::size_t bands = mesher_.StartTile(lattice_, lon, lat);
     const auto rows = static_cast<std::uint64_t>(grid.Rows);
     pipeline_.Run(mesher_, bands, [&](const Band& band) {
@@ -112,6 +131,15 @@ class ModelRun {
         host_.ReportProgress(cellsDone_, plannedCells_);
       }
     });
+  }
+
+  // The tile search only saw that files are there; one that turned out to be no tile leaves its
+  // piece without data as well.
+  void RequireSurface() const {
+    if (piecesWithData_ == 0) {
+      throw NothingToModel(
+          "No elevation data in the region: none of the files found for it is an SRTM tile");
+    }
   }
 
   void CloseSolid() {
@@ -176,6 +204,7 @@ class ModelRun {
   std::uint64_t plannedCells_ = 0;
   std::uint64_t cellsDone_ = 0;
   std::uint64_t faces_ = 0;
+  std::uint64_t piecesWithData_ = 0;  // of some area, meshed
   std::int16_t runLowest_ = 32000;
   std::int16_t runHighest_ = -32000;
   CentreFractions fractions_;
@@ -193,9 +222,12 @@ RunOutcome CreateStlModel(const ModelSettings& s, Workspace& workspace, Operatio
                           const GenerationOptions& options) {
   ReportUnreadableFolders(s, workspace, host);
   if (!SizeAccepted(s, host)) return RunOutcome::Cancelled;
+  AppendBanner(host, "  STL File Generation  ", 23);
+  LogConfigurationSummary(s, host);
+  RequireElevationData(s, workspace);
   ModelRun run(s, workspace, host, options);
-  run.Preamble();
   ForEachTile(run.Tiles(), [&](std::int32_t lon, std::int32_t lat) { run.Tile(lon, lat); });
+  run.RequireSurface();
   run.CloseSolid();
   run.ClosingLines();
   return RunOutcome::Completed;
