@@ -500,6 +500,24 @@ TEST_F(MainWindowTest, UncreatableFileIsReportedAndTheWindowGoesOn) {
   EXPECT_EQ(beeps_, 0);
 }
 
+TEST_F(MainWindowTest, ARegionWithoutTilesIsAnErrorAndKeepsTheOldFile) {
+  TempDir dir;
+  const std::string root = "DataRoot=" + dir.Root();
+  const std::filesystem::path stl = dir.Path() / "model.stl";
+  test::WriteText(stl, "old");
+  TForm4& form = Open({"orolith", root.c_str()});
+  Type(form.Long1Ctl, QStringLiteral("7.1"));
+  Type(form.Long2Ctl, QStringLiteral("7.2"));
+  Type(form.SaveFilenameCtl, QString::fromStdString(stl.string()));
+  Click(form.CreateStlCtl);
+  EXPECT_EQ(errors_,
+            std::vector<std::string>{"No elevation data in the region: no tile of it was found"});
+  EXPECT_EQ(Log().back(), " * * * * * * * * * * * * * * * * *");
+  EXPECT_EQ(test::ReadText(stl), "old");
+  EXPECT_EQ(test::FolderEntries(dir.Path()), std::vector<std::string>{"model.stl"});
+  EXPECT_FALSE(form.OperationRunning());
+}
+
 TEST_F(MainWindowTest, ClickWhileAnOperationRunsIsRefusedWithABeep) {
   TempDir dir;
   const std::filesystem::path stl = dir.Path() / "model.stl";
