@@ -23,6 +23,7 @@
 #include <ctime>
 #include <filesystem>
 #include <functional>
+#include <ostream>
 #include <set>
 #include <stdexcept>
 #include <string>
@@ -225,6 +226,10 @@ struct RoundTrip {
   Destination destination;
   Zip64 zip64;  // which records the package must have
 };
+
+void PrintTo(const RoundTrip& c, std::ostream* out) {
+  *out << c.name;
+}
 
 class ThreeMfRoundTrip : public ::testing::TestWithParam<RoundTrip> {};
 
