@@ -77,6 +77,7 @@ char* Put(char* out, const char (&text)[N]) noexcept {
 }
 
 char* Put(char* out, std::string_view text) noexcept {
+  if (text.empty()) return out;  // an empty view may hold no pointer at all
   std::memcpy(out, text.data(), text.size());
   return out + text.size();
 }
