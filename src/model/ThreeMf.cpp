@@ -488,6 +488,26 @@ void ThreeMfWriter::NextTriangles() {
   std::tie(triangleNext_, triangleEnd_) = impl_->Next(Triangles, triangleNext_);
 }
 
+std::uint32_t ThreeMfWriter::AddPiece(std::span<const Vec3> vertices,
+                                      std::span<const Item> triangles,
+                                      std::span<const std::uint32_t> shared) {
+  const std::size_t corners = shared.size() + vertices.size();
+  for (const Item& t : triangles) {
+    if (t[0] >= corners || t[1] >= corners || t[2] >= corners) {
+      throw std::invalid_argument("3MF piece's triangle beyond its vertices");
+    }
+  }
+  const auto first = static_cast<std::uint32_t>(vertexCount_);
+  for (const Vec3& v : vertices) AddVertex(v);
+  const auto sharedCount = static_cast<std::uint32_t>(shared.size());
+  const std::uint32_t offset = first - sharedCount;  // wraps back for the shared corners
+  const auto global = [&](std::uint32_t corner) {
+    return corner < sharedCount ? shared[corner] : corner + offset;
+  };
+  for (const Item& t : triangles) AddTriangle(global(t[0]), global(t[1]), global(t[2]));
+  return first;
+}
+
 void ThreeMfWriter::Finish() {
   impl_->Finish(vertexNext_, triangleNext_, vertexCount_, triangleCount_, highestIndex_);
 }

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 
 namespace orolith {
@@ -71,6 +72,18 @@ class ThreeMfWriter {
     ++triangleCount_;
   }
 
+  // Three words: a vertex's float bits or a triangle's indices.
+  using Item = std::array<std::uint32_t, 3>;
+
+  // A piece of mesh made apart from the rest, as a meshing thread makes a band of cells before
+  // it knows how many vertices came before it. Its triangles' corners are local: below
+  // shared.size() a corner c stands for shared[c], a vertex added before (the edge of the
+  // piece next to it); from there on for the piece's own vertices in order. Returns the index
+  // of the piece's first vertex. A corner beyond the piece is the caller's fault:
+  // std::invalid_argument, nothing added.
+  std::uint32_t AddPiece(std::span<const Vec3> vertices, std::span<const Item> triangles,
+                         std::span<const std::uint32_t> shared);
+
   std::uint64_t VertexCount() const noexcept { return vertexCount_; }
   // Triangles, as StlFileWriter counts faces.
   std::uint64_t Count() const noexcept { return triangleCount_; }
@@ -79,9 +92,6 @@ class ThreeMfWriter {
   // ("Cannot write file ... File too large" for more than MaxThreeMfVertices vertices).
   // A triangle over a vertex never added is the caller's fault: std::invalid_argument.
   void Finish();
-
-  // Three 32-bit words: a vertex's float bits or a triangle's indices.
-  using Item = std::array<std::uint32_t, 3>;
 
  private:
   void NextVertices();

@@ -23,6 +23,8 @@
 #include <ctime>
 #include <filesystem>
 #include <functional>
+#include <map>
+#include <optional>
 #include <ostream>
 #include <set>
 #include <stdexcept>
@@ -47,45 +49,96 @@ struct Mesh {
 
 // A terrain-like surface: a lattice of corners shared by neighbouring cells, a centre in every
 // cell off the flat ground and four triangles around it, two triangles for a flat cell.
-// Vertices come column by column as a mesher makes them.
+Vec3 Corner(int q, int r) {
+  const float h =
+      3.0F + std::sin(0.37F * static_cast<float>(q)) * std::cos(0.23F * static_cast<float>(r));
+  return MakeVec(0.135F * static_cast<float>(q), 0.0971F * static_cast<float>(r),
+                 h < 2.5F ? 2.5F : h);
+}
+
+// The centre of the cell whose south-west corner is (q, r); none where the cell is flat.
+std::optional<Vec3> Centre(int q, int r) {
+  const float z = Corner(q, r).z;
+  if (z == Corner(q, r + 1).z && z == Corner(q + 1, r).z && z == Corner(q + 1, r + 1).z) {
+    return std::nullopt;
+  }
+  const float f = 0.2F + 0.6F * static_cast<float>((q * 7 + r * 3) % 11) / 10.0F;
+  return MakeVec(0.135F * (static_cast<float>(q) + f), 0.0971F * (static_cast<float>(r) + 1 - f),
+                 z + f);
+}
+
+// The triangles of one cell, counter-clockwise seen from above.
+template <typename Triangles>
+void CellTriangles(Triangles& out, std::uint32_t sw, std::uint32_t nw, std::uint32_t se,
+                   std::uint32_t ne, std::optional<std::uint32_t> centre) {
+  if (!centre) {
+    out.push_back({nw, sw, ne});
+    out.push_back({sw, se, ne});
+    return;
+  }
+  out.push_back({nw, sw, *centre});
+  out.push_back({sw, se, *centre});
+  out.push_back({se, ne, *centre});
+  out.push_back({ne, nw, *centre});
+}
+
+// The lattice numbered as a mesher goes, column by column: the column's east corners, then
+// the centres of its cells south to north.
 Mesh Grid(int columns, int rows) {
   Mesh m;
-  const auto height = [](int q, int r) {
-    const float h =
-        3.0F + std::sin(0.37F * static_cast<float>(q)) * std::cos(0.23F * static_cast<float>(r));
-    return h < 2.5F ? 2.5F : h;
-  };
-  const auto corner = [&](int q, int r) {
-    m.vertices.push_back(
-        MakeVec(0.135F * static_cast<float>(q), 0.0971F * static_cast<float>(r), height(q, r)));
+  const auto add = [&m](const Vec3& v) {
+    m.vertices.push_back(v);
     return static_cast<std::uint32_t>(m.vertices.size() - 1);
   };
-  std::vector<std::uint32_t> west(static_cast<std::size_t>(rows) + 1);
-  std::vector<std::uint32_t> east(west.size());
-  for (int r = 0; r <= rows; ++r) west[static_cast<std::size_t>(r)] = corner(0, r);
+  std::vector<std::uint32_t> west, east;
+  for (int r = 0; r <= rows; ++r) west.push_back(add(Corner(0, r)));
   for (int q = 0; q < columns; ++q) {
-    for (int r = 0; r <= rows; ++r) east[static_cast<std::size_t>(r)] = corner(q + 1, r);
+    east.clear();
+    for (int r = 0; r <= rows; ++r) east.push_back(add(Corner(q + 1, r)));
     for (int r = 0; r < rows; ++r) {
       const auto s = static_cast<std::size_t>(r);
-      const std::uint32_t sw = west[s], nw = west[s + 1], se = east[s], ne = east[s + 1];
-      const float z = m.vertices[sw].z;
-      if (z == m.vertices[nw].z && z == m.vertices[se].z && z == m.vertices[ne].z) {
-        m.triangles.push_back({nw, sw, ne});
-        m.triangles.push_back({sw, se, ne});
-        continue;
-      }
-      const float fu = 0.2F + 0.6F * static_cast<float>((q * 7 + r * 3) % 11) / 10.0F;
-      m.vertices.push_back(MakeVec(0.135F * (static_cast<float>(q) + fu),
-                                   0.0971F * (static_cast<float>(r) + 1 - fu), z + fu));
-      const auto c = static_cast<std::uint32_t>(m.vertices.size() - 1);
-      m.triangles.push_back({nw, sw, c});
-      m.triangles.push_back({sw, se, c});
-      m.triangles.push_back({se, ne, c});
-      m.triangles.push_back({ne, nw, c});
+      const auto centre = Centre(q, r);
+      CellTriangles(m.triangles, west[s], west[s + 1], east[s], east[s + 1],
+                    centre ? std::optional(add(*centre)) : std::nullopt);
     }
     west.swap(east);
   }
   return m;
+}
+
+// The same lattice as a band pipeline would hand it over: bands of up to band columns, each
+// numbered on its own, its west edge shared with the band before.
+void GridInPieces(ThreeMfWriter& out, int columns, int rows, int band) {
+  const auto corners = static_cast<std::uint32_t>(rows + 1);
+  std::vector<Vec3> vertices;
+  for (int r = 0; r <= rows; ++r) vertices.push_back(Corner(0, r));
+  std::vector<std::uint32_t> westShared(corners);
+  const std::uint32_t first = out.AddPiece(vertices, {}, {});
+  for (std::uint32_t r = 0; r < corners; ++r) westShared[r] = first + r;
+  for (int q0 = 0; q0 < columns; q0 += band) {
+    vertices.clear();
+    std::vector<ThreeMfWriter::Item> triangles;
+    // Local corners: the shared west edge first, then the band's own vertices.
+    const auto add = [&](const Vec3& v) {
+      vertices.push_back(v);
+      return corners + static_cast<std::uint32_t>(vertices.size() - 1);
+    };
+    std::vector<std::uint32_t> west(corners), east;
+    for (std::uint32_t r = 0; r < corners; ++r) west[r] = r;
+    for (int q = q0; q < std::min(columns, q0 + band); ++q) {
+      east.clear();
+      for (int r = 0; r <= rows; ++r) east.push_back(add(Corner(q + 1, r)));
+      for (int r = 0; r < rows; ++r) {
+        const auto s = static_cast<std::size_t>(r);
+        const auto centre = Centre(q, r);
+        CellTriangles(triangles, west[s], west[s + 1], east[s], east[s + 1],
+                      centre ? std::optional(add(*centre)) : std::nullopt);
+      }
+      west.swap(east);
+    }
+    const std::uint32_t base = out.AddPiece(vertices, triangles, westShared);
+    for (std::uint32_t r = 0; r < corners; ++r) westShared[r] = base + west[r] - corners;
+  }
 }
 
 // Floats whose text is easy to get wrong, each vertex of its own, and triangles in every corner
@@ -309,6 +362,28 @@ TEST(ThreeMfWriter, TheDataIsTheSameWithAnyNumberOfThreads) {
   }
   EXPECT_EQ(data[0], data[1]);
   EXPECT_EQ(data[0], data[2]);
+}
+
+TEST(ThreeMfWriter, PiecesNumberedOnTheirOwnMakeTheSameMesh) {
+  const TempDir dir;
+  ThreeMfOptions options;
+  options.ChunkItems = 200;
+  {
+    ThreeMfWriter out(dir.Root() + "pieces.3mf", options);
+    GridInPieces(out, 23, 17, 5);
+    out.Finish();
+  }
+  ExpectMesh(CheckPackage(test::ReadZip(test::ReadBytes(dir.Root() + "pieces.3mf"))), Grid(23, 17));
+
+  // A corner beyond the piece adds nothing.
+  ThreeMfWriter out(dir.Root() + "bad.3mf", options);
+  const Vec3 two[] = {MakeVec(0, 0, 0), MakeVec(1, 0, 0)};
+  const std::uint32_t shared[] = {0};
+  out.AddPiece(std::span(two).first(1), {}, {});
+  const ThreeMfWriter::Item beyond[] = {{0, 1, 3}};
+  EXPECT_THROW(out.AddPiece(two, beyond, shared), std::invalid_argument);
+  EXPECT_EQ(out.VertexCount(), 1U);
+  EXPECT_EQ(out.Count(), 0U);
 }
 
 TEST(ThreeMfWriter, ChunksCompressAlmostAsOneStreamForTheyArePrimedWithTheTextBefore) {
