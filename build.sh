@@ -74,6 +74,7 @@ step_fuzz() {
 step_bench() {
   configure_and_build build/release Release
   build/release/bench/foundation_bench
+  build/release/bench/threemf_bench
   bench/cli_bench.sh build/release
 }
 

@@ -29,8 +29,8 @@ struct ThreeMfOptions {
   std::uint64_t Zip64From = PlainZipLimit;
 };
 
-// The most vertices a 3MF mesh may have (indices are below 2^31).
-inline constexpr std::uint64_t MaxThreeMfVertices = std::uint64_t{1} << 31;
+// The most vertices a 3MF mesh may have: fewer than 2^31.
+inline constexpr std::uint64_t MaxThreeMfVertices = (std::uint64_t{1} << 31) - 1;
 
 // Writes a 3MF package while its mesh is still being made, holding neither the vertices nor
 // the triangles: one object of type model with one mesh, one build item, millimetres, the
