@@ -42,8 +42,8 @@ inline constexpr std::uint64_t MaxThreeMfVertices = (std::uint64_t{1} << 31) - 1
 // folder; at Finish that second deflate stream follows the first (which ends on a byte
 // boundary, not as a final block) as one stream, their CRCs combined. Both are compressed in
 // chunks of ChunkItems on the worker threads, each chunk primed with the text before it, so
-// compression hardly suffers and the bytes don't depend on the threads. Memory stays near
-// 2 x Threads + 2 chunks (a few MB each) whatever the mesh's size.
+// compression hardly suffers and the bytes don't depend on the threads. Memory is the
+// 2 x Threads + 2 chunks that circulate, about 10 MB with two threads, whatever the mesh's size.
 //
 // The file promises what StlFileWriter's does: it appears under its name only when Finish
 // succeeds, beside it nothing is left on failure or interrupt, a pipe or a device is written in

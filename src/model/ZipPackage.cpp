@@ -15,7 +15,7 @@ constexpr std::uint32_t Zip64LocatorSignature = 0x07064b50;
 constexpr std::uint32_t EndSignature = 0x06054b50;
 
 constexpr std::uint16_t Zip64Field = 0x0001;
-// The padding the 3MF packaging rules name for a local header that may become ZIP64 later.
+// The padding 3MF packages keep in a local header that may need a ZIP64 field later.
 constexpr std::uint16_t PaddingField = 0x9999;
 constexpr std::uint16_t Zip64FieldSize = 16;  // both sizes
 
