@@ -4,11 +4,16 @@
 #include "PackageReader.h"
 #include "base/Errors.h"
 #include "base/Interrupt.h"
+#include "model/ModelFile.h"
+#include "model/TerrainModel.h"
 #include "model/ThreeMf.h"
+#include "model/ThreeMfSink.h"
 #include "model/ZipPackage.h"
 #include "support/Pipes.h"
 #include "support/Privileges.h"
+#include "support/RecordingHost.h"
 #include "support/Scoped.h"
+#include "support/StlReader.h"
 #include "support/TempFiles.h"
 
 #include <gtest/gtest.h>
@@ -645,6 +650,223 @@ TEST_P(ZipWriterCases, StoredAndDeflatedPartsInAnyOrderReadBack) {
 INSTANTIATE_TEST_SUITE_P(Outputs, ZipWriterCases,
                          ::testing::Combine(::testing::Bool(),
                                             ::testing::Values(PlainZipLimit, 0, 100, 1000)));
+
+// ---------------------------------------------------------------------------------------
+// The sink of a model run
+
+using Face = std::array<Vec3, 3>;
+
+std::tuple<std::uint32_t, std::uint32_t, std::uint32_t> Bits(const Vec3& v) {
+  return {std::bit_cast<std::uint32_t>(v.x), std::bit_cast<std::uint32_t>(v.y),
+          std::bit_cast<std::uint32_t>(v.z)};
+}
+
+// The package holds the faces: each with three distinct corners in order, corner for corner
+// and bit for bit; those with a repeated corner left out; every corner once and nothing else.
+void ExpectFaces(const ModelPart& model, const std::vector<Face>& faces) {
+  std::set<std::tuple<std::uint32_t, std::uint32_t, std::uint32_t>> corners, vertices;
+  for (const Face& f : faces) {
+    for (const Vec3& v : f) corners.insert(Bits(v));
+  }
+  for (const Vec3& v : model.vertices) vertices.insert(Bits(v));
+  EXPECT_EQ(vertices.size(), model.vertices.size()) << "a vertex written twice";
+  EXPECT_TRUE(vertices == corners) << "vertices other than the faces' corners";
+  std::size_t t = 0;
+  for (std::size_t i = 0; i < faces.size(); ++i) {
+    const Face& f = faces[i];
+    if (Bits(f[0]) == Bits(f[1]) || Bits(f[1]) == Bits(f[2]) || Bits(f[2]) == Bits(f[0])) continue;
+    ASSERT_LT(t, model.triangles.size()) << "face " << i;
+    for (std::size_t c = 0; c < 3; ++c) {
+      ASSERT_EQ(Bits(model.vertices.at(model.triangles[t][c])), Bits(f[c])) << "face " << i;
+    }
+    ++t;
+  }
+  EXPECT_EQ(t, model.triangles.size());
+}
+
+TEST(ThreeMfSink, ANameEndingIn3mfInAnyCaseIsAPackage) {
+  for (const char* name : {"a.3mf", "/x/b.3MF", "c.3Mf", ".3mf"}) EXPECT_TRUE(IsThreeMfName(name));
+  for (const char* name : {"a.stl", "a.3mf.stl", "3mf", "a_3mf", "/dev/stdout", "-", ""}) {
+    EXPECT_FALSE(IsThreeMfName(name)) << name;
+  }
+  const TempDir dir;
+  EXPECT_NE(dynamic_cast<ThreeMfSink*>(OpenModelFile(dir.Root() + "m.3Mf").get()), nullptr);
+  EXPECT_EQ(dynamic_cast<ThreeMfSink*>(OpenModelFile(dir.Root() + "m.stl").get()), nullptr);
+}
+
+// Pieces cut into blocks of the lattice in the order an adaptive mesher hands them over (by
+// west edge, then south to north), a neighbour piece that meets the first on its border with
+// one step in it, and closing faces over both: found again by lattice point within a piece,
+// by bytes across pieces and in the closure.
+TEST(ThreeMfSink, WritesEachVertexOnceWhateverTheChunksAndPiecesShare) {
+  const TempDir dir;
+  std::vector<Face> faces;
+  ThreeMfOptions options;
+  options.ChunkItems = 16;
+  ThreeMfSink sink(dir.Root() + "blocks.3mf", {}, options);
+  MeshChunk chunk;
+  struct Block {
+    std::int32_t lon;
+    std::uint32_t columns, rows;  // the piece's
+    std::uint32_t q0, r0, q1, r1;
+  };
+  // Piece 0: 8 x 4 cells as one block 4 wide and 4 high, then blocks of 2 x 2 and a band; piece
+  // 1 to its east in one block.
+  const Block blocks[] = {{0, 8, 4, 0, 0, 4, 4},
+                          {0, 8, 4, 4, 0, 6, 2},
+                          {0, 8, 4, 4, 2, 6, 4},
+                          {0, 8, 4, 6, 0, 8, 4},
+                          {1, 3, 4, 0, 0, 3, 4}};
+  const auto corner = [](const Block& b, std::uint32_t q, std::uint32_t r) {
+    const int column = b.lon * 8 + static_cast<int>(q);
+    // A step on the seam between the pieces at row edge 1; equal bytes elsewhere on it.
+    Vec3 v = Corner(column, static_cast<int>(r));
+    if (b.lon == 1 && q == 0 && r == 1) v.z += 0.5F;
+    return v;
+  };
+  for (const Block& b : blocks) {
+    chunk.Clear();
+    chunk.PieceLon = b.lon;
+    chunk.PieceColumns = b.columns;
+    chunk.PieceRows = b.rows;
+    const std::uint32_t width = b.q1 - b.q0 + 1;
+    for (std::uint32_t r = b.r0; r <= b.r1; ++r) {
+      for (std::uint32_t q = b.q0; q <= b.q1; ++q) {
+        chunk.Vertices.push_back(corner(b, q, r));
+        chunk.Lattice.push_back({q, r});
+      }
+    }
+    for (std::uint32_t r = 0; r < b.r1 - b.r0; ++r) {
+      for (std::uint32_t q = 0; q < b.q1 - b.q0; ++q) {
+        const std::uint32_t sw = r * width + q, se = sw + 1, nw = sw + width, ne = nw + 1;
+        for (const Triangle& t : {Triangle{sw, se, ne}, Triangle{sw, ne, nw}}) {
+          chunk.Triangles.push_back(t);
+          faces.push_back({chunk.Vertices[t.A], chunk.Vertices[t.B], chunk.Vertices[t.C]});
+        }
+      }
+    }
+    sink.Encode(chunk);
+    sink.Write(chunk);
+  }
+  // Closing faces down from piece 0's south border, sharing their floor corners, and one
+  // degenerate face.
+  FaceBatch closure(sink);
+  for (int q = 0; q < 8; ++q) {
+    const Vec3 a = Corner(q, 0), b = Corner(q + 1, 0);
+    const Vec3 fa{a.x, a.y, -1}, fb{b.x, b.y, -1};
+    for (const Face& f : {Face{a, fa, fb}, Face{a, fb, b}}) {
+      closure.Add(f[0], f[1], f[2]);
+      faces.push_back(f);
+    }
+  }
+  closure.Add(Corner(0, 0), Corner(0, 0), Corner(1, 0));
+  faces.push_back({Corner(0, 0), Corner(0, 0), Corner(1, 0)});
+  closure.Flush();
+  sink.Finish();
+  EXPECT_EQ(sink.LeftOut(), 1U);
+  EXPECT_EQ(sink.Count() + 1, faces.size());
+  // 9 x 5 + 4 x 5 - 4 (the seam's equal corners) + 8 (the floor's).
+  EXPECT_EQ(sink.VertexCount(), 45U + 20U - 4U + 9U);
+  ExpectFaces(CheckPackage(test::ReadZip(test::ReadBytes(dir.Root() + "blocks.3mf"))), faces);
+}
+
+// Real tiles as a 3MF and as an STL from the same seed: the same triangles.
+class ThreeMfModel : public ::testing::Test {
+ protected:
+  ThreeMfModel() {
+    for (const char* folder : {"SRTM_1", "SRTM_3", "SRTM_30"})
+      fs::create_directory(root.Path() / folder);
+    panel.Z1 = 0;
+    panel.Z2 = 2000;
+    panel.XExtent = 100;
+    panel.ZExtent = 10;
+    panel.ZBasePercent = 10;
+  }
+  void Tile(const std::string& shared, const std::string& folder, const std::string& name) {
+    fs::copy_file(test::SharedData(shared), root.Path() / folder / (name + ".hgt"));
+  }
+  // The model into name, meshed by threads threads.
+  void Make(const std::string& name, unsigned threads) {
+    Workspace workspace(MakeDataFolders(root.Root()));
+    panel.StlFileName = (root.Path() / name).string();
+    test::RecordingHost host;
+    GenerationOptions options{1234};
+    options.Threads = threads;
+    ASSERT_EQ(CreateStlModel(ReadModelSettings(panel), workspace, host, options),
+              RunOutcome::Completed);
+    const std::string saving = "now saving to " + panel.StlFileName + " ...";
+    ASSERT_GE(host.lines.size(), 2U);
+    EXPECT_EQ(host.lines.back(), "File has been saved");
+    EXPECT_NE(host.lines[host.lines.size() - 2].find(saving), std::string::npos);
+    logs.push_back(host.lines);
+  }
+  // Both files, and the package's triangles held to the STL's faces.
+  void ExpectTheStlsTriangles() {
+    Make("model.stl", 2);
+    Make("model.3mf", 2);
+    EXPECT_EQ(logs[0].size(), logs[1].size());
+    std::vector<Face> faces;
+    for (const test::StlFace& f : test::ReadStl(root.Path() / "model.stl").faces) {
+      faces.push_back({f.a, f.b, f.c});
+    }
+    ASSERT_GT(faces.size(), 1000U);
+    ExpectFaces(CheckPackage(test::ReadZip(test::ReadBytes(root.Path() / "model.3mf"))), faces);
+  }
+
+  TempDir root;
+  FrontPanelValues panel;
+  std::vector<std::vector<std::string>> logs;
+};
+
+// Four tiles round one corner: an SRTM-1 tile, two SRTM-3 stand-ins whose edges don't match
+// it and a missing one; walls, seam strips, a fill and the bottom meet the surface's borders.
+TEST_F(ThreeMfModel, ASolidOfMixedTilesAndAMissingOne) {
+  OROLITH_REQUIRE_SHARED_DATA("SRTM_1/S46W066.hgt");
+  OROLITH_REQUIRE_SHARED_DATA("SRTM_3/N44W072.hgt");
+  OROLITH_REQUIRE_SHARED_DATA("SRTM_3/N57E011.hgt");
+  Tile("SRTM_1/S46W066.hgt", "SRTM_1", "S46W066");
+  Tile("SRTM_3/N57E011.hgt", "SRTM_3", "S46W065");
+  Tile("SRTM_3/N44W072.hgt", "SRTM_3", "S45W066");
+  panel.Long1 = -66.0F;
+  panel.Long2 = -64.7F;
+  panel.Lat1 = -45.6F;
+  panel.Lat2 = -44.0F;
+  panel.XYPixelSize = 2000;
+  panel.Solid = true;
+  ExpectTheStlsTriangles();
+  // The package does not depend on the meshing threads.
+  const std::vector<unsigned char> two = test::ReadBytes(root.Path() / "model.3mf");
+  Make("model.3mf", 1);
+  EXPECT_TRUE(test::ReadBytes(root.Path() / "model.3mf") == two);
+}
+
+// Neighbours whose shared edge is equal: one vertex for each corner of the seam.
+TEST_F(ThreeMfModel, ASolidOfTwoTilesWithEqualEdges) {
+  OROLITH_REQUIRE_SHARED_DATA("SRTM_3/N50E009.hgt");
+  Tile("SRTM_3/N50E008.hgt", "SRTM_3", "N50E008");
+  Tile("SRTM_3/N50E009.hgt", "SRTM_3", "N50E009");
+  panel.Long1 = 8.7F;
+  panel.Long2 = 9.3F;
+  panel.Lat1 = 50.1F;
+  panel.Lat2 = 50.4F;
+  panel.XYPixelSize = 300;
+  panel.Solid = true;
+  ExpectTheStlsTriangles();
+}
+
+// A whole-degree bound brings in a tile column of no width: its faces with repeated corners
+// are left out of the package.
+TEST_F(ThreeMfModel, ASurfaceWithCellsOfNoWidth) {
+  OROLITH_REQUIRE_SHARED_DATA("SRTM_3/N50E008.hgt");
+  Tile("SRTM_3/N50E008.hgt", "SRTM_3", "N50E008");
+  panel.Long1 = 8.6F;
+  panel.Long2 = 9.0F;
+  panel.Lat1 = 50.1F;
+  panel.Lat2 = 50.3F;
+  panel.XYPixelSize = 1000;
+  panel.MissedDataZero = true;
+  ExpectTheStlsTriangles();
+}
 
 }  // namespace
 }  // namespace orolith
