@@ -138,6 +138,8 @@ class TForm4 : public QWidget, public OperationHost {
   ModelSettings settings_;
   // The closed solid's floor, from Floor= on the command line.
   float floorPercent_ = fields::Floor.Initial;
+  // From Seed= on the command line: every model run makes the same centres.
+  std::optional<std::uint64_t> seed_;
   QGroupBox* regionGroup_ = nullptr;
   QGroupBox* outputGroup_ = nullptr;
   QGroupBox* fileGroup_ = nullptr;
