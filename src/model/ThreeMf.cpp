@@ -291,7 +291,7 @@ class ThreeMfWriter::Impl {
       compressors_.push_back(
           std::make_unique<Compressor>(options.VertexLevel, options.TriangleLevel, textCapacity));
     }
-    jobs_.resize(threads > 1 ? 2 * threads + 2 : 2);
+    jobs_.resize(threads > 1 ? 4 * threads + 2 : 2);
     for (Job& job : jobs_) {
       job.items = std::make_unique_for_overwrite<Item[]>(ContextItems + chunkItems_);
       free_.push_back(&job);
