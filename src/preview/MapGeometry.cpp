@@ -1,5 +1,7 @@
 #include "preview/MapGeometry.h"
 
+#include "base/NumberText.h"
+
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -93,8 +95,8 @@ float AsField(double value, const FieldLimits& limits) {
     value = std::clamp(value, static_cast<double>(limits.MinValue),
                        static_cast<double>(limits.MaxValue));
   }
-  // Through the field's own text, so that the value is the one the field will show.
-  return ReadFieldValue(FormatFieldValue(static_cast<float>(value), limits, '.'), limits, '.');
+  // Rounded as the field's format rounds, then read back as the field reads its text.
+  return ReadFieldValue(FormatText('.', limits.FormatStr, {value}), limits, '.');
 }
 
 RegionFields DrawnRegion(const MapView& view, PixelPoint from, PixelPoint to) {
