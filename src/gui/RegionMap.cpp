@@ -42,12 +42,6 @@ Qt::CursorShape CursorFor(unsigned edges) {
     case NorthEdge:
     case SouthEdge:
       return Qt::SizeVerCursor;
-    case WestEdge | NorthEdge:
-    case EastEdge | SouthEdge:
-      return Qt::SizeFDiagCursor;
-    case EastEdge | NorthEdge:
-    case WestEdge | SouthEdge:
-      return Qt::SizeBDiagCursor;
     default:
       return Qt::CrossCursor;
   }
@@ -303,7 +297,7 @@ void TRegionMap::mousePressEvent(QMouseEvent* event) {
   regionAtPress_ = region_;
   drawing_ = false;
   if (event->button() == Qt::LeftButton) {
-    edges_ = EdgesAt(view_, BoxOf(region_), pressAt_, EdgeReach);
+    edges_ = EdgeAt(view_, BoxOf(region_), pressAt_, EdgeReach);
     drag_ = edges_ != NoEdge ? Drag::Edges : Drag::Draw;
   } else if (event->button() == Qt::RightButton || event->button() == Qt::MiddleButton) {
     drag_ = Drag::Pan;
@@ -323,13 +317,13 @@ void TRegionMap::mouseReleaseEvent(QMouseEvent* event) {
   if (!ends) return;
   FollowPointer(At(event->position()));
   drag_ = Drag::None;
-  setCursor(CursorFor(EdgesAt(view_, BoxOf(region_), At(event->position()), EdgeReach)));
+  setCursor(CursorFor(EdgeAt(view_, BoxOf(region_), At(event->position()), EdgeReach)));
 }
 
 void TRegionMap::FollowPointer(PixelPoint at) {
   switch (drag_) {
     case Drag::None:
-      setCursor(CursorFor(EdgesAt(view_, BoxOf(region_), at, EdgeReach)));
+      setCursor(CursorFor(EdgeAt(view_, BoxOf(region_), at, EdgeReach)));
       return;
     case Drag::Draw:
       // A click is no region; a few pixels of movement make one.

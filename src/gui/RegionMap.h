@@ -14,8 +14,8 @@ namespace orolith {
 
 // The map beside the front panel: the hillshade of the data root's tiles around the region,
 // each tile tinted by what the coverage check says of it, a whole-degree grid with the tiles'
-// names, and the region as a rectangle. A left drag draws a new region, a left drag on the
-// rectangle's edges moves them; both go to the fields, and the rectangle follows the fields.
+// names, and the region as a rectangle. A left drag draws a new region, a left drag on one of
+// the rectangle's edges moves it; both go to the fields, and the rectangle follows the fields.
 // The wheel zooms about the pointer, a right or middle drag moves the map.
 class TRegionMap : public QWidget {
   Q_OBJECT

@@ -108,8 +108,8 @@ RegionFields DrawnRegion(const MapView& view, PixelPoint from, PixelPoint to) {
           AsField(std::max(a.Lat, b.Lat), fields::Latitude)};
 }
 
-unsigned EdgesAt(const MapView& view, const GeoBox& region, PixelPoint pixel,
-                 double tolerance) noexcept {
+unsigned EdgeAt(const MapView& view, const GeoBox& region, PixelPoint pixel,
+                double tolerance) noexcept {
   const PixelPoint northWest = ToPixel(view, {region.West, region.North});
   const PixelPoint southEast = ToPixel(view, {region.East, region.South});
   // Of two edges both within reach, the nearer; on a tie the side the pointer is on.
@@ -122,14 +122,15 @@ unsigned EdgesAt(const MapView& view, const GeoBox& region, PixelPoint pixel,
     if (toHigh < toLow) return highEdge;
     return at <= (low + high) / 2 ? lowEdge : highEdge;
   };
-  unsigned edges = NoEdge;
+  unsigned across = NoEdge;
+  unsigned upDown = NoEdge;
   if (pixel.Y >= northWest.Y - tolerance && pixel.Y <= southEast.Y + tolerance) {
-    edges |= pick(pixel.X, northWest.X, southEast.X, WestEdge, EastEdge);
+    across = pick(pixel.X, northWest.X, southEast.X, WestEdge, EastEdge);
   }
   if (pixel.X >= northWest.X - tolerance && pixel.X <= southEast.X + tolerance) {
-    edges |= pick(pixel.Y, northWest.Y, southEast.Y, NorthEdge, SouthEdge);
+    upDown = pick(pixel.Y, northWest.Y, southEast.Y, NorthEdge, SouthEdge);
   }
-  return edges;
+  return across != NoEdge && upDown != NoEdge ? NoEdge : across | upDown;
 }
 
 RegionFields DragEdges(const MapView& view, const RegionFields& atPress, unsigned edges,

@@ -74,12 +74,13 @@ float AsField(double value, const FieldLimits& limits);
 // southern bounds.
 RegionFields DrawnRegion(const MapView& view, PixelPoint from, PixelPoint to);
 
-// The edges of the region's rectangle a press at pixel takes hold of (a corner takes two),
-// within tolerance pixels; None when the press is not on an edge. Of two edges closer together
-// than the tolerance, the nearer one.
+// The edge of the region's rectangle a press at pixel takes hold of, within tolerance pixels;
+// of two edges closer together than that, the nearer one. None off the edges, and none at a
+// corner: a drag from a corner draws a new region from there, so that a drawing can always be
+// redone from its first corner.
 enum RegionEdge : unsigned { NoEdge = 0, WestEdge = 1, EastEdge = 2, SouthEdge = 4, NorthEdge = 8 };
-unsigned EdgesAt(const MapView& view, const GeoBox& region, PixelPoint pixel,
-                 double tolerance) noexcept;
+unsigned EdgeAt(const MapView& view, const GeoBox& region, PixelPoint pixel,
+                double tolerance) noexcept;
 
 // The fields after a drag of edges from press to now, starting from the fields at the press:
 // each edge moves with the pointer by the degrees it moved, in whichever field holds that edge.

@@ -50,7 +50,7 @@ TEST(MapGeometry, TheRegionIsTheOneTheModelRunSees) {
   } cases[] = {
       {{7.2F, 7.8F, 46.2F, 46.8F}, {7.2F, 7.8F, 46.2F, 46.8F}},
       {{7.8F, 7.2F, 46.8F, 46.2F}, {7.2F, 7.8F, 46.2F, 46.8F}},  // either order
-      {{0, 0, 0, 0}, {0, 0.001, 0, 0.001}},                     // widened as the run widens it
+      {{0, 0, 0, 0}, {0, 0.001, 0, 0.001}},                      // widened as the run widens it
       {{-180, 180, -90, 90}, {-180, 180, -90, 90}},
   };
   for (const auto& c : cases) {
@@ -199,7 +199,7 @@ TEST(MapGeometry, ADragHalfAsWideFromTheSameCornerHalvesTheLongitudesAlone) {
   EXPECT_NEAR(half.Long2 - half.Long1, (whole.Long2 - whole.Long1) / 2, 3e-6);
 }
 
-TEST(MapGeometry, APressNearTheRectangleTakesHoldOfTheEdgesWithinReach) {
+TEST(MapGeometry, APressNearAnEdgeTakesHoldOfItAndACornerTakesNone) {
   // The region 6 E .. 8 E, 46 N .. 47.5 N lies at x 100 .. 300, y 100 .. 250.
   const GeoBox region{6, 8, 46, 47.5};
   const struct {
@@ -214,20 +214,22 @@ TEST(MapGeometry, APressNearTheRectangleTakesHoldOfTheEdgesWithinReach) {
       {{300, 130}, EastEdge},
       {{200, 100}, NorthEdge},
       {{200, 252}, SouthEdge},
-      {{101, 99}, WestEdge | NorthEdge},
-      {{299, 251}, EastEdge | SouthEdge},
+      // A corner is where a new region is drawn from.
+      {{101, 99}, NoEdge},
+      {{299, 251}, NoEdge},
+      {{104, 245}, NoEdge},
       {{300, 90}, NoEdge},   // beyond the corner's reach
       {{100, 260}, NoEdge},  // below the west edge's end
       {{50, 50}, NoEdge},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(EdgesAt(Alps(), region, c.at, 5), c.edges) << c.at.X << "," << c.at.Y;
+    EXPECT_EQ(EdgeAt(Alps(), region, c.at, 5), c.edges) << c.at.X << "," << c.at.Y;
   }
   // A region four pixels wide: the nearer edge, and of two as near, the side the pointer is on.
   const GeoBox narrow{7.5, 7.54, 46, 47.5};
-  EXPECT_EQ(EdgesAt(Alps(), narrow, {249, 175}, 5), WestEdge);
-  EXPECT_EQ(EdgesAt(Alps(), narrow, {255, 175}, 5), EastEdge);
-  EXPECT_EQ(EdgesAt(Alps(), narrow, {252, 175}, 5), WestEdge);
+  EXPECT_EQ(EdgeAt(Alps(), narrow, {249, 175}, 5), WestEdge);
+  EXPECT_EQ(EdgeAt(Alps(), narrow, {255, 175}, 5), EastEdge);
+  EXPECT_EQ(EdgeAt(Alps(), narrow, {252, 175}, 5), WestEdge);
 }
 
 TEST(MapGeometry, AnEdgeDragMovesTheFieldThatHoldsTheEdge) {
@@ -263,10 +265,10 @@ TEST(MapGeometry, VisibleTilesStayOnTheGlobe) {
     TileRange tiles;
   } cases[] = {
       {7.5, 46.5, 100, {5, 9, 44, 48}},
-      {7.5, 46.5, 1000, {7, 7, 46, 46}},        // inside one tile
-      {180, 0, 100, {177, 179, -2, 1}},         // nothing east of the antimeridian
+      {7.5, 46.5, 1000, {7, 7, 46, 46}},  // inside one tile
+      {180, 0, 100, {177, 179, -2, 1}},   // nothing east of the antimeridian
       {-180, 0, 100, {-180, -178, -2, 1}},
-      {0, 90, 100, {-3, 2, 88, 89}},            // nothing north of the pole
+      {0, 90, 100, {-3, 2, 88, 89}},              // nothing north of the pole
       {0, 0, 500 / 380.0, {-180, 179, -90, 89}},  // the world
   };
   for (const auto& c : cases) {

@@ -46,7 +46,8 @@ TEST(ReducedTile, KeepsEvenlySpacedSamplesWithTheEdgesNorthFirst) {
     ASSERT_EQ(tile.Samples.size(), c.kept.size() * c.kept.size());
     for (std::size_t i = 0; i < c.kept.size(); ++i) {
       for (std::size_t j = 0; j < c.kept.size(); ++j) {
-        EXPECT_EQ(tile.At(static_cast<int>(i), static_cast<int>(j)), Where(120 - c.kept[i], c.kept[j]));
+        EXPECT_EQ(tile.At(static_cast<int>(i), static_cast<int>(j)),
+                  Where(120 - c.kept[i], c.kept[j]));
       }
     }
   }
@@ -109,7 +110,8 @@ ReducedTile TileOf(int side, const std::function<int(int, int)>& northRowColumn)
   ReducedTile tile;
   tile.Side = side;
   for (int r = 0; r < side; ++r) {
-    for (int c = 0; c < side; ++c) tile.Samples.push_back(static_cast<std::int16_t>(northRowColumn(r, c)));
+    for (int c = 0; c < side; ++c)
+      tile.Samples.push_back(static_cast<std::int16_t>(northRowColumn(r, c)));
   }
   return tile;
 }
@@ -128,8 +130,10 @@ TEST(ShadeTile, FlatGroundIsEvenlyLitAndSlopesFacingTheLightAreBrighter) {
   for (const std::uint32_t pixel : flat.Pixels) ASSERT_EQ(pixel, even);
 
   // Rising to the south-east faces the north-west, where the light comes from.
-  const TileShade towardsLight = ShadeTile(TileOf(33, [](int r, int c) { return 40 * (r + c); }), tint);
-  const TileShade awayFromLight = ShadeTile(TileOf(33, [](int r, int c) { return 40 * (64 - r - c); }), tint);
+  const TileShade towardsLight =
+      ShadeTile(TileOf(33, [](int r, int c) { return 40 * (r + c); }), tint);
+  const TileShade awayFromLight =
+      ShadeTile(TileOf(33, [](int r, int c) { return 40 * (64 - r - c); }), tint);
   EXPECT_GT(Brightness(towardsLight.Pixels[16 * 33 + 16]), Brightness(even));
   EXPECT_LT(Brightness(awayFromLight.Pixels[16 * 33 + 16]), Brightness(even));
   for (const std::uint32_t pixel : awayFromLight.Pixels) EXPECT_EQ(pixel >> 24, 0xFFU);
@@ -138,10 +142,9 @@ TEST(ShadeTile, FlatGroundIsEvenlyLitAndSlopesFacingTheLightAreBrighter) {
 TEST(ShadeTile, VoidsAreShadedAsTheGroundBesideThem) {
   const std::uint32_t tint = LookOf(TileCoverage::Srtm3).Tint;
   const TileShade flat = ShadeTile(TileOf(17, [](int, int) { return 300; }), tint);
-  const TileShade holed = ShadeTile(TileOf(17, [](int r, int c) {
-                                      return (r > 4 && r < 9 && c > 2 && c < 12) ? -32768 : 300;
-                                    }),
-                                    tint);
+  const TileShade holed = ShadeTile(
+      TileOf(17, [](int r, int c) { return (r > 4 && r < 9 && c > 2 && c < 12) ? -32768 : 300; }),
+      tint);
   EXPECT_EQ(holed.Pixels, flat.Pixels);
 }
 

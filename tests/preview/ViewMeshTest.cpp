@@ -196,7 +196,7 @@ TEST(ViewMesh, FacesAreCountedByTheFileLength) {
   TempDir dir;
   const std::string file = Saved(Surface(5, 1, false), dir, "cut.stl");
   std::vector<unsigned char> bytes = test::ReadBytes(file);
-  bytes[80] = 200;  // promises 200 faces
+  bytes[80] = 200;                 // promises 200 faces
   bytes.resize(84 + 50 * 7 + 20);  // holds 7 and a part
   test::WriteBytes(file, bytes);
   const ViewMesh mesh = ReadViewMesh(file);
