@@ -295,6 +295,61 @@ TEST_F(MainWindowTest, Label6ShowsWholeTheAddressSrtm1TilesComeFrom) {
   EXPECT_TRUE(errors_.empty());
 }
 
+TEST_F(MainWindowTest, TheTileSourceChoiceSetsTheAddressTheDownloadsUseAndShowsIt) {
+  const std::string archive = "http://dds.cr.usgs.gov/srtm/version2_1/";
+  const std::string esa = "https://step.esa.int/auxdata/dem/SRTMGL1/";
+  const std::string aws = "https://s3.amazonaws.com/elevation-tiles-prod/skadi/";
+  const std::string cache = "https://cache.example.org/esa/";
+  const struct {
+    std::vector<const char*> arguments;
+    const char* first;                                 // the choice the window opens with
+    std::vector<std::pair<int, std::string>> choices;  // index chosen, address then
+  } cases[] = {
+      {{"orolith"}, "SRTM v2.1", {{1, esa}, {2, aws}, {0, archive}}},
+      {{"orolith", "tilesource=ESA", "TileUrl=https://cache.example.org/esa"},
+       "ESA",
+       {{2, aws}, {0, archive}, {1, cache}}},
+      {{"orolith", "ArchiveHost=h:81", "TileSource=aws"},
+       "AWS",
+       {{0, "http://h:81/srtm/version2_1/"}, {2, aws}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.first);
+    TForm4& form = Open(c.arguments);
+    EXPECT_EQ(form.TileSourceCtl->currentText().toStdString(), c.first);
+    for (const auto& [index, address] : c.choices) {
+      form.TileSourceCtl->setCurrentIndex(index);
+      EXPECT_EQ(Srtm1BaseUrl(form.Source()), address);
+      EXPECT_EQ(form.Label6->text().toStdString(), "Download SRTM Files from    " + address);
+      EXPECT_GE(form.Label6->width(), form.Label6->sizeHint().width());
+    }
+  }
+  // From the keyboard, as a user goes through the choices.
+  TForm4& form = Open();
+  form.TileSourceCtl->setFocus(Qt::TabFocusReason);
+  QTest::keyClick(form.TileSourceCtl, Qt::Key_Down);
+  EXPECT_EQ(Srtm1BaseUrl(form.Source()), esa);
+  EXPECT_EQ(beeps_, 0);
+}
+
+TEST_F(MainWindowTest, ADownloadUnderWayKeepsItsTileSource) {
+  TempDir dir;
+  TForm4& form = Open();
+  SmallFlatRegion((dir.Path() / "model.stl").string());
+  bool chosenDuringRun = false;
+  QTimer::singleShot(0, [&] {
+    chosenDuringRun = form.OperationRunning();
+    form.TileSourceCtl->setCurrentIndex(2);
+  });
+  Click(form.CreateStlCtl);
+  ASSERT_TRUE(chosenDuringRun);
+  EXPECT_EQ(beeps_, 1);
+  EXPECT_EQ(form.Source().Layout, ArchiveLayout::SrtmV21);
+  EXPECT_EQ(form.TileSourceCtl->currentText(), QStringLiteral("SRTM v2.1"));
+  form.TileSourceCtl->setCurrentIndex(2);
+  EXPECT_EQ(form.Source().Layout, ArchiveLayout::Aws) << "once the run is over";
+}
+
 TEST_F(MainWindowTest, AnUnusableTileSourceIsLoggedAndShownOnceTheWindowIsUp) {
   TForm4& form =
       Open({"orolith", "TileSource=usgs", "TileUrl=https://x.example.org/", "ArchiveHost=h:81"});
@@ -416,6 +471,7 @@ TEST_F(MainWindowTest, FloorKeyAndSolidBoxMakeAClosedModel) {
   TempDir dir;
   const std::string stl = (dir.Path() / "solid.stl").string();
   TForm4& form = Open({"orolith", "FLOOR=12.5"});
+  EXPECT_EQ(form.FloorCtl->text(), QStringLiteral("12.5")) << "the key sets the field";
   EXPECT_FLOAT_EQ(form.ReadPanel().FloorPercent, 12.5F);
   SmallFlatRegion(stl);
   Click(form.CreateStlCtl);
@@ -429,6 +485,24 @@ TEST_F(MainWindowTest, FloorKeyAndSolidBoxMakeAClosedModel) {
   // Three cells a side (0.002 / 0.001 + 1): on each side six wall faces and three bottom faces.
   EXPECT_EQ(surface, 2U * 3U * 3U);
   EXPECT_EQ(CompleteStlFaces(stl), surface + 4 * 3 * 3);
+
+  Type(form.FloorCtl, QStringLiteral("150"));
+  EXPECT_EQ(form.FloorCtl->text(), QStringLiteral("100.0")) << "within the field's limits";
+  Click(form.CreateStlCtl);
+  EXPECT_EQ(Count(Log(), "   Closed solid, floor 100.00 percent of the Z extent"), 1);
+  EXPECT_TRUE(errors_.empty());
+}
+
+TEST_F(MainWindowTest, WithoutOpenGLTheModelTabSaysSoAndTheModelIsStillMade) {
+  TempDir dir;
+  TForm4& form = Open();
+  if (form.ModelView != nullptr) GTEST_SKIP() << "this display gives OpenGL";
+  auto* note = qobject_cast<QLabel*>(form.PreviewTabs->widget(1));
+  ASSERT_NE(note, nullptr);
+  EXPECT_TRUE(note->text().contains(QStringLiteral("OpenGL")));
+  SmallFlatRegion((dir.Path() / "model.stl").string());
+  Click(form.CreateStlCtl);
+  EXPECT_EQ(Log().back(), "File has been saved");
   EXPECT_TRUE(errors_.empty());
 }
 
