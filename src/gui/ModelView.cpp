@@ -197,7 +197,7 @@ QMatrix4x4 TModelView::ModelToEye() const {
   // Far enough that the whole model fits across the narrower side of the view.
   const float aspect = static_cast<float>(width()) / static_cast<float>(std::max(height(), 1));
   QMatrix4x4 m;
-  m.translate(0, 0, -3.0F * std::max(1.0F, 1.0F / aspect) / zoom_);
+  m.translate(0, 0, -2.6F * std::max(1.0F, 1.0F / aspect) / zoom_);
   m.rotate(pitch_, 1, 0, 0);
   m.rotate(yaw_, 0, 0, 1);
   m.scale(1.0F / size);

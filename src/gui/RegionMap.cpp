@@ -350,6 +350,11 @@ void TRegionMap::ShowPointer(PixelPoint at) {
   update();
 }
 
+void TRegionMap::leaveEvent(QEvent* /*event*/) {
+  pointerText_.clear();
+  update();
+}
+
 void TRegionMap::wheelEvent(QWheelEvent* event) {
   const double steps = event->angleDelta().y() / 120.0;
   if (steps == 0) return;
