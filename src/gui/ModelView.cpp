@@ -90,6 +90,8 @@ TModelView::~TModelView() {
   makeCurrent();
   ReleaseGl();
   doneCurrent();
+  // The context goes with QOpenGLWidget's destructor, when this object is no more.
+  if (context() != nullptr) disconnect(context(), nullptr, this, nullptr);
 }
 
 bool TModelView::CanDraw() {
@@ -145,7 +147,6 @@ void TModelView::TakeMesh(quint64 reading, const std::shared_ptr<ViewMesh>& mesh
   note_->adjustSize();
   ResetView();
   update();
-  emit ModelShown();
 }
 
 void TModelView::ResetView() {

@@ -47,8 +47,6 @@ class TModelView : public QOpenGLWidget, protected QOpenGLFunctions {
   QString Note() const;
 
  signals:
-  // The model asked for is shown, or its failure said.
-  void ModelShown();
   // From the reading thread to this object's own, with the file it answers.
   void MeshRead(quint64 reading, std::shared_ptr<orolith::ViewMesh> mesh, QString failure);
 

@@ -59,7 +59,11 @@ TForm4::TForm4(std::span<const char* const> arguments, char decimalSeparator, QW
   FormCreate(arguments);
 }
 
-TForm4::~TForm4() = default;
+TForm4::~TForm4() {
+  // QWidget's destructor closes the window and so takes the focus out of a field, whose signals
+  // must not reach this window any more.
+  for (QObject* child : findChildren<QObject*>()) child->disconnect(this);
+}
 
 const DataFolders& TForm4::Folders() const {
   return workspace_->Folders;
