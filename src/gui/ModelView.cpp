@@ -51,7 +51,7 @@ void main() {
   if (abs(n.z) < 0.05) {
     colour = vec3(0.74, 0.68, 0.58);
   } else if (n.z < -0.95) {
-    colour = vec3(0.55, 0.55, 0.60);
+    colour = vec3(0.46, 0.50, 0.66);
   }
   // The sun in the north-west as on the map, and some light from the viewer.
   float light = 0.28 + 0.55 * max(dot(n, normalize(vec3(-0.5, 0.6, 0.8))), 0.0) +

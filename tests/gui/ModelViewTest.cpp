@@ -95,6 +95,14 @@ class ModelViewTest : public ::testing::Test {
     return lit;
   }
 
+  static std::size_t Shades(const QImage& frame) {
+    std::set<QRgb> shades;
+    for (int y = 0; y < frame.height(); ++y) {
+      for (int x = 0; x < frame.width(); ++x) shades.insert(frame.pixel(x, y));
+    }
+    return shades.size();
+  }
+
   static int Differing(const QImage& a, const QImage& b) {
     int differing = 0;
     for (int y = 0; y < a.height(); ++y) {
@@ -126,11 +134,7 @@ TEST_F(ModelViewTest, AModelIsDrawnLitAndShadedWhereItIs) {
   const int area = frame.width() * frame.height();
   EXPECT_GE(Lit(frame), area / 8) << "the model fills a good part of the view";
   EXPECT_NE(frame.pixel(240, 240), frame.pixel(0, 0)) << "the middle of the model";
-  std::set<QRgb> shades;
-  for (int y = 0; y < frame.height(); ++y) {
-    for (int x = 0; x < frame.width(); ++x) shades.insert(frame.pixel(x, y));
-  }
-  EXPECT_GE(shades.size(), 100U) << "lit and shaded, not one flat colour";
+  EXPECT_GE(Shades(frame), 100U) << "lit and shaded, not one flat colour";
 }
 
 TEST_F(ModelViewTest, ADragTurnsItTheWheelZoomsADoubleClickBringsTheFirstViewBack) {
@@ -159,12 +163,26 @@ TEST_F(ModelViewTest, ASolidShowsItsWallsAndFloor) {
   const QImage surface = Frame();
   Show(Saved(Hills(60, 40, true), "solid.stl"));
   const QImage solid = Frame();
-  // Seen from the south and above, the southern wall stands below the surface's edge.
+  // Seen from the south and above, the southern wall stands below the surface's edge, and the
+  // surface hides the floor (drawn last, it would cover the surface with one flat colour).
   EXPECT_GT(Lit(solid), Lit(surface) + 1000);
+  EXPECT_GE(Shades(solid), 100U);
+  const auto floorColoured = [](const QImage& frame) {
+    int count = 0;
+    for (int y = 0; y < frame.height(); ++y) {
+      for (int x = 0; x < frame.width(); ++x) {
+        const QRgb p = frame.pixel(x, y);
+        count += qBlue(p) > qRed(p) + 12 && qBlue(p) > qGreen(p) + 12 ? 1 : 0;
+      }
+    }
+    return count;
+  };
+  EXPECT_EQ(floorColoured(solid), 0);
   // Seen from below, the floor fills the place of the surface.
   for (int i = 0; i < 9; ++i) DragBy({0, -40});
   const QImage below = Frame();
   EXPECT_GE(Lit(below), below.width() * below.height() / 10);
+  EXPECT_GE(floorColoured(below), below.width() * below.height() / 10);
 }
 
 TEST_F(ModelViewTest, ALargeModelIsShownDecimatedAndTheCornerSaysSo) {
