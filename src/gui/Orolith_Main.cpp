@@ -155,7 +155,8 @@ void TForm4::CreateSpecialCasesGroup() {
   BlockSRTM30Ctl = makeCheckBox("Block use of SRTM-30 Data", 3, 66, 158);
   MissedDataCtl = makeCheckBox("Missed data set to 0 m", 5, 104, 153);
   SolidCtl = makeCheckBox("Closed solid (walls and base)", 5, 127, 153);
-  // The solid's floor under its box; the room above the box is kept for a further source.
+  // The solid's floor under its box; the gap between the block boxes and "Missed data set to
+  // 0 m" stays free for one more.
   FloorCtl = MakeSpinEdit(specialGroup_, fields::Floor, 80, 150, 57);
   MakeLabel(specialGroup_, QStringLiteral("Floor (%)"), 22, 153);
 }
