@@ -1,9 +1,9 @@
 #include "base/Files.h"
 
 #include "base/Errors.h"
+#include "base/FileNames.h"
 #include "base/Interrupt.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
 #include <poll.h>
@@ -13,7 +13,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <charconv>
 #include <chrono>
 #include <filesystem>
 #include <memory>
@@ -24,115 +23,13 @@
 namespace orolith {
 namespace {
 
-constexpr std::string_view TemporaryMark = ".orolith-tmp-";
-// As many links as the system itself follows before it gives up.
-constexpr int MaxLinkHops = 40;
+using files::FollowLinks;
+using files::LockWhole;
+using files::TemporaryMark;
+using files::WriterMark;
+
 // How long a wait on a pipe goes between two looks at the stop flag.
 constexpr int WaitStepMs = 50;
-
-struct DirCloser {
-  void operator()(DIR* dir) const noexcept { ::closedir(dir); }
-};
-
-// True for the name of a temporary file (".NAME.orolith-tmp-PID-XXXXXX" or
-// ".orolith-tmp-PID-XXXXXX").
-bool IsTemporaryName(std::string_view name) {
-  const std::size_t mark = name.rfind(TemporaryMark);
-  if (name.empty() || name.front() != '.' || mark == std::string_view::npos) return false;
-  std::string_view rest = name.substr(mark + TemporaryMark.size());
-  pid_t pid = 0;
-  const auto [end, ec] = std::from_chars(rest.data(), rest.data() + rest.size(), pid);
-  if (ec != std::errc() || pid <= 0) return false;
-  rest.remove_prefix(static_cast<std::size_t>(end - rest.data()));
-  return rest.size() == 7 && rest.front() == '-';
-}
-
-// Takes an open-file-description lock on the whole file: unlike a process's lock it is the
-// same across PID namespaces, and NFS passes it to the server.
-bool LockWhole(int fd, short type) {
-  struct flock lock {};
-  lock.l_type = type;
-  lock.l_whence = SEEK_SET;
-  return ::fcntl(fd, F_OFD_SETLK, &lock) == 0;
-}
-
-// A temporary file's mark while its writer works on it. A plain file with the sticky bit is
-// something no other program makes, and the bit is kept by every file system with modes, NFS
-// version 3 included, which has no user attributes.
-constexpr mode_t WriterMark = S_ISVTX;
-
-// Removes the temporary files in folder that are proved abandoned: what a kill -9 or a power
-// cut left of a save. Best effort; anything that can't be proved so is left alone.
-void RemoveAbandonedTemporaries(const std::string& folder) {
-  const std::unique_ptr<DIR, DirCloser> dir(::opendir(folder.c_str()));
-  if (!dir) return;
-  const int at = ::dirfd(dir.get());
-  while (const dirent* entry = ::readdir(dir.get())) {
-    if (!IsTemporaryName(entry->d_name)) continue;
-    // Looked at before it is opened: opening a device or a pipe may do something.
-    struct stat seen {};
-    if (::fstatat(at, entry->d_name, &seen, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(seen.st_mode) ||
-        (seen.st_mode & WriterMark) == 0) {
-      continue;
-    }
-    const int fd = ::openat(at, entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) continue;
-    struct stat opened {};
-    // A read lock can't be had while the writer holds its write lock.
-    const bool abandoned = ::fstat(fd, &opened) == 0 && opened.st_ino == seen.st_ino &&
-                           opened.st_dev == seen.st_dev && S_ISREG(opened.st_mode) &&
-                           (opened.st_mode & WriterMark) != 0 && LockWhole(fd, F_RDLCK);
-    if (abandoned) ::unlinkat(at, entry->d_name, 0);
-    ::close(fd);
-  }
-}
-
-// The descriptor a path names: /dev/stdin, /dev/stdout, /dev/stderr, /dev/fd/N and
-// /proc/self/fd/N (or this process's own number, or thread-self). Such a name is never
-// resolved: its link leads to the file behind the descriptor, which a save must not replace.
-std::optional<int> DescriptorNamed(const std::filesystem::path& path) {
-  std::error_code noCurrentFolder;
-  const std::string name =
-      std::filesystem::absolute(path, noCurrentFolder).lexically_normal().string();
-  if (noCurrentFolder) return std::nullopt;
-  constexpr std::pair<std::string_view, int> standard[] = {
-      {"/dev/stdin", 0}, {"/dev/stdout", 1}, {"/dev/stderr", 2}};
-  for (const auto& [known, fd] : standard) {
-    if (name == known) return fd;
-  }
-  const std::string self = "/proc/" + std::to_string(::getpid()) + "/fd/";
-  for (const std::string_view folder :
-       {std::string_view("/dev/fd/"), std::string_view("/proc/self/fd/"),
-        std::string_view("/proc/thread-self/fd/"), std::string_view(self)}) {
-    if (!name.starts_with(folder)) continue;
-    const std::string_view number = std::string_view(name).substr(folder.size());
-    int fd = -1;
-    const auto [end, ec] = std::from_chars(number.data(), number.data() + number.size(), fd);
-    if (ec == std::errc() && end == number.data() + number.size() && fd >= 0) return fd;
-  }
-  return std::nullopt;
-}
-
-// Where the chain of symbolic links starting at path ends: a path (path itself when it is no
-// link), or a descriptor when a name on the way stands for one.
-struct LinkEnd {
-  std::string path;
-  std::optional<int> descriptor;
-};
-
-LinkEnd FollowLinks(const std::string& path, const std::string& target) {
-  std::filesystem::path current = path;
-  for (int hop = 0; hop < MaxLinkHops; ++hop) {
-    if (const std::optional<int> fd = DescriptorNamed(current)) return {{}, fd};
-    struct stat info {};
-    if (::lstat(current.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return {current, {}};
-    std::error_code error;
-    const std::filesystem::path next = std::filesystem::read_symlink(current, error);
-    if (error) throw CannotCreateFile(target, error.value());
-    current = next.is_absolute() ? next : current.parent_path() / next;
-  }
-  throw CannotCreateFile(target, ELOOP);
-}
 
 // Whether a write to fd may wait on a reader for ever: a pipe, a socket, a terminal.
 bool MayWaitForAReader(int fd, const struct stat& info) {
@@ -177,7 +74,7 @@ AtomicOutputFile::AtomicOutputFile(const std::string& target, Placement placemen
   if (target.empty()) throw CannotCreateFile(target, ENOENT);
   const bool follow = placement == Placement::FollowLinks;
   if (follow) {
-    LinkEnd end = FollowLinks(target, target);
+    files::LinkEnd end = FollowLinks(target, target);
     if (end.descriptor) {
       OpenStream(*end.descriptor);
       return;
@@ -305,7 +202,7 @@ int AtomicOutputFile::OpenTemporary(const struct stat* identity) {
   kind_ = Kind::Temporary;
   const std::filesystem::path final(finalPath_);
   const std::filesystem::path folder = final.parent_path();
-  RemoveAbandonedTemporaries(folder.empty() ? "." : folder.string());
+  files::RemoveAbandonedTemporaries(folder.empty() ? "." : folder.string());
   const std::string tag = std::string(TemporaryMark) + std::to_string(::getpid()) + "-XXXXXX";
   std::string name = ".";
   name += final.filename().string();

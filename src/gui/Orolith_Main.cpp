@@ -6,13 +6,16 @@
 #include "frontpanel/WindowKeys.h"
 #include "frontpanel/Workspace.h"
 #include "gui/FloatSpin.h"
+#include "gui/ModelView.h"
 #include "gui/PanelLook.h"
+#include "gui/RegionMap.h"
 #include "model/ModelFile.h"
 #include "model/TerrainModel.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileDialog>
@@ -21,6 +24,8 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSignalBlocker>
+#include <QTabWidget>
 #include <QTimer>
 
 #include <algorithm>
@@ -39,7 +44,7 @@ TForm4::TForm4(std::span<const char* const> arguments, char decimalSeparator, QW
   setWindowTitle(QStringLiteral("Marlowen Orolith"));
   setFont(PanelFont("Tahoma", 11, QFont::SansSerif));
   move(0, 0);
-  resize(810, 817);
+  resize(FrontPanelWidth + PanelWidth, WindowHeight);
 
   CreateRegionGroup();
   CreateOutputGroup();
@@ -47,13 +52,19 @@ TForm4::TForm4(std::span<const char* const> arguments, char decimalSeparator, QW
   CreateSpecialCasesGroup();
   CreateActionGroup();
   CreateLog();
+  CreatePreviewPanel();
   SetTabOrder();
   ConnectHandlers();
+  ConnectPreview();
   WatchForInterrupts();
   FormCreate(arguments);
 }
 
-TForm4::~TForm4() = default;
+TForm4::~TForm4() {
+  // QWidget's destructor closes the window and so takes the focus out of a field, whose signals
+  // must not reach this window any more.
+  for (QObject* child : findChildren<QObject*>()) child->disconnect(this);
+}
 
 const DataFolders& TForm4::Folders() const {
   return workspace_->Folders;
@@ -145,6 +156,10 @@ void TForm4::CreateSpecialCasesGroup() {
   BlockSRTM30Ctl = makeCheckBox("Block use of SRTM-30 Data", 3, 66, 158);
   MissedDataCtl = makeCheckBox("Missed data set to 0 m", 5, 104, 153);
   SolidCtl = makeCheckBox("Closed solid (walls and base)", 5, 127, 153);
+  // The solid's floor under its box; the gap between the block boxes and "Missed data set to
+  // 0 m" stays free for one more.
+  FloorCtl = MakeSpinEdit(specialGroup_, fields::Floor, 80, 150, 57);
+  MakeLabel(specialGroup_, QStringLiteral("Floor (%)"), 22, 153);
 }
 
 void TForm4::CreateActionGroup() {
@@ -158,6 +173,13 @@ void TForm4::CreateActionGroup() {
   GetSRTM1Ctl = makeButton("Download SRTM-1 files", 56);
   GetSRTM3Ctl = makeButton("Download SRTM-3 files", 87);
   CreateStlCtl = makeButton("Create STL File", 147);
+  // Where "Download SRTM-1 files" fetches from, right under it.
+  MakeLabel(actionGroup_, QStringLiteral("Tile source"), 16, 120);
+  TileSourceCtl = new QComboBox(actionGroup_);
+  for (const ArchiveLayoutName& source : ArchiveLayouts) {
+    TileSourceCtl->addItem(QString::fromLatin1(source.Caption), static_cast<int>(source.Layout));
+  }
+  TileSourceCtl->setGeometry(80, 117, 89, 22);
 }
 
 void TForm4::CreateLog() {
@@ -180,14 +202,32 @@ void TForm4::CreateLog() {
   Memo1->setFocus();
 }
 
+void TForm4::CreatePreviewPanel() {
+  PreviewTabs = new QTabWidget(this);
+  PreviewTabs->setGeometry(FrontPanelWidth, 0, width() - FrontPanelWidth, height());
+  RegionMap = new TRegionMap(PreviewTabs);
+  PreviewTabs->addTab(RegionMap, QStringLiteral("Map"));
+  if (TModelView::CanDraw()) {
+    ModelView = new TModelView(PreviewTabs);
+    PreviewTabs->addTab(ModelView, QStringLiteral("Model"));
+    return;
+  }
+  auto* none = new QLabel(
+      QStringLiteral("The 3D view needs OpenGL, which this display does not offer."), PreviewTabs);
+  none->setAlignment(Qt::AlignCenter);
+  none->setWordWrap(true);
+  PreviewTabs->addTab(none, QStringLiteral("Model"));
+}
+
 void TForm4::SetTabOrder() {
   // Group by group: log, region (the elevation row right before left), output dimensions,
-  // operations, file name, special cases.
+  // operations, file name, special cases; then the panel's tabs.
   const std::vector<QWidget*> order{
-      Memo1,         Long1Ctl,       Long2Ctl,      Lat1Ctl,          Lat2Ctl,  Z2Ctl,
-      Z1Ctl,         XSizeCtl,       ZSizeCtl,      XY_ResolutionCtl, ZBaseCtl, FileTestCtl,
-      CreateStlCtl,  GetSRTM1Ctl,    GetSRTM3Ctl,   SaveFilenameCtl,  Button4,  BlockSRTM1Ctl,
-      BlockSRTM3Ctl, BlockSRTM30Ctl, MissedDataCtl, SolidCtl};
+      Memo1,          Long1Ctl,        Long2Ctl,     Lat1Ctl,       Lat2Ctl,
+      Z2Ctl,          Z1Ctl,           XSizeCtl,     ZSizeCtl,      XY_ResolutionCtl,
+      ZBaseCtl,       FileTestCtl,     CreateStlCtl, GetSRTM1Ctl,   GetSRTM3Ctl,
+      TileSourceCtl,  SaveFilenameCtl, Button4,      BlockSRTM1Ctl, BlockSRTM3Ctl,
+      BlockSRTM30Ctl, MissedDataCtl,   SolidCtl,     FloorCtl,      PreviewTabs};
   for (std::size_t i = 1; i < order.size(); ++i) QWidget::setTabOrder(order[i - 1], order[i]);
 }
 
@@ -197,6 +237,19 @@ void TForm4::ConnectHandlers() {
   connect(GetSRTM3Ctl, &QPushButton::clicked, this, &TForm4::GetSRTM3CtlClick);
   connect(CreateStlCtl, &QPushButton::clicked, this, &TForm4::CreateStlCtlClick);
   connect(Button4, &QPushButton::clicked, this, &TForm4::Button4Click);
+  connect(TileSourceCtl, &QComboBox::currentIndexChanged, this, &TForm4::TileSourceCtlChange);
+}
+
+void TForm4::ConnectPreview() {
+  for (TPRFloatSpinEdit* field : {Long1Ctl, Long2Ctl, Lat1Ctl, Lat2Ctl}) {
+    connect(field, &QLineEdit::textChanged, this, [this, field] { RegionFieldChanged(field); });
+    connect(field, &QLineEdit::editingFinished, this, &TForm4::FitMapToFields);
+  }
+  for (QCheckBox* box : {BlockSRTM1Ctl, BlockSRTM3Ctl, BlockSRTM30Ctl}) {
+    connect(box, &QCheckBox::toggled, this,
+            [this] { RegionMap->SetTileSearch(Folders(), PanelBlocks()); });
+  }
+  connect(RegionMap, &TRegionMap::RegionDrawn, this, &TForm4::TakeDrawnRegion);
 }
 
 void TForm4::WatchForInterrupts() {
@@ -210,16 +263,14 @@ void TForm4::WatchForInterrupts() {
 void TForm4::FormCreate(std::span<const char* const> arguments) {
   setWindowTitle(QString::fromLatin1(ProgramTitle));
   const WindowKeys keys = ReadWindowKeys(arguments, DecimalSeparator());
-  floorPercent_ = keys.FloorPercent;
+  FloorCtl->SetValue(keys.FloorPercent);
+  givenSource_ = keys.Source;
   seed_ = keys.Seed;
   // The one tile object is created here with the folders, as the window's own.
   workspace_ = std::make_unique<Workspace>(keys.Folders, keys.Source);
-
-  Label6->setText(QStringLiteral("Download SRTM Files from    ") +
-                  QString::fromStdString(AddressShown(Srtm1BaseUrl(Source()))));
-  // A longer host name widens the label as far as the window allows.
-  Label6->resize(std::clamp(Label6->sizeHint().width(), 572, width() - 2 * Label6->x()),
-                 Label6->height());
+  ShowTileSource();
+  RegionMap->SetTileSearch(Folders(), PanelBlocks());
+  FitMapToFields();
 
   Memo1->clear();
   for (const std::string& line : StartupLines(Folders(), keys.DataRootFromCommandLine)) {
@@ -250,7 +301,7 @@ FrontPanelValues TForm4::ReadPanel() const {
   panel.BlockSrtm30 = BlockSRTM30Ctl->isChecked();
   panel.MissedDataZero = MissedDataCtl->isChecked();
   panel.Solid = SolidCtl->isChecked();
-  panel.FloorPercent = floorPercent_;
+  panel.FloorPercent = FloorCtl->Value();
   return panel;
 }
 
@@ -353,6 +404,8 @@ void TForm4::RunOperation(
   }
   if (failure) ShowError(*failure);
   running_ = false;
+  // Tiles may have come; the map need not wait for its next look.
+  RegionMap->RefreshTiles();
   // A close asked for while the operation ran happens now that its file is complete.
   if (closePending_ || InterruptSignal() != 0) {
     closePending_ = false;
@@ -366,6 +419,12 @@ void TForm4::CloseOnInterrupt() {
   // next check and closes the window as it ends.
   if (QWidget* box = QApplication::activeModalWidget()) box->close();
   if (!running_) close();
+}
+
+void TForm4::resizeEvent(QResizeEvent* event) {
+  // The front panel keeps its place; the panel beside it takes the rest of the window.
+  PreviewTabs->setGeometry(FrontPanelWidth, 0, std::max(width() - FrontPanelWidth, 0), height());
+  QWidget::resizeEvent(event);
 }
 
 void TForm4::closeEvent(QCloseEvent* event) {
@@ -392,9 +451,70 @@ void TForm4::GetSRTM3CtlClick() {
 void TForm4::CreateStlCtlClick() {
   GenerationOptions options;
   options.Seed = seed_;
+  bool saved = false;
   RunOperation([&](const ModelSettings& settings, Workspace& workspace, OperationHost& host) {
-    CreateStlModel(settings, workspace, host, options);
+    saved = CreateStlModel(settings, workspace, host, options) == RunOutcome::Completed;
   });
+  if (!saved || !isVisible() || ModelView == nullptr) return;
+  PreviewTabs->setCurrentWidget(ModelView);
+  ModelView->ShowModel(QString::fromStdString(settings_.StlFileName));
+}
+
+void TForm4::TileSourceCtlChange(int index) {
+  const auto layout = static_cast<ArchiveLayout>(TileSourceCtl->itemData(index).toInt());
+  if (layout == Source().Layout) return;
+  // A download under way keeps the source it started with.
+  if (running_) {
+    Beep();
+    ShowTileSource();
+    return;
+  }
+  workspace_->Source = WithLayout(givenSource_, layout);
+  ShowTileSource();
+}
+
+void TForm4::ShowTileSource() {
+  const QSignalBlocker quiet(TileSourceCtl);
+  TileSourceCtl->setCurrentIndex(TileSourceCtl->findData(static_cast<int>(Source().Layout)));
+  Label6->setText(QStringLiteral("Download SRTM Files from    ") +
+                  QString::fromStdString(AddressShown(Srtm1BaseUrl(Source()))));
+  // A longer address widens the label as far as the front panel allows.
+  Label6->resize(std::clamp(Label6->sizeHint().width(), 572, FrontPanelWidth - 2 * Label6->x()),
+                 Label6->height());
+}
+
+TileBlocks TForm4::PanelBlocks() const {
+  return {BlockSRTM1Ctl->isChecked(), BlockSRTM3Ctl->isChecked(), BlockSRTM30Ctl->isChecked()};
+}
+
+RegionFields TForm4::PanelRegion() const {
+  return {Long1Ctl->Value(), Long2Ctl->Value(), Lat1Ctl->Value(), Lat2Ctl->Value()};
+}
+
+void TForm4::RegionFieldChanged(TPRFloatSpinEdit* field) {
+  RegionMap->SetRegion(PanelRegion());
+  // Typing goes on until the field is left; a step, or a text set otherwise, is complete.
+  if (!field->isModified()) FitMapToFields();
+}
+
+void TForm4::FitMapToFields() {
+  if (takingDrawnRegion_) return;
+  const RegionFields region = PanelRegion();
+  if (mapRegion_ == region) return;
+  mapRegion_ = region;
+  RegionMap->SetRegion(region);
+  RegionMap->FitToRegion();
+}
+
+void TForm4::TakeDrawnRegion(const RegionFields& fields) {
+  takingDrawnRegion_ = true;
+  Long1Ctl->SetValue(fields.Long1);
+  Long2Ctl->SetValue(fields.Long2);
+  Lat1Ctl->SetValue(fields.Lat1);
+  Lat2Ctl->SetValue(fields.Lat2);
+  takingDrawnRegion_ = false;
+  mapRegion_ = PanelRegion();
+  RegionMap->SetRegion(*mapRegion_);
 }
 
 void TForm4::Button4Click() {
