@@ -4,6 +4,8 @@
 #include "base/Files.h"
 #include "base/SpoolFile.h"
 
+#include <isa-l/crc.h>
+#include <isa-l/igzip_lib.h>
 #include <sched.h>
 #include <zlib.h>
 
@@ -130,27 +132,39 @@ struct Job {
   bool done = false;         // guarded by the writer's mutex while the job is queued
 };
 
-// A deflate state for each stream and room for one chunk's text: one for each thread.
+// The room ISA-L needs beside its stream at a level (0 .. 3).
+std::size_t LevelBufferSize(int level) {
+  switch (level) {
+    case 0:
+      return ISAL_DEF_LVL0_DEFAULT;
+    case 1:
+      return ISAL_DEF_LVL1_DEFAULT;
+    case 2:
+      return ISAL_DEF_LVL2_DEFAULT;
+    case 3:
+      return ISAL_DEF_LVL3_DEFAULT;
+    default:
+      throw std::invalid_argument("bad deflate level for 3MF");
+  }
+}
+
+// A deflate stream and room for one chunk's text: one for each thread. ISA-L deflates the
+// model's text about six times as fast as zlib's fastest level, into fewer bytes, and computes
+// its CRCs; zlib joins them.
 class Compressor {
  public:
   Compressor(int vertexLevel, int triangleLevel, std::size_t textCapacity)
-      : text_(std::make_unique_for_overwrite<char[]>(textCapacity)) {
+      : stream_(std::make_unique<isal_zstream>()),
+        text_(std::make_unique_for_overwrite<char[]>(textCapacity)) {
     for (const Stream s : {Vertices, Triangles}) {
-      // Raw deflate (negative window bits): the zip holds no zlib header.
-      const int result = deflateInit2(&streams_[s], s == Vertices ? vertexLevel : triangleLevel,
-                                      Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
-      if (result == Z_MEM_ERROR) throw std::bad_alloc();
-      if (result != Z_OK) throw std::invalid_argument("bad deflate level for 3MF");
-      ready_[s] = true;
+      const int level = s == Vertices ? vertexLevel : triangleLevel;
+      levelBufferSizes_[s] = LevelBufferSize(level);
+      levels_[s] = static_cast<std::uint32_t>(level);
+      levelBuffers_[s] = std::make_unique_for_overwrite<std::uint8_t[]>(levelBufferSizes_[s] + 1);
     }
   }
   Compressor(const Compressor&) = delete;
   Compressor& operator=(const Compressor&) = delete;
-  ~Compressor() {
-    for (const Stream s : {Vertices, Triangles}) {
-      if (ready_[s]) deflateEnd(&streams_[s]);
-    }
-  }
 
   void Run(Job& job) noexcept {
     try {
@@ -168,27 +182,36 @@ class Compressor {
     end = FormatItems(job.stream, job.items.get() + job.context, job.count, end);
     end = Put(end, job.suffix);
     const auto size = static_cast<std::size_t>(end - chunk);
-    auto* const input = reinterpret_cast<Bytef*>(chunk);
-    job.crc = static_cast<std::uint32_t>(crc32_z(0, input, size));
+    auto* const input = reinterpret_cast<std::uint8_t*>(chunk);
+    job.crc = crc32_gzip_refl(0, input, size);
     job.textSize = size;
 
-    z_stream& z = streams_[job.stream];
-    Check(deflateReset(&z));
+    // Raw deflate (no wrapper): the zip holds no header of its own. A chunk that doesn't end
+    // the stream ends on a byte boundary, not as a final block, so the next one can follow.
+    isal_zstream& z = *stream_;
+    isal_deflate_init(&z);
+    z.level = levels_[job.stream];
+    z.level_buf = levelBuffers_[job.stream].get();
+    z.level_buf_size = static_cast<std::uint32_t>(levelBufferSizes_[job.stream]);
+    z.gzip_flag = IGZIP_DEFLATE;
+    z.end_of_stream = job.last ? 1 : 0;
+    z.flush = job.last ? NO_FLUSH : SYNC_FLUSH;
     const auto primed = std::min<std::size_t>(static_cast<std::size_t>(chunk - text), Window);
-    if (primed > 0) Check(deflateSetDictionary(&z, input - primed, static_cast<uInt>(primed)));
+    if (primed > 0)
+      Check(isal_deflate_set_dict(&z, input - primed, static_cast<std::uint32_t>(primed)));
     z.next_in = input;
-    z.avail_in = static_cast<uInt>(size);
-    // A flush may go a few bytes past the bound.
-    Reserve(job, deflateBound(&z, size) + 64);
+    z.avail_in = static_cast<std::uint32_t>(size);
+    // Text that doesn't shrink is stored: a few bytes a block on top of it.
+    Reserve(job, size + size / 16 + 1024);
     job.outSize = 0;
-    const int flush = job.last ? Z_FINISH : Z_SYNC_FLUSH;
     for (;;) {
       z.next_out = job.out.get() + job.outSize;
-      z.avail_out = static_cast<uInt>(job.outCapacity - job.outSize);
-      const int result = deflate(&z, flush);
-      if (result != Z_OK && result != Z_STREAM_END && result != Z_BUF_ERROR) Check(result);
+      z.avail_out = static_cast<std::uint32_t>(job.outCapacity - job.outSize);
+      Check(isal_deflate(&z));
       job.outSize = static_cast<std::size_t>(z.next_out - job.out.get());
-      if (job.last ? result == Z_STREAM_END : z.avail_out > 0) break;
+      if (job.last ? z.internal_state.state == ZSTATE_END : z.avail_in == 0 && z.avail_out > 0) {
+        break;
+      }
       Reserve(job, 2 * job.outCapacity);
     }
   }
@@ -202,12 +225,13 @@ class Compressor {
   }
 
   static void Check(int result) {
-    if (result == Z_MEM_ERROR) throw std::bad_alloc();
-    if (result != Z_OK) throw std::logic_error("deflate failed");
+    if (result != COMP_OK) throw std::logic_error("deflate failed");
   }
 
-  z_stream streams_[2]{};
-  bool ready_[2]{};
+  std::unique_ptr<isal_zstream> stream_;  // some 70 kB of state and history
+  std::uint32_t levels_[2]{};
+  std::size_t levelBufferSizes_[2]{};
+  std::unique_ptr<std::uint8_t[]> levelBuffers_[2];
   std::unique_ptr<char[]> text_;
 };
 
