@@ -11,8 +11,8 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev libqt6opengl6-dev libgl-dev
-  libcurl4-openssl-dev libcli11-dev libgtest-dev p7zip-full zip python3 admesh time
-  fonts-dejavu-core locales clang-14 libclang-rt-14-dev ca-certificates openssl
+  libcurl4-openssl-dev libcli11-dev libgtest-dev zlib1g-dev libisal-dev p7zip-full zip python3
+  admesh time fonts-dejavu-core locales clang-14 libclang-rt-14-dev ca-certificates openssl
   xvfb xauth libgl1-mesa-dri xdotool xclip imagemagick)
 jobs=$(nproc)
 
@@ -75,6 +75,7 @@ step_fuzz() {
 step_bench() {
   configure_and_build build/release Release
   build/release/bench/foundation_bench
+  build/release/bench/threemf_bench
   bench/cli_bench.sh build/release
 }
 

@@ -11,11 +11,15 @@
 # Then (a) as a surface and as a closed solid (--solid), CLI_BENCH_SOLID_RUNS times each (default 11),
 # the two taking turns: the medians side by side in wall time and in processor time (user +
 # system, which a busy machine disturbs less), and their ratio against the solid's limit, 1.05.
+# Then (a) and (b) as binary STL and as 3MF from the same seed, CLI_BENCH_3MF_RUNS times each
+# (default 3), taking turns: medians of wall and processor time, the files' bytes and peak
+# memory, and the package against its limits: 30 % of the STL's bytes and 3 x its wall time.
 #
 #   bench/cli_bench.sh [BUILD_DIR]     (default build/release; needs src/orolith-cli,
 #                                       bench/minimal_generator and tools/make_demo_data built there)
 #   CLI_BENCH_RUNS=N, CLI_BENCH_RUNS_C=N   runs of (a) and (b), and of (c); 0 skips a case
 #   CLI_BENCH_SOLID_RUNS=N                 runs of each of the surface and the solid
+#   CLI_BENCH_3MF_RUNS=N                   runs of each of the STL and the 3MF
 # The models go to a temporary folder (TMPDIR) that is removed at the end; (c) needs 9 GB there.
 set -euo pipefail
 
@@ -28,6 +32,7 @@ shared=${OROLITH_SHARED_DATA:-$here/../../shared/data}
 runs=${CLI_BENCH_RUNS:-5}
 runs_c=${CLI_BENCH_RUNS_C:-1}
 runs_solid=${CLI_BENCH_SOLID_RUNS:-11}
+runs_3mf=${CLI_BENCH_3MF_RUNS:-3}
 for program in "$cli" "$maker" "$reference"; do
   [[ -x $program ]] || { echo "cli_bench: $program is not built" >&2; exit 2; }
 done
@@ -175,9 +180,53 @@ if [[ -f $shared/SRTM_3/N44W072.hgt ]]; then
     --elev 100 2000 --x-extent 100 --z-extent 20 --pixel 90
 fi
 
+# stl_vs_3mf NAME RUNS DATA_ROOT CREATE_OPTIONS...
+stl_vs_3mf() {
+  local name=$1 count=$2 root=$3
+  shift 3
+  [[ $count -gt 0 ]] || { echo "$name: skipped"; return; }
+  local results=$work/type_results i type
+  : >"$results"
+  for ((i = 0; i < count; i++)); do
+    for type in stl 3mf; do
+      sync
+      local start=$EPOCHREALTIME user system rss
+      /usr/bin/time -f '%U %S %M' -o "$work/time" "$cli" create --data-root "$root" "$@" \
+        --seed 18 --yes -o "$work/model.$type" >/dev/null
+      local wall
+      wall=$(seconds "$start" "$EPOCHREALTIME")
+      read -r user system rss <"$work/time"
+      echo "$type $wall $(awk -v u="$user" -v s="$system" 'BEGIN { print u + s }') $rss" \
+        "$(stat -c %s "$work/model.$type")" >>"$results"
+      rm -f "$work/model.$type"
+    done
+  done
+  type_median() { awk -v t="$1" -v c="$2" '$1 == t { print $c }' "$results" | median; }
+  awk -v name="$name" -v runs="$count" \
+    -v wa="$(type_median stl 2)" -v ca="$(type_median stl 3)" -v ra="$(type_median stl 4)" \
+    -v ba="$(type_median stl 5)" -v wb="$(type_median 3mf 2)" -v cb="$(type_median 3mf 3)" \
+    -v rb="$(type_median 3mf 4)" -v bb="$(type_median 3mf 5)" 'BEGIN {
+      printf "%s: binary STL and 3MF taking turns, medians of %d runs each\n", name, runs
+      printf "  STL          %7.3f s wall  %7.3f s processor  %11.0f bytes  peak %4.0f MB\n", wa,
+             ca, ba, ra / 1024
+      printf "  3MF          %7.3f s wall  %7.3f s processor  %11.0f bytes  peak %4.0f MB\n", wb,
+             cb, bb, rb / 1024
+      printf "  3MF / STL    %7.2f wall (limit 3) %s  %7.2f processor  %.1f %% of the bytes" \
+             " (limit 30 %%) %s\n", wb / wa, wb / wa <= 3 ? "within" : "OVER", cb / ca,
+             100 * bb / ba, bb / ba <= 0.3 ? "within" : "OVER"
+    }'
+}
+
+if [[ -f $shared/SRTM_3/N44W072.hgt ]]; then
+  stl_vs_3mf "(a) N44W072 as STL and 3MF" "$runs_3mf" "$shared" --lon -72 -71 --lat 44 45 \
+    --elev 100 2000 --x-extent 100 --z-extent 20 --pixel 90
+fi
+
 "$maker" --srtm1 "$work/srtm1" >/dev/null
 run_case "(b) synthetic SRTM-1 tile, 30 m" "$runs" 2 "$work/srtm1" \
   "$work/srtm1/SRTM_1/N46E007.hgt" "$work/srtm1/SRTM_1/N46E007.hgt" 7 8 46 47 300 4000 100 20 30
+stl_vs_3mf "(b) synthetic SRTM-1 tile as STL and 3MF" "$runs_3mf" "$work/srtm1" --lon 7 8 \
+  --lat 46 47 --elev 300 4000 --x-extent 100 --z-extent 20 --pixel 30
 rm -rf "$work/srtm1"
 
 if [[ $runs_c -gt 0 ]]; then

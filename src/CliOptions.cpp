@@ -1,11 +1,13 @@
 #include "CliOptions.h"
 
 #include "base/NumberText.h"
+#include "frontpanel/WindowKeys.h"
 
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
 #include <array>
+#include <limits>
 #include <stdexcept>
 #include <utility>
 
@@ -83,7 +85,7 @@ CliOptions ParseCliOptions(int argc, const char* const* argv, char decimalSepara
        "floor of --solid, percent of the Z extent"},
   };
 
-  CLI::App app("Turns SRTM elevation tiles into binary STL terrain models.", "orolith-cli");
+  CLI::App app("Turns SRTM elevation tiles into binary STL or 3MF terrain models.", "orolith-cli");
   app.footer(
       "Values follow the window's fields: the locale's decimal separator, limits as shown.\n"
       "Exit status: 0 done, 1 error, 2 bad command line, 3 cancelled at the large-file "
@@ -107,8 +109,14 @@ CliOptions ParseCliOptions(int argc, const char* const* argv, char decimalSepara
         ->type_name("N");
   }
   app.add_option("-o,--out", panel.StlFileName,
-                 "STL file to write, - for standard output (default NewFile.stl)")
+                 "model file to write: binary STL, or a 3MF package when the name ends in .3mf; "
+                 "- for standard output (default NewFile.stl)")
       ->type_name("FILE");
+  std::string seed;
+  app.add_option("--seed", seed,
+                 "fixes the random centres of the cells, so that runs with the same settings "
+                 "and seed make the same triangles, as STL or 3MF (default: drawn afresh)")
+      ->type_name("N");
   app.add_flag("--block-srtm1", panel.BlockSrtm1, "Block use of SRTM-1 Data");
   app.add_flag("--block-srtm3", panel.BlockSrtm3, "Block use of SRTM-3 Data");
   app.add_flag("--block-srtm30", panel.BlockSrtm30, "Block use of SRTM-30 Data");
@@ -179,6 +187,13 @@ CliOptions ParseCliOptions(int argc, const char* const* argv, char decimalSepara
     throw UsageError("--archive-host and --tile-url both give the archive's address; give one");
   }
 
+  if (app.count("--seed") > 0) {
+    options.Seed = ReadSeed(seed);
+    if (!options.Seed) {
+      throw UsageError("--seed: '" + seed + "' is not a whole number from 0 to " +
+                       std::to_string(std::numeric_limits<std::uint64_t>::max()));
+    }
+  }
   for (const NumberOption& number : numbers) {
     for (std::size_t i = 0; i < number.Texts.size() && i < number.Fields.size(); ++i) {
       *number.Fields[i].first = ReadOptionValue(number.Name, number.Texts[i],

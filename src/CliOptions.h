@@ -3,6 +3,7 @@
 #include "frontpanel/DownloadSettings.h"
 #include "frontpanel/ModelSettings.h"
 
+#include <cstdint>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -20,6 +21,8 @@ struct CliOptions {
   // Empty: the current directory.
   std::string DataRoot;
   bool Yes = false;
+  // --seed: fixes the centre fractions; none draws them afresh.
+  std::optional<std::uint64_t> Seed;
   // Where the downloads go: --archive-host, --tile-source, --tile-url and --proxy.
   ArchiveSource Source;
   // One line per value that was clamped into its field's limits.

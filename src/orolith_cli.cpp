@@ -151,7 +151,9 @@ int RunCommand(const CliOptions& options, char sep) {
   const ModelSettings settings = ReadModelSettings(panel);
   switch (options.Command) {
     case CliCommand::Create: {
-      const RunOutcome outcome = CreateStlModel(settings, workspace, host);
+      GenerationOptions generation;
+      generation.Seed = options.Seed;
+      const RunOutcome outcome = CreateStlModel(settings, workspace, host, generation);
       host.ClearProgress();
       if (outcome == RunOutcome::Completed) return 0;
       if (host.Unasked()) {

@@ -2,6 +2,7 @@
 
 #include "frontpanel/TSystem.h"
 
+#include <charconv>
 #include <filesystem>
 #include <optional>
 #include <stdexcept>
@@ -49,6 +50,16 @@ std::string ReadTileSource(std::span<const char* const> arguments, ArchiveSource
 
 }  // namespace
 
+std::optional<std::uint64_t> ReadSeed(std::string_view text) {
+  std::uint64_t seed = 0;
+  const char* end = text.data() + text.size();
+  // from_chars alone would take a leading minus sign.
+  if (text.empty() || text.front() < '0' || text.front() > '9') return std::nullopt;
+  const auto [stop, ec] = std::from_chars(text.data(), end, seed);
+  if (ec != std::errc() || stop != end) return std::nullopt;
+  return seed;
+}
+
 WindowKeys ReadWindowKeys(std::span<const char* const> arguments, char decimalSeparator) {
   WindowKeys keys;
   const std::string root = DataRootArgument(arguments);
@@ -74,6 +85,14 @@ WindowKeys ReadWindowKeys(std::span<const char* const> arguments, char decimalSe
       keys.Problems.push_back("Floor: '" + floor + "' is not a number; the floor stays " +
                               FormatFieldValue(keys.FloorPercent, fields::Floor, decimalSeparator) +
                               " percent");
+    }
+  }
+  if (const std::string seed = FindCommandLineValue(arguments, "Seed="); !seed.empty()) {
+    keys.Seed = ReadSeed(seed);
+    if (!keys.Seed) {
+      keys.Problems.push_back("Seed: '" + seed +
+                              "' is not a whole number from 0 to 18446744073709551615; each "
+                              "model run draws its centres afresh");
     }
   }
   return keys;

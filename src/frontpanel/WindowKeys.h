@@ -4,15 +4,18 @@
 #include "frontpanel/ModelSettings.h"
 #include "tiles/TileSource.h"
 
+#include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace orolith {
 
 // What the window's command-line keys set. Each key (DataRoot=, ArchiveHost=, TileSource=,
-// TileUrl=, Proxy=, Floor=) is matched anywhere in an argument, in any letter case; the first
-// argument that holds it wins, and an empty value counts as absent.
+// TileUrl=, Proxy=, Floor=, Seed=) is matched anywhere in an argument, in any letter case; the
+// first argument that holds it wins, and an empty value counts as absent.
 struct WindowKeys {
   // Under the DataRoot= value, else under the current directory.
   DataFolders Folders;
@@ -20,10 +23,16 @@ struct WindowKeys {
   ArchiveSource Source;
   // The closed solid's floor, read as its field would read it.
   float FloorPercent = fields::Floor.Initial;
+  // Fixes the centre fractions of every model run (ReadSeed); none: each run draws afresh.
+  std::optional<std::uint64_t> Seed;
   // One line for each value that can't be read, saying what is used instead; the window logs
   // it and shows it in an error box.
   std::vector<std::string> Problems;
 };
+
+// The seed of the centre fractions as Seed= and the command line's --seed give it: a whole
+// number from 0 to 18446744073709551615 in decimal digits alone; none for any other text.
+std::optional<std::uint64_t> ReadSeed(std::string_view text);
 
 // arguments: the command line, program name first.
 WindowKeys ReadWindowKeys(std::span<const char* const> arguments, char decimalSeparator);

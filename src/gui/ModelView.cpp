@@ -1,5 +1,7 @@
 #include "gui/ModelView.h"
 
+#include "model/ModelFile.h"
+
 #include <QFileInfo>
 #include <QLabel>
 #include <QMouseEvent>
@@ -110,6 +112,16 @@ void TModelView::ShowModel(const QString& path) {
   const quint64 number = ++readingNumber_;
   reading_ = true;
   fileName_ = QFileInfo(path).fileName();
+  // The view reads binary STL; a package would be misread as one, so its model is not drawn.
+  if (IsThreeMfName(path.toStdString())) {
+    reading_ = false;
+    pending_.reset();
+    triangles_ = 0;
+    note_->setText(QStringLiteral("%1: the 3D view shows STL files only").arg(fileName_));
+    note_->adjustSize();
+    update();
+    return;
+  }
   note_->setText(QStringLiteral("Reading %1 ...").arg(fileName_));
   note_->adjustSize();
   reader_.start([this, number, stop = stopReading_, file = path.toStdString(), budget = budget_] {

@@ -35,7 +35,7 @@ class TModelView : public QOpenGLWidget, protected QOpenGLFunctions {
   static bool CanDraw();
 
   // Reads the binary STL file at path and shows it in place of the model shown so far. A file
-  // that can't be read is said in the corner.
+  // that can't be read is said in the corner, and so is a 3MF package, which is not drawn.
   void ShowModel(const QString& path);
   void SetTriangleBudget(std::uint64_t budget) { budget_ = budget; }
   void ResetView();

@@ -9,6 +9,7 @@
 #include "gui/ModelView.h"
 #include "gui/PanelLook.h"
 #include "gui/RegionMap.h"
+#include "model/ModelFile.h"
 #include "model/TerrainModel.h"
 
 #include <QApplication>
@@ -264,6 +265,7 @@ void TForm4::FormCreate(std::span<const char* const> arguments) {
   const WindowKeys keys = ReadWindowKeys(arguments, DecimalSeparator());
   FloorCtl->SetValue(keys.FloorPercent);
   givenSource_ = keys.Source;
+  seed_ = keys.Seed;
   // The one tile object is created here with the folders, as the window's own.
   workspace_ = std::make_unique<Workspace>(keys.Folders, keys.Source);
   ShowTileSource();
@@ -355,6 +357,22 @@ std::optional<QString> TForm4::ChooseSaveFile(const QString& fileName) {
   dialog.setOption(QFileDialog::DontConfirmOverwrite);
   // Read-only files are left out; every folder stays listed so the user can move about.
   dialog.setFilter(QDir::AllDirs | QDir::Files | QDir::Writable | QDir::NoDotAndDotDot);
+  // Both kinds of model, the current name's selected; a name typed without an ending gets the
+  // selected kind's, and none under all files.
+  const QStringList types{QStringLiteral("STL files (*.stl)"), QStringLiteral("3MF files (*.3mf)"),
+                          QStringLiteral("All files (*)")};
+  const QStringList endings{QStringLiteral("stl"), QStringLiteral("3mf"), QString()};
+  dialog.setNameFilters(types);
+  const auto select = [&](qsizetype type) {
+    dialog.selectNameFilter(types[type]);
+    dialog.setDefaultSuffix(endings[type]);
+  };
+  select(IsThreeMfName(fileName.toStdString())                            ? 1
+         : fileName.endsWith(QStringLiteral(".stl"), Qt::CaseInsensitive) ? 0
+                                                                          : 2);
+  connect(&dialog, &QFileDialog::filterSelected, &dialog, [&](const QString& type) {
+    if (types.contains(type)) select(types.indexOf(type));
+  });
   dialog.selectFile(fileName);
   if (dialog.exec() != QDialog::Accepted) return std::nullopt;
   const QStringList chosen = dialog.selectedFiles();
@@ -431,9 +449,11 @@ void TForm4::GetSRTM3CtlClick() {
 }
 
 void TForm4::CreateStlCtlClick() {
+  GenerationOptions options;
+  options.Seed = seed_;
   bool saved = false;
-  RunOperation([&saved](const ModelSettings& settings, Workspace& workspace, OperationHost& host) {
-    saved = CreateStlModel(settings, workspace, host) == RunOutcome::Completed;
+  RunOperation([&](const ModelSettings& settings, Workspace& workspace, OperationHost& host) {
+    saved = CreateStlModel(settings, workspace, host, options) == RunOutcome::Completed;
   });
   if (!saved || !isVisible() || ModelView == nullptr) return;
   PreviewTabs->setCurrentWidget(ModelView);

@@ -171,6 +171,8 @@ class TForm4 : public QWidget, public OperationHost {
   // The region the map last fitted or drew.
   std::optional<RegionFields> mapRegion_;
   bool takingDrawnRegion_ = false;
+  // From Seed= on the command line: every model run makes the same centres.
+  std::optional<std::uint64_t> seed_;
   QGroupBox* regionGroup_ = nullptr;
   QGroupBox* outputGroup_ = nullptr;
   QGroupBox* fileGroup_ = nullptr;

@@ -120,6 +120,8 @@ void CellMesher::Mesh(unsigned worker, Band& band) {
   mesh.Clear();
   mesh.PieceLon = lon_;
   mesh.PieceLat = lat_;
+  mesh.PieceColumns = static_cast<std::uint32_t>(g.Columns);
+  mesh.PieceRows = static_cast<std::uint32_t>(g.Rows);
   for (std::size_t k = 0; k < lons; ++k) {
     const float x = lattice.Column(q(k)).model;
     for (std::size_t i = 0; i < lats; ++i) {

@@ -56,11 +56,16 @@ struct MeshChunk {
   // The piece's tile (its south-west corner in whole degrees); 0, 0 for the closure's faces.
   std::int32_t PieceLon = 0;
   std::int32_t PieceLat = 0;
+  // The piece's lattice: column edges 0 .. PieceColumns, row edges 0 .. PieceRows. No columns
+  // for the closure's faces, which belong to no piece.
+  std::uint32_t PieceColumns = 0;
+  std::uint32_t PieceRows = 0;
   std::vector<Vec3> Vertices;
   std::vector<LatticePoint> Lattice;  // one a vertex
   std::vector<Triangle> Triangles;
   ChunkBytes Encoded;  // the sink's, from its Encode to its Write
 
+  bool OfPiece() const noexcept { return PieceColumns > 0; }
   void Clear() noexcept {
     Vertices.clear();
     Lattice.clear();
@@ -81,10 +86,14 @@ struct MeshChunk {
 //   then its storage is reused for a later chunk. The sink outlives every chunk.
 // - Vertices: within one piece, vertices at the same lattice point are equal to the byte,
 //   whichever chunks they are in; a sink that writes each vertex once numbers them by piece
-//   and lattice point. Off the lattice (a cell's centre, the closure's faces) a vertex is its
-//   chunk's own. Pieces share no lattice points: where two pieces meet, and where the closure
-//   meets the surface, a sink finds the shared vertices by their bytes (on the border of a
-//   piece, column edge 0 or Columns, row edge 0 or Rows).
+//   and lattice point. A piece's chunks come by their west edge (the lowest column edge of
+//   their lattice points), west to east; a chunk shares lattice points with a later one only
+//   on the edges of the rectangle of lattice its points span, and none west of that later
+//   chunk's west edge. Off the lattice a vertex of a piece's chunk (a cell's centre) is its
+//   chunk's own. Pieces share no lattice points: where two pieces meet, and where the
+//   closure meets the surface, a sink finds the shared vertices by their bytes (on the border
+//   of a piece, column edge 0 or PieceColumns, row edge 0 or PieceRows); so do the closure's
+//   faces among themselves.
 // - Errors: Write and Finish may throw; a file error may also be kept until Finish, so that
 //   the run's log stops at the same line however early the disk fails.
 class FaceSink {

@@ -1,18 +1,11 @@
 #include "model/STL.h"
 
 #include "base/Errors.h"
-
-#include <fcntl.h>
-#include <stdlib.h>
-#include <unistd.h>
+#include "base/SpoolFile.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <memory>
-#include <system_error>
 #include <utility>
 
 namespace orolith {
@@ -34,56 +27,13 @@ void EncodeStlHeader(const std::string& fileName, std::uint32_t count, unsigned 
   PutU32(out84 + 80, count);
 }
 
-// An unnamed file in the temporary folder; it goes with its handle.
-class StlFileWriter::Spool {
- public:
-  Spool() {
-    std::error_code noTemporaryFolder;
-    std::filesystem::path folder = std::filesystem::temp_directory_path(noTemporaryFolder);
-    if (noTemporaryFolder) folder = "/tmp";
-    path_ = (folder / "orolith-spool.XXXXXX").string();
-    const int fd = ::mkostemp(path_.data(), O_CLOEXEC);
-    if (fd < 0) throw CannotCreateFile(path_, errno);
-    ::unlink(path_.c_str());
-    file_.reset(::fdopen(fd, "w+b"));
-    if (!file_) {
-      const int error = errno;
-      ::close(fd);
-      throw CannotCreateFile(path_, error);
-    }
-  }
-
-  void Write(const void* data, std::size_t size) {
-    if (std::fwrite(data, 1, size, file_.get()) != size) throw CannotWriteFile(path_, errno);
-  }
-
-  // Everything written so far, from the start, to out.
-  void CopyTo(AtomicOutputFile& out) {
-    if (std::fflush(file_.get()) != 0 || std::fseek(file_.get(), 0, SEEK_SET) != 0) {
-      throw CannotWriteFile(path_, errno);
-    }
-    constexpr std::size_t chunk = 1 << 20;
-    const auto buffer = std::make_unique_for_overwrite<unsigned char[]>(chunk);
-    std::size_t n = 0;
-    while ((n = std::fread(buffer.get(), 1, chunk, file_.get())) > 0) out.Write(buffer.get(), n);
-    if (std::ferror(file_.get())) throw CannotReadFile(path_, errno);
-  }
-
- private:
-  struct Closer {
-    void operator()(std::FILE* f) const noexcept { std::fclose(f); }
-  };
-  std::string path_;
-  std::unique_ptr<std::FILE, Closer> file_;
-};
-
 StlFileWriter::StlFileWriter(const std::string& fileName, AtomicOutputFile::WaitHook whileWaiting)
     : fileName_(fileName) {
   file_.emplace(fileName, AtomicOutputFile::Placement::FollowLinks, std::move(whileWaiting));
   if (file_->WritesInPlace() || !file_->CanSeek()) {
     // Overwritten in place, the file would be lost if the run stopped: it gets the model only
     // once the model is complete.
-    spool_ = std::make_unique<Spool>();
+    spool_ = std::make_unique<SpoolFile>();
     return;
   }
   unsigned char header[84];
@@ -117,7 +67,8 @@ void StlFileWriter::Finish() {
   EncodeStlHeader(fileName_, static_cast<std::uint32_t>(count_), header);
   if (spool_) {
     file_->Write(header, sizeof header);
-    spool_->CopyTo(*file_);
+    spool_->CopyTo(
+        [this](const unsigned char* data, std::size_t size) { file_->Write(data, size); });
   } else {
     file_->WriteAt(80, header + 80, 4);
   }

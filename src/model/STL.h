@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/Files.h"
+#include "base/SpoolFile.h"
 #include "model/FaceSink.h"
 #include "model/STLVectors.h"
 
@@ -128,11 +129,9 @@ class StlFileWriter final : public FaceSink {
   // Keeps the FileError being handled for Finish and lets go of the file.
   void Drop() noexcept;
 
-  class Spool;
-
   std::string fileName_;
   std::optional<AtomicOutputFile> file_;
-  std::unique_ptr<Spool> spool_;  // the records until Finish, when they can't go out yet
+  std::unique_ptr<SpoolFile> spool_;  // the records until Finish, when they can't go out yet
   std::exception_ptr error_;
   std::uint64_t count_ = 0;
 };

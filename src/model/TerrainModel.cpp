@@ -3,8 +3,8 @@
 #include "base/NumberText.h"
 #include "model/BandPipeline.h"
 #include "model/CellMesher.h"
+#include "model/ModelFile.h"
 #include "model/ModelGrid.h"
-#include "model/STL.h"
 #include "model/SolidClosure.h"
 #include "tiles/TileRange.h"
 #include "tiles/TileSource.h"
@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -86,10 +87,10 @@ class ModelRun {
         scale_(s),
         gridStep_(GridStep(s)),
         fractions_(RunSeed(options)),
-        sink_(s.StlFileName, [&host] { host.WhileWaiting(); }),
+        sink_(OpenModelFile(s.StlFileName, [&host] { host.WhileWaiting(); })),
         threads_(MeshingThreads(options.Threads)),
         mesher_(scale_, fractions_, threads_),
-        pipeline_(threads_, sink_) {
+        pipeline_(threads_, *sink_) {
     ForEachTile(range_, [&](std::int32_t lon, std::int32_t lat) {
       plannedCells_ += GridInTile(s_, gridStep_, lon, lat).Cells();
     });
@@ -148,7 +149,7 @@ class ModelRun {
   }
 
   void CloseSolid() {
-    if (solid_) faces_ += solid_->Close(sink_);
+    if (solid_) faces_ += solid_->Close(*sink_);
   }
 
   void ClosingLines() {
@@ -157,7 +158,7 @@ class ModelRun {
                                 {runLowest_, runHighest_}));
     host_.AppendLine(
         FormatText(sep_, "%d Faces created, now saving to %s ...", {faces_, s_.StlFileName}));
-    sink_.Finish();
+    sink_->Finish();
     host_.AppendLine("File has been saved");
   }
 
@@ -213,7 +214,7 @@ class ModelRun {
   std::int16_t runLowest_ = 32000;
   std::int16_t runHighest_ = -32000;
   CentreFractions fractions_;
-  StlFileWriter sink_;
+  std::unique_ptr<FaceSink> sink_;  // binary STL or 3MF, by the file's name
   std::optional<SolidClosure> solid_;
   PieceLattice lattice_;  // of the tile being meshed, read by the meshing threads
   unsigned threads_;

@@ -13,7 +13,8 @@ namespace orolith {
 enum class RunOutcome { Completed, Cancelled };
 
 struct GenerationOptions {
-  // Fixes the seed of the centre fractions; only tests set it.
+  // Fixes the seed of the centre fractions (--seed, Seed=): two runs with the same settings
+  // and seed make the same faces. Without it each run draws afresh.
   std::optional<std::uint64_t> Seed;
   // Threads that mesh the cells, 0 for one a processor (up to four). The file is the same
   // with any number.
@@ -28,7 +29,8 @@ class NothingToModel : public std::runtime_error {
 };
 
 // "Create STL File": samples every tile of the region, triangulates it and saves the binary
-// STL file, writing each face as it is made. A tile folder that can't be read is reported
+// STL file, or a 3MF package when the name ends in .3mf (OpenModelFile), writing each face as
+// it is made; the log is the same for both. A tile folder that can't be read is reported
 // first, through host.Diagnose. Cancelled when the large-file question is answered
 // Cancel (nothing logged, no file). Errors (a file that can't be created or written, exhausted
 // memory) propagate to the caller: a file that can't be created right after the configuration

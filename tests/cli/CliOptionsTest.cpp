@@ -42,6 +42,7 @@ TEST(CliOptionsTest, CommandAloneKeepsTheFrontPanelsStartValues) {
   EXPECT_EQ(o.Panel.FloorPercent, 5.0F);
   EXPECT_TRUE(o.DataRoot.empty());
   EXPECT_FALSE(o.Yes);
+  EXPECT_FALSE(o.Seed);
   EXPECT_EQ(o.Source.ArchiveHost, DefaultArchiveHost);
   EXPECT_TRUE(o.Warnings.empty());
   EXPECT_FALSE(o.Info);
@@ -166,6 +167,17 @@ TEST(CliOptionsTest, MalformedCommandLinesAreUsageErrors) {
   EXPECT_NE(UsageMessage({"create", "--lon", "1", "2", "3"}), "");  // a third value
 }
 
+TEST(CliOptionsTest, SeedIsAWholeNumberOfSixtyFourBits) {
+  EXPECT_EQ(Parse({"create", "--seed", "0"}).Seed, 0U);
+  EXPECT_EQ(Parse({"create", "--seed", "18446744073709551615"}).Seed, 18446744073709551615U);
+  for (const char* seed : {"-1", "+1", " 1", "1.5", "1e3", "0x10", "18446744073709551616", ""}) {
+    EXPECT_EQ(
+        UsageMessage({"create", "--seed", seed}),
+        "--seed: '" + std::string(seed) + "' is not a whole number from 0 to 18446744073709551615")
+        << seed;
+  }
+}
+
 TEST(CliOptionsTest, TileSourceAndBaseAddress) {
   const CliOptions plain = Parse({"download-srtm1"});
   EXPECT_EQ(plain.Source.Layout, ArchiveLayout::SrtmV21);
@@ -201,11 +213,11 @@ TEST(CliOptionsTest, HelpAndVersionAreTextsToPrint) {
   const CliOptions help = Parse({"--help"});
   ASSERT_TRUE(help.Info);
   for (const char* option :
-       {"--data-root",   "--lon",          "--lat",         "--elev",    "--x-extent",
-        "--z-extent",    "--base",         "--pixel",       "--out",     "--block-srtm1",
-        "--block-srtm3", "--block-srtm30", "--missed-zero", "--solid",   "--floor",
-        "--yes",         "--archive-host", "--proxy",       "--version", "create",
-        "download-srtm3"}) {
+       {"--data-root",    "--lon",          "--lat",         "--elev",    "--x-extent",
+        "--z-extent",     "--base",         "--pixel",       "--out",     "--block-srtm1",
+        "--block-srtm3",  "--block-srtm30", "--missed-zero", "--solid",   "--floor",
+        "--yes",          "--archive-host", "--proxy",       "--version", "create",
+        "download-srtm3", "--seed",         ".3mf"}) {
     EXPECT_NE(help.Info->find(option), std::string::npos) << option;
   }
   // Limits and defaults are shown as the fields write them, with the user's separator.

@@ -78,6 +78,21 @@ TEST(WindowKeys, FloorIsReadAsItsFieldReadsIt) {
   }
 }
 
+TEST(WindowKeys, SeedFixesTheCentresAndOneThatCantBeReadLeavesThemDrawn) {
+  EXPECT_FALSE(Read({}).Seed);
+  EXPECT_EQ(Read({"seed=42"}).Seed, 42U);
+  EXPECT_EQ(Read({"Seed=18446744073709551615"}).Seed, 18446744073709551615U);
+  EXPECT_TRUE(Read({"Seed=7"}).Problems.empty());
+  for (const char* seed : {"Seed=-3", "Seed=12x", "Seed=18446744073709551616"}) {
+    const WindowKeys keys = Read({seed});
+    EXPECT_FALSE(keys.Seed) << seed;
+    EXPECT_EQ(keys.Problems, std::vector<std::string>{
+                                 "Seed: '" + std::string(seed + 5) +
+                                 "' is not a whole number from 0 to 18446744073709551615; each "
+                                 "model run draws its centres afresh"});
+  }
+}
+
 TEST(WindowKeys, AValueThatCantBeReadIsReportedAndTheDefaultKept) {
   const struct {
     std::vector<const char*> arguments;

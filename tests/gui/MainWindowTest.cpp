@@ -405,36 +405,59 @@ TEST_F(MainWindowTest, FileNameButtonTakesWhatTheDialogReturns) {
   EXPECT_EQ(offered[1], QStringLiteral("/somewhere/else/model"));
 }
 
-TEST_F(MainWindowTest, SaveDialogNeitherFiltersNorAsksAboutOverwriting) {
+// The dialog offers both kinds of model, the current name's selected: a name typed without an
+// ending gets that kind's, and none when all files are listed.
+TEST_F(MainWindowTest, SaveDialogOffersBothModelTypesAndDoesNotAskAboutOverwriting) {
   TempDir dir;
-  const std::string existing = (dir.Path() / "old.stl").string();
-  test::WriteBytes(existing, {1, 2, 3});
+  // Each an existing file; then the 3MF type is chosen, which changes an ending (an existing
+  // file without one is taken as it is).
+  const struct {
+    const char* name;
+    const char* type;
+    const char* ending;
+    const char* chosen;
+  } cases[] = {{"old.stl", "STL files (*.stl)", "stl", "old.3mf"},
+               {"old.3MF", "3MF files (*.3mf)", "3mf", "old.3mf"},
+               {"old", "All files (*)", "", "old"}};
   TForm4& form = Open({"orolith"}, '.', true);
   form.Dialogs().Beep = [this] { ++beeps_; };
-  Type(form.SaveFilenameCtl, QString::fromStdString(existing));
-
-  bool inspected = false;
-  QTimer::singleShot(0, [&] {
-    auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-    if (dialog == nullptr) return;
-    inspected = true;
-    EXPECT_EQ(dialog->acceptMode(), QFileDialog::AcceptSave);
-    EXPECT_TRUE(dialog->defaultSuffix().isEmpty());
-    EXPECT_LE(dialog->nameFilters().size(), 1);
-    EXPECT_TRUE(dialog->filter().testFlag(QDir::Writable)) << "read-only files are hidden";
-    EXPECT_EQ(dialog->selectedFiles().value(0), QString::fromStdString(existing));
-    // Accepting an existing file would block on a question if one were asked.
-    if (dialog->testOption(QFileDialog::DontConfirmOverwrite)) {
-      static_cast<QDialog*>(dialog)->accept();  // as its Save button does
-    } else {
-      ADD_FAILURE() << "the dialog would ask before overwriting";
-      dialog->reject();
-    }
-  });
-  Click(form.Button4);
-  EXPECT_TRUE(inspected);
-  EXPECT_EQ(form.SaveFilenameCtl->text(), QString::fromStdString(existing));
-  EXPECT_EQ(test::ReadBytes(existing).size(), 3U) << "choosing a name writes nothing";
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string existing = (dir.Path() / c.name).string();
+    const std::string chosen = (dir.Path() / c.chosen).string();
+    test::WriteBytes(existing, {1, 2, 3});
+    Type(form.SaveFilenameCtl, QString::fromStdString(existing));
+    bool inspected = false;
+    QTimer::singleShot(0, [&] {
+      auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+      if (dialog == nullptr) return;
+      inspected = true;
+      EXPECT_EQ(dialog->acceptMode(), QFileDialog::AcceptSave);
+      EXPECT_EQ(dialog->nameFilters(),
+                (QStringList{"STL files (*.stl)", "3MF files (*.3mf)", "All files (*)"}));
+      EXPECT_EQ(dialog->selectedNameFilter(), QString::fromLatin1(c.type));
+      EXPECT_EQ(dialog->defaultSuffix(), QString::fromLatin1(c.ending));
+      EXPECT_TRUE(dialog->filter().testFlag(QDir::Writable)) << "read-only files are hidden";
+      EXPECT_EQ(dialog->selectedFiles().value(0).toStdString(), existing);
+      // Choosing a type gives the name its ending.
+      dialog->selectNameFilter(QStringLiteral("3MF files (*.3mf)"));
+      emit dialog->filterSelected(QStringLiteral("3MF files (*.3mf)"));
+      EXPECT_EQ(dialog->defaultSuffix(), QStringLiteral("3mf"));
+      EXPECT_EQ(dialog->selectedFiles().value(0).toStdString(), chosen);
+      // Accepting an existing file would block on a question if one were asked.
+      if (dialog->testOption(QFileDialog::DontConfirmOverwrite)) {
+        static_cast<QDialog*>(dialog)->accept();  // as its Save button does
+      } else {
+        ADD_FAILURE() << "the dialog would ask before overwriting";
+        dialog->reject();
+      }
+    });
+    Click(form.Button4);
+    EXPECT_TRUE(inspected);
+    EXPECT_EQ(form.SaveFilenameCtl->text().toStdString(), chosen);
+    EXPECT_EQ(test::ReadBytes(existing).size(), 3U) << "choosing a name writes nothing";
+    EXPECT_EQ(std::filesystem::exists(chosen), chosen == existing);
+  }
 }
 
 TEST_F(MainWindowTest, PanelValuesComeFromTheirOwnControls) {

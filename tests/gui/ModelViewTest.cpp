@@ -207,6 +207,18 @@ TEST_F(ModelViewTest, AFileThatCantBeReadIsSaidInTheCornerAndNothingIsDrawn) {
   EXPECT_EQ(Lit(Frame()), 0);
 }
 
+// Whatever its bytes (here an STL's), a file named as a package is not read as an STL.
+TEST_F(ModelViewTest, APackageIsNotDrawnAndTheCornerSaysSo) {
+  for (const char* name : {"model.3mf", "model.3MF"}) {
+    Show(Saved(Hills(10, 10, false), "first.stl"));
+    ASSERT_GT(view_.TrianglesShown(), 0U);
+    Show(Saved(Hills(10, 10, false), name));
+    EXPECT_EQ(view_.TrianglesShown(), 0U) << name;
+    EXPECT_EQ(view_.Note(), QString::fromLatin1(name) + ": the 3D view shows STL files only");
+    EXPECT_EQ(Lit(Frame()), 0) << name;
+  }
+}
+
 TEST_F(ModelViewTest, OnlyTheModelAskedForLastIsShown) {
   const std::string large = Saved(Hills(200, 200, false), "large.stl");
   const std::string small = Saved(Hills(10, 10, false), "small.stl");

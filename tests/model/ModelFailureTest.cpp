@@ -1,6 +1,6 @@
-// A model run that fails, whatever stops it and on however many threads, keeps the old file,
-// leaves nothing beside it and stops its log where the save would have. The atomic file's own
-// tests hold the writer to the first two; this is the model's one test of them.
+// A model run that fails, whatever stops it, on however many threads and as STL or 3MF, keeps
+// the old file, leaves nothing beside it and stops its log where the save would have. The atomic
+// file's own tests hold the writer to the first two; this is the model's one test of them.
 
 #include "base/Errors.h"
 #include "base/Interrupt.h"
@@ -20,6 +20,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace orolith {
@@ -49,7 +50,7 @@ struct Case {
   const char* what;
   bool solid;
   const char* out;    // beside the old file, or a device; nullptr for the old file's name
-  rlim_t sizeLimit;   // 0 for none
+  rlim_t sizeLimit;   // 0 for none; a package's is a byte short of it
   bool pastSurface;   // the limit counts from the end of the surface's faces
   const char* error;  // the FileError's start, nullptr for Interrupted
   LogEnds log;
@@ -57,6 +58,9 @@ struct Case {
   int throwAtPump = 0;
   bool signalAtEnd = false;
 };
+
+// The file types, by the names' endings.
+constexpr const char* Types[] = {".stl", ".3mf"};
 
 TEST(ModelFailure, KeepsTheOldFileLeavesNothingBesideItAndStopsTheLogWhereTheSaveDid) {
   const test::TempDir dir;
@@ -83,16 +87,26 @@ TEST(ModelFailure, KeepsTheOldFileLeavesNothingBesideItAndStopsTheLogWhereTheSav
     return CreateStlModel(ReadModelSettings(panel), workspace, host, options);
   };
 
-  // The whole model's face counts, as surface and as solid.
+  // The whole model's face counts, as surface and as solid, and the packages' sizes.
   std::uint32_t faces[2] = {};
+  rlim_t packageBytes[2] = {};
   for (const bool solid : {false, true}) {
     test::RecordingHost host;
     const fs::path good = dir.Path() / "good.stl";
     ASSERT_EQ(run(host, solid, 2, good.string()), RunOutcome::Completed);
     faces[solid] = test::ReadStl(good).count;
+    ASSERT_EQ(run(host, solid, 2, (dir.Path() / "good.3mf").string()), RunOutcome::Completed);
+    packageBytes[solid] = fs::file_size(dir.Path() / "good.3mf");
   }
   ASSERT_GT(faces[true], faces[false] + 4096);
   const rlim_t surfaceBytes = 84 + 50 * rlim_t{faces[false]};
+  // A package's data comes in large chunks, the triangles' last, at the end: it fails there
+  // with a byte short, while the spool of the triangles' data (smaller) takes it whole.
+  const auto limit = [&](const Case& c, bool package) -> rlim_t {
+    if (c.sizeLimit == 0) return 0;
+    if (package) return packageBytes[c.solid] - 1;
+    return c.sizeLimit + (c.pastSurface ? surfaceBytes : 0);
+  };
 
   std::vector<Case> cases{
       {"a write error in the surface", false, nullptr, 100'000, false, "Cannot write file",
@@ -111,26 +125,32 @@ TEST(ModelFailure, KeepsTheOldFileLeavesNothingBesideItAndStopsTheLogWhereTheSav
        LogEnds::BeforeTheClosingLines, 0, 0, true},
   };
   if (fs::is_character_file("/dev/full")) {
+    // A package's name is a link to it.
+    fs::create_symlink("/dev/full", dir.Path() / "full.3mf");
     cases.push_back({"a full device", false, "/dev/full", 0, false, "Cannot write file",
                      LogEnds::WithTheFacesLine});
   }
-  const fs::path model = folder / "model.stl";
   const std::vector<unsigned char> old(700, 0x3C);
   InstallInterruptHandlers();
   for (const Case& c : cases) {
-    for (const unsigned threads : {1U, 2U}) {
-      SCOPED_TRACE(testing::Message() << c.what << ", " << threads << " threads");
+    for (const auto& [threads, type] : {std::pair{1U, Types[0]}, std::pair{2U, Types[0]},
+                                        std::pair{1U, Types[1]}, std::pair{2U, Types[1]}}) {
+      SCOPED_TRACE(testing::Message() << c.what << ", " << threads << " threads, " << type);
+      const bool package = type == Types[1];
+      const fs::path model = folder / (std::string("model") + type);
+      const std::string device = package ? (dir.Path() / "full.3mf").string() : "/dev/full";
       const std::string out = !c.out            ? model.string()
-                              : c.out[0] == '/' ? std::string(c.out)
-                                                : (folder / c.out).string();
+                              : c.out[0] == '/' ? device
+                                                : (folder / c.out).replace_extension(type).string();
+      for (const auto& entry : fs::directory_iterator(folder)) fs::remove_all(entry);
       test::WriteBytes(model, old);
       StoppingHost host;
       host.throwAtReport = c.throwAtReport;
       host.throwAtPump = c.throwAtPump;
       host.signalAtEnd = c.signalAtEnd;
       try {
-        std::optional<test::FileSizeLimit> limit;
-        if (c.sizeLimit > 0) limit.emplace(c.sizeLimit + (c.pastSurface ? surfaceBytes : 0));
+        std::optional<test::FileSizeLimit> fileLimit;
+        if (c.sizeLimit > 0) fileLimit.emplace(limit(c, package));
         run(host, c.solid, threads, out);
         ADD_FAILURE() << "no error";
       } catch (const FileError& e) {
@@ -157,7 +177,7 @@ TEST(ModelFailure, KeepsTheOldFileLeavesNothingBesideItAndStopsTheLogWhereTheSav
         EXPECT_EQ(logged("Topography generation completed"), 0);
       }
       EXPECT_EQ(test::ReadBytes(model), old);
-      EXPECT_EQ(test::FolderEntries(folder), std::vector<std::string>{"model.stl"});
+      EXPECT_EQ(test::FolderEntries(folder), std::vector<std::string>{model.filename().string()});
     }
   }
 }
