@@ -1,0 +1,1026 @@
+#include "model/LatticeMesher.h"
+
+#include "model/BorderSimplify.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <limits>
+#include <mutex>
+#include <stdexcept>
+#include <stop_token>
+#include <thread>
+#include <utility>
+
+namespace orolith {
+namespace {
+
+constexpr std::uint32_t None = std::numeric_limits<std::uint32_t>::max();
+// Block coordinates stay small enough for the exact 64-bit in-circle test.
+constexpr std::uint32_t MaxBlockPoints = 4096;
+// Children of a heap node: a shallower heap pops with fewer cache misses.
+constexpr std::size_t HeapArity = 4;
+// Removal passes over a block's inserted points, and the most neighbours a removal considers.
+constexpr int MaxRemovalPasses = 4;
+constexpr std::size_t MaxStar = 32;
+
+// A lattice point in block coordinates.
+struct Pt {
+  std::int32_t x;
+  std::int32_t y;
+};
+
+// Twice the signed area of abc: positive when abc runs counter-clockwise.
+inline std::int64_t Orient(Pt a, Pt b, Pt c) noexcept {
+  return static_cast<std::int64_t>(b.x - a.x) * (c.y - a.y) -
+         static_cast<std::int64_t>(b.y - a.y) * (c.x - a.x);
+}
+
+// d strictly inside the circle through the counter-clockwise a, b, c; exact.
+inline bool InCircle(Pt a, Pt b, Pt c, Pt d) noexcept {
+  const std::int64_t adx = a.x - d.x;
+  const std::int64_t ady = a.y - d.y;
+  const std::int64_t bdx = b.x - d.x;
+  const std::int64_t bdy = b.y - d.y;
+  const std::int64_t cdx = c.x - d.x;
+  const std::int64_t cdy = c.y - d.y;
+  const std::int64_t ad = adx * adx + ady * ady;
+  const std::int64_t bd = bdx * bdx + bdy * bdy;
+  const std::int64_t cd = cdx * cdx + cdy * cdy;
+  return adx * (bdy * cd - bd * cdy) - ady * (bdx * cd - bd * cdx) + ad * (bdx * cdy - bdy * cdx) >
+         0;
+}
+
+// The error the single-precision scans aim at, so that the exact surface keeps within
+// maxError: they land a few units in the last place of the largest height off the exact plane.
+inline float AimedError(float maxError, float largestHeight) noexcept {
+  const float slack = 8 * largestHeight * std::numeric_limits<float>::epsilon();
+  return std::max(0.0F, maxError - slack);
+}
+
+inline std::uint32_t Next(std::uint32_t e) noexcept {
+  return e % 3 == 2 ? e - 2 : e + 1;
+}
+inline std::uint32_t Prev(std::uint32_t e) noexcept {
+  return e % 3 == 0 ? e + 2 : e - 1;
+}
+
+// The worst lattice point of a triangle: its error and where it is (y * width + x).
+struct Candidate {
+  float error = -1;  // below zero: the triangle holds no point to check
+  std::uint32_t at = 0;
+};
+
+// Raises best to the worst of n points of a row, the first of them where several tie, when it
+// is worse: the plane's height at point i is zr + dz * i, and the row's first point is at offset.
+inline void RowWorst(const float* row, std::int32_t n, float zr, float dz, std::uint32_t offset,
+                     Candidate& best) noexcept {
+#if defined(__SSE2__)
+  // Four points at a time. A short last group reads past the row's end, into the block's next
+  // row (rows scanned are never the last), and keeps those lanes out with an error of -1.
+  const __m128 base = _mm_set1_ps(zr);
+  const __m128 slope = _mm_set1_ps(dz);
+  const __m128 magnitude = _mm_castsi128_ps(_mm_set1_epi32(0x7fffffff));
+  const __m128 lanes = _mm_setr_ps(0, 1, 2, 3);
+  const __m128 none = _mm_set1_ps(-1);
+  const __m128 count = _mm_set1_ps(static_cast<float>(n));
+  __m128 worst = _mm_set1_ps(best.error);
+  for (std::int32_t i = 0; i < n; i += 4) {
+    const __m128 index = _mm_add_ps(_mm_set1_ps(static_cast<float>(i)), lanes);
+    const __m128 z = _mm_add_ps(base, _mm_mul_ps(slope, index));
+    __m128 error = _mm_and_ps(magnitude, _mm_sub_ps(z, _mm_loadu_ps(row + i)));
+    if (n - i < 4) {
+      const __m128 valid = _mm_cmplt_ps(index, count);
+      error = _mm_or_ps(_mm_and_ps(valid, error), _mm_andnot_ps(valid, none));
+    }
+    if (_mm_movemask_ps(_mm_cmpgt_ps(error, worst)) == 0) continue;
+    __m128 most = _mm_max_ps(error, _mm_shuffle_ps(error, error, _MM_SHUFFLE(1, 0, 3, 2)));
+    most = _mm_max_ps(most, _mm_shuffle_ps(most, most, _MM_SHUFFLE(2, 3, 0, 1)));
+    const int lane =
+        __builtin_ctz(static_cast<unsigned>(_mm_movemask_ps(_mm_cmpeq_ps(error, most))));
+    best.error = _mm_cvtss_f32(most);
+    best.at = offset + static_cast<std::uint32_t>(i + lane);
+    worst = most;
+  }
+#else
+  for (std::int32_t i = 0; i < n; ++i) {
+    const float e = std::fabs(zr + dz * static_cast<float>(i) - row[i]);
+    if (e > best.error) {
+      best.error = e;
+      best.at = offset + static_cast<std::uint32_t>(i);
+    }
+  }
+#endif
+}
+
+// Where a row meets an edge, x = x0 + (y - y0) * dx / dy, is an integer or at least 1 / dy away
+// from one, and 1 / dy is far above the rounding of the double arithmetic for block
+// coordinates; a nudge well between the two makes the rounding to the lattice exact.
+constexpr double EdgeNudge = 1.0 / (1 << 20);
+inline std::int32_t CeilOnEdge(double x) noexcept {
+  const double v = x - EdgeNudge;
+  const auto t = static_cast<std::int32_t>(v);  // v > -1: truncation is the floor or the ceiling
+  return t + (static_cast<double>(t) < v ? 1 : 0);
+}
+inline std::int32_t FloorOnEdge(double x) noexcept {
+  return static_cast<std::int32_t>(x + EdgeNudge);  // never negative
+}
+
+// The kept points of a block's four sides, in block coordinates, both corners included:
+// South and North by x, West and East by y.
+struct BlockSides {
+  std::span<const std::uint32_t> South;
+  std::span<const std::uint32_t> North;
+  std::span<const std::uint32_t> West;
+  std::span<const std::uint32_t> East;
+};
+
+// Meshes one block: its sides' kept points form the boundary, then greedy insertion adds the
+// worst lattice point of the worst triangle until every triangle is within the error, keeping
+// the triangulation Delaunay; last, points that the finished surface no longer needs are taken
+// out again. Everything it holds is reused from block to block, so after the first few blocks
+// meshing allocates nothing.
+//
+// Triangles live in slots: slot t has corners ver_[3t..3t+2], counter-clockwise, and half-edge
+// 3t+i runs from corner i to corner i+1; twin_ holds the opposite half-edge, None on the block's
+// outline.
+class BlockMesher {
+ public:
+  void Reserve(std::uint32_t side) {
+    const std::size_t points = static_cast<std::size_t>(side) * side;
+    heights_.reserve(points);
+    pts_.reserve(points);
+    ver_.reserve(6 * points);
+    twin_.reserve(6 * points);
+    error_.reserve(2 * points);
+    cand_.reserve(2 * points);
+    heapPos_.reserve(2 * points);
+    pendingFlag_.reserve(2 * points);
+    heap_.reserve(2 * points);
+  }
+
+  float* Heights(std::uint32_t width, std::uint32_t height) {
+    width_ = static_cast<std::int32_t>(width);
+    height_ = static_cast<std::int32_t>(height);
+    heights_.resize(static_cast<std::size_t>(width) * height);
+    return heights_.data();
+  }
+
+  void Mesh(const BlockSides& sides, float maxError);
+
+  // The live triangles with their points in piece coordinates.
+  void Output(const LatticeRect& rect, std::vector<LatticePoint>& points,
+              std::vector<LatticeTriangle>& triangles);
+
+  std::uint32_t Removed() const noexcept { return removed_; }
+
+ private:
+  float Height(Pt p) const noexcept {
+    return heights_[static_cast<std::size_t>(p.y) * static_cast<std::size_t>(width_) +
+                    static_cast<std::size_t>(p.x)];
+  }
+  Pt Corner(std::uint32_t e) const noexcept { return pts_[ver_[e]]; }
+
+  std::uint32_t AddVertex(Pt p) {
+    pts_.push_back(p);
+    return static_cast<std::uint32_t>(pts_.size() - 1);
+  }
+  std::uint32_t NewSlot() {
+    const auto t = static_cast<std::uint32_t>(error_.size());
+    ver_.insert(ver_.end(), {None, None, None});
+    twin_.insert(twin_.end(), {None, None, None});
+    error_.push_back(-1);
+    cand_.push_back(0);
+    heapPos_.push_back(None);
+    pendingFlag_.push_back(0);
+    return t;
+  }
+  void SetCorners(std::uint32_t t, std::uint32_t a, std::uint32_t b, std::uint32_t c) noexcept {
+    ver_[3 * t] = a;
+    ver_[3 * t + 1] = b;
+    ver_[3 * t + 2] = c;
+    Touch(t);
+  }
+  void Link(std::uint32_t e, std::uint32_t f) noexcept {
+    twin_[e] = f;
+    if (f != None) twin_[f] = e;
+  }
+  // t changed: out of the heap, into the list of slots to scan again.
+  void Touch(std::uint32_t t) {
+    if (heapPos_[t] != None) HeapRemove(t);
+    if (!pendingFlag_[t]) {
+      pendingFlag_[t] = 1;
+      pending_.push_back(t);
+    }
+    touched_.push_back(t);
+  }
+
+  Candidate Scan(Pt a, Pt b, Pt c, float stopAbove) const noexcept;
+  void Flush();
+
+  void SplitInside(std::uint32_t t, std::uint32_t v);
+  void SplitEdge(std::uint32_t e, std::uint32_t v);
+  void Legalize();
+  void InsertSide(std::span<const std::uint32_t> along, bool horizontal, std::int32_t fixed,
+                  bool reverse, std::uint32_t from, std::uint32_t to);
+  std::uint32_t FindHullEdge(std::uint32_t from, std::uint32_t to, bool recentOnly) const;
+
+  void RemoveNeedless();
+  bool TryRemove(std::uint32_t v, std::uint8_t retry);
+  bool TryRemove(std::uint32_t v);
+
+  bool HeapHigher(std::uint32_t a, std::uint32_t b) const noexcept {
+    return error_[a] > error_[b] || (error_[a] == error_[b] && a < b);
+  }
+  void HeapPlace(std::size_t i, std::uint32_t t) noexcept {
+    heap_[i] = t;
+    heapPos_[t] = static_cast<std::uint32_t>(i);
+  }
+  void HeapUp(std::size_t i) noexcept;
+  void HeapDown(std::size_t i) noexcept;
+  void HeapPush(std::uint32_t t);
+  std::uint32_t HeapPop() noexcept;
+  void HeapRemove(std::uint32_t t) noexcept;
+
+  std::int32_t width_ = 0;
+  std::int32_t height_ = 0;
+  float maxError_ = 0;
+  std::uint32_t boundaryPoints_ = 0;  // vertices 0 .. boundaryPoints_ - 1 lie on the outline
+  std::uint32_t removed_ = 0;
+  std::vector<float> heights_;  // row by row, south first
+  std::vector<Pt> pts_;         // vertex coordinates
+  std::vector<std::uint32_t> ver_;
+  std::vector<std::uint32_t> twin_;
+  std::vector<float> error_;  // of each slot's worst point
+  std::vector<std::uint32_t> cand_;
+  std::vector<std::uint32_t> heapPos_;  // None: not in the heap
+  std::vector<std::uint8_t> pendingFlag_;
+  std::vector<std::uint32_t> heap_;  // slots over the error, the worst first
+  std::vector<std::uint32_t> pending_;
+  std::vector<std::uint32_t> touched_;  // slots written since the last insertion began
+  std::vector<std::uint32_t> legalize_;
+  std::vector<std::uint32_t> vertexEdge_;  // a half-edge out of each vertex, for the removals
+  std::vector<std::uint8_t> retry_;        // the removal pass, counted from 1, that tries a vertex
+  std::vector<std::uint32_t> outputIndex_;
+  // The star of the vertex being removed: half-edges out of it, ring vertices, outer twins.
+  std::vector<std::uint32_t> starEdges_;
+  std::vector<std::uint32_t> ring_;
+  std::vector<std::uint32_t> outer_;
+  std::vector<Pt> ringPts_;
+};
+
+Candidate BlockMesher::Scan(Pt a, Pt b, Pt c, float stopAbove) const noexcept {
+  Candidate best;
+  const std::int64_t twiceArea = Orient(a, b, c);
+  // Pick's theorem: a lattice triangle of area one half holds no lattice point but its corners.
+  if (twiceArea <= 1) return best;
+  Pt v0 = a;
+  Pt v1 = b;
+  Pt v2 = c;
+  if (v1.y < v0.y) std::swap(v0, v1);
+  if (v2.y < v1.y) std::swap(v1, v2);
+  if (v1.y < v0.y) std::swap(v0, v1);
+  // Only the block's inner points: the outline's are settled by its border's simplification.
+  const std::int32_t yFirst = std::max(v0.y, 1);
+  const std::int32_t yLast = std::min(v2.y, height_ - 2);
+  if (yFirst > yLast) return best;
+  const std::int32_t xLimit = width_ - 2;
+
+  const double za = Height(a);
+  const double zb = Height(b);
+  const double zc = Height(c);
+  const double perArea = 1.0 / static_cast<double>(twiceArea);
+  const double gx = ((zb - za) * (c.y - a.y) - (zc - za) * (b.y - a.y)) * perArea;
+  const double gy = ((zc - za) * (b.x - a.x) - (zb - za) * (c.x - a.x)) * perArea;
+  const auto dz = static_cast<float>(gx);
+  // v1 left of the long edge v0 -> v2: the short edges bound the rows on the left.
+  const bool shortLeft = Orient(v0, v2, v1) > 0;
+  const double longSlope = static_cast<double>(v2.x - v0.x) / (v2.y - v0.y);
+  const double lowSlope = v1.y > v0.y ? static_cast<double>(v1.x - v0.x) / (v1.y - v0.y) : 0;
+  const double highSlope = v2.y > v1.y ? static_cast<double>(v2.x - v1.x) / (v2.y - v1.y) : 0;
+
+  for (std::int32_t y = yFirst; y <= yLast; ++y) {
+    const double xLong = v0.x + (y - v0.y) * longSlope;
+    const double xShort = y < v1.y ? v0.x + (y - v0.y) * lowSlope : v1.x + (y - v1.y) * highSlope;
+    std::int32_t lo = CeilOnEdge(shortLeft ? xShort : xLong);
+    std::int32_t hi = FloorOnEdge(shortLeft ? xLong : xShort);
+    // A corner is a vertex already, and being an extreme point it ends its row.
+    for (const Pt& p : {a, b, c}) {
+      if (p.y != y) continue;
+      if (lo == p.x) ++lo;
+      if (hi == p.x) --hi;
+    }
+    lo = std::max(lo, 1);
+    hi = std::min(hi, xLimit);
+    if (lo > hi) continue;
+    const auto zr = static_cast<float>(za + gx * (lo - a.x) + gy * (y - a.y));
+    const std::size_t offset = static_cast<std::size_t>(y) * static_cast<std::size_t>(width_) +
+                               static_cast<std::size_t>(lo);
+    RowWorst(heights_.data() + offset, hi - lo + 1, zr, dz, static_cast<std::uint32_t>(offset),
+             best);
+    if (best.error > stopAbove) return best;
+  }
+  return best;
+}
+
+void BlockMesher::Flush() {
+  for (const std::uint32_t t : pending_) {
+    pendingFlag_[t] = 0;
+    if (ver_[3 * t] == None) continue;
+    const Candidate c = Scan(Corner(3 * t), Corner(3 * t + 1), Corner(3 * t + 2),
+                             std::numeric_limits<float>::infinity());
+    error_[t] = c.error;
+    cand_[t] = c.at;
+    if (c.error > maxError_) HeapPush(t);
+  }
+  pending_.clear();
+}
+
+/*        c                 c
+ *       / \               /|\
+ *      /   \             / | \
+ *     /  v  \    =>     /  v  \
+ *    /       \         / /   \ \
+ *   a---------b       a---------b
+ */
+void BlockMesher::SplitInside(std::uint32_t t, std::uint32_t v) {
+  const std::uint32_t a = ver_[3 * t];
+  const std::uint32_t b = ver_[3 * t + 1];
+  const std::uint32_t c = ver_[3 * t + 2];
+  const std::uint32_t hab = twin_[3 * t];
+  const std::uint32_t hbc = twin_[3 * t + 1];
+  const std::uint32_t hca = twin_[3 * t + 2];
+  const std::uint32_t t0 = t;
+  const std::uint32_t t1 = NewSlot();
+  const std::uint32_t t2 = NewSlot();
+  SetCorners(t0, a, b, v);
+  SetCorners(t1, b, c, v);
+  SetCorners(t2, c, a, v);
+  Link(3 * t0, hab);
+  Link(3 * t1, hbc);
+  Link(3 * t2, hca);
+  Link(3 * t0 + 1, 3 * t1 + 2);
+  Link(3 * t1 + 1, 3 * t2 + 2);
+  Link(3 * t2 + 1, 3 * t0 + 2);
+  legalize_.insert(legalize_.end(), {3 * t0, 3 * t1, 3 * t2});
+}
+
+// v on the half-edge e = x -> y of triangle (x, y, o); its twin, when there is one, lies in
+// (y, x, q). Each of the two triangles becomes two.
+void BlockMesher::SplitEdge(std::uint32_t e, std::uint32_t v) {
+  const std::uint32_t tA = e / 3;
+  const std::uint32_t x = ver_[e];
+  const std::uint32_t y = ver_[Next(e)];
+  const std::uint32_t o = ver_[Prev(e)];
+  const std::uint32_t hyo = twin_[Next(e)];
+  const std::uint32_t hox = twin_[Prev(e)];
+  const std::uint32_t f = twin_[e];
+  const std::uint32_t a1 = NewSlot();
+  SetCorners(tA, x, v, o);
+  SetCorners(a1, v, y, o);
+  Link(3 * tA + 1, 3 * a1 + 2);
+  Link(3 * tA + 2, hox);
+  Link(3 * a1 + 1, hyo);
+  legalize_.insert(legalize_.end(), {3 * tA + 2, 3 * a1 + 1});
+  if (f == None) {
+    twin_[3 * tA] = None;
+    twin_[3 * a1] = None;
+    return;
+  }
+  const std::uint32_t tB = f / 3;
+  const std::uint32_t q = ver_[Prev(f)];
+  const std::uint32_t hxq = twin_[Next(f)];
+  const std::uint32_t hqy = twin_[Prev(f)];
+  const std::uint32_t b1 = NewSlot();
+  SetCorners(tB, y, v, q);
+  SetCorners(b1, v, x, q);
+  Link(3 * tA, 3 * b1);
+  Link(3 * a1, 3 * tB);
+  Link(3 * tB + 1, 3 * b1 + 2);
+  Link(3 * tB + 2, hqy);
+  Link(3 * b1 + 1, hxq);
+  legalize_.insert(legalize_.end(), {3 * tB + 2, 3 * b1 + 1});
+}
+
+/* Each queued half-edge lies opposite the new vertex in a triangle around it. Where the vertex
+ * on the far side lies inside that triangle's circumcircle, the edge flips:
+ *
+ *           y                     y
+ *          /|\                   / \
+ *         / | \                 /   \
+ *        /  |  \      flip     /     \
+ *       p   |   q     =>      p-------q
+ *        \  |  /               \     /
+ *         \ | /                 \   /
+ *          \|/                   \ /
+ *           x                     x
+ *
+ * and the two edges of the far side come up in turn. A flip rewrites only the two slots of its
+ * edge, and no other queued edge lies in either, so queued edges never go stale.
+ */
+void BlockMesher::Legalize() {
+  while (!legalize_.empty()) {
+    const std::uint32_t e = legalize_.back();
+    legalize_.pop_back();
+    const std::uint32_t f = twin_[e];
+    if (f == None) continue;
+    const std::uint32_t x = ver_[e];
+    const std::uint32_t y = ver_[Next(e)];
+    const std::uint32_t p = ver_[Prev(e)];
+    const std::uint32_t q = ver_[Prev(f)];
+    if (!InCircle(pts_[x], pts_[y], pts_[p], pts_[q])) continue;
+    const std::uint32_t tA = e / 3;
+    const std::uint32_t tB = f / 3;
+    const std::uint32_t hyp = twin_[Next(e)];
+    const std::uint32_t hpx = twin_[Prev(e)];
+    const std::uint32_t hxq = twin_[Next(f)];
+    const std::uint32_t hqy = twin_[Prev(f)];
+    SetCorners(tA, p, x, q);
+    SetCorners(tB, q, y, p);
+    Link(3 * tA, hpx);
+    Link(3 * tA + 1, hxq);
+    Link(3 * tA + 2, 3 * tB + 2);
+    Link(3 * tB, hqy);
+    Link(3 * tB + 1, hyp);
+    legalize_.insert(legalize_.end(), {3 * tA + 1, 3 * tB});
+  }
+}
+
+// The outline half-edge from -> to; only among the slots of the last insertion when
+// recentOnly.
+std::uint32_t BlockMesher::FindHullEdge(std::uint32_t from, std::uint32_t to,
+                                        bool recentOnly) const {
+  const auto match = [&](std::uint32_t t) -> std::uint32_t {
+    for (std::uint32_t i = 0; i < 3; ++i) {
+      const std::uint32_t e = 3 * t + i;
+      if (ver_[e] == from && ver_[Next(e)] == to && twin_[e] == None) return e;
+    }
+    return None;
+  };
+  if (recentOnly) {
+    for (const std::uint32_t t : touched_) {
+      if (const std::uint32_t e = match(t); e != None) return e;
+    }
+  } else {
+    for (std::uint32_t t = 0; t < error_.size(); ++t) {
+      if (const std::uint32_t e = match(t); e != None) return e;
+    }
+  }
+  throw std::logic_error("lattice mesher: lost the outline edge");
+}
+
+// Adds the kept points strictly between the two corners of one side, from the corner `from`
+// towards `to`: each lands on the outline edge from the point before to `to`.
+void BlockMesher::InsertSide(std::span<const std::uint32_t> along, bool horizontal,
+                             std::int32_t fixed, bool reverse, std::uint32_t from,
+                             std::uint32_t to) {
+  if (along.size() <= 2) return;
+  std::uint32_t edge = FindHullEdge(from, to, false);
+  for (std::size_t k = 1; k + 1 < along.size(); ++k) {
+    const auto at = static_cast<std::int32_t>(along[reverse ? along.size() - 1 - k : k]);
+    const std::uint32_t v = AddVertex(horizontal ? Pt{at, fixed} : Pt{fixed, at});
+    touched_.clear();
+    SplitEdge(edge, v);
+    Legalize();
+    edge = FindHullEdge(v, to, true);
+  }
+}
+
+void BlockMesher::Mesh(const BlockSides& sides, float maxError) {
+  pts_.clear();
+  ver_.clear();
+  twin_.clear();
+  error_.clear();
+  cand_.clear();
+  heapPos_.clear();
+  pendingFlag_.clear();
+  heap_.clear();
+  pending_.clear();
+  removed_ = 0;
+
+  float largest = 0;
+  for (const float h : heights_) largest = std::max(largest, std::fabs(h));
+  maxError_ = AimedError(maxError, largest);
+
+  const std::int32_t east = width_ - 1;
+  const std::int32_t north = height_ - 1;
+  const std::uint32_t sw = AddVertex({0, 0});
+  const std::uint32_t se = AddVertex({east, 0});
+  const std::uint32_t ne = AddVertex({east, north});
+  const std::uint32_t nw = AddVertex({0, north});
+  const std::uint32_t t0 = NewSlot();
+  const std::uint32_t t1 = NewSlot();
+  SetCorners(t0, sw, se, ne);
+  SetCorners(t1, sw, ne, nw);
+  Link(3 * t0 + 2, 3 * t1);
+  InsertSide(sides.South, true, 0, false, sw, se);
+  InsertSide(sides.East, false, east, false, se, ne);
+  InsertSide(sides.North, true, north, true, ne, nw);
+  InsertSide(sides.West, false, 0, true, nw, sw);
+  boundaryPoints_ = static_cast<std::uint32_t>(pts_.size());
+  Flush();
+
+  while (!heap_.empty()) {
+    const std::uint32_t t = HeapPop();
+    const std::uint32_t at = cand_[t];
+    const Pt p{static_cast<std::int32_t>(at % static_cast<std::uint32_t>(width_)),
+               static_cast<std::int32_t>(at / static_cast<std::uint32_t>(width_))};
+    const std::uint32_t v = AddVertex(p);
+    touched_.clear();
+    std::uint32_t onEdge = None;
+    for (std::uint32_t i = 0; i < 3; ++i) {
+      if (Orient(Corner(3 * t + i), Corner(3 * t + (i + 1) % 3), p) == 0) onEdge = 3 * t + i;
+    }
+    if (onEdge == None) {
+      SplitInside(t, v);
+    } else {
+      SplitEdge(onEdge, v);
+    }
+    Legalize();
+    Flush();
+  }
+
+  RemoveNeedless();
+}
+
+// Greedy insertion puts a point where the surface is worst at the time, and points that come
+// later often make an earlier one needless. A vertex is needless when a fan from one of its
+// neighbours over the ring around it keeps every lattice point of the ring within the error;
+// it then goes, and two triangles with it. The first pass tries every inserted vertex, later
+// ones only the neighbours of those removed, whose surroundings changed.
+void BlockMesher::RemoveNeedless() {
+  vertexEdge_.assign(pts_.size(), None);
+  const auto slots = static_cast<std::uint32_t>(error_.size());
+  for (std::uint32_t e = 0; e < 3 * slots; ++e) {
+    if (ver_[e] != None) vertexEdge_[ver_[e]] = e;
+  }
+  retry_.assign(pts_.size(), 1);
+  for (int pass = 0; pass < MaxRemovalPasses; ++pass) {
+    std::uint32_t found = 0;
+    for (auto v = boundaryPoints_; v < pts_.size(); ++v) {
+      if (retry_[v] != pass + 1) continue;
+      if (vertexEdge_[v] != None && TryRemove(v, static_cast<std::uint8_t>(pass + 2))) ++found;
+    }
+    removed_ += found;
+    if (found == 0) break;
+  }
+}
+
+// retry marks the neighbours of v for the next pass when v goes.
+bool BlockMesher::TryRemove(std::uint32_t v, std::uint8_t retry) {
+  starEdges_.clear();
+  ring_.clear();
+  outer_.clear();
+  const std::uint32_t first = vertexEdge_[v];
+  std::uint32_t e = first;
+  do {
+    if (starEdges_.size() == MaxStar) return false;
+    starEdges_.push_back(e);
+    ring_.push_back(ver_[Next(e)]);
+    outer_.push_back(twin_[Next(e)]);
+    e = twin_[Prev(e)];
+    if (e == None) return false;  // on the outline
+  } while (e != first);
+
+  // The ring twice over, so that walking it from any vertex needs no wrap-around.
+  const std::size_t k = ring_.size();
+  ringPts_.clear();
+  for (std::size_t i = 0; i < 2 * k; ++i) ringPts_.push_back(pts_[ring_[i < k ? i : i - k]]);
+  const Pt pv = pts_[v];
+  const double hv = Height(pv);
+  const auto ringPt = [&](std::size_t i) { return ringPts_[i]; };
+  for (std::size_t j = 0; j < k; ++j) {
+    const Pt pu = ringPt(j);
+    // v's own height under the fan first, which rules out most fans: v lies in the fan's
+    // triangle whose wedge at u holds it, when the fan is a triangulation at all.
+    std::size_t m = 1;
+    std::int64_t before = Orient(pu, ringPt(j + 1), pv);
+    std::int64_t after = 0;
+    for (; m + 1 < k; ++m) {
+      after = Orient(pu, ringPt(j + m + 1), pv);
+      if (before >= 0 && after <= 0) break;
+      before = after;
+    }
+    if (m + 1 == k) continue;
+    const Pt pi = ringPt(j + m);
+    const Pt pn = ringPt(j + m + 1);
+    const std::int64_t wu = Orient(pi, pn, pv);
+    if (wu < 0) continue;
+    const double z =
+        (static_cast<double>(wu) * Height(pu) - static_cast<double>(after) * Height(pi) +
+         static_cast<double>(before) * Height(pn)) /
+        static_cast<double>(wu + before - after);
+    if (!(std::fabs(z - hv) <= maxError_)) continue;
+    bool valid = true;
+    for (std::size_t f = 1; f + 1 < k && valid; ++f) {
+      valid = Orient(pu, ringPt(j + f), ringPt(j + f + 1)) > 0;
+    }
+    for (std::size_t f = 1; f + 1 < k && valid; ++f) {
+      valid = Scan(pu, ringPt(j + f), ringPt(j + f + 1), maxError_).error <= maxError_;
+    }
+    if (!valid) continue;
+
+    // The fan replaces the star: triangle i of the fan, (u, ring i, ring i+1), takes the slot of
+    // the star's triangle on the same ring edge; the two star triangles at u go.
+    const std::uint32_t u = ring_[j];
+    const auto slot = [&](std::size_t i) { return starEdges_[i < k ? i : i - k] / 3; };
+    for (std::size_t f = 1; f + 1 < k; ++f) {
+      const std::size_t i = j + f < k ? j + f : j + f - k;
+      const std::uint32_t t = slot(i);
+      ver_[3 * t] = u;
+      ver_[3 * t + 1] = ring_[i];
+      ver_[3 * t + 2] = ring_[i + 1 < k ? i + 1 : 0];
+      Link(3 * t + 1, outer_[i]);
+      Link(3 * t, f == 1 ? outer_[j] : 3 * slot(i + k - 1) + 2);
+      Link(3 * t + 2, f + 2 == k ? outer_[(j + k - 1) % k] : 3 * slot(i + 1));
+      vertexEdge_[ring_[i]] = 3 * t + 1;
+    }
+    vertexEdge_[u] = 3 * slot(j + 1);
+    vertexEdge_[ring_[(j + k - 1) % k]] = 3 * slot(j + k - 2) + 2;
+    for (const std::size_t i : {j, (j + k - 1) % k}) {
+      const std::uint32_t t = slot(i);
+      ver_[3 * t] = ver_[3 * t + 1] = ver_[3 * t + 2] = None;
+    }
+    vertexEdge_[v] = None;
+    for (const std::uint32_t w : ring_) {
+      if (w >= boundaryPoints_) retry_[w] = retry;
+    }
+    return true;
+  }
+  return false;
+}
+
+void BlockMesher::Output(const LatticeRect& rect, std::vector<LatticePoint>& points,
+                         std::vector<LatticeTriangle>& triangles) {
+  outputIndex_.assign(pts_.size(), None);
+  points.clear();
+  triangles.clear();
+  const auto slots = static_cast<std::uint32_t>(error_.size());
+  std::size_t live = 0;
+  for (std::uint32_t t = 0; t < slots; ++t) live += ver_[3 * t] != None ? 1 : 0;
+  triangles.reserve(live);
+  points.reserve(std::min(pts_.size(), live + 2));
+  const auto index = [&](std::uint32_t v) {
+    if (outputIndex_[v] == None) {
+      outputIndex_[v] = static_cast<std::uint32_t>(points.size());
+      const Pt p = pts_[v];
+      points.push_back({rect.Q0 + static_cast<std::uint32_t>(p.x),
+                        rect.R0 + static_cast<std::uint32_t>(p.y), Height(p)});
+    }
+    return outputIndex_[v];
+  };
+  for (std::uint32_t t = 0; t < slots; ++t) {
+    if (ver_[3 * t] == None) continue;
+    const std::uint32_t a = index(ver_[3 * t]);
+    const std::uint32_t b = index(ver_[3 * t + 1]);
+    const std::uint32_t c = index(ver_[3 * t + 2]);
+    triangles.push_back({a, b, c});
+  }
+}
+
+void BlockMesher::HeapUp(std::size_t i) noexcept {
+  const std::uint32_t t = heap_[i];
+  while (i > 0) {
+    const std::size_t parent = (i - 1) / HeapArity;
+    if (!HeapHigher(t, heap_[parent])) break;
+    HeapPlace(i, heap_[parent]);
+    i = parent;
+  }
+  HeapPlace(i, t);
+}
+
+void BlockMesher::HeapDown(std::size_t i) noexcept {
+  const std::size_t n = heap_.size();
+  const std::uint32_t t = heap_[i];
+  for (;;) {
+    const std::size_t first = HeapArity * i + 1;
+    if (first >= n) break;
+    std::size_t child = first;
+    const std::size_t end = std::min(first + HeapArity, n);
+    for (std::size_t k = first + 1; k < end; ++k) {
+      if (HeapHigher(heap_[k], heap_[child])) child = k;
+    }
+    if (!HeapHigher(heap_[child], t)) break;
+    HeapPlace(i, heap_[child]);
+    i = child;
+  }
+  HeapPlace(i, t);
+}
+
+void BlockMesher::HeapPush(std::uint32_t t) {
+  heap_.push_back(t);
+  HeapUp(heap_.size() - 1);
+}
+
+std::uint32_t BlockMesher::HeapPop() noexcept {
+  const std::uint32_t top = heap_.front();
+  heapPos_[top] = None;
+  const std::uint32_t last = heap_.back();
+  heap_.pop_back();
+  if (!heap_.empty()) {
+    heap_[0] = last;
+    HeapDown(0);
+  }
+  return top;
+}
+
+void BlockMesher::HeapRemove(std::uint32_t t) noexcept {
+  const std::size_t i = heapPos_[t];
+  heapPos_[t] = None;
+  const std::uint32_t last = heap_.back();
+  heap_.pop_back();
+  if (i == heap_.size()) return;
+  heap_[i] = last;
+  HeapUp(i);
+  HeapDown(heapPos_[last]);
+}
+
+// The blocks of a piece and the kept points of every border between and around them.
+struct PiecePlan {
+  std::vector<std::uint32_t> qs;  // block column edges, 0 .. columns
+  std::vector<std::uint32_t> rs;  // block row edges, 0 .. rows
+  // Kept points of each border segment: segment j of vertical line i at i * blockRows + j
+  // (rows), segment i of horizontal line j at j * blockColumns + i (columns).
+  std::vector<std::uint32_t> verticalKept;
+  std::vector<std::uint32_t> verticalStart;
+  std::vector<std::uint32_t> horizontalKept;
+  std::vector<std::uint32_t> horizontalStart;
+
+  std::uint32_t BlockColumns() const { return static_cast<std::uint32_t>(qs.size() - 1); }
+  std::uint32_t BlockRows() const { return static_cast<std::uint32_t>(rs.size() - 1); }
+  std::uint32_t Blocks() const { return BlockColumns() * BlockRows(); }
+  std::span<const std::uint32_t> Vertical(std::uint32_t line, std::uint32_t segment) const {
+    const std::size_t s = static_cast<std::size_t>(line) * BlockRows() + segment;
+    return {verticalKept.data() + verticalStart[s], verticalStart[s + 1] - verticalStart[s]};
+  }
+  std::span<const std::uint32_t> Horizontal(std::uint32_t line, std::uint32_t segment) const {
+    const std::size_t s = static_cast<std::size_t>(line) * BlockColumns() + segment;
+    return {horizontalKept.data() + horizontalStart[s],
+            horizontalStart[s + 1] - horizontalStart[s]};
+  }
+  // Block b, counted west to east and within a column of blocks south to north.
+  LatticeRect Rect(std::uint32_t b) const {
+    const std::uint32_t i = b / BlockRows();
+    const std::uint32_t j = b % BlockRows();
+    return {qs[i], rs[j], qs[i + 1] - qs[i] + 1, rs[j + 1] - rs[j] + 1};
+  }
+};
+
+// Edges of count blocks over cells cells, as even as whole cells allow.
+void SplitEvenly(std::uint32_t cells, std::uint32_t maxCells, std::vector<std::uint32_t>& edges) {
+  const std::uint32_t count = std::max<std::uint32_t>(1, (cells + maxCells - 1) / maxCells);
+  edges.resize(count + 1);
+  for (std::uint32_t i = 0; i <= count; ++i) {
+    edges[i] = static_cast<std::uint32_t>(static_cast<std::uint64_t>(cells) * i / count);
+  }
+}
+
+}  // namespace
+
+struct LatticeMesher::Impl {
+  struct Slot {
+    std::uint32_t block = 0;
+    bool done = false;
+    std::exception_ptr error;
+    std::vector<LatticePoint> points;
+    std::vector<LatticeTriangle> triangles;
+    std::uint32_t removed = 0;
+  };
+
+  explicit Impl(const LatticeMeshOptions& o) : options(o) {
+    options.BlockPoints = std::clamp<std::uint32_t>(options.BlockPoints, 2, MaxBlockPoints);
+    options.Threads = std::max(1U, options.Threads);
+    meshers.resize(options.Threads);
+    for (BlockMesher& m : meshers) m.Reserve(options.BlockPoints);
+    slots.resize(options.Threads > 1 ? 2 * options.Threads : 1);
+    if (options.Threads > 1) {
+      workers.reserve(options.Threads);
+      for (unsigned i = 0; i < options.Threads; ++i) {
+        workers.emplace_back([this, i](std::stop_token stop) { Work(stop, meshers[i]); });
+      }
+    }
+  }
+
+  void Plan(const LatticeHeights& h, std::uint32_t columns, std::uint32_t rows);
+  void MeshBlock(BlockMesher& mesher, Slot& slot) const;
+  void Work(const std::stop_token& stop, BlockMesher& mesher);
+  void Start(Slot& slot);
+  void WaitFor(const Slot& slot);
+  void Drain();
+
+  LatticeMeshOptions options;
+  const LatticeHeights* heights = nullptr;
+  PiecePlan plan;
+  PolylineSimplifier simplifier;
+  std::vector<float> line;
+  std::vector<std::uint32_t> kept;
+  std::vector<BlockMesher> meshers;  // one a thread
+  std::vector<Slot> slots;
+  std::mutex mutex;
+  std::condition_variable_any queued;
+  std::condition_variable finished;
+  std::deque<Slot*> queue;            // waiting for a worker
+  unsigned running = 0;               // slots a worker is meshing
+  std::vector<std::jthread> workers;  // last: stopped and joined before all they use goes
+};
+
+void LatticeMesher::Impl::Plan(const LatticeHeights& h, std::uint32_t columns, std::uint32_t rows) {
+  heights = &h;
+  const std::uint32_t maxCells = options.BlockPoints - 1;
+  SplitEvenly(columns, maxCells, plan.qs);
+  SplitEvenly(rows, maxCells, plan.rs);
+  const std::uint32_t blockColumns = plan.BlockColumns();
+  const std::uint32_t blockRows = plan.BlockRows();
+  const auto simplify = [&](const std::vector<std::uint32_t>& edges,
+                            std::vector<std::uint32_t>& out, std::vector<std::uint32_t>& start) {
+    for (std::size_t s = 0; s + 1 < edges.size(); ++s) {
+      const std::uint32_t first = edges[s];
+      const std::span<const float> samples(line.data() + first, edges[s + 1] - first + 1);
+      float largest = 0;
+      for (const float z : samples) largest = std::max(largest, std::fabs(z));
+      simplifier.Simplify(samples, AimedError(options.MaxError, largest), kept);
+      for (const std::uint32_t k : kept) out.push_back(first + k);
+      start.push_back(static_cast<std::uint32_t>(out.size()));
+    }
+  };
+  plan.verticalKept.clear();
+  plan.verticalStart.assign(1, 0);
+  line.resize(std::max(columns, rows) + 1);
+  for (std::uint32_t i = 0; i <= blockColumns; ++i) {
+    h.Fill({plan.qs[i], 0, 1, rows + 1}, line.data(), 1);
+    simplify(plan.rs, plan.verticalKept, plan.verticalStart);
+  }
+  plan.horizontalKept.clear();
+  plan.horizontalStart.assign(1, 0);
+  for (std::uint32_t j = 0; j <= blockRows; ++j) {
+    h.Fill({0, plan.rs[j], columns + 1, 1}, line.data(), 1);
+    simplify(plan.qs, plan.horizontalKept, plan.horizontalStart);
+  }
+}
+
+void LatticeMesher::Impl::MeshBlock(BlockMesher& mesher, Slot& slot) const {
+  const LatticeRect rect = plan.Rect(slot.block);
+  const std::uint32_t i = slot.block / plan.BlockRows();
+  const std::uint32_t j = slot.block % plan.BlockRows();
+  float* out = mesher.Heights(rect.Columns, rect.Rows);
+  heights->Fill(rect, out, rect.Columns);
+  // The plan holds piece coordinates; the block mesher wants its own.
+  std::array<std::vector<std::uint32_t>, 4> local;
+  const auto toLocal = [&](std::span<const std::uint32_t> from, std::uint32_t origin,
+                           std::vector<std::uint32_t>& to) {
+    to.clear();
+    for (const std::uint32_t k : from) to.push_back(k - origin);
+  };
+  toLocal(plan.Horizontal(j, i), rect.Q0, local[0]);
+  toLocal(plan.Horizontal(j + 1, i), rect.Q0, local[1]);
+  toLocal(plan.Vertical(i, j), rect.R0, local[2]);
+  toLocal(plan.Vertical(i + 1, j), rect.R0, local[3]);
+  mesher.Mesh({local[0], local[1], local[2], local[3]}, options.MaxError);
+  mesher.Output(rect, slot.points, slot.triangles);
+  slot.removed = mesher.Removed();
+}
+
+void LatticeMesher::Impl::Work(const std::stop_token& stop, BlockMesher& mesher) {
+  std::unique_lock lock(mutex);
+  for (;;) {
+    queued.wait(lock, stop, [this] { return !queue.empty(); });
+    if (stop.stop_requested()) return;
+    Slot& slot = *queue.front();
+    queue.pop_front();
+    ++running;
+    lock.unlock();
+    try {
+      MeshBlock(mesher, slot);
+    } catch (...) {
+      slot.error = std::current_exception();
+    }
+    lock.lock();
+    --running;
+    slot.done = true;
+    finished.notify_all();
+  }
+}
+
+void LatticeMesher::Impl::Start(Slot& slot) {
+  slot.done = false;
+  slot.error = nullptr;
+  if (workers.empty()) {
+    try {
+      MeshBlock(meshers.front(), slot);
+    } catch (...) {
+      slot.error = std::current_exception();
+    }
+    slot.done = true;
+    return;
+  }
+  {
+    const std::lock_guard lock(mutex);
+    queue.push_back(&slot);
+  }
+  queued.notify_one();
+}
+
+void LatticeMesher::Impl::WaitFor(const Slot& slot) {
+  if (workers.empty()) return;
+  std::unique_lock lock(mutex);
+  finished.wait(lock, [&] { return slot.done; });
+}
+
+// Nothing of this piece stays queued or in a worker's hands.
+void LatticeMesher::Impl::Drain() {
+  if (workers.empty()) return;
+  std::unique_lock lock(mutex);
+  queue.clear();
+  finished.wait(lock, [this] { return running == 0; });
+}
+
+LatticeMesher::LatticeMesher(const LatticeMeshOptions& options)
+    : impl_(std::make_unique<Impl>(options)) {}
+
+LatticeMesher::~LatticeMesher() = default;
+
+LatticeOutline LatticeMesher::Mesh(const LatticeHeights& heights, std::uint32_t columns,
+                                   std::uint32_t rows, const BlockSink& onBlock,
+                                   LatticeMeshStats* stats) {
+  Impl& m = *impl_;
+  if (columns == 0 || rows == 0) throw std::invalid_argument("lattice mesher: empty piece");
+  m.Plan(heights, columns, rows);
+
+  LatticeOutline outline;
+  {
+    const PiecePlan& p = m.plan;
+    const auto along = [&](std::uint32_t segments, auto&& segment, auto&& point,
+                           std::vector<LatticePoint>& to) {
+      for (std::uint32_t s = 0; s < segments; ++s) {
+        const std::span<const std::uint32_t> k = segment(s);
+        for (std::size_t n = s == 0 ? 0 : 1; n < k.size(); ++n) to.push_back(point(k[n]));
+      }
+    };
+    // Heights come from a line of the lattice at a time, as the borders were simplified.
+    const auto fillLine = [&](const LatticeRect& r) { heights.Fill(r, m.line.data(), 1); };
+    fillLine({0, 0, columns + 1, 1});
+    along(
+        p.BlockColumns(), [&](std::uint32_t s) { return p.Horizontal(0, s); },
+        [&](std::uint32_t q) {
+          return LatticePoint{q, 0, m.line[q]};
+        },
+        outline.South);
+    fillLine({0, rows, columns + 1, 1});
+    along(
+        p.BlockColumns(), [&](std::uint32_t s) { return p.Horizontal(p.BlockRows(), s); },
+        [&](std::uint32_t q) {
+          return LatticePoint{q, rows, m.line[q]};
+        },
+        outline.North);
+    fillLine({0, 0, 1, rows + 1});
+    along(
+        p.BlockRows(), [&](std::uint32_t s) { return p.Vertical(0, s); },
+        [&](std::uint32_t r) {
+          return LatticePoint{0, r, m.line[r]};
+        },
+        outline.West);
+    fillLine({columns, 0, 1, rows + 1});
+    along(
+        p.BlockRows(), [&](std::uint32_t s) { return p.Vertical(p.BlockColumns(), s); },
+        [&](std::uint32_t r) {
+          return LatticePoint{columns, r, m.line[r]};
+        },
+        outline.East);
+  }
+
+  LatticeMeshStats counted;
+  const std::uint32_t blocks = m.plan.Blocks();
+  counted.Blocks = blocks;
+  const auto slotCount = static_cast<std::uint32_t>(m.slots.size());
+  std::uint32_t next = 0;
+  try {
+    for (std::uint32_t emitted = 0; emitted < blocks; ++emitted) {
+      while (next < blocks && next - emitted < slotCount) {
+        Impl::Slot& slot = m.slots[next % slotCount];
+        slot.block = next++;
+        m.Start(slot);
+      }
+      Impl::Slot& slot = m.slots[emitted % slotCount];
+      m.WaitFor(slot);
+      if (slot.error) std::rethrow_exception(slot.error);
+      counted.Triangles += slot.triangles.size();
+      counted.Points += slot.points.size();
+      counted.Removed += slot.removed;
+      onBlock({slot.block, m.plan.Rect(slot.block), slot.points, slot.triangles});
+    }
+  } catch (...) {
+    m.Drain();
+    throw;
+  }
+  if (stats) *stats = counted;
+  return outline;
+}
+
+}  // namespace orolith
