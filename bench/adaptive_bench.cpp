@@ -5,7 +5,7 @@
 //                       Z_EXTENT) and stop
 //     --error METRES    mesh within that height error (repeatable)
 //     --threads N       meshing threads (default 2)
-//     --block N         lattice points a block side (default 512)
+//     --block N         lattice points a block side (default 128)
 //     --runs N          runs of each error; the median time is printed (default 1)
 //     --quantized       mesh the lattice as the PNG holds it (16 bits over 0 .. Z_EXTENT)
 //     --check           after the timed runs, check every lattice point against the surface
@@ -255,7 +255,7 @@ int Run(int argc, char** argv) {
   std::string png;
   std::vector<double> errors;
   unsigned threads = 2;
-  std::uint32_t block = 512;
+  std::uint32_t block = 128;
   int runs = 1;
   bool quantized = false;
   bool check = false;

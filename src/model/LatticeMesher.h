@@ -64,7 +64,7 @@ struct LatticeMeshOptions {
   // In model z; every lattice point lies within it of the surface above or below it.
   float MaxError = 0;
   // Lattice points a block side holds at most (at least 2).
-  std::uint32_t BlockPoints = 512;
+  std::uint32_t BlockPoints = 128;
   // Blocks meshed at once (at least 1).
   unsigned Threads = 1;
 };
