@@ -277,6 +277,7 @@ class BlockMesher {
   std::vector<std::uint32_t> ring_;
   std::vector<std::uint32_t> outer_;
   std::vector<Pt> ringPts_;
+  std::vector<std::pair<double, std::size_t>> fans_;  // v's offset from a fan, the fan's u
 };
 
 Candidate BlockMesher::Scan(Pt a, Pt b, Pt c, float stopAbove) const noexcept {
@@ -309,21 +310,33 @@ Candidate BlockMesher::Scan(Pt a, Pt b, Pt c, float stopAbove) const noexcept {
   const double lowSlope = v1.y > v0.y ? static_cast<double>(v1.x - v0.x) / (v1.y - v0.y) : 0;
   const double highSlope = v2.y > v1.y ? static_cast<double>(v2.x - v1.x) / (v2.y - v1.y) : 0;
 
-  for (std::int32_t y = yFirst; y <= yLast; ++y) {
-    const double xLong = v0.x + (y - v0.y) * longSlope;
-    const double xShort = y < v1.y ? v0.x + (y - v0.y) * lowSlope : v1.x + (y - v1.y) * highSlope;
+  // Row by row: where the long and the short edge cross the row, and the plane's height at
+  // x = 0, each a step further (sums of doubles, far inside the nudge and the float rounding).
+  double xLong = v0.x + (yFirst - v0.y) * longSlope;
+  double xShort =
+      yFirst < v1.y ? v0.x + (yFirst - v0.y) * lowSlope : v1.x + (yFirst - v1.y) * highSlope;
+  double shortSlope = yFirst < v1.y ? lowSlope : highSlope;
+  double zRow = za + gy * (yFirst - a.y) - gx * a.x;
+  for (std::int32_t y = yFirst; y <= yLast;
+       ++y, xLong += longSlope, xShort += shortSlope, zRow += gy) {
+    if (y == v1.y) {
+      xShort = v1.x;
+      shortSlope = highSlope;
+    }
     std::int32_t lo = CeilOnEdge(shortLeft ? xShort : xLong);
     std::int32_t hi = FloorOnEdge(shortLeft ? xLong : xShort);
     // A corner is a vertex already, and being an extreme point it ends its row.
-    for (const Pt& p : {a, b, c}) {
-      if (p.y != y) continue;
-      if (lo == p.x) ++lo;
-      if (hi == p.x) --hi;
+    if (y == v0.y || y == v1.y || y == v2.y) {
+      for (const Pt& p : {v0, v1, v2}) {
+        if (p.y != y) continue;
+        if (lo == p.x) ++lo;
+        if (hi == p.x) --hi;
+      }
     }
     lo = std::max(lo, 1);
     hi = std::min(hi, xLimit);
     if (lo > hi) continue;
-    const auto zr = static_cast<float>(za + gx * (lo - a.x) + gy * (y - a.y));
+    const auto zr = static_cast<float>(zRow + gx * lo);
     const std::size_t offset = static_cast<std::size_t>(y) * static_cast<std::size_t>(width_) +
                                static_cast<std::size_t>(lo);
     RowWorst(heights_.data() + offset, hi - lo + 1, zr, dz, static_cast<std::uint32_t>(offset),
@@ -607,6 +620,7 @@ bool BlockMesher::TryRemove(std::uint32_t v, std::uint8_t retry) {
   const Pt pv = pts_[v];
   const double hv = Height(pv);
   const auto ringPt = [&](std::size_t i) { return ringPts_[i]; };
+  fans_.clear();
   for (std::size_t j = 0; j < k; ++j) {
     const Pt pu = ringPt(j);
     // v's own height under the fan first, which rules out most fans: v lies in the fan's
@@ -628,11 +642,19 @@ bool BlockMesher::TryRemove(std::uint32_t v, std::uint8_t retry) {
         (static_cast<double>(wu) * Height(pu) - static_cast<double>(after) * Height(pi) +
          static_cast<double>(before) * Height(pn)) /
         static_cast<double>(wu + before - after);
-    if (!(std::fabs(z - hv) <= maxError_)) continue;
+    const double off = std::fabs(z - hv);
+    if (!(off <= maxError_)) continue;
     bool valid = true;
     for (std::size_t f = 1; f + 1 < k && valid; ++f) {
       valid = Orient(pu, ringPt(j + f), ringPt(j + f + 1)) > 0;
     }
+    if (valid) fans_.push_back({off, j});
+  }
+  // The fans that keep v itself closest first: they are the likeliest to keep the rest.
+  std::sort(fans_.begin(), fans_.end());
+  for (const auto& [off, j] : fans_) {
+    const Pt pu = ringPt(j);
+    bool valid = true;
     for (std::size_t f = 1; f + 1 < k && valid; ++f) {
       valid = Scan(pu, ringPt(j + f), ringPt(j + f + 1), maxError_).error <= maxError_;
     }
