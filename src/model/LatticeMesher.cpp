@@ -277,6 +277,8 @@ class BlockMesher {
   std::vector<std::uint32_t> ring_;
   std::vector<std::uint32_t> outer_;
   std::vector<Pt> ringPts_;
+  std::vector<Pt> around_;  // ring points less v
+  std::vector<double> ringZ_;
   std::vector<std::pair<double, std::size_t>> fans_;  // v's offset from a fan, the fan's u
 };
 
@@ -613,37 +615,47 @@ bool BlockMesher::TryRemove(std::uint32_t v, std::uint8_t retry) {
     if (e == None) return false;  // on the outline
   } while (e != first);
 
-  // The ring twice over, so that walking it from any vertex needs no wrap-around.
+  // The ring twice over, so that walking it from any vertex needs no wrap-around: points,
+  // their offsets from v and their heights.
   const std::size_t k = ring_.size();
-  ringPts_.clear();
-  for (std::size_t i = 0; i < 2 * k; ++i) ringPts_.push_back(pts_[ring_[i < k ? i : i - k]]);
   const Pt pv = pts_[v];
   const double hv = Height(pv);
+  ringPts_.clear();
+  around_.clear();
+  ringZ_.clear();
+  for (std::size_t i = 0; i < 2 * k; ++i) {
+    const Pt p = pts_[ring_[i < k ? i : i - k]];
+    ringPts_.push_back(p);
+    around_.push_back({p.x - pv.x, p.y - pv.y});
+    ringZ_.push_back(Height(p));
+  }
   const auto ringPt = [&](std::size_t i) { return ringPts_[i]; };
+  // Twice the area of (v, ring i, ring j), or, the same, of (ring i, ring j, v).
+  const auto cross = [&](std::size_t i, std::size_t j) {
+    return static_cast<std::int64_t>(around_[i].x) * around_[j].y -
+           static_cast<std::int64_t>(around_[i].y) * around_[j].x;
+  };
+  // v's own height under each fan first, which rules out most fans. The fan from ring vertex j
+  // holds v in its triangle on the ring edge (i, i+1) where the ray from j through v leaves
+  // the ring; the ring runs round v, so i only moves on as j does.
   fans_.clear();
+  std::size_t leaves = 1;
   for (std::size_t j = 0; j < k; ++j) {
-    const Pt pu = ringPt(j);
-    // v's own height under the fan first, which rules out most fans: v lies in the fan's
-    // triangle whose wedge at u holds it, when the fan is a triangulation at all.
-    std::size_t m = 1;
-    std::int64_t before = Orient(pu, ringPt(j + 1), pv);
-    std::int64_t after = 0;
-    for (; m + 1 < k; ++m) {
-      after = Orient(pu, ringPt(j + m + 1), pv);
-      if (before >= 0 && after <= 0) break;
-      before = after;
-    }
-    if (m + 1 == k) continue;
-    const Pt pi = ringPt(j + m);
-    const Pt pn = ringPt(j + m + 1);
-    const std::int64_t wu = Orient(pi, pn, pv);
-    if (wu < 0) continue;
+    const std::size_t from = std::max(leaves, j + 1);
+    std::size_t exit = from;
+    while (exit + 1 < j + k && !(cross(j, exit) >= 0 && cross(j, exit + 1) <= 0)) ++exit;
+    if (exit + 1 == j + k) continue;
+    leaves = exit;
+    const std::int64_t before = cross(j, exit);
+    const std::int64_t after = cross(j, exit + 1);
+    const std::int64_t wu = cross(exit, exit + 1);
     const double z =
-        (static_cast<double>(wu) * Height(pu) - static_cast<double>(after) * Height(pi) +
-         static_cast<double>(before) * Height(pn)) /
+        (static_cast<double>(wu) * ringZ_[j] - static_cast<double>(after) * ringZ_[exit] +
+         static_cast<double>(before) * ringZ_[exit + 1]) /
         static_cast<double>(wu + before - after);
     const double off = std::fabs(z - hv);
     if (!(off <= maxError_)) continue;
+    const Pt pu = ringPt(j);
     bool valid = true;
     for (std::size_t f = 1; f + 1 < k && valid; ++f) {
       valid = Orient(pu, ringPt(j + f), ringPt(j + f + 1)) > 0;
