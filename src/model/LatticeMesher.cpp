@@ -86,6 +86,15 @@ struct Candidate {
 // is worse: the plane's height at point i is zr + dz * i, and the row's first point is at offset.
 inline void RowWorst(const float* row, std::int32_t n, float zr, float dz, std::uint32_t offset,
                      Candidate& best) noexcept {
+  if (n == 1) {
+    // The commonest row of all, in a small triangle; zr + dz * 0 is zr to the bit.
+    const float e = std::fabs(zr - row[0]);
+    if (e > best.error) {
+      best.error = e;
+      best.at = offset;
+    }
+    return;
+  }
 #if defined(__SSE2__)
   // Four points at a time. A short last group reads past the row's end, into the block's next
   // row (rows scanned are never the last), and keeps those lanes out with an error of -1.
