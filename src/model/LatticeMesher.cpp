@@ -7,7 +7,6 @@
 #endif
 
 #include <algorithm>
-#include <array>
 #include <cmath>
 #include <condition_variable>
 #include <cstring>
@@ -146,13 +145,15 @@ inline std::int32_t FloorOnEdge(double x) noexcept {
   return static_cast<std::int32_t>(x + EdgeNudge);  // never negative
 }
 
-// The kept points of a block's four sides, in block coordinates, both corners included:
-// South and North by x, West and East by y.
+// The kept points of a block's four sides, both corners included: South and North by their
+// column, West and East by their row, counted in the piece from the block's corner (Q0, R0).
 struct BlockSides {
   std::span<const std::uint32_t> South;
   std::span<const std::uint32_t> North;
   std::span<const std::uint32_t> West;
   std::span<const std::uint32_t> East;
+  std::uint32_t Q0 = 0;
+  std::uint32_t R0 = 0;
 };
 
 // Meshes one block: its sides' kept points form the boundary, then greedy insertion adds the
@@ -244,13 +245,12 @@ class BlockMesher {
   void SplitInside(std::uint32_t t, std::uint32_t v);
   void SplitEdge(std::uint32_t e, std::uint32_t v);
   void Legalize();
-  void InsertSide(std::span<const std::uint32_t> along, bool horizontal, std::int32_t fixed,
-                  bool reverse, std::uint32_t from, std::uint32_t to);
+  void InsertSide(std::span<const std::uint32_t> along, std::uint32_t origin, bool horizontal,
+                  std::int32_t fixed, bool reverse, std::uint32_t from, std::uint32_t to);
   std::uint32_t FindHullEdge(std::uint32_t from, std::uint32_t to, bool recentOnly) const;
 
   void RemoveNeedless();
   bool TryRemove(std::uint32_t v, std::uint8_t retry);
-  bool TryRemove(std::uint32_t v);
 
   void QueuePush(std::uint32_t t);
   std::uint32_t QueuePop() noexcept;
@@ -505,13 +505,13 @@ std::uint32_t BlockMesher::FindHullEdge(std::uint32_t from, std::uint32_t to,
 
 // Adds the kept points strictly between the two corners of one side, from the corner `from`
 // towards `to`: each lands on the outline edge from the point before to `to`.
-void BlockMesher::InsertSide(std::span<const std::uint32_t> along, bool horizontal,
-                             std::int32_t fixed, bool reverse, std::uint32_t from,
+void BlockMesher::InsertSide(std::span<const std::uint32_t> along, std::uint32_t origin,
+                             bool horizontal, std::int32_t fixed, bool reverse, std::uint32_t from,
                              std::uint32_t to) {
   if (along.size() <= 2) return;
   std::uint32_t edge = FindHullEdge(from, to, false);
   for (std::size_t k = 1; k + 1 < along.size(); ++k) {
-    const auto at = static_cast<std::int32_t>(along[reverse ? along.size() - 1 - k : k]);
+    const auto at = static_cast<std::int32_t>(along[reverse ? along.size() - 1 - k : k] - origin);
     const std::uint32_t v = AddVertex(horizontal ? Pt{at, fixed} : Pt{fixed, at});
     touched_.clear();
     SplitEdge(edge, v);
@@ -555,10 +555,10 @@ void BlockMesher::Mesh(const BlockSides& sides, float maxError) {
   SetCorners(t0, sw, se, ne);
   SetCorners(t1, sw, ne, nw);
   Link(3 * t0 + 2, 3 * t1);
-  InsertSide(sides.South, true, 0, false, sw, se);
-  InsertSide(sides.East, false, east, false, se, ne);
-  InsertSide(sides.North, true, north, true, ne, nw);
-  InsertSide(sides.West, false, 0, true, nw, sw);
+  InsertSide(sides.South, sides.Q0, true, 0, false, sw, se);
+  InsertSide(sides.East, sides.R0, false, east, false, se, ne);
+  InsertSide(sides.North, sides.Q0, true, north, true, ne, nw);
+  InsertSide(sides.West, sides.R0, false, 0, true, nw, sw);
   boundaryPoints_ = static_cast<std::uint32_t>(pts_.size());
   Flush();
 
@@ -901,18 +901,9 @@ void LatticeMesher::Impl::MeshBlock(BlockMesher& mesher, Slot& slot) const {
   const std::uint32_t j = slot.block % plan.BlockRows();
   float* out = mesher.Heights(rect.Columns, rect.Rows);
   heights->Fill(rect, out, rect.Columns);
-  // The plan holds piece coordinates; the block mesher wants its own.
-  std::array<std::vector<std::uint32_t>, 4> local;
-  const auto toLocal = [&](std::span<const std::uint32_t> from, std::uint32_t origin,
-                           std::vector<std::uint32_t>& to) {
-    to.clear();
-    for (const std::uint32_t k : from) to.push_back(k - origin);
-  };
-  toLocal(plan.Horizontal(j, i), rect.Q0, local[0]);
-  toLocal(plan.Horizontal(j + 1, i), rect.Q0, local[1]);
-  toLocal(plan.Vertical(i, j), rect.R0, local[2]);
-  toLocal(plan.Vertical(i + 1, j), rect.R0, local[3]);
-  mesher.Mesh({local[0], local[1], local[2], local[3]}, options.MaxError);
+  mesher.Mesh({plan.Horizontal(j, i), plan.Horizontal(j + 1, i), plan.Vertical(i, j),
+               plan.Vertical(i + 1, j), rect.Q0, rect.R0},
+              options.MaxError);
   mesher.Output(rect, slot.points, slot.triangles);
   slot.removed = mesher.Removed();
 }
