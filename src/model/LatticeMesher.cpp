@@ -250,7 +250,7 @@ class BlockMesher {
   std::uint32_t FindHullEdge(std::uint32_t from, std::uint32_t to, bool recentOnly) const;
 
   void RemoveNeedless();
-  bool TryRemove(std::uint32_t v, std::uint8_t retry);
+  bool TryRemove(std::uint32_t v, std::uint8_t pass);
 
   void QueuePush(std::uint32_t t);
   std::uint32_t QueuePop() noexcept;
@@ -601,15 +601,16 @@ void BlockMesher::RemoveNeedless() {
     std::uint32_t found = 0;
     for (auto v = boundaryPoints_; v < pts_.size(); ++v) {
       if (retry_[v] != pass + 1) continue;
-      if (vertexEdge_[v] != None && TryRemove(v, static_cast<std::uint8_t>(pass + 2))) ++found;
+      if (vertexEdge_[v] != None && TryRemove(v, static_cast<std::uint8_t>(pass + 1))) ++found;
     }
     removed_ += found;
     if (found == 0) break;
   }
 }
 
-// retry marks the neighbours of v for the next pass when v goes.
-bool BlockMesher::TryRemove(std::uint32_t v, std::uint8_t retry) {
+// When v goes, its neighbours are tried again: later in this pass (counted from 1) those it
+// has not reached yet, in the next one the others.
+bool BlockMesher::TryRemove(std::uint32_t v, std::uint8_t pass) {
   starEdges_.clear();
   ring_.clear();
   outer_.clear();
@@ -704,7 +705,7 @@ bool BlockMesher::TryRemove(std::uint32_t v, std::uint8_t retry) {
     }
     vertexEdge_[v] = None;
     for (const std::uint32_t w : ring_) {
-      if (w >= boundaryPoints_) retry_[w] = retry;
+      if (w >= boundaryPoints_) retry_[w] = static_cast<std::uint8_t>(w > v ? pass : pass + 1);
     }
     return true;
   }
