@@ -7,6 +7,7 @@
 #endif
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <condition_variable>
 #include <cstring>
@@ -209,8 +210,8 @@ class BlockMesher {
   }
   std::uint32_t NewSlot() {
     const auto t = static_cast<std::uint32_t>(error_.size());
-    ver_.insert(ver_.end(), {None, None, None});
-    twin_.insert(twin_.end(), {None, None, None});
+    ver_.resize(ver_.size() + 3, None);
+    twin_.resize(twin_.size() + 3, None);
     error_.push_back(-1);
     cand_.push_back(0);
     bucketOf_.push_back(None);
@@ -281,14 +282,18 @@ class BlockMesher {
   std::vector<std::uint32_t> vertexEdge_;  // a half-edge out of each vertex, for the removals
   std::vector<std::uint8_t> retry_;        // the removal pass, counted from 1, that tries a vertex
   std::vector<std::uint32_t> outputIndex_;
-  // The star of the vertex being removed: half-edges out of it, ring vertices, outer twins.
-  std::vector<std::uint32_t> starEdges_;
-  std::vector<std::uint32_t> ring_;
-  std::vector<std::uint32_t> outer_;
-  std::vector<Pt> ringPts_;
-  std::vector<Pt> around_;  // ring points less v
-  std::vector<double> ringZ_;
-  std::vector<std::pair<double, std::size_t>> fans_;  // v's offset from a fan, the fan's u
+  // The star of the vertex being removed, its ring twice over so that walking it from any
+  // vertex needs no wrap-around.
+  struct Star {
+    std::array<std::uint32_t, MaxStar> edges;  // half-edges out of the vertex, counter-clockwise
+    std::array<std::uint32_t, MaxStar> ring;   // their far ends
+    std::array<std::uint32_t, MaxStar> outer;  // the twins of the ring's edges
+    std::array<Pt, 2 * MaxStar> pts;
+    std::array<Pt, 2 * MaxStar> around;  // pts less the vertex
+    std::array<double, 2 * MaxStar> z;
+    std::array<std::pair<double, std::size_t>, MaxStar> fans;  // v's offset from a fan, its u
+  };
+  Star star_;
 };
 
 Candidate BlockMesher::Scan(Pt a, Pt b, Pt c, float stopAbove) const noexcept {
@@ -396,7 +401,9 @@ void BlockMesher::SplitInside(std::uint32_t t, std::uint32_t v) {
   Link(3 * t0 + 1, 3 * t1 + 2);
   Link(3 * t1 + 1, 3 * t2 + 2);
   Link(3 * t2 + 1, 3 * t0 + 2);
-  legalize_.insert(legalize_.end(), {3 * t0, 3 * t1, 3 * t2});
+  legalize_.push_back(3 * t0);
+  legalize_.push_back(3 * t1);
+  legalize_.push_back(3 * t2);
 }
 
 // v on the half-edge e = x -> y of triangle (x, y, o); its twin, when there is one, lies in
@@ -415,7 +422,8 @@ void BlockMesher::SplitEdge(std::uint32_t e, std::uint32_t v) {
   Link(3 * tA + 1, 3 * a1 + 2);
   Link(3 * tA + 2, hox);
   Link(3 * a1 + 1, hyo);
-  legalize_.insert(legalize_.end(), {3 * tA + 2, 3 * a1 + 1});
+  legalize_.push_back(3 * tA + 2);
+  legalize_.push_back(3 * a1 + 1);
   if (f == None) {
     twin_[3 * tA] = None;
     twin_[3 * a1] = None;
@@ -433,7 +441,8 @@ void BlockMesher::SplitEdge(std::uint32_t e, std::uint32_t v) {
   Link(3 * tB + 1, 3 * b1 + 2);
   Link(3 * tB + 2, hqy);
   Link(3 * b1 + 1, hxq);
-  legalize_.insert(legalize_.end(), {3 * tB + 2, 3 * b1 + 1});
+  legalize_.push_back(3 * tB + 2);
+  legalize_.push_back(3 * b1 + 1);
 }
 
 /* Each queued half-edge lies opposite the new vertex in a triangle around it. Where the vertex
@@ -476,7 +485,8 @@ void BlockMesher::Legalize() {
     Link(3 * tA + 2, 3 * tB + 2);
     Link(3 * tB, hqy);
     Link(3 * tB + 1, hyp);
-    legalize_.insert(legalize_.end(), {3 * tA + 1, 3 * tB});
+    legalize_.push_back(3 * tA + 1);
+    legalize_.push_back(3 * tB);
   }
 }
 
@@ -611,100 +621,97 @@ void BlockMesher::RemoveNeedless() {
 // When v goes, its neighbours are tried again: later in this pass (counted from 1) those it
 // has not reached yet, in the next one the others.
 bool BlockMesher::TryRemove(std::uint32_t v, std::uint8_t pass) {
-  starEdges_.clear();
-  ring_.clear();
-  outer_.clear();
+  Star& s = star_;
+  std::size_t k = 0;
   const std::uint32_t first = vertexEdge_[v];
   std::uint32_t e = first;
   do {
-    if (starEdges_.size() == MaxStar) return false;
-    starEdges_.push_back(e);
-    ring_.push_back(ver_[Next(e)]);
-    outer_.push_back(twin_[Next(e)]);
+    if (k == MaxStar) return false;
+    s.edges[k] = e;
+    s.ring[k] = ver_[Next(e)];
+    s.outer[k] = twin_[Next(e)];
+    ++k;
     e = twin_[Prev(e)];
     if (e == None) return false;  // on the outline
   } while (e != first);
 
-  // The ring twice over, so that walking it from any vertex needs no wrap-around: points,
-  // their offsets from v and their heights.
-  const std::size_t k = ring_.size();
   const Pt pv = pts_[v];
   const double hv = Height(pv);
-  ringPts_.clear();
-  around_.clear();
-  ringZ_.clear();
-  for (std::size_t i = 0; i < 2 * k; ++i) {
-    const Pt p = pts_[ring_[i < k ? i : i - k]];
-    ringPts_.push_back(p);
-    around_.push_back({p.x - pv.x, p.y - pv.y});
-    ringZ_.push_back(Height(p));
+  for (std::size_t i = 0; i < k; ++i) {
+    const Pt p = pts_[s.ring[i]];
+    s.pts[i] = s.pts[i + k] = p;
+    s.around[i] = s.around[i + k] = {p.x - pv.x, p.y - pv.y};
+    s.z[i] = s.z[i + k] = Height(p);
   }
-  const auto ringPt = [&](std::size_t i) { return ringPts_[i]; };
   // Twice the area of (v, ring i, ring j), or, the same, of (ring i, ring j, v).
   const auto cross = [&](std::size_t i, std::size_t j) {
-    return static_cast<std::int64_t>(around_[i].x) * around_[j].y -
-           static_cast<std::int64_t>(around_[i].y) * around_[j].x;
+    return static_cast<std::int64_t>(s.around[i].x) * s.around[j].y -
+           static_cast<std::int64_t>(s.around[i].y) * s.around[j].x;
   };
   // v's own height under each fan first, which rules out most fans. The fan from ring vertex j
   // holds v in its triangle on the ring edge (i, i+1) where the ray from j through v leaves
   // the ring; the ring runs round v, so i only moves on as j does.
-  fans_.clear();
+  std::size_t fans = 0;
   std::size_t leaves = 1;
   for (std::size_t j = 0; j < k; ++j) {
-    const std::size_t from = std::max(leaves, j + 1);
-    std::size_t exit = from;
-    while (exit + 1 < j + k && !(cross(j, exit) >= 0 && cross(j, exit + 1) <= 0)) ++exit;
+    std::size_t exit = std::max(leaves, j + 1);
+    std::int64_t before = cross(j, exit);
+    std::int64_t after = 0;
+    for (; exit + 1 < j + k; ++exit, before = after) {
+      after = cross(j, exit + 1);
+      if (before >= 0 && after <= 0) break;
+    }
     if (exit + 1 == j + k) continue;
     leaves = exit;
-    const std::int64_t before = cross(j, exit);
-    const std::int64_t after = cross(j, exit + 1);
     const std::int64_t wu = cross(exit, exit + 1);
-    const double z =
-        (static_cast<double>(wu) * ringZ_[j] - static_cast<double>(after) * ringZ_[exit] +
-         static_cast<double>(before) * ringZ_[exit + 1]) /
-        static_cast<double>(wu + before - after);
+    const double z = (static_cast<double>(wu) * s.z[j] - static_cast<double>(after) * s.z[exit] +
+                      static_cast<double>(before) * s.z[exit + 1]) /
+                     static_cast<double>(wu + before - after);
     const double off = std::fabs(z - hv);
     if (!(off <= maxError_)) continue;
-    const Pt pu = ringPt(j);
+    const Pt pu = s.pts[j];
     bool valid = true;
-    for (std::size_t f = 1; f + 1 < k && valid; ++f) {
-      valid = Orient(pu, ringPt(j + f), ringPt(j + f + 1)) > 0;
+    for (std::size_t f = j + 1; f + 1 < j + k && valid; ++f) {
+      valid = Orient(pu, s.pts[f], s.pts[f + 1]) > 0;
     }
-    if (valid) fans_.push_back({off, j});
+    if (valid) s.fans[fans++] = {off, j};
   }
   // The fans that keep v itself closest first: they are the likeliest to keep the rest.
-  std::sort(fans_.begin(), fans_.end());
-  for (const auto& [off, j] : fans_) {
-    const Pt pu = ringPt(j);
+  std::sort(s.fans.begin(), s.fans.begin() + static_cast<std::ptrdiff_t>(fans));
+  for (std::size_t n = 0; n < fans; ++n) {
+    const std::size_t j = s.fans[n].second;
+    const Pt pu = s.pts[j];
     bool valid = true;
-    for (std::size_t f = 1; f + 1 < k && valid; ++f) {
-      valid = Scan(pu, ringPt(j + f), ringPt(j + f + 1), maxError_).error <= maxError_;
+    for (std::size_t f = j + 1; f + 1 < j + k && valid; ++f) {
+      valid = Scan(pu, s.pts[f], s.pts[f + 1], maxError_).error <= maxError_;
     }
     if (!valid) continue;
 
     // The fan replaces the star: triangle i of the fan, (u, ring i, ring i+1), takes the slot of
     // the star's triangle on the same ring edge; the two star triangles at u go.
-    const std::uint32_t u = ring_[j];
-    const auto slot = [&](std::size_t i) { return starEdges_[i < k ? i : i - k] / 3; };
+    const std::uint32_t u = s.ring[j];
+    const auto wrap = [&](std::size_t i) { return i < k ? i : i - k; };
+    const auto slot = [&](std::size_t i) { return s.edges[wrap(i)] / 3; };
     for (std::size_t f = 1; f + 1 < k; ++f) {
-      const std::size_t i = j + f < k ? j + f : j + f - k;
+      const std::size_t i = wrap(j + f);
       const std::uint32_t t = slot(i);
       ver_[3 * t] = u;
-      ver_[3 * t + 1] = ring_[i];
-      ver_[3 * t + 2] = ring_[i + 1 < k ? i + 1 : 0];
-      Link(3 * t + 1, outer_[i]);
-      Link(3 * t, f == 1 ? outer_[j] : 3 * slot(i + k - 1) + 2);
-      Link(3 * t + 2, f + 2 == k ? outer_[(j + k - 1) % k] : 3 * slot(i + 1));
-      vertexEdge_[ring_[i]] = 3 * t + 1;
+      ver_[3 * t + 1] = s.ring[i];
+      ver_[3 * t + 2] = s.ring[wrap(i + 1)];
+      Link(3 * t + 1, s.outer[i]);
+      Link(3 * t, f == 1 ? s.outer[j] : 3 * slot(i + k - 1) + 2);
+      Link(3 * t + 2, f + 2 == k ? s.outer[wrap(j + k - 1)] : 3 * slot(i + 1));
+      vertexEdge_[s.ring[i]] = 3 * t + 1;
     }
     vertexEdge_[u] = 3 * slot(j + 1);
-    vertexEdge_[ring_[(j + k - 1) % k]] = 3 * slot(j + k - 2) + 2;
-    for (const std::size_t i : {j, (j + k - 1) % k}) {
+    vertexEdge_[s.ring[wrap(j + k - 1)]] = 3 * slot(j + k - 2) + 2;
+    for (const std::size_t i : {j, wrap(j + k - 1)}) {
       const std::uint32_t t = slot(i);
       ver_[3 * t] = ver_[3 * t + 1] = ver_[3 * t + 2] = None;
     }
     vertexEdge_[v] = None;
-    for (const std::uint32_t w : ring_) {
+    for (std::size_t i = 0; i < k; ++i) {
+      const std::uint32_t w = s.ring[i];
       if (w >= boundaryPoints_) retry_[w] = static_cast<std::uint8_t>(w > v ? pass : pass + 1);
     }
     return true;
