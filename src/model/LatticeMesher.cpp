@@ -342,13 +342,14 @@ Candidate BlockMesher::Scan(Pt a, Pt b, Pt c, float stopAbove) const noexcept {
     std::int32_t lo = CeilOnEdge(shortLeft ? xShort : xLong);
     std::int32_t hi = FloorOnEdge(shortLeft ? xLong : xShort);
     // A corner is a vertex already, and being an extreme point it ends its row.
-    if (y == v0.y || y == v1.y || y == v2.y) {
-      for (const Pt& p : {v0, v1, v2}) {
-        if (p.y != y) continue;
-        if (lo == p.x) ++lo;
-        if (hi == p.x) --hi;
-      }
-    }
+    const auto skip = [&](const Pt& p) {
+      const bool on = p.y == y;
+      lo += on && lo == p.x ? 1 : 0;
+      hi -= on && hi == p.x ? 1 : 0;
+    };
+    skip(v0);
+    skip(v1);
+    skip(v2);
     lo = std::max(lo, 1);
     hi = std::min(hi, xLimit);
     if (lo > hi) continue;
