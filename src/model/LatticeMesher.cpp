@@ -237,7 +237,7 @@ class BlockMesher {
       pendingFlag_[t] = 1;
       pending_.push_back(t);
     }
-    touched_.push_back(t);
+    if (outlining_) touched_.push_back(t);
   }
 
   Candidate Scan(Pt a, Pt b, Pt c, float stopAbove) const noexcept;
@@ -277,6 +277,7 @@ class BlockMesher {
   std::uint32_t top_ = 0;         // every bucket from here up is empty
   std::size_t queued_ = 0;
   std::vector<std::uint32_t> pending_;
+  bool outlining_ = false;              // inserting the outline's points: keep touched_
   std::vector<std::uint32_t> touched_;  // slots written since the last insertion began
   std::vector<std::uint32_t> legalize_;
   std::vector<std::uint32_t> vertexEdge_;  // a half-edge out of each vertex, for the removals
@@ -299,8 +300,20 @@ class BlockMesher {
 Candidate BlockMesher::Scan(Pt a, Pt b, Pt c, float stopAbove) const noexcept {
   Candidate best;
   const std::int64_t twiceArea = Orient(a, b, c);
-  // Pick's theorem: a lattice triangle of area one half holds no lattice point but its corners.
+  // Pick's theorem: a lattice triangle of area one half holds no lattice point but its corners,
+  // one of area one holds one more, halfway along the edge whose ends are two even steps apart.
   if (twiceArea <= 1) return best;
+  if (twiceArea == 2) {
+    for (const auto& [p, q] : {std::pair{a, b}, std::pair{b, c}, std::pair{c, a}}) {
+      if ((p.x - q.x) % 2 != 0 || (p.y - q.y) % 2 != 0) continue;
+      const Pt m{(p.x + q.x) / 2, (p.y + q.y) / 2};
+      if (m.x < 1 || m.y < 1 || m.x > width_ - 2 || m.y > height_ - 2) return best;
+      best.error = std::fabs((Height(p) + Height(q)) * 0.5F - Height(m));
+      best.at = static_cast<std::uint32_t>(m.y) * static_cast<std::uint32_t>(width_) +
+                static_cast<std::uint32_t>(m.x);
+      return best;
+    }
+  }
   Pt v0 = a;
   Pt v1 = b;
   Pt v2 = c;
@@ -566,10 +579,12 @@ void BlockMesher::Mesh(const BlockSides& sides, float maxError) {
   SetCorners(t0, sw, se, ne);
   SetCorners(t1, sw, ne, nw);
   Link(3 * t0 + 2, 3 * t1);
+  outlining_ = true;
   InsertSide(sides.South, sides.Q0, true, 0, false, sw, se);
   InsertSide(sides.East, sides.R0, false, east, false, se, ne);
   InsertSide(sides.North, sides.Q0, true, north, true, ne, nw);
   InsertSide(sides.West, sides.R0, false, 0, true, nw, sw);
+  outlining_ = false;
   boundaryPoints_ = static_cast<std::uint32_t>(pts_.size());
   Flush();
 
@@ -579,7 +594,6 @@ void BlockMesher::Mesh(const BlockSides& sides, float maxError) {
     const Pt p{static_cast<std::int32_t>(at % static_cast<std::uint32_t>(width_)),
                static_cast<std::int32_t>(at / static_cast<std::uint32_t>(width_))};
     const std::uint32_t v = AddVertex(p);
-    touched_.clear();
     std::uint32_t onEdge = None;
     for (std::uint32_t i = 0; i < 3; ++i) {
       if (Orient(Corner(3 * t + i), Corner(3 * t + (i + 1) % 3), p) == 0) onEdge = 3 * t + i;
