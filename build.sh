@@ -79,7 +79,7 @@ step_bench() {
   bench/adaptive_bench.sh build/release "${HMM:-}"
 }
 
-[[ $# -gt 0 ]] || { sed -n '2,9p' "$0"; exit 2; }
+[[ $# -gt 0 ]] || { sed -n '2,10p' "$0"; exit 2; }
 for step in "$@"; do
   case $step in
     deps | build | test | demo | bench | fuzz) "step_$step" ;;
