@@ -26,6 +26,8 @@ namespace {
 constexpr std::uint32_t None = std::numeric_limits<std::uint32_t>::max();
 // Block coordinates stay small enough for the exact 64-bit in-circle test.
 constexpr std::uint32_t MaxBlockPoints = 4096;
+// Base blocks a side that may become one block where the borders between them are straight.
+constexpr std::uint32_t GroupBlocks = 4;
 // The queue of triangles over the error sorts them into buckets by the leading bits of their
 // error, 64 a doubling: the worst bucket first, the last in first within a bucket. Errors
 // within 1.1 % of each other are close enough to take in any order, and a bucket costs no
@@ -796,33 +798,42 @@ void BlockMesher::QueueRemove(std::uint32_t t) noexcept {
 }
 
 // The blocks of a piece and the kept points of every border between and around them.
+//
+// The piece is cut into base blocks of at most BlockPoints a side. A square group of up to
+// GroupBlocks x GroupBlocks base blocks, or a quarter of one, becomes one block where every
+// border inside it would be a straight line within the error: there a border adds nothing
+// but its forced corners and the two triangles more that a flat block needs, which over sea
+// or plains would be most of the surface. Borders run along the lines between base blocks;
+// the corners of the blocks on either side cut them into runs, each simplified on its own
+// samples, so that both sides keep the same points.
 struct PiecePlan {
-  std::vector<std::uint32_t> qs;  // block column edges, 0 .. columns
-  std::vector<std::uint32_t> rs;  // block row edges, 0 .. rows
-  // Kept points of each border segment: segment j of vertical line i at i * blockRows + j
-  // (rows), segment i of horizontal line j at j * blockColumns + i (columns).
-  std::vector<std::uint32_t> verticalKept;
-  std::vector<std::uint32_t> verticalStart;
-  std::vector<std::uint32_t> horizontalKept;
-  std::vector<std::uint32_t> horizontalStart;
+  // Base blocks [i0, i1) x [j0, j1) of one block.
+  struct Span {
+    std::uint32_t i0;
+    std::uint32_t j0;
+    std::uint32_t i1;
+    std::uint32_t j1;
+  };
+  std::vector<std::uint32_t> qs;  // base block column edges, 0 .. columns
+  std::vector<std::uint32_t> rs;  // base block row edges, 0 .. rows
+  std::vector<Span> blocks;       // west to east by their west edge, then south to north
+  // The kept points of the borders on each base column edge (their rows) and each base row
+  // edge (their columns), ascending.
+  std::vector<std::vector<std::uint32_t>> vertical;
+  std::vector<std::vector<std::uint32_t>> horizontal;
 
-  std::uint32_t BlockColumns() const { return static_cast<std::uint32_t>(qs.size() - 1); }
-  std::uint32_t BlockRows() const { return static_cast<std::uint32_t>(rs.size() - 1); }
-  std::uint32_t Blocks() const { return BlockColumns() * BlockRows(); }
-  std::span<const std::uint32_t> Vertical(std::uint32_t line, std::uint32_t segment) const {
-    const std::size_t s = static_cast<std::size_t>(line) * BlockRows() + segment;
-    return {verticalKept.data() + verticalStart[s], verticalStart[s + 1] - verticalStart[s]};
-  }
-  std::span<const std::uint32_t> Horizontal(std::uint32_t line, std::uint32_t segment) const {
-    const std::size_t s = static_cast<std::size_t>(line) * BlockColumns() + segment;
-    return {horizontalKept.data() + horizontalStart[s],
-            horizontalStart[s + 1] - horizontalStart[s]};
-  }
-  // Block b, counted west to east and within a column of blocks south to north.
+  std::uint32_t BaseColumns() const { return static_cast<std::uint32_t>(qs.size() - 1); }
+  std::uint32_t BaseRows() const { return static_cast<std::uint32_t>(rs.size() - 1); }
   LatticeRect Rect(std::uint32_t b) const {
-    const std::uint32_t i = b / BlockRows();
-    const std::uint32_t j = b % BlockRows();
-    return {qs[i], rs[j], qs[i + 1] - qs[i] + 1, rs[j + 1] - rs[j] + 1};
+    const Span& s = blocks[b];
+    return {qs[s.i0], rs[s.j0], qs[s.i1] - qs[s.i0] + 1, rs[s.j1] - rs[s.j0] + 1};
+  }
+  // The kept points of a line from one lattice index to another, both ends included.
+  static std::span<const std::uint32_t> Along(const std::vector<std::uint32_t>& line,
+                                              std::uint32_t from, std::uint32_t to) {
+    const auto first = std::lower_bound(line.begin(), line.end(), from);
+    const auto last = std::upper_bound(first, line.end(), to);
+    return {line.data() + (first - line.begin()), static_cast<std::size_t>(last - first)};
   }
 };
 
@@ -848,10 +859,11 @@ struct LatticeMesher::Impl {
   };
 
   explicit Impl(const LatticeMeshOptions& o) : options(o) {
-    options.BlockPoints = std::clamp<std::uint32_t>(options.BlockPoints, 2, MaxBlockPoints);
+    options.BlockPoints =
+        std::clamp<std::uint32_t>(options.BlockPoints, 2, (MaxBlockPoints - 1) / GroupBlocks + 1);
     options.Threads = std::max(1U, options.Threads);
     meshers.resize(options.Threads);
-    for (BlockMesher& m : meshers) m.Reserve(options.BlockPoints);
+    for (BlockMesher& m : meshers) m.Reserve(GroupBlocks * (options.BlockPoints - 1) + 1);
     slots.resize(options.Threads > 1 ? 2 * options.Threads : 1);
     if (options.Threads > 1) {
       workers.reserve(options.Threads);
@@ -862,6 +874,9 @@ struct LatticeMesher::Impl {
   }
 
   void Plan(const LatticeHeights& h, std::uint32_t columns, std::uint32_t rows);
+  void Group(std::uint32_t i0, std::uint32_t j0, std::uint32_t size);
+  // Simplifies the samples of line from lattice index first to last into kept, once per run.
+  void Simplify(std::uint32_t first, std::uint32_t last);
   void MeshBlock(BlockMesher& mesher, Slot& slot) const;
   void Work(const std::stop_token& stop, BlockMesher& mesher);
   void Start(Slot& slot);
@@ -874,6 +889,12 @@ struct LatticeMesher::Impl {
   PolylineSimplifier simplifier;
   std::vector<float> line;
   std::vector<std::uint32_t> kept;
+  // Per base border segment, whether it simplifies to its two ends: segment j of base column
+  // edge i at i * BaseRows() + j, segment i of base row edge j at j * BaseColumns() + i.
+  std::vector<std::uint8_t> straightVertical;
+  std::vector<std::uint8_t> straightHorizontal;
+  std::vector<std::uint32_t> owner;  // the block of each base block, i * BaseRows() + j
+  std::vector<std::uint8_t> corner;  // base grid points that are a block's corner
   std::vector<BlockMesher> meshers;  // one a thread
   std::vector<Slot> slots;
   std::mutex mutex;
@@ -884,48 +905,158 @@ struct LatticeMesher::Impl {
   std::vector<std::jthread> workers;  // last: stopped and joined before all they use goes
 };
 
+void LatticeMesher::Impl::Simplify(std::uint32_t first, std::uint32_t last) {
+  const std::span<const float> samples(line.data() + first, last - first + 1);
+  float largest = 0;
+  for (const float z : samples) largest = std::max(largest, std::fabs(z));
+  simplifier.Simplify(samples, AimedError(options.MaxError, largest), kept);
+  for (std::uint32_t& k : kept) k += first;
+}
+
+void LatticeMesher::Impl::Group(std::uint32_t i0, std::uint32_t j0, std::uint32_t size) {
+  const std::uint32_t columns = plan.BaseColumns();
+  const std::uint32_t rows = plan.BaseRows();
+  if (i0 >= columns || j0 >= rows) return;
+  const std::uint32_t i1 = std::min(i0 + size, columns);
+  const std::uint32_t j1 = std::min(j0 + size, rows);
+  bool straight = true;
+  for (std::uint32_t i = i0 + 1; i < i1 && straight; ++i) {
+    for (std::uint32_t j = j0; j < j1 && straight; ++j) {
+      straight = straightVertical[static_cast<std::size_t>(i) * rows + j] != 0;
+    }
+  }
+  for (std::uint32_t j = j0 + 1; j < j1 && straight; ++j) {
+    for (std::uint32_t i = i0; i < i1 && straight; ++i) {
+      straight = straightHorizontal[static_cast<std::size_t>(j) * columns + i] != 0;
+    }
+  }
+  if (size == 1 || straight) {
+    plan.blocks.push_back({i0, j0, i1, j1});
+    return;
+  }
+  const std::uint32_t half = size / 2;
+  Group(i0, j0, half);
+  Group(i0, j0 + half, half);
+  Group(i0 + half, j0, half);
+  Group(i0 + half, j0 + half, half);
+}
+
 void LatticeMesher::Impl::Plan(const LatticeHeights& h, std::uint32_t columns, std::uint32_t rows) {
   heights = &h;
-  const std::uint32_t maxCells = options.BlockPoints - 1;
-  SplitEvenly(columns, maxCells, plan.qs);
-  SplitEvenly(rows, maxCells, plan.rs);
-  const std::uint32_t blockColumns = plan.BlockColumns();
-  const std::uint32_t blockRows = plan.BlockRows();
-  const auto simplify = [&](const std::vector<std::uint32_t>& edges,
-                            std::vector<std::uint32_t>& out, std::vector<std::uint32_t>& start) {
-    for (std::size_t s = 0; s + 1 < edges.size(); ++s) {
-      const std::uint32_t first = edges[s];
-      const std::span<const float> samples(line.data() + first, edges[s + 1] - first + 1);
-      float largest = 0;
-      for (const float z : samples) largest = std::max(largest, std::fabs(z));
-      simplifier.Simplify(samples, AimedError(options.MaxError, largest), kept);
-      for (const std::uint32_t k : kept) out.push_back(first + k);
-      start.push_back(static_cast<std::uint32_t>(out.size()));
+  SplitEvenly(columns, options.BlockPoints - 1, plan.qs);
+  SplitEvenly(rows, options.BlockPoints - 1, plan.rs);
+  const std::uint32_t baseColumns = plan.BaseColumns();
+  const std::uint32_t baseRows = plan.BaseRows();
+  line.resize(std::max(columns, rows) + 1);
+  const auto fillVertical = [&](std::uint32_t i) {
+    h.Fill({plan.qs[i], 0, 1, rows + 1}, line.data(), 1);
+  };
+  const auto fillHorizontal = [&](std::uint32_t j) {
+    h.Fill({0, plan.rs[j], columns + 1, 1}, line.data(), 1);
+  };
+
+  // Which base borders are straight within the error.
+  straightVertical.assign(static_cast<std::size_t>(baseColumns + 1) * baseRows, 0);
+  straightHorizontal.assign(static_cast<std::size_t>(baseRows + 1) * baseColumns, 0);
+  for (std::uint32_t i = 1; i < baseColumns; ++i) {
+    fillVertical(i);
+    for (std::uint32_t j = 0; j < baseRows; ++j) {
+      Simplify(plan.rs[j], plan.rs[j + 1]);
+      straightVertical[static_cast<std::size_t>(i) * baseRows + j] = kept.size() == 2 ? 1 : 0;
+    }
+  }
+  for (std::uint32_t j = 1; j < baseRows; ++j) {
+    fillHorizontal(j);
+    for (std::uint32_t i = 0; i < baseColumns; ++i) {
+      Simplify(plan.qs[i], plan.qs[i + 1]);
+      straightHorizontal[static_cast<std::size_t>(j) * baseColumns + i] = kept.size() == 2 ? 1 : 0;
+    }
+  }
+
+  // The blocks, their owners and their corners.
+  plan.blocks.clear();
+  for (std::uint32_t i = 0; i < baseColumns; i += GroupBlocks) {
+    for (std::uint32_t j = 0; j < baseRows; j += GroupBlocks) Group(i, j, GroupBlocks);
+  }
+  std::sort(plan.blocks.begin(), plan.blocks.end(),
+            [](const PiecePlan::Span& a, const PiecePlan::Span& b) {
+              return a.i0 != b.i0 ? a.i0 < b.i0 : a.j0 < b.j0;
+            });
+  owner.assign(static_cast<std::size_t>(baseColumns) * baseRows, 0);
+  corner.assign(static_cast<std::size_t>(baseColumns + 1) * (baseRows + 1), 0);
+  for (std::uint32_t b = 0; b < plan.blocks.size(); ++b) {
+    const PiecePlan::Span& s = plan.blocks[b];
+    for (std::uint32_t i = s.i0; i < s.i1; ++i) {
+      for (std::uint32_t j = s.j0; j < s.j1; ++j)
+        owner[static_cast<std::size_t>(i) * baseRows + j] = b;
+    }
+    for (const std::uint32_t i : {s.i0, s.i1}) {
+      for (const std::uint32_t j : {s.j0, s.j1})
+        corner[static_cast<std::size_t>(i) * (baseRows + 1) + j] = 1;
+    }
+  }
+
+  // The borders, run by run: a run goes on through base grid points that are no block's corner.
+  const auto runs = [&](std::uint32_t segments, const std::vector<std::uint32_t>& edges,
+                        auto&& border, auto&& isCorner, std::vector<std::uint32_t>& out) {
+    out.clear();
+    for (std::uint32_t s = 0; s < segments;) {
+      if (!border(s)) {
+        ++s;
+        continue;
+      }
+      std::uint32_t e = s + 1;
+      while (e < segments && border(e) && !isCorner(e)) ++e;
+      Simplify(edges[s], edges[e]);
+      for (const std::uint32_t k : kept) {
+        if (out.empty() || out.back() != k) out.push_back(k);
+      }
+      s = e;
     }
   };
-  plan.verticalKept.clear();
-  plan.verticalStart.assign(1, 0);
-  line.resize(std::max(columns, rows) + 1);
-  for (std::uint32_t i = 0; i <= blockColumns; ++i) {
-    h.Fill({plan.qs[i], 0, 1, rows + 1}, line.data(), 1);
-    simplify(plan.rs, plan.verticalKept, plan.verticalStart);
+  plan.vertical.resize(baseColumns + 1);
+  for (std::uint32_t i = 0; i <= baseColumns; ++i) {
+    fillVertical(i);
+    runs(
+        baseRows, plan.rs,
+        [&](std::uint32_t j) {
+          return i == 0 || i == baseColumns ||
+                 owner[static_cast<std::size_t>(i - 1) * baseRows + j] !=
+                     owner[static_cast<std::size_t>(i) * baseRows + j];
+        },
+        [&](std::uint32_t j) {
+          return corner[static_cast<std::size_t>(i) * (baseRows + 1) + j] != 0;
+        },
+        plan.vertical[i]);
   }
-  plan.horizontalKept.clear();
-  plan.horizontalStart.assign(1, 0);
-  for (std::uint32_t j = 0; j <= blockRows; ++j) {
-    h.Fill({0, plan.rs[j], columns + 1, 1}, line.data(), 1);
-    simplify(plan.qs, plan.horizontalKept, plan.horizontalStart);
+  plan.horizontal.resize(baseRows + 1);
+  for (std::uint32_t j = 0; j <= baseRows; ++j) {
+    fillHorizontal(j);
+    runs(
+        baseColumns, plan.qs,
+        [&](std::uint32_t i) {
+          return j == 0 || j == baseRows ||
+                 owner[static_cast<std::size_t>(i) * baseRows + j - 1] !=
+                     owner[static_cast<std::size_t>(i) * baseRows + j];
+        },
+        [&](std::uint32_t i) {
+          return corner[static_cast<std::size_t>(i) * (baseRows + 1) + j] != 0;
+        },
+        plan.horizontal[j]);
   }
 }
 
 void LatticeMesher::Impl::MeshBlock(BlockMesher& mesher, Slot& slot) const {
   const LatticeRect rect = plan.Rect(slot.block);
-  const std::uint32_t i = slot.block / plan.BlockRows();
-  const std::uint32_t j = slot.block % plan.BlockRows();
+  const PiecePlan::Span& s = plan.blocks[slot.block];
+  const std::uint32_t east = rect.Q0 + rect.Columns - 1;
+  const std::uint32_t north = rect.R0 + rect.Rows - 1;
   float* out = mesher.Heights(rect.Columns, rect.Rows);
   heights->Fill(rect, out, rect.Columns);
-  mesher.Mesh({plan.Horizontal(j, i), plan.Horizontal(j + 1, i), plan.Vertical(i, j),
-               plan.Vertical(i + 1, j), rect.Q0, rect.R0},
+  mesher.Mesh({PiecePlan::Along(plan.horizontal[s.j0], rect.Q0, east),
+               PiecePlan::Along(plan.horizontal[s.j1], rect.Q0, east),
+               PiecePlan::Along(plan.vertical[s.i0], rect.R0, north),
+               PiecePlan::Along(plan.vertical[s.i1], rect.R0, north), rect.Q0, rect.R0},
               options.MaxError);
   mesher.Output(rect, slot.points, slot.triangles);
   slot.removed = mesher.Removed();
@@ -997,50 +1128,23 @@ LatticeOutline LatticeMesher::Mesh(const LatticeHeights& heights, std::uint32_t 
   if (columns == 0 || rows == 0) throw std::invalid_argument("lattice mesher: empty piece");
   m.Plan(heights, columns, rows);
 
+  // The outline's heights come a line of the lattice at a time, as its runs were simplified.
   LatticeOutline outline;
-  {
-    const PiecePlan& p = m.plan;
-    const auto along = [&](std::uint32_t segments, auto&& segment, auto&& point,
-                           std::vector<LatticePoint>& to) {
-      for (std::uint32_t s = 0; s < segments; ++s) {
-        const std::span<const std::uint32_t> k = segment(s);
-        for (std::size_t n = s == 0 ? 0 : 1; n < k.size(); ++n) to.push_back(point(k[n]));
-      }
-    };
-    // Heights come from a line of the lattice at a time, as the borders were simplified.
-    const auto fillLine = [&](const LatticeRect& r) { heights.Fill(r, m.line.data(), 1); };
-    fillLine({0, 0, columns + 1, 1});
-    along(
-        p.BlockColumns(), [&](std::uint32_t s) { return p.Horizontal(0, s); },
-        [&](std::uint32_t q) {
-          return LatticePoint{q, 0, m.line[q]};
-        },
-        outline.South);
-    fillLine({0, rows, columns + 1, 1});
-    along(
-        p.BlockColumns(), [&](std::uint32_t s) { return p.Horizontal(p.BlockRows(), s); },
-        [&](std::uint32_t q) {
-          return LatticePoint{q, rows, m.line[q]};
-        },
-        outline.North);
-    fillLine({0, 0, 1, rows + 1});
-    along(
-        p.BlockRows(), [&](std::uint32_t s) { return p.Vertical(0, s); },
-        [&](std::uint32_t r) {
-          return LatticePoint{0, r, m.line[r]};
-        },
-        outline.West);
-    fillLine({columns, 0, 1, rows + 1});
-    along(
-        p.BlockRows(), [&](std::uint32_t s) { return p.Vertical(p.BlockColumns(), s); },
-        [&](std::uint32_t r) {
-          return LatticePoint{columns, r, m.line[r]};
-        },
-        outline.East);
-  }
+  const auto side = [&](const std::vector<std::uint32_t>& kept, const LatticeRect& along,
+                        bool byColumn, std::vector<LatticePoint>& to) {
+    heights.Fill(along, m.line.data(), 1);
+    for (const std::uint32_t k : kept) {
+      to.push_back(byColumn ? LatticePoint{k, along.R0, m.line[k]}
+                            : LatticePoint{along.Q0, k, m.line[k]});
+    }
+  };
+  side(m.plan.horizontal.front(), {0, 0, columns + 1, 1}, true, outline.South);
+  side(m.plan.horizontal.back(), {0, rows, columns + 1, 1}, true, outline.North);
+  side(m.plan.vertical.front(), {0, 0, 1, rows + 1}, false, outline.West);
+  side(m.plan.vertical.back(), {columns, 0, 1, rows + 1}, false, outline.East);
 
   LatticeMeshStats counted;
-  const std::uint32_t blocks = m.plan.Blocks();
+  const auto blocks = static_cast<std::uint32_t>(m.plan.blocks.size());
   counted.Blocks = blocks;
   const auto slotCount = static_cast<std::uint32_t>(m.slots.size());
   std::uint32_t next = 0;

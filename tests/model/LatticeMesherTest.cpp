@@ -218,6 +218,14 @@ HeightFunction Terrain() {
   };
 }
 
+// Sea at 0 with an island of terrain whose shore lies within [lo, hi) in both directions.
+HeightFunction Island(std::uint32_t lo, std::uint32_t hi) {
+  const HeightFunction land = Terrain();
+  return [=](std::uint32_t q, std::uint32_t r) {
+    return q >= lo && q < hi && r >= lo && r < hi ? land(q, r) : 0.0F;
+  };
+}
+
 struct PieceCase {
   std::string name;
   HeightFunction heights;
@@ -250,6 +258,8 @@ std::vector<PieceCase> PieceCases() {
   cases.push_back({"one row", Noise(4, 5), 40, 1, 0.5F, 16});
   cases.push_back({"two cells wide", Noise(5, 5), 2, 40, 0.5F, 16});
   cases.push_back({"flat at the base plane", Plane(0, 0, 0), 50, 50, 0, 16});
+  cases.push_back({"island in the sea", Island(20, 45), 90, 70, 0.2F, 9});
+  cases.push_back({"island across block borders", Island(5, 14), 40, 40, 0.5F, 5});
   cases.push_back({"wider than tall", Terrain(), 200, 7, 0.2F, 64});
   return cases;
 }
@@ -291,16 +301,35 @@ std::uint32_t BlocksAlong(std::uint32_t cells, std::uint32_t blockPoints) {
   return (cells + blockPoints - 2) / (blockPoints - 1);
 }
 
-TEST(LatticeMesher, MeshesAPlaneWithTwoTrianglesABlock) {
+TEST(LatticeMesher, MeshesAPlaneWithTwoTrianglesABlockOfFourByFourBaseBlocks) {
   const FunctionLattice lattice(Plane(1, 3, -2));
   for (const std::uint32_t block : {2U, 5U, 16U, 100U}) {
     SCOPED_TRACE("block " + std::to_string(block));
     const Piece piece = MeshPiece(lattice, 45, 31, {0, block, 2});
-    EXPECT_EQ(piece.blocks.size(), BlocksAlong(45, block) * BlocksAlong(31, block));
+    // Every border inside a group of base blocks is straight: a group is one block.
+    const std::uint32_t across = (BlocksAlong(45, block) + 3) / 4;
+    const std::uint32_t up = (BlocksAlong(31, block) + 3) / 4;
+    EXPECT_EQ(piece.blocks.size(), across * up);
     for (const Block& b : piece.blocks) EXPECT_EQ(b.triangles.size(), 2U);
-    EXPECT_EQ(piece.outline.South.size(), BlocksAlong(45, block) + 1);
-    EXPECT_EQ(piece.outline.West.size(), BlocksAlong(31, block) + 1);
+    EXPECT_EQ(piece.outline.South.size(), across + 1);
+    EXPECT_EQ(piece.outline.West.size(), up + 1);
   }
+}
+
+TEST(LatticeMesher, JoinsBaseBlocksWhereTheBordersBetweenThemAreStraight) {
+  // Base blocks of 8 cells over 64 x 64 cells: 8 x 8 of them, in 2 x 2 groups of 4 x 4. The
+  // island stays within the south-west group's north-east quarter.
+  const FunctionLattice lattice(Island(18, 30));
+  const Piece piece = MeshPiece(lattice, 64, 64, {0.1F, 9, 1});
+  std::map<std::uint32_t, int> sides;
+  for (const Block& b : piece.blocks) ++sides[b.rect.Columns - 1];
+  // Three groups of open sea as one block each; in the fourth, three quarters of sea as one
+  // block each and the island's quarter in four base blocks.
+  EXPECT_EQ(sides[32], 3);
+  EXPECT_EQ(sides[16], 3);
+  EXPECT_EQ(sides[8], 4);
+  EXPECT_EQ(piece.blocks.size(), 10U);
+  CheckPiece(piece, lattice, 64, 64, 0.1F);
 }
 
 TEST(LatticeMesher, KeepsEveryLatticePointAtErrorZeroWhereNoThreeLieOnAPlane) {
@@ -354,7 +383,7 @@ TEST(LatticeMesher, HandsBlocksOutWestToEastAndSouthToNorthInAColumn) {
 }
 
 TEST(LatticeMesher, SplitsAPieceIntoBlocksAsEvenAsWholeCellsAllow) {
-  const FunctionLattice lattice(Plane(0, 0, 0));
+  const FunctionLattice lattice(Noise(12, 5));
   const Piece piece = MeshPiece(lattice, 21, 10, {0.5F, 11, 1});
   // 21 cells in blocks of at most 10: three blocks of 7 cells, not 10, 10 and 1.
   ASSERT_EQ(piece.blocks.size(), 3U);
@@ -384,8 +413,11 @@ class FailingLattice : public LatticeHeights {
         failAt_ < rect.Q0 + rect.Columns) {
       throw std::runtime_error("no heights here");
     }
+    // No border of two blocks straight: no blocks joined.
     for (std::uint32_t r = 0; r < rect.Rows; ++r) {
-      for (std::uint32_t q = 0; q < rect.Columns; ++q) out[r * stride + q] = 1;
+      for (std::uint32_t q = 0; q < rect.Columns; ++q) {
+        out[r * stride + q] = static_cast<float>((7 * (rect.Q0 + q) + 13 * (rect.R0 + r)) % 5);
+      }
     }
   }
 
