@@ -63,7 +63,8 @@ struct LatticeOutline {
 struct LatticeMeshOptions {
   // In model z; every lattice point lies within it of the surface above or below it.
   float MaxError = 0;
-  // Lattice points a block side holds at most (at least 2).
+  // Lattice points a base block side holds at most (2 to 1024). Where the borders between
+  // 4 x 4 or 2 x 2 base blocks are straight within the error (sea, plains), they are one block.
   std::uint32_t BlockPoints = 128;
   // Blocks meshed at once (at least 1).
   unsigned Threads = 1;
@@ -82,14 +83,14 @@ using BlockSink = std::function<void(const MeshedBlock&)>;
 // Triangulates the lattice of a tile piece with vertices at lattice points, so that the surface
 // lies within the error of every lattice point's height, with few triangles.
 //
-// The piece is cut into blocks of at most BlockPoints a side, meshed independently and, with
-// more than one thread, at the same time. A border two blocks share is simplified on its own
-// samples alone, before either block; both keep exactly its points, so the surface has no
-// crack and no T-junction. The piece's outline is simplified the same way. The output is the
-// same bytes whatever the number of threads.
+// The piece is cut into blocks of at most BlockPoints a side (four times that over straight
+// ground), meshed independently and, with more than one thread, at the same time. A border two
+// blocks share is simplified on its own samples alone, before either block; both keep exactly
+// its points, so the surface has no crack and no T-junction. The piece's outline is simplified
+// the same way. The output is the same bytes whatever the number of threads.
 //
-// Memory: one block's heights and mesh a thread, and the finished blocks that wait for their
-// turn; never the whole piece.
+// Memory: one block's heights and mesh a thread, the finished blocks that wait for their turn,
+// and the kept points of the borders; never the whole piece's heights.
 class LatticeMesher {
  public:
   explicit LatticeMesher(const LatticeMeshOptions& options);
@@ -98,9 +99,9 @@ class LatticeMesher {
   LatticeMesher& operator=(const LatticeMesher&) = delete;
 
   // Meshes the piece of columns x rows cells ((columns + 1) x (rows + 1) lattice points) and
-  // hands its blocks to onBlock one by one on the calling thread, west to east and, in a
-  // column of blocks, south to north. An exception from heights or onBlock ends the piece
-  // after the blocks in flight are done and goes to the caller.
+  // hands its blocks to onBlock one by one on the calling thread, by their west edge west to
+  // east, then by their south edge south to north. An exception from heights or onBlock ends
+  // the piece after the blocks in flight are done and goes to the caller.
   LatticeOutline Mesh(const LatticeHeights& heights, std::uint32_t columns, std::uint32_t rows,
                       const BlockSink& onBlock, LatticeMeshStats* stats = nullptr);
 
