@@ -29,9 +29,9 @@ inline BlockCheck CheckBlock(const MeshedBlock& block, std::span<const float> he
   const LatticeRect& rect = block.Rect;
   const std::int64_t w = rect.Columns;
   const std::int64_t h = rect.Rows;
-  // Per point: how many triangles hold it strictly inside, and whether any holds it at all.
-  std::vector<std::uint8_t> inside(static_cast<std::size_t>(w * h), 0);
-  std::vector<std::uint8_t> covered(static_cast<std::size_t>(w * h), 0);
+  // Per point: how many triangles hold it strictly inside (above bit 0), and whether any holds
+  // it at all (bit 0).
+  std::vector<std::uint32_t> seen(static_cast<std::size_t>(w * h), 0);
   for (const LatticeTriangle& t : block.Triangles) {
     const LatticePoint* p[3] = {&block.Points[t.A], &block.Points[t.B], &block.Points[t.C]};
     std::int64_t x[3];
@@ -64,8 +64,11 @@ inline BlockCheck CheckBlock(const MeshedBlock& block, std::span<const float> he
         const std::int64_t wc = (x[0] - px) * (y[1] - py) - (y[0] - py) * (x[1] - px);
         if (wa < 0 || wb < 0 || wc < 0) continue;
         const auto at = static_cast<std::size_t>(py * w + px);
-        covered[at] = 1;
-        if (wa > 0 && wb > 0 && wc > 0 && ++inside[at] > 1) ++c.Overlapped;
+        seen[at] |= 1;
+        if (wa > 0 && wb > 0 && wc > 0) {
+          seen[at] += 2;
+          if (seen[at] >= 4) ++c.Overlapped;
+        }
         const double z = (static_cast<double>(wa) * p[0]->Z + static_cast<double>(wb) * p[1]->Z +
                           static_cast<double>(wc) * p[2]->Z) /
                          static_cast<double>(area);
@@ -73,7 +76,7 @@ inline BlockCheck CheckBlock(const MeshedBlock& block, std::span<const float> he
       }
     }
   }
-  for (const std::uint8_t k : covered) c.Uncovered += k == 0 ? 1 : 0;
+  for (const std::uint32_t k : seen) c.Uncovered += k == 0 ? 1 : 0;
   return c;
 }
 

@@ -1,6 +1,8 @@
 #include "model/LatticeMesher.h"
 
 #include "LatticeCheck.h"
+#include "TestSupport.h"
+#include "tiles/SRTM.h"
 
 #include <gtest/gtest.h>
 
@@ -115,6 +117,16 @@ void CheckPiece(const Piece& piece, const FunctionLattice& lattice, std::uint32_
     EXPECT_EQ(c.OutsideRect, 0U);
     EXPECT_EQ(c.TwiceArea, 2 * static_cast<std::int64_t>(b.rect.Columns - 1) * (b.rect.Rows - 1));
     twiceArea += c.TwiceArea;
+    // A triangulated disc: triangles = 2 points - points on its outline - 2 (Euler).
+    std::int64_t outline = 0;
+    for (const LatticePoint& p : b.points) {
+      outline += p.Q == b.rect.Q0 || p.R == b.rect.R0 || p.Q == b.rect.Q0 + b.rect.Columns - 1 ||
+                         p.R == b.rect.R0 + b.rect.Rows - 1
+                     ? 1
+                     : 0;
+    }
+    EXPECT_EQ(static_cast<std::int64_t>(b.triangles.size()),
+              2 * static_cast<std::int64_t>(b.points.size()) - outline - 2);
     triangles += b.triangles.size();
     points += b.points.size();
     for (const LatticePoint& p : b.points) {
@@ -492,6 +504,56 @@ TEST(LatticeMesher, CoversThePiecesAreaInModelCoordinates) {
   // A piece of no width, beyond a whole-degree bound: every column at one x, no area at all.
   std::fill(x.begin(), x.end(), 12.5F);
   EXPECT_EQ(ModelArea(piece, x, y), 0.0);
+}
+
+// The lattice of a piece of a real tile as the model samples it: cell corners every 90 m
+// (0.0009 degree) from the piece's south-west corner, bilinear heights in a band of 0 to
+// 2000 m over 20 model units.
+class TilePiece : public LatticeHeights {
+ public:
+  TilePiece(const TSRTM& tile, long double west, long double south, std::uint32_t cells)
+      : tile_(tile) {
+    for (std::uint32_t k = 0; k <= cells; ++k) {
+      lons_.push_back(tile.LonPosition(west + k * 0.0009L));
+      lats_.push_back(tile.LatPosition(south + k * 0.0009L));
+    }
+  }
+  void Fill(const LatticeRect& rect, float* out, std::size_t stride) const override {
+    for (std::uint32_t r = 0; r < rect.Rows; ++r) {
+      for (std::uint32_t q = 0; q < rect.Columns; ++q) {
+        const long double e = tile_.ElevationOf(lons_[rect.Q0 + q], lats_[rect.R0 + r]);
+        out[r * stride + q] = static_cast<float>(e / 2000 * 20);
+      }
+    }
+  }
+
+ private:
+  const TSRTM& tile_;
+  std::vector<TSRTM::AxisPosition> lons_;
+  std::vector<TSRTM::AxisPosition> lats_;
+};
+
+TEST(LatticeMesher, MeshesAPieceOfARealTileWithinTheError) {
+  OROLITH_REQUIRE_SHARED_DATA("SRTM_3/N44W072.hgt");
+  TSRTM tile;
+  tile.LoadFromFile(test::SharedData("SRTM_3/N44W072.hgt"), -72, 44);
+  // Around Mount Washington: 0.18 degree a side, 200 x 200 cells.
+  const TilePiece piece(tile, -71.4L, 44.18L, 200);
+  const FunctionLattice lattice([&](std::uint32_t q, std::uint32_t r) {
+    float z = 0;
+    piece.Fill({q, r, 1, 1}, &z, 1);
+    return z;
+  });
+  std::size_t finer = 2U * 200 * 200;  // every lattice point a vertex
+  for (const float metres : {1.0F, 5.0F}) {
+    SCOPED_TRACE(std::to_string(metres) + " m");
+    const float e = MaxErrorInModelZ(metres, 0, 2000, 20, 0);
+    const Piece meshed = MeshPiece(lattice, 200, 200, {e, 64, 2});
+    CheckPiece(meshed, lattice, 200, 200, e);
+    EXPECT_LT(meshed.Triangles(), finer);
+    EXPECT_GT(meshed.stats.Removed, 0U);
+    finer = meshed.Triangles();
+  }
 }
 
 TEST(LatticeMesher, ConvertsMetresWithTheModelsVerticalScale) {
