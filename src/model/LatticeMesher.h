@@ -90,7 +90,8 @@ using BlockSink = std::function<void(const MeshedBlock&)>;
 // the same way. The output is the same bytes whatever the number of threads.
 //
 // Memory: one block's heights and mesh a thread, the finished blocks that wait for their turn,
-// and the kept points of the borders; never the whole piece's heights.
+// and the kept points of the borders; never the whole piece's heights. The object meshes one
+// piece at a time and keeps its threads and buffers from piece to piece.
 class LatticeMesher {
  public:
   explicit LatticeMesher(const LatticeMeshOptions& options);
