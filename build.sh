@@ -5,13 +5,14 @@
 #   test   optimised build and tests, then a debug build with address and undefined-behaviour
 #          sanitizers and the same tests
 #   demo   optimised build, a demo data root in demo/, and a model made from it
-#   bench  optimised build and the benchmarks (figures in the README)
+#   bench  optimised build and the benchmarks (figures in the README); HMM=DIR puts hmm's
+#          sources (a folder or a git folder) beside the adaptive mesher
 #   fuzz   clang build of the fuzz targets in build/fuzz, each run for FUZZ_SECONDS (default 60)
 set -euo pipefail
 cd "$(dirname "$0")"
 
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev libqt6opengl6-dev libgl-dev
-  libcurl4-openssl-dev libcli11-dev libgtest-dev p7zip-full zip python3 admesh time
+  libcurl4-openssl-dev libcli11-dev libgtest-dev zlib1g-dev p7zip-full zip python3 admesh time
   fonts-dejavu-core locales clang-14 libclang-rt-14-dev ca-certificates openssl
   xvfb xauth libgl1-mesa-dri xdotool xclip imagemagick)
 jobs=$(nproc)
@@ -76,9 +77,10 @@ step_bench() {
   configure_and_build build/release Release
   build/release/bench/foundation_bench
   bench/cli_bench.sh build/release
+  bench/adaptive_bench.sh build/release "${HMM:-}"
 }
 
-[[ $# -gt 0 ]] || { sed -n '2,8p' "$0"; exit 2; }
+[[ $# -gt 0 ]] || { sed -n '2,10p' "$0"; exit 2; }
 for step in "$@"; do
   case $step in
     deps | build | test | demo | bench | fuzz) "step_$step" ;;
