@@ -55,6 +55,7 @@ ModelSettings ReadModelSettings(const FrontPanelValues& panel) {
   s.MissedDataZero = panel.MissedDataZero;
   s.Solid = panel.Solid;
   s.FloorPercent = panel.FloorPercent;
+  s.MaxError = panel.MaxError;
   return s;
 }
 
@@ -74,6 +75,9 @@ void LogConfigurationSummary(const ModelSettings& s, OperationHost& host) {
   if (s.Solid) {
     host.AppendLine(
         FormatText(sep, "   Closed solid, floor %.2f percent of the Z extent", {s.FloorPercent}));
+  }
+  if (s.Adaptive()) {
+    host.AppendLine(FormatText(sep, "   Adaptive surface, max. error %.2f m", {s.MaxError}));
   }
   host.AppendLine("   STL Filename : " + s.StlFileName);
   host.AppendLine(" * * * * * * * * * * * * * * * * *");
