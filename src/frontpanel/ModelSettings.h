@@ -112,6 +112,11 @@ struct SizeEstimate {
   long double Faces;
   long double MegaBytes;
 };
+// Faces of an adaptive surface over a lattice of cells cells covering squareDegrees, within
+// maxError metres (above 0): an estimate for mountainous ground; plains and sea need far fewer.
+long double AdaptiveFaces(long double cells, long double squareDegrees, float maxError) noexcept;
+// The regular grid's faces, or the adaptive surface's estimate; a solid's walls and bottom as
+// for the regular grid.
 SizeEstimate EstimateSize(const ModelSettings& settings) noexcept;
 
 // The log's lines after start-up; fromCommandLine tells where the root came from.
