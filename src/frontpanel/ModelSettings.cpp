@@ -88,7 +88,7 @@ long double AdaptiveFaces(long double cells, long double squareDegrees, float ma
   // Mountains of up to 2000 m relief, measured on N44W072: within e metres they need about
   // 2.25 M / e^1.17 triangles a square degree however fine the lattice, and no adaptive mesh
   // has more than the lattice's two a cell. The two limits are joined as resistances are, which
-  // follows the measured counts from 30 to 200 m cells within 10 %.
+  // follows the counts measured there at 30 to 200 m cells from 6 % below to 27 % above.
   const long double terrain =
       2.25e6L * squareDegrees / std::pow(static_cast<long double>(maxError), 1.17L);
   const long double lattice = 2 * cells;
