@@ -266,6 +266,7 @@ void TForm4::FormCreate(std::span<const char* const> arguments) {
   setWindowTitle(QString::fromLatin1(ProgramTitle));
   const WindowKeys keys = ReadWindowKeys(arguments, DecimalSeparator());
   FloorCtl->SetValue(keys.FloorPercent);
+  MaxErrorCtl->SetValue(keys.MaxError);
   givenSource_ = keys.Source;
   // The one tile object is created here with the folders, as the window's own.
   workspace_ = std::make_unique<Workspace>(keys.Folders, keys.Source);

@@ -522,7 +522,9 @@ TEST_F(MainWindowTest, FloorKeyAndSolidBoxMakeAClosedModel) {
 TEST_F(MainWindowTest, MaxErrorFieldMakesAnAdaptiveSurface) {
   TempDir dir;
   const std::string stl = (dir.Path() / "adaptive.stl").string();
-  TForm4& form = Open();
+  TForm4& form = Open({"orolith", "MAXERROR=0.75"});
+  EXPECT_EQ(form.MaxErrorCtl->text(), QStringLiteral("0.75")) << "the key sets the field";
+  Type(form.MaxErrorCtl, QStringLiteral("0"));
   SmallFlatRegion(stl);
   Click(form.CreateStlCtl);
   const std::uint32_t regular = CompleteStlFaces(stl);
