@@ -384,6 +384,18 @@ TEST_F(SolidModelTest, AdaptiveSurfaceClosesAtSidesAndSeams) {
     const std::size_t added = ExpectSolidOverSurface(root.Root(), ModelArea(c.filled, 1));
     EXPECT_TRUE(Logged(FormatText('.', "   Adaptive surface, max. error %.2f m", {c.maxError})));
     EXPECT_LT(surface.size(), regular);
+    // Blocks meet edge to edge: the surface is open only where its pieces end.
+    const ModelSettings settings = ReadModelSettings(panel);
+    const ModelScale scale(settings);
+    std::vector<float> xs{scale.X(settings.LonMin), scale.X(settings.LonMax)};
+    for (long double lon = std::ceil(settings.LonMin); lon < settings.LonMax; ++lon) {
+      xs.push_back(scale.X(lon));
+    }
+    std::vector<float> ys{scale.Y(settings.LatMin), scale.Y(settings.LatMax)};
+    for (long double lat = std::ceil(settings.LatMin); lat < settings.LatMax; ++lat) {
+      ys.push_back(scale.Y(lat));
+    }
+    EXPECT_EQ(test::CracksOffTheBorders(CheckShell(surface), xs, ys), 0U);
     // Two walls and a bottom face under each edge of the outline the surface keeps; a seam
     // adds a strip where its two pieces keep different points along it, which those of equal
     // edges may or may not do.
