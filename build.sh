@@ -5,7 +5,8 @@
 #   test   optimised build and tests, then a debug build with address and undefined-behaviour
 #          sanitizers and the same tests
 #   demo   optimised build, a demo data root in demo/, and a model made from it
-#   bench  optimised build and the benchmarks (figures in the README)
+#   bench  optimised build and the benchmarks (figures in the README); HMM=DIR puts hmm's
+#          sources (a folder or a git folder) beside the adaptive mesher
 #   fuzz   clang build of the fuzz targets in build/fuzz, each run for FUZZ_SECONDS (default 60)
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -77,9 +78,10 @@ step_bench() {
   build/release/bench/foundation_bench
   build/release/bench/threemf_bench
   bench/cli_bench.sh build/release
+  bench/adaptive_bench.sh build/release "${HMM:-}"
 }
 
-[[ $# -gt 0 ]] || { sed -n '2,8p' "$0"; exit 2; }
+[[ $# -gt 0 ]] || { sed -n '2,10p' "$0"; exit 2; }
 for step in "$@"; do
   case $step in
     deps | build | test | demo | bench | fuzz) "step_$step" ;;

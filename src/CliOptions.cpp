@@ -83,6 +83,10 @@ CliOptions ParseCliOptions(int argc, const char* const* argv, char decimalSepara
       {"--floor",
        {{&panel.FloorPercent, &fields::Floor}},
        "floor of --solid, percent of the Z extent"},
+      {"--max-error",
+       {{&panel.MaxError, &fields::MaxError}},
+       "largest height error of the surface in metres: the fewest triangles over the grid's "
+       "corners within it; 0 for the regular grid"},
   };
 
   CLI::App app("Turns SRTM elevation tiles into binary STL or 3MF terrain models.", "orolith-cli");

@@ -33,6 +33,8 @@ inline constexpr FieldLimits ZBase{0.0F, 100.0F, 1.0F, "%.1f", 0.0F};
 inline constexpr FieldLimits XYPixelSize{15.0F, 100000.0F, 1.0F, "%.0f", 100.0F};
 // The closed solid's floor thickness, percent of the Z extent.
 inline constexpr FieldLimits Floor{1.0F, 100.0F, 1.0F, "%.1f", 5.0F};
+// The adaptive surface's largest height error in metres; 0 keeps the regular grid.
+inline constexpr FieldLimits MaxError{0.0F, 1000.0F, 1.0F, "%.2f", 0.0F};
 }  // namespace fields
 
 // The field's clamp: v unchanged when the field has no limits.
@@ -65,6 +67,7 @@ struct FrontPanelValues {
   bool MissedDataZero = false;
   bool Solid = false;
   float FloorPercent = fields::Floor.Initial;
+  float MaxError = fields::MaxError.Initial;
 };
 
 struct ModelSettings {
@@ -87,14 +90,19 @@ struct ModelSettings {
   // A closed solid: the surface with walls and a bottom FloorPercent of ZExtent below z = 0.
   bool Solid = false;
   float FloorPercent = fields::Floor.Initial;
+  // Above 0: the surface is the fewest triangles over the lattice that keep every lattice
+  // point within this many metres of its height.
+  float MaxError = 0;
 
+  bool Adaptive() const noexcept { return MaxError > 0; }
   TileBlocks Blocks() const noexcept { return {BlockSrtm1, BlockSrtm3, BlockSrtm30}; }
 };
 
 // Orders each pair and widens a region or band that is too narrow.
 ModelSettings ReadModelSettings(const FrontPanelValues& panel);
 
-// Appends the twelve lines of the configuration summary, and one more for a closed solid.
+// Appends the twelve lines of the configuration summary, and one more each for a closed solid
+// and an adaptive surface.
 void LogConfigurationSummary(const ModelSettings& settings, OperationHost& host);
 
 // The whole-degree tiles the region touches.
@@ -104,6 +112,11 @@ struct SizeEstimate {
   long double Faces;
   long double MegaBytes;
 };
+// Faces of an adaptive surface over a lattice of cells cells covering squareDegrees, within
+// maxError metres (above 0): an estimate for mountainous ground; plains and sea need far fewer.
+long double AdaptiveFaces(long double cells, long double squareDegrees, float maxError) noexcept;
+// The regular grid's faces, or the adaptive surface's estimate; a solid's walls and bottom as
+// for the regular grid.
 SizeEstimate EstimateSize(const ModelSettings& settings) noexcept;
 
 // The log's lines after start-up; fromCommandLine tells where the root came from.

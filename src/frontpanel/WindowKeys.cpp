@@ -77,16 +77,21 @@ WindowKeys ReadWindowKeys(std::span<const char* const> arguments, char decimalSe
   if (const std::string problem = ReadTileSource(arguments, keys.Source); !problem.empty()) {
     keys.Problems.push_back(problem + "; downloads use " + AddressShown(Srtm1BaseUrl(keys.Source)));
   }
-  if (const std::string floor = FindCommandLineValue(arguments, "Floor="); !floor.empty()) {
-    // As --floor refuses it: a typing error must not become the field's minimum unseen.
-    if (const std::optional<float> typed = ParseFieldNumber(floor, decimalSeparator)) {
-      keys.FloorPercent = ClampToRange(*typed, fields::Floor);
+  // As --floor and --max-error refuse them: a typing error must not become the field's minimum
+  // unseen.
+  const auto number = [&](const char* name, const FieldLimits& limits, const char* what,
+                          const char* unit, float& value) {
+    const std::string text = FindCommandLineValue(arguments, std::string(name) + "=");
+    if (text.empty()) return;
+    if (const std::optional<float> typed = ParseFieldNumber(text, decimalSeparator)) {
+      value = ClampToRange(*typed, limits);
     } else {
-      keys.Problems.push_back("Floor: '" + floor + "' is not a number; the floor stays " +
-                              FormatFieldValue(keys.FloorPercent, fields::Floor, decimalSeparator) +
-                              " percent");
+      keys.Problems.push_back(std::string(name) + ": '" + text + "' is not a number; " + what +
+                              " stays " + FormatFieldValue(value, limits, decimalSeparator) + unit);
     }
-  }
+  };
+  number("Floor", fields::Floor, "the floor", " percent", keys.FloorPercent);
+  number("MaxError", fields::MaxError, "the max. error", " m", keys.MaxError);
   if (const std::string seed = FindCommandLineValue(arguments, "Seed="); !seed.empty()) {
     keys.Seed = ReadSeed(seed);
     if (!keys.Seed) {

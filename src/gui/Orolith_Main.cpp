@@ -124,6 +124,9 @@ void TForm4::CreateOutputGroup() {
   MakeLabel(outputGroup_, QStringLiteral("Z Extent"), 16, 47);
   MakeLabel(outputGroup_, QStringLiteral("Z Base (%)"), 8, 88);
   MakeLabel(outputGroup_, QStringLiteral("XY Pixel Size (m)"), 3, 139);
+  // Under the pixel size, in the room the group kept below it.
+  MaxErrorCtl = MakeSpinEdit(outputGroup_, fields::MaxError, 87, 161, 57);
+  MakeLabel(outputGroup_, QStringLiteral("Max. error (m)"), 3, 164);
 }
 
 void TForm4::CreateFileGroup() {
@@ -223,11 +226,11 @@ void TForm4::SetTabOrder() {
   // Group by group: log, region (the elevation row right before left), output dimensions,
   // operations, file name, special cases; then the panel's tabs.
   const std::vector<QWidget*> order{
-      Memo1,          Long1Ctl,        Long2Ctl,     Lat1Ctl,       Lat2Ctl,
-      Z2Ctl,          Z1Ctl,           XSizeCtl,     ZSizeCtl,      XY_ResolutionCtl,
-      ZBaseCtl,       FileTestCtl,     CreateStlCtl, GetSRTM1Ctl,   GetSRTM3Ctl,
-      TileSourceCtl,  SaveFilenameCtl, Button4,      BlockSRTM1Ctl, BlockSRTM3Ctl,
-      BlockSRTM30Ctl, MissedDataCtl,   SolidCtl,     FloorCtl,      PreviewTabs};
+      Memo1,       Long1Ctl,      Long2Ctl,      Lat1Ctl,          Lat2Ctl,       Z2Ctl,
+      Z1Ctl,       XSizeCtl,      ZSizeCtl,      XY_ResolutionCtl, MaxErrorCtl,   ZBaseCtl,
+      FileTestCtl, CreateStlCtl,  GetSRTM1Ctl,   GetSRTM3Ctl,      TileSourceCtl, SaveFilenameCtl,
+      Button4,     BlockSRTM1Ctl, BlockSRTM3Ctl, BlockSRTM30Ctl,   MissedDataCtl, SolidCtl,
+      FloorCtl,    PreviewTabs};
   for (std::size_t i = 1; i < order.size(); ++i) QWidget::setTabOrder(order[i - 1], order[i]);
 }
 
@@ -264,6 +267,7 @@ void TForm4::FormCreate(std::span<const char* const> arguments) {
   setWindowTitle(QString::fromLatin1(ProgramTitle));
   const WindowKeys keys = ReadWindowKeys(arguments, DecimalSeparator());
   FloorCtl->SetValue(keys.FloorPercent);
+  MaxErrorCtl->SetValue(keys.MaxError);
   givenSource_ = keys.Source;
   seed_ = keys.Seed;
   // The one tile object is created here with the folders, as the window's own.
@@ -302,6 +306,7 @@ FrontPanelValues TForm4::ReadPanel() const {
   panel.MissedDataZero = MissedDataCtl->isChecked();
   panel.Solid = SolidCtl->isChecked();
   panel.FloorPercent = FloorCtl->Value();
+  panel.MaxError = MaxErrorCtl->Value();
   return panel;
 }
 

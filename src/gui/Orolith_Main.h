@@ -101,6 +101,7 @@ class TForm4 : public QWidget, public OperationHost {
   QCheckBox* MissedDataCtl = nullptr;
   QCheckBox* SolidCtl = nullptr;
   TPRFloatSpinEdit* FloorCtl = nullptr;
+  TPRFloatSpinEdit* MaxErrorCtl = nullptr;
   QPushButton* FileTestCtl = nullptr;
   QPushButton* GetSRTM1Ctl = nullptr;
   QPushButton* GetSRTM3Ctl = nullptr;

@@ -44,51 +44,27 @@ class ShellBuilder {
 
   // The strips in the planes x = const, seams between tile columns and the west and east
   // sides, then those in the planes y = const. The piece on the low side of a plane is P,
-  // the other Q; a side of the region has only one. Each cell spans two neighbouring
-  // vertex positions along the plane; its corner side at a post is cut at the post's levels.
+  // the other Q; a side of the region has only one, and the floor under it stands for the
+  // other.
   void SidesAndSeams() {
     for (std::size_t k = 0; k <= columns_; ++k) {
       for (std::size_t j = 0; j < rows_; ++j) {
         const PieceOutline* p = At(k, j, -1, 0);
         const PieceOutline* q = At(k, j, 0, 0);
-        const std::size_t n = Positions(p ? &p->East : nullptr, q ? &q->West : nullptr);
-        const auto a = [&](std::size_t t) { return p ? p->East[t] : Floor(q->West[t]); };
-        const auto b = [&](std::size_t t) { return q ? q->West[t] : Floor(p->East[t]); };
-        for (std::size_t t = 0; t + 1 < n; ++t) {
-          if (t == 0) {
-            Arm(PostAt(k, j), NorthWest, NorthEast, true, left_);
-          } else {
-            Rung(a(t), b(t), left_);
-          }
-          if (t + 2 == n) {
-            Arm(PostAt(k, j + 1), SouthWest, SouthEast, false, right_);
-          } else {
-            Rung(a(t + 1), b(t + 1), right_);
-          }
-          Cell();
-        }
+        Side(p ? &p->East : nullptr, q ? &q->West : nullptr, a_, b_);
+        Arm(PostAt(k, j), NorthWest, NorthEast, true, left_);
+        Arm(PostAt(k, j + 1), SouthWest, SouthEast, false, end_);
+        Strip(&Vec3::y);
       }
     }
     for (std::size_t j = 0; j <= rows_; ++j) {
       for (std::size_t i = 0; i < columns_; ++i) {
         const PieceOutline* p = At(i, j, 0, -1);
         const PieceOutline* q = At(i, j, 0, 0);
-        const std::size_t n = Positions(p ? &p->North : nullptr, q ? &q->South : nullptr);
-        const auto a = [&](std::size_t t) { return q ? q->South[t] : Floor(p->North[t]); };
-        const auto b = [&](std::size_t t) { return p ? p->North[t] : Floor(q->South[t]); };
-        for (std::size_t t = 0; t + 1 < n; ++t) {
-          if (t == 0) {
-            Arm(PostAt(i, j), NorthEast, SouthEast, true, left_);
-          } else {
-            Rung(a(t), b(t), left_);
-          }
-          if (t + 2 == n) {
-            Arm(PostAt(i + 1, j), NorthWest, SouthWest, false, right_);
-          } else {
-            Rung(a(t + 1), b(t + 1), right_);
-          }
-          Cell();
-        }
+        Side(q ? &q->South : nullptr, p ? &p->North : nullptr, a_, b_);
+        Arm(PostAt(i, j), NorthEast, SouthEast, true, left_);
+        Arm(PostAt(i + 1, j), NorthWest, SouthWest, false, end_);
+        Strip(&Vec3::x);
       }
     }
   }
@@ -152,12 +128,51 @@ class ShellBuilder {
             z};
   }
 
-  // Neighbouring pieces across a seam share their vertex positions along it.
-  static std::size_t Positions(const std::vector<Vec3>* p, const std::vector<Vec3>* q) {
-    if (p && q && p->size() != q->size()) {
-      throw std::logic_error("Pieces across a seam differ in their vertex positions");
+  // The two edges of a strip: the vertices of each piece along it, or the floor under the
+  // other's where a piece is outside the region.
+  void Side(const std::vector<Vec3>* a, const std::vector<Vec3>* b, std::vector<Vec3>& toA,
+            std::vector<Vec3>& toB) const {
+    const auto floor = [&](const std::vector<Vec3>& from, std::vector<Vec3>& to) {
+      to.clear();
+      for (const Vec3& v : from) to.push_back(Floor(v));
+    };
+    if (a) toA = *a;
+    if (b) toB = *b;
+    if (!a) floor(*b, toA);
+    if (!b) floor(*a, toB);
+  }
+
+  // The strip between a_ and b_ from the post arm left_ to the post arm end_, along the
+  // coordinate `along`. It is cut into cells at the vertex positions of either edge. Where both
+  // edges have a vertex, the cell ends at the rung between them; where only one has, the cell
+  // is a fan from that vertex over the side it faces, and the next cell starts from the edge
+  // joining that vertex to the other edge's last vertex. So every edge of either piece is a
+  // side of exactly one face, and no vertex is added to a piece's edge, where it would be a
+  // T-junction in the shell.
+  void Strip(float Vec3::*along) {
+    std::size_t i = 1;
+    std::size_t j = 1;
+    while (i + 1 < a_.size() || j + 1 < b_.size()) {
+      const bool aNext = i + 1 < a_.size();
+      const bool bNext = j + 1 < b_.size();
+      if (aNext && bNext && a_[i].*along == b_[j].*along) {
+        Rung(a_[i++], b_[j++], right_);
+        Cell();
+        left_.swap(right_);
+      } else if (aNext && (!bNext || a_[i].*along < b_[j].*along)) {
+        right_.assign(1, a_[i]);
+        Cell();
+        const Vec3 low = left_.back();
+        left_ = {a_[i++], low};
+      } else {
+        right_.assign(1, b_[j]);
+        Cell();
+        const Vec3 high = left_.front();
+        left_ = {high, b_[j++]};
+      }
     }
-    return p ? p->size() : q->size();
+    right_.swap(end_);
+    Cell();
   }
 
   // The post at the south-west corner of active column k, row j.
@@ -266,8 +281,11 @@ class ShellBuilder {
   float floorZ_;
   FaceBatch& out_;
   std::vector<Post> posts_;
+  std::vector<Vec3> a_;
+  std::vector<Vec3> b_;
   std::vector<Vec3> left_;
   std::vector<Vec3> right_;
+  std::vector<Vec3> end_;
 };
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "model/TerrainModel.h"
 
 #include "base/NumberText.h"
+#include "model/AdaptiveSurface.h"
 #include "model/BandPipeline.h"
 #include "model/CellMesher.h"
 #include "model/ModelFile.h"
@@ -15,6 +16,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 
 namespace orolith {
 namespace {
@@ -88,9 +90,17 @@ class ModelRun {
         gridStep_(GridStep(s)),
         fractions_(RunSeed(options)),
         sink_(OpenModelFile(s.StlFileName, [&host] { host.WhileWaiting(); })),
-        threads_(MeshingThreads(options.Threads)),
-        mesher_(scale_, fractions_, threads_),
-        pipeline_(threads_, *sink_) {
+        threads_(MeshingThreads(options.Threads)) {
+    if (s.Adaptive()) {
+      const long double pedestal = static_cast<long double>(s.ZBasePercent) * s.ZExtent / 100;
+      adaptive_.emplace(
+          MaxErrorInModelZ(s.MaxError, static_cast<double>(s.ZMin), static_cast<double>(s.ZMax),
+                           s.ZExtent, static_cast<double>(pedestal)),
+          threads_, *sink_);
+    } else {
+      mesher_.emplace(scale_, fractions_, threads_);
+      pipeline_.emplace(threads_, *sink_);
+    }
     ForEachTile(range_, [&](std::int32_t lon, std::int32_t lat) {
       plannedCells_ += GridInTile(s_, gridStep_, lon, lat).Cells();
     });
@@ -119,6 +129,10 @@ class ModelRun {
     }
     const TileGrid grid = GridInTile(s_, gridStep_, tile_.WestLon(), tile_.SouthLat());
     lattice_.Reset(grid, scale_, &tile_);
+    if (adaptive_) {
+      AdaptivePiece(lon, lat);
+      return;
+    }
     // A solid leaves out the faces of a piece of no area, which would be lines in its shell,
     // but not their draws: every cell after them keeps its centre.
     if (solid_ && !solid_->AddSurface(lon, lat, OutlineOf(lattice_))) {
@@ -128,11 +142,11 @@ class ModelRun {
       return;
     }
     if (grid.HasArea()) ++piecesWithData_;
-    const std::size_t bands = mesher_.StartTile(lattice_, lon, lat);
+    const std::size_t bands = mesher_->StartTile(lattice_, lon, lat);
     const auto rows = static_cast<std::uint64_t>(grid.Rows);
-    pipeline_.Run(mesher_, bands, [&](const Band& band) {
+    pipeline_->Run(*mesher_, bands, [&](const Band& band) {
       faces_ += band.Mesh.Triangles.size();
-      for (std::int64_t q = mesher_.BandColumns(band.Index); q > 0; --q) {
+      for (std::int64_t q = mesher_->BandColumns(band.Index); q > 0; --q) {
         cellsDone_ += rows;
         host_.ReportProgress(cellsDone_, plannedCells_);
       }
@@ -193,6 +207,24 @@ class ModelRun {
     host_.AppendLine(" ");
   }
 
+  // A piece of no area has nothing to triangulate; a solid then leaves it out as well.
+  void AdaptivePiece(std::int32_t lon, std::int32_t lat) {
+    const TileGrid& grid = lattice_.Grid();
+    if (EnclosesArea(lattice_)) {
+      ++piecesWithData_;
+      const std::uint64_t before = adaptive_->Faces();
+      PieceOutline kept = adaptive_->Mesh(lattice_, lon, lat, [&](std::uint64_t cells) {
+        cellsDone_ += cells;
+        host_.ReportProgress(cellsDone_, plannedCells_);
+      });
+      faces_ += adaptive_->Faces() - before;
+      if (solid_) solid_->AddSurface(lon, lat, std::move(kept));
+    } else {
+      cellsDone_ += grid.Cells();
+      host_.ReportProgress(cellsDone_, plannedCells_);
+    }
+  }
+
   void MissingPiece(std::int32_t lon, std::int32_t lat) {
     if (!solid_) return;
     lattice_.Reset(GridInTile(s_, gridStep_, lon, lat), scale_, nullptr);
@@ -218,8 +250,10 @@ class ModelRun {
   std::optional<SolidClosure> solid_;
   PieceLattice lattice_;  // of the tile being meshed, read by the meshing threads
   unsigned threads_;
-  CellMesher mesher_;
-  BandPipeline pipeline_;  // last: no band in flight once it goes
+  // Either the regular grid or the adaptive surface.
+  std::optional<AdaptiveSurface> adaptive_;
+  std::optional<CellMesher> mesher_;
+  std::optional<BandPipeline> pipeline_;  // last: no band in flight once it goes
 };
 
 }  // namespace

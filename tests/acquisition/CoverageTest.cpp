@@ -152,6 +152,18 @@ TEST_F(CoverageTest, EstimateUsesTheUnroundedPixelSizeAndTheDecimalSeparator) {
   EXPECT_EQ(lines[lines.size() - 3], "This will be about 24,8 MB in size");
   EXPECT_EQ(host.lines[4], "   Longitude Limits : 7,000000   to   7,500000 degrees");
   EXPECT_EQ(host.lines[7], "   XY Resolution of STL Output : 100 meters");
+
+  // An adaptive surface: the summary says so, and the estimate is the one the large-file
+  // question asks with, far below the regular grid's.
+  panel.MaxError = 5;
+  const std::vector<std::string> adaptive = Check(',');
+  EXPECT_EQ(host.lines[10], "   Adaptive surface, max. error 5,00 m");
+  const std::string prefix = "This will create a file containing about ";
+  const std::string& faces = adaptive[adaptive.size() - 4];
+  ASSERT_EQ(faces.rfind(prefix, 0), 0U) << faces;
+  const double shown = std::stod(faces.substr(prefix.size()));
+  EXPECT_NEAR(shown, static_cast<double>(EstimateSize(ReadModelSettings(panel)).Faces), 0.5);
+  EXPECT_LT(shown, 496024.0 / 4);
 }
 
 TEST_F(CoverageTest, WholeGlobeCountsBeyondSixteenBits) {

@@ -40,6 +40,7 @@ TEST(CliOptionsTest, CommandAloneKeepsTheFrontPanelsStartValues) {
   EXPECT_FALSE(o.Panel.MissedDataZero);
   EXPECT_FALSE(o.Panel.Solid);
   EXPECT_EQ(o.Panel.FloorPercent, 5.0F);
+  EXPECT_EQ(o.Panel.MaxError, 0.0F);  // the regular grid
   EXPECT_TRUE(o.DataRoot.empty());
   EXPECT_FALSE(o.Yes);
   EXPECT_FALSE(o.Seed);
@@ -86,7 +87,9 @@ TEST(CliOptionsTest, EachOptionFillsItsFieldsLeftThenRight) {
                               "http://proxy.example:3128",
                               "--solid",
                               "--floor",
-                              "12.5"});
+                              "12.5",
+                              "--max-error",
+                              "2.5"});
   EXPECT_EQ(o.Panel.Long1, -5.0F);
   EXPECT_EQ(o.Panel.Long2, -4.5F);
   EXPECT_EQ(o.Panel.Lat1, -0.25F);
@@ -106,12 +109,14 @@ TEST(CliOptionsTest, EachOptionFillsItsFieldsLeftThenRight) {
   EXPECT_EQ(o.Source.Proxy, "http://proxy.example:3128");
   EXPECT_TRUE(o.Panel.Solid);
   EXPECT_EQ(o.Panel.FloorPercent, 12.5F);
+  EXPECT_EQ(o.Panel.MaxError, 2.5F);
   EXPECT_TRUE(o.Warnings.empty());
 }
 
 TEST(CliOptionsTest, ValuesOutsideTheFieldLimitsAreClampedWithAWarning) {
-  const CliOptions o = Parse({"test", "--lon", "-200", "7", "--lat", "95", "1e40", "--z-extent",
-                              "0", "--pixel", "250000", "--base", "100", "--floor", "0.5"});
+  const CliOptions o =
+      Parse({"test", "--lon", "-200", "7", "--lat", "95", "1e40", "--z-extent", "0", "--pixel",
+             "250000", "--base", "100", "--floor", "0.5", "--max-error", "-1"});
   EXPECT_EQ(o.Panel.Long1, -180.0F);
   EXPECT_EQ(o.Panel.Long2, 7.0F);
   EXPECT_EQ(o.Panel.Lat1, 90.0F);
@@ -126,7 +131,10 @@ TEST(CliOptionsTest, ValuesOutsideTheFieldLimitsAreClampedWithAWarning) {
                             "--z-extent 0 is outside 0.010 .. 1000.000; using 0.010",
                             "--pixel 250000 is outside 15 .. 100000; using 100000",
                             "--floor 0.5 is outside 1.0 .. 100.0; using 1.0",
+                            "--max-error -1 is outside 0.00 .. 1000.00; using 0.00",
                         }));
+  EXPECT_EQ(o.Panel.MaxError, 0.0F);
+  EXPECT_EQ(Parse({"create", "--max-error", "1e4"}).Panel.MaxError, 1000.0F);
   EXPECT_EQ(o.Panel.FloorPercent, 1.0F);
   EXPECT_EQ(Parse({"create", "--floor", "250"}).Panel.FloorPercent, 100.0F);
 }
@@ -155,6 +163,8 @@ TEST(CliOptionsTest, NumbersFollowTheFieldGrammarWithTheUsersSeparator) {
   EXPECT_EQ(Parse({"test", "--x-extent", "2,5"}, ',').Panel.XExtent, 2.5F);
   EXPECT_EQ(Parse({"test", "--lat", ",", "1"}, ',').Panel.Lat1, 0.0F);
   EXPECT_EQ(UsageMessage({"test", "--elev", "100", "x"}), "--elev: 'x' is not a number");
+  EXPECT_EQ(UsageMessage({"test", "--max-error", "2m"}), "--max-error: '2m' is not a number");
+  EXPECT_EQ(Parse({"test", "--max-error", "0,25"}, ',').Panel.MaxError, 0.25F);
 }
 
 TEST(CliOptionsTest, MalformedCommandLinesAreUsageErrors) {
@@ -213,11 +223,11 @@ TEST(CliOptionsTest, HelpAndVersionAreTextsToPrint) {
   const CliOptions help = Parse({"--help"});
   ASSERT_TRUE(help.Info);
   for (const char* option :
-       {"--data-root",    "--lon",          "--lat",         "--elev",    "--x-extent",
-        "--z-extent",     "--base",         "--pixel",       "--out",     "--block-srtm1",
-        "--block-srtm3",  "--block-srtm30", "--missed-zero", "--solid",   "--floor",
-        "--yes",          "--archive-host", "--proxy",       "--version", "create",
-        "download-srtm3", "--seed",         ".3mf"}) {
+       {"--data-root",   "--lon",          "--lat",          "--elev",  "--x-extent",
+        "--z-extent",    "--base",         "--pixel",        "--out",   "--block-srtm1",
+        "--block-srtm3", "--block-srtm30", "--missed-zero",  "--solid", "--floor",
+        "--max-error",   "--yes",          "--archive-host", "--proxy", "--version",
+        "create",        "download-srtm3", "--seed",         ".3mf"}) {
     EXPECT_NE(help.Info->find(option), std::string::npos) << option;
   }
   // Limits and defaults are shown as the fields write them, with the user's separator.

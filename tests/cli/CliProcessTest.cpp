@@ -528,28 +528,41 @@ TEST_F(CliProcessTest, SolidModelIsOneClosedPartForAdmesh) {
       return 500 + tilt * (r + c) + 40 * ((r * 7 + c * 3) % 11);
     });
   }
-  const std::string stl = Path("solid.stl");
-  const Outcome o =
-      Cli("create --lon 7.5 8.5 --lat 46.5 47.5 --elev 0 2000 --x-extent 100 "
-          "--z-extent 20 --base 10 --pixel 2000 --solid --floor 3 -o " +
-          Quote(stl));
-  ASSERT_EQ(o.status, 0) << o.err;
-  EXPECT_NE(o.out.find("   Closed solid, floor 3.00 percent of the Z extent\n"), std::string::npos);
+  // The regular grid, and an adaptive surface whose pieces keep their own points at the seams.
+  const std::pair<const char*, const char*> surfaces[] = {
+      {"", nullptr},
+      {" --max-error 5", "   Adaptive surface, max. error 5.00 m\n"},
+      {" --max-error 100", "   Adaptive surface, max. error 100.00 m\n"}};
+  for (const auto& [surface, line] : surfaces) {
+    SCOPED_TRACE(surface);
+    const std::string stl = Path("solid.stl");
+    const Outcome o =
+        Cli(std::string("create --lon 7.5 8.5 --lat 46.5 47.5 --elev 0 2000 --x-extent 100 "
+                        "--z-extent 20 --base 10 --pixel 2000 --solid --floor 3") +
+            surface + " -o " + Quote(stl));
+    ASSERT_EQ(o.status, 0) << o.err;
+    EXPECT_NE(o.out.find("   Closed solid, floor 3.00 percent of the Z extent\n"),
+              std::string::npos);
+    EXPECT_EQ(o.out.find("   Adaptive surface, max. error") != std::string::npos, line != nullptr);
+    if (line) {
+      EXPECT_NE(o.out.find(line), std::string::npos);
+    }
 
-  // With no options admesh checks everything and repairs what it must; nothing needs it.
-  const std::filesystem::path report = captures.Path() / "admesh";
-  ASSERT_EQ(std::system(("admesh " + Quote(stl) + " >" + Quote(report.string()) + " 2>&1").c_str()),
-            0);
-  const std::string text = ReadText(report);
-  for (const char* zero : {"Facets with 1 disconnected edge", "Facets with 2 disconnected edges",
-                           "Facets with 3 disconnected edges", "Total disconnected facets",
-                           "Degenerate facets", "Edges fixed", "Facets removed", "Facets added",
-                           "Facets reversed", "Backwards edges", "Normals fixed"}) {
-    EXPECT_EQ(AdmeshValue(text, zero), 0) << zero << "\n" << text;
+    // With no options admesh checks everything and repairs what it must; nothing needs it.
+    const std::filesystem::path report = captures.Path() / "admesh";
+    ASSERT_EQ(
+        std::system(("admesh " + Quote(stl) + " >" + Quote(report.string()) + " 2>&1").c_str()), 0);
+    const std::string text = ReadText(report);
+    for (const char* zero : {"Facets with 1 disconnected edge", "Facets with 2 disconnected edges",
+                             "Facets with 3 disconnected edges", "Total disconnected facets",
+                             "Degenerate facets", "Edges fixed", "Facets removed", "Facets added",
+                             "Facets reversed", "Backwards edges", "Normals fixed"}) {
+      EXPECT_EQ(AdmeshValue(text, zero), 0) << zero << "\n" << text;
+    }
+    EXPECT_EQ(AdmeshValue(text, "Number of parts"), 1) << text;
+    EXPECT_GT(AdmeshValue(text, "Volume"), 0) << text;
+    EXPECT_EQ(AdmeshValue(text, "Min Z"), -0.6) << text;  // 3 % of 20 below the base plane
   }
-  EXPECT_EQ(AdmeshValue(text, "Number of parts"), 1) << text;
-  EXPECT_GT(AdmeshValue(text, "Volume"), 0) << text;
-  EXPECT_EQ(AdmeshValue(text, "Min Z"), -0.6) << text;  // 3 % of 20 below the base plane
 }
 
 }  // namespace

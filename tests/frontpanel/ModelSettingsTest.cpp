@@ -84,6 +84,12 @@ TEST(ReadModelSettings, OrdersEachPairAndWidensANarrowRegionOrBand) {
   s = ReadModelSettings(panel);
   EXPECT_TRUE(s.Solid);
   EXPECT_EQ(s.FloorPercent, 7.5F);
+
+  EXPECT_FALSE(s.Adaptive());
+  panel.MaxError = 0.25F;
+  s = ReadModelSettings(panel);
+  EXPECT_EQ(s.MaxError, 0.25F);
+  EXPECT_TRUE(s.Adaptive());
 }
 
 TEST(LogConfigurationSummary, WritesTheTwelveLinesOfTheInitialPanel) {
@@ -127,6 +133,29 @@ TEST(LogConfigurationSummary, WritesTheTwelveLinesOfTheInitialPanel) {
   ASSERT_EQ(comma.lines.size(), 13U);
   EXPECT_EQ(comma.lines[10], "   Closed solid, floor 2,50 percent of the Z extent");
   EXPECT_EQ(comma.lines[11].rfind("   STL Filename : ", 0), 0U);
+
+  // An adaptive surface adds one line more, after the solid's; the regular grid none.
+  struct Row {
+    float maxError;
+    bool solid;
+    std::vector<std::string> added;
+  };
+  const Row rows[] = {
+      {0, false, {}},
+      {1.5F, false, {"   Adaptive surface, max. error 1,50 m"}},
+      {0.004F,
+       true,
+       {"   Closed solid, floor 2,50 percent of the Z extent",
+        "   Adaptive surface, max. error 0,00 m"}},
+  };
+  for (const Row& row : rows) {
+    panel.MaxError = row.maxError;
+    panel.Solid = row.solid;
+    comma.lines.clear();
+    LogConfigurationSummary(ReadModelSettings(panel), comma);
+    ASSERT_EQ(comma.lines.size(), 12U + row.added.size()) << row.maxError;
+    EXPECT_EQ(std::vector<std::string>(comma.lines.begin() + 10, comma.lines.end() - 2), row.added);
+  }
 }
 
 TEST(EstimateSize, CountsFacesFromTheUnroundedPixelSize) {
@@ -147,6 +176,41 @@ TEST(EstimateSize, CountsFacesFromTheUnroundedPixelSize) {
   e = EstimateSize(ReadModelSettings(panel));
   EXPECT_NEAR(static_cast<double>(e.Faces), 1600.0 * 1600.0 * 4 + 3 * 1600.0 * 2.5 * 2, 1e-6);
   EXPECT_NEAR(static_cast<double>(e.MegaBytes), static_cast<double>(e.Faces) * 0.00005, 1e-9);
+}
+
+// The adaptive surface's estimate: below the lattice's two faces a cell, near them when the
+// error is tiny, far below at a coarse error; in proportion to the area, and larger for a
+// finer error. (How fair it is on real ground the model tests measure.)
+TEST(EstimateSize, AdaptiveSurfaceIsBoundByTheLattice) {
+  struct Row {
+    float lonSpan, latSpan, pixel, maxError;
+    double atLeast, atMost;  // of the lattice's two faces a cell
+  };
+  const Row rows[] = {
+      {0.1F, 0.1F, 15, 0.01F, 0.8, 1}, {1, 1, 1000, 0.1F, 0.95, 1}, {1, 1, 90, 1, 0.3, 0.7},
+      {1, 1, 30, 2, 0.02, 0.1},        {2, 2, 30, 2, 0.02, 0.1},    {1, 1, 90, 1000, 0, 0.001},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(std::to_string(row.pixel) + " m, " + std::to_string(row.maxError) + " m");
+    FrontPanelValues panel;
+    panel.Long2 = row.lonSpan;
+    panel.Lat2 = row.latSpan;
+    panel.XYPixelSize = row.pixel;
+    const double lattice = static_cast<double>(EstimateSize(ReadModelSettings(panel)).Faces) / 2;
+    panel.MaxError = row.maxError;
+    const SizeEstimate e = EstimateSize(ReadModelSettings(panel));
+    const double faces = static_cast<double>(e.Faces);
+    EXPECT_GT(faces, 0);
+    EXPECT_GE(faces, row.atLeast * lattice);
+    EXPECT_LT(faces, row.atMost * lattice);
+    EXPECT_NEAR(static_cast<double>(e.MegaBytes), faces * 0.00005, 1e-9);
+    panel.Long2 = 2 * row.lonSpan;
+    EXPECT_NEAR(static_cast<double>(EstimateSize(ReadModelSettings(panel)).Faces), 2 * faces,
+                faces * 1e-6);
+    panel.Long2 = row.lonSpan;
+    panel.MaxError = row.maxError / 2;
+    EXPECT_GT(static_cast<double>(EstimateSize(ReadModelSettings(panel)).Faces), faces);
+  }
 }
 
 TEST(StartupLines, NameTheRootItsOriginAndTheHint) {

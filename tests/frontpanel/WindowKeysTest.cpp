@@ -93,6 +93,24 @@ TEST(WindowKeys, SeedFixesTheCentresAndOneThatCantBeReadLeavesThemDrawn) {
   }
 }
 
+TEST(WindowKeys, MaxErrorIsReadAsItsFieldReadsIt) {
+  const struct {
+    const char* argument;
+    char separator;
+    float maxError;
+  } cases[] = {
+      {"MAXERROR=2.5", '.', 2.5F}, {"maxerror=0,25", ',', 0.25F}, {"MaxError=5000", '.', 1000.0F},
+      {"MaxError=-1", '.', 0.0F},  {"MaxError=", '.', 0.0F},      {"Floor=7", '.', 0.0F},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.argument);
+    const WindowKeys keys = Read({c.argument}, c.separator);
+    EXPECT_FLOAT_EQ(keys.MaxError, c.maxError);
+    EXPECT_TRUE(keys.Problems.empty());
+  }
+  EXPECT_FLOAT_EQ(Read({"Floor=7", "MaxError=3"}).FloorPercent, 7.0F);
+}
+
 TEST(WindowKeys, AValueThatCantBeReadIsReportedAndTheDefaultKept) {
   const struct {
     std::vector<const char*> arguments;
@@ -102,6 +120,8 @@ TEST(WindowKeys, AValueThatCantBeReadIsReportedAndTheDefaultKept) {
       {{"Floor=abc"}, '.', "Floor: 'abc' is not a number; the floor stays 5.0 percent"},
       {{"floor=2.5"}, ',', "Floor: '2.5' is not a number; the floor stays 5,0 percent"},
       {{"Floor=12%"}, '.', "Floor: '12%' is not a number; the floor stays 5.0 percent"},
+      {{"MaxError=2m"}, '.', "MaxError: '2m' is not a number; the max. error stays 0.00 m"},
+      {{"maxerror=0.5"}, ',', "MaxError: '0.5' is not a number; the max. error stays 0,00 m"},
       {{"ArchiveHost=http://mirror.example.org"},
        '.',
        "ArchiveHost: 'http://mirror.example.org' is not a host name with an optional port; "
@@ -116,6 +136,7 @@ TEST(WindowKeys, AValueThatCantBeReadIsReportedAndTheDefaultKept) {
     const WindowKeys keys = Read(c.arguments, c.separator);
     EXPECT_EQ(keys.Problems, std::vector<std::string>{c.problem});
     EXPECT_FLOAT_EQ(keys.FloorPercent, 5.0F);
+    EXPECT_FLOAT_EQ(keys.MaxError, 0.0F);
     EXPECT_EQ(keys.Source.ArchiveHost, DefaultArchiveHost);
   }
 }

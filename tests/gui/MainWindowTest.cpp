@@ -150,7 +150,7 @@ TEST_F(MainWindowTest, OpensWithTheInitialFrontPanel) {
       {form.Long1Ctl, "0.000000"},    {form.Long2Ctl, "0.000000"}, {form.Lat1Ctl, "0.000000"},
       {form.Lat2Ctl, "0.000000"},     {form.Z1Ctl, "0"},           {form.Z2Ctl, "1000"},
       {form.XSizeCtl, "5.000"},       {form.ZSizeCtl, "1.000"},    {form.ZBaseCtl, "0.0"},
-      {form.XY_ResolutionCtl, "100"}, {form.FloorCtl, "5.0"}};
+      {form.XY_ResolutionCtl, "100"}, {form.FloorCtl, "5.0"},      {form.MaxErrorCtl, "0.00"}};
   for (const auto& [field, text] : fields) EXPECT_EQ(field->text(), QString::fromLatin1(text));
   EXPECT_EQ(form.SaveFilenameCtl->text(), QStringLiteral("NewFile.stl"));
   for (QCheckBox* box : {form.BlockSRTM1Ctl, form.BlockSRTM3Ctl, form.BlockSRTM30Ctl,
@@ -161,6 +161,8 @@ TEST_F(MainWindowTest, OpensWithTheInitialFrontPanel) {
   EXPECT_EQ(form.SolidCtl->parentWidget(), form.MissedDataCtl->parentWidget());
   EXPECT_FLOAT_EQ(form.ReadPanel().FloorPercent, 5.0F);
   EXPECT_EQ(form.FloorCtl->parentWidget(), form.SolidCtl->parentWidget());
+  EXPECT_EQ(form.MaxErrorCtl->parentWidget(), form.XY_ResolutionCtl->parentWidget());
+  EXPECT_EQ(form.ReadPanel().MaxError, 0.0F) << "the regular grid";
   EXPECT_EQ(form.TileSourceCtl->currentText(), QStringLiteral("SRTM v2.1"));
   EXPECT_EQ(form.TileSourceCtl->parentWidget(), form.GetSRTM1Ctl->parentWidget());
 
@@ -215,8 +217,9 @@ TEST_F(MainWindowTest, EveryControlShowsItsTextWholeInsideItsGroup) {
       }
     }
   }
-  EXPECT_EQ(controls, 10 + 7 + 2 + 7 + 6)
-      << "fields and labels, file, boxes and the floor, buttons and the tile source";
+  EXPECT_EQ(controls, 9 + 10 + 2 + 7 + 6)
+      << "region, output dimensions (the max. error's field and label included), file, boxes "
+         "and the floor, buttons and the tile source";
   for (QWidget* control : std::initializer_list<QWidget*>{form.Label6, form.Memo1}) {
     EXPECT_TRUE(form.rect().contains(control->geometry()));
     EXPECT_TRUE(ShowsItsTextWhole(control) || control == form.Memo1);
@@ -237,6 +240,7 @@ TEST_F(MainWindowTest, TabVisitsTheControlsGroupByGroup) {
                                        form.XSizeCtl,
                                        form.ZSizeCtl,
                                        form.XY_ResolutionCtl,
+                                       form.MaxErrorCtl,
                                        form.ZBaseCtl,
                                        form.FileTestCtl,
                                        form.CreateStlCtl,
@@ -534,6 +538,32 @@ TEST_F(MainWindowTest, FloorKeyAndSolidBoxMakeAClosedModel) {
   EXPECT_EQ(form.FloorCtl->text(), QStringLiteral("100.0")) << "within the field's limits";
   Click(form.CreateStlCtl);
   EXPECT_EQ(Count(Log(), "   Closed solid, floor 100.00 percent of the Z extent"), 1);
+  EXPECT_TRUE(errors_.empty());
+}
+
+// The field asks for an adaptive surface: its summary line, fewer faces than the regular grid.
+TEST_F(MainWindowTest, MaxErrorFieldMakesAnAdaptiveSurface) {
+  TempDir dir;
+  const std::string stl = (dir.Path() / "adaptive.stl").string();
+  TForm4& form = Open({"orolith", "MAXERROR=0.75"});
+  EXPECT_EQ(form.MaxErrorCtl->text(), QStringLiteral("0.75")) << "the key sets the field";
+  Type(form.MaxErrorCtl, QStringLiteral("0"));
+  SmallFlatRegion(stl);
+  Click(form.CreateStlCtl);
+  const std::uint32_t regular = CompleteStlFaces(stl);
+  EXPECT_EQ(Count(Log(), "   Adaptive surface, max. error 0.50 m"), 0);
+
+  Type(form.MaxErrorCtl, QStringLiteral("0.5"));
+  EXPECT_FLOAT_EQ(form.ReadPanel().MaxError, 0.5F);
+  Click(form.CreateStlCtl);
+  EXPECT_EQ(Count(Log(), "   Adaptive surface, max. error 0.50 m"), 1);
+  // Flat ground: two faces for the whole piece, where the grid has two a cell.
+  EXPECT_EQ(regular, 2U * 3U * 3U);
+  EXPECT_EQ(CompleteStlFaces(stl), 2U);
+  EXPECT_EQ(Count(Log(), "2 Faces created, now saving to " + stl + " ..."), 1);
+
+  Type(form.MaxErrorCtl, QStringLiteral("-3"));
+  EXPECT_EQ(form.MaxErrorCtl->text(), QStringLiteral("0.00")) << "within the field's limits";
   EXPECT_TRUE(errors_.empty());
 }
 

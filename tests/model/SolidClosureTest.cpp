@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <functional>
 #include <random>
 #include <vector>
@@ -75,6 +76,11 @@ class Patchwork {
 
   SolidClosure& Closure() { return closure_; }
 
+  // From now on a piece keeps only the outline vertices keep(i, j, q, r) allows, its corners
+  // always, as an adaptive surface does; its surface is then a fan from the middle of the
+  // piece over what it keeps.
+  void Thin(std::function<bool(int i, int j, int q, int r)> keep) { keep_ = std::move(keep); }
+
  private:
   void AddPiece(int i, int j, int x0, int y0, const Heights& height, bool missing) {
     const int columns = cellsX_[static_cast<std::size_t>(i)];
@@ -97,6 +103,33 @@ class Patchwork {
       closure_.AddMissing(i, j, outline);
       return;
     }
+    if (keep_) {
+      const auto thin = [&](std::vector<Vec3>& side) {
+        std::vector<Vec3> kept;
+        for (std::size_t k = 0; k < side.size(); ++k) {
+          const int q = static_cast<int>(std::lround(side[k].x * 2)) - x0;
+          const int r = static_cast<int>(std::lround(side[k].y * 2)) - y0;
+          if (k == 0 || k + 1 == side.size() || keep_(i, j, q, r)) kept.push_back(side[k]);
+        }
+        side = kept;
+      };
+      for (std::vector<Vec3>* side :
+           {&outline.South, &outline.North, &outline.West, &outline.East}) {
+        thin(*side);
+      }
+      std::vector<Vec3> loop(outline.South);
+      loop.insert(loop.end(), outline.East.begin() + 1, outline.East.end());
+      loop.insert(loop.end(), outline.North.rbegin() + 1, outline.North.rend());
+      loop.insert(loop.end(), outline.West.rbegin() + 1, outline.West.rend() - 1);
+      const Vec3 middle{0.5F * (static_cast<float>(x0) + 0.5F * static_cast<float>(columns)),
+                        0.5F * (static_cast<float>(y0) + 0.5F * static_cast<float>(rows)),
+                        height(i, j, columns / 2, rows / 2) + 0.125F};
+      for (std::size_t k = 0; k < loop.size(); ++k) {
+        stl_.AddFace(middle, loop[k], loop[(k + 1) % loop.size()]);
+      }
+      EXPECT_TRUE(closure_.AddSurface(i, j, outline));
+      return;
+    }
     for (int q = 0; q < columns; ++q) {
       for (int r = 0; r < rows; ++r) {
         stl_.AddFace(vertex(q, r + 1), vertex(q, r), vertex(q + 1, r + 1));
@@ -113,6 +146,7 @@ class Patchwork {
   TSTL stl_;
   std::size_t surfaceFaces_ = 0;
   double missingArea_ = 0;
+  std::function<bool(int, int, int, int)> keep_;
 };
 
 const auto NoneMissing = [](int, int) { return false; };
@@ -248,6 +282,74 @@ TEST(SolidClosure, RandomPatchworksAreClosedSolids) {
     if (HasFailure()) break;
   }
   EXPECT_GT(saddles, 50);
+}
+
+// Pieces that keep different vertices along a seam, as adaptive surfaces do: the strip between
+// them is cut at the vertices of either side, where the two edges meet in a vertex, cross or
+// run apart, next to missing pieces and at posts of every kind.
+TEST(SolidClosure, SeamsBetweenPiecesThatKeepDifferentVerticesClose) {
+  std::mt19937 random(20261208);
+  std::size_t stripFaces = 0;
+  std::size_t slivered = 0;
+  for (int run = 0; run < 1500; ++run) {
+    SCOPED_TRACE(run);
+    const auto pick = [&](int n) { return static_cast<int>(random() % static_cast<unsigned>(n)); };
+    std::vector<int> cellsX(static_cast<std::size_t>(1 + pick(3)));
+    std::vector<int> cellsY(static_cast<std::size_t>(1 + pick(3)));
+    for (int& c : cellsX) c = 1 + pick(6);
+    for (int& c : cellsY) c = 1 + pick(6);
+    // Few heights, so that the two sides of a seam often share a vertex or run together.
+    std::vector<float> table(4096);
+    for (float& h : table) h = static_cast<float>(pick(2 + run % 3));
+    std::vector<std::uint8_t> kept(4096);
+    const int keepOneIn = 1 + run % 3;  // every vertex, half of them, a third
+    for (std::uint8_t& k : kept) k = pick(keepOneIn) == 0 ? 1 : 0;
+    const auto index = [](int i, int j, int q, int r) {
+      return static_cast<std::size_t>(((i * 4 + j) * 16 + q) * 16 + r) % 4096;
+    };
+    std::vector<bool> gone(16);
+    for (std::size_t k = 0; k < gone.size(); ++k) gone[k] = pick(6) == 0;
+
+    Patchwork patch(cellsX, cellsY, -0.5F);
+    patch.Thin([&](int i, int j, int q, int r) { return kept[index(i, j, q, r)] != 0; });
+    const std::vector<StlFace> faces =
+        patch.Build([&](int i, int j, int q, int r) { return 1 + table[index(i, j, q, r)]; },
+                    [&](int i, int j) { return gone[static_cast<std::size_t>(i * 4 + j)]; });
+    if (faces.empty()) continue;
+    // Where the two edges run together with different vertices, the strip between them has no
+    // area: faces of three distinct vertices on one line, each on a seam, that join the edges
+    // without a T-junction. Every edge still has its two faces, one each way.
+    const ShellReport shell = CheckShell(faces);
+    std::size_t slivers = 0;
+    for (const StlFace& f : faces) {
+      const bool distinct = std::memcmp(&f.a, &f.b, sizeof(Vec3)) != 0 &&
+                            std::memcmp(&f.b, &f.c, sizeof(Vec3)) != 0 &&
+                            std::memcmp(&f.c, &f.a, sizeof(Vec3)) != 0;
+      const bool inSeamPlane =
+          (f.a.x == f.b.x && f.b.x == f.c.x) || (f.a.y == f.b.y && f.b.y == f.c.y);
+      const double cx = (double{f.b.y} - f.a.y) * (double{f.c.z} - f.a.z) -
+                        (double{f.b.z} - f.a.z) * (double{f.c.y} - f.a.y);
+      const double cy = (double{f.b.z} - f.a.z) * (double{f.c.x} - f.a.x) -
+                        (double{f.b.x} - f.a.x) * (double{f.c.z} - f.a.z);
+      const double cz = (double{f.b.x} - f.a.x) * (double{f.c.y} - f.a.y) -
+                        (double{f.b.y} - f.a.y) * (double{f.c.x} - f.a.x);
+      if (cx == 0 && cy == 0 && cz == 0) {
+        EXPECT_TRUE(distinct && inSeamPlane);
+        ++slivers;
+      }
+    }
+    slivered += slivers;
+    EXPECT_EQ(shell.degenerate, slivers) << shell;
+    EXPECT_EQ(shell.badEdges, 0U) << shell;
+    EXPECT_EQ(shell.wrongNormals, 0U) << shell;
+    EXPECT_EQ(shell.parts, 1U) << shell;
+    const double expected = patch.ExpectedVolume();
+    EXPECT_NEAR(shell.volume, expected, 1e-9 * std::abs(expected) + 1e-12) << shell;
+    stripFaces += faces.size() - patch.Surface().size();
+    if (HasFailure()) break;
+  }
+  EXPECT_GT(stripFaces, 10000U);
+  EXPECT_GT(slivered, 0U);
 }
 
 }  // namespace

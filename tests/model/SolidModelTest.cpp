@@ -3,6 +3,7 @@
 
 #include "ShellCheck.h"
 #include "base/Interrupt.h"
+#include "base/NumberText.h"
 #include "model/ModelGrid.h"
 #include "model/TerrainModel.h"
 #include "support/RecordingHost.h"
@@ -131,6 +132,34 @@ class SolidModelTest : public ::testing::Test {
       return static_cast<std::size_t>(std::unique(v.begin(), v.end()) - v.begin());
     };
     return 2 * (distinct(xs) - 1 + distinct(ys) - 1);
+  }
+
+  // Edges of the surface along the region's four sides, each between two vertex positions.
+  std::size_t SideSegments() const {
+    float right = 0;
+    float top = 0;
+    for (const StlFace& f : surface) {
+      for (const Vec3& v : {f.a, f.b, f.c}) {
+        right = std::max(right, v.x);
+        top = std::max(top, v.y);
+      }
+    }
+    std::vector<float> sides[4];
+    for (const StlFace& f : surface) {
+      for (const Vec3& v : {f.a, f.b, f.c}) {
+        if (v.y == 0) sides[0].push_back(v.x);
+        if (v.y == top) sides[1].push_back(v.x);
+        if (v.x == 0) sides[2].push_back(v.y);
+        if (v.x == right) sides[3].push_back(v.y);
+      }
+    }
+    std::size_t segments = 0;
+    for (std::vector<float>& side : sides) {
+      std::sort(side.begin(), side.end());
+      segments +=
+          static_cast<std::size_t>(std::unique(side.begin(), side.end()) - side.begin()) - 1;
+    }
+    return segments;
   }
 
   // Model area of a rectangle of the region given in degrees.
@@ -312,6 +341,75 @@ TEST_F(SolidModelTest, EveryCornerIsOneVertexSoThatSurfaceAndSolidClose) {
     std::vector<float> ys{scale.Y(s.LatMin), scale.Y(s.LatMax)};
     for (long double lat = std::ceil(s.LatMin); lat < s.LatMax; ++lat) ys.push_back(scale.Y(lat));
     EXPECT_EQ(test::CracksOffTheBorders(CheckShell(surface), xs, ys), 0U);
+  }
+}
+
+// The adaptive surface keeps its own points on each piece's outline, different from piece to
+// piece; the seam strips, walls and bottom still close it into one shell of the volume under it.
+TEST_F(SolidModelTest, AdaptiveSurfaceClosesAtSidesAndSeams) {
+  OROLITH_REQUIRE_SHARED_DATA("SRTM_1/S46W066.hgt");
+  OROLITH_REQUIRE_SHARED_DATA("SRTM_3/N44W072.hgt");
+  OROLITH_REQUIRE_SHARED_DATA("SRTM_3/N50E008.hgt");
+  OROLITH_REQUIRE_SHARED_DATA("SRTM_3/N50E009.hgt");
+  OROLITH_REQUIRE_SHARED_DATA("SRTM_3/N57E011.hgt");
+  Tile("SRTM_1/S46W066.hgt", "SRTM_1", "S46W066");
+  Tile("SRTM_3/N57E011.hgt", "SRTM_3", "S46W065");
+  Tile("SRTM_3/N44W072.hgt", "SRTM_3", "S45W066");
+  Tile("SRTM_3/N44W072.hgt", "SRTM_3", "N44W072");
+  Tile("SRTM_3/N50E008.hgt", "SRTM_3", "N50E008");
+  Tile("SRTM_3/N50E009.hgt", "SRTM_3", "N50E009");
+  enum class Seams { None, Equal, Steps };
+  struct Case {
+    const char* what;
+    float lon1, lon2, lat1, lat2, pixel, maxError;
+    Seams seams;
+    double filled;  // square degrees of missing tiles filled at z = 0
+  };
+  const Case cases[] = {
+      {"one tile", -71.6F, -71.1F, 44.1F, 44.45F, 200, 5, Seams::None, 0},
+      {"one tile, every lattice point kept", -71.4F, -71.3F, 44.2F, 44.3F, 500, 0.001F, Seams::None,
+       0},
+      {"a seam of equal edges", 8.6F, 9.4F, 50.1F, 50.5F, 200, 2, Seams::Equal, 0},
+      {"a seam of equal edges, coarse", 8.6F, 9.4F, 50.1F, 50.5F, 300, 20, Seams::Equal, 0},
+      {"mixed tiles and a missing one", -66.0F, -64.7F, -45.6F, -44.0F, 1000, 5, Seams::Steps, 0.3},
+  };
+  panel.ZBasePercent = 10;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Region(c.lon1, c.lon2, c.lat1, c.lat2);
+    panel.XYPixelSize = c.pixel;
+    panel.MaxError = 0;
+    const std::size_t regular = Make(false, root.Root(), 2).size();
+    panel.MaxError = c.maxError;
+    const std::size_t added = ExpectSolidOverSurface(root.Root(), ModelArea(c.filled, 1));
+    EXPECT_TRUE(Logged(FormatText('.', "   Adaptive surface, max. error %.2f m", {c.maxError})));
+    EXPECT_LT(surface.size(), regular);
+    // Blocks meet edge to edge: the surface is open only where its pieces end.
+    const ModelSettings settings = ReadModelSettings(panel);
+    const ModelScale scale(settings);
+    std::vector<float> xs{scale.X(settings.LonMin), scale.X(settings.LonMax)};
+    for (long double lon = std::ceil(settings.LonMin); lon < settings.LonMax; ++lon) {
+      xs.push_back(scale.X(lon));
+    }
+    std::vector<float> ys{scale.Y(settings.LatMin), scale.Y(settings.LatMax)};
+    for (long double lat = std::ceil(settings.LatMin); lat < settings.LatMax; ++lat) {
+      ys.push_back(scale.Y(lat));
+    }
+    EXPECT_EQ(test::CracksOffTheBorders(CheckShell(surface), xs, ys), 0U);
+    // Two walls and a bottom face under each edge of the outline the surface keeps; a seam
+    // adds a strip where its two pieces keep different points along it, which those of equal
+    // edges may or may not do.
+    switch (c.seams) {
+      case Seams::None:
+        EXPECT_EQ(added, 3 * SideSegments());
+        break;
+      case Seams::Equal:
+        EXPECT_GE(added, 3 * SideSegments());
+        break;
+      case Seams::Steps:
+        EXPECT_GT(added, 3 * SideSegments() + 20);
+        break;
+    }
   }
 }
 
