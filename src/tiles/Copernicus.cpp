@@ -5,11 +5,17 @@
 #include "base/NumberText.h"
 #include "tiles/GdalRaster.h"
 
+#include <algorithm>
 #include <array>
+#include <atomic>
 #include <cmath>
 #include <cstddef>
+#include <exception>
+#include <functional>
+#include <map>
 #include <memory>
 #include <optional>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -31,13 +37,17 @@ std::string Degrees(std::int32_t lon, std::int32_t lat) {
       {lat < 0 ? -lat : lat, lat < 0 ? "S" : "N", lon < 0 ? -lon : lon, lon < 0 ? "W" : "E"});
 }
 
-OpenTile Open(const std::string& fileName, std::int32_t lon, std::int32_t lat) {
+gdal::Dataset OpenFile(const std::string& fileName) {
   static constexpr const char* drivers[] = {"GTiff", nullptr};
   // The georeferencing is the file's own, whatever a side file might say.
   static constexpr const char* options[] = {"GEOREF_SOURCES=INTERNAL", nullptr};
+  return gdal::OpenRaster(fileName, {drivers, options, true});
+}
+
+OpenTile Open(const std::string& fileName, std::int32_t lon, std::int32_t lat) {
   OpenTile tile;
   tile.fileName = fileName;
-  tile.dataset = gdal::OpenRaster(fileName, {drivers, options, true});
+  tile.dataset = OpenFile(fileName);
   tile.band = gdal::SingleBand(tile.dataset.get(), fileName);
   tile.columns = CopernicusColumns(lat);
   const int width = GDALGetRasterXSize(tile.dataset.get());
@@ -79,14 +89,76 @@ void MarkVoids(float* heights, std::size_t count, const std::optional<double>& n
   }
 }
 
-// The first count values of the tile's first row, from west to east.
-std::vector<float> FirstRow(const OpenTile& tile, int count) {
-  std::vector<float> row(static_cast<std::size_t>(count));
-  gdal::WindowReader(tile.band, tile.fileName).Read(0, 0, count, 1, [&](int) {
-    return row.data();
-  });
-  MarkVoids(row.data(), row.size(), tile.nodata);
-  return row;
+// Rows y0 .. y0 + height - 1 of a tile, width values from the west edge each, and where each
+// row goes.
+struct Piece {
+  const OpenTile* source = nullptr;
+  int y0 = 0;
+  int height = 0;
+  int width = 0;
+  std::function<float*(int y)> row;
+};
+
+// One thread's readers of the pieces. A GDAL data set serves one thread at a time: the calling
+// thread reads through the tiles' own handles, every other thread opens the files again.
+class PieceReader {
+ public:
+  explicit PieceReader(bool ownHandles) : ownHandles_(ownHandles) {}
+
+  void Read(const Piece& piece) {
+    ReaderOf(*piece.source).Read(0, piece.y0, piece.width, piece.height, [&](int y) {
+      return piece.row(piece.y0 + y);
+    });
+    for (int y = piece.y0; y < piece.y0 + piece.height; ++y) {
+      MarkVoids(piece.row(y), static_cast<std::size_t>(piece.width), piece.source->nodata);
+    }
+  }
+
+ private:
+  gdal::WindowReader& ReaderOf(const OpenTile& tile) {
+    if (const auto found = readers_.find(&tile); found != readers_.end()) return found->second;
+    GDALRasterBandH band = tile.band;
+    if (!ownHandles_) {
+      datasets_.push_back(OpenFile(tile.fileName));
+      band = gdal::SingleBand(datasets_.back().get(), tile.fileName);
+    }
+    return readers_.emplace(&tile, gdal::WindowReader(band, tile.fileName)).first->second;
+  }
+
+  bool ownHandles_;
+  std::vector<gdal::Dataset> datasets_;
+  std::map<const OpenTile*, gdal::WindowReader> readers_;
+};
+
+// Reads the pieces, the costliest first, on as many threads as there are cores (at most four):
+// inflating the blocks is the bulk of a load. Throws the first failure.
+void ReadPieces(const std::vector<Piece>& pieces) {
+  constexpr unsigned MaxReaders = 4;
+  const unsigned cores = std::max(1U, std::thread::hardware_concurrency());
+  const auto readers =
+      static_cast<unsigned>(std::min<std::size_t>({MaxReaders, cores, pieces.size()}));
+  std::atomic<std::size_t> next{0};
+  std::atomic<bool> failed{false};
+  std::vector<std::exception_ptr> errors(readers);
+  const auto work = [&](unsigned reader) {
+    try {
+      PieceReader pieceReader(reader == 0);
+      for (std::size_t i = next++; i < pieces.size() && !failed; i = next++) {
+        pieceReader.Read(pieces[i]);
+      }
+    } catch (...) {
+      errors[reader] = std::current_exception();
+      failed = true;
+    }
+  };
+  {
+    std::vector<std::jthread> helpers;
+    for (unsigned reader = 1; reader < readers; ++reader) helpers.emplace_back(work, reader);
+    work(0);
+  }
+  for (const std::exception_ptr& error : errors) {
+    if (error) std::rethrow_exception(error);
+  }
 }
 
 std::optional<OpenTile> OpenNeighbour(const std::string& folder, std::int32_t lon,
@@ -141,49 +213,54 @@ std::string CopernicusTileName(std::int32_t lon, std::int32_t lat) {
 void LoadCopernicusTile(TSRTM& tile, const std::string& fileName, std::int16_t lon,
                         std::int16_t lat) {
   const OpenTile own = Open(fileName, lon, lat);
-  const int columns = own.columns;
-  const int width = columns + 1;  // grid columns
-  const int rows = CopernicusRows + 1;
-  const auto at = [&](float* grid, int row) {
-    return grid + static_cast<std::ptrdiff_t>(row) * width;
-  };
-  const std::size_t count = static_cast<std::size_t>(rows) * static_cast<std::size_t>(width);
-  auto grid = std::make_unique_for_overwrite<float[]>(count);
-  float* g = grid.get();
-
-  // The file's first row is the north edge, grid row CopernicusRows; its last lies one spacing
-  // north of the south edge, grid row 1.
-  gdal::WindowReader(own.band, fileName).Read(0, 0, columns, CopernicusRows, [&](int y) {
-    return at(g, CopernicusRows - y);
-  });
-  for (int r = 1; r < rows; ++r) MarkVoids(at(g, r), static_cast<std::size_t>(columns), own.nodata);
-
   const std::size_t slash = fileName.rfind('/');
   const std::string folder = slash == std::string::npos ? "" : fileName.substr(0, slash + 1);
   const auto east = OpenNeighbour(folder, lon + 1, lat);
   const auto south = OpenNeighbour(folder, lon, lat - 1);
   const auto southEast = OpenNeighbour(folder, lon + 1, lat - 1);
 
-  if (east) {
-    std::vector<float> column(CopernicusRows);
-    gdal::WindowReader(east->band, east->fileName).Read(0, 0, 1, CopernicusRows, [&](int y) {
-      return &column[static_cast<std::size_t>(y)];
-    });
-    MarkVoids(column.data(), column.size(), east->nodata);
-    for (int y = 0; y < CopernicusRows; ++y) {
-      at(g, CopernicusRows - y)[columns] = column[static_cast<std::size_t>(y)];
-    }
-  } else {
-    for (int r = 1; r < rows; ++r) at(g, r)[columns] = at(g, r)[columns - 1];
-  }
+  const int columns = own.columns;
+  const int width = columns + 1;  // grid columns
+  const int rows = CopernicusRows + 1;
+  const std::size_t count = static_cast<std::size_t>(rows) * static_cast<std::size_t>(width);
+  auto grid = std::make_unique_for_overwrite<float[]>(count);
+  float* g = grid.get();
+  const auto at = [g, width](int row) { return g + static_cast<std::ptrdiff_t>(row) * width; };
 
+  // The file's first row is the north edge, grid row CopernicusRows; its last lies one spacing
+  // north of the south edge, grid row 1. The tile is read in bands of whole blocks.
+  std::vector<Piece> pieces;
+  int blockWidth = 0;
+  int blockHeight = 0;
+  GDALGetBlockSize(own.band, &blockWidth, &blockHeight);
+  const int band = std::max(1, 512 / std::max(blockHeight, 1)) * std::max(blockHeight, 1);
+  for (int y0 = 0; y0 < CopernicusRows; y0 += band) {
+    pieces.push_back({&own, y0, std::min(band, CopernicusRows - y0), columns,
+                      [&](int y) { return at(CopernicusRows - y); }});
+  }
+  if (east) {
+    pieces.push_back(
+        {&*east, 0, CopernicusRows, 1, [&](int y) { return at(CopernicusRows - y) + columns; }});
+  }
+  std::vector<float> southRow;
   if (south) {
-    std::vector<float> row = FirstRow(*south, south->columns);
+    southRow.resize(static_cast<std::size_t>(south->columns) + 1);
+    pieces.push_back({&*south, 0, 1, south->columns, [&](int) { return southRow.data(); }});
+    if (southEast) {
+      pieces.push_back({&*southEast, 0, 1, 1, [&](int) { return &southRow.back(); }});
+    }
+  }
+  ReadPieces(pieces);
+
+  if (!east) {
+    for (int r = 1; r < rows; ++r) at(r)[columns] = at(r)[columns - 1];
+  }
+  if (south) {
     // The south row's east end: the south-east tile's first sample, else the south tile's last.
-    row.push_back(southEast ? FirstRow(*southEast, 1).front() : row.back());
-    Resample(row, south->columns, at(g, 0), columns);
+    if (!southEast) southRow.back() = southRow[southRow.size() - 2];
+    Resample(southRow, south->columns, at(0), columns);
   } else {
-    std::copy_n(at(g, 1), width, at(g, 0));
+    std::copy_n(at(1), width, at(0));
   }
 
   tile.AdoptHeights(std::move(grid), TileKind::Cop30, static_cast<std::int16_t>(rows),

@@ -9,6 +9,7 @@
 
 #include <cmath>
 #include <filesystem>
+#include <ostream>
 #include <random>
 #include <string>
 #include <utility>
@@ -119,6 +120,10 @@ struct PlaneCase {
   int southColumns;  // its south neighbour's
 };
 
+void PrintTo(const PlaneCase& p, std::ostream* out) {
+  *out << p.lat << " N, " << p.columns << " columns, " << p.southColumns << " south of it";
+}
+
 class CopernicusPlane : public ::testing::TestWithParam<PlaneCase> {};
 
 TEST_P(CopernicusPlane, GivesThePlaneAtEveryLatticePointWithItsNeighbours) {
@@ -181,7 +186,10 @@ TEST_P(CopernicusPlane, RepeatsItsLastColumnAndRowWithoutNeighbours) {
 }
 
 INSTANTIATE_TEST_SUITE_P(NorthOf50, CopernicusPlane,
-                         ::testing::Values(PlaneCase{55, 2400, 2400}, PlaneCase{70, 1200, 1800}));
+                         ::testing::Values(PlaneCase{55, 2400, 2400}, PlaneCase{70, 1200, 1800}),
+                         [](const auto& test) {
+                           return "At" + std::to_string(test.param.lat) + "N";
+                         });
 
 TEST(LoadCopernicusTile, TurnsNoDataAndNaNIntoVoidsThatHealing) {
   const test::TempDir dir;
