@@ -10,7 +10,9 @@
 // Every figure is the best of several runs. Then the same terrain as Copernicus GLO-30 tiles
 // (Float32 COGs as the bucket lays them out): the median time LoadCopernicusTile takes, alone
 // and with its three neighbours, beside the median of LoadFromFile of the SRTM-1 tile, the
-// loads taking turns. The folder is removed at the end.
+// loads taking turns: once with the files in the page cache (warm), once with each file's pages
+// dropped before its load, so that it comes from the disk (cold). The folder is removed at the
+// end.
 
 #include "model/STL.h"
 #include "tiles/Copernicus.h"

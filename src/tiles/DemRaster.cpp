@@ -228,7 +228,9 @@ bool DemRaster::LoadTile(TSRTM& tile, std::int16_t lon, std::int16_t lat) {
     GDALSetGeoTransform(grid.get(), geo.data());
     GDALSetProjection(grid.get(), s.geographicWkt.c_str());
 
-    const char* arguments[] = {"-r", "bilinear", "-wm", "64", "-dstnodata", "nan", nullptr};
+    // The warper reads the raster a window of at most 32 MB at a time, from an overview where
+    // the raster is much finer than the grid.
+    const char* arguments[] = {"-r", "bilinear", "-wm", "32", "-dstnodata", "nan", nullptr};
     const std::unique_ptr<GDALWarpAppOptions, WarpOptionsDeleter> options(
         GDALWarpAppOptionsNew(const_cast<char**>(arguments), nullptr));
     GDALDatasetH sources[] = {s.dataset.get()};
