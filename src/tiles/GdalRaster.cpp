@@ -11,6 +11,8 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <utility>
@@ -174,14 +176,72 @@ WindowReader::WindowReader(GDALRasterBandH band, std::string fileName)
   }
   scratch_.resize(static_cast<std::size_t>(blockWidth_) * static_cast<std::size_t>(blockHeight_) *
                   static_cast<std::size_t>(typeSize_));
+  GDALDatasetH dataset = GDALGetBandDataset(band_);
+  const auto is = [&](const char* item, const char* value) {
+    const char* found = GDALGetMetadataItem(dataset, item, "IMAGE_STRUCTURE");
+    return found != nullptr && EQUAL(found, value);
+  };
+  if (type_ == GDT_Float32 && GDALGetRasterCount(dataset) == 1 &&
+      EQUAL(GDALGetDriverShortName(GDALGetDatasetDriver(dataset)), "GTiff") &&
+      is("COMPRESSION", "DEFLATE") && is("PREDICTOR", "3") &&
+      GDALGetMetadataItem(band_, "NBITS", "IMAGE_STRUCTURE") == nullptr) {
+    deflated_.reset(VSIFOpenL(fileName_.c_str(), "rb"));
+  }
 }
 
 const unsigned char* WindowReader::Block(int bx, int by) {
+  if (deflated_ && InflateFloatBlock(bx, by)) return scratch_.data();
   ErrorCapture capture;
   if (GDALReadBlock(band_, bx, by, scratch_.data()) != CE_None) {
     throw CannotReadFile(fileName_, capture.Reason("A block of the raster can't be read"));
   }
   return scratch_.data();
+}
+
+bool WindowReader::InflateFloatBlock(int bx, int by) {
+  const auto item = [&](const char* what) -> std::uint64_t {
+    const std::string key = FormatText('.', "BLOCK_%s_%d_%d", {what, bx, by});
+    const char* text = GDALGetMetadataItem(band_, key.c_str(), "TIFF");
+    return text == nullptr ? 0 : std::strtoull(text, nullptr, 10);
+  };
+  const std::uint64_t offset = item("OFFSET");
+  const std::uint64_t size = item("SIZE");
+  if (offset == 0 || size == 0) return false;
+  packed_.resize(size);
+  if (VSIFSeekL(deflated_.get(), offset, SEEK_SET) != 0 ||
+      VSIFReadL(packed_.data(), 1, size, deflated_.get()) != size) {
+    throw CannotReadFile(fileName_, "The file ends inside a block of the raster");
+  }
+  const std::size_t rowBytes = static_cast<std::size_t>(blockWidth_) * sizeof(float);
+  const std::size_t bytes = rowBytes * static_cast<std::size_t>(blockHeight_);
+  unsigned char* planes = scratch_.data();
+  std::size_t inflated = 0;
+  if (CPLZLibInflate(packed_.data(), size, planes, bytes, &inflated) == nullptr ||
+      inflated != bytes) {
+    throw CannotReadFile(fileName_, "A block of the raster can't be inflated");
+  }
+  // Each row holds its samples' bytes plane by plane, the most significant plane first, each
+  // byte stored as its difference from the one before. The sums go back in place, then the
+  // samples are put together in a row's room.
+  std::vector<unsigned char>& row = packed_;
+  row.resize(rowBytes);
+  const auto width = static_cast<std::size_t>(blockWidth_);
+  for (int r = 0; r < blockHeight_; ++r) {
+    unsigned char* p = planes + static_cast<std::size_t>(r) * rowBytes;
+    unsigned char sum = 0;
+    for (std::size_t i = 0; i < rowBytes; ++i) {
+      sum = static_cast<unsigned char>(sum + p[i]);
+      row[i] = sum;
+    }
+    for (std::size_t x = 0; x < width; ++x) {
+      const std::uint32_t bits = static_cast<std::uint32_t>(row[x]) << 24 |
+                                 static_cast<std::uint32_t>(row[width + x]) << 16 |
+                                 static_cast<std::uint32_t>(row[2 * width + x]) << 8 |
+                                 static_cast<std::uint32_t>(row[3 * width + x]);
+      std::memcpy(p + x * sizeof(float), &bits, sizeof bits);
+    }
+  }
+  return true;
 }
 
 }  // namespace orolith::gdal

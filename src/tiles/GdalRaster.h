@@ -5,6 +5,7 @@
 // links GDAL.
 
 #include <cpl_error.h>
+#include <cpl_vsi.h>
 #include <gdal.h>
 
 #include <algorithm>
@@ -72,6 +73,14 @@ class WindowReader {
  private:
   // Decodes block bx, by into scratch_; returns its bytes.
   const unsigned char* Block(int bx, int by);
+  // The same for a GeoTIFF of deflated Float32 blocks with the floating-point predictor, as the
+  // Copernicus tiles are: GDAL finds the block and inflates it, undoing the predictor is ours
+  // (libtiff's undoing takes most of a load). False for a block not in the file.
+  bool InflateFloatBlock(int bx, int by);
+
+  struct FileCloser {
+    void operator()(VSILFILE* file) const noexcept { VSIFCloseL(file); }
+  };
   GDALRasterBandH band_;
   std::string fileName_;
   GDALDataType type_;
@@ -79,6 +88,8 @@ class WindowReader {
   int blockWidth_ = 0;
   int blockHeight_ = 0;
   std::vector<unsigned char> scratch_;
+  std::unique_ptr<VSILFILE, FileCloser> deflated_;  // open where InflateFloatBlock serves
+  std::vector<unsigned char> packed_;
 };
 
 template <typename RowAddress>

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <ostream>
 #include <random>
@@ -219,6 +220,63 @@ TEST(LoadCopernicusTile, TurnsNoDataAndNaNIntoVoidsThatHealing) {
   tile.GetElevationRange(low, high);
   EXPECT_EQ(low, 500);
   EXPECT_EQ(high, 500);
+}
+
+// Storage of a tile, and its name in the test's output.
+struct Layout {
+  const char* what;
+  std::vector<std::string> options;
+};
+
+TEST(LoadCopernicusTile, ReadsTheSameHeightsWhateverTheStorage) {
+  // Fractions, negative heights, no-data and NaN, and a block of nothing but no-data, which a
+  // sparse file leaves out.
+  const auto height = [](int x, int y) {
+    if (x >= 1024 && x < 2048 && y < 1024) return -9999.0;
+    if ((x * 7 + y * 13) % 977 == 0) return -9999.0;
+    if ((x * 11 + y * 3) % 1291 == 0) return double{NAN};
+    return std::sin(x * 0.013) * 900 + std::cos(y * 0.007) * 400 + (x * 31 + y * 17) % 10 * 0.1;
+  };
+  const std::vector<Layout> layouts = {
+      {"the bucket's: deflated 1024-pixel blocks, floating-point predictor",
+       test::BucketLayout("GTiff")},
+      {"deflated 256-pixel blocks, floating-point predictor, blocks of no-data left out",
+       {"TILED=YES", "BLOCKXSIZE=256", "BLOCKYSIZE=256", "COMPRESS=DEFLATE", "PREDICTOR=3",
+        "SPARSE_OK=TRUE"}},
+      {"deflated strips, no predictor", {"COMPRESS=DEFLATE"}},
+      {"LZW blocks, floating-point predictor", {"TILED=YES", "COMPRESS=LZW", "PREDICTOR=3"}},
+      {"plain strips", {}}};
+  const test::TempDir dir;
+  std::vector<float> first;
+  for (const Layout& layout : layouts) {
+    SCOPED_TRACE(layout.what);
+    const test::TempDir folder;
+    const std::string path = folder.Root() + CopernicusTileName(7, 46);
+    test::WriteRaster(path,
+                      {.Width = 3600,
+                       .Height = 3600,
+                       .Geo = test::CopernicusGeo(7, 46),
+                       .Srs = "EPSG:4326",
+                       .NoData = -9999,
+                       .Options = layout.options},
+                      height);
+    TSRTM tile;
+    LoadCopernicusTile(tile, path, 7, 46);
+    const std::vector<float> heights(tile.Heights(), tile.Heights() + 3601 * 3601);
+    if (first.empty()) {
+      first = heights;
+      EXPECT_EQ(tile.Height(3600, 1), static_cast<float>(height(1, 0)));
+      EXPECT_EQ(tile.Height(3600, 0), TSRTM::VoidHeight);
+      EXPECT_EQ(tile.Height(3000, 1500), TSRTM::VoidHeight);
+      EXPECT_EQ(tile.Height(3600 - 1280, 3), TSRTM::VoidHeight);
+      continue;
+    }
+    int differ = 0;
+    for (std::size_t i = 0; i < heights.size(); ++i) {
+      differ += std::memcmp(&heights[i], &first[i], sizeof(float)) != 0;
+    }
+    EXPECT_EQ(differ, 0);
+  }
 }
 
 TEST(LoadCopernicusTile, ResamplesASouthNeighbourOfOtherSpacingAndTakesTheCornerFromTheSouthEast) {
