@@ -210,6 +210,13 @@ std::string CopernicusTileName(std::int32_t lon, std::int32_t lat) {
       {lat >= 0 ? "N" : "S", lat < 0 ? -lat : lat, lon >= 0 ? "E" : "W", lon < 0 ? -lon : lon});
 }
 
+void CheckCopernicusTile(const std::string& fileName, std::int32_t lon, std::int32_t lat) {
+  const OpenTile tile = Open(fileName, lon, lat);
+  if (GDALGetRasterDataType(tile.band) != GDT_Float32) {
+    throw CannotOpenFile(fileName, "The raster's heights are not Float32");
+  }
+}
+
 void LoadCopernicusTile(TSRTM& tile, const std::string& fileName, std::int16_t lon,
                         std::int16_t lat) {
   const OpenTile own = Open(fileName, lon, lat);

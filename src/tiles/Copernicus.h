@@ -22,6 +22,11 @@ int CopernicusColumns(std::int32_t lat) noexcept;
 // corner, as TileFileName names an SRTM tile.
 std::string CopernicusTileName(std::int32_t lon, std::int32_t lat);
 
+// Checks that fileName is the Copernicus tile at lon, lat as the bucket serves it: a GeoTIFF of
+// one band of Float32 heights laid out as the tile, without reading its heights. Throws
+// FileError naming the file with the reason otherwise.
+void CheckCopernicusTile(const std::string& fileName, std::int32_t lon, std::int32_t lat);
+
 // Loads the tile at fileName as the tile at lon, lat (kind Cop30): a grid of 3601 rows and
 // CopernicusColumns(lat) + 1 columns whose outer rows and columns lie on the tile's edges. The
 // east column, the south row and the south-east corner come from the neighbour tiles of the

@@ -207,13 +207,17 @@ bool WindowReader::InflateFloatBlock(int bx, int by) {
   const std::uint64_t offset = item("OFFSET");
   const std::uint64_t size = item("SIZE");
   if (offset == 0 || size == 0) return false;
+  const std::size_t rowBytes = static_cast<std::size_t>(blockWidth_) * sizeof(float);
+  const std::size_t bytes = rowBytes * static_cast<std::size_t>(blockHeight_);
+  // Deflate never grows data by more than a few bytes in a thousand.
+  if (size > bytes + bytes / 64 + 1024) {
+    throw CannotReadFile(fileName_, "A block of the raster is larger than its samples");
+  }
   packed_.resize(size);
   if (VSIFSeekL(deflated_.get(), offset, SEEK_SET) != 0 ||
       VSIFReadL(packed_.data(), 1, size, deflated_.get()) != size) {
     throw CannotReadFile(fileName_, "The file ends inside a block of the raster");
   }
-  const std::size_t rowBytes = static_cast<std::size_t>(blockWidth_) * sizeof(float);
-  const std::size_t bytes = rowBytes * static_cast<std::size_t>(blockHeight_);
   unsigned char* planes = scratch_.data();
   std::size_t inflated = 0;
   if (CPLZLibInflate(packed_.data(), size, planes, bytes, &inflated) == nullptr ||

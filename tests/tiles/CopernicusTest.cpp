@@ -5,6 +5,7 @@
 #include "tiles/SRTM.h"
 #include "tiles/TileSource.h"
 
+#include <gdal_utils.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -386,6 +387,35 @@ TEST(LoadCopernicusTile, RefusesWhatIsNoWholeCopernicusTileAndKeepsTheTileItHeld
   }
 }
 
+TEST(CheckCopernicusTile, PassesTheBucketsTileAndNamesWhatElseItFinds) {
+  const test::TempDir dir;
+  const std::string good = test::WriteCopernicusTile(
+      dir.Root(), -21, 64, [](double, double) { return 12.5; }, "COG");
+  EXPECT_NO_THROW(CheckCopernicusTile(good, -21, 64));
+  try {
+    CheckCopernicusTile(good, -21, 65);
+    ADD_FAILURE() << "passed at 65 N";
+  } catch (const FileError& error) {
+    EXPECT_EQ(std::string(error.what()),
+              "Cannot open file \"" + good +
+                  "\". The raster is not georeferenced as the Copernicus tile at 65 N 21 W");
+  }
+  const std::string integers = dir.Root() + "int16.tif";
+  const char* const argv[] = {"-ot", "Int16", nullptr};
+  GDALTranslateOptions* options = GDALTranslateOptionsNew(const_cast<char**>(argv), nullptr);
+  GDALDatasetH source = GDALOpen(good.c_str(), GA_ReadOnly);
+  GDALClose(GDALTranslate(integers.c_str(), source, options, nullptr));
+  GDALClose(source);
+  GDALTranslateOptionsFree(options);
+  try {
+    CheckCopernicusTile(integers, -21, 64);
+    ADD_FAILURE() << "passed 16-bit heights";
+  } catch (const FileError& error) {
+    EXPECT_EQ(std::string(error.what()),
+              "Cannot open file \"" + integers + "\". The raster's heights are not Float32");
+  }
+}
+
 TEST(LoadCopernicusTile, ReadsOnlyLocalFiles) {
   for (const std::string& name :
        std::vector<std::string>{"/vsicurl/http://127.0.0.1:9/" + CopernicusTileName(7, 46),
@@ -427,6 +457,16 @@ TEST(FindTileSource, SearchesCopernicusAfterSrtm1AndBeforeSrtm3UnderTheBucketsNa
   EXPECT_FALSE(FindTileSource(folders, 7, 47, {}));
   // By an .hgt name the search stays in the SRTM folders.
   EXPECT_EQ(FindTileSource(folders, "N46E007.hgt", {.Srtm1 = true})->Folder, TileKind::Srtm3);
+}
+
+TEST(UnreadableFolders, NamesTheCopernicusFolderWhenTheSearchPassesOverIt) {
+  const test::TempDir root;
+  const DataFolders folders = MakeDataFolders(root.Root());
+  test::WriteBytes(root.Path() / "COP30", {1});
+  EXPECT_EQ(UnreadableFolders(folders, TileBlocks{}),
+            std::vector<std::string>{"The folder \"" + folders.Cop30Dir +
+                                     "\" could not be read: Not a directory"});
+  EXPECT_TRUE(UnreadableFolders(folders, {.Cop30 = true}).empty());
 }
 
 TEST(LoadTile, ReadsEachFolderKindWithItsOwnReader) {
