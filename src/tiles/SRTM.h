@@ -59,8 +59,8 @@ class TSRTM {
  public:
   static constexpr std::int16_t VoidThreshold = -32000;
   // The void a height grid holds where its source had no value; NaN instead marks a sample
-  // with no data at all (outside the user's raster), which no lookup bridges and no healing
-  // fills.
+  // with no data at all (where the user's raster has no value), which no lookup bridges and no
+  // healing fills.
   static constexpr float VoidHeight = -32768.0F;
 
   TSRTM() = default;
