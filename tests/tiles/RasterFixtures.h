@@ -17,7 +17,7 @@
 
 namespace orolith::test {
 
-struct RasterSpec {
+struct NewRaster {
   int Width = 0;
   int Height = 0;
   std::optional<std::array<double, 6>> Geo{};  // none: no georeferencing
@@ -37,48 +37,48 @@ inline std::vector<std::string> BucketLayout(const std::string& driver) {
 }
 
 // Writes path with value(x, y) at pixel x of line y (line 0 north) in every band.
-inline void WriteRaster(const std::string& path, const RasterSpec& spec,
+inline void WriteRaster(const std::string& path, const NewRaster& raster,
                         const std::function<double(int, int)>& value) {
   GDALAllRegister();
-  const bool copy = spec.Driver != "GTiff";
+  const bool copy = raster.Driver != "GTiff";
   GDALDriverH memory = GDALGetDriverByName("MEM");
   GDALDriverH gtiff = GDALGetDriverByName("GTiff");
   char** options = nullptr;
-  for (const std::string& option : spec.Options) options = CSLAddString(options, option.c_str());
+  for (const std::string& option : raster.Options) options = CSLAddString(options, option.c_str());
   GDALDatasetH ds =
-      copy ? GDALCreate(memory, "", spec.Width, spec.Height, spec.Bands, GDT_Float32, nullptr)
-           : GDALCreate(gtiff, path.c_str(), spec.Width, spec.Height, spec.Bands, GDT_Float32,
+      copy ? GDALCreate(memory, "", raster.Width, raster.Height, raster.Bands, GDT_Float32, nullptr)
+           : GDALCreate(gtiff, path.c_str(), raster.Width, raster.Height, raster.Bands, GDT_Float32,
                         options);
   if (ds == nullptr) {
     CSLDestroy(options);
     throw std::runtime_error("cannot create " + path);
   }
-  if (spec.Geo) GDALSetGeoTransform(ds, const_cast<double*>(spec.Geo->data()));
-  if (!spec.Srs.empty()) {
+  if (raster.Geo) GDALSetGeoTransform(ds, const_cast<double*>(raster.Geo->data()));
+  if (!raster.Srs.empty()) {
     OGRSpatialReferenceH srs = OSRNewSpatialReference(nullptr);
-    OSRSetFromUserInput(srs, spec.Srs.c_str());
+    OSRSetFromUserInput(srs, raster.Srs.c_str());
     GDALSetSpatialRef(ds, srs);
     OSRDestroySpatialReference(srs);
   }
-  std::vector<float> pixels(static_cast<std::size_t>(spec.Width) *
-                            static_cast<std::size_t>(spec.Height));
-  for (int y = 0; y < spec.Height; ++y) {
-    for (int x = 0; x < spec.Width; ++x) {
-      pixels[static_cast<std::size_t>(y) * static_cast<std::size_t>(spec.Width) +
+  std::vector<float> pixels(static_cast<std::size_t>(raster.Width) *
+                            static_cast<std::size_t>(raster.Height));
+  for (int y = 0; y < raster.Height; ++y) {
+    for (int x = 0; x < raster.Width; ++x) {
+      pixels[static_cast<std::size_t>(y) * static_cast<std::size_t>(raster.Width) +
              static_cast<std::size_t>(x)] = static_cast<float>(value(x, y));
     }
   }
   CPLErr written = CE_None;
-  for (int b = 1; b <= spec.Bands; ++b) {
+  for (int b = 1; b <= raster.Bands; ++b) {
     GDALRasterBandH band = GDALGetRasterBand(ds, b);
-    if (spec.NoData) GDALSetRasterNoDataValue(band, *spec.NoData);
+    if (raster.NoData) GDALSetRasterNoDataValue(band, *raster.NoData);
     if (written == CE_None) {
-      written = GDALRasterIO(band, GF_Write, 0, 0, spec.Width, spec.Height, pixels.data(),
-                             spec.Width, spec.Height, GDT_Float32, 0, 0);
+      written = GDALRasterIO(band, GF_Write, 0, 0, raster.Width, raster.Height, pixels.data(),
+                             raster.Width, raster.Height, GDT_Float32, 0, 0);
     }
   }
   if (copy && written == CE_None) {
-    GDALDatasetH out = GDALCreateCopy(GDALGetDriverByName(spec.Driver.c_str()), path.c_str(), ds,
+    GDALDatasetH out = GDALCreateCopy(GDALGetDriverByName(raster.Driver.c_str()), path.c_str(), ds,
                                       FALSE, options, nullptr, nullptr);
     if (out == nullptr) written = CE_Failure;
     GDALClose(out);
