@@ -7,10 +7,20 @@
 // ten million ElevationAt calls and SaveBinary of ten million faces, and prints each beside a
 // reference: one read of the file's bytes from the page cache, one pass over the grid, the same
 // random sample reads without the arithmetic, one large write of the same number of bytes.
-// Every figure is the best of several runs. The folder is removed at the end.
+// Every figure is the best of several runs. Then the same terrain as Copernicus GLO-30 tiles
+// (Float32 COGs as the bucket lays them out): the median time LoadCopernicusTile takes, alone
+// and with its three neighbours, beside the median of LoadFromFile of the SRTM-1 tile, the
+// loads taking turns: once with the files in the page cache (warm), once with each file's pages
+// dropped before its load, so that it comes from the disk (cold). The folder is removed at the
+// end.
 
 #include "model/STL.h"
+#include "tiles/Copernicus.h"
 #include "tiles/SRTM.h"
+
+#include <cpl_string.h>
+#include <gdal.h>
+#include <ogr_srs_api.h>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -127,6 +137,70 @@ void PrintRow(const char* operation, double seconds, const char* reference, doub
   std::printf("%-34s %9.1f ms %8.0f MB/s | %-34s %9.1f ms %8.0f MB/s | %5.1fx\n", operation,
               seconds * 1e3, megaBytes / seconds, reference, limitSeconds * 1e3,
               megaBytes / limitSeconds, seconds / limitSeconds);
+}
+
+// The grid as the Copernicus tile at lon, lat in folder: without its east column and south row,
+// with a decimetre fraction, as a cloud-optimised GeoTIFF of Float32 heights in 1024-pixel
+// blocks, deflated with the floating-point predictor, overviews included.
+void WriteCopernicusTile(const fs::path& folder, const std::vector<std::int16_t>& grid, int lon,
+                         int lat) {
+  GDALAllRegister();
+  const int columns = orolith::CopernicusColumns(lat);
+  const int rows = orolith::CopernicusRows;
+  GDALDatasetH memory =
+      GDALCreate(GDALGetDriverByName("MEM"), "", columns, rows, 1, GDT_Float32, nullptr);
+  std::vector<float> heights(static_cast<std::size_t>(columns) * rows);
+  for (int y = 0; y < rows; ++y) {
+    const std::size_t row = static_cast<std::size_t>(side - 1 - y) * side;
+    for (int x = 0; x < columns; ++x) {
+      // Decimetres that vary as a surface model's do, from pixel to pixel.
+      const auto hash =
+          static_cast<std::uint32_t>(x) * 2654435761U ^ static_cast<std::uint32_t>(y) * 2246822519U;
+      heights[static_cast<std::size_t>(y) * columns + x] =
+          static_cast<float>(grid[row + static_cast<std::size_t>(x)]) +
+          static_cast<float>((hash >> 13) % 10) / 10;
+    }
+  }
+  const double dx = 1.0 / columns;
+  const double dy = 1.0 / rows;
+  double geo[6] = {lon - dx / 2, dx, 0, lat + 1 + dy / 2, 0, -dy};
+  GDALSetGeoTransform(memory, geo);
+  OGRSpatialReferenceH wgs84 = OSRNewSpatialReference(nullptr);
+  OSRImportFromEPSG(wgs84, 4326);
+  GDALSetSpatialRef(memory, wgs84);
+  OSRDestroySpatialReference(wgs84);
+  const CPLErr written = GDALRasterIO(GDALGetRasterBand(memory, 1), GF_Write, 0, 0, columns, rows,
+                                      heights.data(), columns, rows, GDT_Float32, 0, 0);
+  const fs::path file = folder / orolith::CopernicusTileName(lon, lat);
+  const char* options[] = {"BLOCKSIZE=1024", "COMPRESS=DEFLATE", "PREDICTOR=YES", nullptr};
+  GDALDatasetH cog = written != CE_None
+                         ? nullptr
+                         : GDALCreateCopy(GDALGetDriverByName("COG"), file.c_str(), memory, FALSE,
+                                          const_cast<char**>(options), nullptr, nullptr);
+  GDALClose(memory);
+  if (cog == nullptr) throw std::runtime_error("cannot write " + file.string());
+  GDALClose(cog);
+}
+
+// Drops the file's pages from the page cache, so that the next read comes from the disk.
+void Evict(const std::string& file) {
+  const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) throw std::runtime_error("cannot open " + file);
+  const bool done = ::fdatasync(fd) == 0 && ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED) == 0;
+  ::close(fd);
+  if (!done) throw std::runtime_error("cannot evict " + file);
+}
+
+double Median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  const std::size_t n = values.size();
+  return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+double Seconds(const std::function<void()>& timed) {
+  const auto start = Clock::now();
+  timed();
+  return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
 class ScratchFolder {
@@ -247,6 +321,54 @@ void Run(const fs::path& parent) {
     std::printf("%-34s %6.1f ns a call at random points, %.1f ns in a raster walk\n", "",
                 lookups / static_cast<double>(lookupCount) * 1e9,
                 walk / static_cast<double>(lookupCount) * 1e9);
+  }
+
+  {
+    std::vector<std::int16_t> terrain = SyntheticTileGrid();
+    const fs::path alone = folder.Path() / "alone";
+    const fs::path block = folder.Path() / "block";
+    fs::create_directories(alone);
+    fs::create_directories(block);
+    WriteCopernicusTile(alone, terrain, 7, 45);
+    for (const auto& [lon, lat] : {std::pair{7, 45}, {8, 45}, {7, 44}, {8, 44}}) {
+      WriteCopernicusTile(block, terrain, lon, lat);
+    }
+    const std::string aloneTile = (alone / orolith::CopernicusTileName(7, 45)).string();
+    const std::string blockTile = (block / orolith::CopernicusTileName(7, 45)).string();
+    std::vector<std::string> blockFiles;
+    for (const auto& entry : fs::directory_iterator(block)) blockFiles.push_back(entry.path());
+    constexpr int loads = 11;
+    std::printf(
+        "\nCopernicus GLO-30 tile 3600 x 3600 (%.1f MB as COG), medians of %d loads each, "
+        "taking turns:\n",
+        static_cast<double>(fs::file_size(aloneTile)) / 1e6, loads);
+    for (const bool cold : {false, true}) {
+      std::vector<double> srtm;
+      std::vector<double> cop;
+      std::vector<double> copBlock;
+      // A warm load finds the files in the page cache; a cold one reads them from the disk.
+      const auto evict = [&](const std::vector<std::string>& files) {
+        if (cold) {
+          for (const std::string& file : files) Evict(file);
+        }
+      };
+      orolith::LoadCopernicusTile(tile, blockTile, 7, 45);
+      orolith::LoadCopernicusTile(tile, aloneTile, 7, 45);
+      for (int i = 0; i < loads; ++i) {
+        evict({tileFile.string()});
+        srtm.push_back(Seconds([&] { tile.LoadFromFile(tileFile.string(), 7, 45); }));
+        evict({aloneTile});
+        cop.push_back(Seconds([&] { orolith::LoadCopernicusTile(tile, aloneTile, 7, 45); }));
+        evict(blockFiles);
+        copBlock.push_back(Seconds([&] { orolith::LoadCopernicusTile(tile, blockTile, 7, 45); }));
+      }
+      const double srtmMedian = Median(srtm);
+      const char* reference = cold ? "LoadFromFile (SRTM-1), cold" : "LoadFromFile (SRTM-1), warm";
+      PrintRow(cold ? "LoadCopernicusTile, alone, cold" : "LoadCopernicusTile, alone, warm",
+               Median(cop), reference, srtmMedian, tileMB);
+      PrintRow(cold ? "LoadCopernicusTile, 3 neighb., cold" : "LoadCopernicusTile, 3 neighb., warm",
+               Median(copBlock), reference, srtmMedian, tileMB);
+    }
   }
 
   {
