@@ -52,9 +52,11 @@ ModelSettings ReadModelSettings(const FrontPanelValues& panel) {
   s.BlockSrtm1 = panel.BlockSrtm1;
   s.BlockSrtm3 = panel.BlockSrtm3;
   s.BlockSrtm30 = panel.BlockSrtm30;
+  s.BlockCop30 = panel.BlockCop30;
   s.MissedDataZero = panel.MissedDataZero;
   s.Solid = panel.Solid;
   s.FloorPercent = panel.FloorPercent;
+  s.DemFile = panel.DemFile;
   return s;
 }
 
@@ -75,6 +77,8 @@ void LogConfigurationSummary(const ModelSettings& s, OperationHost& host) {
     host.AppendLine(
         FormatText(sep, "   Closed solid, floor %.2f percent of the Z extent", {s.FloorPercent}));
   }
+  if (s.BlockCop30) host.AppendLine("   Use of Copernicus GLO-30 Data blocked");
+  if (!s.DemFile.empty()) host.AppendLine("   DEM File : " + s.DemFile);
   host.AppendLine("   STL Filename : " + s.StlFileName);
   host.AppendLine(" * * * * * * * * * * * * * * * * *");
 }

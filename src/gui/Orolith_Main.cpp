@@ -21,6 +21,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTimer>
+#include <QToolButton>
 
 #include <algorithm>
 #include <new>
@@ -142,8 +143,16 @@ void TForm4::CreateSpecialCasesGroup() {
   BlockSRTM1Ctl = makeCheckBox("Block use of SRTM-1 Data", 3, 23, 145);
   BlockSRTM3Ctl = makeCheckBox("Block use of SRTM-3 Data", 3, 43, 150);
   BlockSRTM30Ctl = makeCheckBox("Block use of SRTM-30 Data", 3, 66, 158);
+  BlockCOP30Ctl = makeCheckBox("Block use of COP30 Data", 3, 85, 158);
   MissedDataCtl = makeCheckBox("Missed data set to 0 m", 5, 104, 153);
   SolidCtl = makeCheckBox("Closed solid (walls and base)", 5, 127, 153);
+  // The user's raster in the room below the boxes: a name, and the dialog that chooses it.
+  MakeLabel(specialGroup_, QStringLiteral("DEM file"), 5, 156);
+  DemFileCtl = new QLineEdit(specialGroup_);
+  DemFileCtl->setGeometry(52, 152, 80, 21);
+  SelectDemCtl = new QToolButton(specialGroup_);
+  SelectDemCtl->setText(QStringLiteral("..."));
+  SelectDemCtl->setGeometry(135, 152, 24, 21);
 }
 
 void TForm4::CreateActionGroup() {
@@ -183,10 +192,11 @@ void TForm4::SetTabOrder() {
   // Group by group: log, region (the elevation row right before left), output dimensions,
   // operations, file name, special cases.
   const std::vector<QWidget*> order{
-      Memo1,         Long1Ctl,       Long2Ctl,      Lat1Ctl,          Lat2Ctl,  Z2Ctl,
-      Z1Ctl,         XSizeCtl,       ZSizeCtl,      XY_ResolutionCtl, ZBaseCtl, FileTestCtl,
-      CreateStlCtl,  GetSRTM1Ctl,    GetSRTM3Ctl,   SaveFilenameCtl,  Button4,  BlockSRTM1Ctl,
-      BlockSRTM3Ctl, BlockSRTM30Ctl, MissedDataCtl, SolidCtl};
+      Memo1,           Long1Ctl,      Long2Ctl,      Lat1Ctl,       Lat2Ctl,
+      Z2Ctl,           Z1Ctl,         XSizeCtl,      ZSizeCtl,      XY_ResolutionCtl,
+      ZBaseCtl,        FileTestCtl,   CreateStlCtl,  GetSRTM1Ctl,   GetSRTM3Ctl,
+      SaveFilenameCtl, Button4,       BlockSRTM1Ctl, BlockSRTM3Ctl, BlockSRTM30Ctl,
+      BlockCOP30Ctl,   MissedDataCtl, SolidCtl,      DemFileCtl,    SelectDemCtl};
   for (std::size_t i = 1; i < order.size(); ++i) QWidget::setTabOrder(order[i - 1], order[i]);
 }
 
@@ -196,6 +206,7 @@ void TForm4::ConnectHandlers() {
   connect(GetSRTM3Ctl, &QPushButton::clicked, this, &TForm4::GetSRTM3CtlClick);
   connect(CreateStlCtl, &QPushButton::clicked, this, &TForm4::CreateStlCtlClick);
   connect(Button4, &QPushButton::clicked, this, &TForm4::Button4Click);
+  connect(SelectDemCtl, &QToolButton::clicked, this, &TForm4::SelectDemCtlClick);
 }
 
 void TForm4::WatchForInterrupts() {
@@ -212,8 +223,11 @@ void TForm4::FormCreate(std::span<const char* const> arguments) {
   floorPercent_ = keys.FloorPercent;
   // The one tile object is created here with the folders, as the window's own.
   workspace_ = std::make_unique<Workspace>(keys.Folders, keys.Source);
+  DemFileCtl->setText(QString::fromStdString(keys.DemFile));
 
-  Label6->setText(QStringLiteral("Download SRTM Files from    ") +
+  const bool copernicus = Source().Layout == ArchiveLayout::Copernicus;
+  Label6->setText((copernicus ? QStringLiteral("Download Copernicus GLO-30 Files from    ")
+                              : QStringLiteral("Download SRTM Files from    ")) +
                   QString::fromStdString(AddressShown(Srtm1BaseUrl(Source()))));
   // A longer host name widens the label as far as the window allows.
   Label6->resize(std::clamp(Label6->sizeHint().width(), 572, width() - 2 * Label6->x()),
@@ -246,9 +260,11 @@ FrontPanelValues TForm4::ReadPanel() const {
   panel.BlockSrtm1 = BlockSRTM1Ctl->isChecked();
   panel.BlockSrtm3 = BlockSRTM3Ctl->isChecked();
   panel.BlockSrtm30 = BlockSRTM30Ctl->isChecked();
+  panel.BlockCop30 = BlockCOP30Ctl->isChecked();
   panel.MissedDataZero = MissedDataCtl->isChecked();
   panel.Solid = SolidCtl->isChecked();
   panel.FloorPercent = floorPercent_;
+  panel.DemFile = DemFileCtl->text().toStdString();
   return panel;
 }
 
@@ -309,6 +325,14 @@ std::optional<QString> TForm4::ChooseSaveFile(const QString& fileName) {
   const QStringList chosen = dialog.selectedFiles();
   if (chosen.isEmpty()) return std::nullopt;
   return chosen.front();
+}
+
+std::optional<QString> TForm4::ChooseDemFile(const QString& fileName) {
+  if (dialogs_.ChooseDemFile) return dialogs_.ChooseDemFile(fileName);
+  // Any file: GDAL reads rasters of many formats and names.
+  const QString chosen = QFileDialog::getOpenFileName(this, QStringLiteral("DEM file"), fileName);
+  if (chosen.isEmpty()) return std::nullopt;
+  return chosen;
 }
 
 void TForm4::RunOperation(
@@ -385,6 +409,16 @@ void TForm4::Button4Click() {
   }
   if (const std::optional<QString> chosen = ChooseSaveFile(SaveFilenameCtl->text())) {
     SaveFilenameCtl->setText(*chosen);
+  }
+}
+
+void TForm4::SelectDemCtlClick() {
+  if (running_) {
+    Beep();
+    return;
+  }
+  if (const std::optional<QString> chosen = ChooseDemFile(DemFileCtl->text())) {
+    DemFileCtl->setText(*chosen);
   }
 }
 

@@ -1,6 +1,7 @@
 #include "model/CellMesher.h"
 
 #include <algorithm>
+#include <cmath>
 #include <tuple>
 
 namespace orolith {
@@ -132,6 +133,7 @@ void CellMesher::Mesh(unsigned worker, Band& band) {
   const std::size_t cellRows = rows.southLat.size();
   const std::size_t lats = rows.lats.size();
   const std::size_t kinds = fractions.size();
+  const bool gaps = tile.Kind() == TileKind::Dem;
 
   // A column's east edge is the next column's west edge on the lattice only where both fall
   // on the same longitude: inside the band the next column says so, at its end the grid.
@@ -208,6 +210,8 @@ void CellMesher::Mesh(unsigned worker, Band& band) {
       const std::uint32_t sw = west + south;
       const std::uint32_t se = east + south;
       const std::uint32_t ne = east + north;
+      // A cell that touches no data (only the user's raster has none) leaves a hole.
+      if (gaps && std::isnan(zW[north] + zW[south] + zE[south] + zE[north] + c.z)) continue;
       // Corners run counter-clockwise seen from above, so every normal points up.
       const float z = zW[north];
       if (z == zW[south] && z == zE[south] && z == zE[north] && z == c.z) {

@@ -6,6 +6,8 @@
 #include "model/ModelGrid.h"
 #include "model/STL.h"
 #include "model/SolidClosure.h"
+#include "tiles/Copernicus.h"
+#include "tiles/DemRaster.h"
 #include "tiles/TileRange.h"
 #include "tiles/TileSource.h"
 
@@ -53,10 +55,11 @@ bool SizeAccepted(const ModelSettings& s, OperationHost& host) {
 // their faces go to.
 class ModelRun {
  public:
-  ModelRun(const ModelSettings& s, Workspace& workspace, OperationHost& host,
+  ModelRun(const ModelSettings& s, Workspace& workspace, DemRaster* dem, OperationHost& host,
            const GenerationOptions& options)
       : s_(s),
         workspace_(workspace),
+        dem_(dem),
         host_(host),
         sep_(host.DecimalSeparator()),
         range_(RegionTiles(s)),
@@ -82,12 +85,12 @@ class ModelRun {
 
   void Tile(std::int32_t lon, std::int32_t lat) {
     host_.ProcessPendingEvents();
-    const std::string name = TileFileName(lon, lat);
-    if (!Load(lon, lat, name)) {
+    const std::optional<std::string> name = Load(lon, lat);
+    if (!name) {
       MissingPiece(lon, lat);
       return;
     }
-    HealAndLog(name);
+    HealAndLog(*name);
     // A file of no tile size leaves no grid of its own to sample.
     if (tile_.Kind() == TileKind::NotATile) {
       MissingPiece(lon, lat);
@@ -128,19 +131,26 @@ class ModelRun {
   }
 
  private:
-  // The tile from the first folder that has it, or a flat 0 m tile in its place; false when
-  // it is skipped.
-  bool Load(std::int32_t lon, std::int32_t lat, const std::string& name) {
+  // The tile from the user's raster or from the first folder that has it, or a flat 0 m tile
+  // in its place: its name for the log, or nothing when it is skipped.
+  std::optional<std::string> Load(std::int32_t lon, std::int32_t lat) {
     const auto west = static_cast<std::int16_t>(lon);
     const auto south = static_cast<std::int16_t>(lat);
-    if (const auto source = FindTileSource(workspace_.Folders, name, s_.Blocks())) {
-      tile_.LoadFromFile(source->Path, west, south);
-    } else if (s_.MissedDataZero) {
-      tile_.FillConstant(0, west, south);
-    } else {
-      return false;
+    if (dem_ != nullptr) {
+      if (dem_->LoadTile(tile_, west, south)) {
+        // Where the raster has no value the tile is missing data, which the box sets to 0 m.
+        if (s_.MissedDataZero) tile_.FillNoData(0);
+        const std::string name = TileFileName(lon, lat);
+        return name.substr(0, name.size() - 4) + " from the DEM file";
+      }
+    } else if (const auto source = FindTileSource(workspace_.Folders, lon, lat, s_.Blocks())) {
+      LoadTile(tile_, *source, west, south);
+      return source->Folder == TileKind::Cop30 ? CopernicusTileName(lon, lat)
+                                               : TileFileName(lon, lat);
     }
-    return true;
+    if (!s_.MissedDataZero) return std::nullopt;
+    tile_.FillConstant(0, west, south);
+    return TileFileName(lon, lat);
   }
 
   void HealAndLog(const std::string& name) {
@@ -165,6 +175,7 @@ class ModelRun {
 
   const ModelSettings& s_;
   Workspace& workspace_;
+  DemRaster* dem_;  // null: the tiles come from the tile folders
   OperationHost& host_;
   TSRTM& tile_ = workspace_.Tile;
   char sep_;
@@ -188,11 +199,17 @@ class ModelRun {
 
 RunOutcome CreateStlModel(const ModelSettings& s, Workspace& workspace, OperationHost& host,
                           const GenerationOptions& options) {
-  ReportUnreadableFolders(s, workspace, host);
+  // A raster that can't be used is refused before a line is logged or a file made.
+  std::optional<DemRaster> dem;
+  if (!s.DemFile.empty()) {
+    dem.emplace(s.DemFile);
+  } else {
+    ReportUnreadableFolders(s, workspace, host);
+  }
   if (!SizeAccepted(s, host)) return RunOutcome::Cancelled;
   LogPreamble(s, host);
   // The run makes its file first: a name that can't be written stops the log at the summary.
-  ModelRun run(s, workspace, host, options);
+  ModelRun run(s, workspace, dem ? &*dem : nullptr, host, options);
   ForEachTile(run.Tiles(), [&](std::int32_t lon, std::int32_t lat) { run.Tile(lon, lat); });
   run.CloseSolid();
   run.ClosingLines();

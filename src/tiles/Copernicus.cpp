@@ -8,8 +8,10 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <cerrno>
 #include <cmath>
 #include <cstddef>
+#include <cstdlib>
 #include <exception>
 #include <functional>
 #include <map>
@@ -37,17 +39,21 @@ std::string Degrees(std::int32_t lon, std::int32_t lat) {
       {lat < 0 ? -lat : lat, lat < 0 ? "S" : "N", lon < 0 ? -lon : lon, lon < 0 ? "W" : "E"});
 }
 
+constexpr const char* TileDrivers[] = {"GTiff", nullptr};
+// The georeferencing is the file's own, whatever a side file might say.
+constexpr const char* TileOptions[] = {"GEOREF_SOURCES=INTERNAL", nullptr};
+constexpr gdal::OpenRequest TileRequest{TileDrivers, TileOptions, true};
+
 gdal::Dataset OpenFile(const std::string& fileName) {
-  static constexpr const char* drivers[] = {"GTiff", nullptr};
-  // The georeferencing is the file's own, whatever a side file might say.
-  static constexpr const char* options[] = {"GEOREF_SOURCES=INTERNAL", nullptr};
-  return gdal::OpenRaster(fileName, {drivers, options, true});
+  return gdal::OpenRaster(fileName, TileRequest);
 }
 
-OpenTile Open(const std::string& fileName, std::int32_t lon, std::int32_t lat) {
+// The tile at lon, lat in dataset, opened from fileName, once its layout is checked.
+OpenTile Checked(gdal::Dataset dataset, const std::string& fileName, std::int32_t lon,
+                 std::int32_t lat) {
   OpenTile tile;
   tile.fileName = fileName;
-  tile.dataset = OpenFile(fileName);
+  tile.dataset = std::move(dataset);
   tile.band = gdal::SingleBand(tile.dataset.get(), fileName);
   tile.columns = CopernicusColumns(lat);
   const int width = GDALGetRasterXSize(tile.dataset.get());
@@ -78,6 +84,35 @@ OpenTile Open(const std::string& fileName, std::int32_t lon, std::int32_t lat) {
   const double nodata = GDALGetRasterNoDataValue(tile.band, &hasNodata);
   if (hasNodata != 0) tile.nodata = nodata;
   return tile;
+}
+
+OpenTile Open(const std::string& fileName, std::int32_t lon, std::int32_t lat) {
+  return Checked(OpenFile(fileName), fileName, lon, lat);
+}
+
+// The checks of a tile about to be put in place: Float32 heights, and every block of them
+// inside the file's bytes, so that a transfer cut short is caught before the tile is loaded.
+void CheckWhole(const OpenTile& tile, std::uint64_t fileBytes) {
+  if (GDALGetRasterDataType(tile.band) != GDT_Float32) {
+    throw CannotOpenFile(tile.fileName, "The raster's heights are not Float32");
+  }
+  int blockWidth = 0;
+  int blockHeight = 0;
+  GDALGetBlockSize(tile.band, &blockWidth, &blockHeight);
+  const int across = (tile.columns + std::max(blockWidth, 1) - 1) / std::max(blockWidth, 1);
+  const int down = (CopernicusRows + std::max(blockHeight, 1) - 1) / std::max(blockHeight, 1);
+  for (int by = 0; by < down; ++by) {
+    for (int bx = 0; bx < across; ++bx) {
+      const auto item = [&](const char* what) -> std::uint64_t {
+        const std::string key = FormatText('.', "BLOCK_%s_%d_%d", {what, bx, by});
+        const char* text = GDALGetMetadataItem(tile.band, key.c_str(), "TIFF");
+        return text == nullptr ? 0 : std::strtoull(text, nullptr, 10);
+      };
+      if (item("OFFSET") + item("SIZE") > fileBytes) {
+        throw CannotOpenFile(tile.fileName, "The file ends inside the raster's heights");
+      }
+    }
+  }
 }
 
 // Turns the band's no-data values and NaN in count heights into voids.
@@ -212,9 +247,16 @@ std::string CopernicusTileName(std::int32_t lon, std::int32_t lat) {
 
 void CheckCopernicusTile(const std::string& fileName, std::int32_t lon, std::int32_t lat) {
   const OpenTile tile = Open(fileName, lon, lat);
-  if (GDALGetRasterDataType(tile.band) != GDT_Float32) {
-    throw CannotOpenFile(fileName, "The raster's heights are not Float32");
-  }
+  VSIStatBufL stat{};
+  if (VSIStatL(fileName.c_str(), &stat) != 0) throw CannotOpenFile(fileName, errno);
+  CheckWhole(tile, static_cast<std::uint64_t>(stat.st_size));
+}
+
+void CheckCopernicusTile(std::span<const std::byte> bytes, const std::string& shownName,
+                         std::int32_t lon, std::int32_t lat) {
+  const gdal::MemoryFile file(bytes);
+  CheckWhole(Checked(gdal::OpenRaster(file, shownName, TileRequest), shownName, lon, lat),
+             bytes.size());
 }
 
 void LoadCopernicusTile(TSRTM& tile, const std::string& fileName, std::int16_t lon,

@@ -2,7 +2,9 @@
 
 #include "tiles/SRTM.h"
 
+#include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 
 namespace orolith {
@@ -22,10 +24,18 @@ int CopernicusColumns(std::int32_t lat) noexcept;
 // corner, as TileFileName names an SRTM tile.
 std::string CopernicusTileName(std::int32_t lon, std::int32_t lat);
 
+// The most bytes a tile's file may have: its Float32 heights and overviews stored raw, twice
+// over. The bucket's tiles are a fraction of that.
+inline constexpr std::size_t CopernicusMaxFileBytes = std::size_t{3600} * 3600 * 4 * 2;
+
 // Checks that fileName is the Copernicus tile at lon, lat as the bucket serves it: a GeoTIFF of
-// one band of Float32 heights laid out as the tile, without reading its heights. Throws
-// FileError naming the file with the reason otherwise.
+// one band of Float32 heights laid out as the tile, each of its blocks inside the file, without
+// reading its heights. Throws FileError naming the file with the reason otherwise.
 void CheckCopernicusTile(const std::string& fileName, std::int32_t lon, std::int32_t lat);
+// The same for a tile's bytes held in memory, before they are written anywhere; errors name the
+// file as shownName.
+void CheckCopernicusTile(std::span<const std::byte> bytes, const std::string& shownName,
+                         std::int32_t lon, std::int32_t lat);
 
 // Loads the tile at fileName as the tile at lon, lat (kind Cop30): a grid of 3601 rows and
 // CopernicusColumns(lat) + 1 columns whose outer rows and columns lie on the tile's edges. The

@@ -11,10 +11,13 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <new>
+#include <string>
 #include <utility>
 
 namespace orolith::gdal {
@@ -105,6 +108,23 @@ std::vector<const char*> LocalRasterDrivers() {
   return names;
 }
 
+// Opens gdalName, a name GDAL reads, as a raster; errors name shownName.
+Dataset OpenNamed(const std::string& gdalName, const std::string& shownName,
+                  const OpenRequest& request) {
+  const std::vector<const char*> local =
+      request.AllowedDrivers == nullptr ? LocalRasterDrivers() : std::vector<const char*>{};
+  ErrorCapture capture;
+  // An empty list of siblings keeps GDAL from listing the folder, which may hold thousands of
+  // tiles, and from looking for side files at all.
+  char* noSiblings[] = {nullptr};
+  Dataset dataset(
+      GDALOpenEx(gdalName.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY | GDAL_OF_VERBOSE_ERROR,
+                 request.AllowedDrivers != nullptr ? request.AllowedDrivers : local.data(),
+                 request.OpenOptions, request.WithoutSiblings ? noSiblings : nullptr));
+  if (!dataset) throw CannotOpenFile(shownName, capture.Reason("GDAL can't read it as a raster"));
+  return dataset;
+}
+
 }  // namespace
 
 void EnsureSetUp() {
@@ -142,18 +162,28 @@ void RefuseNetworkName(const std::string& fileName) {
 Dataset OpenRaster(const std::string& fileName, const OpenRequest& request) {
   EnsureSetUp();
   RefuseNetworkName(fileName);
-  const std::vector<const char*> local =
-      request.AllowedDrivers == nullptr ? LocalRasterDrivers() : std::vector<const char*>{};
-  ErrorCapture capture;
-  // An empty list of siblings keeps GDAL from listing the folder, which may hold thousands of
-  // tiles, and from looking for side files at all.
-  char* noSiblings[] = {nullptr};
-  Dataset dataset(
-      GDALOpenEx(fileName.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY | GDAL_OF_VERBOSE_ERROR,
-                 request.AllowedDrivers != nullptr ? request.AllowedDrivers : local.data(),
-                 request.OpenOptions, request.WithoutSiblings ? noSiblings : nullptr));
-  if (!dataset) throw CannotOpenFile(fileName, capture.Reason("GDAL can't read it as a raster"));
-  return dataset;
+  return OpenNamed(fileName, fileName, request);
+}
+
+MemoryFile::MemoryFile(std::span<const std::byte> bytes) {
+  EnsureSetUp();
+  static std::atomic<unsigned long> files{0};
+  path_ = "/vsimem/orolith-" + std::to_string(++files) + ".tif";
+  // GDAL only reads the bytes: it neither writes them nor frees them.
+  VSILFILE* file = VSIFileFromMemBuffer(
+      path_.c_str(), const_cast<GByte*>(reinterpret_cast<const GByte*>(bytes.data())),
+      static_cast<vsi_l_offset>(bytes.size()), FALSE);
+  if (file == nullptr) throw std::bad_alloc();
+  VSIFCloseL(file);
+}
+
+MemoryFile::~MemoryFile() {
+  VSIUnlink(path_.c_str());
+}
+
+Dataset OpenRaster(const MemoryFile& file, const std::string& shownName,
+                   const OpenRequest& request) {
+  return OpenNamed(file.path_, shownName, request);
 }
 
 GDALRasterBandH SingleBand(GDALDatasetH dataset, const std::string& fileName) {

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <memory>
+#include <span>
 #include <string>
 #include <type_traits>
 #include <vector>
@@ -56,6 +57,24 @@ struct OpenRequest {
 // Opens fileName read-only as a raster; throws FileError ("Cannot open file ...") with GDAL's
 // reason when it can't.
 Dataset OpenRaster(const std::string& fileName, const OpenRequest& request);
+
+// Bytes held in memory as a file GDAL can open, under a /vsimem/ name of its own, for as long
+// as the object lives; the bytes must outlive it.
+class MemoryFile {
+ public:
+  explicit MemoryFile(std::span<const std::byte> bytes);
+  MemoryFile(const MemoryFile&) = delete;
+  MemoryFile& operator=(const MemoryFile&) = delete;
+  ~MemoryFile();
+
+ private:
+  friend Dataset OpenRaster(const MemoryFile&, const std::string&, const OpenRequest&);
+  std::string path_;
+};
+
+// Opens file as OpenRaster opens a file on disk; errors name it shownName.
+Dataset OpenRaster(const MemoryFile& file, const std::string& shownName,
+                   const OpenRequest& request);
 
 // The one band of dataset; throws FileError naming fileName when it has another count.
 GDALRasterBandH SingleBand(GDALDatasetH dataset, const std::string& fileName);

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -294,6 +295,15 @@ std::int32_t TSRTM::HealVoids(std::int32_t radius) {
     return HealGrid(heights_.get(), rows_, columns_, radius, static_cast<float>(fillValue_));
   if (!samples_) return 0;
   return HealGrid(samples_.get(), rows_, columns_, radius, fillValue_);
+}
+
+void TSRTM::FillNoData(float height) noexcept {
+  if (!heights_) return;
+  float* h = heights_.get();
+  const std::size_t n = static_cast<std::size_t>(rows_) * static_cast<std::size_t>(columns_);
+  for (std::size_t i = 0; i < n; ++i) {
+    if (std::isnan(h[i])) h[i] = height;
+  }
 }
 
 void TSRTM::GetElevationRange(std::int16_t& min, std::int16_t& max) const noexcept {

@@ -102,6 +102,8 @@ class TSRTM {
 
   // Heights are healed by the same rule; their replacements keep their fraction.
   std::int32_t HealVoids(std::int32_t radius);
+  // Heights with no data at all (NaN) become height; 16-bit samples have none.
+  void FillNoData(float height) noexcept;
   // Heights come out rounded to whole metres; samples with no data take no part.
   void GetElevationRange(std::int16_t& min, std::int16_t& max) const noexcept;
   std::string PropertiesReport() const;

@@ -181,7 +181,7 @@ TEST(CliOptionsTest, TileSourceAndBaseAddress) {
             "h:81");
 
   EXPECT_EQ(UsageMessage({"download-srtm1", "--tile-source", "usgs"}),
-            "--tile-source: unknown tile source 'usgs' (known: srtm-v2.1, esa, aws)");
+            "--tile-source: unknown tile source 'usgs' (known: srtm-v2.1, esa, aws, copernicus)");
   EXPECT_EQ(UsageMessage({"download-srtm1", "--tile-url", "step.esa.int/auxdata"}),
             "--tile-url: 'step.esa.int/auxdata' is not an http:// or https:// address");
   EXPECT_EQ(

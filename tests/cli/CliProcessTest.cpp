@@ -313,7 +313,7 @@ TEST_F(CliProcessTest, TheReadmesMatterhornCommandsWithAMirrorOnLoopback) {
   const Outcome unknown = Cli("download-srtm1 --tile-source usgs" + region);
   EXPECT_EQ(unknown.status, 2);
   EXPECT_EQ(Lines(unknown.err).at(0),
-            "orolith-cli: --tile-source: unknown tile source 'usgs' (known: srtm-v2.1, esa, aws)");
+            "orolith-cli: --tile-source: unknown tile source 'usgs' (known: srtm-v2.1, esa, aws, copernicus)");
   EXPECT_EQ(unknown.out, "");
   EXPECT_EQ(server.Requests().size(), 2U);
 }

@@ -26,7 +26,7 @@ TEST(TileSources, NamesAreReadInAnyLetterCase) {
   EXPECT_EQ(ArchiveLayoutNamed("Aws"), ArchiveLayout::Aws);
   for (const char* name : {"eas", "", "esa ", "srtm", "aws2"}) {
     const std::string expected =
-        std::string("unknown tile source '") + name + "' (known: srtm-v2.1, esa, aws)";
+        std::string("unknown tile source '") + name + "' (known: srtm-v2.1, esa, aws, copernicus)";
     EXPECT_EQ(Refusal([&] { ArchiveLayoutNamed(name); }), expected);
   }
 }

@@ -47,7 +47,7 @@ TEST(WindowKeys, ASourceThatCantBeUsedLeavesTheArchiveAndSaysSoOnce) {
     const char* problem;
   } cases[] = {
       {{"TileSource=usgs", "TileUrl=https://x.example.org/", "ArchiveHost=h:81"},
-       "TileSource: unknown tile source 'usgs' (known: srtm-v2.1, esa, aws); downloads use "
+       "TileSource: unknown tile source 'usgs' (known: srtm-v2.1, esa, aws, copernicus); downloads use "
        "http://h:81/srtm/version2_1/"},
       {{"TileSource=esa", "TileUrl=step.esa.int/auxdata/dem/SRTMGL1/"},
        "TileUrl: 'step.esa.int/auxdata/dem/SRTMGL1/' is not an http:// or https:// address; "

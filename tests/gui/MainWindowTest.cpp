@@ -16,6 +16,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <QToolButton>
 
 #include <fcntl.h>
 #include <signal.h>
@@ -200,7 +201,8 @@ TEST_F(MainWindowTest, EveryControlShowsItsTextWholeInsideItsGroup) {
       }
     }
   }
-  EXPECT_EQ(controls, 10 + 7 + 2 + 5 + 4) << "fields and labels, file, boxes, buttons";
+  EXPECT_EQ(controls, 10 + 7 + 2 + 6 + 3 + 4)
+      << "fields and labels, file, boxes, the DEM file's label, field and button, buttons";
   for (QWidget* control : std::initializer_list<QWidget*>{form.Label6, form.Memo1}) {
     EXPECT_TRUE(form.rect().contains(control->geometry()));
     EXPECT_TRUE(ShowsItsTextWhole(control) || control == form.Memo1);
@@ -219,7 +221,8 @@ TEST_F(MainWindowTest, TabVisitsTheControlsGroupByGroup) {
       form.ZBaseCtl,       form.FileTestCtl,   form.CreateStlCtl,
       form.GetSRTM1Ctl,    form.GetSRTM3Ctl,   form.SaveFilenameCtl,
       form.Button4,        form.BlockSRTM1Ctl, form.BlockSRTM3Ctl,
-      form.BlockSRTM30Ctl, form.MissedDataCtl, form.SolidCtl,
+      form.BlockSRTM30Ctl, form.BlockCOP30Ctl, form.MissedDataCtl,
+      form.SolidCtl,       form.DemFileCtl,    form.SelectDemCtl,
       form.Memo1};
   ASSERT_EQ(QApplication::focusWidget(), form.Memo1);
   for (QWidget* next : expected) {
@@ -227,7 +230,7 @@ TEST_F(MainWindowTest, TabVisitsTheControlsGroupByGroup) {
     EXPECT_EQ(QApplication::focusWidget(), next) << next->metaObject()->className();
   }
   QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab, Qt::ShiftModifier);
-  EXPECT_EQ(QApplication::focusWidget(), form.SolidCtl);
+  EXPECT_EQ(QApplication::focusWidget(), form.SelectDemCtl);
   // Tabbing through fields rewrites nothing that was already canonical.
   EXPECT_EQ(form.Z2Ctl->text(), QStringLiteral("1000"));
 }
@@ -272,7 +275,8 @@ TEST_F(MainWindowTest, AnUnusableTileSourceIsLoggedAndShownOnceTheWindowIsUp) {
   TForm4& form =
       Open({"orolith", "TileSource=usgs", "TileUrl=https://x.example.org/", "ArchiveHost=h:81"});
   const std::string text =
-      "TileSource: unknown tile source 'usgs' (known: srtm-v2.1, esa, aws); downloads use "
+      "TileSource: unknown tile source 'usgs' (known: srtm-v2.1, esa, aws, copernicus); downloads "
+      "use "
       "http://h:81/srtm/version2_1/";
   EXPECT_TRUE(QTest::qWaitFor([&] { return !errors_.empty(); }, 2000));
   EXPECT_EQ(errors_, std::vector<std::string>{text});
