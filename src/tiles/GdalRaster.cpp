@@ -121,7 +121,15 @@ Dataset OpenNamed(const std::string& gdalName, const std::string& shownName,
       GDALOpenEx(gdalName.c_str(), GDAL_OF_RASTER | GDAL_OF_READONLY | GDAL_OF_VERBOSE_ERROR,
                  request.AllowedDrivers != nullptr ? request.AllowedDrivers : local.data(),
                  request.OpenOptions, request.WithoutSiblings ? noSiblings : nullptr));
-  if (!dataset) throw CannotOpenFile(shownName, capture.Reason("GDAL can't read it as a raster"));
+  if (!dataset) {
+    // GDAL's words name what it was given; the user knows the file by its shown name.
+    std::string reason = capture.Reason("GDAL can't read it as a raster");
+    for (std::size_t at = reason.find(gdalName); gdalName != shownName && at != std::string::npos;
+         at = reason.find(gdalName, at + shownName.size())) {
+      reason.replace(at, gdalName.size(), shownName);
+    }
+    throw CannotOpenFile(shownName, reason);
+  }
   return dataset;
 }
 

@@ -127,6 +127,18 @@ TEST(LogConfigurationSummary, WritesTheTwelveLinesOfTheInitialPanel) {
   ASSERT_EQ(comma.lines.size(), 13U);
   EXPECT_EQ(comma.lines[10], "   Closed solid, floor 2,50 percent of the Z extent");
   EXPECT_EQ(comma.lines[11].rfind("   STL Filename : ", 0), 0U);
+
+  // Blocked Copernicus tiles and the user's raster each add theirs before the file name's.
+  panel.BlockCop30 = true;
+  panel.DemFile = "/maps/lidar 1m.tif";
+  comma.lines.clear();
+  const ModelSettings settings = ReadModelSettings(panel);
+  LogConfigurationSummary(settings, comma);
+  ASSERT_EQ(comma.lines.size(), 15U);
+  EXPECT_EQ(comma.lines[11], "   Use of Copernicus GLO-30 Data blocked");
+  EXPECT_EQ(comma.lines[12], "   DEM File : /maps/lidar 1m.tif");
+  EXPECT_TRUE(settings.Blocks().Cop30);
+  EXPECT_FALSE(settings.Blocks().Srtm1 || settings.Blocks().Srtm3 || settings.Blocks().Srtm30);
 }
 
 TEST(EstimateSize, CountsFacesFromTheUnroundedPixelSize) {

@@ -275,9 +275,8 @@ TEST_F(MainWindowTest, AnUnusableTileSourceIsLoggedAndShownOnceTheWindowIsUp) {
   TForm4& form =
       Open({"orolith", "TileSource=usgs", "TileUrl=https://x.example.org/", "ArchiveHost=h:81"});
   const std::string text =
-      "TileSource: unknown tile source 'usgs' (known: srtm-v2.1, esa, aws, copernicus); downloads "
-      "use "
-      "http://h:81/srtm/version2_1/";
+      "TileSource: unknown tile source 'usgs' (known: srtm-v2.1, esa, aws, copernicus); "
+      "downloads use http://h:81/srtm/version2_1/";
   EXPECT_TRUE(QTest::qWaitFor([&] { return !errors_.empty(); }, 2000));
   EXPECT_EQ(errors_, std::vector<std::string>{text});
   const std::vector<std::string> log = Log();
@@ -301,6 +300,32 @@ TEST_F(MainWindowTest, AnUnreadableFloorIsReportedAndTheLabelShowsNoPassword) {
             QStringLiteral("Download SRTM Files from    https://cache.example.org/dem/"));
   // The downloads still send them.
   EXPECT_EQ(form.Source().TileUrl, "https://me:pw@cache.example.org/dem/");
+}
+
+TEST_F(MainWindowTest, TheDemFileAndTheCopernicusBoxReachThePanel) {
+  TForm4& form = Open({"orolith", "Dem=/maps/a.tif", "TileSource=copernicus"});
+  EXPECT_EQ(
+      form.Label6->text(),
+      QStringLiteral(
+          "Download Copernicus GLO-30 Files from    https://copernicus-dem-30m.s3.amazonaws.com/"));
+  EXPECT_EQ(form.BlockCOP30Ctl->text(), QStringLiteral("Block use of COP30 Data"));
+  EXPECT_EQ(form.ReadPanel().DemFile, "/maps/a.tif");
+  EXPECT_FALSE(form.ReadPanel().BlockCop30);
+  std::vector<QString> offered;
+  form.Dialogs().ChooseDemFile = [&](const QString& name) -> std::optional<QString> {
+    offered.push_back(name);
+    return QStringLiteral("/maps/b.tif");
+  };
+  Click(form.SelectDemCtl);
+  Click(form.BlockCOP30Ctl);
+  EXPECT_EQ(offered, std::vector<QString>{QStringLiteral("/maps/a.tif")});
+  EXPECT_EQ(form.ReadPanel().DemFile, "/maps/b.tif");
+  EXPECT_TRUE(form.ReadPanel().BlockCop30);
+  // The field emptied, the tiles come from the folders again.
+  form.DemFileCtl->setFocus(Qt::OtherFocusReason);
+  QTest::keyClick(form.DemFileCtl, Qt::Key_A, Qt::ControlModifier);
+  QTest::keyClick(form.DemFileCtl, Qt::Key_Delete);
+  EXPECT_EQ(form.ReadPanel().DemFile, "");
 }
 
 TEST_F(MainWindowTest, FileNameButtonTakesWhatTheDialogReturns) {

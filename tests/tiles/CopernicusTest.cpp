@@ -1,5 +1,5 @@
-#include "RasterFixtures.h"
 #include "base/Errors.h"
+#include "support/Rasters.h"
 #include "support/TempFiles.h"
 #include "support/Tiles.h"
 #include "tiles/Copernicus.h"
@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <ostream>
 #include <random>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
@@ -414,6 +415,37 @@ TEST(CheckCopernicusTile, PassesTheBucketsTileAndNamesWhatElseItFinds) {
   } catch (const FileError& error) {
     EXPECT_EQ(std::string(error.what()),
               "Cannot open file \"" + integers + "\". The raster's heights are not Float32");
+  }
+}
+
+TEST(CheckCopernicusTile, ChecksBytesInMemoryAndRefusesATileCutShort) {
+  const test::TempDir dir;
+  const std::string file = test::WriteCopernicusTile(
+      dir.Root(), 7, 86, [](double lon, double lat) { return lon * lat; }, "COG");
+  const std::vector<unsigned char> whole = test::ReadBytes(file);
+  const auto check = [&](std::size_t size) {
+    CheckCopernicusTile(std::as_bytes(std::span(whole.data(), size)), "shown.tif", 7, 86);
+  };
+  // The last four bytes repeat the end of the last block, as a COG's blocks end.
+  EXPECT_NO_THROW(check(whole.size()));
+  EXPECT_NO_THROW(check(whole.size() - 4));
+  for (const std::size_t size : {whole.size() - 5, whole.size() / 2}) {
+    try {
+      check(size);
+      ADD_FAILURE() << size << " bytes passed";
+    } catch (const FileError& error) {
+      EXPECT_EQ(std::string(error.what()),
+                "Cannot open file \"shown.tif\". The file ends inside the raster's heights");
+    }
+  }
+  fs::resize_file(file, whole.size() - 5);
+  EXPECT_THROW(CheckCopernicusTile(file, 7, 86), FileError);
+  try {
+    check(3);
+    ADD_FAILURE() << "three bytes passed";
+  } catch (const FileError& error) {
+    EXPECT_EQ(error.FileName(), "shown.tif");
+    EXPECT_EQ(std::string(error.what()).find("/vsi"), std::string::npos) << error.what();
   }
 }
 

@@ -1,5 +1,5 @@
-#include "RasterFixtures.h"
 #include "base/Errors.h"
+#include "support/Rasters.h"
 #include "support/TempFiles.h"
 #include "tiles/DemRaster.h"
 #include "tiles/SRTM.h"
@@ -26,63 +26,12 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// A plane in UTM zone 20S, 30 m pixels, 1200 by 1000 of them: about 63.8 to 63.3 W, 45.4 to
-// 45.7 S, inside the tile at 64 W, 46 S.
-constexpr double West = 440000;
-constexpr double North = 4970000;
-constexpr double Pixel = 30;
-constexpr int Width = 1200;
-constexpr int Height = 1000;
-
-double UtmPlane(double easting, double northing) {
-  return 200 + 0.02 * (easting - West) + 0.03 * (northing - (North - Height * Pixel));
-}
-
-std::string WriteUtmPlane(const test::TempDir& dir) {
-  const std::string path = dir.Root() + "plane-utm20s.tif";
-  test::WriteRaster(
-      path,
-      {.Width = Width,
-       .Height = Height,
-       .Geo = std::array<double, 6>{West, Pixel, 0, North, 0, -Pixel},
-       .Srs = "EPSG:32720",
-       .Options = {"TILED=YES", "COMPRESS=DEFLATE"}},
-      [](int x, int y) { return UtmPlane(West + (x + 0.5) * Pixel, North - (y + 0.5) * Pixel); });
-  return path;
-}
-
-// Longitude and latitude to UTM zone 20S, for the checks.
-class ToUtm {
- public:
-  ToUtm() {
-    OSRImportFromEPSG(geographic_, 4326);
-    OSRSetAxisMappingStrategy(geographic_, OAMS_TRADITIONAL_GIS_ORDER);
-    OSRImportFromEPSG(utm_, 32720);
-    OSRSetAxisMappingStrategy(utm_, OAMS_TRADITIONAL_GIS_ORDER);
-    transform_ = OCTNewCoordinateTransformation(geographic_, utm_);
-  }
-  ToUtm(const ToUtm&) = delete;
-  ToUtm& operator=(const ToUtm&) = delete;
-  ~ToUtm() {
-    OCTDestroyCoordinateTransformation(transform_);
-    OSRDestroySpatialReference(geographic_);
-    OSRDestroySpatialReference(utm_);
-  }
-  bool operator()(double lon, double lat, double& easting, double& northing) const {
-    easting = lon;
-    northing = lat;
-    return OCTTransform(transform_, 1, &easting, &northing, nullptr) != 0;
-  }
-
- private:
-  OGRSpatialReferenceH geographic_ = OSRNewSpatialReference(nullptr);
-  OGRSpatialReferenceH utm_ = OSRNewSpatialReference(nullptr);
-  OGRCoordinateTransformationH transform_ = nullptr;
-};
+using test::ToUtm;
+using namespace test::utm20s;
 
 TEST(DemRaster, GivesAPlaneLaidOutInUtmWithinHalfAMetreAndNothingOutsideIt) {
   const test::TempDir dir;
-  const std::string path = WriteUtmPlane(dir);
+  const std::string path = WriteUtmPlane(dir.Root());
   DemRaster dem(path);
   EXPECT_EQ(dem.Description().Name, path);
   EXPECT_EQ(dem.Description().Width, Width);
@@ -137,7 +86,7 @@ TEST(DemRaster, GivesAPlaneLaidOutInUtmWithinHalfAMetreAndNothingOutsideIt) {
 
 TEST(DemRaster, CountsTheShareOfTheRegionItCovers) {
   const test::TempDir dir;
-  DemRaster dem(WriteUtmPlane(dir));
+  DemRaster dem(WriteUtmPlane(dir.Root()));
   EXPECT_DOUBLE_EQ(dem.CoveredShare(-63.6L, -63.5L, -45.6L, -45.5L), 1.0);
   EXPECT_DOUBLE_EQ(dem.CoveredShare(-62.5L, -62.4L, -45.6L, -45.5L), 0.0);
   // 36 by 30 km of a degree square at 45.5 S (78.0 by 111.1 km).
@@ -146,7 +95,7 @@ TEST(DemRaster, CountsTheShareOfTheRegionItCovers) {
 
 TEST(DemRaster, LeavesATileItDoesNotReachUntouched) {
   const test::TempDir dir;
-  DemRaster dem(WriteUtmPlane(dir));
+  DemRaster dem(WriteUtmPlane(dir.Root()));
   TSRTM tile;
   tile.FillConstant(7, -65, -46);
   for (const auto& [lon, lat] :

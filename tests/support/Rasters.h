@@ -9,6 +9,7 @@
 #include <ogr_srs_api.h>
 
 #include <array>
+#include <cmath>
 #include <functional>
 #include <optional>
 #include <stdexcept>
@@ -113,6 +114,82 @@ inline std::string WriteCopernicusTile(const std::string& folder, int lon, int l
               [&](int x, int y) {
                 return height(lon + static_cast<double>(x) / columns,
                               lat + 1 - static_cast<double>(y) / CopernicusRows);
+              });
+  return path;
+}
+
+// A plane in UTM zone 20S, 30 m pixels, 1200 by 1000 of them: about 63.8 to 63.3 W, 45.4 to
+// 45.7 S, inside the tile at 64 W, 46 S.
+namespace utm20s {
+inline constexpr double West = 440000;
+inline constexpr double North = 4970000;
+inline constexpr double Pixel = 30;
+inline constexpr int Width = 1200;
+inline constexpr int Height = 1000;
+
+inline double UtmPlane(double easting, double northing) {
+  return 200 + 0.02 * (easting - West) + 0.03 * (northing - (North - Height * Pixel));
+}
+
+// The plane as a GeoTIFF in folder; its path.
+inline std::string WriteUtmPlane(const std::string& folder) {
+  const std::string path = folder + "plane-utm20s.tif";
+  WriteRaster(
+      path,
+      {.Width = Width,
+       .Height = Height,
+       .Geo = std::array<double, 6>{West, Pixel, 0, North, 0, -Pixel},
+       .Srs = "EPSG:32720",
+       .Options = {"TILED=YES", "COMPRESS=DEFLATE"}},
+      [](int x, int y) { return UtmPlane(West + (x + 0.5) * Pixel, North - (y + 0.5) * Pixel); });
+  return path;
+}
+}  // namespace utm20s
+
+// Longitude and latitude to UTM zone 20S, for the checks.
+class ToUtm {
+ public:
+  ToUtm() {
+    OSRImportFromEPSG(geographic_, 4326);
+    OSRSetAxisMappingStrategy(geographic_, OAMS_TRADITIONAL_GIS_ORDER);
+    OSRImportFromEPSG(utm_, 32720);
+    OSRSetAxisMappingStrategy(utm_, OAMS_TRADITIONAL_GIS_ORDER);
+    transform_ = OCTNewCoordinateTransformation(geographic_, utm_);
+  }
+  ToUtm(const ToUtm&) = delete;
+  ToUtm& operator=(const ToUtm&) = delete;
+  ~ToUtm() {
+    OCTDestroyCoordinateTransformation(transform_);
+    OSRDestroySpatialReference(geographic_);
+    OSRDestroySpatialReference(utm_);
+  }
+  bool operator()(double lon, double lat, double& easting, double& northing) const {
+    easting = lon;
+    northing = lat;
+    return OCTTransform(transform_, 1, &easting, &northing, nullptr) != 0;
+  }
+
+ private:
+  OGRSpatialReferenceH geographic_ = OSRNewSpatialReference(nullptr);
+  OGRSpatialReferenceH utm_ = OSRNewSpatialReference(nullptr);
+  OGRCoordinateTransformationH transform_ = nullptr;
+};
+
+// A geographic raster (WGS 84) from west, north, spacing degrees apart, with height(lon, lat) at
+// each pixel's centre (NaN there: the nodata value); its path.
+inline std::string WriteGeographicRaster(const std::string& path, double west, double north,
+                                         double spacing, int width, int height,
+                                         const std::function<double(double, double)>& value) {
+  constexpr double nodata = -9999;
+  WriteRaster(path,
+              {.Width = width,
+               .Height = height,
+               .Geo = std::array<double, 6>{west, spacing, 0, north, 0, -spacing},
+               .Srs = "EPSG:4326",
+               .NoData = nodata},
+              [&](int x, int y) {
+                const double h = value(west + (x + 0.5) * spacing, north - (y + 0.5) * spacing);
+                return std::isnan(h) ? nodata : h;
               });
   return path;
 }
