@@ -11,8 +11,8 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev libcurl4-openssl-dev libcli11-dev
-  libgtest-dev libgdal-dev p7zip-full zip python3 admesh time fonts-dejavu-core locales clang-14
-  libclang-rt-14-dev ca-certificates openssl)
+  libgtest-dev libgdal-dev libdeflate-dev zlib1g-dev p7zip-full zip python3 admesh time
+  fonts-dejavu-core locales clang-14 libclang-rt-14-dev ca-certificates openssl)
 jobs=$(nproc)
 
 as_root() {

@@ -3,6 +3,7 @@
 #include "base/Errors.h"
 #include "base/Files.h"
 #include "base/NumberText.h"
+#include "tiles/DeflatedBlocks.h"
 #include "tiles/GdalRaster.h"
 
 #include <algorithm>
@@ -31,6 +32,8 @@ struct OpenTile {
   int columns = 0;
   std::optional<double> nodata;
   std::string fileName;
+  // Where its blocks lie when they are stored as the bucket stores them: read without GDAL.
+  std::optional<DeflatedFloatLayout> deflated;
 };
 
 std::string Degrees(std::int32_t lon, std::int32_t lat) {
@@ -87,7 +90,9 @@ OpenTile Checked(gdal::Dataset dataset, const std::string& fileName, std::int32_
 }
 
 OpenTile Open(const std::string& fileName, std::int32_t lon, std::int32_t lat) {
-  return Checked(OpenFile(fileName), fileName, lon, lat);
+  OpenTile tile = Checked(OpenFile(fileName), fileName, lon, lat);
+  tile.deflated = gdal::FindDeflatedFloatLayout(tile.band);
+  return tile;
 }
 
 // The checks of a tile about to be put in place: Float32 heights, and every block of them
@@ -115,37 +120,55 @@ void CheckWhole(const OpenTile& tile, std::uint64_t fileBytes) {
   }
 }
 
+// The height the band's no-data value stands for; NaN when it has none, or when it is NaN.
+float NoDataMarker(const std::optional<double>& nodata) {
+  return nodata && std::isfinite(*nodata) ? static_cast<float>(*nodata) : NAN;
+}
+
 // Turns the band's no-data values and NaN in count heights into voids.
 void MarkVoids(float* heights, std::size_t count, const std::optional<double>& nodata) {
-  const float marker = nodata && std::isfinite(*nodata) ? static_cast<float>(*nodata) : NAN;
+  const float marker = NoDataMarker(nodata);
   for (std::size_t i = 0; i < count; ++i) {
     const float h = heights[i];
     heights[i] = (std::isnan(h) || h == marker) ? TSRTM::VoidHeight : h;
   }
 }
 
-// Rows y0 .. y0 + height - 1 of a tile, width values from the west edge each, and where each
-// row goes.
+// The window of a tile at x0, y0, width × height pixels, and where each of its rows goes (the
+// address of its first value).
 struct Piece {
   const OpenTile* source = nullptr;
+  int x0 = 0;
   int y0 = 0;
-  int height = 0;
   int width = 0;
+  int height = 0;
   std::function<float*(int y)> row;
 };
 
-// One thread's readers of the pieces. A GDAL data set serves one thread at a time: the calling
-// thread reads through the tiles' own handles, every other thread opens the files again.
+// One thread's readers of the pieces. Blocks stored as the bucket stores them are read from the
+// file by a reader of the thread's own. Others are GDAL's to read, and a GDAL data set serves
+// one thread at a time: the calling thread reads through the tiles' own handles, every other
+// thread opens the files again.
 class PieceReader {
  public:
   explicit PieceReader(bool ownHandles) : ownHandles_(ownHandles) {}
 
   void Read(const Piece& piece) {
-    ReaderOf(*piece.source).Read(0, piece.y0, piece.width, piece.height, [&](int y) {
-      return piece.row(piece.y0 + y);
-    });
+    const auto rows = [&](int y) { return piece.row(piece.y0 + y); };
+    const OpenTile& tile = *piece.source;
+    if (tile.deflated) {
+      auto found = deflated_.find(&tile);
+      if (found == deflated_.end()) {
+        DeflatedFloatReader reader(tile.fileName, *tile.deflated, NoDataMarker(tile.nodata),
+                                   TSRTM::VoidHeight);
+        found = deflated_.emplace(&tile, std::move(reader)).first;
+      }
+      found->second.Read(piece.x0, piece.y0, piece.width, piece.height, rows);
+      return;
+    }
+    ReaderOf(tile).Read(piece.x0, piece.y0, piece.width, piece.height, rows);
     for (int y = piece.y0; y < piece.y0 + piece.height; ++y) {
-      MarkVoids(piece.row(y), static_cast<std::size_t>(piece.width), piece.source->nodata);
+      MarkVoids(piece.row(y), static_cast<std::size_t>(piece.width), tile.nodata);
     }
   }
 
@@ -163,6 +186,7 @@ class PieceReader {
   bool ownHandles_;
   std::vector<gdal::Dataset> datasets_;
   std::map<const OpenTile*, gdal::WindowReader> readers_;
+  std::map<const OpenTile*, DeflatedFloatReader> deflated_;
 };
 
 // Reads the pieces, the costliest first, on as many threads as there are cores (at most four):
@@ -277,26 +301,37 @@ void LoadCopernicusTile(TSRTM& tile, const std::string& fileName, std::int16_t l
   const auto at = [g, width](int row) { return g + static_cast<std::ptrdiff_t>(row) * width; };
 
   // The file's first row is the north edge, grid row CopernicusRows; its last lies one spacing
-  // north of the south edge, grid row 1. The tile is read in bands of whole blocks.
+  // north of the south edge, grid row 1. The tile is read block by block, the east neighbour's
+  // first column in its blocks' rows, so that the threads share the work evenly.
   std::vector<Piece> pieces;
   int blockWidth = 0;
   int blockHeight = 0;
   GDALGetBlockSize(own.band, &blockWidth, &blockHeight);
-  const int band = std::max(1, 512 / std::max(blockHeight, 1)) * std::max(blockHeight, 1);
-  for (int y0 = 0; y0 < CopernicusRows; y0 += band) {
-    pieces.push_back({&own, y0, std::min(band, CopernicusRows - y0), columns,
-                      [&](int y) { return at(CopernicusRows - y); }});
+  blockWidth = std::max(blockWidth, 1);
+  blockHeight = std::max(blockHeight, 1);
+  for (int y0 = 0; y0 < CopernicusRows; y0 += blockHeight) {
+    const int height = std::min(blockHeight, CopernicusRows - y0);
+    for (int x0 = 0; x0 < columns; x0 += blockWidth) {
+      pieces.push_back({&own, x0, y0, std::min(blockWidth, columns - x0), height,
+                        [&at, x0](int y) { return at(CopernicusRows - y) + x0; }});
+    }
   }
   if (east) {
-    pieces.push_back(
-        {&*east, 0, CopernicusRows, 1, [&](int y) { return at(CopernicusRows - y) + columns; }});
+    int eastWidth = 0;
+    int eastHeight = 0;
+    GDALGetBlockSize(east->band, &eastWidth, &eastHeight);
+    eastHeight = std::max(eastHeight, 1);
+    for (int y0 = 0; y0 < CopernicusRows; y0 += eastHeight) {
+      pieces.push_back({&*east, 0, y0, 1, std::min(eastHeight, CopernicusRows - y0),
+                        [&](int y) { return at(CopernicusRows - y) + columns; }});
+    }
   }
   std::vector<float> southRow;
   if (south) {
     southRow.resize(static_cast<std::size_t>(south->columns) + 1);
-    pieces.push_back({&*south, 0, 1, south->columns, [&](int) { return southRow.data(); }});
+    pieces.push_back({&*south, 0, 0, south->columns, 1, [&](int) { return southRow.data(); }});
     if (southEast) {
-      pieces.push_back({&*southEast, 0, 1, 1, [&](int) { return &southRow.back(); }});
+      pieces.push_back({&*southEast, 0, 0, 1, 1, [&](int) { return &southRow.back(); }});
     }
   }
   ReadPieces(pieces);

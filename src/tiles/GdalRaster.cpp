@@ -18,6 +18,7 @@
 #include <mutex>
 #include <new>
 #include <string>
+#include <string_view>
 #include <utility>
 
 namespace orolith::gdal {
@@ -214,21 +215,9 @@ WindowReader::WindowReader(GDALRasterBandH band, std::string fileName)
   }
   scratch_.resize(static_cast<std::size_t>(blockWidth_) * static_cast<std::size_t>(blockHeight_) *
                   static_cast<std::size_t>(typeSize_));
-  GDALDatasetH dataset = GDALGetBandDataset(band_);
-  const auto is = [&](const char* item, const char* value) {
-    const char* found = GDALGetMetadataItem(dataset, item, "IMAGE_STRUCTURE");
-    return found != nullptr && EQUAL(found, value);
-  };
-  if (type_ == GDT_Float32 && GDALGetRasterCount(dataset) == 1 &&
-      EQUAL(GDALGetDriverShortName(GDALGetDatasetDriver(dataset)), "GTiff") &&
-      is("COMPRESSION", "DEFLATE") && is("PREDICTOR", "3") &&
-      GDALGetMetadataItem(band_, "NBITS", "IMAGE_STRUCTURE") == nullptr) {
-    deflated_.reset(VSIFOpenL(fileName_.c_str(), "rb"));
-  }
 }
 
 const unsigned char* WindowReader::Block(int bx, int by) {
-  if (deflated_ && InflateFloatBlock(bx, by)) return scratch_.data();
   ErrorCapture capture;
   if (GDALReadBlock(band_, bx, by, scratch_.data()) != CE_None) {
     throw CannotReadFile(fileName_, capture.Reason("A block of the raster can't be read"));
@@ -236,54 +225,50 @@ const unsigned char* WindowReader::Block(int bx, int by) {
   return scratch_.data();
 }
 
-bool WindowReader::InflateFloatBlock(int bx, int by) {
-  const auto item = [&](const char* what) -> std::uint64_t {
-    const std::string key = FormatText('.', "BLOCK_%s_%d_%d", {what, bx, by});
-    const char* text = GDALGetMetadataItem(band_, key.c_str(), "TIFF");
-    return text == nullptr ? 0 : std::strtoull(text, nullptr, 10);
+std::optional<DeflatedFloatLayout> FindDeflatedFloatLayout(GDALRasterBandH band) {
+  GDALDatasetH dataset = GDALGetBandDataset(band);
+  const auto is = [&](const char* item, const char* value) {
+    const char* found = GDALGetMetadataItem(dataset, item, "IMAGE_STRUCTURE");
+    return found != nullptr && EQUAL(found, value);
   };
-  const std::uint64_t offset = item("OFFSET");
-  const std::uint64_t size = item("SIZE");
-  if (offset == 0 || size == 0) return false;
-  const std::size_t rowBytes = static_cast<std::size_t>(blockWidth_) * sizeof(float);
-  const std::size_t bytes = rowBytes * static_cast<std::size_t>(blockHeight_);
-  // Deflate never grows data by more than a few bytes in a thousand.
-  if (size > bytes + bytes / 64 + 1024) {
-    throw CannotReadFile(fileName_, "A block of the raster is larger than its samples");
+  const char* description = GDALGetDescription(dataset);
+  if (GDALGetRasterDataType(band) != GDT_Float32 || GDALGetRasterCount(dataset) != 1 ||
+      !EQUAL(GDALGetDriverShortName(GDALGetDatasetDriver(dataset)), "GTiff") ||
+      !is("COMPRESSION", "DEFLATE") || !is("PREDICTOR", "3") ||
+      GDALGetMetadataItem(band, "NBITS", "IMAGE_STRUCTURE") != nullptr || description == nullptr ||
+      std::string_view(description).starts_with("/vsi")) {
+    return std::nullopt;
   }
-  packed_.resize(size);
-  if (VSIFSeekL(deflated_.get(), offset, SEEK_SET) != 0 ||
-      VSIFReadL(packed_.data(), 1, size, deflated_.get()) != size) {
-    throw CannotReadFile(fileName_, "The file ends inside a block of the raster");
+  // A big-endian file orders the bytes of its samples otherwise.
+  std::array<char, 2> order{};
+  VSILFILE* file = VSIFOpenL(description, "rb");
+  const bool read =
+      file != nullptr && VSIFReadL(order.data(), 1, order.size(), file) == order.size();
+  if (file != nullptr) VSIFCloseL(file);
+  if (!read || order[0] != 'I' || order[1] != 'I') return std::nullopt;
+  DeflatedFloatLayout layout;
+  layout.Width = GDALGetRasterBandXSize(band);
+  layout.Height = GDALGetRasterBandYSize(band);
+  GDALGetBlockSize(band, &layout.BlockWidth, &layout.BlockHeight);
+  if (layout.Width <= 0 || layout.Height <= 0 || layout.BlockWidth <= 0 ||
+      layout.BlockHeight <= 0) {
+    return std::nullopt;
   }
-  unsigned char* planes = scratch_.data();
-  std::size_t inflated = 0;
-  if (CPLZLibInflate(packed_.data(), size, planes, bytes, &inflated) == nullptr ||
-      inflated != bytes) {
-    throw CannotReadFile(fileName_, "A block of the raster can't be inflated");
-  }
-  // Each row holds its samples' bytes plane by plane, the most significant plane first, each
-  // byte stored as its difference from the one before. The sums go back in place, then the
-  // samples are put together in a row's room.
-  std::vector<unsigned char>& row = packed_;
-  row.resize(rowBytes);
-  const auto width = static_cast<std::size_t>(blockWidth_);
-  for (int r = 0; r < blockHeight_; ++r) {
-    unsigned char* p = planes + static_cast<std::size_t>(r) * rowBytes;
-    unsigned char sum = 0;
-    for (std::size_t i = 0; i < rowBytes; ++i) {
-      sum = static_cast<unsigned char>(sum + p[i]);
-      row[i] = sum;
-    }
-    for (std::size_t x = 0; x < width; ++x) {
-      const std::uint32_t bits = static_cast<std::uint32_t>(row[x]) << 24 |
-                                 static_cast<std::uint32_t>(row[width + x]) << 16 |
-                                 static_cast<std::uint32_t>(row[2 * width + x]) << 8 |
-                                 static_cast<std::uint32_t>(row[3 * width + x]);
-      std::memcpy(p + x * sizeof(float), &bits, sizeof bits);
+  const int down = (layout.Height + layout.BlockHeight - 1) / layout.BlockHeight;
+  for (int by = 0; by < down; ++by) {
+    for (int bx = 0; bx < layout.BlocksAcross(); ++bx) {
+      const auto item = [&](const char* what) -> std::uint64_t {
+        const std::string key = FormatText('.', "BLOCK_%s_%d_%d", {what, bx, by});
+        const char* text = GDALGetMetadataItem(band, key.c_str(), "TIFF");
+        return text == nullptr ? 0 : std::strtoull(text, nullptr, 10);
+      };
+      layout.Offsets.push_back(item("OFFSET"));
+      layout.Sizes.push_back(item("SIZE"));
+      // A block that was never written reads as no data through GDAL.
+      if (layout.Offsets.back() == 0 || layout.Sizes.back() == 0) return std::nullopt;
     }
   }
-  return true;
+  return layout;
 }
 
 }  // namespace orolith::gdal

@@ -4,6 +4,8 @@
 // as the reasons of our errors, every handle owned. Private to the tiles library, which alone
 // links GDAL.
 
+#include "tiles/DeflatedBlocks.h"
+
 #include <cpl_error.h>
 #include <cpl_vsi.h>
 #include <gdal.h>
@@ -11,6 +13,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <type_traits>
@@ -92,14 +95,7 @@ class WindowReader {
  private:
   // Decodes block bx, by into scratch_; returns its bytes.
   const unsigned char* Block(int bx, int by);
-  // The same for a GeoTIFF of deflated Float32 blocks with the floating-point predictor, as the
-  // Copernicus tiles are: GDAL finds the block and inflates it, undoing the predictor is ours
-  // (libtiff's undoing takes most of a load). False for a block not in the file.
-  bool InflateFloatBlock(int bx, int by);
 
-  struct FileCloser {
-    void operator()(VSILFILE* file) const noexcept { VSIFCloseL(file); }
-  };
   GDALRasterBandH band_;
   std::string fileName_;
   GDALDataType type_;
@@ -107,9 +103,12 @@ class WindowReader {
   int blockWidth_ = 0;
   int blockHeight_ = 0;
   std::vector<unsigned char> scratch_;
-  std::unique_ptr<VSILFILE, FileCloser> deflated_;  // open where InflateFloatBlock serves
-  std::vector<unsigned char> packed_;
 };
+
+// Where the blocks of band lie in its file when it is stored as the Copernicus tiles are
+// (DeflatedFloatLayout), for DeflatedFloatReader to read them without GDAL; nothing for any
+// other layout, or a file GDAL does not read from the disk.
+std::optional<DeflatedFloatLayout> FindDeflatedFloatLayout(GDALRasterBandH band);
 
 template <typename RowAddress>
 void WindowReader::Read(int x0, int y0, int width, int height, RowAddress&& rows) {

@@ -3,12 +3,14 @@
 #include "support/TempFiles.h"
 #include "support/Tiles.h"
 #include "tiles/Copernicus.h"
+#include "tiles/GdalRaster.h"
 #include "tiles/SRTM.h"
 #include "tiles/TileSource.h"
 
 #include <gdal_utils.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -280,6 +282,29 @@ TEST(LoadCopernicusTile, ReadsTheSameHeightsWhateverTheStorage) {
     }
     EXPECT_EQ(differ, 0);
   }
+}
+
+// The bucket's tiles are read past GDAL; anything else falls back to it.
+TEST(FindDeflatedFloatLayout, KnowsTheBucketsBlocksAndNothingElse) {
+  const test::TempDir dir;
+  const auto layoutOf = [&](const std::string& driver, const std::vector<std::string>& options) {
+    const std::string path = dir.Root() + driver + std::to_string(options.size()) + ".tif";
+    test::WriteRaster(path, {.Width = 2400, .Height = 3600, .Driver = driver, .Options = options},
+                      [](int x, int y) { return x + y; });
+    const gdal::Dataset dataset = gdal::OpenRaster(path, {});
+    return gdal::FindDeflatedFloatLayout(gdal::SingleBand(dataset.get(), path));
+  };
+  const auto bucket = layoutOf("COG", test::BucketLayout("COG"));
+  ASSERT_TRUE(bucket);
+  EXPECT_EQ(bucket->BlocksAcross(), 3);
+  EXPECT_EQ(bucket->Offsets.size(), 3U * 4);
+  EXPECT_TRUE(std::none_of(bucket->Sizes.begin(), bucket->Sizes.end(),
+                           [](std::uint64_t size) { return size == 0; }));
+  EXPECT_TRUE(layoutOf("GTiff", test::BucketLayout("GTiff")));
+  EXPECT_FALSE(layoutOf("GTiff", {"TILED=YES", "COMPRESS=LZW", "PREDICTOR=3"}));
+  EXPECT_FALSE(
+      layoutOf("GTiff", {"TILED=YES", "COMPRESS=DEFLATE", "PREDICTOR=3", "ENDIANNESS=BIG"}));
+  EXPECT_FALSE(layoutOf("GTiff", {"COMPRESS=DEFLATE"}));
 }
 
 TEST(LoadCopernicusTile, ResamplesASouthNeighbourOfOtherSpacingAndTakesTheCornerFromTheSouthEast) {
