@@ -1,23 +1,29 @@
 #!/usr/bin/env bash
-# Picture of the main window after a model has been made from the demo data:
-#   tools/screenshot.sh [BUILD_DIR] [OUTPUT]      defaults: build/release docs/window.png
+# Pictures of the main window after a model has been made from the demo data:
+#   tools/screenshot.sh [BUILD_DIR] [WINDOW_PNG] [MODEL_PNG]
+#   defaults: build/release docs/window.png docs/model.png
 # Runs the real program on a private virtual X display, fills the front panel and clicks
-# "Create STL File" with synthetic mouse and key events, then photographs the screen.
-# Needs Xvfb, xdotool and ImageMagick's import (Debian: xvfb xdotool imagemagick).
+# "Create STL File" with synthetic mouse and key events, then photographs the panel beside the
+# front panel showing the model, and the whole window showing the map of the region.
+# Needs Xvfb, xdotool, ImageMagick's import and Mesa's software OpenGL
+# (Debian: xvfb xauth xdotool imagemagick libgl1-mesa-dri).
 set -euo pipefail
 
 if [[ ${1:-} != --inside ]]; then
   cd "$(dirname "$0")/.."
   build=$(realpath "${1:-build/release}")
-  output=$(realpath -m "${2:-docs/window.png}")
+  window=$(realpath -m "${2:-docs/window.png}")
+  model=$(realpath -m "${3:-docs/model.png}")
   for program in "$build/src/orolith" "$build/tools/make_demo_data"; do
     [[ -x $program ]] || { echo "screenshot.sh: $program not built" >&2; exit 1; }
   done
-  exec xvfb-run -a -s "-screen 0 1024x900x24 -nolisten tcp" "$0" --inside "$build" "$output"
+  LIBGL_ALWAYS_SOFTWARE=1 exec xvfb-run -a -s "-screen 0 1440x900x24 -nolisten tcp" \
+    "$0" --inside "$build" "$window" "$model"
 fi
 
 build=$2
-output=$3
+window=$3
+model=$4
 work=$(mktemp -d)
 app=
 cleanup() {
@@ -28,13 +34,14 @@ trap cleanup EXIT
 
 "$build/tools/make_demo_data" "$work" >/dev/null
 cd "$work"
-"$build/src/orolith" "DataRoot=$work" &
+QT_QPA_PLATFORM=xcb "$build/src/orolith" "DataRoot=$work" &
 app=$!
 xdotool search --sync --name "Marlowen Orolith 20130304" >/dev/null
 sleep 1
 
 # Without a window manager the window's client area starts at the screen's corner, so a
-# control's screen position is its group's position plus its own.
+# control's screen position is its group's position plus its own. The front panel is 810
+# pixels wide; the panel of the map and the model is beside it, its tabs at the top.
 fill() { # x y text
   xdotool mousemove "$1" "$2" click 1 key ctrl+a type --delay 15 "$3"
 }
@@ -48,6 +55,7 @@ fill 380 35 150     # XSizeCtl
 fill 380 63 30      # ZSizeCtl
 fill 380 104 10     # ZBaseCtl
 fill 60 138 "$work/demo.stl"   # SaveFilenameCtl
+xdotool mousemove 460 143 click 1   # SolidCtl
 xdotool mousemove 700 167 click 1   # CreateStlCtl
 
 # The model is written under a temporary name and renamed when complete.
@@ -56,8 +64,15 @@ for _ in $(seq 1 120); do
   sleep 0.5
 done
 [[ -s $work/demo.stl ]] || { echo "screenshot.sh: no model was made" >&2; exit 1; }
-sleep 1
-xdotool mousemove 1000 880
-mkdir -p "$(dirname "$output")"
-import -window root -crop 810x817+0+0 +repage "$output"
-echo "screenshot.sh: wrote $output"
+# The view reads the file on a thread of its own.
+sleep 4
+xdotool mousemove 1430 890
+mkdir -p "$(dirname "$window")" "$(dirname "$model")"
+import -window root -crop 560x817+810+0 +repage "$model"
+echo "screenshot.sh: wrote $model"
+
+xdotool mousemove 831 14 click 1    # the "Map" tab
+xdotool mousemove 1430 890
+sleep 2
+import -window root -crop 1370x817+0+0 +repage "$window"
+echo "screenshot.sh: wrote $window"

@@ -81,6 +81,13 @@ std::string ArchiveBaseUrl(const ArchiveSource& source) {
   return "http://" + source.ArchiveHost + "/srtm/version2_1/";
 }
 
+ArchiveSource WithLayout(const ArchiveSource& given, ArchiveLayout layout) {
+  ArchiveSource chosen = given;
+  chosen.Layout = layout;
+  if (layout != given.Layout) chosen.TileUrl.clear();
+  return chosen;
+}
+
 std::string Srtm1BaseUrl(const ArchiveSource& source) {
   if (source.Layout == ArchiveLayout::SrtmV21) return ArchiveBaseUrl(source);
   return source.TileUrl.empty() ? NameOf(source.Layout).DefaultUrl : source.TileUrl;

@@ -35,12 +35,15 @@ struct ArchiveLayoutName {
   ArchiveLayout Layout;
   // Empty for the archive, whose address comes from its host.
   const char* DefaultUrl;
+  // What the window's "Tile source" choice calls it.
+  const char* Caption;
 };
 inline constexpr std::array<ArchiveLayoutName, 4> ArchiveLayouts{{
-    {"srtm-v2.1", ArchiveLayout::SrtmV21, ""},
-    {"esa", ArchiveLayout::Esa, "https://step.esa.int/auxdata/dem/SRTMGL1/"},
-    {"aws", ArchiveLayout::Aws, "https://s3.amazonaws.com/elevation-tiles-prod/skadi/"},
-    {"copernicus", ArchiveLayout::Copernicus, "https://copernicus-dem-30m.s3.amazonaws.com/"},
+    {"srtm-v2.1", ArchiveLayout::SrtmV21, "", "SRTM v2.1"},
+    {"esa", ArchiveLayout::Esa, "https://step.esa.int/auxdata/dem/SRTMGL1/", "ESA"},
+    {"aws", ArchiveLayout::Aws, "https://s3.amazonaws.com/elevation-tiles-prod/skadi/", "AWS"},
+    {"copernicus", ArchiveLayout::Copernicus, "https://copernicus-dem-30m.s3.amazonaws.com/",
+     "Copernicus"},
 }};
 
 // Where tiles come from: the server's layout, its address, the bounds of each transfer, and
@@ -78,6 +81,10 @@ std::string AddressShown(std::string_view address);
 // The address the SRTM version 2.1 archive's paths start from: "http://" + ArchiveHost +
 // "/srtm/version2_1/", or the TileUrl of an archive mirror.
 std::string ArchiveBaseUrl(const ArchiveSource& source);
+
+// given with another layout chosen. The TileUrl of given belongs to its own layout: another
+// layout has its own address, and choosing given's layout again brings the TileUrl back.
+ArchiveSource WithLayout(const ArchiveSource& given, ArchiveLayout layout);
 
 // The address SRTM-1 tiles (or, from the Copernicus bucket, the tiles that stand in for them)
 // are downloaded from: ArchiveBaseUrl for the archive, else the source's TileUrl or its default.

@@ -6,12 +6,15 @@
 #include "frontpanel/WindowKeys.h"
 #include "frontpanel/Workspace.h"
 #include "gui/FloatSpin.h"
+#include "gui/ModelView.h"
 #include "gui/PanelLook.h"
+#include "gui/RegionMap.h"
 #include "model/TerrainModel.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileDialog>
@@ -20,6 +23,8 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSignalBlocker>
+#include <QTabWidget>
 #include <QTimer>
 #include <QToolButton>
 
@@ -39,7 +44,7 @@ TForm4::TForm4(std::span<const char* const> arguments, char decimalSeparator, QW
   setWindowTitle(QStringLiteral("Marlowen Orolith"));
   setFont(PanelFont("Tahoma", 11, QFont::SansSerif));
   move(0, 0);
-  resize(810, 817);
+  resize(FrontPanelWidth + PanelWidth, WindowHeight);
 
   CreateRegionGroup();
   CreateOutputGroup();
@@ -47,13 +52,19 @@ TForm4::TForm4(std::span<const char* const> arguments, char decimalSeparator, QW
   CreateSpecialCasesGroup();
   CreateActionGroup();
   CreateLog();
+  CreatePreviewPanel();
   SetTabOrder();
   ConnectHandlers();
+  ConnectPreview();
   WatchForInterrupts();
   FormCreate(arguments);
 }
 
-TForm4::~TForm4() = default;
+TForm4::~TForm4() {
+  // QWidget's destructor closes the window and so takes the focus out of a field, whose signals
+  // must not reach this window any more.
+  for (QObject* child : findChildren<QObject*>()) child->disconnect(this);
+}
 
 const DataFolders& TForm4::Folders() const {
   return workspace_->Folders;
@@ -146,13 +157,9 @@ void TForm4::CreateSpecialCasesGroup() {
   BlockCOP30Ctl = makeCheckBox("Block use of COP30 Data", 3, 85, 158);
   MissedDataCtl = makeCheckBox("Missed data set to 0 m", 5, 104, 153);
   SolidCtl = makeCheckBox("Closed solid (walls and base)", 5, 127, 153);
-  // The user's raster in the room below the boxes: a name, and the dialog that chooses it.
-  MakeLabel(specialGroup_, QStringLiteral("DEM file"), 5, 156);
-  DemFileCtl = new QLineEdit(specialGroup_);
-  DemFileCtl->setGeometry(52, 152, 80, 21);
-  SelectDemCtl = new QToolButton(specialGroup_);
-  SelectDemCtl->setText(QStringLiteral("..."));
-  SelectDemCtl->setGeometry(135, 152, 24, 21);
+  // The solid's floor under its box.
+  FloorCtl = MakeSpinEdit(specialGroup_, fields::Floor, 80, 150, 57);
+  MakeLabel(specialGroup_, QStringLiteral("Floor (%)"), 22, 153);
 }
 
 void TForm4::CreateActionGroup() {
@@ -166,6 +173,13 @@ void TForm4::CreateActionGroup() {
   GetSRTM1Ctl = makeButton("Download SRTM-1 files", 56);
   GetSRTM3Ctl = makeButton("Download SRTM-3 files", 87);
   CreateStlCtl = makeButton("Create STL File", 147);
+  // Where "Download SRTM-1 files" fetches from, right under it.
+  MakeLabel(actionGroup_, QStringLiteral("Tile source"), 16, 120);
+  TileSourceCtl = new QComboBox(actionGroup_);
+  for (const ArchiveLayoutName& source : ArchiveLayouts) {
+    TileSourceCtl->addItem(QString::fromLatin1(source.Caption), static_cast<int>(source.Layout));
+  }
+  TileSourceCtl->setGeometry(80, 117, 89, 22);
 }
 
 void TForm4::CreateLog() {
@@ -175,11 +189,20 @@ void TForm4::CreateLog() {
   Label6->setFont(labelFont);
   Label6->setGeometry(16, 208, 572, 19);
 
+  // The user's raster on a row of its own between the label and the log: a name, and the
+  // dialog that chooses it.
+  MakeLabel(this, QStringLiteral("DEM file"), 16, 236);
+  DemFileCtl = new QLineEdit(this);
+  DemFileCtl->setGeometry(72, 233, 700, 21);
+  SelectDemCtl = new QToolButton(this);
+  SelectDemCtl->setText(QStringLiteral("..."));
+  SelectDemCtl->setGeometry(776, 233, 26, 21);
+
   Memo1 = new QPlainTextEdit(this);
   QFont logFont = PanelFont("Courier New", 13, QFont::TypeWriter);
   logFont.setFixedPitch(true);
   Memo1->setFont(logFont);
-  Memo1->setGeometry(8, 233, 794, 569);
+  Memo1->setGeometry(8, 260, 794, 542);
   Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   Memo1->setLineWrapMode(QPlainTextEdit::WidgetWidth);
@@ -188,15 +211,32 @@ void TForm4::CreateLog() {
   Memo1->setFocus();
 }
 
+void TForm4::CreatePreviewPanel() {
+  PreviewTabs = new QTabWidget(this);
+  PreviewTabs->setGeometry(FrontPanelWidth, 0, width() - FrontPanelWidth, height());
+  RegionMap = new TRegionMap(PreviewTabs);
+  PreviewTabs->addTab(RegionMap, QStringLiteral("Map"));
+  if (TModelView::CanDraw()) {
+    ModelView = new TModelView(PreviewTabs);
+    PreviewTabs->addTab(ModelView, QStringLiteral("Model"));
+    return;
+  }
+  auto* none = new QLabel(
+      QStringLiteral("The 3D view needs OpenGL, which this display does not offer."), PreviewTabs);
+  none->setAlignment(Qt::AlignCenter);
+  none->setWordWrap(true);
+  PreviewTabs->addTab(none, QStringLiteral("Model"));
+}
+
 void TForm4::SetTabOrder() {
   // Group by group: log, region (the elevation row right before left), output dimensions,
-  // operations, file name, special cases.
+  // operations, file name, special cases; then the panel's tabs.
   const std::vector<QWidget*> order{
-      Memo1,           Long1Ctl,      Long2Ctl,      Lat1Ctl,       Lat2Ctl,
-      Z2Ctl,           Z1Ctl,         XSizeCtl,      ZSizeCtl,      XY_ResolutionCtl,
-      ZBaseCtl,        FileTestCtl,   CreateStlCtl,  GetSRTM1Ctl,   GetSRTM3Ctl,
-      SaveFilenameCtl, Button4,       BlockSRTM1Ctl, BlockSRTM3Ctl, BlockSRTM30Ctl,
-      BlockCOP30Ctl,   MissedDataCtl, SolidCtl,      DemFileCtl,    SelectDemCtl};
+      Memo1,         Long1Ctl,      Long2Ctl,       Lat1Ctl,          Lat2Ctl,         Z2Ctl,
+      Z1Ctl,         XSizeCtl,      ZSizeCtl,       XY_ResolutionCtl, ZBaseCtl,        FileTestCtl,
+      CreateStlCtl,  GetSRTM1Ctl,   GetSRTM3Ctl,    TileSourceCtl,    SaveFilenameCtl, Button4,
+      BlockSRTM1Ctl, BlockSRTM3Ctl, BlockSRTM30Ctl, BlockCOP30Ctl,    MissedDataCtl,   SolidCtl,
+      FloorCtl,      DemFileCtl,    SelectDemCtl,   PreviewTabs};
   for (std::size_t i = 1; i < order.size(); ++i) QWidget::setTabOrder(order[i - 1], order[i]);
 }
 
@@ -207,6 +247,19 @@ void TForm4::ConnectHandlers() {
   connect(CreateStlCtl, &QPushButton::clicked, this, &TForm4::CreateStlCtlClick);
   connect(Button4, &QPushButton::clicked, this, &TForm4::Button4Click);
   connect(SelectDemCtl, &QToolButton::clicked, this, &TForm4::SelectDemCtlClick);
+  connect(TileSourceCtl, &QComboBox::currentIndexChanged, this, &TForm4::TileSourceCtlChange);
+}
+
+void TForm4::ConnectPreview() {
+  for (TPRFloatSpinEdit* field : {Long1Ctl, Long2Ctl, Lat1Ctl, Lat2Ctl}) {
+    connect(field, &QLineEdit::textChanged, this, [this, field] { RegionFieldChanged(field); });
+    connect(field, &QLineEdit::editingFinished, this, &TForm4::FitMapToFields);
+  }
+  for (QCheckBox* box : {BlockSRTM1Ctl, BlockSRTM3Ctl, BlockSRTM30Ctl, BlockCOP30Ctl}) {
+    connect(box, &QCheckBox::toggled, this,
+            [this] { RegionMap->SetTileSearch(Folders(), PanelBlocks()); });
+  }
+  connect(RegionMap, &TRegionMap::RegionDrawn, this, &TForm4::TakeDrawnRegion);
 }
 
 void TForm4::WatchForInterrupts() {
@@ -220,18 +273,14 @@ void TForm4::WatchForInterrupts() {
 void TForm4::FormCreate(std::span<const char* const> arguments) {
   setWindowTitle(QString::fromLatin1(ProgramTitle));
   const WindowKeys keys = ReadWindowKeys(arguments, DecimalSeparator());
-  floorPercent_ = keys.FloorPercent;
+  FloorCtl->SetValue(keys.FloorPercent);
+  givenSource_ = keys.Source;
   // The one tile object is created here with the folders, as the window's own.
   workspace_ = std::make_unique<Workspace>(keys.Folders, keys.Source);
   DemFileCtl->setText(QString::fromStdString(keys.DemFile));
-
-  const bool copernicus = Source().Layout == ArchiveLayout::Copernicus;
-  Label6->setText((copernicus ? QStringLiteral("Download Copernicus GLO-30 Files from    ")
-                              : QStringLiteral("Download SRTM Files from    ")) +
-                  QString::fromStdString(AddressShown(Srtm1BaseUrl(Source()))));
-  // A longer host name widens the label as far as the window allows.
-  Label6->resize(std::clamp(Label6->sizeHint().width(), 572, width() - 2 * Label6->x()),
-                 Label6->height());
+  ShowTileSource();
+  RegionMap->SetTileSearch(Folders(), PanelBlocks());
+  FitMapToFields();
 
   Memo1->clear();
   for (const std::string& line : StartupLines(Folders(), keys.DataRootFromCommandLine)) {
@@ -263,7 +312,7 @@ FrontPanelValues TForm4::ReadPanel() const {
   panel.BlockCop30 = BlockCOP30Ctl->isChecked();
   panel.MissedDataZero = MissedDataCtl->isChecked();
   panel.Solid = SolidCtl->isChecked();
-  panel.FloorPercent = floorPercent_;
+  panel.FloorPercent = FloorCtl->Value();
   panel.DemFile = DemFileCtl->text().toStdString();
   return panel;
 }
@@ -359,6 +408,8 @@ void TForm4::RunOperation(
   }
   if (failure) ShowError(*failure);
   running_ = false;
+  // Tiles may have come; the map need not wait for its next look.
+  RegionMap->RefreshTiles();
   // A close asked for while the operation ran happens now that its file is complete.
   if (closePending_ || InterruptSignal() != 0) {
     closePending_ = false;
@@ -372,6 +423,12 @@ void TForm4::CloseOnInterrupt() {
   // next check and closes the window as it ends.
   if (QWidget* box = QApplication::activeModalWidget()) box->close();
   if (!running_) close();
+}
+
+void TForm4::resizeEvent(QResizeEvent* event) {
+  // The front panel keeps its place; the panel beside it takes the rest of the window.
+  PreviewTabs->setGeometry(FrontPanelWidth, 0, std::max(width() - FrontPanelWidth, 0), height());
+  QWidget::resizeEvent(event);
 }
 
 void TForm4::closeEvent(QCloseEvent* event) {
@@ -396,9 +453,73 @@ void TForm4::GetSRTM3CtlClick() {
 }
 
 void TForm4::CreateStlCtlClick() {
-  RunOperation([](const ModelSettings& settings, Workspace& workspace, OperationHost& host) {
-    CreateStlModel(settings, workspace, host);
+  bool saved = false;
+  RunOperation([&saved](const ModelSettings& settings, Workspace& workspace, OperationHost& host) {
+    saved = CreateStlModel(settings, workspace, host) == RunOutcome::Completed;
   });
+  if (!saved || !isVisible() || ModelView == nullptr) return;
+  PreviewTabs->setCurrentWidget(ModelView);
+  ModelView->ShowModel(QString::fromStdString(settings_.StlFileName));
+}
+
+void TForm4::TileSourceCtlChange(int index) {
+  const auto layout = static_cast<ArchiveLayout>(TileSourceCtl->itemData(index).toInt());
+  if (layout == Source().Layout) return;
+  // A download under way keeps the source it started with.
+  if (running_) {
+    Beep();
+    ShowTileSource();
+    return;
+  }
+  workspace_->Source = WithLayout(givenSource_, layout);
+  ShowTileSource();
+}
+
+void TForm4::ShowTileSource() {
+  const QSignalBlocker quiet(TileSourceCtl);
+  TileSourceCtl->setCurrentIndex(TileSourceCtl->findData(static_cast<int>(Source().Layout)));
+  const bool copernicus = Source().Layout == ArchiveLayout::Copernicus;
+  Label6->setText((copernicus ? QStringLiteral("Download Copernicus GLO-30 Files from    ")
+                              : QStringLiteral("Download SRTM Files from    ")) +
+                  QString::fromStdString(AddressShown(Srtm1BaseUrl(Source()))));
+  // A longer address widens the label as far as the front panel allows.
+  Label6->resize(std::clamp(Label6->sizeHint().width(), 572, FrontPanelWidth - 2 * Label6->x()),
+                 Label6->height());
+}
+
+TileBlocks TForm4::PanelBlocks() const {
+  return {BlockSRTM1Ctl->isChecked(), BlockSRTM3Ctl->isChecked(), BlockSRTM30Ctl->isChecked(),
+          BlockCOP30Ctl->isChecked()};
+}
+
+RegionFields TForm4::PanelRegion() const {
+  return {Long1Ctl->Value(), Long2Ctl->Value(), Lat1Ctl->Value(), Lat2Ctl->Value()};
+}
+
+void TForm4::RegionFieldChanged(TPRFloatSpinEdit* field) {
+  RegionMap->SetRegion(PanelRegion());
+  // Typing goes on until the field is left; a step, or a text set otherwise, is complete.
+  if (!field->isModified()) FitMapToFields();
+}
+
+void TForm4::FitMapToFields() {
+  if (takingDrawnRegion_) return;
+  const RegionFields region = PanelRegion();
+  if (mapRegion_ == region) return;
+  mapRegion_ = region;
+  RegionMap->SetRegion(region);
+  RegionMap->FitToRegion();
+}
+
+void TForm4::TakeDrawnRegion(const RegionFields& fields) {
+  takingDrawnRegion_ = true;
+  Long1Ctl->SetValue(fields.Long1);
+  Long2Ctl->SetValue(fields.Long2);
+  Lat1Ctl->SetValue(fields.Lat1);
+  Lat2Ctl->SetValue(fields.Lat2);
+  takingDrawnRegion_ = false;
+  mapRegion_ = PanelRegion();
+  RegionMap->SetRegion(*mapRegion_);
 }
 
 void TForm4::Button4Click() {

@@ -3,6 +3,7 @@
 #include "base/OperationHost.h"
 #include "frontpanel/DownloadSettings.h"
 #include "frontpanel/ModelSettings.h"
+#include "preview/MapGeometry.h"
 #include "tiles/TileSource.h"
 
 #include <QString>
@@ -17,16 +18,21 @@
 
 class QCheckBox;
 class QCloseEvent;
+class QComboBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
+class QResizeEvent;
+class QTabWidget;
 class QToolButton;
 
 namespace orolith {
 
+class TModelView;
 class TPRFloatSpinEdit;
+class TRegionMap;
 class TSRTM;
 struct Workspace;
 
@@ -44,13 +50,18 @@ struct WindowDialogs {
   std::function<std::optional<QString>(const QString& fileName)> ChooseDemFile;
 };
 
-// The main window: every setting, the four operations, the file name and the log. It owns the
-// one tile object, the data root and its tile folders and the download folder lists for the
-// life of the process, and runs one operation at a time.
+// The main window: every setting, the four operations, the file name and the log on the front
+// panel, and beside it the map of the region and the 3D view of the model last made. It owns
+// the one tile object, the data root and its tile folders and the download folder lists for
+// the life of the process, and runs one operation at a time.
 class TForm4 : public QWidget, public OperationHost {
   Q_OBJECT
 
  public:
+  static constexpr int FrontPanelWidth = 810;
+  static constexpr int PanelWidth = 560;
+  static constexpr int WindowHeight = 817;
+
   // arguments: the command line, program name first. decimalSeparator: the locale's, for every
   // number the window shows or reads.
   TForm4(std::span<const char* const> arguments, char decimalSeparator, QWidget* parent = nullptr);
@@ -96,15 +107,22 @@ class TForm4 : public QWidget, public OperationHost {
   // The user's raster, whose heights replace the tile folders' when it names one.
   QLineEdit* DemFileCtl = nullptr;
   QToolButton* SelectDemCtl = nullptr;
+  TPRFloatSpinEdit* FloorCtl = nullptr;
   QPushButton* FileTestCtl = nullptr;
   QPushButton* GetSRTM1Ctl = nullptr;
   QPushButton* GetSRTM3Ctl = nullptr;
+  QComboBox* TileSourceCtl = nullptr;
   QPushButton* CreateStlCtl = nullptr;
   QLabel* Label6 = nullptr;
   QPlainTextEdit* Memo1 = nullptr;
+  QTabWidget* PreviewTabs = nullptr;
+  TRegionMap* RegionMap = nullptr;
+  // None where the display gives no OpenGL; the tab then says so.
+  TModelView* ModelView = nullptr;
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
 
  private:
   void CreateRegionGroup();
@@ -113,8 +131,10 @@ class TForm4 : public QWidget, public OperationHost {
   void CreateSpecialCasesGroup();
   void CreateActionGroup();
   void CreateLog();
+  void CreatePreviewPanel();
   void SetTabOrder();
   void ConnectHandlers();
+  void ConnectPreview();
   void WatchForInterrupts();
   void FormCreate(std::span<const char* const> arguments);
 
@@ -129,7 +149,17 @@ class TForm4 : public QWidget, public OperationHost {
   void CreateStlCtlClick();
   void Button4Click();
   void SelectDemCtlClick();
+  void TileSourceCtlChange(int index);
   void CloseOnInterrupt();
+
+  void ShowTileSource();
+  TileBlocks PanelBlocks() const;
+  RegionFields PanelRegion() const;
+  // The rectangle follows the fields at once; the map fits a region typed or stepped in, and
+  // keeps still for one it drew itself.
+  void RegionFieldChanged(TPRFloatSpinEdit* field);
+  void FitMapToFields();
+  void TakeDrawnRegion(const RegionFields& fields);
 
   // Runs one operation on the panel's values; a second one while it runs is refused with a
   // beep, and an error that ends it is shown in a message box.
@@ -145,8 +175,11 @@ class TForm4 : public QWidget, public OperationHost {
   WindowDialogs dialogs_;
   std::unique_ptr<Workspace> workspace_;
   ModelSettings settings_;
-  // The closed solid's floor, from Floor= on the command line.
-  float floorPercent_ = fields::Floor.Initial;
+  // The tile source as the command line gave it; the choice of another keeps its settings.
+  ArchiveSource givenSource_;
+  // The region the map last fitted or drew.
+  std::optional<RegionFields> mapRegion_;
+  bool takingDrawnRegion_ = false;
   QGroupBox* regionGroup_ = nullptr;
   QGroupBox* outputGroup_ = nullptr;
   QGroupBox* fileGroup_ = nullptr;

@@ -58,9 +58,9 @@ class BandMesher {
 //   from taking it off the queue until it sets done_. Each hand-over goes through the mutex,
 //   which makes what one thread wrote to the band visible to the other.
 // - No band is in flight outside Run: it returns, or throws, only once every band it started
-//   is written or abandoned. So mesher_ and the mesher's state for a tile (the tile, its row
-//   tables) are written without the lock only between runs; a worker reads them only while it
-//   holds a band it took off the queue under the mutex.
+//   is written or abandoned. So mesher_ and the mesher's state for a tile (the tile, the
+//   piece's lattice) are written without the lock only between runs; a worker reads them only
+//   while it holds a band it took off the queue under the mutex.
 // - free_ and inFlight_ belong to the run's thread alone.
 // - queued_ is a condition_variable_any because idle workers wait on it with their jthread's
 //   stop token, so that the destructor's stop request wakes them; finished_ has only the

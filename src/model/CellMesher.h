@@ -50,17 +50,18 @@ class CentreFractions {
 // none when one of them has no data (NaN, where the user's raster has no value).
 // A band is a run of neighbouring columns, its cells column by column, south to north. The
 // tile is looked up row by row across the band, so that neighbouring lookups share the tile's
-// cache lines (a column walk would touch a new row of samples, a new page, at every step). A
-// corner shared by neighbouring cells is looked up once, and is one vertex, when both put it
-// on the same longitude and latitude; so is a corner on the lattice shared by two bands.
+// cache lines (a column walk would touch a new row of samples, a new page, at every step).
+// Every cell corner is a point of the piece's lattice and one vertex of its band, looked up
+// once there; the column on the edge between two bands is looked up by both from the same
+// places of the lattice, so both write the same bytes.
 class CellMesher final : public BandMesher {
  public:
   CellMesher(const ModelScale& scale, CentreFractions& fractions, unsigned workers);
 
-  // Sets the mesher up for the piece grid of tile (whose south-west corner is lon, lat) and
-  // returns the number of its bands. Only while none of them is in flight.
-  std::size_t StartTile(const TileGrid& grid, const TSRTM& tile, std::int32_t lon,
-                        std::int32_t lat);
+  // Sets the mesher up for the piece whose lattice is given (of the tile whose south-west
+  // corner is lon, lat) and returns the number of its bands. Only while none of them is in
+  // flight; the lattice must stay as it is until the last of them is written.
+  std::size_t StartTile(const PieceLattice& lattice, std::int32_t lon, std::int32_t lat);
   // The columns of one of the tile's bands.
   std::int64_t BandColumns(std::size_t band) const noexcept;
 
@@ -68,39 +69,18 @@ class CellMesher final : public BandMesher {
   void Mesh(unsigned worker, Band& band) override;
 
  private:
-  // A longitude or latitude: where it falls in the tile and its model coordinate.
+  // A longitude: where it falls in the tile and its model coordinate.
   struct AxisPoint {
     TSRTM::AxisPosition position;
     float model = 0;
   };
 
-  // The cell rows of the tile: their edge latitudes, and every distinct corner latitude (a
-  // corner row shared by two neighbouring cells is one entry when both put it on the same
-  // latitude) with its row edge on the lattice.
-  struct RowTable {
-    void Prepare(const TileGrid& g, const TSRTM& tile, const ModelScale& scale);
-
-    TileGrid grid{};
-    std::vector<long double> southLat;
-    std::vector<std::uint32_t> southIndex;
-    std::vector<std::uint32_t> northIndex;
-    std::vector<long double> lats;      // south to north
-    std::vector<std::uint32_t> latRow;  // of lats: row edge, or LatticePoint::Off
-    std::vector<AxisPoint> corners;     // of lats
-  };
-
   // One meshing thread's tables for a band, sized by StartTile so that meshing never
   // allocates.
   struct Scratch {
-    std::vector<long double> westLon;  // of each column
-    std::vector<std::uint32_t> westIndex;
-    std::vector<std::uint32_t> eastIndex;
-    std::vector<long double> lons;         // every distinct corner longitude, west to east
-    std::vector<std::uint32_t> lonColumn;  // of lons: column edge, or LatticePoint::Off
-    std::vector<AxisPoint> corners;        // of lons
-    std::vector<float> zs;                 // corner heights, longitude by longitude, south to north
-    std::vector<AxisPoint> centreLons;     // column by column, fraction by fraction, when worth it
-    std::vector<Vec3> centres;             // cell by cell, in file order
+    std::vector<float> zs;  // corner heights, column edge by column edge, south to north
+    std::vector<AxisPoint> centreLons;  // column by column, fraction by fraction, when worth it
+    std::vector<Vec3> centres;          // cell by cell, in file order
   };
 
   // The centre longitude of a cell whose west edge is at lonW, at fraction fu of its width.
@@ -108,10 +88,9 @@ class CellMesher final : public BandMesher {
 
   const ModelScale& scale_;
   CentreFractions& fractions_;
-  const TSRTM* tile_ = nullptr;
+  const PieceLattice* lattice_ = nullptr;
   std::int32_t lon_ = 0;
   std::int32_t lat_ = 0;
-  RowTable rows_;
   std::int64_t perBand_ = 1;      // columns
   std::vector<Scratch> scratch_;  // one a worker
 };

@@ -31,6 +31,8 @@ TileGrid GridInTile(const ModelSettings& s, long double gridStep, std::int32_t w
   const auto rows = static_cast<std::int64_t>(std::trunc((north - south) / gridStep)) + 1;
   return {west,
           south,
+          east,
+          north,
           columns,
           rows,
           (east - west) / static_cast<long double>(columns),
@@ -52,14 +54,28 @@ ModelScale::ModelScale(const ModelSettings& s)
       zAbovePedestal_(zExtent_ - pedestal_),
       noData_(s.Solid ? 0.0F : std::numeric_limits<float>::quiet_NaN()) {}
 
-PieceOutline OutlineOf(const TileGrid& g, const ModelScale& scale, const TSRTM* tile) {
-  const auto vertex = [&](std::int64_t q, std::int64_t r) {
-    const long double lon = g.LatticeLon(q);
-    const long double lat = g.LatticeLat(r);
-    const float z =
-        tile ? scale.Z(tile->ElevationOf(tile->LonPosition(lon), tile->LatPosition(lat))) : 0.0F;
-    return MakeVec(scale.X(lon), scale.Y(lat), z);
-  };
+void PieceLattice::Reset(const TileGrid& grid, const ModelScale& scale, const TSRTM* tile) {
+  grid_ = grid;
+  scale_ = &scale;
+  tile_ = tile;
+  columns_.resize(static_cast<std::size_t>(grid.Columns) + 1);
+  rows_.resize(static_cast<std::size_t>(grid.Rows) + 1);
+  for (std::int64_t q = 0; q <= grid.Columns; ++q) {
+    Edge& e = columns_[static_cast<std::size_t>(q)];
+    e.degrees = grid.LatticeLon(q);
+    e.model = scale.X(e.degrees);
+    if (tile) e.position = tile->LonPosition(e.degrees);
+  }
+  for (std::int64_t r = 0; r <= grid.Rows; ++r) {
+    Edge& e = rows_[static_cast<std::size_t>(r)];
+    e.degrees = grid.LatticeLat(r);
+    e.model = scale.Y(e.degrees);
+    if (tile) e.position = tile->LatPosition(e.degrees);
+  }
+}
+
+PieceOutline OutlineOf(const PieceLattice& lattice) {
+  const TileGrid& g = lattice.Grid();
   PieceOutline o;
   const auto columns = static_cast<std::size_t>(g.Columns);
   const auto rows = static_cast<std::size_t>(g.Rows);
@@ -68,12 +84,12 @@ PieceOutline OutlineOf(const TileGrid& g, const ModelScale& scale, const TSRTM* 
   o.West.reserve(rows + 1);
   o.East.reserve(rows + 1);
   for (std::int64_t q = 0; q <= g.Columns; ++q) {
-    o.South.push_back(vertex(q, 0));
-    o.North.push_back(vertex(q, g.Rows));
+    o.South.push_back(lattice.Corner(q, 0));
+    o.North.push_back(lattice.Corner(q, g.Rows));
   }
   for (std::int64_t r = 0; r <= g.Rows; ++r) {
-    o.West.push_back(vertex(0, r));
-    o.East.push_back(vertex(g.Columns, r));
+    o.West.push_back(lattice.Corner(0, r));
+    o.East.push_back(lattice.Corner(g.Columns, r));
   }
   return o;
 }

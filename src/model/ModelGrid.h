@@ -18,27 +18,24 @@ long double GridStep(const ModelSettings& settings) noexcept;
 struct TileGrid {
   long double West;
   long double South;
+  long double East;
+  long double North;
   std::int64_t Columns;
   std::int64_t Rows;
   long double CellWidth;
   long double CellHeight;
 
   std::uint64_t Cells() const noexcept { return static_cast<std::uint64_t>(Columns * Rows); }
-  // The west edge of column q and the south edge of row r; a cell's other edge is one cell
-  // width (height) further. Every vertex of the tile's piece is worked out from these.
-  long double ColumnWest(std::int64_t q) const noexcept {
-    return West + static_cast<long double>(q) * CellWidth;
-  }
-  long double RowSouth(std::int64_t r) const noexcept {
-    return South + static_cast<long double>(r) * CellHeight;
-  }
-  // Column edge q and row edge r of the lattice. The last edge is the last cell's west (south)
-  // edge and one cell further, as the cells have it, not an edge of a cell beyond the grid.
+  // False for the piece of a tile that only touches the region along a whole-degree bound.
+  bool HasArea() const noexcept { return East > West && North > South; }
+  // Column edge q and row edge r of the lattice, the one place a corner's longitude and latitude
+  // come from. The last edge is the clip box's side itself, not a cell step short of it or past
+  // it, so that the piece ends where its neighbour begins; edge 0 is the other side exactly.
   long double LatticeLon(std::int64_t q) const noexcept {
-    return q < Columns ? ColumnWest(q) : ColumnWest(q - 1) + CellWidth;
+    return q == Columns ? East : West + static_cast<long double>(q) * CellWidth;
   }
   long double LatticeLat(std::int64_t r) const noexcept {
-    return r < Rows ? RowSouth(r) : RowSouth(r - 1) + CellHeight;
+    return r == Rows ? North : South + static_cast<long double>(r) * CellHeight;
   }
 };
 
@@ -93,9 +90,46 @@ struct PieceOutline {
   std::vector<Vec3> East;
 };
 
-// The outline of a tile's piece for a closed solid, vertex for vertex as the meshers make the
-// lattice's border (the same edges, the same lookups, the same scale), so that the closure
-// meets the surface to the byte. Without a tile (a piece with no data) every z is 0.
-PieceOutline OutlineOf(const TileGrid& grid, const ModelScale& scale, const TSRTM* tile);
+// The lattice of one piece with what its corners are made of: each column edge's longitude, model
+// x and place among the tile's samples, each row edge's alike, worked out once a tile. Every
+// corner of the piece, in any cell, any band and the solid's outline, is Corner(q, r): one
+// lookup from the same two stored places, so a lattice point has the same bytes wherever it is
+// written and no two expressions have to agree for the surface to close.
+class PieceLattice {
+ public:
+  struct Edge {
+    long double degrees = 0;
+    TSRTM::AxisPosition position;  // unused without a tile
+    float model = 0;               // x of a column edge, y of a row edge
+  };
+
+  // The lattice of grid over tile; tile null for a piece with no data, whose corners all lie at
+  // z = 0. The tile must stay loaded while the lattice is in use; the room is kept for the next.
+  void Reset(const TileGrid& grid, const ModelScale& scale, const TSRTM* tile);
+
+  const TileGrid& Grid() const noexcept { return grid_; }
+  const TSRTM* Tile() const noexcept { return tile_; }
+  const Edge& Column(std::int64_t q) const noexcept {
+    return columns_[static_cast<std::size_t>(q)];
+  }
+  const Edge& Row(std::int64_t r) const noexcept { return rows_[static_cast<std::size_t>(r)]; }
+  float Z(std::int64_t q, std::int64_t r) const noexcept {
+    return tile_ ? scale_->Z(tile_->ElevationOf(Column(q).position, Row(r).position)) : 0.0F;
+  }
+  Vec3 Corner(std::int64_t q, std::int64_t r) const noexcept {
+    return MakeVec(Column(q).model, Row(r).model, Z(q, r));
+  }
+
+ private:
+  TileGrid grid_{};
+  const ModelScale* scale_ = nullptr;
+  const TSRTM* tile_ = nullptr;
+  std::vector<Edge> columns_;  // 0 .. Columns
+  std::vector<Edge> rows_;     // 0 .. Rows
+};
+
+// The outline of a piece for a closed solid: the border corners of its lattice, so that the
+// closure meets the surface to the byte.
+PieceOutline OutlineOf(const PieceLattice& lattice);
 
 }  // namespace orolith

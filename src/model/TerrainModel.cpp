@@ -51,7 +51,31 @@ bool SizeAccepted(const ModelSettings& s, OperationHost& host) {
   return host.ConfirmLargeFile(question, "Warning : Very Large STL FileSize");
 }
 
-// One run from its preamble to its closing lines: the region's tiles, their grids and the file
+// Looked for in the folders a run searches before anything is loaded or created: a piece of
+// some area with a tile file, or the flat stand-in for a missing one. The user's raster is
+// only known to have values once its tiles are read.
+void RequireElevationData(const ModelSettings& s, const Workspace& workspace) {
+  if (s.MissedDataZero || !s.DemFile.empty()) return;
+  const long double step = GridStep(s);
+  bool found = false;
+  ForEachTile(RegionTiles(s), [&](std::int32_t lon, std::int32_t lat) {
+    found = found || (GridInTile(s, step, lon, lat).HasArea() &&
+                      FindTileSource(workspace.Folders, lon, lat, s.Blocks()));
+  });
+  if (found) return;
+  const TileBlocks blocked = s.Blocks();
+  if (blocked.Srtm1 && blocked.Cop30 && blocked.Srtm3 && blocked.Srtm30) {
+    throw NothingToModel("No elevation data in the region: every tile folder is blocked");
+  }
+  if (blocked.Srtm1 || blocked.Cop30 || blocked.Srtm3 || blocked.Srtm30) {
+    throw NothingToModel(
+        "No elevation data in the region: no tile of it was found in the tile folders that are "
+        "not blocked");
+  }
+  throw NothingToModel("No elevation data in the region: no tile of it was found");
+}
+
+// One run from its tile loop to its closing lines: the region's tiles, their grids and the file
 // their faces go to.
 class ModelRun {
  public:
@@ -97,15 +121,17 @@ class ModelRun {
       return;
     }
     const TileGrid grid = GridInTile(s_, gridStep_, tile_.WestLon(), tile_.SouthLat());
+    lattice_.Reset(grid, scale_, &tile_);
     // A solid leaves out the faces of a piece of no area, which would be lines in its shell,
     // but not their draws: every cell after them keeps its centre.
-    if (solid_ && !solid_->AddSurface(lon, lat, OutlineOf(grid, scale_, &tile_))) {
+    if (solid_ && !solid_->AddSurface(lon, lat, OutlineOf(lattice_))) {
       fractions_.SkipCells(grid.Cells());
       cellsDone_ += grid.Cells();
       host_.ReportProgress(cellsDone_, plannedCells_);
       return;
     }
-    const std::size_t bands = mesher_.StartTile(grid, tile_, lon, lat);
+    if (grid.HasArea()) ++piecesWithData_;
+    const std::size_t bands = mesher_.StartTile(lattice_, lon, lat);
     const auto rows = static_cast<std::uint64_t>(grid.Rows);
     pipeline_.Run(mesher_, bands, [&](const Band& band) {
       faces_ += band.Mesh.Triangles.size();
@@ -114,6 +140,17 @@ class ModelRun {
         host_.ReportProgress(cellsDone_, plannedCells_);
       }
     });
+  }
+
+  // The tile search only saw that files are there; one that turned out to be no tile leaves its
+  // piece without data as well.
+  void RequireSurface() const {
+    if (piecesWithData_ != 0) return;
+    if (dem_ != nullptr) {
+      throw NothingToModel("No elevation data in the region: the DEM file has no value in it");
+    }
+    throw NothingToModel(
+        "No elevation data in the region: none of the files found for it is an SRTM tile");
   }
 
   void CloseSolid() {
@@ -169,8 +206,9 @@ class ModelRun {
   }
 
   void MissingPiece(std::int32_t lon, std::int32_t lat) {
-    if (solid_)
-      solid_->AddMissing(lon, lat, OutlineOf(GridInTile(s_, gridStep_, lon, lat), scale_, nullptr));
+    if (!solid_) return;
+    lattice_.Reset(GridInTile(s_, gridStep_, lon, lat), scale_, nullptr);
+    solid_->AddMissing(lon, lat, OutlineOf(lattice_));
   }
 
   const ModelSettings& s_;
@@ -185,11 +223,13 @@ class ModelRun {
   std::uint64_t plannedCells_ = 0;
   std::uint64_t cellsDone_ = 0;
   std::uint64_t faces_ = 0;
+  std::uint64_t piecesWithData_ = 0;  // of some area, meshed
   std::int16_t runLowest_ = 32000;
   std::int16_t runHighest_ = -32000;
   CentreFractions fractions_;
   StlFileWriter sink_;
   std::optional<SolidClosure> solid_;
+  PieceLattice lattice_;  // of the tile being meshed, read by the meshing threads
   unsigned threads_;
   CellMesher mesher_;
   BandPipeline pipeline_;  // last: no band in flight once it goes
@@ -208,9 +248,11 @@ RunOutcome CreateStlModel(const ModelSettings& s, Workspace& workspace, Operatio
   }
   if (!SizeAccepted(s, host)) return RunOutcome::Cancelled;
   LogPreamble(s, host);
+  RequireElevationData(s, workspace);
   // The run makes its file first: a name that can't be written stops the log at the summary.
   ModelRun run(s, workspace, dem ? &*dem : nullptr, host, options);
   ForEachTile(run.Tiles(), [&](std::int32_t lon, std::int32_t lat) { run.Tile(lon, lat); });
+  run.RequireSurface();
   run.CloseSolid();
   run.ClosingLines();
   return RunOutcome::Completed;

@@ -190,11 +190,27 @@ TEST_F(CliProcessTest, LargeFileQuestionWithoutATerminalCancels) {
             "to ask whether to make it; rerun with --yes to make it\n");
   EXPECT_FALSE(std::filesystem::exists(Path("NewFile.stl")));
 
-  // --yes answers OK; with no tiles and no stand-in the model is empty but written.
+  // --yes answers OK; then, with no tiles and no stand-in, there is nothing to model.
   const Outcome yes = Cli("create --lon 7 8 --lat 46 47 --yes -o big.stl");
-  EXPECT_EQ(yes.status, 0) << yes.err;
-  EXPECT_EQ(Lines(yes.out).back(), "File has been saved");
-  EXPECT_EQ(std::filesystem::file_size(Path("big.stl")), 84U);
+  EXPECT_EQ(yes.status, 1);
+  EXPECT_EQ(yes.err, "orolith-cli: No elevation data in the region: no tile of it was found\n");
+  EXPECT_FALSE(std::filesystem::exists(Path("big.stl")));
+}
+
+// The log goes as far as the run went, the reason goes to stderr, and an old model stays.
+TEST_F(CliProcessTest, NothingToModelExitsOneWithTheReasonAndKeepsTheOldFile) {
+  test::WriteText(Path("model.stl"), "old");
+  for (const char* solid : {"", " --solid"}) {
+    SCOPED_TRACE(solid);
+    const Outcome o = Cli(std::string("create --lon 7.2 7.4 --lat 46.2 46.4 -o model.stl") + solid);
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(o.err, "orolith-cli: No elevation data in the region: no tile of it was found\n");
+    ASSERT_FALSE(o.out.empty());
+    EXPECT_EQ(Lines(o.out).back(), " * * * * * * * * * * * * * * * * *");
+    EXPECT_EQ(ReadText(Path("model.stl")), "old");
+    EXPECT_EQ(test::FolderEntries(root.Path()),
+              (std::vector<std::string>{"SRTM_1", "SRTM_3", "SRTM_30", "model.stl"}));
+  }
 }
 
 // A name that can't be written is known before the first tile: the log stops after the
@@ -413,9 +429,11 @@ TEST_F(CliProcessTest, FoldersThatCantBeReadAreNamedOnStderr) {
   const Outcome model =
       Cli("create --lon 7.5 7.5 --lat 46.5 46.5 --block-srtm1 -o out/model.stl", privileges);
   std::filesystem::permissions(root.Path() / "SRTM_3", std::filesystem::perms::owner_all);
-  EXPECT_EQ(model.status, 0) << model.err;
+  EXPECT_EQ(model.status, 1);
   EXPECT_EQ(model.err, "orolith-cli: The folder \"" + Path("SRTM_3/") +
-                           "\" could not be read: Permission denied\n");
+                           "\" could not be read: Permission denied\n"
+                           "orolith-cli: No elevation data in the region: no tile of it was "
+                           "found in the tile folders that are not blocked\n");
 
   // An absent folder simply holds no tiles.
   std::filesystem::remove(root.Path() / "SRTM_1");

@@ -55,6 +55,29 @@ TEST(TileSources, EachSourceHasItsOwnAddressAndSrtm3StaysWithTheArchive) {
   EXPECT_EQ(ArchiveBaseUrl(source), "https://cache.example.org/skadi/");
 }
 
+TEST(TileSources, AnotherLayoutChosenTakesItsOwnAddressAndTheGivenOneComesBack) {
+  ArchiveSource given;
+  given.ArchiveHost = "h:81";
+  given.Layout = ArchiveLayout::Esa;
+  given.TileUrl = "https://cache.example.org/esa/";
+  given.Proxy = "http://proxy:3128";
+  const struct {
+    ArchiveLayout layout;
+    const char* address;
+  } cases[] = {
+      {ArchiveLayout::SrtmV21, "http://h:81/srtm/version2_1/"},
+      {ArchiveLayout::Aws, "https://s3.amazonaws.com/elevation-tiles-prod/skadi/"},
+      {ArchiveLayout::Esa, "https://cache.example.org/esa/"},
+  };
+  for (const auto& c : cases) {
+    const ArchiveSource chosen = WithLayout(given, c.layout);
+    EXPECT_EQ(chosen.Layout, c.layout);
+    EXPECT_EQ(Srtm1BaseUrl(chosen), c.address);
+    EXPECT_EQ(chosen.ArchiveHost, "h:81");
+    EXPECT_EQ(chosen.Proxy, "http://proxy:3128");
+  }
+}
+
 TEST(TileSources, ABaseAddressIsHttpOrHttpsWithAHostAndEndsInASlash) {
   EXPECT_EQ(TileBaseUrl("https://example.org/dem"), "https://example.org/dem/");
   EXPECT_EQ(TileBaseUrl("http://127.0.0.1:8080"), "http://127.0.0.1:8080/");

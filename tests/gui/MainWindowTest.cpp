@@ -1,12 +1,14 @@
 #include "base/Interrupt.h"
 #include "gui/FloatSpin.h"
 #include "gui/Orolith_Main.h"
+#include "gui/RegionMap.h"
 #include "support/TempFiles.h"
 #include "support/TestServer.h"
 
 #include <gtest/gtest.h>
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QLabel>
@@ -14,6 +16,8 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTabBar>
+#include <QTabWidget>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
@@ -131,15 +135,23 @@ std::string WorkingDirectory() {
 TEST_F(MainWindowTest, OpensWithTheInitialFrontPanel) {
   TForm4& form = Open();
   EXPECT_EQ(form.windowTitle(), QStringLiteral("Marlowen Orolith 20130304"));
-  EXPECT_EQ(form.size(), QSize(810, 817));
+  // The front panel's 810 pixels, and the panel beside it as tall as the window.
+  EXPECT_EQ(form.size(), QSize(810 + TForm4::PanelWidth, 817));
   EXPECT_EQ(form.pos(), QPoint(0, 0));
+  EXPECT_EQ(form.PreviewTabs->geometry(), QRect(810, 0, TForm4::PanelWidth, 817));
+  EXPECT_GE(form.PreviewTabs->currentWidget()->width(), 480);
+  EXPECT_GE(form.PreviewTabs->currentWidget()->height(), 480);
+  ASSERT_EQ(form.PreviewTabs->count(), 2);
+  EXPECT_EQ(form.PreviewTabs->tabText(0), QStringLiteral("Map"));
+  EXPECT_EQ(form.PreviewTabs->tabText(1), QStringLiteral("Model"));
+  EXPECT_EQ(form.PreviewTabs->currentWidget(), static_cast<QWidget*>(form.RegionMap));
   EXPECT_EQ(QApplication::focusWidget(), form.Memo1) << "the log has the focus at start";
 
   const std::vector<std::pair<TPRFloatSpinEdit*, const char*>> fields{
-      {form.Long1Ctl, "0.000000"},   {form.Long2Ctl, "0.000000"}, {form.Lat1Ctl, "0.000000"},
-      {form.Lat2Ctl, "0.000000"},    {form.Z1Ctl, "0"},           {form.Z2Ctl, "1000"},
-      {form.XSizeCtl, "5.000"},      {form.ZSizeCtl, "1.000"},    {form.ZBaseCtl, "0.0"},
-      {form.XY_ResolutionCtl, "100"}};
+      {form.Long1Ctl, "0.000000"},    {form.Long2Ctl, "0.000000"}, {form.Lat1Ctl, "0.000000"},
+      {form.Lat2Ctl, "0.000000"},     {form.Z1Ctl, "0"},           {form.Z2Ctl, "1000"},
+      {form.XSizeCtl, "5.000"},       {form.ZSizeCtl, "1.000"},    {form.ZBaseCtl, "0.0"},
+      {form.XY_ResolutionCtl, "100"}, {form.FloorCtl, "5.0"}};
   for (const auto& [field, text] : fields) EXPECT_EQ(field->text(), QString::fromLatin1(text));
   EXPECT_EQ(form.SaveFilenameCtl->text(), QStringLiteral("NewFile.stl"));
   for (QCheckBox* box : {form.BlockSRTM1Ctl, form.BlockSRTM3Ctl, form.BlockSRTM30Ctl,
@@ -149,6 +161,9 @@ TEST_F(MainWindowTest, OpensWithTheInitialFrontPanel) {
   EXPECT_EQ(form.SolidCtl->text(), QStringLiteral("Closed solid (walls and base)"));
   EXPECT_EQ(form.SolidCtl->parentWidget(), form.MissedDataCtl->parentWidget());
   EXPECT_FLOAT_EQ(form.ReadPanel().FloorPercent, 5.0F);
+  EXPECT_EQ(form.FloorCtl->parentWidget(), form.SolidCtl->parentWidget());
+  EXPECT_EQ(form.TileSourceCtl->currentText(), QStringLiteral("SRTM v2.1"));
+  EXPECT_EQ(form.TileSourceCtl->parentWidget(), form.GetSRTM1Ctl->parentWidget());
 
   EXPECT_EQ(form.Memo1->font().family(), QStringLiteral("Courier New"));
   EXPECT_EQ(form.Memo1->font().pixelSize(), 13);
@@ -201,36 +216,60 @@ TEST_F(MainWindowTest, EveryControlShowsItsTextWholeInsideItsGroup) {
       }
     }
   }
-  EXPECT_EQ(controls, 10 + 7 + 2 + 6 + 3 + 4)
-      << "fields and labels, file, boxes, the DEM file's label, field and button, buttons";
-  for (QWidget* control : std::initializer_list<QWidget*>{form.Label6, form.Memo1}) {
+  EXPECT_EQ(controls, 10 + 7 + 2 + 8 + 6)
+      << "fields and labels, file, boxes and the floor, buttons and the tile source";
+  for (QWidget* control : std::initializer_list<QWidget*>{form.Label6, form.DemFileCtl,
+                                                          form.SelectDemCtl, form.Memo1}) {
     EXPECT_TRUE(form.rect().contains(control->geometry()));
     EXPECT_TRUE(ShowsItsTextWhole(control) || control == form.Memo1);
   }
-  // Below the groups, and the log below the label.
+  // Below the groups, the DEM file's row below the label, and the log below that row.
   for (QGroupBox* group : groups) EXPECT_LT(group->geometry().bottom(), form.Label6->y());
-  EXPECT_LT(form.Label6->geometry().bottom(), form.Memo1->y());
+  for (QWidget* row : std::initializer_list<QWidget*>{form.DemFileCtl, form.SelectDemCtl}) {
+    EXPECT_LT(form.Label6->geometry().bottom(), row->y());
+    EXPECT_LT(row->geometry().bottom(), form.Memo1->y());
+    EXPECT_LE(row->geometry().right(), TForm4::FrontPanelWidth);
+  }
+  EXPECT_FALSE(form.DemFileCtl->geometry().intersects(form.SelectDemCtl->geometry()));
 }
 
 TEST_F(MainWindowTest, TabVisitsTheControlsGroupByGroup) {
   TForm4& form = Open();
-  const std::vector<QWidget*> expected{
-      form.Long1Ctl,       form.Long2Ctl,      form.Lat1Ctl,
-      form.Lat2Ctl,        form.Z2Ctl,         form.Z1Ctl,
-      form.XSizeCtl,       form.ZSizeCtl,      form.XY_ResolutionCtl,
-      form.ZBaseCtl,       form.FileTestCtl,   form.CreateStlCtl,
-      form.GetSRTM1Ctl,    form.GetSRTM3Ctl,   form.SaveFilenameCtl,
-      form.Button4,        form.BlockSRTM1Ctl, form.BlockSRTM3Ctl,
-      form.BlockSRTM30Ctl, form.BlockCOP30Ctl, form.MissedDataCtl,
-      form.SolidCtl,       form.DemFileCtl,    form.SelectDemCtl,
-      form.Memo1};
+  const std::vector<QWidget*> expected{form.Long1Ctl,
+                                       form.Long2Ctl,
+                                       form.Lat1Ctl,
+                                       form.Lat2Ctl,
+                                       form.Z2Ctl,
+                                       form.Z1Ctl,
+                                       form.XSizeCtl,
+                                       form.ZSizeCtl,
+                                       form.XY_ResolutionCtl,
+                                       form.ZBaseCtl,
+                                       form.FileTestCtl,
+                                       form.CreateStlCtl,
+                                       form.GetSRTM1Ctl,
+                                       form.GetSRTM3Ctl,
+                                       form.TileSourceCtl,
+                                       form.SaveFilenameCtl,
+                                       form.Button4,
+                                       form.BlockSRTM1Ctl,
+                                       form.BlockSRTM3Ctl,
+                                       form.BlockSRTM30Ctl,
+                                       form.BlockCOP30Ctl,
+                                       form.MissedDataCtl,
+                                       form.SolidCtl,
+                                       form.FloorCtl,
+                                       form.DemFileCtl,
+                                       form.SelectDemCtl,
+                                       form.PreviewTabs->tabBar(),
+                                       form.Memo1};
   ASSERT_EQ(QApplication::focusWidget(), form.Memo1);
   for (QWidget* next : expected) {
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
     EXPECT_EQ(QApplication::focusWidget(), next) << next->metaObject()->className();
   }
   QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab, Qt::ShiftModifier);
-  EXPECT_EQ(QApplication::focusWidget(), form.SelectDemCtl);
+  EXPECT_EQ(QApplication::focusWidget(), form.PreviewTabs->tabBar());
   // Tabbing through fields rewrites nothing that was already canonical.
   EXPECT_EQ(form.Z2Ctl->text(), QStringLiteral("1000"));
 }
@@ -269,6 +308,65 @@ TEST_F(MainWindowTest, Label6ShowsWholeTheAddressSrtm1TilesComeFrom) {
     EXPECT_EQ(Log().size(), 10U);
   }
   EXPECT_TRUE(errors_.empty());
+}
+
+TEST_F(MainWindowTest, TheTileSourceChoiceSetsTheAddressTheDownloadsUseAndShowsIt) {
+  const std::string archive = "http://dds.cr.usgs.gov/srtm/version2_1/";
+  const std::string esa = "https://step.esa.int/auxdata/dem/SRTMGL1/";
+  const std::string aws = "https://s3.amazonaws.com/elevation-tiles-prod/skadi/";
+  const std::string cache = "https://cache.example.org/esa/";
+  const std::string cop = "https://copernicus-dem-30m.s3.amazonaws.com/";
+  const struct {
+    std::vector<const char*> arguments;
+    const char* first;                                 // the choice the window opens with
+    std::vector<std::pair<int, std::string>> choices;  // index chosen, address then
+  } cases[] = {
+      {{"orolith"}, "SRTM v2.1", {{1, esa}, {2, aws}, {0, archive}}},
+      {{"orolith", "tilesource=ESA", "TileUrl=https://cache.example.org/esa"},
+       "ESA",
+       {{2, aws}, {0, archive}, {1, cache}}},
+      {{"orolith", "ArchiveHost=h:81", "TileSource=aws"},
+       "AWS",
+       {{0, "http://h:81/srtm/version2_1/"}, {2, aws}}},
+      {{"orolith", "TileSource=copernicus"}, "Copernicus", {{1, esa}, {3, cop}, {0, archive}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.first);
+    TForm4& form = Open(c.arguments);
+    EXPECT_EQ(form.TileSourceCtl->currentText().toStdString(), c.first);
+    for (const auto& [index, address] : c.choices) {
+      form.TileSourceCtl->setCurrentIndex(index);
+      EXPECT_EQ(Srtm1BaseUrl(form.Source()), address);
+      const std::string files = address == cop ? "Copernicus GLO-30" : "SRTM";
+      EXPECT_EQ(form.Label6->text().toStdString(),
+                "Download " + files + " Files from    " + address);
+      EXPECT_GE(form.Label6->width(), form.Label6->sizeHint().width());
+    }
+  }
+  // From the keyboard, as a user goes through the choices.
+  TForm4& form = Open();
+  form.TileSourceCtl->setFocus(Qt::TabFocusReason);
+  QTest::keyClick(form.TileSourceCtl, Qt::Key_Down);
+  EXPECT_EQ(Srtm1BaseUrl(form.Source()), esa);
+  EXPECT_EQ(beeps_, 0);
+}
+
+TEST_F(MainWindowTest, ADownloadUnderWayKeepsItsTileSource) {
+  TempDir dir;
+  TForm4& form = Open();
+  SmallFlatRegion((dir.Path() / "model.stl").string());
+  bool chosenDuringRun = false;
+  QTimer::singleShot(0, [&] {
+    chosenDuringRun = form.OperationRunning();
+    form.TileSourceCtl->setCurrentIndex(2);
+  });
+  Click(form.CreateStlCtl);
+  ASSERT_TRUE(chosenDuringRun);
+  EXPECT_EQ(beeps_, 1);
+  EXPECT_EQ(form.Source().Layout, ArchiveLayout::SrtmV21);
+  EXPECT_EQ(form.TileSourceCtl->currentText(), QStringLiteral("SRTM v2.1"));
+  form.TileSourceCtl->setCurrentIndex(2);
+  EXPECT_EQ(form.Source().Layout, ArchiveLayout::Aws) << "once the run is over";
 }
 
 TEST_F(MainWindowTest, AnUnusableTileSourceIsLoggedAndShownOnceTheWindowIsUp) {
@@ -434,6 +532,7 @@ TEST_F(MainWindowTest, FloorKeyAndSolidBoxMakeAClosedModel) {
   TempDir dir;
   const std::string stl = (dir.Path() / "solid.stl").string();
   TForm4& form = Open({"orolith", "FLOOR=12.5"});
+  EXPECT_EQ(form.FloorCtl->text(), QStringLiteral("12.5")) << "the key sets the field";
   EXPECT_FLOAT_EQ(form.ReadPanel().FloorPercent, 12.5F);
   SmallFlatRegion(stl);
   Click(form.CreateStlCtl);
@@ -447,6 +546,24 @@ TEST_F(MainWindowTest, FloorKeyAndSolidBoxMakeAClosedModel) {
   // Three cells a side (0.002 / 0.001 + 1): on each side six wall faces and three bottom faces.
   EXPECT_EQ(surface, 2U * 3U * 3U);
   EXPECT_EQ(CompleteStlFaces(stl), surface + 4 * 3 * 3);
+
+  Type(form.FloorCtl, QStringLiteral("150"));
+  EXPECT_EQ(form.FloorCtl->text(), QStringLiteral("100.0")) << "within the field's limits";
+  Click(form.CreateStlCtl);
+  EXPECT_EQ(Count(Log(), "   Closed solid, floor 100.00 percent of the Z extent"), 1);
+  EXPECT_TRUE(errors_.empty());
+}
+
+TEST_F(MainWindowTest, WithoutOpenGLTheModelTabSaysSoAndTheModelIsStillMade) {
+  TempDir dir;
+  TForm4& form = Open();
+  if (form.ModelView != nullptr) GTEST_SKIP() << "this display gives OpenGL";
+  auto* note = qobject_cast<QLabel*>(form.PreviewTabs->widget(1));
+  ASSERT_NE(note, nullptr);
+  EXPECT_TRUE(note->text().contains(QStringLiteral("OpenGL")));
+  SmallFlatRegion((dir.Path() / "model.stl").string());
+  Click(form.CreateStlCtl);
+  EXPECT_EQ(Log().back(), "File has been saved");
   EXPECT_TRUE(errors_.empty());
 }
 
@@ -527,6 +644,24 @@ TEST_F(MainWindowTest, UncreatableFileIsReportedAndTheWindowGoesOn) {
   EXPECT_EQ(Count(Log(), "  File Verification "), 1) << "the next operation runs";
   EXPECT_EQ(errors_.size(), 1U);
   EXPECT_EQ(beeps_, 0);
+}
+
+TEST_F(MainWindowTest, ARegionWithoutTilesIsAnErrorAndKeepsTheOldFile) {
+  TempDir dir;
+  const std::string root = "DataRoot=" + dir.Root();
+  const std::filesystem::path stl = dir.Path() / "model.stl";
+  test::WriteText(stl, "old");
+  TForm4& form = Open({"orolith", root.c_str()});
+  Type(form.Long1Ctl, QStringLiteral("7.1"));
+  Type(form.Long2Ctl, QStringLiteral("7.2"));
+  Type(form.SaveFilenameCtl, QString::fromStdString(stl.string()));
+  Click(form.CreateStlCtl);
+  EXPECT_EQ(errors_,
+            std::vector<std::string>{"No elevation data in the region: no tile of it was found"});
+  EXPECT_EQ(Log().back(), " * * * * * * * * * * * * * * * * *");
+  EXPECT_EQ(test::ReadText(stl), "old");
+  EXPECT_EQ(test::FolderEntries(dir.Path()), std::vector<std::string>{"model.stl"});
+  EXPECT_FALSE(form.OperationRunning());
 }
 
 TEST_F(MainWindowTest, ClickWhileAnOperationRunsIsRefusedWithABeep) {

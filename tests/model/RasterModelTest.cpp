@@ -172,6 +172,21 @@ TEST_F(NoDataTest, ASolidPutsNoDataOnTheBasePlaneAndStaysClosed) {
   EXPECT_GT(shell.volume, 0) << shell;
 }
 
+TEST_F(NoDataTest, ARegionTheRasterHasNoValueInIsAnErrorAndWritesNoFile) {
+  for (const bool solid : {false, true}) {
+    SCOPED_TRACE(solid ? "solid" : "surface");
+    panel.Solid = solid;
+    Region(9.2F, 9.6F, 46.1F, 46.3F);
+    try {
+      CreateStlModel(ReadModelSettings(panel), workspace, host, {1234});
+      ADD_FAILURE() << "no error";
+    } catch (const NothingToModel& e) {
+      EXPECT_STREQ(e.what(), "No elevation data in the region: the DEM file has no value in it");
+    }
+    EXPECT_FALSE(std::filesystem::exists(panel.StlFileName));
+  }
+}
+
 TEST_F(RasterModelTest, ACopernicusTileComesAfterSrtm1AndBeforeSrtm3) {
   const DataFolders& folders = workspace.Folders;
   std::filesystem::create_directories(folders.Cop30Dir);
@@ -197,6 +212,12 @@ TEST_F(RasterModelTest, ACopernicusTileComesAfterSrtm1AndBeforeSrtm3) {
   for (const StlFace& f : Make()) EXPECT_EQ(Elevation(f.a), 10);
   EXPECT_TRUE(Logged("   Use of Copernicus GLO-30 Data blocked"));
   EXPECT_TRUE(Logged("Loaded new file : N55E007.hgt"));
+
+  // The Copernicus tile alone is data enough for the run.
+  panel.BlockCop30 = false;
+  panel.BlockSrtm3 = true;
+  EXPECT_FALSE(Make().empty());
+  EXPECT_TRUE(Logged("Loaded new file : " + CopernicusTileName(7, 55)));
 }
 
 TEST_F(RasterModelTest, ARasterThatCantBeUsedFailsBeforeAnythingIsLoggedOrWritten) {

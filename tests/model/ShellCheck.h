@@ -3,6 +3,7 @@
 #include "model/STLVectors.h"
 #include "support/StlReader.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdint>
@@ -10,6 +11,7 @@
 #include <numeric>
 #include <ostream>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace orolith::test {
@@ -18,8 +20,9 @@ namespace orolith::test {
 // exact bytes, as a slicer reading the file matches them.
 struct ShellReport {
   std::size_t faces = 0;
-  // Undirected edges not used exactly twice, once in each direction.
+  // Undirected edges not used exactly twice, once in each direction, and their corners.
   std::size_t badEdges = 0;
+  std::vector<std::array<Vec3, 2>> badEdgeEnds;
   // Faces whose corners span no area.
   std::size_t degenerate = 0;
   // Faces whose stored normal disagrees with their corners' order (right-hand rule).
@@ -96,10 +99,16 @@ inline ShellReport CheckShell(const std::vector<StlFace>& faces) {
     const ShellVector bc = Cross(b, cc);
     report.volume += (a.x * bc.x + a.y * bc.y + a.z * bc.z) / 6;
   }
+  std::vector<Vec3> vertices(ids.size());
+  for (const auto& [key, index] : ids) std::memcpy(&vertices[index], key.bits.data(), sizeof(Vec3));
   for (const auto& [edge, count] : directed) {
     const std::uint64_t reverse = edge >> 32 | edge << 32;
     const auto back = directed.find(reverse);
-    if (count != 1 || back == directed.end() || back->second != 1) ++report.badEdges;
+    if (count == 1 && back != directed.end() && back->second == 1) continue;
+    // An edge used the wrong number of times each way is met from both ends; counted once.
+    if (back != directed.end() && reverse < edge) continue;
+    ++report.badEdges;
+    report.badEdgeEnds.push_back({vertices[edge >> 32], vertices[edge & 0xFFFFFFFF]});
   }
 
   std::vector<std::uint32_t> parent(ids.size());
@@ -116,6 +125,21 @@ inline ShellReport CheckShell(const std::vector<StlFace>& faces) {
     if (root(v) == v) ++report.parts;
   }
   return report;
+}
+
+// Of the bad edges of a surface, those that do not run along one of the lines x = borderXs[i]
+// or y = borderYs[j], where its pieces end: its cracks and holes.
+inline std::size_t CracksOffTheBorders(const ShellReport& surface,
+                                       const std::vector<float>& borderXs,
+                                       const std::vector<float>& borderYs) {
+  const auto among = [](float v, const std::vector<float>& lines) {
+    return std::find(lines.begin(), lines.end(), v) != lines.end();
+  };
+  return static_cast<std::size_t>(
+      std::count_if(surface.badEdgeEnds.begin(), surface.badEdgeEnds.end(), [&](const auto& e) {
+        return !(e[0].x == e[1].x && among(e[0].x, borderXs)) &&
+               !(e[0].y == e[1].y && among(e[0].y, borderYs));
+      }));
 }
 
 // The volume between the faces that face up and the plane z = floorZ: each one's projected

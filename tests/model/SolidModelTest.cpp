@@ -3,11 +3,13 @@
 
 #include "ShellCheck.h"
 #include "base/Interrupt.h"
+#include "model/ModelGrid.h"
 #include "model/TerrainModel.h"
 #include "support/RecordingHost.h"
 #include "support/Scoped.h"
 #include "support/StlReader.h"
 #include "support/TempFiles.h"
+#include "support/Tiles.h"
 #include "tiles/TileSource.h"
 
 #include <gtest/gtest.h>
@@ -16,6 +18,8 @@
 #include <cmath>
 #include <cstring>
 #include <filesystem>
+#include <functional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -245,6 +249,70 @@ TEST_F(SolidModelTest, PieceOfNoAreaIsLeftOutAndTheRestStaysTheSame) {
   const ShellReport shell = CheckShell(solid);
   EXPECT_TRUE(shell.Closed()) << shell;
   EXPECT_EQ(shell.parts, 1U);
+}
+
+// Where a corner's height comes out within a float step of a rounding boundary, or exactly at
+// the band's foot (terrain at the foot of the band drops to the base plane or stands on the
+// pedestal at the last bit of its lookup), two ways of working out one corner's longitude or
+// latitude put two vertices where the model has one: a crack in the surface, open edges in the
+// solid. Every corner is one point of its piece's lattice: the surface has no crack inside a
+// piece, and the solid closes.
+TEST_F(SolidModelTest, EveryCornerIsOneVertexSoThatSurfaceAndSolidClose) {
+  struct TileFile {
+    const char* path;  // below the data root
+    int side;
+    std::function<int(int, int)> sample;
+  };
+  std::mt19937 engine(16);
+  const auto random = [&engine](int, int) {
+    constexpr int values[] = {-32768, 9000, -32000, 0};
+    return values[engine() % 4];
+  };
+  const auto bandFoot = [](int, int) { return 400; };
+  struct Model {
+    float lon1, lon2, lat1, lat2, z1, z2, xExtent, zExtent, base, pixel;
+  };
+  struct Case {
+    const char* what;
+    Model m;
+    std::vector<TileFile> tiles;
+  };
+  const Case cases[] = {
+      {"random voids, far heights and the band's foot",
+       {10.2F, 10.9F, 3.2F, 3.8F, 0, 3000, 100, 10, 0, 1000},
+       {{"SRTM_3/N03E010.hgt", 1201, random}}},
+      {"terrain at the band's foot",
+       {7.3F, 7.6F, 46.2F, 46.5F, 400, 4000, 120, 20, 10, 500},
+       {{"SRTM_3/N46E007.hgt", 1201, bandFoot}}},
+      {"an SRTM-1 tile beside an SRTM-3 one, both at the band's foot",
+       {7.8F, 8.2F, 46.3F, 46.6F, 400, 4000, 120, 30, 10, 500},
+       {{"SRTM_1/N46E007.hgt", 3601, bandFoot}, {"SRTM_3/N46E008.hgt", 1201, bandFoot}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    for (const char* dir : {"SRTM_1", "SRTM_3"}) {
+      std::filesystem::remove_all(root.Path() / dir);
+      std::filesystem::create_directory(root.Path() / dir);
+    }
+    for (const TileFile& t : c.tiles) test::WriteTile(root.Path() / t.path, t.side, t.sample);
+    Region(c.m.lon1, c.m.lon2, c.m.lat1, c.m.lat2);
+    panel.Z1 = c.m.z1;
+    panel.Z2 = c.m.z2;
+    panel.XExtent = c.m.xExtent;
+    panel.ZExtent = c.m.zExtent;
+    panel.ZBasePercent = c.m.base;
+    panel.XYPixelSize = c.m.pixel;
+    ExpectSolidOverSurface(root.Root());
+
+    // The pieces end on the region's sides and on the whole degrees inside it.
+    const ModelSettings s = ReadModelSettings(panel);
+    const ModelScale scale(s);
+    std::vector<float> xs{scale.X(s.LonMin), scale.X(s.LonMax)};
+    for (long double lon = std::ceil(s.LonMin); lon < s.LonMax; ++lon) xs.push_back(scale.X(lon));
+    std::vector<float> ys{scale.Y(s.LatMin), scale.Y(s.LatMax)};
+    for (long double lat = std::ceil(s.LatMin); lat < s.LatMax; ++lat) ys.push_back(scale.Y(lat));
+    EXPECT_EQ(test::CracksOffTheBorders(CheckShell(surface), xs, ys), 0U);
+  }
 }
 
 TEST_F(SolidModelTest, LargeFileQuestionCountsTheClosingFaces) {

@@ -98,12 +98,19 @@ void MakeReferenceModel(const ModelSettings& s, const DataFolders& folders, std:
       const auto vertex = [&](L lo, L la) {
         return MakeVec(x(lo), y(la), z(tile.ElevationAt(lo, la)));
       };
+      // Cell edges step from the clip box's west (south) side and end on its east (north) side.
+      const auto lonEdge = [&](std::int64_t q) {
+        return q == columns ? east : west + static_cast<L>(q) * width;
+      };
+      const auto latEdge = [&](std::int64_t r) {
+        return r == rows ? north : south + static_cast<L>(r) * height;
+      };
       for (std::int64_t q = 0; q < columns; ++q) {
         for (std::int64_t r = 0; r < rows; ++r) {
-          const L lonW = west + static_cast<L>(q) * width;
-          const L lonE = lonW + width;
-          const L latS = south + static_cast<L>(r) * height;
-          const L latN = latS + height;
+          const L lonW = lonEdge(q);
+          const L lonE = lonEdge(q + 1);
+          const L latS = latEdge(r);
+          const L latN = latEdge(r + 1);
           const L fu = fractions[below(101)];
           const L fv = fractions[below(101)];
           const Vec3 c = vertex(lonW + fu * width, latS + fv * height);

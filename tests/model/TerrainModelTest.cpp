@@ -396,12 +396,6 @@ TEST_F(TerrainModelTest, WholeDegreeBoundsBringInTheTileBelowWithZeroWidthCells)
     EXPECT_EQ(f.normal.z, 0.0F);
   }
   EXPECT_GT(stl.faces[6].normal.z, 0.0F);
-
-  // Missing with nothing to stand in: the tile below is skipped silently.
-  panel.MissedDataZero = false;
-  host.lines.clear();
-  ASSERT_EQ(Run(), RunOutcome::Completed);
-  EXPECT_EQ(ReadStl(Out()).count, 0U);
 }
 
 TEST_F(TerrainModelTest, RegionAcrossTheOriginVisitsMinusOneThenZero) {
@@ -458,24 +452,21 @@ TEST_F(TerrainModelTest, TileIsTakenFromTheFirstUnblockedFolder) {
                         "Post-Healing Elevation Limits of this file : " + c.range + " m"),
               tail.end());
   }
-
-  // Everything blocked and no stand-in: nothing is loaded.
-  panel.MissedDataZero = false;
-  host.lines.clear();
-  ASSERT_EQ(Run(), RunOutcome::Completed);
-  EXPECT_EQ(LinesFrom(15).front(), "Topography generation completed");
 }
 
 TEST_F(TerrainModelTest, FileOfNoTileSizeIsReportedButYieldsNoFaces) {
   test::WriteBytes(root.Path() / "SRTM_3" / "N46E007.hgt", std::vector<unsigned char>(1000, 0));
-  Region(7.4F, 7.6F, 46.4F, 46.6F);
+  WriteTile(root.Path() / "SRTM_30" / "N46E008.hgt", 121, [](int, int) { return 300; });
+  Region(7.9F, 8.1F, 46.4F, 46.6F);
   panel.XYPixelSize = 5000;
   ASSERT_EQ(Run(), RunOutcome::Completed);
   const std::vector<std::string> tail = LinesFrom(15);
   ASSERT_GE(tail.size(), 3U);
   EXPECT_EQ(tail[0], "Loaded new file : N46E007.hgt");
   EXPECT_EQ(tail[2], "not an SRTM file");
-  EXPECT_EQ(ReadStl(Out()).count, 0U);
+  // Only the tile beside it has cells, flat: 0.1 / 0.05 + 1 = 3 columns, 0.19999 / 0.05 + 1 = 4
+  // rows.
+  EXPECT_EQ(ReadStl(Out()).count, 2U * 3U * 4U);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -537,27 +528,71 @@ TEST_F(TerrainModelTest, LogLinesOfARunWithVoids) {
   EXPECT_TRUE(host.questions.empty());
 }
 
-TEST_F(TerrainModelTest, RunWithoutTilesStillSavesAnEmptyModel) {
-  ASSERT_EQ(Run(','), RunOutcome::Completed);
-  const std::vector<std::string> tail = LinesFrom(7);
-  const std::string out = panel.StlFileName;
-  EXPECT_EQ(tail, (std::vector<std::string>{
-                      "   Longitude Limits : 0,000000   to   0,001000 degrees",
-                      "   Latitude Limits  : 0,000000   to   0,001000 degrees",
-                      "   Elevation Limits : 0   to   1000 m",
-                      "   XY Resolution of STL Output : 100 meters",
-                      "   X, Z Extents of STL file : 5,000  1,000 respectively",
-                      "   Pedestal is 0,00 percent of the Z extent",
-                      "   STL Filename : " + out,
-                      " * * * * * * * * * * * * * * * * *",
-                      "Topography generation completed",
-                      "Elevation in SRTM files ranged from 32000  to  -32000 m",
-                      "0 Faces created, now saving to " + out + " ...",
-                      "File has been saved",
-                  }));
-  const StlFile stl = ReadStl(Out());
-  EXPECT_EQ(stl.size, 84U);
-  EXPECT_EQ(stl.count, 0U);
+// Nothing to model is an error whose text says why: no file (an old one of that name stays,
+// nothing is left beside it), and the log stops where it was found: after the configuration
+// summary when the tile search finds no tile, after the tiles when the files found are none.
+TEST_F(TerrainModelTest, RegionWithoutElevationDataIsAnErrorAndWritesNoFile) {
+  constexpr const char* Missing = "No elevation data in the region: no tile of it was found";
+  test::WriteBytes(root.Path() / "SRTM_3" / "N10W005.hgt", std::vector<unsigned char>(1000, 0));
+  WriteTile(root.Path() / "SRTM_1" / "N11W005.hgt", 121, [](int, int) { return 300; });
+  WriteTile(root.Path() / "SRTM_30" / "N12W006.hgt", 121, [](int, int) { return 300; });
+  struct Case {
+    const char* what;
+    float lon1, lon2, lat1, lat2;
+    bool block1, block3, block30, blockCop30;
+    const char* error;
+    const char* lastLine;  // of the log
+  };
+  const Case cases[] = {
+      {"no tile at all", 7.2F, 7.6F, 46.2F, 46.4F, false, false, false, false, Missing, nullptr},
+      {"every folder blocked", -4.8F, -4.6F, 11.2F, 11.4F, true, true, true, true,
+       "No elevation data in the region: every tile folder is blocked", nullptr},
+      {"the SRTM folders blocked", -4.8F, -4.6F, 11.2F, 11.4F, true, true, true, false,
+       "No elevation data in the region: no tile of it was found in the tile folders that are "
+       "not blocked",
+       nullptr},
+      {"the Copernicus folder blocked", 7.2F, 7.6F, 46.2F, 46.4F, false, false, false, true,
+       "No elevation data in the region: no tile of it was found in the tile folders that are "
+       "not blocked",
+       nullptr},
+      {"the folder of the tile blocked", -4.8F, -4.6F, 11.2F, 11.4F, true, false, false, false,
+       "No elevation data in the region: no tile of it was found in the tile folders that are "
+       "not blocked",
+       nullptr},
+      {"a tile touching the region only on a whole-degree bound", -5.0F, -4.6F, 12.2F, 12.4F, false,
+       false, false, false, Missing, nullptr},
+      {"a file of no tile size", -4.8F, -4.6F, 10.2F, 10.4F, false, false, false, false,
+       "No elevation data in the region: none of the files found for it is an SRTM tile", " "},
+  };
+  const std::vector<unsigned char> old(700, 0x3C);
+  for (const Case& c : cases) {
+    for (const bool solid : {false, true}) {
+      SCOPED_TRACE(testing::Message() << c.what << (solid ? ", solid" : ", surface"));
+      Region(c.lon1, c.lon2, c.lat1, c.lat2);
+      panel.BlockSrtm1 = c.block1;
+      panel.BlockSrtm3 = c.block3;
+      panel.BlockSrtm30 = c.block30;
+      panel.BlockCop30 = c.blockCop30;
+      panel.Solid = solid;
+      test::WriteBytes(Out(), old);
+      host.lines.clear();
+      try {
+        Run();
+        ADD_FAILURE() << "no error";
+      } catch (const NothingToModel& e) {
+        EXPECT_STREQ(e.what(), c.error);
+      }
+      EXPECT_EQ(test::ReadBytes(Out()), old);
+      EXPECT_EQ(test::FolderEntries(root.Path()),
+                (std::vector<std::string>{"SRTM_1", "SRTM_3", "SRTM_30", "model.stl"}));
+      ASSERT_FALSE(host.lines.empty());
+      EXPECT_EQ(host.lines.back(), c.lastLine ? c.lastLine : " * * * * * * * * * * * * * * * * *");
+      const bool tileLines = std::any_of(host.lines.begin(), host.lines.end(), [](auto& line) {
+        return line.rfind("Loaded new file : ", 0) == 0;
+      });
+      EXPECT_EQ(tileLines, c.lastLine != nullptr);
+    }
+  }
 }
 
 TEST_F(TerrainModelTest, ConstantFillTilesReportZeroRange) {

@@ -1,0 +1,131 @@
+#include "preview/TileShade.h"
+
+#include "base/Errors.h"
+#include "preview/ReadOnlyFile.h"
+#include "preview/ShadeCache.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace orolith {
+namespace {
+
+// The index of the kept sample i of count among total, first and last included.
+int Spread(int i, int count, int total) noexcept {
+  const auto spread = (static_cast<std::int64_t>(i) * (total - 1) + (count - 1) / 2) / (count - 1);
+  return static_cast<int>(spread);
+}
+
+constexpr std::int16_t VoidBelow = -32000;
+// Relief drawn twice as steep: at a few hundred metres a pixel, hills still show.
+constexpr double Exaggeration = 2.0;
+
+}  // namespace
+
+ReducedTile ReadReducedTile(const std::string& path, int side) {
+  const ReadOnlyFile file(path);
+  const TileKind kind = TileKindOfSize(file.Size());
+  if (kind == TileKind::NotATile) throw CannotReadFile(path, "The file has no tile's size");
+  const int total = TileSamplesPerSide(kind);
+  ReducedTile tile;
+  tile.Side = std::clamp(side, 2, total);
+  const auto n = static_cast<std::size_t>(tile.Side);
+  tile.Samples.resize(n * n);
+
+  std::vector<int> columns(n);
+  for (int i = 0; i < tile.Side; ++i)
+    columns[static_cast<std::size_t>(i)] = Spread(i, tile.Side, total);
+  const std::size_t rowBytes = static_cast<std::size_t>(total) * 2;
+  std::vector<unsigned char> row(rowBytes);
+  for (int i = 0; i < tile.Side; ++i) {
+    const auto offset = static_cast<std::uint64_t>(Spread(i, tile.Side, total)) * rowBytes;
+    file.ReadAt(row.data(), rowBytes, offset);
+    std::int16_t* out = &tile.Samples[static_cast<std::size_t>(i) * n];
+    for (std::size_t c = 0; c < n; ++c) {
+      const unsigned char* sample = &row[static_cast<std::size_t>(columns[c]) * 2];
+      out[c] = static_cast<std::int16_t>(static_cast<std::uint16_t>((sample[0] << 8) | sample[1]));
+    }
+  }
+  return tile;
+}
+
+TileShade ShadeTile(const ReducedTile& tile, std::uint32_t tint) {
+  TileShade shade;
+  shade.Side = tile.Side;
+  const auto n = static_cast<std::size_t>(std::max(tile.Side, 0));
+  shade.Pixels.assign(n * n, tint);
+  if (n < 2) return shade;
+
+  std::vector<float> height(n * n);
+  for (std::size_t r = 0; r < n; ++r) {
+    for (std::size_t c = 0; c < n; ++c) {
+      const std::int16_t v = tile.Samples[r * n + c];
+      float& h = height[r * n + c];
+      if (v >= VoidBelow) {
+        h = v;
+      } else if (c > 0) {
+        h = height[r * n + c - 1];
+      } else {
+        h = r > 0 ? height[(r - 1) * n] : 0.0F;
+      }
+    }
+  }
+
+  // 100000 m to a degree, as the model counts; the tile is one degree wide.
+  const double spacing = 100000.0 / static_cast<double>(n - 1);
+  const double scale = Exaggeration / (8 * spacing);
+  // Light from the north-west, 45 degrees up.
+  const double lx = -0.5;
+  const double ly = 0.5;
+  const double lz = std::sqrt(0.5);
+  const auto channel = [](std::uint32_t colour, int shift, double brightness) {
+    const double c = static_cast<double>((colour >> shift) & 0xFFU) * brightness;
+    return static_cast<std::uint32_t>(std::lround(std::clamp(c, 0.0, 255.0))) << shift;
+  };
+  for (std::size_t r = 0; r < n; ++r) {
+    const float* north = &height[(r == 0 ? 0 : r - 1) * n];
+    const float* here = &height[r * n];
+    const float* south = &height[(r + 1 == n ? r : r + 1) * n];
+    for (std::size_t c = 0; c < n; ++c) {
+      const std::size_t w = c == 0 ? 0 : c - 1;
+      const std::size_t e = c + 1 == n ? c : c + 1;
+      // Horn's slopes over the 3 x 3 neighbourhood; y points north.
+      const double dx =
+          ((north[e] + 2 * here[e] + south[e]) - (north[w] + 2 * here[w] + south[w])) * scale;
+      const double dy =
+          ((north[w] + 2 * north[c] + north[e]) - (south[w] + 2 * south[c] + south[e])) * scale;
+      const double length = std::sqrt(dx * dx + dy * dy + 1);
+      const double lit = std::max(0.0, (-dx * lx - dy * ly + lz) / length);
+      const double brightness = 0.22 + 0.78 * lit;
+      shade.Pixels[r * n + c] = (tint & 0xFF000000U) | channel(tint, 16, brightness) |
+                                channel(tint, 8, brightness) | channel(tint, 0, brightness);
+    }
+  }
+  return shade;
+}
+
+TilePicture PictureOfTile(const DataFolders& folders, const TileBlocks& blocked, std::int32_t lon,
+                          std::int32_t lat, int side, ShadeCache& cache) {
+  TilePicture picture;
+  const std::optional<TileSource> found = FindTileSource(folders, TileFileName(lon, lat), blocked);
+  if (!found) return picture;
+  picture.Path = found->Path;
+  const std::optional<ShadeKey> key = ShadeKeyOf(found->Path, side);
+  if (!key) return picture;
+  const auto coverage = static_cast<TileCoverage>(found->Folder);
+  std::shared_ptr<const TileShade> shade = cache.Find(*key);
+  if (!shade) {
+    try {
+      shade = std::make_shared<const TileShade>(
+          ShadeTile(ReadReducedTile(found->Path, side), LookOf(coverage).Tint));
+    } catch (const FileError&) {
+      return picture;
+    }
+    cache.Insert(*key, shade);
+  }
+  picture.Coverage = coverage;
+  picture.Shade = std::move(shade);
+  return picture;
+}
+
+}  // namespace orolith

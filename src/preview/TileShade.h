@@ -1,0 +1,79 @@
+#pragma once
+
+#include "tiles/TileSource.h"
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace orolith {
+
+class ShadeCache;
+
+// What the coverage check says of a tile, by the folder the tile search finds it in; a tile
+// that can't be read counts as missing on the map.
+enum class TileCoverage : std::uint8_t { Srtm1 = 0, Srtm3 = 1, Srtm30 = 2, Missing = 3 };
+
+struct CoverageLook {
+  const char* Name;
+  std::uint32_t Tint;  // 0xAARRGGBB
+};
+// Indexed by TileCoverage.
+inline constexpr std::array<CoverageLook, 4> CoverageLooks{{
+    {"SRTM-1", 0xFF9CE0A0},
+    {"SRTM-3", 0xFFA8C8F0},
+    {"SRTM-30", 0xFFF0D090},
+    {"missing", 0xFFE08C8C},
+}};
+inline const CoverageLook& LookOf(TileCoverage coverage) {
+  return CoverageLooks[static_cast<std::size_t>(coverage)];
+}
+
+// side × side samples of a tile, evenly spaced over the whole tile with its edges, row 0 in the
+// north as in the file and in a picture. Void samples are kept as they are.
+struct ReducedTile {
+  int Side = 0;
+  std::vector<std::int16_t> Samples;
+
+  std::int16_t At(int row, int column) const {
+    return Samples[static_cast<std::size_t>(row) * static_cast<std::size_t>(Side) +
+                   static_cast<std::size_t>(column)];
+  }
+};
+
+// Reads the tile file at path at side samples a side (fewer when the tile has fewer), reading
+// only the rows it keeps. Throws FileError when the file can't be opened or read, or has no
+// tile's size; anything but a plain file is refused unopened.
+ReducedTile ReadReducedTile(const std::string& path, int side);
+
+// A hillshade picture: Side × Side pixels 0xAARRGGBB, row 0 in the north.
+struct TileShade {
+  int Side = 0;
+  std::vector<std::uint32_t> Pixels;
+
+  std::size_t Bytes() const { return Pixels.size() * sizeof(std::uint32_t); }
+};
+
+// The tile lit from the north-west, each pixel tint darkened by its shade. Voids are shaded as
+// the nearest sample before them in their row (or 0 m).
+TileShade ShadeTile(const ReducedTile& tile, std::uint32_t tint);
+
+// One tile as the map draws it.
+struct TilePicture {
+  TileCoverage Coverage = TileCoverage::Missing;
+  // Where the tile search found the file; empty when it found none.
+  std::string Path;
+  // Null for a missing or unreadable tile.
+  std::shared_ptr<const TileShade> Shade;
+};
+
+// The tile at lon, lat as the tile search of a model run with these blocks finds it, shaded
+// at side samples a side: from cache when the file is the one shaded before (same path,
+// modification time and size), else read and added to it. Never throws for a tile that can't
+// be read: it is missing.
+TilePicture PictureOfTile(const DataFolders& folders, const TileBlocks& blocked, std::int32_t lon,
+                          std::int32_t lat, int side, ShadeCache& cache);
+
+}  // namespace orolith
