@@ -1,6 +1,6 @@
 // Timings of the tile and STL foundations beside what the machine allows for the same bytes.
 //
-//   foundation_bench [folder]
+//   foundation_bench [--copernicus] [folder]
 //
 // Writes a synthetic SRTM-1 tile (and a copy with 1 % voids in clusters) into a fresh folder
 // under folder (default: the system's temporary folder), times LoadFromFile, HealVoids(3),
@@ -11,8 +11,8 @@
 // (Float32 COGs as the bucket lays them out): the median time LoadCopernicusTile takes, alone
 // and with its three neighbours, beside the median of LoadFromFile of the SRTM-1 tile, the
 // loads taking turns: once with the files in the page cache (warm), once with each file's pages
-// dropped before its load, so that it comes from the disk (cold). The folder is removed at the
-// end.
+// dropped before its load, so that it comes from the disk (cold); --copernicus times these
+// loads alone. The folder is removed at the end.
 
 #include "model/STL.h"
 #include "tiles/Copernicus.h"
@@ -31,6 +31,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -197,6 +198,13 @@ double Median(std::vector<double> values) {
   return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
+// The processor time of the whole process, every thread's, in seconds.
+double ProcessorSeconds() {
+  timespec now{};
+  ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+}
+
 double Seconds(const std::function<void()>& timed) {
   const auto start = Clock::now();
   timed();
@@ -222,7 +230,7 @@ class ScratchFolder {
   fs::path path_;
 };
 
-void Run(const fs::path& parent) {
+void Run(const fs::path& parent, bool copernicusOnly) {
   using orolith::TSRTM;
   const ScratchFolder folder(parent);
   std::mt19937_64 random(20130304);
@@ -243,84 +251,88 @@ void Run(const fs::path& parent) {
               "best", "rate", "ratio");
 
   TSRTM tile;
-  {
-    std::vector<unsigned char> buffer(fileBytes, 1);
-    tile.LoadFromFile(tileFile.string(), 7, 45);  // brings the file into the page cache
-    const double load = BestOf(7, [&] { tile.LoadFromFile(tileFile.string(), 7, 45); });
-    const double read = BestOf(7, [&] { ReadWhole(tileFile, buffer.data(), buffer.size()); });
-    PrintRow("LoadFromFile (SRTM-1)", load, "one read() from page cache", read, tileMB);
-  }
-
-  {
-    std::int32_t healed = 0;
-    const double heal = BestOf(
-        5, [&] { healed = tile.HealVoids(3); },
-        [&] { tile.LoadFromFile(voidFile.string(), 7, 46); });
-    if (static_cast<std::size_t>(healed) != voids) throw std::runtime_error("void count differs");
-    std::int16_t low = 0;
-    std::int16_t high = 0;
-    const double scan = BestOf(5, [&] {
-      tile.GetElevationRange(low, high);
-      Keep(low);
-      Keep(high);
-    });
-    PrintRow("HealVoids(3), 1 % voids", heal, "one pass over the grid (min/max)", scan, tileMB);
-  }
-
-  {
-    tile.LoadFromFile(tileFile.string(), 7, 45);
-    std::uniform_real_distribution<double> offset(0.0, 1.0);
-    std::vector<double> lons(lookupCount);
-    std::vector<double> lats(lookupCount);
-    std::vector<std::uint32_t> cells(lookupCount);
-    for (std::size_t i = 0; i < lookupCount; ++i) {
-      lons[i] = 7 + offset(random);
-      lats[i] = 45 + offset(random);
-      const auto r = static_cast<std::uint32_t>((lats[i] - 45) * (side - 1));
-      const auto c = static_cast<std::uint32_t>((lons[i] - 7) * (side - 1));
-      cells[i] = std::min<std::uint32_t>(r, side - 2) * side + std::min<std::uint32_t>(c, side - 2);
+  if (!copernicusOnly) {
+    {
+      std::vector<unsigned char> buffer(fileBytes, 1);
+      tile.LoadFromFile(tileFile.string(), 7, 45);  // brings the file into the page cache
+      const double load = BestOf(7, [&] { tile.LoadFromFile(tileFile.string(), 7, 45); });
+      const double read = BestOf(7, [&] { ReadWhole(tileFile, buffer.data(), buffer.size()); });
+      PrintRow("LoadFromFile (SRTM-1)", load, "one read() from page cache", read, tileMB);
     }
-    // The lookups at the points, and the bare reads of the same four samples each needs.
-    const auto timeLookups = [&] {
-      return BestOf(3, [&] {
-        long double s = 0;
-        for (std::size_t i = 0; i < lookupCount; ++i) s += tile.ElevationAt(lons[i], lats[i]);
-        Keep(s);
-      });
-    };
-    const std::int16_t* grid = tile.Samples();
-    const auto timeGathers = [&] {
-      return BestOf(3, [&] {
-        long long s = 0;
-        for (std::size_t i = 0; i < lookupCount; ++i) {
-          const std::int16_t* p = grid + cells[i];
-          s += p[0] + p[1] + p[side] + p[side + 1];
-        }
-        Keep(s);
-      });
-    };
-    const double lookups = timeLookups();
-    const double gathers = timeGathers();
-    const double pointMB = static_cast<double>(lookupCount) * 16 / 1e6;
-    PrintRow("ElevationAt x 10M, random points", lookups, "the same 4-sample reads, no math",
-             gathers, pointMB);
 
-    // The order in which the model generation asks: a raster walked row by row.
-    constexpr std::size_t walkSide = 3162;  // about 10M points
-    for (std::size_t i = 0; i < lookupCount; ++i) {
-      lons[i] = 7 + static_cast<double>(i % walkSide) / walkSide;
-      lats[i] = 45 + static_cast<double>(i / walkSide) / (walkSide + 1);
-      const auto r = static_cast<std::uint32_t>((lats[i] - 45) * (side - 1));
-      const auto c = static_cast<std::uint32_t>((lons[i] - 7) * (side - 1));
-      cells[i] = std::min<std::uint32_t>(r, side - 2) * side + std::min<std::uint32_t>(c, side - 2);
+    {
+      std::int32_t healed = 0;
+      const double heal = BestOf(
+          5, [&] { healed = tile.HealVoids(3); },
+          [&] { tile.LoadFromFile(voidFile.string(), 7, 46); });
+      if (static_cast<std::size_t>(healed) != voids) throw std::runtime_error("void count differs");
+      std::int16_t low = 0;
+      std::int16_t high = 0;
+      const double scan = BestOf(5, [&] {
+        tile.GetElevationRange(low, high);
+        Keep(low);
+        Keep(high);
+      });
+      PrintRow("HealVoids(3), 1 % voids", heal, "one pass over the grid (min/max)", scan, tileMB);
     }
-    const double walk = timeLookups();
-    const double walkGathers = timeGathers();
-    PrintRow("ElevationAt x 10M, raster walk", walk, "the same 4-sample reads, no math",
-             walkGathers, pointMB);
-    std::printf("%-34s %6.1f ns a call at random points, %.1f ns in a raster walk\n", "",
-                lookups / static_cast<double>(lookupCount) * 1e9,
-                walk / static_cast<double>(lookupCount) * 1e9);
+
+    {
+      tile.LoadFromFile(tileFile.string(), 7, 45);
+      std::uniform_real_distribution<double> offset(0.0, 1.0);
+      std::vector<double> lons(lookupCount);
+      std::vector<double> lats(lookupCount);
+      std::vector<std::uint32_t> cells(lookupCount);
+      for (std::size_t i = 0; i < lookupCount; ++i) {
+        lons[i] = 7 + offset(random);
+        lats[i] = 45 + offset(random);
+        const auto r = static_cast<std::uint32_t>((lats[i] - 45) * (side - 1));
+        const auto c = static_cast<std::uint32_t>((lons[i] - 7) * (side - 1));
+        cells[i] =
+            std::min<std::uint32_t>(r, side - 2) * side + std::min<std::uint32_t>(c, side - 2);
+      }
+      // The lookups at the points, and the bare reads of the same four samples each needs.
+      const auto timeLookups = [&] {
+        return BestOf(3, [&] {
+          long double s = 0;
+          for (std::size_t i = 0; i < lookupCount; ++i) s += tile.ElevationAt(lons[i], lats[i]);
+          Keep(s);
+        });
+      };
+      const std::int16_t* grid = tile.Samples();
+      const auto timeGathers = [&] {
+        return BestOf(3, [&] {
+          long long s = 0;
+          for (std::size_t i = 0; i < lookupCount; ++i) {
+            const std::int16_t* p = grid + cells[i];
+            s += p[0] + p[1] + p[side] + p[side + 1];
+          }
+          Keep(s);
+        });
+      };
+      const double lookups = timeLookups();
+      const double gathers = timeGathers();
+      const double pointMB = static_cast<double>(lookupCount) * 16 / 1e6;
+      PrintRow("ElevationAt x 10M, random points", lookups, "the same 4-sample reads, no math",
+               gathers, pointMB);
+
+      // The order in which the model generation asks: a raster walked row by row.
+      constexpr std::size_t walkSide = 3162;  // about 10M points
+      for (std::size_t i = 0; i < lookupCount; ++i) {
+        lons[i] = 7 + static_cast<double>(i % walkSide) / walkSide;
+        lats[i] = 45 + static_cast<double>(i / walkSide) / (walkSide + 1);
+        const auto r = static_cast<std::uint32_t>((lats[i] - 45) * (side - 1));
+        const auto c = static_cast<std::uint32_t>((lons[i] - 7) * (side - 1));
+        cells[i] =
+            std::min<std::uint32_t>(r, side - 2) * side + std::min<std::uint32_t>(c, side - 2);
+      }
+      const double walk = timeLookups();
+      const double walkGathers = timeGathers();
+      PrintRow("ElevationAt x 10M, raster walk", walk, "the same 4-sample reads, no math",
+               walkGathers, pointMB);
+      std::printf("%-34s %6.1f ns a call at random points, %.1f ns in a raster walk\n", "",
+                  lookups / static_cast<double>(lookupCount) * 1e9,
+                  walk / static_cast<double>(lookupCount) * 1e9);
+    }
   }
 
   {
@@ -346,6 +358,8 @@ void Run(const fs::path& parent) {
       std::vector<double> srtm;
       std::vector<double> cop;
       std::vector<double> copBlock;
+      std::vector<double> srtmProcessor;
+      std::vector<double> copProcessor;
       // A warm load finds the files in the page cache; a cold one reads them from the disk.
       const auto evict = [&](const std::vector<std::string>& files) {
         if (cold) {
@@ -356,9 +370,13 @@ void Run(const fs::path& parent) {
       orolith::LoadCopernicusTile(tile, aloneTile, 7, 45);
       for (int i = 0; i < loads; ++i) {
         evict({tileFile.string()});
+        double processor = ProcessorSeconds();
         srtm.push_back(Seconds([&] { tile.LoadFromFile(tileFile.string(), 7, 45); }));
+        srtmProcessor.push_back(ProcessorSeconds() - processor);
         evict({aloneTile});
+        processor = ProcessorSeconds();
         cop.push_back(Seconds([&] { orolith::LoadCopernicusTile(tile, aloneTile, 7, 45); }));
+        copProcessor.push_back(ProcessorSeconds() - processor);
         evict(blockFiles);
         copBlock.push_back(Seconds([&] { orolith::LoadCopernicusTile(tile, blockTile, 7, 45); }));
       }
@@ -368,9 +386,14 @@ void Run(const fs::path& parent) {
                Median(cop), reference, srtmMedian, tileMB);
       PrintRow(cold ? "LoadCopernicusTile, 3 neighb., cold" : "LoadCopernicusTile, 3 neighb., warm",
                Median(copBlock), reference, srtmMedian, tileMB);
+      // The machine is shared: processor time tells what a load costs when other work takes
+      // a core.
+      std::printf("%-34s %6.1f ms processor time a Copernicus load alone, %.1f ms an SRTM-1 load\n",
+                  "", Median(copProcessor) * 1e3, Median(srtmProcessor) * 1e3);
     }
   }
 
+  if (copernicusOnly) return;
   {
     orolith::TSTL faces;
     faces.Reserve(faceCount);
@@ -399,7 +422,10 @@ void Run(const fs::path& parent) {
 
 int main(int argc, char** argv) {
   try {
-    Run(argc > 1 ? fs::path(argv[1]) : fs::temp_directory_path());
+    std::vector<std::string> args(argv + 1, argv + argc);
+    const bool copernicusOnly = !args.empty() && args.front() == "--copernicus";
+    if (copernicusOnly) args.erase(args.begin());
+    Run(args.empty() ? fs::temp_directory_path() : fs::path(args.front()), copernicusOnly);
     return 0;
   } catch (const std::exception& error) {
     std::fprintf(stderr, "foundation_bench: %s\n", error.what());
