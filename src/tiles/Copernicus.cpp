@@ -351,4 +351,33 @@ void LoadCopernicusTile(TSRTM& tile, const std::string& fileName, std::int16_t l
                     static_cast<std::int16_t>(width), lon, lat, fileName);
 }
 
+std::vector<std::int16_t> ReadReducedCopernicusTile(const std::string& fileName, int side) {
+  const gdal::Dataset dataset = OpenFile(fileName);
+  GDALRasterBandH band = gdal::SingleBand(dataset.get(), fileName);
+  const int n = std::clamp(side, 2, CopernicusRows);
+  const auto count = static_cast<std::size_t>(n) * static_cast<std::size_t>(n);
+  std::vector<float> heights(count);
+  GDALRasterIOExtraArg extra;
+  INIT_RASTERIO_EXTRA_ARG(extra);
+  extra.eResampleAlg = GRIORA_NearestNeighbour;
+  const gdal::ErrorCapture capture;
+  if (GDALRasterIOEx(band, GF_Read, 0, 0, GDALGetRasterXSize(dataset.get()),
+                     GDALGetRasterYSize(dataset.get()), heights.data(), n, n, GDT_Float32, 0, 0,
+                     &extra) != CE_None) {
+    throw CannotReadFile(fileName, capture.Reason("The raster's heights can't be read"));
+  }
+  int hasNodata = 0;
+  const double nodata = GDALGetRasterNoDataValue(band, &hasNodata);
+  const float marker = NoDataMarker(hasNodata != 0 ? std::optional<double>(nodata) : std::nullopt);
+  std::vector<std::int16_t> samples(count);
+  for (std::size_t i = 0; i < count; ++i) {
+    const float h = heights[i];
+    // NaN fails both bounds, as no-data and heights beyond 16 bits do.
+    samples[i] = h != marker && h > -32000.0F && h < 32767.0F
+                     ? static_cast<std::int16_t>(std::lround(h))
+                     : std::int16_t{-32768};
+  }
+  return samples;
+}
+
 }  // namespace orolith
