@@ -1,16 +1,26 @@
 // Timings of the tile and STL foundations beside what the machine allows for the same bytes.
 //
-//   foundation_bench [folder]
+//   foundation_bench [--copernicus] [folder]
 //
 // Writes a synthetic SRTM-1 tile (and a copy with 1 % voids in clusters) into a fresh folder
 // under folder (default: the system's temporary folder), times LoadFromFile, HealVoids(3),
 // ten million ElevationAt calls and SaveBinary of ten million faces, and prints each beside a
 // reference: one read of the file's bytes from the page cache, one pass over the grid, the same
 // random sample reads without the arithmetic, one large write of the same number of bytes.
-// Every figure is the best of several runs. The folder is removed at the end.
+// Every figure is the best of several runs. Then the same terrain as Copernicus GLO-30 tiles
+// (Float32 COGs as the bucket lays them out): the median time LoadCopernicusTile takes, alone
+// and with its three neighbours, beside the median of LoadFromFile of the SRTM-1 tile, the
+// loads taking turns: once with the files in the page cache (warm), once with each file's pages
+// dropped before its load, so that it comes from the disk (cold); --copernicus times these
+// loads alone. The folder is removed at the end.
 
 #include "model/STL.h"
+#include "tiles/Copernicus.h"
 #include "tiles/SRTM.h"
+
+#include <cpl_string.h>
+#include <gdal.h>
+#include <ogr_srs_api.h>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -21,6 +31,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -129,6 +140,77 @@ void PrintRow(const char* operation, double seconds, const char* reference, doub
               megaBytes / limitSeconds, seconds / limitSeconds);
 }
 
+// The grid as the Copernicus tile at lon, lat in folder: without its east column and south row,
+// with a decimetre fraction, as a cloud-optimised GeoTIFF of Float32 heights in 1024-pixel
+// blocks, deflated with the floating-point predictor, overviews included.
+void WriteCopernicusTile(const fs::path& folder, const std::vector<std::int16_t>& grid, int lon,
+                         int lat) {
+  GDALAllRegister();
+  const int columns = orolith::CopernicusColumns(lat);
+  const int rows = orolith::CopernicusRows;
+  GDALDatasetH memory =
+      GDALCreate(GDALGetDriverByName("MEM"), "", columns, rows, 1, GDT_Float32, nullptr);
+  std::vector<float> heights(static_cast<std::size_t>(columns) * rows);
+  for (int y = 0; y < rows; ++y) {
+    const std::size_t row = static_cast<std::size_t>(side - 1 - y) * side;
+    for (int x = 0; x < columns; ++x) {
+      // Decimetres that vary as a surface model's do, from pixel to pixel.
+      const auto hash =
+          static_cast<std::uint32_t>(x) * 2654435761U ^ static_cast<std::uint32_t>(y) * 2246822519U;
+      heights[static_cast<std::size_t>(y) * columns + x] =
+          static_cast<float>(grid[row + static_cast<std::size_t>(x)]) +
+          static_cast<float>((hash >> 13) % 10) / 10;
+    }
+  }
+  const double dx = 1.0 / columns;
+  const double dy = 1.0 / rows;
+  double geo[6] = {lon - dx / 2, dx, 0, lat + 1 + dy / 2, 0, -dy};
+  GDALSetGeoTransform(memory, geo);
+  OGRSpatialReferenceH wgs84 = OSRNewSpatialReference(nullptr);
+  OSRImportFromEPSG(wgs84, 4326);
+  GDALSetSpatialRef(memory, wgs84);
+  OSRDestroySpatialReference(wgs84);
+  const CPLErr written = GDALRasterIO(GDALGetRasterBand(memory, 1), GF_Write, 0, 0, columns, rows,
+                                      heights.data(), columns, rows, GDT_Float32, 0, 0);
+  const fs::path file = folder / orolith::CopernicusTileName(lon, lat);
+  const char* options[] = {"BLOCKSIZE=1024", "COMPRESS=DEFLATE", "PREDICTOR=YES", nullptr};
+  GDALDatasetH cog = written != CE_None
+                         ? nullptr
+                         : GDALCreateCopy(GDALGetDriverByName("COG"), file.c_str(), memory, FALSE,
+                                          const_cast<char**>(options), nullptr, nullptr);
+  GDALClose(memory);
+  if (cog == nullptr) throw std::runtime_error("cannot write " + file.string());
+  GDALClose(cog);
+}
+
+// Drops the file's pages from the page cache, so that the next read comes from the disk.
+void Evict(const std::string& file) {
+  const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) throw std::runtime_error("cannot open " + file);
+  const bool done = ::fdatasync(fd) == 0 && ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED) == 0;
+  ::close(fd);
+  if (!done) throw std::runtime_error("cannot evict " + file);
+}
+
+double Median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  const std::size_t n = values.size();
+  return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+// The processor time of the whole process, every thread's, in seconds.
+double ProcessorSeconds() {
+  timespec now{};
+  ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+}
+
+double Seconds(const std::function<void()>& timed) {
+  const auto start = Clock::now();
+  timed();
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
 class ScratchFolder {
  public:
   explicit ScratchFolder(const fs::path& parent) {
@@ -148,7 +230,7 @@ class ScratchFolder {
   fs::path path_;
 };
 
-void Run(const fs::path& parent) {
+void Run(const fs::path& parent, bool copernicusOnly) {
   using orolith::TSRTM;
   const ScratchFolder folder(parent);
   std::mt19937_64 random(20130304);
@@ -169,86 +251,149 @@ void Run(const fs::path& parent) {
               "best", "rate", "ratio");
 
   TSRTM tile;
-  {
-    std::vector<unsigned char> buffer(fileBytes, 1);
-    tile.LoadFromFile(tileFile.string(), 7, 45);  // brings the file into the page cache
-    const double load = BestOf(7, [&] { tile.LoadFromFile(tileFile.string(), 7, 45); });
-    const double read = BestOf(7, [&] { ReadWhole(tileFile, buffer.data(), buffer.size()); });
-    PrintRow("LoadFromFile (SRTM-1)", load, "one read() from page cache", read, tileMB);
-  }
-
-  {
-    std::int32_t healed = 0;
-    const double heal = BestOf(
-        5, [&] { healed = tile.HealVoids(3); },
-        [&] { tile.LoadFromFile(voidFile.string(), 7, 46); });
-    if (static_cast<std::size_t>(healed) != voids) throw std::runtime_error("void count differs");
-    std::int16_t low = 0;
-    std::int16_t high = 0;
-    const double scan = BestOf(5, [&] {
-      tile.GetElevationRange(low, high);
-      Keep(low);
-      Keep(high);
-    });
-    PrintRow("HealVoids(3), 1 % voids", heal, "one pass over the grid (min/max)", scan, tileMB);
-  }
-
-  {
-    tile.LoadFromFile(tileFile.string(), 7, 45);
-    std::uniform_real_distribution<double> offset(0.0, 1.0);
-    std::vector<double> lons(lookupCount);
-    std::vector<double> lats(lookupCount);
-    std::vector<std::uint32_t> cells(lookupCount);
-    for (std::size_t i = 0; i < lookupCount; ++i) {
-      lons[i] = 7 + offset(random);
-      lats[i] = 45 + offset(random);
-      const auto r = static_cast<std::uint32_t>((lats[i] - 45) * (side - 1));
-      const auto c = static_cast<std::uint32_t>((lons[i] - 7) * (side - 1));
-      cells[i] = std::min<std::uint32_t>(r, side - 2) * side + std::min<std::uint32_t>(c, side - 2);
+  if (!copernicusOnly) {
+    {
+      std::vector<unsigned char> buffer(fileBytes, 1);
+      tile.LoadFromFile(tileFile.string(), 7, 45);  // brings the file into the page cache
+      const double load = BestOf(7, [&] { tile.LoadFromFile(tileFile.string(), 7, 45); });
+      const double read = BestOf(7, [&] { ReadWhole(tileFile, buffer.data(), buffer.size()); });
+      PrintRow("LoadFromFile (SRTM-1)", load, "one read() from page cache", read, tileMB);
     }
-    // The lookups at the points, and the bare reads of the same four samples each needs.
-    const auto timeLookups = [&] {
-      return BestOf(3, [&] {
-        long double s = 0;
-        for (std::size_t i = 0; i < lookupCount; ++i) s += tile.ElevationAt(lons[i], lats[i]);
-        Keep(s);
+
+    {
+      std::int32_t healed = 0;
+      const double heal = BestOf(
+          5, [&] { healed = tile.HealVoids(3); },
+          [&] { tile.LoadFromFile(voidFile.string(), 7, 46); });
+      if (static_cast<std::size_t>(healed) != voids) throw std::runtime_error("void count differs");
+      std::int16_t low = 0;
+      std::int16_t high = 0;
+      const double scan = BestOf(5, [&] {
+        tile.GetElevationRange(low, high);
+        Keep(low);
+        Keep(high);
       });
-    };
-    const std::int16_t* grid = tile.Samples();
-    const auto timeGathers = [&] {
-      return BestOf(3, [&] {
-        long long s = 0;
-        for (std::size_t i = 0; i < lookupCount; ++i) {
-          const std::int16_t* p = grid + cells[i];
-          s += p[0] + p[1] + p[side] + p[side + 1];
+      PrintRow("HealVoids(3), 1 % voids", heal, "one pass over the grid (min/max)", scan, tileMB);
+    }
+
+    {
+      tile.LoadFromFile(tileFile.string(), 7, 45);
+      std::uniform_real_distribution<double> offset(0.0, 1.0);
+      std::vector<double> lons(lookupCount);
+      std::vector<double> lats(lookupCount);
+      std::vector<std::uint32_t> cells(lookupCount);
+      for (std::size_t i = 0; i < lookupCount; ++i) {
+        lons[i] = 7 + offset(random);
+        lats[i] = 45 + offset(random);
+        const auto r = static_cast<std::uint32_t>((lats[i] - 45) * (side - 1));
+        const auto c = static_cast<std::uint32_t>((lons[i] - 7) * (side - 1));
+        cells[i] =
+            std::min<std::uint32_t>(r, side - 2) * side + std::min<std::uint32_t>(c, side - 2);
+      }
+      // The lookups at the points, and the bare reads of the same four samples each needs.
+      const auto timeLookups = [&] {
+        return BestOf(3, [&] {
+          long double s = 0;
+          for (std::size_t i = 0; i < lookupCount; ++i) s += tile.ElevationAt(lons[i], lats[i]);
+          Keep(s);
+        });
+      };
+      const std::int16_t* grid = tile.Samples();
+      const auto timeGathers = [&] {
+        return BestOf(3, [&] {
+          long long s = 0;
+          for (std::size_t i = 0; i < lookupCount; ++i) {
+            const std::int16_t* p = grid + cells[i];
+            s += p[0] + p[1] + p[side] + p[side + 1];
+          }
+          Keep(s);
+        });
+      };
+      const double lookups = timeLookups();
+      const double gathers = timeGathers();
+      const double pointMB = static_cast<double>(lookupCount) * 16 / 1e6;
+      PrintRow("ElevationAt x 10M, random points", lookups, "the same 4-sample reads, no math",
+               gathers, pointMB);
+
+      // The order in which the model generation asks: a raster walked row by row.
+      constexpr std::size_t walkSide = 3162;  // about 10M points
+      for (std::size_t i = 0; i < lookupCount; ++i) {
+        lons[i] = 7 + static_cast<double>(i % walkSide) / walkSide;
+        lats[i] = 45 + static_cast<double>(i / walkSide) / (walkSide + 1);
+        const auto r = static_cast<std::uint32_t>((lats[i] - 45) * (side - 1));
+        const auto c = static_cast<std::uint32_t>((lons[i] - 7) * (side - 1));
+        cells[i] =
+            std::min<std::uint32_t>(r, side - 2) * side + std::min<std::uint32_t>(c, side - 2);
+      }
+      const double walk = timeLookups();
+      const double walkGathers = timeGathers();
+      PrintRow("ElevationAt x 10M, raster walk", walk, "the same 4-sample reads, no math",
+               walkGathers, pointMB);
+      std::printf("%-34s %6.1f ns a call at random points, %.1f ns in a raster walk\n", "",
+                  lookups / static_cast<double>(lookupCount) * 1e9,
+                  walk / static_cast<double>(lookupCount) * 1e9);
+    }
+  }
+
+  {
+    std::vector<std::int16_t> terrain = SyntheticTileGrid();
+    const fs::path alone = folder.Path() / "alone";
+    const fs::path block = folder.Path() / "block";
+    fs::create_directories(alone);
+    fs::create_directories(block);
+    WriteCopernicusTile(alone, terrain, 7, 45);
+    for (const auto& [lon, lat] : {std::pair{7, 45}, {8, 45}, {7, 44}, {8, 44}}) {
+      WriteCopernicusTile(block, terrain, lon, lat);
+    }
+    const std::string aloneTile = (alone / orolith::CopernicusTileName(7, 45)).string();
+    const std::string blockTile = (block / orolith::CopernicusTileName(7, 45)).string();
+    std::vector<std::string> blockFiles;
+    for (const auto& entry : fs::directory_iterator(block)) blockFiles.push_back(entry.path());
+    constexpr int loads = 11;
+    std::printf(
+        "\nCopernicus GLO-30 tile 3600 x 3600 (%.1f MB as COG), medians of %d loads each, "
+        "taking turns:\n",
+        static_cast<double>(fs::file_size(aloneTile)) / 1e6, loads);
+    for (const bool cold : {false, true}) {
+      std::vector<double> srtm;
+      std::vector<double> cop;
+      std::vector<double> copBlock;
+      std::vector<double> srtmProcessor;
+      std::vector<double> copProcessor;
+      // A warm load finds the files in the page cache; a cold one reads them from the disk.
+      const auto evict = [&](const std::vector<std::string>& files) {
+        if (cold) {
+          for (const std::string& file : files) Evict(file);
         }
-        Keep(s);
-      });
-    };
-    const double lookups = timeLookups();
-    const double gathers = timeGathers();
-    const double pointMB = static_cast<double>(lookupCount) * 16 / 1e6;
-    PrintRow("ElevationAt x 10M, random points", lookups, "the same 4-sample reads, no math",
-             gathers, pointMB);
-
-    // The order in which the model generation asks: a raster walked row by row.
-    constexpr std::size_t walkSide = 3162;  // about 10M points
-    for (std::size_t i = 0; i < lookupCount; ++i) {
-      lons[i] = 7 + static_cast<double>(i % walkSide) / walkSide;
-      lats[i] = 45 + static_cast<double>(i / walkSide) / (walkSide + 1);
-      const auto r = static_cast<std::uint32_t>((lats[i] - 45) * (side - 1));
-      const auto c = static_cast<std::uint32_t>((lons[i] - 7) * (side - 1));
-      cells[i] = std::min<std::uint32_t>(r, side - 2) * side + std::min<std::uint32_t>(c, side - 2);
+      };
+      orolith::LoadCopernicusTile(tile, blockTile, 7, 45);
+      orolith::LoadCopernicusTile(tile, aloneTile, 7, 45);
+      for (int i = 0; i < loads; ++i) {
+        evict({tileFile.string()});
+        double processor = ProcessorSeconds();
+        srtm.push_back(Seconds([&] { tile.LoadFromFile(tileFile.string(), 7, 45); }));
+        srtmProcessor.push_back(ProcessorSeconds() - processor);
+        evict({aloneTile});
+        processor = ProcessorSeconds();
+        cop.push_back(Seconds([&] { orolith::LoadCopernicusTile(tile, aloneTile, 7, 45); }));
+        copProcessor.push_back(ProcessorSeconds() - processor);
+        evict(blockFiles);
+        copBlock.push_back(Seconds([&] { orolith::LoadCopernicusTile(tile, blockTile, 7, 45); }));
+      }
+      const double srtmMedian = Median(srtm);
+      const char* reference = cold ? "LoadFromFile (SRTM-1), cold" : "LoadFromFile (SRTM-1), warm";
+      PrintRow(cold ? "LoadCopernicusTile, alone, cold" : "LoadCopernicusTile, alone, warm",
+               Median(cop), reference, srtmMedian, tileMB);
+      PrintRow(cold ? "LoadCopernicusTile, 3 neighb., cold" : "LoadCopernicusTile, 3 neighb., warm",
+               Median(copBlock), reference, srtmMedian, tileMB);
+      // The machine is shared: processor time tells what a load costs when other work takes
+      // a core.
+      std::printf("%-34s %6.1f ms processor time a Copernicus load alone, %.1f ms an SRTM-1 load\n",
+                  "", Median(copProcessor) * 1e3, Median(srtmProcessor) * 1e3);
     }
-    const double walk = timeLookups();
-    const double walkGathers = timeGathers();
-    PrintRow("ElevationAt x 10M, raster walk", walk, "the same 4-sample reads, no math",
-             walkGathers, pointMB);
-    std::printf("%-34s %6.1f ns a call at random points, %.1f ns in a raster walk\n", "",
-                lookups / static_cast<double>(lookupCount) * 1e9,
-                walk / static_cast<double>(lookupCount) * 1e9);
   }
 
+  if (copernicusOnly) return;
   {
     orolith::TSTL faces;
     faces.Reserve(faceCount);
@@ -277,7 +422,10 @@ void Run(const fs::path& parent) {
 
 int main(int argc, char** argv) {
   try {
-    Run(argc > 1 ? fs::path(argv[1]) : fs::temp_directory_path());
+    std::vector<std::string> args(argv + 1, argv + argc);
+    const bool copernicusOnly = !args.empty() && args.front() == "--copernicus";
+    if (copernicusOnly) args.erase(args.begin());
+    Run(args.empty() ? fs::temp_directory_path() : fs::path(args.front()), copernicusOnly);
     return 0;
   } catch (const std::exception& error) {
     std::fprintf(stderr, "foundation_bench: %s\n", error.what());

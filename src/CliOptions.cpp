@@ -101,7 +101,8 @@ CliOptions ParseCliOptions(int argc, const char* const* argv, char decimalSepara
                  "download-srtm3")
       ->required();
   app.add_option("--data-root", options.DataRoot,
-                 "data root holding SRTM_1/, SRTM_3/ and SRTM_30/ (default: current directory)")
+                 "data root holding SRTM_1/, COP30/, SRTM_3/ and SRTM_30/ (default: current "
+                 "directory)")
       ->type_name("DIR");
   for (NumberOption& number : numbers) {
     std::vector<const FieldLimits*> limits;
@@ -124,6 +125,11 @@ CliOptions ParseCliOptions(int argc, const char* const* argv, char decimalSepara
   app.add_flag("--block-srtm1", panel.BlockSrtm1, "Block use of SRTM-1 Data");
   app.add_flag("--block-srtm3", panel.BlockSrtm3, "Block use of SRTM-3 Data");
   app.add_flag("--block-srtm30", panel.BlockSrtm30, "Block use of SRTM-30 Data");
+  app.add_flag("--block-cop30", panel.BlockCop30, "Block use of COP30 (Copernicus GLO-30) Data");
+  app.add_option("--dem", panel.DemFile,
+                 "the region's heights from this raster (any single-band raster GDAL reads, in "
+                 "any coordinate system) instead of the tile folders")
+      ->type_name("FILE");
   app.add_flag("--missed-zero", panel.MissedDataZero, "Missed data set to 0 m");
   app.add_flag("--solid", panel.Solid,
                "Closed solid (walls and base): a printable model, the bottom --floor below z = 0");
@@ -134,7 +140,8 @@ CliOptions ParseCliOptions(int argc, const char* const* argv, char decimalSepara
   std::string sourceName = ArchiveLayouts[0].Name;
   app.add_option("--tile-source", sourceName,
                  "where SRTM-1 tiles come from: srtm-v2.1 (the archive, default), esa or aws "
-                 "(public mirrors over https)")
+                 "(public mirrors over https); copernicus: Copernicus GLO-30 tiles into COP30/ "
+                 "instead")
       ->type_name("NAME");
   std::string tileUrl;
   app.add_option("--tile-url", tileUrl,
@@ -198,6 +205,10 @@ CliOptions ParseCliOptions(int argc, const char* const* argv, char decimalSepara
                        std::to_string(std::numeric_limits<std::uint64_t>::max()));
     }
   }
+  if (app.count("--dem") > 0 && panel.DemFile.empty()) {
+    throw UsageError("--dem: the file name is empty");
+  }
+
   for (const NumberOption& number : numbers) {
     for (std::size_t i = 0; i < number.Texts.size() && i < number.Fields.size(); ++i) {
       *number.Fields[i].first = ReadOptionValue(number.Name, number.Texts[i],

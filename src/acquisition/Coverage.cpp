@@ -1,6 +1,7 @@
 #include "acquisition/Coverage.h"
 
 #include "base/NumberText.h"
+#include "tiles/DemRaster.h"
 #include "tiles/SRTM.h"
 #include "tiles/TileRange.h"
 #include "tiles/TileSource.h"
@@ -10,8 +11,53 @@
 #include <string>
 
 namespace orolith {
+namespace {
+
+const char* FoundAs(TileKind kind) {
+  switch (kind) {
+    case TileKind::Srtm1:
+      return " : found as SRTM-1 file (30 m X-Y resolution)";
+    case TileKind::Srtm3:
+      return " : found as SRTM-3 file (100 m X-Y resolution)";
+    case TileKind::Srtm30:
+      return " : found as SRTM-30 file (1000 m X-Y resolution)";
+    case TileKind::Cop30:
+      return " : found as Copernicus GLO-30 file (30 m X-Y resolution)";
+    case TileKind::NotATile:
+    case TileKind::Dem:
+      break;
+  }
+  return " : found";
+}
+
+void LogSizeEstimate(const ModelSettings& s, OperationHost& host) {
+  const char sep = host.DecimalSeparator();
+  const SizeEstimate estimate = EstimateSize(s);
+  host.AppendLine(
+      FormatText(sep, "This will create a file containing about %.0f faces", {estimate.Faces}));
+  host.AppendLine(FormatText(sep, "This will be about %.1f MB in size", {estimate.MegaBytes}));
+}
+
+// With the user's raster the tile folders are not searched: the raster, its size and spacing
+// and how much of the region it covers.
+void CheckDemCoverage(const ModelSettings& s, OperationHost& host) {
+  const char sep = host.DecimalSeparator();
+  const DemRaster dem(s.DemFile);
+  const DemDescription& d = dem.Description();
+  const double share = dem.CoveredShare(s.LonMin, s.LonMax, s.LatMin, s.LatMax);
+  LogConfigurationSummary(s, host);
+  AppendBanner(host, "  File Verification ", 21);
+  host.AppendLine("DEM file : " + d.Name);
+  host.AppendLine(FormatText(sep, "   %d x %d pixels, %.1f m x %.1f m apart",
+                             {d.Width, d.Height, d.SpacingX, d.SpacingY}));
+  host.AppendLine(FormatText(sep, "   It covers %.1f percent of the region", {share * 100}));
+  LogSizeEstimate(s, host);
+}
+
+}  // namespace
 
 void CheckTileCoverage(const ModelSettings& s, Workspace& workspace, OperationHost& host) {
+  if (!s.DemFile.empty()) return CheckDemCoverage(s, host);
   const char sep = host.DecimalSeparator();
   const TileRange range = RegionTiles(s);
   // The log says only "was not found" of a tile in a folder that can't be read.
@@ -21,32 +67,29 @@ void CheckTileCoverage(const ModelSettings& s, Workspace& workspace, OperationHo
   LogConfigurationSummary(s, host);
   AppendBanner(host, "  File Verification ", 21);
 
-  static constexpr std::array<const char*, 3> foundAs{
-      " : found as SRTM-1 file (30 m X-Y resolution)",
-      " : found as SRTM-3 file (100 m X-Y resolution)",
-      " : found as SRTM-30 file (1000 m X-Y resolution)"};
-  // Wide enough for every tile of the globe, which the 16 bits of a form field are not.
-  std::array<std::uint64_t, 3> found{};
+  // By kind; wide enough for every tile of the globe, which the 16 bits of a form field are not.
+  std::array<std::uint64_t, static_cast<std::size_t>(TileKind::Cop30) + 1> found{};
   std::uint64_t missing = 0;
   ForEachTile(range, [&](std::int32_t lon, std::int32_t lat) {
     const std::string name = TileFileName(lon, lat);
-    if (const auto source = FindTileSource(workspace.Folders, name, s.Blocks())) {
-      const auto kind = static_cast<std::size_t>(source->Folder);
-      ++found[kind];
-      host.AppendLine(name + foundAs[kind]);
+    if (const auto source = FindTileSource(workspace.Folders, lon, lat, s.Blocks())) {
+      ++found[static_cast<std::size_t>(source->Folder)];
+      // A Copernicus tile goes by its corner alone: its file has another name.
+      const bool cop = source->Folder == TileKind::Cop30;
+      host.AppendLine((cop ? name.substr(0, name.size() - 4) : name) + FoundAs(source->Folder));
     } else {
       ++missing;
       host.AppendLine(name + " was not found ... consider installing");
     }
   });
 
-  const SizeEstimate estimate = EstimateSize(s);
-  host.AppendLine(
-      FormatText(sep, "This will create a file containing about %.0f faces", {estimate.Faces}));
-  host.AppendLine(FormatText(sep, "This will be about %.1f MB in size", {estimate.MegaBytes}));
+  LogSizeEstimate(s, host);
   host.AppendLine(FormatText(
       sep, "Number of SRTM-1, SRTM-3, SRTM-30 files found : %d,  %d, and %d, respectively",
       {found[0], found[1], found[2]}));
+  if (const std::uint64_t cop = found[static_cast<std::size_t>(TileKind::Cop30)]; cop != 0) {
+    host.AppendLine(FormatText(sep, "Number of Copernicus GLO-30 files found : %d", {cop}));
+  }
   if (missing != 0) {
     host.AppendLine(FormatText(sep, "  There are %d missing files", {missing}));
   } else {

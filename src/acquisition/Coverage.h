@@ -7,7 +7,9 @@
 namespace orolith {
 
 // "Test for SRTM Files": which tiles the region needs and where they are, with counts and the
-// size estimate. Touches neither the network nor any tile's content.
+// size estimate. Touches neither the network nor any tile's content. With settings.DemFile
+// the user's raster instead: its size, its spacing and the share of the region it covers (a
+// raster that can't be used throws before anything is logged).
 void CheckTileCoverage(const ModelSettings& settings, Workspace& workspace, OperationHost& host);
 
 }  // namespace orolith

@@ -3,6 +3,7 @@
 #include "acquisition/DownloadAndUnzip.h"
 #include "acquisition/TileMirrors.h"
 #include "base/NumberText.h"
+#include "tiles/Copernicus.h"
 #include "tiles/SRTM.h"
 #include "tiles/TileRange.h"
 #include "tiles/TileSource.h"
@@ -19,6 +20,8 @@ namespace {
 
 // What sets the SRTM-1 and SRTM-3 downloads apart; the walk over the region is shared.
 struct DownloadKind {
+  // The file name of the tile at lon/lat in its folder.
+  std::string (*Name)(std::int32_t lon, std::int32_t lat);
   const char* Title;
   const char* UrlPath;  // below the archive's base address, up to the folder text
   const char* AvailableSuffix;
@@ -42,6 +45,7 @@ int RegionNumber(const std::string& folder) {
 }
 
 constexpr DownloadKind Srtm1Kind{
+    .Name = TileFileName,
     .Title = "  SRTM-1 File Downloads ",
     .UrlPath = "SRTM1/Region_",
     .AvailableSuffix = " : already available as SRTM-1 file (30 m X-Y resolution)",
@@ -59,6 +63,7 @@ constexpr DownloadKind Srtm1Kind{
 };
 
 constexpr DownloadKind Srtm3Kind{
+    .Name = TileFileName,
     .Title = "  SRTM-3 File Downloads ",
     .UrlPath = "SRTM3/",
     .AvailableSuffix = " : already available as SRTM-3 file (100 m X-Y resolution)",
@@ -72,6 +77,20 @@ constexpr DownloadKind Srtm3Kind{
           remembered = folder;
           host.AppendLine("SRTM-3 data found in Region " + folder);
         },
+};
+
+// Tiles from the Copernicus bucket, which has one address per tile and no folders to walk.
+constexpr DownloadKind Cop30Kind{
+    .Name = CopernicusTileName,
+    .Title = "  Copernicus GLO-30 File Downloads ",
+    .UrlPath = "",
+    .AvailableSuffix = " : already available as Copernicus GLO-30 file (30 m X-Y resolution)",
+    .MissingSuffix = " was not found ... consider installing SRTM-3 or SRTM-30",
+    .PresentCount = "There were %d pre-existing Copernicus GLO-30 files found",
+    .DownloadedCount = "There were %d Copernicus GLO-30 files downloaded",
+    .MissingCount = "There are %d missing Copernicus GLO-30 files",
+    .PumpBeforeName = false,
+    .Found = nullptr,
 };
 
 // What became of a missing tile: downloaded; or not, and then Failure says why unless the
@@ -105,7 +124,7 @@ DownloadOutcome DownloadRegion(const DownloadKind& kind, const ModelSettings& se
   std::int64_t missing = 0;
   ForEachTile(range, [&](std::int32_t lon, std::int32_t lat) {
     if (kind.PumpBeforeName) host.ProcessPendingEvents();
-    const std::string name = TileFileName(lon, lat);
+    const std::string name = kind.Name(lon, lat);
     if (!kind.PumpBeforeName) host.ProcessPendingEvents();
     if (TileFileExists(tileDir + name)) {
       host.AppendLine(name + kind.AvailableSuffix);
@@ -162,9 +181,23 @@ FetchTile ArchiveWalk(const DownloadKind& kind, const std::string& tileDir,
 
 DownloadOutcome DownloadSrtm1Files(const ModelSettings& settings, Workspace& workspace,
                                    OperationHost& host) {
-  const std::string& tileDir = workspace.Folders.Srtm1Dir;
   const std::string& dataRoot = workspace.Folders.DataRoot;
   const ArchiveSource& source = workspace.Source;
+  // A tile the bucket lacks (open sea) is as "not found" as one a mirror lacks.
+  const auto attempted = [](DownloadAttempt attempt) {
+    if (attempt) return Fetched{true, {}};
+    if (attempt.NotOnServer({404, 403})) return Fetched{};
+    return Fetched{false, std::move(attempt.Reason)};
+  };
+  if (source.Layout == ArchiveLayout::Copernicus) {
+    const std::string& tileDir = workspace.Folders.Cop30Dir;
+    return DownloadRegion(
+        Cop30Kind, settings, dataRoot, tileDir, host,
+        [&](std::int32_t lon, std::int32_t lat, const std::string&) {
+          return attempted(DownloadCopernicusTile(source, tileDir, lon, lat, host));
+        });
+  }
+  const std::string& tileDir = workspace.Folders.Srtm1Dir;
   if (source.Layout == ArchiveLayout::SrtmV21) {
     return DownloadRegion(
         Srtm1Kind, settings, dataRoot, tileDir, host,
@@ -174,11 +207,7 @@ DownloadOutcome DownloadSrtm1Files(const ModelSettings& settings, Workspace& wor
   // keeps its listing private answers 403 for a key it hasn't.
   return DownloadRegion(Srtm1Kind, settings, dataRoot, tileDir, host,
                         [&](std::int32_t lon, std::int32_t lat, const std::string&) {
-                          DownloadAttempt attempt =
-                              DownloadMirrorTile(source, tileDir, lon, lat, host);
-                          if (attempt) return Fetched{true, {}};
-                          if (attempt.NotOnServer({404, 403})) return Fetched{};
-                          return Fetched{false, std::move(attempt.Reason)};
+                          return attempted(DownloadMirrorTile(source, tileDir, lon, lat, host));
                         });
 }
 

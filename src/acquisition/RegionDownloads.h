@@ -26,7 +26,9 @@ struct DownloadOutcome {
 // "Download SRTM-1 files" / "Download SRTM-3 files": fetch every tile of the region that the
 // tile folder lacks. SRTM-1 tiles come from the workspace's source, SRTM-3 tiles always from
 // the SRTM version 2.1 archive, whose folder walk remembers the folder that delivered last.
-// The archive says it has no tile by answering 404 in every folder, a mirror by 404 or 403;
+// With the Copernicus bucket as the source, the SRTM-1 download fetches its GLO-30 tiles into
+// COP30/ instead. The archive says it has no tile by answering 404 in every folder, a mirror or
+// the bucket by 404 or 403;
 // every other way an attempt fails leaves the tile in the outcome. Errors that are not
 // transfer failures (an archive that can't be written, an archiver that can't be started, a
 // tile path too long to look up) end the run and propagate.

@@ -1,9 +1,17 @@
 #include "acquisition/TileMirrors.h"
 
 #include "acquisition/DownloadAndUnzip.h"
+#include "acquisition/HttpClient.h"
+#include "base/Errors.h"
+#include "base/Files.h"
+#include "tiles/Copernicus.h"
 #include "tiles/SRTM.h"
 
+#include <algorithm>
+#include <cstddef>
+#include <span>
 #include <stdexcept>
+#include <vector>
 
 namespace orolith {
 
@@ -18,9 +26,15 @@ MirrorTile MirrorTileAt(ArchiveLayout layout, const std::string& baseUrl, std::i
       return {baseUrl + stem.substr(0, stem.find_first_of("EW")) + "/" + name + ".gz",
               name + ".gz"};
     case ArchiveLayout::SrtmV21:
+    case ArchiveLayout::Copernicus:
       break;
   }
-  throw std::logic_error("the SRTM version 2.1 archive has no single address per tile");
+  throw std::logic_error("no SRTM-1 archive of a single address per tile in this layout");
+}
+
+std::string CopernicusTileUrl(const std::string& baseUrl, std::int32_t lon, std::int32_t lat) {
+  const std::string name = CopernicusTileName(lon, lat);
+  return baseUrl + name.substr(0, name.size() - 4) + "/" + name;
 }
 
 DownloadAttempt DownloadMirrorTile(const ArchiveSource& source, const std::string& tileDir,
@@ -29,6 +43,40 @@ DownloadAttempt DownloadMirrorTile(const ArchiveSource& source, const std::strin
   HttpLimits limits = source.Limits;
   limits.MaxRedirects = MirrorRedirects;
   return DownloadAndUnzip(tile.Url, tileDir + tile.ArchiveName, host, limits, source.Proxy);
+}
+
+DownloadAttempt DownloadCopernicusTile(const ArchiveSource& source, const std::string& tileDir,
+                                       std::int32_t lon, std::int32_t lat, OperationHost& host) {
+  const std::string url = CopernicusTileUrl(Srtm1BaseUrl(source), lon, lat);
+  const std::string file = tileDir + CopernicusTileName(lon, lat);
+  HttpLimits limits = source.Limits;
+  limits.MaxRedirects = MirrorRedirects;
+  limits.MaxBodyBytes = std::min(limits.MaxBodyBytes, CopernicusMaxFileBytes);
+  std::vector<char> body;
+  {
+    HttpClient client(limits, source.Proxy);
+    host.AppendLine("Attempting to Download : " + AddressShown(url));
+    try {
+      body = client.Get(url, [&host] { host.WhileWaiting(); });
+    } catch (const HttpError& error) {
+      host.Diagnose(error.what());
+      host.AppendLine("Download failed for some reason");
+      return {DownloadAttempt::Result::TransferFailed, error.Status(), error.what()};
+    }
+  }
+  // The tile is checked before it is written: bytes that are no such tile never reach the
+  // folder, where the tile search would take them.
+  const std::span<const std::byte> bytes = std::as_bytes(std::span(body));
+  try {
+    CheckCopernicusTile(bytes, file, lon, lat);
+  } catch (const FileError& error) {
+    const std::string line = std::string("Checking failed: ") + error.what();
+    host.AppendLine(line);
+    return {DownloadAttempt::Result::UnpackFailed, 0, line};
+  }
+  host.AppendLine("Download completed, attempting to save to : " + file);
+  WriteFileAtomically(file, bytes, AtomicOutputFile::Placement::ReplaceLinks);
+  return {};
 }
 
 }  // namespace orolith

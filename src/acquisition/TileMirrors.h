@@ -21,6 +21,10 @@ struct MirrorTile {
 MirrorTile MirrorTileAt(ArchiveLayout layout, const std::string& baseUrl, std::int32_t lon,
                         std::int32_t lat);
 
+// The Copernicus GLO-30 tile at whole degrees lon/lat in the bucket at baseUrl, a folder of its
+// own named like the tile: BASE + "Copernicus_DSM_COG_10_N46_00_E007_00_DEM/" + the same + ".tif".
+std::string CopernicusTileUrl(const std::string& baseUrl, std::int32_t lon, std::int32_t lat);
+
 // Mirrors hand requests on to their storage hosts; a few hops are enough.
 inline constexpr long MirrorRedirects = 5;
 
@@ -28,5 +32,14 @@ inline constexpr long MirrorRedirects = 5;
 // download and unpacking every tile goes through.
 DownloadAttempt DownloadMirrorTile(const ArchiveSource& source, const std::string& tileDir,
                                    std::int32_t lon, std::int32_t lat, OperationHost& host);
+
+// One attempt at the Copernicus tile at lon/lat from the source's bucket into tileDir: GET it
+// (no more than CopernicusMaxFileBytes), check the bytes in memory as the tile at lon/lat, and
+// only then write it under its own name. A transfer that fails is logged as "Download failed
+// for some reason" (its reason going to host.Diagnose), bytes that are no such tile as
+// "Checking failed: " and the reason; neither writes anything. A file that can't be written
+// throws; host.WhileWaiting runs while the transfer is waited on and may throw Interrupted.
+DownloadAttempt DownloadCopernicusTile(const ArchiveSource& source, const std::string& tileDir,
+                                       std::int32_t lon, std::int32_t lat, OperationHost& host);
 
 }  // namespace orolith

@@ -25,8 +25,10 @@ struct HttpLimits {
 };
 
 // How a tile server files its tiles. The SRTM version 2.1 archive holds both resolutions in
-// region folders that are walked; the two mirrors hold SRTM-1 tiles only, one address each.
-enum class ArchiveLayout { SrtmV21, Esa, Aws };
+// region folders that are walked; the two mirrors hold SRTM-1 tiles only, one address each;
+// the Copernicus bucket holds GLO-30 tiles, one folder each, which go to COP30/ in place of
+// SRTM-1 tiles.
+enum class ArchiveLayout { SrtmV21, Esa, Aws, Copernicus };
 
 struct ArchiveLayoutName {
   const char* Name;
@@ -36,10 +38,12 @@ struct ArchiveLayoutName {
   // What the window's "Tile source" choice calls it.
   const char* Caption;
 };
-inline constexpr std::array<ArchiveLayoutName, 3> ArchiveLayouts{{
+inline constexpr std::array<ArchiveLayoutName, 4> ArchiveLayouts{{
     {"srtm-v2.1", ArchiveLayout::SrtmV21, "", "SRTM v2.1"},
     {"esa", ArchiveLayout::Esa, "https://step.esa.int/auxdata/dem/SRTMGL1/", "ESA"},
     {"aws", ArchiveLayout::Aws, "https://s3.amazonaws.com/elevation-tiles-prod/skadi/", "AWS"},
+    {"copernicus", ArchiveLayout::Copernicus, "https://copernicus-dem-30m.s3.amazonaws.com/",
+     "Copernicus"},
 }};
 
 // Where tiles come from: the server's layout, its address, the bounds of each transfer, and
@@ -82,8 +86,8 @@ std::string ArchiveBaseUrl(const ArchiveSource& source);
 // layout has its own address, and choosing given's layout again brings the TileUrl back.
 ArchiveSource WithLayout(const ArchiveSource& given, ArchiveLayout layout);
 
-// The address SRTM-1 tiles are downloaded from: ArchiveBaseUrl for the archive, else the
-// mirror's TileUrl or its default.
+// The address SRTM-1 tiles (or, from the Copernicus bucket, the tiles that stand in for them)
+// are downloaded from: ArchiveBaseUrl for the archive, else the source's TileUrl or its default.
 std::string Srtm1BaseUrl(const ArchiveSource& source);
 
 // The folder lists of the archive server. Entry 0 remembers the folder that delivered the last

@@ -53,10 +53,12 @@ ModelSettings ReadModelSettings(const FrontPanelValues& panel) {
   s.BlockSrtm1 = panel.BlockSrtm1;
   s.BlockSrtm3 = panel.BlockSrtm3;
   s.BlockSrtm30 = panel.BlockSrtm30;
+  s.BlockCop30 = panel.BlockCop30;
   s.MissedDataZero = panel.MissedDataZero;
   s.Solid = panel.Solid;
   s.FloorPercent = panel.FloorPercent;
   s.MaxError = panel.MaxError;
+  s.DemFile = panel.DemFile;
   return s;
 }
 
@@ -80,6 +82,8 @@ void LogConfigurationSummary(const ModelSettings& s, OperationHost& host) {
   if (s.Adaptive()) {
     host.AppendLine(FormatText(sep, "   Adaptive surface, max. error %.2f m", {s.MaxError}));
   }
+  if (s.BlockCop30) host.AppendLine("   Use of Copernicus GLO-30 Data blocked");
+  if (!s.DemFile.empty()) host.AppendLine("   DEM File : " + s.DemFile);
   host.AppendLine("   STL Filename : " + s.StlFileName);
   host.AppendLine(" * * * * * * * * * * * * * * * * *");
 }

@@ -64,10 +64,13 @@ struct FrontPanelValues {
   bool BlockSrtm1 = false;
   bool BlockSrtm3 = false;
   bool BlockSrtm30 = false;
+  bool BlockCop30 = false;
   bool MissedDataZero = false;
   bool Solid = false;
   float FloorPercent = fields::Floor.Initial;
   float MaxError = fields::MaxError.Initial;
+  // The user's own raster; empty: the tile folders.
+  std::string DemFile;
 };
 
 struct ModelSettings {
@@ -86,6 +89,7 @@ struct ModelSettings {
   bool BlockSrtm1 = false;
   bool BlockSrtm3 = false;
   bool BlockSrtm30 = false;
+  bool BlockCop30 = false;
   bool MissedDataZero = false;
   // A closed solid: the surface with walls and a bottom FloorPercent of ZExtent below z = 0.
   bool Solid = false;
@@ -95,14 +99,18 @@ struct ModelSettings {
   float MaxError = 0;
 
   bool Adaptive() const noexcept { return MaxError > 0; }
-  TileBlocks Blocks() const noexcept { return {BlockSrtm1, BlockSrtm3, BlockSrtm30}; }
+
+  // The region's heights come from this raster instead of the tile folders; empty: none.
+  std::string DemFile;
+
+  TileBlocks Blocks() const noexcept { return {BlockSrtm1, BlockSrtm3, BlockSrtm30, BlockCop30}; }
 };
 
 // Orders each pair and widens a region or band that is too narrow.
 ModelSettings ReadModelSettings(const FrontPanelValues& panel);
 
-// Appends the twelve lines of the configuration summary, and one more each for a closed solid
-// and an adaptive surface.
+// Appends the twelve lines of the configuration summary, and one more each for a closed solid,
+// an adaptive surface, blocked Copernicus tiles and the user's raster.
 void LogConfigurationSummary(const ModelSettings& settings, OperationHost& host);
 
 // The whole-degree tiles the region touches.

@@ -74,6 +74,7 @@ WindowKeys ReadWindowKeys(std::span<const char* const> arguments, char decimalSe
     }
   }
   keys.Source.Proxy = FindCommandLineValue(arguments, "Proxy=");
+  keys.DemFile = FindCommandLineValue(arguments, "Dem=");
   if (const std::string problem = ReadTileSource(arguments, keys.Source); !problem.empty()) {
     keys.Problems.push_back(problem + "; downloads use " + AddressShown(Srtm1BaseUrl(keys.Source)));
   }

@@ -14,9 +14,8 @@
 namespace orolith {
 
 // What the window's command-line keys set. Each key (DataRoot=, ArchiveHost=, TileSource=,
-// TileUrl=, Proxy=, Floor=, Seed=, MaxError=) is matched anywhere in an argument, in any letter
-// case; the
-// first argument that holds it wins, and an empty value counts as absent.
+// TileUrl=, Proxy=, Floor=, Seed=, MaxError=, Dem=) is matched anywhere in an argument, in any
+// letter case; the first argument that holds it wins, and an empty value counts as absent.
 struct WindowKeys {
   // Under the DataRoot= value, else under the current directory.
   DataFolders Folders;
@@ -28,6 +27,8 @@ struct WindowKeys {
   std::optional<std::uint64_t> Seed;
   // The adaptive surface's error in metres, read as its field would read it.
   float MaxError = fields::MaxError.Initial;
+  // What the "DEM file" field starts with.
+  std::string DemFile;
   // One line for each value that can't be read, saying what is used instead; the window logs
   // it and shows it in an error box.
   std::vector<std::string> Problems;

@@ -27,6 +27,7 @@
 #include <QSignalBlocker>
 #include <QTabWidget>
 #include <QTimer>
+#include <QToolButton>
 
 #include <algorithm>
 #include <new>
@@ -157,10 +158,10 @@ void TForm4::CreateSpecialCasesGroup() {
   BlockSRTM1Ctl = makeCheckBox("Block use of SRTM-1 Data", 3, 23, 145);
   BlockSRTM3Ctl = makeCheckBox("Block use of SRTM-3 Data", 3, 43, 150);
   BlockSRTM30Ctl = makeCheckBox("Block use of SRTM-30 Data", 3, 66, 158);
+  BlockCOP30Ctl = makeCheckBox("Block use of COP30 Data", 3, 85, 158);
   MissedDataCtl = makeCheckBox("Missed data set to 0 m", 5, 104, 153);
   SolidCtl = makeCheckBox("Closed solid (walls and base)", 5, 127, 153);
-  // The solid's floor under its box; the gap between the block boxes and "Missed data set to
-  // 0 m" stays free for one more.
+  // The solid's floor under its box.
   FloorCtl = MakeSpinEdit(specialGroup_, fields::Floor, 80, 150, 57);
   MakeLabel(specialGroup_, QStringLiteral("Floor (%)"), 22, 153);
 }
@@ -192,11 +193,20 @@ void TForm4::CreateLog() {
   Label6->setFont(labelFont);
   Label6->setGeometry(16, 208, 572, 19);
 
+  // The user's raster on a row of its own between the label and the log: a name, and the
+  // dialog that chooses it.
+  MakeLabel(this, QStringLiteral("DEM file"), 16, 236);
+  DemFileCtl = new QLineEdit(this);
+  DemFileCtl->setGeometry(72, 233, 700, 21);
+  SelectDemCtl = new QToolButton(this);
+  SelectDemCtl->setText(QStringLiteral("..."));
+  SelectDemCtl->setGeometry(776, 233, 26, 21);
+
   Memo1 = new QPlainTextEdit(this);
   QFont logFont = PanelFont("Courier New", 13, QFont::TypeWriter);
   logFont.setFixedPitch(true);
   Memo1->setFont(logFont);
-  Memo1->setGeometry(8, 233, 794, 569);
+  Memo1->setGeometry(8, 260, 794, 542);
   Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   Memo1->setLineWrapMode(QPlainTextEdit::WidgetWidth);
@@ -229,8 +239,8 @@ void TForm4::SetTabOrder() {
       Memo1,       Long1Ctl,      Long2Ctl,      Lat1Ctl,          Lat2Ctl,       Z2Ctl,
       Z1Ctl,       XSizeCtl,      ZSizeCtl,      XY_ResolutionCtl, MaxErrorCtl,   ZBaseCtl,
       FileTestCtl, CreateStlCtl,  GetSRTM1Ctl,   GetSRTM3Ctl,      TileSourceCtl, SaveFilenameCtl,
-      Button4,     BlockSRTM1Ctl, BlockSRTM3Ctl, BlockSRTM30Ctl,   MissedDataCtl, SolidCtl,
-      FloorCtl,    PreviewTabs};
+      Button4,     BlockSRTM1Ctl, BlockSRTM3Ctl, BlockSRTM30Ctl,   BlockCOP30Ctl, MissedDataCtl,
+      SolidCtl,    FloorCtl,      DemFileCtl,    SelectDemCtl,     PreviewTabs};
   for (std::size_t i = 1; i < order.size(); ++i) QWidget::setTabOrder(order[i - 1], order[i]);
 }
 
@@ -240,6 +250,7 @@ void TForm4::ConnectHandlers() {
   connect(GetSRTM3Ctl, &QPushButton::clicked, this, &TForm4::GetSRTM3CtlClick);
   connect(CreateStlCtl, &QPushButton::clicked, this, &TForm4::CreateStlCtlClick);
   connect(Button4, &QPushButton::clicked, this, &TForm4::Button4Click);
+  connect(SelectDemCtl, &QToolButton::clicked, this, &TForm4::SelectDemCtlClick);
   connect(TileSourceCtl, &QComboBox::currentIndexChanged, this, &TForm4::TileSourceCtlChange);
 }
 
@@ -248,7 +259,7 @@ void TForm4::ConnectPreview() {
     connect(field, &QLineEdit::textChanged, this, [this, field] { RegionFieldChanged(field); });
     connect(field, &QLineEdit::editingFinished, this, &TForm4::FitMapToFields);
   }
-  for (QCheckBox* box : {BlockSRTM1Ctl, BlockSRTM3Ctl, BlockSRTM30Ctl}) {
+  for (QCheckBox* box : {BlockSRTM1Ctl, BlockSRTM3Ctl, BlockSRTM30Ctl, BlockCOP30Ctl}) {
     connect(box, &QCheckBox::toggled, this,
             [this] { RegionMap->SetTileSearch(Folders(), PanelBlocks()); });
   }
@@ -272,6 +283,7 @@ void TForm4::FormCreate(std::span<const char* const> arguments) {
   seed_ = keys.Seed;
   // The one tile object is created here with the folders, as the window's own.
   workspace_ = std::make_unique<Workspace>(keys.Folders, keys.Source);
+  DemFileCtl->setText(QString::fromStdString(keys.DemFile));
   ShowTileSource();
   RegionMap->SetTileSearch(Folders(), PanelBlocks());
   FitMapToFields();
@@ -303,10 +315,12 @@ FrontPanelValues TForm4::ReadPanel() const {
   panel.BlockSrtm1 = BlockSRTM1Ctl->isChecked();
   panel.BlockSrtm3 = BlockSRTM3Ctl->isChecked();
   panel.BlockSrtm30 = BlockSRTM30Ctl->isChecked();
+  panel.BlockCop30 = BlockCOP30Ctl->isChecked();
   panel.MissedDataZero = MissedDataCtl->isChecked();
   panel.Solid = SolidCtl->isChecked();
   panel.FloorPercent = FloorCtl->Value();
   panel.MaxError = MaxErrorCtl->Value();
+  panel.DemFile = DemFileCtl->text().toStdString();
   return panel;
 }
 
@@ -383,6 +397,14 @@ std::optional<QString> TForm4::ChooseSaveFile(const QString& fileName) {
   const QStringList chosen = dialog.selectedFiles();
   if (chosen.isEmpty()) return std::nullopt;
   return chosen.front();
+}
+
+std::optional<QString> TForm4::ChooseDemFile(const QString& fileName) {
+  if (dialogs_.ChooseDemFile) return dialogs_.ChooseDemFile(fileName);
+  // Any file: GDAL reads rasters of many formats and names.
+  const QString chosen = QFileDialog::getOpenFileName(this, QStringLiteral("DEM file"), fileName);
+  if (chosen.isEmpty()) return std::nullopt;
+  return chosen;
 }
 
 void TForm4::RunOperation(
@@ -481,7 +503,9 @@ void TForm4::TileSourceCtlChange(int index) {
 void TForm4::ShowTileSource() {
   const QSignalBlocker quiet(TileSourceCtl);
   TileSourceCtl->setCurrentIndex(TileSourceCtl->findData(static_cast<int>(Source().Layout)));
-  Label6->setText(QStringLiteral("Download SRTM Files from    ") +
+  const bool copernicus = Source().Layout == ArchiveLayout::Copernicus;
+  Label6->setText((copernicus ? QStringLiteral("Download Copernicus GLO-30 Files from    ")
+                              : QStringLiteral("Download SRTM Files from    ")) +
                   QString::fromStdString(AddressShown(Srtm1BaseUrl(Source()))));
   // A longer address widens the label as far as the front panel allows.
   Label6->resize(std::clamp(Label6->sizeHint().width(), 572, FrontPanelWidth - 2 * Label6->x()),
@@ -489,7 +513,8 @@ void TForm4::ShowTileSource() {
 }
 
 TileBlocks TForm4::PanelBlocks() const {
-  return {BlockSRTM1Ctl->isChecked(), BlockSRTM3Ctl->isChecked(), BlockSRTM30Ctl->isChecked()};
+  return {BlockSRTM1Ctl->isChecked(), BlockSRTM3Ctl->isChecked(), BlockSRTM30Ctl->isChecked(),
+          BlockCOP30Ctl->isChecked()};
 }
 
 RegionFields TForm4::PanelRegion() const {
@@ -530,6 +555,16 @@ void TForm4::Button4Click() {
   }
   if (const std::optional<QString> chosen = ChooseSaveFile(SaveFilenameCtl->text())) {
     SaveFilenameCtl->setText(*chosen);
+  }
+}
+
+void TForm4::SelectDemCtlClick() {
+  if (running_) {
+    Beep();
+    return;
+  }
+  if (const std::optional<QString> chosen = ChooseDemFile(DemFileCtl->text())) {
+    DemFileCtl->setText(*chosen);
   }
 }
 

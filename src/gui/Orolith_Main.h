@@ -26,6 +26,7 @@ class QPlainTextEdit;
 class QPushButton;
 class QResizeEvent;
 class QTabWidget;
+class QToolButton;
 
 namespace orolith {
 
@@ -45,6 +46,8 @@ struct WindowDialogs {
   std::function<void(const QString& text)> ShowError;
   // The save dialog opened on fileName: the chosen full name, or nothing when cancelled.
   std::function<std::optional<QString>(const QString& fileName)> ChooseSaveFile;
+  // The open dialog for the user's raster, opened on fileName: the chosen file, or nothing.
+  std::function<std::optional<QString>(const QString& fileName)> ChooseDemFile;
 };
 
 // The main window: every setting, the four operations, the file name and the log on the front
@@ -98,8 +101,12 @@ class TForm4 : public QWidget, public OperationHost {
   QCheckBox* BlockSRTM1Ctl = nullptr;
   QCheckBox* BlockSRTM3Ctl = nullptr;
   QCheckBox* BlockSRTM30Ctl = nullptr;
+  QCheckBox* BlockCOP30Ctl = nullptr;
   QCheckBox* MissedDataCtl = nullptr;
   QCheckBox* SolidCtl = nullptr;
+  // The user's raster, whose heights replace the tile folders' when it names one.
+  QLineEdit* DemFileCtl = nullptr;
+  QToolButton* SelectDemCtl = nullptr;
   TPRFloatSpinEdit* FloorCtl = nullptr;
   TPRFloatSpinEdit* MaxErrorCtl = nullptr;
   QPushButton* FileTestCtl = nullptr;
@@ -142,6 +149,7 @@ class TForm4 : public QWidget, public OperationHost {
   void GetSRTM3CtlClick();
   void CreateStlCtlClick();
   void Button4Click();
+  void SelectDemCtlClick();
   void TileSourceCtlChange(int index);
   void CloseOnInterrupt();
 
@@ -163,6 +171,7 @@ class TForm4 : public QWidget, public OperationHost {
   bool AskOkCancel(const QString& text, const QString& caption);
   void ShowError(const QString& text);
   std::optional<QString> ChooseSaveFile(const QString& fileName);
+  std::optional<QString> ChooseDemFile(const QString& fileName);
 
   WindowDialogs dialogs_;
   std::unique_ptr<Workspace> workspace_;

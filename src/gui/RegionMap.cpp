@@ -259,12 +259,14 @@ void TRegionMap::PaintLegend(QPainter& painter) const {
   for (const CoverageLook& look : CoverageLooks) {
     width = std::max(width, metrics.horizontalAdvance(QString::fromLatin1(look.Name)));
   }
-  const QRect box(6, height() - 6 - 4 * line - 8, width + 32, 4 * line + 8);
+  const int lines = static_cast<int>(LegendOrder.size());
+  const QRect box(6, height() - 6 - lines * line - 8, width + 32, lines * line + 8);
   painter.setPen(Qt::NoPen);
   painter.setBrush(QColor(255, 255, 255, 210));
   painter.drawRect(box);
   int y = box.top() + 4;
-  for (const CoverageLook& look : CoverageLooks) {
+  for (const TileCoverage coverage : LegendOrder) {
+    const CoverageLook& look = LookOf(coverage);
     painter.setPen(QColor(60, 60, 60));
     painter.setBrush(FromArgb(look.Tint));
     painter.drawRect(box.left() + 5, y + 2, 14, line - 5);

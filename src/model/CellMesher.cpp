@@ -1,6 +1,7 @@
 #include "model/CellMesher.h"
 
 #include <algorithm>
+#include <cmath>
 #include <stdexcept>
 #include <tuple>
 
@@ -85,6 +86,7 @@ void CellMesher::Mesh(unsigned worker, Band& band) {
   const std::size_t lats = cellRows + 1;
   const std::size_t lons = columns + 1;
   const std::size_t kinds = fractions.size();
+  const bool gaps = tile.Kind() == TileKind::Dem;
   const auto q = [first](std::size_t k) { return first + static_cast<std::int64_t>(k); };
   const auto r = [](std::size_t i) { return static_cast<std::int64_t>(i); };
 
@@ -142,6 +144,8 @@ void CellMesher::Mesh(unsigned worker, Band& band) {
       const std::uint32_t sw = west + south;
       const std::uint32_t se = east + south;
       const std::uint32_t ne = east + north;
+      // A cell that touches no data (only the user's raster has none) leaves a hole.
+      if (gaps && std::isnan(zW[north] + zW[south] + zE[south] + zE[north] + c.z)) continue;
       // Corners run counter-clockwise seen from above, so every normal points up.
       const float z = zW[north];
       if (z == zW[south] && z == zE[south] && z == zE[north] && z == c.z) {

@@ -46,7 +46,8 @@ class CentreFractions {
 };
 
 // The regular grid: every cell of a tile's piece becomes four triangles round a centre at
-// random fractions of its width and height, or two when the cell and its centre are level.
+// random fractions of its width and height, or two when the cell and its centre are level, or
+// none when one of them has no data (NaN, where the user's raster has no value).
 // A band is a run of neighbouring columns, its cells column by column, south to north. The
 // tile is looked up row by row across the band, so that neighbouring lookups share the tile's
 // cache lines (a column walk would touch a new row of samples, a new page, at every step).

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace orolith {
 namespace {
@@ -50,7 +51,8 @@ ModelScale::ModelScale(const ModelSettings& s)
       zSpan_(s.ZMax - s.ZMin),
       zExtent_(s.ZExtent),
       pedestal_(static_cast<long double>(s.ZBasePercent) * s.ZExtent / 100),
-      zAbovePedestal_(zExtent_ - pedestal_) {}
+      zAbovePedestal_(zExtent_ - pedestal_),
+      noData_(s.Solid ? 0.0F : std::numeric_limits<float>::quiet_NaN()) {}
 
 void PieceLattice::Reset(const TileGrid& grid, const ModelScale& scale, const TSRTM* tile) {
   grid_ = grid;

@@ -56,10 +56,12 @@ class ModelScale {
   float Y(long double lat) const noexcept {
     return static_cast<float>((lat - latMin_) / latSpan_ * yExtent_);
   }
-  // Below the band the surface drops to the base plane, beneath the pedestal.
+  // Below the band the surface drops to the base plane, beneath the pedestal. No data (NaN)
+  // stays NaN on a surface, whose cells there make no faces, and lies on the base plane of a
+  // closed solid, as a missing tile's fill does.
   float Z(long double elevation) const noexcept {
-    const long double z =
-        elevation < zMin_ ? 0 : (elevation - zMin_) / zSpan_ * zAbovePedestal_ + pedestal_;
+    if (!(elevation >= zMin_)) return elevation < zMin_ ? 0.0F : noData_;
+    const long double z = (elevation - zMin_) / zSpan_ * zAbovePedestal_ + pedestal_;
     return static_cast<float>(z < 0 ? 0 : (z > zExtent_ ? zExtent_ : z));
   }
 
@@ -75,6 +77,7 @@ class ModelScale {
   long double zExtent_;
   long double pedestal_;
   long double zAbovePedestal_;
+  float noData_;
 };
 
 // The boundary of one tile's piece of the top surface, vertex for vertex as the surface has

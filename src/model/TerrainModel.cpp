@@ -7,6 +7,8 @@
 #include "model/ModelFile.h"
 #include "model/ModelGrid.h"
 #include "model/SolidClosure.h"
+#include "tiles/Copernicus.h"
+#include "tiles/DemRaster.h"
 #include "tiles/TileRange.h"
 #include "tiles/TileSource.h"
 
@@ -53,21 +55,22 @@ bool SizeAccepted(const ModelSettings& s, OperationHost& host) {
 }
 
 // Looked for in the folders a run searches before anything is loaded or created: a piece of
-// some area with a tile file, or the flat stand-in for a missing one.
+// some area with a tile file, or the flat stand-in for a missing one. The user's raster is
+// only known to have values once its tiles are read.
 void RequireElevationData(const ModelSettings& s, const Workspace& workspace) {
-  if (s.MissedDataZero) return;
+  if (s.MissedDataZero || !s.DemFile.empty()) return;
   const long double step = GridStep(s);
   bool found = false;
   ForEachTile(RegionTiles(s), [&](std::int32_t lon, std::int32_t lat) {
     found = found || (GridInTile(s, step, lon, lat).HasArea() &&
-                      FindTileSource(workspace.Folders, TileFileName(lon, lat), s.Blocks()));
+                      FindTileSource(workspace.Folders, lon, lat, s.Blocks()));
   });
   if (found) return;
   const TileBlocks blocked = s.Blocks();
-  if (blocked.Srtm1 && blocked.Srtm3 && blocked.Srtm30) {
+  if (blocked.Srtm1 && blocked.Cop30 && blocked.Srtm3 && blocked.Srtm30) {
     throw NothingToModel("No elevation data in the region: every tile folder is blocked");
   }
-  if (blocked.Srtm1 || blocked.Srtm3 || blocked.Srtm30) {
+  if (blocked.Srtm1 || blocked.Cop30 || blocked.Srtm3 || blocked.Srtm30) {
     throw NothingToModel(
         "No elevation data in the region: no tile of it was found in the tile folders that are "
         "not blocked");
@@ -79,10 +82,11 @@ void RequireElevationData(const ModelSettings& s, const Workspace& workspace) {
 // their faces go to.
 class ModelRun {
  public:
-  ModelRun(const ModelSettings& s, Workspace& workspace, OperationHost& host,
+  ModelRun(const ModelSettings& s, Workspace& workspace, DemRaster* dem, OperationHost& host,
            const GenerationOptions& options)
       : s_(s),
         workspace_(workspace),
+        dem_(dem),
         host_(host),
         sep_(host.DecimalSeparator()),
         range_(RegionTiles(s)),
@@ -116,12 +120,12 @@ class ModelRun {
 
   void Tile(std::int32_t lon, std::int32_t lat) {
     host_.ProcessPendingEvents();
-    const std::string name = TileFileName(lon, lat);
-    if (!Load(lon, lat, name)) {
+    const std::optional<std::string> name = Load(lon, lat);
+    if (!name) {
       MissingPiece(lon, lat);
       return;
     }
-    HealAndLog(name);
+    HealAndLog(*name);
     // A file of no tile size leaves no grid of its own to sample.
     if (tile_.Kind() == TileKind::NotATile) {
       MissingPiece(lon, lat);
@@ -156,10 +160,12 @@ class ModelRun {
   // The tile search only saw that files are there; one that turned out to be no tile leaves its
   // piece without data as well.
   void RequireSurface() const {
-    if (piecesWithData_ == 0) {
-      throw NothingToModel(
-          "No elevation data in the region: none of the files found for it is an SRTM tile");
+    if (piecesWithData_ != 0) return;
+    if (dem_ != nullptr) {
+      throw NothingToModel("No elevation data in the region: the DEM file has no value in it");
     }
+    throw NothingToModel(
+        "No elevation data in the region: none of the files found for it is an SRTM tile");
   }
 
   void CloseSolid() {
@@ -177,19 +183,26 @@ class ModelRun {
   }
 
  private:
-  // The tile from the first folder that has it, or a flat 0 m tile in its place; false when
-  // it is skipped.
-  bool Load(std::int32_t lon, std::int32_t lat, const std::string& name) {
+  // The tile from the user's raster or from the first folder that has it, or a flat 0 m tile
+  // in its place: its name for the log, or nothing when it is skipped.
+  std::optional<std::string> Load(std::int32_t lon, std::int32_t lat) {
     const auto west = static_cast<std::int16_t>(lon);
     const auto south = static_cast<std::int16_t>(lat);
-    if (const auto source = FindTileSource(workspace_.Folders, name, s_.Blocks())) {
-      tile_.LoadFromFile(source->Path, west, south);
-    } else if (s_.MissedDataZero) {
-      tile_.FillConstant(0, west, south);
-    } else {
-      return false;
+    if (dem_ != nullptr) {
+      if (dem_->LoadTile(tile_, west, south)) {
+        // Where the raster has no value the tile is missing data, which the box sets to 0 m.
+        if (s_.MissedDataZero) tile_.FillNoData(0);
+        const std::string name = TileFileName(lon, lat);
+        return name.substr(0, name.size() - 4) + " from the DEM file";
+      }
+    } else if (const auto source = FindTileSource(workspace_.Folders, lon, lat, s_.Blocks())) {
+      LoadTile(tile_, *source, west, south);
+      return source->Folder == TileKind::Cop30 ? CopernicusTileName(lon, lat)
+                                               : TileFileName(lon, lat);
     }
-    return true;
+    if (!s_.MissedDataZero) return std::nullopt;
+    tile_.FillConstant(0, west, south);
+    return TileFileName(lon, lat);
   }
 
   void HealAndLog(const std::string& name) {
@@ -233,6 +246,7 @@ class ModelRun {
 
   const ModelSettings& s_;
   Workspace& workspace_;
+  DemRaster* dem_;  // null: the tiles come from the tile folders
   OperationHost& host_;
   TSRTM& tile_ = workspace_.Tile;
   char sep_;
@@ -260,12 +274,18 @@ class ModelRun {
 
 RunOutcome CreateStlModel(const ModelSettings& s, Workspace& workspace, OperationHost& host,
                           const GenerationOptions& options) {
-  ReportUnreadableFolders(s, workspace, host);
+  // A raster that can't be used is refused before a line is logged or a file made.
+  std::optional<DemRaster> dem;
+  if (!s.DemFile.empty()) {
+    dem.emplace(s.DemFile);
+  } else {
+    ReportUnreadableFolders(s, workspace, host);
+  }
   if (!SizeAccepted(s, host)) return RunOutcome::Cancelled;
   LogPreamble(s, host);
   RequireElevationData(s, workspace);
   // The run makes its file first: a name that can't be written stops the log at the summary.
-  ModelRun run(s, workspace, host, options);
+  ModelRun run(s, workspace, dem ? &*dem : nullptr, host, options);
   ForEachTile(run.Tiles(), [&](std::int32_t lon, std::int32_t lat) { run.Tile(lon, lat); });
   run.RequireSurface();
   run.CloseSolid();

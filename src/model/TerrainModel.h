@@ -30,16 +30,19 @@ class NothingToModel : public std::runtime_error {
 
 // "Create STL File": samples every tile of the region, triangulates it and saves the binary
 // STL file, or a 3MF package when the name ends in .3mf (OpenModelFile), writing each face as
-// it is made; the log is the same for both. A tile folder that can't be read is reported
-// first, through host.Diagnose. Cancelled when the large-file question is answered
-// Cancel (nothing logged, no file). Errors (a file that can't be created or written, exhausted
-// memory) propagate to the caller: a file that can't be created right after the configuration
-// summary, before the first tile; a write error only after the line announcing the save, as if
-// the file were written at the end. A named pipe as the file is waited on for a reader before
-// the first tile, through host.WhileWaiting. NothingToModel when no tile of the region has
-// data: found by the tile search right after the configuration summary, before the file is
-// created, or once the last tile is processed when every file found for the region is no tile;
-// the log then stops where it was found and no file is written, an old one of that name kept.
+// it is made; the log is the same for both. The tiles come from the tile folders (SRTM-1,
+// Copernicus GLO-30, SRTM-3, SRTM-30), or all from settings.DemFile when it names one: that
+// raster is opened first, and one that can't be used throws before anything is logged. A tile
+// folder that can't be read is reported first, through host.Diagnose. Cancelled when the
+// large-file question is answered Cancel (nothing logged, no file). Errors (a file that can't be
+// created or written, exhausted memory) propagate to the caller: a file that can't be created
+// right after the configuration summary, before the first tile; a write error only after the line
+// announcing the save, as if the file were written at the end. A named pipe as the file is waited
+// on for a reader before the first tile, through host.WhileWaiting. NothingToModel when no tile
+// of the region has data: found by the tile search right after the configuration summary, before
+// the file is created, or once the last tile is processed when every file found for the region
+// is no tile; the log then stops where it was found and no file is written, an old one of that
+// name kept.
 RunOutcome CreateStlModel(const ModelSettings& settings, Workspace& workspace, OperationHost& host,
                           const GenerationOptions& options = {});
 

@@ -3,6 +3,7 @@
 #include "base/Errors.h"
 #include "preview/ReadOnlyFile.h"
 #include "preview/ShadeCache.h"
+#include "tiles/Copernicus.h"
 
 #include <algorithm>
 #include <cmath>
@@ -107,7 +108,7 @@ TileShade ShadeTile(const ReducedTile& tile, std::uint32_t tint) {
 TilePicture PictureOfTile(const DataFolders& folders, const TileBlocks& blocked, std::int32_t lon,
                           std::int32_t lat, int side, ShadeCache& cache) {
   TilePicture picture;
-  const std::optional<TileSource> found = FindTileSource(folders, TileFileName(lon, lat), blocked);
+  const std::optional<TileSource> found = FindTileSource(folders, lon, lat, blocked);
   if (!found) return picture;
   picture.Path = found->Path;
   const std::optional<ShadeKey> key = ShadeKeyOf(found->Path, side);
@@ -116,8 +117,14 @@ TilePicture PictureOfTile(const DataFolders& folders, const TileBlocks& blocked,
   std::shared_ptr<const TileShade> shade = cache.Find(*key);
   if (!shade) {
     try {
-      shade = std::make_shared<const TileShade>(
-          ShadeTile(ReadReducedTile(found->Path, side), LookOf(coverage).Tint));
+      ReducedTile reduced;
+      if (coverage == TileCoverage::Cop30) {
+        reduced.Samples = ReadReducedCopernicusTile(found->Path, side);
+        reduced.Side = static_cast<int>(std::lround(std::sqrt(reduced.Samples.size())));
+      } else {
+        reduced = ReadReducedTile(found->Path, side);
+      }
+      shade = std::make_shared<const TileShade>(ShadeTile(reduced, LookOf(coverage).Tint));
     } catch (const FileError&) {
       return picture;
     }

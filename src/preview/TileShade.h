@@ -14,19 +14,24 @@ class ShadeCache;
 
 // What the coverage check says of a tile, by the folder the tile search finds it in; a tile
 // that can't be read counts as missing on the map.
-enum class TileCoverage : std::uint8_t { Srtm1 = 0, Srtm3 = 1, Srtm30 = 2, Missing = 3 };
+enum class TileCoverage : std::uint8_t { Srtm1 = 0, Srtm3 = 1, Srtm30 = 2, Missing = 3, Cop30 = 4 };
 
 struct CoverageLook {
   const char* Name;
   std::uint32_t Tint;  // 0xAARRGGBB
 };
 // Indexed by TileCoverage.
-inline constexpr std::array<CoverageLook, 4> CoverageLooks{{
+inline constexpr std::array<CoverageLook, 5> CoverageLooks{{
     {"SRTM-1", 0xFF9CE0A0},
     {"SRTM-3", 0xFFA8C8F0},
     {"SRTM-30", 0xFFF0D090},
     {"missing", 0xFFE08C8C},
+    {"COP30", 0xFFC8B8E8},
 }};
+// The legend's order: the tile search's, missing last.
+inline constexpr std::array<TileCoverage, 5> LegendOrder{TileCoverage::Srtm1, TileCoverage::Cop30,
+                                                         TileCoverage::Srtm3, TileCoverage::Srtm30,
+                                                         TileCoverage::Missing};
 inline const CoverageLook& LookOf(TileCoverage coverage) {
   return CoverageLooks[static_cast<std::size_t>(coverage)];
 }

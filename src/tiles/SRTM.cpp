@@ -10,10 +10,12 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <stdexcept>
+#include <type_traits>
 #include <utility>
 
 namespace orolith {
@@ -64,7 +66,73 @@ std::int16_t DecodeBigEndian(std::int16_t stored) noexcept {
   return static_cast<std::int16_t>(static_cast<std::uint16_t>((bytes[0] << 8) | bytes[1]));
 }
 
+// Repairs voids in place, in one pass (see HealVoids); Sample is a 16-bit metre or a Float32
+// height, whose replacements keep their fraction. NaN, no data at all, is neither a void nor a
+// neighbour.
+template <typename Sample>
+std::int32_t HealGrid(Sample* grid, int rows, int columns, std::int32_t radius, Sample fill) {
+  std::int32_t count = 0;
+  const auto at = [&](int r) { return grid + static_cast<std::ptrdiff_t>(r) * columns; };
+  // A window wider than the grid sees the whole grid; the cap keeps r + radius from
+  // overflowing.
+  radius = std::min(radius, std::max(rows, columns));
+  const auto heal = [&](int r, int c) {
+    // Wide enough for any window, so a large radius can't overflow the sum.
+    std::conditional_t<std::is_integral_v<Sample>, std::int64_t, double> sum = 0;
+    std::int32_t valid = 0;
+    const int cFirst = std::max(c - radius, 0);
+    const int rLast = std::min(r + radius, rows - 1);
+    const int cLast = std::min(c + radius, columns - 1);
+    for (int wr = std::max(r - radius, 0); wr <= rLast; ++wr) {
+      const Sample* row = at(wr);
+      for (int wc = cFirst; wc <= cLast; ++wc) {
+        const bool usable = row[wc] >= 0;
+        sum += usable ? row[wc] : 0;
+        valid += usable ? 1 : 0;
+      }
+    }
+    return valid > 0 ? static_cast<Sample>(sum / valid) : fill;
+  };
+  // Voids are rare: a block of a row whose smallest sample is no void is passed over whole.
+  // Healing never makes a new void, so a block found clean stays clean.
+  constexpr int blockWidth = 64;
+  constexpr auto threshold = static_cast<Sample>(TSRTM::VoidThreshold);
+  for (int r = 0; r < rows; ++r) {
+    Sample* row = at(r);
+    for (int c0 = 0; c0 < columns; c0 += blockWidth) {
+      const int c1 = std::min(c0 + blockWidth, columns);
+      Sample lowest = threshold;
+      for (int c = c0; c < c1; ++c) lowest = std::min(lowest, row[c]);
+      if (!(lowest < threshold)) continue;
+      for (int c = c0; c < c1; ++c) {
+        if (!(row[c] < threshold)) continue;
+        ++count;
+        row[c] = heal(r, c);
+      }
+    }
+  }
+  return count;
+}
+
 }  // namespace
+
+const char* TileKindName(TileKind kind) {
+  switch (kind) {
+    case TileKind::Srtm1:
+      return "SRTM-1";
+    case TileKind::Srtm3:
+      return "SRTM-3";
+    case TileKind::Srtm30:
+      return "SRTM-30";
+    case TileKind::Cop30:
+      return "Copernicus GLO-30";
+    case TileKind::Dem:
+      return "DEM raster";
+    case TileKind::NotATile:
+      break;
+  }
+  return "not an SRTM file";
+}
 
 int TileSamplesPerSide(TileKind kind) {
   switch (kind) {
@@ -75,6 +143,8 @@ int TileSamplesPerSide(TileKind kind) {
     case TileKind::Srtm30:
       return 121;
     case TileKind::NotATile:
+    case TileKind::Cop30:
+    case TileKind::Dem:
       break;
   }
   return 0;
@@ -153,12 +223,11 @@ void WriteTileFile(const std::string& fileName, int side, std::span<const std::i
                       AtomicOutputFile::Placement::ReplaceLinks);
 }
 
-void TSRTM::Adopt(std::unique_ptr<std::int16_t[]> grid, TileKind kind, std::int16_t side,
-                  std::int16_t lon, std::int16_t lat) noexcept {
-  samples_ = std::move(grid);
+void TSRTM::Place(TileKind kind, std::int16_t rows, std::int16_t columns, std::int16_t lon,
+                  std::int16_t lat) noexcept {
   kind_ = kind;
-  rows_ = side;
-  columns_ = side;
+  rows_ = rows;
+  columns_ = columns;
   dx_ = 1.0L / (columns_ - 1);
   dy_ = 1.0L / (rows_ - 1);
   cellArea_ = dx_ * dy_;
@@ -166,6 +235,13 @@ void TSRTM::Adopt(std::unique_ptr<std::int16_t[]> grid, TileKind kind, std::int1
   northLat_ = static_cast<std::int16_t>(lat + 1);
   westLon_ = lon;
   eastLon_ = static_cast<std::int16_t>(lon + 1);
+}
+
+void TSRTM::Adopt(std::unique_ptr<std::int16_t[]> grid, TileKind kind, std::int16_t side,
+                  std::int16_t lon, std::int16_t lat) noexcept {
+  samples_ = std::move(grid);
+  heights_.reset();
+  Place(kind, side, side, lon, lat);
 }
 
 void TSRTM::LoadFromFile(const std::string& fileName, std::int16_t lon, std::int16_t lat) {
@@ -197,58 +273,57 @@ void TSRTM::FillConstant(std::int16_t value, std::int16_t lon, std::int16_t lat)
   std::string name = FormatText('.', "CONSTANT_FILL=%d", {value});
   // A grid of the same size is reused: a region of missing tiles fills one after another.
   std::unique_ptr<std::int16_t[]> grid =
-      rows_ == side && columns_ == side ? std::move(samples_)
-                                        : std::make_unique_for_overwrite<std::int16_t[]>(count);
+      samples_ && rows_ == side && columns_ == side
+          ? std::move(samples_)
+          : std::make_unique_for_overwrite<std::int16_t[]>(count);
   std::fill_n(grid.get(), count, value);
   Adopt(std::move(grid), TileKind::Srtm1, side, lon, lat);
   sourceName_ = std::move(name);
 }
 
+void TSRTM::AdoptHeights(std::unique_ptr<float[]> heights, TileKind kind, std::int16_t rows,
+                         std::int16_t columns, std::int16_t lon, std::int16_t lat,
+                         std::string sourceName) noexcept {
+  heights_ = std::move(heights);
+  samples_.reset();
+  Place(kind, rows, columns, lon, lat);
+  sourceName_ = std::move(sourceName);
+}
+
 std::int32_t TSRTM::HealVoids(std::int32_t radius) {
-  std::int32_t count = 0;
-  const int rows = rows_;
-  const int columns = columns_;
-  // A window wider than the grid sees the whole grid; the cap keeps r + radius from
-  // overflowing.
-  radius = std::min(radius, std::max(rows, columns));
-  const auto heal = [&](int r, int c) {
-    // Wide enough for any window, so a large radius can't overflow the sum.
-    std::int64_t sum = 0;
-    std::int32_t valid = 0;
-    const int cFirst = std::max(c - radius, 0);
-    const int rLast = std::min(r + radius, rows - 1);
-    const int cLast = std::min(c + radius, columns - 1);
-    for (int wr = std::max(r - radius, 0); wr <= rLast; ++wr) {
-      const std::int16_t* row = &Sample(wr, 0);
-      for (int wc = cFirst; wc <= cLast; ++wc) {
-        const bool usable = row[wc] >= 0;
-        sum += usable ? row[wc] : 0;
-        valid += usable ? 1 : 0;
-      }
-    }
-    return valid > 0 ? static_cast<std::int16_t>(sum / valid) : fillValue_;
-  };
-  // Voids are rare: a block of a row whose smallest sample is no void is passed over whole.
-  // Healing never makes a new void, so a block found clean stays clean.
-  constexpr int blockWidth = 64;
-  for (int r = 0; r < rows; ++r) {
-    std::int16_t* row = &Sample(r, 0);
-    for (int c0 = 0; c0 < columns; c0 += blockWidth) {
-      const int c1 = std::min(c0 + blockWidth, columns);
-      std::int16_t lowest = VoidThreshold;
-      for (int c = c0; c < c1; ++c) lowest = std::min(lowest, row[c]);
-      if (lowest >= VoidThreshold) continue;
-      for (int c = c0; c < c1; ++c) {
-        if (row[c] >= VoidThreshold) continue;
-        ++count;
-        row[c] = heal(r, c);
-      }
-    }
+  if (heights_)
+    return HealGrid(heights_.get(), rows_, columns_, radius, static_cast<float>(fillValue_));
+  if (!samples_) return 0;
+  return HealGrid(samples_.get(), rows_, columns_, radius, fillValue_);
+}
+
+void TSRTM::FillNoData(float height) noexcept {
+  if (!heights_) return;
+  float* h = heights_.get();
+  const std::size_t n = static_cast<std::size_t>(rows_) * static_cast<std::size_t>(columns_);
+  for (std::size_t i = 0; i < n; ++i) {
+    if (std::isnan(h[i])) h[i] = height;
   }
-  return count;
 }
 
 void TSRTM::GetElevationRange(std::int16_t& min, std::int16_t& max) const noexcept {
+  if (heights_) {
+    float lo = 32000;
+    float hi = -32000;
+    const float* h = heights_.get();
+    const std::size_t n = static_cast<std::size_t>(rows_) * static_cast<std::size_t>(columns_);
+    // NaN fails both tests and takes no part.
+    for (std::size_t i = 0; i < n; ++i) {
+      lo = h[i] < lo ? h[i] : lo;
+      hi = h[i] > hi ? h[i] : hi;
+    }
+    const auto metres = [](float v) {
+      return static_cast<std::int16_t>(std::clamp(RoundHalfEven(v), -32768, 32767));
+    };
+    min = metres(lo);
+    max = metres(hi);
+    return;
+  }
   std::int16_t lo = 32000;
   std::int16_t hi = -32000;
   const std::size_t n = static_cast<std::size_t>(rows_) * static_cast<std::size_t>(columns_);
@@ -262,13 +337,14 @@ void TSRTM::GetElevationRange(std::int16_t& min, std::int16_t& max) const noexce
 }
 
 std::string TSRTM::PropertiesReport() const {
-  static constexpr const char* kindLabels[] = {"SRTM-1 Data", "SRTM-3 Data", "SRTM-30 Data",
-                                               "not an SRTM file"};
   std::int16_t min = 0;
   std::int16_t max = 0;
   GetElevationRange(min, max);
   const char* crlf = "\r\n";
-  return "Properties of File : " + sourceName_ + crlf + kindLabels[static_cast<int>(kind_)] + crlf +
+  const std::string label = kind_ == TileKind::NotATile
+                                ? std::string(TileKindName(kind_))
+                                : std::string(TileKindName(kind_)) + " Data";
+  return "Properties of File : " + sourceName_ + crlf + label + crlf +
          FormatText('.', "Northern, Southern Limits : %d  %d degrees %s",
                     {northLat_, southLat_, crlf}) +
          FormatText('.', "Eastern, Western Limits : %d %d degrees %s", {eastLon_, westLon_, crlf}) +

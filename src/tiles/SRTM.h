@@ -10,10 +10,22 @@
 
 namespace orolith {
 
-// Numbering matters: it is the order of the kinds in reports and tables.
-enum class TileKind : std::uint8_t { Srtm1 = 0, Srtm3 = 1, Srtm30 = 2, NotATile = 3 };
+// Numbering matters: it is the order of the kinds in reports and tables. The kinds read through
+// GDAL follow NotATile, so that the numbers of the SRTM kinds stay as they were.
+enum class TileKind : std::uint8_t {
+  Srtm1 = 0,
+  Srtm3 = 1,
+  Srtm30 = 2,
+  NotATile = 3,
+  Cop30 = 4,  // a Copernicus GLO-30 tile
+  Dem = 5,    // a whole-degree piece of the user's own raster
+};
 
-// Samples per row and per column of a tile kind; 0 for NotATile.
+// "SRTM-1", "SRTM-3", "SRTM-30", "Copernicus GLO-30", "DEM raster"; "not an SRTM file".
+const char* TileKindName(TileKind kind);
+
+// Samples per row and per column of an SRTM tile kind; 0 for the others, whose grids are not
+// square or not of one size.
 int TileSamplesPerSide(TileKind kind);
 // Byte size of a tile file of that kind; 0 for NotATile.
 std::uintmax_t TileFileSize(TileKind kind);
@@ -40,10 +52,16 @@ std::vector<unsigned char> EncodeTile(int side, std::span<const std::int16_t> gr
 // name (a link is not followed); throws FileError.
 void WriteTileFile(const std::string& fileName, int side, std::span<const std::int16_t> grid);
 
-// One elevation tile: row 0 is the southern edge, column 0 the western edge.
+// One elevation tile: row 0 is the southern edge, column 0 the western edge. SRTM tiles hold
+// signed 16-bit metres (Samples); tiles read through GDAL hold Float32 metres (Heights) in a
+// grid of the same geometry, with a spacing of its own in each direction.
 class TSRTM {
  public:
   static constexpr std::int16_t VoidThreshold = -32000;
+  // The void a height grid holds where its source had no value; NaN instead marks a sample
+  // with no data at all (where the user's raster has no value), which no lookup bridges and no
+  // healing fills.
+  static constexpr float VoidHeight = -32768.0F;
 
   TSRTM() = default;
 
@@ -54,8 +72,16 @@ class TSRTM {
   // An SRTM-1-size tile with every sample equal to value.
   void FillConstant(std::int16_t value, std::int16_t lon, std::int16_t lat);
 
+  // Takes over heights (rows × columns, row-major, row 0 south, the outer rows and columns on
+  // the tile's edges) as the tile of kind at lon, lat, read from sourceName. The 16-bit
+  // samples go.
+  void AdoptHeights(std::unique_ptr<float[]> heights, TileKind kind, std::int16_t rows,
+                    std::int16_t columns, std::int16_t lon, std::int16_t lat,
+                    std::string sourceName) noexcept;
+
   // Bilinear elevation, clamped into 0..10000; FillValue with LastError set when the point
-  // is outside the tile or nothing is loaded. Never throws, never allocates.
+  // is outside the tile or nothing is loaded; NaN where a height grid has no data around the
+  // point. Never throws, never allocates.
   long double ElevationAt(long double lon, long double lat) noexcept;
 
   // Where one coordinate falls among the samples: its half of a lookup. ElevationAt combines
@@ -74,7 +100,11 @@ class TSRTM {
   void SampleIndex(long double lon, long double lat, std::int16_t& row,
                    std::int16_t& column) const noexcept;
 
+  // Heights are healed by the same rule; their replacements keep their fraction.
   std::int32_t HealVoids(std::int32_t radius);
+  // Heights with no data at all (NaN) become height; 16-bit samples have none.
+  void FillNoData(float height) noexcept;
+  // Heights come out rounded to whole metres; samples with no data take no part.
   void GetElevationRange(std::int16_t& min, std::int16_t& max) const noexcept;
   std::string PropertiesReport() const;
 
@@ -97,8 +127,16 @@ class TSRTM {
     return samples_[static_cast<std::size_t>(row) * static_cast<std::size_t>(columns_) +
                     static_cast<std::size_t>(column)];
   }
-  // Row-major block, row 0 first (south).
+  // Row-major block, row 0 first (south); null while the tile holds heights.
   const std::int16_t* Samples() const noexcept { return samples_.get(); }
+
+  // The same for a tile read through GDAL; null while it holds 16-bit samples.
+  bool HoldsHeights() const noexcept { return heights_ != nullptr; }
+  float Height(int row, int column) const noexcept {
+    return heights_[static_cast<std::size_t>(row) * static_cast<std::size_t>(columns_) +
+                    static_cast<std::size_t>(column)];
+  }
+  const float* Heights() const noexcept { return heights_.get(); }
 
  private:
   // Truncation toward zero, then the clamp into 0 .. last: anything below 1 (NaN included)
@@ -109,13 +147,22 @@ class TSRTM {
   // The lookup behind ElevationAt and ElevationOf: error is set to the text LastError reports.
   long double Interpolate(const AxisPosition& x, const AxisPosition& y,
                           const char*& error) const noexcept;
+  // The bilinear blend of the grid's samples around a point inside the tile, unclamped.
+  template <typename Value>
+  long double Blend(const Value* samples, const AxisPosition& x,
+                    const AxisPosition& y) const noexcept;
 
+  // Sets the kind, the grid size, the bounds and the spacings that follow from them.
+  void Place(TileKind kind, std::int16_t rows, std::int16_t columns, std::int16_t lon,
+             std::int16_t lat) noexcept;
   // Takes over grid (side × side samples) as the tile of kind at lon, lat.
   void Adopt(std::unique_ptr<std::int16_t[]> grid, TileKind kind, std::int16_t side,
              std::int16_t lon, std::int16_t lat) noexcept;
 
-  // Rows × Columns samples, row 0 first; null while nothing was ever loaded.
+  // Rows × Columns samples, row 0 first; null while nothing was ever loaded. At most one of
+  // the two is set.
   std::unique_ptr<std::int16_t[]> samples_;
+  std::unique_ptr<float[]> heights_;
   // Sample spacing and cell area in degrees, fixed by the grid size and kept so that the
   // lookup does not divide three times per call.
   long double dx_ = 0;
@@ -192,27 +239,27 @@ inline long double TSRTM::Interpolate(const AxisPosition& x, const AxisPosition&
     return fillValue_;
   }
   error = "";
+  const long double e = heights_ ? Blend(heights_.get(), x, y) : Blend(samples_.get(), x, y);
+  return e < 0 ? 0 : (e > 10000 ? 10000 : e);
+}
+
+template <typename Value>
+inline long double TSRTM::Blend(const Value* samples, const AxisPosition& x,
+                                const AxisPosition& y) const noexcept {
   const long double dx = dx_;
   const long double dy = dy_;
   const long double fx = x.offset;
   const long double fy = y.offset;
   const std::int16_t row = y.index;
   const std::int16_t column = x.index;
-  const std::int16_t* s = samples_.get() + static_cast<std::ptrdiff_t>(row) * columns_ + column;
+  const Value* s = samples + static_cast<std::ptrdiff_t>(row) * columns_ + column;
   const long double s00 = s[0];
-  long double e;
-  if (row == rows_ - 1 && column == columns_ - 1) {
-    e = s00;
-  } else if (row == rows_ - 1) {
-    e = (fx * s[1] + (dx - fx) * s00) / dx;
-  } else if (column == columns_ - 1) {
-    e = (fy * s[columns_] + (dy - fy) * s00) / dy;
-  } else {
-    e = ((dx - fx) * (dy - fy) * s00 + fx * (dy - fy) * s[1] + (dx - fx) * fy * s[columns_] +
-         fx * fy * s[columns_ + 1]) /
-        cellArea_;
-  }
-  return e < 0 ? 0 : (e > 10000 ? 10000 : e);
+  if (row == rows_ - 1 && column == columns_ - 1) return s00;
+  if (row == rows_ - 1) return (fx * s[1] + (dx - fx) * s00) / dx;
+  if (column == columns_ - 1) return (fy * s[columns_] + (dy - fy) * s00) / dy;
+  return ((dx - fx) * (dy - fy) * s00 + fx * (dy - fy) * s[1] + (dx - fx) * fy * s[columns_] +
+          fx * fy * s[columns_ + 1]) /
+         cellArea_;
 }
 
 }  // namespace orolith

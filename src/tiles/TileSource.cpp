@@ -1,6 +1,7 @@
 #include "tiles/TileSource.h"
 
 #include "base/Errors.h"
+#include "tiles/Copernicus.h"
 
 #include <sys/stat.h>
 
@@ -25,6 +26,23 @@ std::optional<std::string> ReadProblem(const std::string& folder) {
   return "The folder \"" + folder + "\" could not be read: " + std::strerror(error);
 }
 
+struct Candidate {
+  TileKind Folder;
+  const std::string& Dir;
+  const std::string& Name;
+  bool Blocked;
+};
+
+template <std::size_t N>
+std::optional<TileSource> FirstHolding(const std::array<Candidate, N>& order) {
+  for (const Candidate& candidate : order) {
+    if (candidate.Blocked) continue;
+    std::string path = candidate.Dir + candidate.Name;
+    if (TileFileExists(path)) return TileSource{candidate.Folder, std::move(path)};
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 bool TileFileExists(const std::string& path) {
@@ -40,26 +58,36 @@ DataFolders MakeDataFolders(std::string dataRoot) {
   folders.Srtm1Dir = dataRoot + "SRTM_1" + PathSeparator;
   folders.Srtm3Dir = dataRoot + "SRTM_3" + PathSeparator;
   folders.Srtm30Dir = dataRoot + "SRTM_30" + PathSeparator;
+  folders.Cop30Dir = dataRoot + "COP30" + PathSeparator;
   folders.DataRoot = std::move(dataRoot);
   return folders;
 }
 
 std::optional<TileSource> FindTileSource(const DataFolders& folders, const std::string& fileName,
                                          const TileBlocks& blocked) {
-  struct Candidate {
-    TileKind Folder;
-    const std::string& Dir;
-    bool Blocked;
-  };
-  const std::array<Candidate, 3> order{{{TileKind::Srtm1, folders.Srtm1Dir, blocked.Srtm1},
-                                        {TileKind::Srtm3, folders.Srtm3Dir, blocked.Srtm3},
-                                        {TileKind::Srtm30, folders.Srtm30Dir, blocked.Srtm30}}};
-  for (const Candidate& candidate : order) {
-    if (candidate.Blocked) continue;
-    std::string path = candidate.Dir + fileName;
-    if (TileFileExists(path)) return TileSource{candidate.Folder, std::move(path)};
+  return FirstHolding(
+      std::array<Candidate, 3>{{{TileKind::Srtm1, folders.Srtm1Dir, fileName, blocked.Srtm1},
+                                {TileKind::Srtm3, folders.Srtm3Dir, fileName, blocked.Srtm3},
+                                {TileKind::Srtm30, folders.Srtm30Dir, fileName, blocked.Srtm30}}});
+}
+
+std::optional<TileSource> FindTileSource(const DataFolders& folders, std::int32_t lon,
+                                         std::int32_t lat, const TileBlocks& blocked) {
+  const std::string hgt = TileFileName(lon, lat);
+  const std::string cop = CopernicusTileName(lon, lat);
+  return FirstHolding(
+      std::array<Candidate, 4>{{{TileKind::Srtm1, folders.Srtm1Dir, hgt, blocked.Srtm1},
+                                {TileKind::Cop30, folders.Cop30Dir, cop, blocked.Cop30},
+                                {TileKind::Srtm3, folders.Srtm3Dir, hgt, blocked.Srtm3},
+                                {TileKind::Srtm30, folders.Srtm30Dir, hgt, blocked.Srtm30}}});
+}
+
+void LoadTile(TSRTM& tile, const TileSource& source, std::int16_t lon, std::int16_t lat) {
+  if (source.Folder == TileKind::Cop30) {
+    LoadCopernicusTile(tile, source.Path, lon, lat);
+  } else {
+    tile.LoadFromFile(source.Path, lon, lat);
   }
-  return std::nullopt;
 }
 
 std::vector<std::string> UnreadableFolders(const std::string& dataRoot,
@@ -77,6 +105,7 @@ std::vector<std::string> UnreadableFolders(const DataFolders& folders, const Til
   if (!blocked.Srtm1) searched.push_back(folders.Srtm1Dir);
   if (!blocked.Srtm3) searched.push_back(folders.Srtm3Dir);
   if (!blocked.Srtm30) searched.push_back(folders.Srtm30Dir);
+  if (!blocked.Cop30) searched.push_back(folders.Cop30Dir);
   return UnreadableFolders(folders.DataRoot, searched);
 }
 

@@ -1,9 +1,13 @@
 #include "acquisition/Coverage.h"
+#include "base/Errors.h"
+#include "support/Rasters.h"
 #include "support/RecordingHost.h"
 #include "support/TempFiles.h"
+#include "tiles/Copernicus.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -25,7 +29,7 @@ class CoverageTest : public ::testing::Test {
     }
   }
 
-  void Put(const char* folder, const char* name, std::size_t bytes = 0) {
+  void Put(const char* folder, const std::string& name, std::size_t bytes = 0) {
     test::WriteBytes(root.Path() / folder / name, std::vector<unsigned char>(bytes, 7));
   }
 
@@ -177,6 +181,62 @@ TEST_F(CoverageTest, WholeGlobeCountsBeyondSixteenBits) {
   EXPECT_EQ(lines[3 + 182], "S91W180.hgt was not found ... consider installing");
   EXPECT_EQ(lines[2 + tiles], "N90E180.hgt was not found ... consider installing");
   EXPECT_EQ(lines.back(), "  There are 65884 missing files");
+}
+
+// The check's own lines however long the summary is.
+std::vector<std::string> AfterTheSummary(const std::vector<std::string>& lines) {
+  const auto banner = std::find(lines.begin(), lines.end(), "  File Verification ");
+  return {banner == lines.begin() ? banner : banner - 1, lines.end()};
+}
+
+TEST_F(CoverageTest, ACopernicusTileGoesByItsCornerAndIsCountedApart) {
+  std::filesystem::create_directories(root.Path() / "COP30");
+  Put("COP30", CopernicusTileName(20, 70));
+  Put("SRTM_3", "N70E020.hgt");
+  Put("SRTM_1", "N71E020.hgt");
+  Region(20.25F, 20.75F, 70.25F, 71.75F);
+  EXPECT_EQ(Check(),
+            (std::vector<std::string>{
+                "*********************",
+                "  File Verification ",
+                "*********************",
+                "N70E020 : found as Copernicus GLO-30 file (30 m X-Y resolution)",
+                "N71E020.hgt : found as SRTM-1 file (30 m X-Y resolution)",
+                "This will create a file containing about 3000000 faces",
+                "This will be about 150.0 MB in size",
+                "Number of SRTM-1, SRTM-3, SRTM-30 files found : 1,  0, and 0, respectively",
+                "Number of Copernicus GLO-30 files found : 1",
+                "All required SRTM files found",
+            }));
+
+  panel.BlockCop30 = true;
+  host.lines.clear();
+  CheckTileCoverage(ReadModelSettings(panel), workspace, host);
+  EXPECT_EQ(host.lines[SummaryLines - 2], "   Use of Copernicus GLO-30 Data blocked");
+  const std::vector<std::string> lines = AfterTheSummary(host.lines);
+  EXPECT_EQ(lines[3], "N70E020.hgt : found as SRTM-3 file (100 m X-Y resolution)");
+  EXPECT_EQ(lines[7], "Number of SRTM-1, SRTM-3, SRTM-30 files found : 1,  1, and 0, respectively");
+  EXPECT_EQ(lines[8], "All required SRTM files found");
+}
+
+TEST_F(CoverageTest, WithARasterTellsItsSizeSpacingAndShareOfTheRegion) {
+  panel.DemFile = test::utm20s::WriteUtmPlane(root.Root());
+  Region(-63.65F, -63.45F, -45.6F, -45.45F);
+  host.lines.clear();
+  CheckTileCoverage(ReadModelSettings(panel), workspace, host);
+  EXPECT_EQ(host.lines[SummaryLines - 2], "   DEM File : " + panel.DemFile);
+  const std::vector<std::string> lines = AfterTheSummary(host.lines);
+  ASSERT_EQ(lines.size(), 8U);
+  EXPECT_EQ(lines[3], "DEM file : " + panel.DemFile);
+  EXPECT_EQ(lines[4], "   1200 x 1000 pixels, 30.0 m x 30.0 m apart");
+  EXPECT_EQ(lines[5], "   It covers 100.0 percent of the region");
+  EXPECT_EQ(lines[6].substr(0, 37), "This will create a file containing ab");
+
+  // A raster that can't be used ends the check before its first line.
+  host.lines.clear();
+  panel.DemFile = root.Root() + "absent.tif";
+  EXPECT_THROW(CheckTileCoverage(ReadModelSettings(panel), workspace, host), FileError);
+  EXPECT_TRUE(host.lines.empty());
 }
 
 TEST_F(CoverageTest, RealDataRootIsFoundInItsFolders) {

@@ -3,10 +3,12 @@
 #include "acquisition/TWinSystem.h"
 #include "base/Errors.h"
 #include "support/Archives.h"
+#include "support/Rasters.h"
 #include "support/RecordingHost.h"
 #include "support/Scoped.h"
 #include "support/TempFiles.h"
 #include "support/TestServer.h"
+#include "tiles/Copernicus.h"
 #include "tiles/TileSource.h"
 
 namespace orolith {
@@ -62,7 +64,7 @@ class RegionDownloadsTest : public ::testing::Test {
   template <typename Operation>
   void Download(Operation operation, const FrontPanelValues& region, char separator) {
     host.UseSeparator(separator);
-    operation(ReadModelSettings(region), workspace, host);
+    lastOutcome = operation(ReadModelSettings(region), workspace, host);
   }
 
   test::TestServer server;
@@ -72,6 +74,7 @@ class RegionDownloadsTest : public ::testing::Test {
   DownloadFolders& remembered = workspace.Remembered;
   ArchiveSource& source = workspace.Source;
   test::RecordingHost host;
+  DownloadOutcome lastOutcome;
 };
 
 TEST_F(RegionDownloadsTest, Srtm1TileNoRegionHoldsCostsEightAttempts) {
@@ -296,6 +299,59 @@ TEST_F(RegionDownloadsTest, AwsMirrorFilesTilesByLatitudeAndAnswers403ForNone) {
                                Url("/s3/skadi/S01/S01W073.hgt.gz") + ": HTTP status 403"}));
   EXPECT_TRUE(test::Holds(folders.Srtm1Dir + "S02W074.hgt", test::TileContent("S02W074")));
   EXPECT_TRUE(test::Holds(folders.Srtm1Dir + "S02W073.hgt", test::TileContent("S02W073")));
+}
+
+// Tiles near the pole, where a Copernicus tile is small: at 5 E none in the bucket, at 6 E one
+// in the folder already, at 7 E the bucket's tile, at 8 E bytes that are no tile.
+TEST_F(RegionDownloadsTest, CopernicusTilesAreCheckedBeforeTheyArePutInCop30) {
+  const auto path = [](int lon) {
+    const std::string name = CopernicusTileName(lon, 86);
+    return name.substr(0, name.size() - 4) + "/" + name;
+  };
+  const std::string served = test::WriteCopernicusTile(
+      dir.Root(), 7, 86, [](double lon, double lat) { return lon + lat; }, "COG");
+  server.Serve("/bucket/" + path(7), served);
+  test::WriteText(dir.Path() / "junk.tif", "no tile");
+  server.Serve("/bucket/" + path(8), dir.Path() / "junk.tif");
+  std::filesystem::create_directories(folders.Cop30Dir);
+  test::WriteText(folders.Cop30Dir + CopernicusTileName(6, 86), "here");
+  source.Layout = ArchiveLayout::Copernicus;
+  source.TileUrl = Url("/s3/bucket/");
+  Download(DownloadSrtm1Files, Region(5.5F, 8.5F, 86.2F, 86.8F), '.');
+
+  const Lines block = Block();
+  ASSERT_EQ(block.size(), 3U + 3 + 1 + 2 + 3 + 3);
+  EXPECT_EQ(block[1], "  Copernicus GLO-30 File Downloads ");
+  EXPECT_EQ(block[3], "Attempting to Download : " + Url("/s3/bucket/" + path(5)));
+  EXPECT_EQ(block[5],
+            CopernicusTileName(5, 86) + " was not found ... consider installing SRTM-3 or SRTM-30");
+  EXPECT_EQ(block[6], CopernicusTileName(6, 86) +
+                          " : already available as Copernicus GLO-30 file (30 m X-Y resolution)");
+  EXPECT_EQ(block[8], "Download completed, attempting to save to : " + folders.Cop30Dir +
+                          CopernicusTileName(7, 86));
+  EXPECT_EQ(block[10].substr(0, 36 + folders.Cop30Dir.size()),
+            "Checking failed: Cannot open file \"" + folders.Cop30Dir + "C");
+  EXPECT_EQ(block[12], "There were 1 pre-existing Copernicus GLO-30 files found");
+  EXPECT_EQ(block[13], "There were 1 Copernicus GLO-30 files downloaded");
+  EXPECT_EQ(block[14], "There are 2 missing Copernicus GLO-30 files");
+  EXPECT_EQ(server.Requests(),
+            (Lines{"/s3/bucket/" + path(5), "/s3/bucket/" + path(7), "/s3/bucket/" + path(8)}));
+  EXPECT_EQ(test::FolderEntries(folders.Cop30Dir),
+            (Lines{CopernicusTileName(6, 86), CopernicusTileName(7, 86)}));
+  EXPECT_TRUE(test::ReadBytes(folders.Cop30Dir + CopernicusTileName(7, 86)) ==
+              test::ReadBytes(served));
+  // The bucket lacks the tile at 5 E: done; the bytes at 8 E are not.
+  ASSERT_EQ(lastOutcome.Failed.size(), 1U);
+  EXPECT_EQ(lastOutcome.Failed[0].Tile, CopernicusTileName(8, 86));
+  EXPECT_FALSE(std::filesystem::exists(folders.Srtm1Dir + "N86E007.hgt"));
+
+  // A tile larger than a transfer may bring is never written.
+  std::filesystem::remove(folders.Cop30Dir + CopernicusTileName(7, 86));
+  source.Limits.MaxBodyBytes = 1000;
+  host.lines.clear();
+  Download(DownloadSrtm1Files, Region(7.2F, 7.8F, 86.2F, 86.8F), '.');
+  EXPECT_EQ(lastOutcome.Failed.size(), 1U);
+  EXPECT_EQ(test::FolderEntries(folders.Cop30Dir), Lines{CopernicusTileName(6, 86)});
 }
 
 TEST_F(RegionDownloadsTest, Srtm3TilesComeFromTheArchiveWhateverTheSource) {

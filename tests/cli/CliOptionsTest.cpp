@@ -36,7 +36,9 @@ TEST(CliOptionsTest, CommandAloneKeepsTheFrontPanelsStartValues) {
   EXPECT_EQ(o.Panel.ZBasePercent, 0.0F);
   EXPECT_EQ(o.Panel.XYPixelSize, 100.0F);
   EXPECT_EQ(o.Panel.StlFileName, "NewFile.stl");
-  EXPECT_FALSE(o.Panel.BlockSrtm1 || o.Panel.BlockSrtm3 || o.Panel.BlockSrtm30);
+  EXPECT_FALSE(o.Panel.BlockSrtm1 || o.Panel.BlockSrtm3 || o.Panel.BlockSrtm30 ||
+               o.Panel.BlockCop30);
+  EXPECT_EQ(o.Panel.DemFile, "");
   EXPECT_FALSE(o.Panel.MissedDataZero);
   EXPECT_FALSE(o.Panel.Solid);
   EXPECT_EQ(o.Panel.FloorPercent, 5.0F);
@@ -89,7 +91,10 @@ TEST(CliOptionsTest, EachOptionFillsItsFieldsLeftThenRight) {
                               "--floor",
                               "12.5",
                               "--max-error",
-                              "2.5"});
+                              "2.5",
+                              "--block-cop30",
+                              "--dem",
+                              "lidar 1m.tif"});
   EXPECT_EQ(o.Panel.Long1, -5.0F);
   EXPECT_EQ(o.Panel.Long2, -4.5F);
   EXPECT_EQ(o.Panel.Lat1, -0.25F);
@@ -110,6 +115,8 @@ TEST(CliOptionsTest, EachOptionFillsItsFieldsLeftThenRight) {
   EXPECT_TRUE(o.Panel.Solid);
   EXPECT_EQ(o.Panel.FloorPercent, 12.5F);
   EXPECT_EQ(o.Panel.MaxError, 2.5F);
+  EXPECT_TRUE(o.Panel.BlockCop30);
+  EXPECT_EQ(o.Panel.DemFile, "lidar 1m.tif");
   EXPECT_TRUE(o.Warnings.empty());
 }
 
@@ -202,8 +209,11 @@ TEST(CliOptionsTest, TileSourceAndBaseAddress) {
                 .Source.ArchiveHost,
             "h:81");
 
+  EXPECT_EQ(Parse({"download-srtm1", "--tile-source", "copernicus"}).Source.Layout,
+            ArchiveLayout::Copernicus);
+  EXPECT_EQ(UsageMessage({"create", "--dem", ""}), "--dem: the file name is empty");
   EXPECT_EQ(UsageMessage({"download-srtm1", "--tile-source", "usgs"}),
-            "--tile-source: unknown tile source 'usgs' (known: srtm-v2.1, esa, aws)");
+            "--tile-source: unknown tile source 'usgs' (known: srtm-v2.1, esa, aws, copernicus)");
   EXPECT_EQ(UsageMessage({"download-srtm1", "--tile-url", "step.esa.int/auxdata"}),
             "--tile-url: 'step.esa.int/auxdata' is not an http:// or https:// address");
   EXPECT_EQ(

@@ -5,11 +5,13 @@
 #include "support/Archives.h"
 #include "support/LongPaths.h"
 #include "support/Privileges.h"
+#include "support/Rasters.h"
 #include "support/RecordingHost.h"
 #include "support/StlReader.h"
 #include "support/TempFiles.h"
 #include "support/TestServer.h"
 #include "support/Tiles.h"
+#include "tiles/Copernicus.h"
 
 #include <gtest/gtest.h>
 
@@ -17,6 +19,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -329,9 +332,78 @@ TEST_F(CliProcessTest, TheReadmesMatterhornCommandsWithAMirrorOnLoopback) {
   const Outcome unknown = Cli("download-srtm1 --tile-source usgs" + region);
   EXPECT_EQ(unknown.status, 2);
   EXPECT_EQ(Lines(unknown.err).at(0),
-            "orolith-cli: --tile-source: unknown tile source 'usgs' (known: srtm-v2.1, esa, aws)");
+            "orolith-cli: --tile-source: unknown tile source 'usgs' (known: srtm-v2.1, esa, aws, "
+            "copernicus)");
   EXPECT_EQ(unknown.out, "");
   EXPECT_EQ(server.Requests().size(), 2U);
+}
+
+// admesh's first number after "label :" (or "label =") in its report; -1 when it is missing.
+double AdmeshValue(const std::string& report, const std::string& label) {
+  const std::size_t at = report.find(label);
+  if (at == std::string::npos) return -1;
+  std::istringstream number(report.substr(report.find_first_of(":=", at) + 1));
+  double value = -1;
+  number >> value;
+  return value;
+}
+
+// The bucket's tile at 70 N, 20 E on a loopback server; the one east of it is open sea.
+TEST_F(CliProcessTest, CopernicusTilesFromALoopbackBucketAreFoundAndModelled) {
+  const test::TestServer server;
+  const std::string name = CopernicusTileName(20, 70);
+  const std::string folder = name.substr(0, name.size() - 4);
+  const std::string tile = test::WriteCopernicusTile(
+      captures.Root(), 20, 70, [](double lon, double lat) { return 100 * lon - lat; }, "COG");
+  server.Serve("/dem/" + folder + "/" + name, tile);
+  std::filesystem::create_directories(root.Path() / "COP30");
+  const Outcome o = Cli("download-srtm1 --tile-source copernicus --tile-url " +
+                        Quote(server.Url("/dem")) + " --lon 20.5 21.5 --lat 70.2 70.4");
+  EXPECT_EQ(o.status, 0) << o.err;
+  const std::string east = CopernicusTileName(21, 70);
+  EXPECT_EQ(server.Requests(),
+            (std::vector<std::string>{"/dem/" + folder + "/" + name,
+                                      "/dem/" + east.substr(0, east.size() - 4) + "/" + east}));
+  EXPECT_EQ(test::FolderEntries(root.Path() / "COP30"), std::vector<std::string>{name});
+  EXPECT_TRUE(test::ReadBytes(root.Path() / "COP30" / name) == test::ReadBytes(tile));
+
+  const Outcome check = Cli("test --lon 20.5 20.8 --lat 70.2 70.4");
+  EXPECT_NE(check.out.find("\nN70E020 : found as Copernicus GLO-30 file (30 m X-Y resolution)\n"),
+            std::string::npos)
+      << check.out;
+  const Outcome model =
+      Cli("create --lon 20.5 20.8 --lat 70.2 70.4 --elev 1000 3000 --pixel 500 -o cop.stl");
+  EXPECT_EQ(model.status, 0) << model.err;
+  EXPECT_NE(model.out.find("\nLoaded new file : " + name + "\n"), std::string::npos);
+}
+
+// The user's raster with a square of no data, and a region that goes on beyond it: the solid
+// keeps its shell closed there.
+TEST_F(CliProcessTest, ASolidFromARasterWithGapsIsOneClosedPartForAdmesh) {
+  if (std::system("command -v admesh >/dev/null 2>&1") != 0) GTEST_SKIP() << "admesh not installed";
+  const std::string dem = test::WriteGeographicRaster(
+      Path("gap.tif"), 7.5, 46.4, 0.002, 300, 200, [](double lon, double lat) {
+        const bool gap = lon > 7.9 && lon < 7.95 && lat > 46.15 && lat < 46.25;
+        return gap ? NAN : 100 + 1000 * (lon - 7.5) + 500 * (lat - 46);
+      });
+  const std::string stl = Path("solid.stl");
+  const Outcome o = Cli("create --dem " + Quote(dem) +
+                        " --lon 7.8 8.4 --lat 46.1 46.3 --elev 0 1000 --x-extent 100 "
+                        "--z-extent 20 --pixel 1000 --solid -o " +
+                        Quote(stl));
+  ASSERT_EQ(o.status, 0) << o.err;
+  EXPECT_NE(o.out.find("\n   DEM File : " + dem + "\n"), std::string::npos);
+  const std::filesystem::path report = captures.Path() / "admesh";
+  ASSERT_EQ(std::system(("admesh " + Quote(stl) + " >" + Quote(report.string()) + " 2>&1").c_str()),
+            0);
+  const std::string text = ReadText(report);
+  for (const char* zero : {"Facets with 1 disconnected edge", "Total disconnected facets",
+                           "Degenerate facets", "Edges fixed", "Facets removed", "Facets added",
+                           "Facets reversed", "Backwards edges", "Normals fixed"}) {
+    EXPECT_EQ(AdmeshValue(text, zero), 0) << zero << "\n" << text;
+  }
+  EXPECT_EQ(AdmeshValue(text, "Number of parts"), 1) << text;
+  EXPECT_GT(AdmeshValue(text, "Volume"), 0) << text;
 }
 
 TEST_F(CliProcessTest, FoldersThatCantBeReadAreNamedOnStderr) {
@@ -507,16 +579,6 @@ TEST_F(CliProcessTest, DemoDataMakesAModelThatAdmeshReads) {
   const long columns = 2 * (static_cast<long>(0.4 / 0.01) + 1);  // two tiles a side
   EXPECT_LE(openFacets, 4 * columns);
   EXPECT_GT(openFacets, 0);
-}
-
-// admesh's first number after "label :" (or "label =") in its report; -1 when it is missing.
-double AdmeshValue(const std::string& report, const std::string& label) {
-  const std::size_t at = report.find(label);
-  if (at == std::string::npos) return -1;
-  std::istringstream number(report.substr(report.find_first_of(":=", at) + 1));
-  double value = -1;
-  number >> value;
-  return value;
 }
 
 // Three tiles whose edges don't match and a missing fourth: walls, seam strips, a fill and the

@@ -24,9 +24,10 @@ TEST(TileSources, NamesAreReadInAnyLetterCase) {
   EXPECT_EQ(ArchiveLayoutNamed("SRTM-V2.1"), ArchiveLayout::SrtmV21);
   EXPECT_EQ(ArchiveLayoutNamed("ESA"), ArchiveLayout::Esa);
   EXPECT_EQ(ArchiveLayoutNamed("Aws"), ArchiveLayout::Aws);
+  EXPECT_EQ(ArchiveLayoutNamed("COPERNICUS"), ArchiveLayout::Copernicus);
   for (const char* name : {"eas", "", "esa ", "srtm", "aws2"}) {
     const std::string expected =
-        std::string("unknown tile source '") + name + "' (known: srtm-v2.1, esa, aws)";
+        std::string("unknown tile source '") + name + "' (known: srtm-v2.1, esa, aws, copernicus)";
     EXPECT_EQ(Refusal([&] { ArchiveLayoutNamed(name); }), expected);
   }
 }
@@ -42,6 +43,8 @@ TEST(TileSources, EachSourceHasItsOwnAddressAndSrtm3StaysWithTheArchive) {
   EXPECT_EQ(ArchiveBaseUrl(source), "http://mirror.example.org:8080/srtm/version2_1/");
   source.Layout = ArchiveLayout::Aws;
   EXPECT_EQ(Srtm1BaseUrl(source), "https://s3.amazonaws.com/elevation-tiles-prod/skadi/");
+  source.Layout = ArchiveLayout::Copernicus;
+  EXPECT_EQ(Srtm1BaseUrl(source), "https://copernicus-dem-30m.s3.amazonaws.com/");
 
   // A base address replaces the source's own; the archive's stands for both resolutions.
   source.TileUrl = "https://cache.example.org/skadi/";

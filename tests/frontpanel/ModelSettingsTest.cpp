@@ -156,6 +156,19 @@ TEST(LogConfigurationSummary, WritesTheTwelveLinesOfTheInitialPanel) {
     ASSERT_EQ(comma.lines.size(), 12U + row.added.size()) << row.maxError;
     EXPECT_EQ(std::vector<std::string>(comma.lines.begin() + 10, comma.lines.end() - 2), row.added);
   }
+
+  panel.MaxError = 0;
+  // Blocked Copernicus tiles and the user's raster each add theirs before the file name's.
+  panel.BlockCop30 = true;
+  panel.DemFile = "/maps/lidar 1m.tif";
+  comma.lines.clear();
+  const ModelSettings settings = ReadModelSettings(panel);
+  LogConfigurationSummary(settings, comma);
+  ASSERT_EQ(comma.lines.size(), 15U);
+  EXPECT_EQ(comma.lines[11], "   Use of Copernicus GLO-30 Data blocked");
+  EXPECT_EQ(comma.lines[12], "   DEM File : /maps/lidar 1m.tif");
+  EXPECT_TRUE(settings.Blocks().Cop30);
+  EXPECT_FALSE(settings.Blocks().Srtm1 || settings.Blocks().Srtm3 || settings.Blocks().Srtm30);
 }
 
 TEST(EstimateSize, CountsFacesFromTheUnroundedPixelSize) {

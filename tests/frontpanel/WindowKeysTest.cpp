@@ -39,6 +39,12 @@ TEST(WindowKeys, SourceKeysSetTheirOwnFieldsEachAsTyped) {
   EXPECT_EQ(all.Source.TileUrl, "https://Cache.example.org/skadi/");
   EXPECT_EQ(all.Source.Proxy, "http://P:3128");
   EXPECT_TRUE(all.Problems.empty());
+  EXPECT_EQ(Read({"TileSource=Copernicus"}).Source.Layout, ArchiveLayout::Copernicus);
+}
+
+TEST(WindowKeys, DemNamesTheRastersFileAsTyped) {
+  EXPECT_EQ(Read({}).DemFile, "");
+  EXPECT_EQ(Read({"DEM=/Maps/Lidar 1m.tif"}).DemFile, "/Maps/Lidar 1m.tif");
 }
 
 TEST(WindowKeys, ASourceThatCantBeUsedLeavesTheArchiveAndSaysSoOnce) {
@@ -47,7 +53,8 @@ TEST(WindowKeys, ASourceThatCantBeUsedLeavesTheArchiveAndSaysSoOnce) {
     const char* problem;
   } cases[] = {
       {{"TileSource=usgs", "TileUrl=https://x.example.org/", "ArchiveHost=h:81"},
-       "TileSource: unknown tile source 'usgs' (known: srtm-v2.1, esa, aws); downloads use "
+       "TileSource: unknown tile source 'usgs' (known: srtm-v2.1, esa, aws, copernicus); downloads "
+       "use "
        "http://h:81/srtm/version2_1/"},
       {{"TileSource=esa", "TileUrl=step.esa.int/auxdata/dem/SRTMGL1/"},
        "TileUrl: 'step.esa.int/auxdata/dem/SRTMGL1/' is not an http:// or https:// address; "

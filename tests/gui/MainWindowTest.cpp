@@ -20,6 +20,7 @@
 #include <QTabWidget>
 #include <QTest>
 #include <QTimer>
+#include <QToolButton>
 
 #include <fcntl.h>
 #include <signal.h>
@@ -217,16 +218,22 @@ TEST_F(MainWindowTest, EveryControlShowsItsTextWholeInsideItsGroup) {
       }
     }
   }
-  EXPECT_EQ(controls, 9 + 10 + 2 + 7 + 6)
+  EXPECT_EQ(controls, 9 + 10 + 2 + 8 + 6)
       << "region, output dimensions (the max. error's field and label included), file, boxes "
          "and the floor, buttons and the tile source";
-  for (QWidget* control : std::initializer_list<QWidget*>{form.Label6, form.Memo1}) {
+  for (QWidget* control : std::initializer_list<QWidget*>{form.Label6, form.DemFileCtl,
+                                                          form.SelectDemCtl, form.Memo1}) {
     EXPECT_TRUE(form.rect().contains(control->geometry()));
     EXPECT_TRUE(ShowsItsTextWhole(control) || control == form.Memo1);
   }
-  // Below the groups, and the log below the label.
+  // Below the groups, the DEM file's row below the label, and the log below that row.
   for (QGroupBox* group : groups) EXPECT_LT(group->geometry().bottom(), form.Label6->y());
-  EXPECT_LT(form.Label6->geometry().bottom(), form.Memo1->y());
+  for (QWidget* row : std::initializer_list<QWidget*>{form.DemFileCtl, form.SelectDemCtl}) {
+    EXPECT_LT(form.Label6->geometry().bottom(), row->y());
+    EXPECT_LT(row->geometry().bottom(), form.Memo1->y());
+    EXPECT_LE(row->geometry().right(), TForm4::FrontPanelWidth);
+  }
+  EXPECT_FALSE(form.DemFileCtl->geometry().intersects(form.SelectDemCtl->geometry()));
 }
 
 TEST_F(MainWindowTest, TabVisitsTheControlsGroupByGroup) {
@@ -252,9 +259,12 @@ TEST_F(MainWindowTest, TabVisitsTheControlsGroupByGroup) {
                                        form.BlockSRTM1Ctl,
                                        form.BlockSRTM3Ctl,
                                        form.BlockSRTM30Ctl,
+                                       form.BlockCOP30Ctl,
                                        form.MissedDataCtl,
                                        form.SolidCtl,
                                        form.FloorCtl,
+                                       form.DemFileCtl,
+                                       form.SelectDemCtl,
                                        form.PreviewTabs->tabBar(),
                                        form.Memo1};
   ASSERT_EQ(QApplication::focusWidget(), form.Memo1);
@@ -309,6 +319,7 @@ TEST_F(MainWindowTest, TheTileSourceChoiceSetsTheAddressTheDownloadsUseAndShowsI
   const std::string esa = "https://step.esa.int/auxdata/dem/SRTMGL1/";
   const std::string aws = "https://s3.amazonaws.com/elevation-tiles-prod/skadi/";
   const std::string cache = "https://cache.example.org/esa/";
+  const std::string cop = "https://copernicus-dem-30m.s3.amazonaws.com/";
   const struct {
     std::vector<const char*> arguments;
     const char* first;                                 // the choice the window opens with
@@ -321,6 +332,7 @@ TEST_F(MainWindowTest, TheTileSourceChoiceSetsTheAddressTheDownloadsUseAndShowsI
       {{"orolith", "ArchiveHost=h:81", "TileSource=aws"},
        "AWS",
        {{0, "http://h:81/srtm/version2_1/"}, {2, aws}}},
+      {{"orolith", "TileSource=copernicus"}, "Copernicus", {{1, esa}, {3, cop}, {0, archive}}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.first);
@@ -329,7 +341,9 @@ TEST_F(MainWindowTest, TheTileSourceChoiceSetsTheAddressTheDownloadsUseAndShowsI
     for (const auto& [index, address] : c.choices) {
       form.TileSourceCtl->setCurrentIndex(index);
       EXPECT_EQ(Srtm1BaseUrl(form.Source()), address);
-      EXPECT_EQ(form.Label6->text().toStdString(), "Download SRTM Files from    " + address);
+      const std::string files = address == cop ? "Copernicus GLO-30" : "SRTM";
+      EXPECT_EQ(form.Label6->text().toStdString(),
+                "Download " + files + " Files from    " + address);
       EXPECT_GE(form.Label6->width(), form.Label6->sizeHint().width());
     }
   }
@@ -363,8 +377,8 @@ TEST_F(MainWindowTest, AnUnusableTileSourceIsLoggedAndShownOnceTheWindowIsUp) {
   TForm4& form =
       Open({"orolith", "TileSource=usgs", "TileUrl=https://x.example.org/", "ArchiveHost=h:81"});
   const std::string text =
-      "TileSource: unknown tile source 'usgs' (known: srtm-v2.1, esa, aws); downloads use "
-      "http://h:81/srtm/version2_1/";
+      "TileSource: unknown tile source 'usgs' (known: srtm-v2.1, esa, aws, copernicus); "
+      "downloads use http://h:81/srtm/version2_1/";
   EXPECT_TRUE(QTest::qWaitFor([&] { return !errors_.empty(); }, 2000));
   EXPECT_EQ(errors_, std::vector<std::string>{text});
   const std::vector<std::string> log = Log();
@@ -388,6 +402,32 @@ TEST_F(MainWindowTest, AnUnreadableFloorIsReportedAndTheLabelShowsNoPassword) {
             QStringLiteral("Download SRTM Files from    https://cache.example.org/dem/"));
   // The downloads still send them.
   EXPECT_EQ(form.Source().TileUrl, "https://me:pw@cache.example.org/dem/");
+}
+
+TEST_F(MainWindowTest, TheDemFileAndTheCopernicusBoxReachThePanel) {
+  TForm4& form = Open({"orolith", "Dem=/maps/a.tif", "TileSource=copernicus"});
+  EXPECT_EQ(
+      form.Label6->text(),
+      QStringLiteral(
+          "Download Copernicus GLO-30 Files from    https://copernicus-dem-30m.s3.amazonaws.com/"));
+  EXPECT_EQ(form.BlockCOP30Ctl->text(), QStringLiteral("Block use of COP30 Data"));
+  EXPECT_EQ(form.ReadPanel().DemFile, "/maps/a.tif");
+  EXPECT_FALSE(form.ReadPanel().BlockCop30);
+  std::vector<QString> offered;
+  form.Dialogs().ChooseDemFile = [&](const QString& name) -> std::optional<QString> {
+    offered.push_back(name);
+    return QStringLiteral("/maps/b.tif");
+  };
+  Click(form.SelectDemCtl);
+  Click(form.BlockCOP30Ctl);
+  EXPECT_EQ(offered, std::vector<QString>{QStringLiteral("/maps/a.tif")});
+  EXPECT_EQ(form.ReadPanel().DemFile, "/maps/b.tif");
+  EXPECT_TRUE(form.ReadPanel().BlockCop30);
+  // The field emptied, the tiles come from the folders again.
+  form.DemFileCtl->setFocus(Qt::OtherFocusReason);
+  QTest::keyClick(form.DemFileCtl, Qt::Key_A, Qt::ControlModifier);
+  QTest::keyClick(form.DemFileCtl, Qt::Key_Delete);
+  EXPECT_EQ(form.ReadPanel().DemFile, "");
 }
 
 TEST_F(MainWindowTest, FileNameButtonTakesWhatTheDialogReturns) {

@@ -539,21 +539,29 @@ TEST_F(TerrainModelTest, RegionWithoutElevationDataIsAnErrorAndWritesNoFile) {
   struct Case {
     const char* what;
     float lon1, lon2, lat1, lat2;
-    bool block1, block3, block30;
+    bool block1, block3, block30, blockCop30;
     const char* error;
     const char* lastLine;  // of the log
   };
   const Case cases[] = {
-      {"no tile at all", 7.2F, 7.6F, 46.2F, 46.4F, false, false, false, Missing, nullptr},
-      {"every folder blocked", -4.8F, -4.6F, 11.2F, 11.4F, true, true, true,
+      {"no tile at all", 7.2F, 7.6F, 46.2F, 46.4F, false, false, false, false, Missing, nullptr},
+      {"every folder blocked", -4.8F, -4.6F, 11.2F, 11.4F, true, true, true, true,
        "No elevation data in the region: every tile folder is blocked", nullptr},
-      {"the folder of the tile blocked", -4.8F, -4.6F, 11.2F, 11.4F, true, false, false,
+      {"the SRTM folders blocked", -4.8F, -4.6F, 11.2F, 11.4F, true, true, true, false,
+       "No elevation data in the region: no tile of it was found in the tile folders that are "
+       "not blocked",
+       nullptr},
+      {"the Copernicus folder blocked", 7.2F, 7.6F, 46.2F, 46.4F, false, false, false, true,
+       "No elevation data in the region: no tile of it was found in the tile folders that are "
+       "not blocked",
+       nullptr},
+      {"the folder of the tile blocked", -4.8F, -4.6F, 11.2F, 11.4F, true, false, false, false,
        "No elevation data in the region: no tile of it was found in the tile folders that are "
        "not blocked",
        nullptr},
       {"a tile touching the region only on a whole-degree bound", -5.0F, -4.6F, 12.2F, 12.4F, false,
-       false, false, Missing, nullptr},
-      {"a file of no tile size", -4.8F, -4.6F, 10.2F, 10.4F, false, false, false,
+       false, false, false, Missing, nullptr},
+      {"a file of no tile size", -4.8F, -4.6F, 10.2F, 10.4F, false, false, false, false,
        "No elevation data in the region: none of the files found for it is an SRTM tile", " "},
   };
   const std::vector<unsigned char> old(700, 0x3C);
@@ -564,6 +572,7 @@ TEST_F(TerrainModelTest, RegionWithoutElevationDataIsAnErrorAndWritesNoFile) {
       panel.BlockSrtm1 = c.block1;
       panel.BlockSrtm3 = c.block3;
       panel.BlockSrtm30 = c.block30;
+      panel.BlockCop30 = c.blockCop30;
       panel.Solid = solid;
       test::WriteBytes(Out(), old);
       host.lines.clear();

@@ -2,6 +2,7 @@
 
 #include "base/Errors.h"
 #include "preview/ShadeCache.h"
+#include "support/Rasters.h"
 #include "support/TempFiles.h"
 #include "support/Tiles.h"
 
@@ -160,7 +161,7 @@ TEST(ShadeTile, ARealTileShowsHundredsOfShades) {
 class TilePictureTest : public ::testing::Test {
  protected:
   TilePictureTest() : folders_(MakeDataFolders(dir_.Root())) {
-    for (const char* sub : {"SRTM_1", "SRTM_3", "SRTM_30"}) {
+    for (const char* sub : {"SRTM_1", "SRTM_3", "SRTM_30", "COP30"}) {
       std::filesystem::create_directory(dir_.Path() / sub);
     }
     // Small SRTM-30 tiles stand in for every kind: the folder, not the size, tells the kind.
@@ -169,6 +170,9 @@ class TilePictureTest : public ::testing::Test {
     Tile(folders_.Srtm3Dir + "N46E008.hgt", 300);
     Tile(folders_.Srtm30Dir + "N47E007.hgt", 400);
     test::WriteBytes(folders_.Srtm1Dir + "N45E007.hgt", {1, 2, 3});
+    // Far north, where a Copernicus tile is narrow and quick to write.
+    Tile(folders_.Srtm3Dir + "N85E007.hgt", 200);
+    test::WriteCopernicusTile(folders_.Cop30Dir, 7, 85, [](double, double) { return 500.0; });
   }
 
   static void Tile(const std::string& file, int height) {
@@ -184,6 +188,7 @@ TEST_F(TilePictureTest, EachTileIsTintedAsTheCoverageCheckFindsIt) {
   const TileBlocks none;
   const TileBlocks noSrtm1{true, false, false};
   const TileBlocks all{true, true, true};
+  const TileBlocks noCop30{false, false, false, true};
   const struct {
     std::int32_t lon;
     std::int32_t lat;
@@ -199,6 +204,8 @@ TEST_F(TilePictureTest, EachTileIsTintedAsTheCoverageCheckFindsIt) {
       {8, 47, none, TileCoverage::Missing, ""},
       // Found, but unreadable: missing on the map.
       {7, 45, none, TileCoverage::Missing, folders_.Srtm1Dir + "N45E007.hgt"},
+      {7, 85, none, TileCoverage::Cop30, folders_.Cop30Dir + CopernicusTileName(7, 85)},
+      {7, 85, noCop30, TileCoverage::Srtm3, folders_.Srtm3Dir + "N85E007.hgt"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.path);

@@ -1,0 +1,240 @@
+// Models from the rasters GDAL reads: the user's own raster (--dem) and Copernicus GLO-30 tiles.
+
+#include "ShellCheck.h"
+#include "base/Errors.h"
+#include "model/TerrainModel.h"
+#include "support/Rasters.h"
+#include "support/RecordingHost.h"
+#include "support/StlReader.h"
+#include "support/TempFiles.h"
+#include "support/Tiles.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace orolith {
+namespace {
+
+using test::StlFace;
+
+class RasterModelTest : public ::testing::Test {
+ protected:
+  RasterModelTest() : workspace(MakeDataFolders(root.Root())) {
+    panel.Z1 = 0;
+    panel.Z2 = 2000;
+    panel.ZExtent = 1000;  // a vertex's z is half its elevation
+    panel.StlFileName = (root.Path() / "model.stl").string();
+  }
+
+  void Region(float lon1, float lon2, float lat1, float lat2) {
+    panel.Long1 = lon1;
+    panel.Long2 = lon2;
+    panel.Lat1 = lat1;
+    panel.Lat2 = lat2;
+    // A model unit to a metre along X.
+    panel.XExtent = (lon2 - lon1) * 100000;
+  }
+
+  std::vector<StlFace> Make() {
+    host.lines.clear();
+    settings = ReadModelSettings(panel);
+    EXPECT_EQ(CreateStlModel(settings, workspace, host, {1234}), RunOutcome::Completed);
+    return test::ReadStl(panel.StlFileName).faces;
+  }
+
+  // Where a vertex lies, in metres and degrees.
+  static double Elevation(const Vec3& v) { return 2.0 * v.z; }
+  double Lon(const Vec3& v) const {
+    return static_cast<double>(settings.LonMin) +
+           v.x / panel.XExtent * static_cast<double>(settings.LonMax - settings.LonMin);
+  }
+  double Lat(const Vec3& v) const {
+    const long double mean =
+        (settings.LatMax + settings.LatMin) / 2 * 3.14159265358979323846L / 180;
+    const long double yExtent = (settings.LatMax - settings.LatMin) * panel.XExtent /
+                                (settings.LonMax - settings.LonMin) / std::cos(mean);
+    return static_cast<double>(settings.LatMin +
+                               v.y / yExtent * (settings.LatMax - settings.LatMin));
+  }
+
+  bool Logged(const std::string& line) const {
+    return std::find(host.lines.begin(), host.lines.end(), line) != host.lines.end();
+  }
+
+  test::TempDir root;
+  Workspace workspace;
+  FrontPanelValues panel;
+  ModelSettings settings;
+  test::RecordingHost host;
+};
+
+TEST_F(RasterModelTest, APlaneLaidOutInUtmGivesEveryVertexWithinHalfAMetre) {
+  panel.DemFile = test::utm20s::WriteUtmPlane(root.Root());
+  Region(-63.65F, -63.45F, -45.6F, -45.45F);
+  panel.XYPixelSize = 250;
+  const std::vector<StlFace> faces = Make();
+  EXPECT_TRUE(Logged("   DEM File : " + panel.DemFile));
+  EXPECT_TRUE(Logged("Loaded new file : S46W064 from the DEM file"));
+  EXPECT_TRUE(Logged("DEM raster Data"));
+  // Every cell has its four faces: the raster covers the region.
+  const auto cells = [](long double degrees) { return std::trunc(degrees / 0.0025L) + 1; };
+  EXPECT_EQ(faces.size(), 4 * cells(settings.LonMax - settings.LonMin) *
+                              cells(settings.LatMax - settings.LatMin));
+
+  const test::ToUtm toUtm;
+  double worst = 0;
+  for (const StlFace& f : faces) {
+    for (const Vec3& v : {f.a, f.b, f.c}) {
+      double e = 0;
+      double n = 0;
+      ASSERT_TRUE(toUtm(Lon(v), Lat(v), e, n));
+      worst = std::max(worst, std::abs(Elevation(v) - test::utm20s::UtmPlane(e, n)));
+    }
+  }
+  EXPECT_LE(worst, 0.5);
+}
+
+// A geographic raster from 7.5 to 8.1 E, 46.0 to 46.4 N, with no data in a square inside it, in
+// a region that goes on to 9.2 E: part of tile 8 and all of tile 9 lie outside it.
+class NoDataTest : public RasterModelTest {
+ protected:
+  NoDataTest() {
+    panel.DemFile = test::WriteGeographicRaster(
+        root.Root() + "gap.tif", 7.5, 46.4, 0.002, 300, 200, [](double lon, double lat) {
+          return InGap(lon, lat, 0) ? NAN : 100 + 1000 * (lon - 7.5) + 500 * (lat - 46);
+        });
+    Region(7.8F, 9.2F, 46.1F, 46.3F);
+    panel.XYPixelSize = 1000;
+  }
+
+  // Inside the square without data, by margin degrees.
+  static bool InGap(double lon, double lat, double margin) {
+    return lon > 7.9 + margin && lon < 7.95 - margin && lat > 46.15 + margin &&
+           lat < 46.25 - margin;
+  }
+
+  // The vertices in the square (a cell away from its sides) and beyond the raster's east edge.
+  struct Where {
+    std::size_t gap = 0;
+    std::size_t east = 0;
+    std::size_t nonZero = 0;  // of those
+    std::size_t nan = 0;
+  };
+  Where Count(const std::vector<StlFace>& faces) const {
+    Where where;
+    for (const StlFace& f : faces) {
+      for (const Vec3& v : {f.a, f.b, f.c}) {
+        where.nan += std::isnan(v.x) || std::isnan(v.y) || std::isnan(v.z);
+        const bool gap = InGap(Lon(v), Lat(v), 0.011);
+        const bool east = Lon(v) > 8.111;
+        where.gap += gap;
+        where.east += east;
+        where.nonZero += (gap || east) && v.z > 0;
+      }
+    }
+    return where;
+  }
+};
+
+TEST_F(NoDataTest, CellsTouchingNoDataMakeNoFacesOnASurface) {
+  const Where where = Count(Make());
+  EXPECT_EQ(where.nan, 0U);
+  EXPECT_EQ(where.gap, 0U);
+  EXPECT_EQ(where.east, 0U);
+  EXPECT_FALSE(Logged("Loaded new file : N46E009 from the DEM file")) << "a tile it lacks";
+}
+
+TEST_F(NoDataTest, MissedDataSetTo0mFillsTheGapsAndTheTileItLacks) {
+  panel.MissedDataZero = true;
+  const Where where = Count(Make());
+  EXPECT_EQ(where.nan, 0U);
+  EXPECT_GT(where.gap, 0U);
+  EXPECT_GT(where.east, 1000U);
+  EXPECT_EQ(where.nonZero, 0U);
+  EXPECT_TRUE(Logged("Loaded new file : N46E009.hgt"));
+}
+
+TEST_F(NoDataTest, ASolidPutsNoDataOnTheBasePlaneAndStaysClosed) {
+  panel.Solid = true;
+  const std::vector<StlFace> faces = Make();
+  const Where where = Count(faces);
+  EXPECT_EQ(where.nan, 0U);
+  EXPECT_GT(where.gap, 0U);
+  EXPECT_EQ(where.nonZero, 0U);
+  const test::ShellReport shell = test::CheckShell(faces);
+  EXPECT_TRUE(shell.Closed()) << shell;
+  EXPECT_EQ(shell.parts, 1U) << shell;
+  EXPECT_GT(shell.volume, 0) << shell;
+}
+
+TEST_F(NoDataTest, ARegionTheRasterHasNoValueInIsAnErrorAndWritesNoFile) {
+  for (const bool solid : {false, true}) {
+    SCOPED_TRACE(solid ? "solid" : "surface");
+    panel.Solid = solid;
+    Region(9.2F, 9.6F, 46.1F, 46.3F);
+    try {
+      CreateStlModel(ReadModelSettings(panel), workspace, host, {1234});
+      ADD_FAILURE() << "no error";
+    } catch (const NothingToModel& e) {
+      EXPECT_STREQ(e.what(), "No elevation data in the region: the DEM file has no value in it");
+    }
+    EXPECT_FALSE(std::filesystem::exists(panel.StlFileName));
+  }
+}
+
+TEST_F(RasterModelTest, ACopernicusTileComesAfterSrtm1AndBeforeSrtm3) {
+  const DataFolders& folders = workspace.Folders;
+  std::filesystem::create_directories(folders.Cop30Dir);
+  std::filesystem::create_directories(folders.Srtm3Dir);
+  const auto plane = [](double lon, double lat) { return 300 + 100 * (lon - 7) + 50 * (lat - 55); };
+  test::WriteCopernicusTile(folders.Cop30Dir, 7, 55, plane);
+  test::WriteTile(folders.Srtm3Dir + "N55E007.hgt", 1201, [](int, int) { return 10; });
+  Region(7.2F, 7.3F, 55.2F, 55.3F);
+  panel.XYPixelSize = 1000;
+
+  double worst = 0;
+  for (const StlFace& f : Make()) {
+    for (const Vec3& v : {f.a, f.b, f.c})
+      worst = std::max(worst, std::abs(Elevation(v) - plane(Lon(v), Lat(v))));
+  }
+  EXPECT_LE(worst, 0.01);
+  EXPECT_TRUE(Logged("Loaded new file : " + CopernicusTileName(7, 55)));
+  EXPECT_TRUE(Logged("Copernicus GLO-30 Data"));
+  EXPECT_TRUE(Logged("Post-Healing Elevation Limits of this file : 300 450 m"));
+  EXPECT_FALSE(Logged("   Use of Copernicus GLO-30 Data blocked"));
+
+  panel.BlockCop30 = true;
+  for (const StlFace& f : Make()) EXPECT_EQ(Elevation(f.a), 10);
+  EXPECT_TRUE(Logged("   Use of Copernicus GLO-30 Data blocked"));
+  EXPECT_TRUE(Logged("Loaded new file : N55E007.hgt"));
+
+  // The Copernicus tile alone is data enough for the run.
+  panel.BlockCop30 = false;
+  panel.BlockSrtm3 = true;
+  EXPECT_FALSE(Make().empty());
+  EXPECT_TRUE(Logged("Loaded new file : " + CopernicusTileName(7, 55)));
+}
+
+TEST_F(RasterModelTest, ARasterThatCantBeUsedFailsBeforeAnythingIsLoggedOrWritten) {
+  test::WriteText(root.Path() / "notes.tif", "no raster");
+  for (const std::string& name : {root.Root() + "absent.tif", root.Root() + "notes.tif"}) {
+    SCOPED_TRACE(name);
+    panel.DemFile = name;
+    try {
+      CreateStlModel(ReadModelSettings(panel), workspace, host, {1234});
+      ADD_FAILURE() << "no error";
+    } catch (const FileError& error) {
+      EXPECT_EQ(error.FileName(), name);
+    }
+    EXPECT_TRUE(host.lines.empty());
+    EXPECT_FALSE(std::filesystem::exists(panel.StlFileName));
+  }
+}
+
+}  // namespace
+}  // namespace orolith
