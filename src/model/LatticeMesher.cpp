@@ -194,7 +194,7 @@ class BlockMesher {
   void Mesh(const BlockSides& sides, float maxError);
 
   // The live triangles with their points in piece coordinates.
-  void Output(const LatticeRect& rect, std::vector<LatticePoint>& points,
+  void Output(const LatticeRect& rect, std::vector<LatticeSample>& points,
               std::vector<LatticeTriangle>& triangles);
 
   std::uint32_t Removed() const noexcept { return removed_; }
@@ -736,7 +736,7 @@ bool BlockMesher::TryRemove(std::uint32_t v, std::uint8_t pass) {
   return false;
 }
 
-void BlockMesher::Output(const LatticeRect& rect, std::vector<LatticePoint>& points,
+void BlockMesher::Output(const LatticeRect& rect, std::vector<LatticeSample>& points,
                          std::vector<LatticeTriangle>& triangles) {
   outputIndex_.assign(pts_.size(), None);
   points.clear();
@@ -853,7 +853,7 @@ struct LatticeMesher::Impl {
     std::uint32_t block = 0;
     bool done = false;
     std::exception_ptr error;
-    std::vector<LatticePoint> points;
+    std::vector<LatticeSample> points;
     std::vector<LatticeTriangle> triangles;
     std::uint32_t removed = 0;
   };
@@ -1131,11 +1131,11 @@ LatticeOutline LatticeMesher::Mesh(const LatticeHeights& heights, std::uint32_t 
   // The outline's heights come a line of the lattice at a time, as its runs were simplified.
   LatticeOutline outline;
   const auto side = [&](const std::vector<std::uint32_t>& kept, const LatticeRect& along,
-                        bool byColumn, std::vector<LatticePoint>& to) {
+                        bool byColumn, std::vector<LatticeSample>& to) {
     heights.Fill(along, m.line.data(), 1);
     for (const std::uint32_t k : kept) {
-      to.push_back(byColumn ? LatticePoint{k, along.R0, m.line[k]}
-                            : LatticePoint{along.Q0, k, m.line[k]});
+      to.push_back(byColumn ? LatticeSample{k, along.R0, m.line[k]}
+                            : LatticeSample{along.Q0, k, m.line[k]});
     }
   };
   side(m.plan.horizontal.front(), {0, 0, columns + 1, 1}, true, outline.South);

@@ -28,7 +28,7 @@ class LatticeHeights {
   virtual void Fill(const LatticeRect& rect, float* out, std::size_t stride) const = 0;
 };
 
-struct LatticePoint {
+struct LatticeSample {
   std::uint32_t Q = 0;
   std::uint32_t R = 0;
   float Z = 0;
@@ -46,7 +46,7 @@ struct LatticeTriangle {
 struct MeshedBlock {
   std::uint32_t Index = 0;  // in the order blocks are handed out
   LatticeRect Rect;
-  std::span<const LatticePoint> Points;
+  std::span<const LatticeSample> Points;
   std::span<const LatticeTriangle> Triangles;
 };
 
@@ -54,10 +54,10 @@ struct MeshedBlock {
 // West and East south to north, and each shares its end points with its two neighbours.
 // Exactly these points are the surface's vertices on the outline.
 struct LatticeOutline {
-  std::vector<LatticePoint> South;
-  std::vector<LatticePoint> North;
-  std::vector<LatticePoint> West;
-  std::vector<LatticePoint> East;
+  std::vector<LatticeSample> South;
+  std::vector<LatticeSample> North;
+  std::vector<LatticeSample> West;
+  std::vector<LatticeSample> East;
 };
 
 struct LatticeMeshOptions {

@@ -33,7 +33,7 @@ inline BlockCheck CheckBlock(const MeshedBlock& block, std::span<const float> he
   // it at all (bit 0).
   std::vector<std::uint32_t> seen(static_cast<std::size_t>(w * h), 0);
   for (const LatticeTriangle& t : block.Triangles) {
-    const LatticePoint* p[3] = {&block.Points[t.A], &block.Points[t.B], &block.Points[t.C]};
+    const LatticeSample* p[3] = {&block.Points[t.A], &block.Points[t.B], &block.Points[t.C]};
     std::int64_t x[3];
     std::int64_t y[3];
     bool outside = false;

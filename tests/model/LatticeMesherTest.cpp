@@ -46,11 +46,11 @@ class FunctionLattice : public LatticeHeights {
 struct Block {
   std::uint32_t index;
   LatticeRect rect;
-  std::vector<LatticePoint> points;
+  std::vector<LatticeSample> points;
   std::vector<LatticeTriangle> triangles;
 
   bool operator==(const Block& o) const {
-    const auto samePoint = [](const LatticePoint& a, const LatticePoint& b) {
+    const auto samePoint = [](const LatticeSample& a, const LatticeSample& b) {
       return a.Q == b.Q && a.R == b.R && std::memcmp(&a.Z, &b.Z, sizeof a.Z) == 0;
     };
     const auto sameTriangle = [](const LatticeTriangle& a, const LatticeTriangle& b) {
@@ -119,7 +119,7 @@ void CheckPiece(const Piece& piece, const FunctionLattice& lattice, std::uint32_
     twiceArea += c.TwiceArea;
     // A triangulated disc: triangles = 2 points - points on its outline - 2 (Euler).
     std::int64_t outline = 0;
-    for (const LatticePoint& p : b.points) {
+    for (const LatticeSample& p : b.points) {
       outline += p.Q == b.rect.Q0 || p.R == b.rect.R0 || p.Q == b.rect.Q0 + b.rect.Columns - 1 ||
                          p.R == b.rect.R0 + b.rect.Rows - 1
                      ? 1
@@ -129,15 +129,15 @@ void CheckPiece(const Piece& piece, const FunctionLattice& lattice, std::uint32_
               2 * static_cast<std::int64_t>(b.points.size()) - outline - 2);
     triangles += b.triangles.size();
     points += b.points.size();
-    for (const LatticePoint& p : b.points) {
+    for (const LatticeSample& p : b.points) {
       EXPECT_EQ(p.Z, lattice(p.Q, p.R)) << "vertex " << p.Q << ", " << p.R;
       vertices.insert({p.Q, p.R});
     }
     for (const LatticeTriangle& t : b.triangles) {
       const std::uint32_t corners[3] = {t.A, t.B, t.C};
       for (int k = 0; k < 3; ++k) {
-        const LatticePoint& from = b.points.at(corners[k]);
-        const LatticePoint& to = b.points.at(corners[(k + 1) % 3]);
+        const LatticeSample& from = b.points.at(corners[k]);
+        const LatticeSample& to = b.points.at(corners[(k + 1) % 3]);
         ++edges[{from.Q, from.R, to.Q, to.R}];
       }
     }
@@ -167,7 +167,7 @@ void CheckPiece(const Piece& piece, const FunctionLattice& lattice, std::uint32_
   EXPECT_GE(unmatched, 4U);
 
   // The outline holds exactly the surface's vertices on each side, in order, with their heights.
-  const auto side = [&](const std::vector<LatticePoint>& list, bool alongQ, std::uint32_t fixed,
+  const auto side = [&](const std::vector<LatticeSample>& list, bool alongQ, std::uint32_t fixed,
                         const char* name) {
     SCOPED_TRACE(name);
     std::vector<std::uint32_t> expected;
@@ -176,7 +176,7 @@ void CheckPiece(const Piece& piece, const FunctionLattice& lattice, std::uint32_
     }
     std::sort(expected.begin(), expected.end());
     std::vector<std::uint32_t> got;
-    for (const LatticePoint& p : list) {
+    for (const LatticeSample& p : list) {
       got.push_back(alongQ ? p.Q : p.R);
       EXPECT_EQ(alongQ ? p.R : p.Q, fixed);
       EXPECT_EQ(p.Z, lattice(p.Q, p.R));
@@ -360,7 +360,7 @@ TEST(LatticeMesher, KeepsASpikeAsAVertex) {
   const Piece piece = MeshPiece(lattice, 20, 9, {1, 512, 1});
   ASSERT_EQ(piece.blocks.size(), 1U);
   const auto& points = piece.blocks.front().points;
-  EXPECT_TRUE(std::any_of(points.begin(), points.end(), [](const LatticePoint& p) {
+  EXPECT_TRUE(std::any_of(points.begin(), points.end(), [](const LatticeSample& p) {
     return p.Q == 11 && p.R == 4 && p.Z == 80;
   }));
   // At most the spike, its eight neighbours to hold the flat around it and the four corners:
@@ -479,9 +479,9 @@ double ModelArea(const Piece& piece, const std::vector<float>& x, const std::vec
   double area = 0;
   for (const Block& b : piece.blocks) {
     for (const LatticeTriangle& t : b.triangles) {
-      const LatticePoint& p = b.points[t.A];
-      const LatticePoint& q = b.points[t.B];
-      const LatticePoint& s = b.points[t.C];
+      const LatticeSample& p = b.points[t.A];
+      const LatticeSample& q = b.points[t.B];
+      const LatticeSample& s = b.points[t.C];
       area +=
           0.5 * ((static_cast<double>(x[q.Q]) - x[p.Q]) * (static_cast<double>(y[s.R]) - y[p.R]) -
                  (static_cast<double>(y[q.R]) - y[p.R]) * (static_cast<double>(x[s.Q]) - x[p.Q]));
