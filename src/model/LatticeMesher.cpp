@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <condition_variable>
-#include <deque>
 #include <exception>
 #include <mutex>
 #include <stdexcept>
@@ -18,9 +17,11 @@ using lattice::BlockMesher;
 using lattice::GroupBlocks;
 using lattice::MaxBlockPoints;
 
-// The calling thread plans the piece and hands its blocks out in order; with more than one
-// thread, workers mesh the blocks in a ring of slots, twice as many as workers, so that a slow
-// block holds up the others only when the ring has gone round.
+// The calling thread plans the piece, meshes blocks itself and hands them out in order; the
+// other threads take the next block to mesh on their own, so that no block waits for a thread
+// to be woken to start it. Finished blocks wait in a ring of slots for their turn, a few per
+// thread, so that a thread that the system holds back stops the others only when the ring has
+// gone round.
 struct LatticeMesher::Impl {
   struct Slot {
     std::uint32_t block = 0;
@@ -37,33 +38,39 @@ struct LatticeMesher::Impl {
     options.Threads = std::max(1U, options.Threads);
     meshers.resize(options.Threads);
     for (BlockMesher& m : meshers) m.Reserve(GroupBlocks * (options.BlockPoints - 1) + 1);
-    slots.resize(options.Threads > 1 ? 2 * options.Threads : 1);
-    if (options.Threads > 1) {
-      workers.reserve(options.Threads);
-      for (unsigned i = 0; i < options.Threads; ++i) {
-        workers.emplace_back([this, i](std::stop_token stop) { Work(stop, meshers[i]); });
-      }
+    slots.resize(options.Threads > 1 ? SlotsPerThread * options.Threads : 1);
+    workers.reserve(options.Threads - 1);
+    for (unsigned i = 1; i < options.Threads; ++i) {
+      workers.emplace_back([this, i](std::stop_token stop) { Work(stop, meshers[i]); });
     }
   }
 
   void MeshBlock(BlockMesher& mesher, Slot& slot) const;
+  // With the lock held: the next block to mesh may start.
+  bool MayStart() const {
+    return next < blocks && next - emitted < static_cast<std::uint32_t>(slots.size());
+  }
+  // Meshes the next block, taking the lock off meanwhile.
+  void MeshNext(std::unique_lock<std::mutex>& lock, BlockMesher& mesher);
   void Work(const std::stop_token& stop, BlockMesher& mesher);
-  void Start(Slot& slot);
-  void WaitFor(const Slot& slot);
+  // Until no other thread meshes a block of this piece.
   void Drain();
 
+  static constexpr std::uint32_t SlotsPerThread = 4;
   LatticeMeshOptions options;
   const LatticeHeights* heights = nullptr;
   lattice::PiecePlan plan;
   std::vector<float> line;           // a side of the outline
-  std::vector<BlockMesher> meshers;  // one a thread
+  std::vector<BlockMesher> meshers;  // one a thread, the calling thread's first
   std::vector<Slot> slots;
   std::mutex mutex;
-  std::condition_variable_any queued;
-  std::condition_variable finished;
-  std::deque<Slot*> queue;            // waiting for a worker
-  unsigned running = 0;               // slots a worker is meshing
-  std::vector<std::jthread> workers;  // last: stopped and joined before all they use goes
+  std::condition_variable_any startable;  // MayStart() may have become true
+  std::condition_variable finished;       // a slot is done, or a worker stopped meshing
+  std::uint32_t blocks = 0;               // of the piece
+  std::uint32_t next = 0;                 // the next block to start
+  std::uint32_t emitted = 0;              // blocks handed out
+  unsigned running = 0;                   // blocks the workers are meshing
+  std::vector<std::jthread> workers;      // last: stopped and joined before all they use goes
 };
 
 void LatticeMesher::Impl::MeshBlock(BlockMesher& mesher, Slot& slot) const {
@@ -75,57 +82,36 @@ void LatticeMesher::Impl::MeshBlock(BlockMesher& mesher, Slot& slot) const {
   slot.removed = mesher.Removed();
 }
 
+void LatticeMesher::Impl::MeshNext(std::unique_lock<std::mutex>& lock, BlockMesher& mesher) {
+  Slot& slot = slots[next % slots.size()];
+  slot.block = next++;
+  slot.done = false;
+  slot.error = nullptr;
+  lock.unlock();
+  try {
+    MeshBlock(mesher, slot);
+  } catch (...) {
+    slot.error = std::current_exception();
+  }
+  lock.lock();
+  slot.done = true;
+}
+
 void LatticeMesher::Impl::Work(const std::stop_token& stop, BlockMesher& mesher) {
   std::unique_lock lock(mutex);
   for (;;) {
-    queued.wait(lock, stop, [this] { return !queue.empty(); });
+    startable.wait(lock, stop, [this] { return MayStart(); });
     if (stop.stop_requested()) return;
-    Slot& slot = *queue.front();
-    queue.pop_front();
     ++running;
-    lock.unlock();
-    try {
-      MeshBlock(mesher, slot);
-    } catch (...) {
-      slot.error = std::current_exception();
-    }
-    lock.lock();
+    MeshNext(lock, mesher);
     --running;
-    slot.done = true;
     finished.notify_all();
   }
 }
 
-void LatticeMesher::Impl::Start(Slot& slot) {
-  slot.done = false;
-  slot.error = nullptr;
-  if (workers.empty()) {
-    try {
-      MeshBlock(meshers.front(), slot);
-    } catch (...) {
-      slot.error = std::current_exception();
-    }
-    slot.done = true;
-    return;
-  }
-  {
-    const std::lock_guard lock(mutex);
-    queue.push_back(&slot);
-  }
-  queued.notify_one();
-}
-
-void LatticeMesher::Impl::WaitFor(const Slot& slot) {
-  if (workers.empty()) return;
-  std::unique_lock lock(mutex);
-  finished.wait(lock, [&] { return slot.done; });
-}
-
-// Nothing of this piece stays queued or in a worker's hands.
 void LatticeMesher::Impl::Drain() {
-  if (workers.empty()) return;
   std::unique_lock lock(mutex);
-  queue.clear();
+  next = blocks;
   finished.wait(lock, [this] { return running == 0; });
 }
 
@@ -159,24 +145,38 @@ LatticeOutline LatticeMesher::Mesh(const LatticeHeights& heights, std::uint32_t 
   side(m.plan.East(), {columns, 0, 1, rows + 1}, false, outline.East);
 
   LatticeMeshStats counted;
-  const std::uint32_t blocks = m.plan.Blocks();
-  counted.Blocks = blocks;
-  const auto slotCount = static_cast<std::uint32_t>(m.slots.size());
-  std::uint32_t next = 0;
+  counted.Blocks = m.plan.Blocks();
+  {
+    const std::lock_guard lock(m.mutex);
+    m.blocks = counted.Blocks;
+    m.next = 0;
+    m.emitted = 0;
+    // A piece that ended in an exception may have left finished slots behind.
+    for (Impl::Slot& slot : m.slots) slot.done = false;
+  }
+  m.startable.notify_all();
   try {
-    for (std::uint32_t emitted = 0; emitted < blocks; ++emitted) {
-      while (next < blocks && next - emitted < slotCount) {
-        Impl::Slot& slot = m.slots[next % slotCount];
-        slot.block = next++;
-        m.Start(slot);
+    std::unique_lock lock(m.mutex);
+    while (m.emitted < m.blocks) {
+      Impl::Slot& slot = m.slots[m.emitted % m.slots.size()];
+      // While the block whose turn it is is not done, this thread meshes the next ones too.
+      while (!slot.done || slot.block != m.emitted) {
+        if (m.MayStart()) {
+          m.MeshNext(lock, m.meshers.front());
+        } else {
+          m.finished.wait(lock);
+        }
       }
-      Impl::Slot& slot = m.slots[emitted % slotCount];
-      m.WaitFor(slot);
+      lock.unlock();
       if (slot.error) std::rethrow_exception(slot.error);
       counted.Triangles += slot.triangles.size();
       counted.Points += slot.points.size();
       counted.Removed += slot.removed;
       onBlock({slot.block, m.plan.Rect(slot.block), slot.points, slot.triangles});
+      lock.lock();
+      slot.done = false;
+      ++m.emitted;
+      m.startable.notify_all();
     }
   } catch (...) {
     m.Drain();
