@@ -55,6 +55,13 @@ struct LatticeMesher::Impl {
   void Work(const std::stop_token& stop, BlockMesher& mesher);
   // Until no other thread meshes a block of this piece.
   void Drain();
+  // A slot keeps room for the most a base block needs; a joined block's more goes again, so
+  // that the ring never holds many joined blocks' worth.
+  void Trim(Slot& slot) const {
+    const std::size_t points = static_cast<std::size_t>(options.BlockPoints) * options.BlockPoints;
+    if (slot.points.capacity() > points) std::vector<LatticeSample>().swap(slot.points);
+    if (slot.triangles.capacity() > 2 * points) std::vector<LatticeTriangle>().swap(slot.triangles);
+  }
 
   static constexpr std::uint32_t SlotsPerThread = 4;
   LatticeMeshOptions options;
@@ -173,6 +180,7 @@ LatticeOutline LatticeMesher::Mesh(const LatticeHeights& heights, std::uint32_t 
       counted.Points += slot.points.size();
       counted.Removed += slot.removed;
       onBlock({slot.block, m.plan.Rect(slot.block), slot.points, slot.triangles});
+      m.Trim(slot);
       lock.lock();
       slot.done = false;
       ++m.emitted;
