@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace orolith::lattice {
 namespace {
@@ -80,11 +81,14 @@ bool BlockMesher::TryRemove(std::uint32_t v, std::uint8_t pass) {
     if (exit + 1 == j + k) continue;
     leaves = exit;
     const std::int64_t wu = cross(exit, exit + 1);
-    const double z = (static_cast<double>(wu) * s.z[j] - static_cast<double>(after) * s.z[exit] +
-                      static_cast<double>(before) * s.z[exit + 1]) /
-                     static_cast<double>(wu + before - after);
-    const double off = std::fabs(z - hv);
-    if (!(off <= maxError_)) continue;
+    // The fan's height at v is the weighted sum over twice the area, which is positive; the
+    // division waits for the fans that pass.
+    const auto area = static_cast<double>(wu + before - after);
+    const double weighted = static_cast<double>(wu) * s.z[j] -
+                            static_cast<double>(after) * s.z[exit] +
+                            static_cast<double>(before) * s.z[exit + 1] - hv * area;
+    if (!(std::fabs(weighted) <= maxError_ * area)) continue;
+    const double off = std::fabs(weighted) / area;
     const Pt pu = s.pts[j];
     bool valid = true;
     for (std::size_t f = j + 1; f + 1 < j + k && valid; ++f) {
@@ -93,7 +97,11 @@ bool BlockMesher::TryRemove(std::uint32_t v, std::uint8_t pass) {
     if (valid) s.fans[fans++] = {off, j};
   }
   // The fans that keep v itself closest first: they are the likeliest to keep the rest.
-  std::sort(s.fans.begin(), s.fans.begin() + static_cast<std::ptrdiff_t>(fans));
+  // Seldom more than a few: by insertion.
+  for (std::size_t n = 1; n < fans; ++n) {
+    for (std::size_t m = n; m > 0 && s.fans[m] < s.fans[m - 1]; --m)
+      std::swap(s.fans[m], s.fans[m - 1]);
+  }
   for (std::size_t n = 0; n < fans; ++n) {
     const std::size_t j = s.fans[n].second;
     const Pt pu = s.pts[j];
