@@ -10,8 +10,11 @@
 # (bench/adaptive_bench --quantized), hmm with the error as a fraction of the white level.
 # The two take turns, RUNS times each; the medians go side by side: triangles, wall time
 # (orolith: meshing with two threads, the lattice in memory as hmm has its image; hmm: its own
-# "triangulating" step, and its whole run), the ratios against the limits (triangles at most
-# hmm's, time at most a third of hmm's), then one more orolith run that works its heights out
+# "triangulating" step, and its whole run), processor time (orolith's threads together, hmm's
+# whole run: on a machine that others share, the system splits the processors between sessions,
+# and then the wall time of two threads tells less than it does on a quiet machine), the
+# ratios against the limits (triangles at most hmm's, time at most a third of hmm's), and the
+# load average before and after; then one more orolith run that works its heights out
 # of the tile block by block, as the model will, checks every lattice point against the
 # surface (worst error in metres, faults: uncovered, overlapped or misoriented) and gives its
 # peak resident memory beside hmm's.
@@ -73,33 +76,35 @@ run_case() {
   lattice=$("$bench" "$tile" "${region[@]}" --png "$png" | sed -n 's/^lattice //p')
   echo
   echo "$name: lattice $lattice, band $5 .. $6 m, medians of $count runs"
-  printf '  %5s | %10s %8s | %10s %8s %8s | %6s %6s | %8s %6s | %7s %7s\n' "error" "orolith" "time s" \
-    "hmm" "time s" "whole s" "tri" "time" "worst m" "faults" "peak MB" "hmm MB"
+  printf '  %5s | %10s %8s %6s | %10s %8s %8s %6s | %6s %6s | %8s %6s | %7s %7s\n' "error" "orolith" \
+    "time s" "cpu s" "hmm" "time s" "whole s" "cpu s" "tri" "time" "worst m" "faults" "peak MB" "hmm MB"
   local error
   for error in $errors; do
     local results=$work/results i
     : >"$results"
     for ((i = 0; i < count; i++)); do
-      local line ours_t ours_s hmm_t=- hmm_s=- hmm_w=- hmm_m=-
+      local line ours_t ours_s ours_c hmm_t=- hmm_s=- hmm_w=- hmm_m=- hmm_u=- hmm_y=-
       line=$("$bench" "$tile" "${region[@]}" --quantized --threads 2 --error "$error" | grep '^error ')
       ours_t=$(field triangles "$line")
       ours_s=$(field seconds "$line")
+      ours_c=$(field cpu "$line")
       if [[ -n $hmm ]]; then
         local fraction
         fraction=$(awk -v e="$error" -v s="$span" 'BEGIN { printf "%.9g", e / s }')
-        /usr/bin/time -f '%e %M' -o "$work/time" "$hmm" "$png" "$work/hmm.stl" -z 1 -e "$fraction" \
+        /usr/bin/time -f '%e %M %U %S' -o "$work/time" "$hmm" "$png" "$work/hmm.stl" -z 1 -e "$fraction" \
           >"$work/hmm.log"
         hmm_t=$(sed -n 's/^  triangles = //p' "$work/hmm.log")
         hmm_s=$(sed -n 's/^triangulating\.\.\. \([0-9.e-]*\)s$/\1/p' "$work/hmm.log")
-        read -r hmm_w hmm_m <"$work/time"
+        read -r hmm_w hmm_m hmm_u hmm_y <"$work/time"
+        hmm_u=$(awk -v u="$hmm_u" -v y="$hmm_y" 'BEGIN { print u + y }')
         rm -f "$work/hmm.stl"
       fi
-      echo "$ours_t $ours_s $hmm_t $hmm_s $hmm_w $hmm_m" >>"$results"
+      echo "$ours_t $ours_s $hmm_t $hmm_s $hmm_w $hmm_m $ours_c $hmm_u" >>"$results"
     done
     local m=() k
-    for k in 1 2 3 4 5 6; do
+    for k in 1 2 3 4 5 6 7 8; do
       m[k]=-
-      if [[ -n $hmm ]] || [[ $k -le 2 ]]; then m[k]=$(awk -v c="$k" '{ print $c }' "$results" | median); fi
+      if [[ -n $hmm ]] || [[ $k -le 2 ]] || [[ $k -eq 7 ]]; then m[k]=$(awk -v c="$k" '{ print $c }' "$results" | median); fi
     done
     # The check, and the memory of a run that keeps only blocks of heights.
     local checked peak
@@ -107,18 +112,19 @@ run_case() {
     peak=$(field peak_kb "$(grep '^peak_kb' <<<"$checked")")
     checked=$(grep '^error ' <<<"$checked")
     awk -v e="$error" -v ot="${m[1]}" -v os="${m[2]}" -v ht="${m[3]}" -v hs="${m[4]}" -v hw="${m[5]}" \
-      -v hm="${m[6]}" -v worst="$(field worst "$checked")" -v faults="$(field faults "$checked")" \
+      -v hm="${m[6]}" -v oc="${m[7]}" -v hc="${m[8]}" -v worst="$(field worst "$checked")" -v faults="$(field faults "$checked")" \
       -v peak="$peak" 'BEGIN {
         tri = ht == "-" ? "-" : sprintf("%.3f", ot / ht)
         tim = hs == "-" ? "-" : sprintf("%.3f", os / hs)
         verdict = ht == "-" ? "" : ((ot <= ht ? "" : "  TRIANGLES OVER") (os <= hs / 3 ? "" : "  TIME OVER"))
-        printf "  %4s m | %10d %8.3f | %10s %8s %8s | %6s %6s | %8.4f %6d | %7.0f %7s%s\n", e, ot, os,
-               ht, hs, hw, tri, tim, worst, faults, peak / 1024, hm == "-" ? "-" : sprintf("%.0f", hm / 1024),
-               verdict
+        printf "  %4s m | %10d %8.3f %6.2f | %10s %8s %8s %6s | %6s %6s | %8.4f %6d | %7.0f %7s%s\n", e,
+               ot, os, oc, ht, hs, hw, hc, tri, tim, worst, faults, peak / 1024,
+               hm == "-" ? "-" : sprintf("%.0f", hm / 1024), verdict
       }'
   done
 }
 
+echo "load average at the start: $(cut -d' ' -f1-3 /proc/loadavg) ($(nproc) processors)"
 run_case "(a) N44W072, 1 x 1 degree, 90 m" "$runs" "$shared/SRTM_3/N44W072.hgt" -72 -71 44 45 0 2000 90
 if [[ $runs_30m -gt 0 ]]; then
   "$maker" --srtm1 "$work/srtm1" >/dev/null
@@ -129,4 +135,6 @@ if [[ $runs_30m -gt 0 ]]; then
     0 200 30
 fi
 echo
+echo "load average at the end: $(cut -d' ' -f1-3 /proc/loadavg)"
+echo "cpu s: orolith's meshing threads together; hmm's whole run (user and system)"
 echo "ratios: orolith over hmm, triangles (limit 1) and time (limit 0.333: orolith's meshing against hmm's triangulating step)"

@@ -76,9 +76,8 @@ struct Piece {
   }
 };
 
-Piece MeshPiece(const FunctionLattice& lattice, std::uint32_t columns, std::uint32_t rows,
-                const LatticeMeshOptions& options) {
-  LatticeMesher mesher(options);
+Piece MeshPiece(LatticeMesher& mesher, const LatticeHeights& lattice, std::uint32_t columns,
+                std::uint32_t rows) {
   Piece piece;
   piece.outline = mesher.Mesh(
       lattice, columns, rows,
@@ -90,6 +89,12 @@ Piece MeshPiece(const FunctionLattice& lattice, std::uint32_t columns, std::uint
       },
       &piece.stats);
   return piece;
+}
+
+Piece MeshPiece(const LatticeHeights& lattice, std::uint32_t columns, std::uint32_t rows,
+                const LatticeMeshOptions& options) {
+  LatticeMesher mesher(options);
+  return MeshPiece(mesher, lattice, columns, rows);
 }
 
 // Everything the surface of a piece promises, checked without the mesher's help: every
@@ -291,14 +296,16 @@ TEST_P(LatticeMesherPieceTest, KeepsEveryPromiseOfTheSurface) {
   CheckPiece(piece, lattice, c.columns, c.rows, c.maxError);
 }
 
-TEST_P(LatticeMesherPieceTest, GivesTheSameBlocksWithTwoThreadsAndFromRunToRun) {
+TEST_P(LatticeMesherPieceTest, GivesTheSameBlocksWithAnyNumberOfThreadsAndFromRunToRun) {
   const PieceCase& c = GetParam();
   const FunctionLattice lattice(c.heights);
   const Piece one = MeshPiece(lattice, c.columns, c.rows, {c.maxError, c.blockPoints, 1});
-  const Piece two = MeshPiece(lattice, c.columns, c.rows, {c.maxError, c.blockPoints, 2});
-  const Piece again = MeshPiece(lattice, c.columns, c.rows, {c.maxError, c.blockPoints, 2});
-  EXPECT_TRUE(one.blocks == two.blocks);
-  EXPECT_TRUE(two.blocks == again.blocks);
+  for (const unsigned threads : {2U, 3U}) {
+    const Piece many = MeshPiece(lattice, c.columns, c.rows, {c.maxError, c.blockPoints, threads});
+    const Piece again = MeshPiece(lattice, c.columns, c.rows, {c.maxError, c.blockPoints, threads});
+    EXPECT_TRUE(one.blocks == many.blocks) << threads << " threads";
+    EXPECT_TRUE(many.blocks == again.blocks) << threads << " threads";
+  }
 }
 
 std::string PieceCaseName(const testing::TestParamInfo<PieceCase>& param) {
@@ -438,7 +445,9 @@ class FailingLattice : public LatticeHeights {
 };
 
 TEST(LatticeMesher, PassesOnAnErrorOfTheHeightsAfterTheBlocksBefore) {
-  for (const unsigned threads : {1U, 2U}) {
+  const FailingLattice next(1000);
+  const Piece fresh = MeshPiece(next, 12, 8, {0.5F, 5, 1});
+  for (const unsigned threads : {1U, 2U, 3U}) {
     LatticeMesher mesher({0.5F, 5, threads});
     std::vector<std::uint32_t> seen;
     EXPECT_THROW(mesher.Mesh(FailingLattice(30), 40, 8,
@@ -446,23 +455,24 @@ TEST(LatticeMesher, PassesOnAnErrorOfTheHeightsAfterTheBlocksBefore) {
                  std::runtime_error);
     // Columns of blocks of 4 cells, 2 blocks each: the failing one is the 8th column's first.
     EXPECT_EQ(seen.size(), 14U) << threads << " threads";
-    // The object meshes the next piece as usual.
-    std::size_t blocks = 0;
-    mesher.Mesh(FailingLattice(1000), 8, 8, [&](const MeshedBlock&) { ++blocks; });
-    EXPECT_EQ(blocks, 4U);
+    // The object meshes the next piece as a fresh one does, with nothing left of the last.
+    EXPECT_TRUE(MeshPiece(mesher, next, 12, 8).blocks == fresh.blocks) << threads << " threads";
   }
 }
 
 TEST(LatticeMesher, PassesOnAnErrorOfTheSinkAndStops) {
-  for (const unsigned threads : {1U, 2U}) {
+  const FunctionLattice lattice(Terrain());
+  const Piece fresh = MeshPiece(lattice, 30, 20, {0.5F, 5, 1});
+  for (const unsigned threads : {1U, 2U, 3U}) {
     LatticeMesher mesher({0.5F, 5, threads});
     std::size_t calls = 0;
-    EXPECT_THROW(mesher.Mesh(FunctionLattice(Terrain()), 40, 40,
+    EXPECT_THROW(mesher.Mesh(lattice, 40, 40,
                              [&](const MeshedBlock&) {
                                if (++calls == 3) throw std::runtime_error("disk full");
                              }),
                  std::runtime_error);
     EXPECT_EQ(calls, 3U);
+    EXPECT_TRUE(MeshPiece(mesher, lattice, 30, 20).blocks == fresh.blocks) << threads << " threads";
   }
 }
 
