@@ -27,6 +27,7 @@ BlockMesher::Plane BlockMesher::PlaneOf(Pt a, Pt b, Pt c, std::int64_t twiceArea
           ((zc - za) * (b.x - a.x) - (zb - za) * (c.x - a.x)) * perArea};
 }
 
+// Scan's walk over the rows, apart from it so that blocks without a hole keep its speed.
 template <class Row>
 void BlockMesher::ForEachRow(Pt a, Pt b, Pt c, Row&& row) const noexcept {
   Pt v0 = a;
@@ -92,23 +93,65 @@ Candidate BlockMesher::Scan(Pt a, Pt b, Pt c, float stopAbove) const noexcept {
       return best;
     }
   }
-  const Plane plane = PlaneOf(a, b, c, twiceArea);
-  const auto dz = static_cast<float>(plane.gx);
-  // The plane's height at x = 0, a row further each step (sums of doubles, far inside the nudge
-  // and the float rounding).
-  double zRow =
-      plane.za + plane.gy * (std::max(std::min({a.y, b.y, c.y}), 1) - a.y) - plane.gx * a.x;
-  ForEachRow(a, b, c, [&](std::int32_t y, std::int32_t lo, std::int32_t hi) {
-    const double z = zRow;
-    zRow += plane.gy;
-    if (lo > hi) return true;
-    const auto zr = static_cast<float>(z + plane.gx * lo);
+  Pt v0 = a;
+  Pt v1 = b;
+  Pt v2 = c;
+  if (v1.y < v0.y) std::swap(v0, v1);
+  if (v2.y < v1.y) std::swap(v1, v2);
+  if (v1.y < v0.y) std::swap(v0, v1);
+  // Only the block's inner points: the outline's are settled by its border's simplification.
+  const std::int32_t yFirst = std::max(v0.y, 1);
+  const std::int32_t yLast = std::min(v2.y, height_ - 2);
+  if (yFirst > yLast) return best;
+  const std::int32_t xLimit = width_ - 2;
+
+  const double za = Height(a);
+  const double zb = Height(b);
+  const double zc = Height(c);
+  const double perArea = 1.0 / static_cast<double>(twiceArea);
+  const double gx = ((zb - za) * (c.y - a.y) - (zc - za) * (b.y - a.y)) * perArea;
+  const double gy = ((zc - za) * (b.x - a.x) - (zb - za) * (c.x - a.x)) * perArea;
+  const auto dz = static_cast<float>(gx);
+  // v1 left of the long edge v0 -> v2: the short edges bound the rows on the left.
+  const bool shortLeft = Orient(v0, v2, v1) > 0;
+  const double longSlope = static_cast<double>(v2.x - v0.x) / (v2.y - v0.y);
+  const double lowSlope = v1.y > v0.y ? static_cast<double>(v1.x - v0.x) / (v1.y - v0.y) : 0;
+  const double highSlope = v2.y > v1.y ? static_cast<double>(v2.x - v1.x) / (v2.y - v1.y) : 0;
+
+  // Row by row: where the long and the short edge cross the row, and the plane's height at
+  // x = 0, each a step further (sums of doubles, far inside the nudge and the float rounding).
+  double xLong = v0.x + (yFirst - v0.y) * longSlope;
+  double xShort =
+      yFirst < v1.y ? v0.x + (yFirst - v0.y) * lowSlope : v1.x + (yFirst - v1.y) * highSlope;
+  double shortSlope = yFirst < v1.y ? lowSlope : highSlope;
+  double zRow = za + gy * (yFirst - a.y) - gx * a.x;
+  for (std::int32_t y = yFirst; y <= yLast;
+       ++y, xLong += longSlope, xShort += shortSlope, zRow += gy) {
+    if (y == v1.y) {
+      xShort = v1.x;
+      shortSlope = highSlope;
+    }
+    std::int32_t lo = CeilOnEdge(shortLeft ? xShort : xLong);
+    std::int32_t hi = FloorOnEdge(shortLeft ? xLong : xShort);
+    // A corner is a vertex already, and being an extreme point it ends its row.
+    const auto skip = [&](const Pt& p) {
+      const bool on = p.y == y;
+      lo += on && lo == p.x ? 1 : 0;
+      hi -= on && hi == p.x ? 1 : 0;
+    };
+    skip(v0);
+    skip(v1);
+    skip(v2);
+    lo = std::max(lo, 1);
+    hi = std::min(hi, xLimit);
+    if (lo > hi) continue;
+    const auto zr = static_cast<float>(zRow + gx * lo);
     const std::size_t offset = static_cast<std::size_t>(y) * static_cast<std::size_t>(width_) +
                                static_cast<std::size_t>(lo);
     RowWorst(heights_.data() + offset, hi - lo + 1, zr, dz, static_cast<std::uint32_t>(offset),
              best);
-    return !(best.error > stopAbove);
-  });
+    if (best.error > stopAbove) return best;
+  }
   return best;
 }
 
