@@ -1,6 +1,7 @@
 #include "model/BorderSimplify.h"
 
 #include <algorithm>
+#include <cmath>
 #include <limits>
 
 namespace orolith {
@@ -37,17 +38,34 @@ void PolylineSimplifier::Simplify(std::span<const float> heights, float maxError
     if (hops_[i] == Unreached) continue;
     const std::uint32_t next = hops_[i] + 1;
     if (next >= hops_[last]) continue;
-    const double hi0 = heights[i];
-    double lo = -std::numeric_limits<double>::infinity();
-    double hi = std::numeric_limits<double>::infinity();
-    for (std::size_t j = i + 1; j < n; ++j) {
-      const double run = static_cast<double>(j - i);
-      const double rise = static_cast<double>(heights[j]) - hi0;
-      // slope within [lo, hi], multiplied out by run > 0
-      if (rise >= lo * run && rise <= hi * run && next < hops_[j]) {
+    const auto reach = [&](std::size_t j) {
+      if (next < hops_[j]) {
         hops_[j] = next;
         from_[j] = static_cast<std::uint32_t>(i);
       }
+    };
+    const double hi0 = heights[i];
+    // From a missing sample, over missing ones only: a segment with a missing end is left out
+    // of the surface, and one over a sample with data would leave that sample out with it.
+    if (std::isnan(hi0)) {
+      for (std::size_t j = i + 1; j < n; ++j) {
+        reach(j);
+        if (!std::isnan(heights[j])) break;
+      }
+      continue;
+    }
+    double lo = -std::numeric_limits<double>::infinity();
+    double hi = std::numeric_limits<double>::infinity();
+    for (std::size_t j = i + 1; j < n; ++j) {
+      // A missing sample is kept, and never passed over.
+      if (std::isnan(heights[j])) {
+        if (j == i + 1) reach(j);
+        break;
+      }
+      const double run = static_cast<double>(j - i);
+      const double rise = static_cast<double>(heights[j]) - hi0;
+      // slope within [lo, hi], multiplied out by run > 0
+      if (rise >= lo * run && rise <= hi * run) reach(j);
       lo = std::max(lo, (rise - e) / run);
       hi = std::min(hi, (rise + e) / run);
       if (lo > hi) break;

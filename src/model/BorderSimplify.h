@@ -8,8 +8,9 @@ namespace orolith {
 
 // The fewest samples of a polyline whose straight segments pass within maxError (vertically) of
 // every sample: sample i lies at position i, kept samples are vertices, the first and the last
-// are always kept. Two blocks that share a border each ask for the same samples and get the
-// same answer, which is what keeps their meshes free of cracks.
+// are always kept. A missing (NaN) sample is kept too, and a segment with a missing end passes
+// over missing samples only. Two blocks that share a border each ask for the same samples and get
+// the same answer, which is what keeps their meshes free of cracks.
 //
 // The object only keeps its scratch space, so that a border costs no allocation once it has
 // seen one as long.

@@ -4,6 +4,7 @@
 #include "model/LatticeMesher.h"
 
 #include <array>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -31,8 +32,9 @@ struct BlockSides {
 // Meshes one block: its sides' kept points form the boundary, then greedy insertion adds the
 // worst lattice point of the worst triangle until every triangle is within the error, keeping
 // the triangulation Delaunay; last, points that the finished surface no longer needs are taken
-// out again. Everything it holds is reused from block to block, so after the first few blocks
-// meshing allocates nothing.
+// out again. A missing (NaN) height leaves a hole: no triangle in the output has a missing
+// corner or holds a missing point. Everything it holds is reused from block to block, so after
+// the first few blocks meshing allocates nothing.
 //
 // Triangles live in slots: slot t has corners ver_[3t..3t+2], counter-clockwise, and half-edge
 // 3t+i runs from corner i to corner i+1; twin_ holds the opposite half-edge, None on the block's
@@ -111,7 +113,25 @@ class BlockMesher {
     if (outlining_) touched_.push_back(t);
   }
 
+  // The plane through the corners' heights: its height at a, its slopes along x and y.
+  struct Plane {
+    double za;
+    double gx;
+    double gy;
+  };
+  Plane PlaneOf(Pt a, Pt b, Pt c, std::int64_t twiceArea) const noexcept;
+  // Calls row(y, lo, hi) for each row of the block's inner points that abc spans, south first,
+  // with its inner points lo .. hi on the row, corners left out (none when lo > hi); row returns
+  // false to stop.
+  template <class Row>
+  void ForEachRow(Pt a, Pt b, Pt c, Row&& row) const noexcept;
   Candidate Scan(Pt a, Pt b, Pt c, float stopAbove) const noexcept;
+  Candidate ScanMissing(Pt a, Pt b, Pt c, float stopAbove) const noexcept;
+  // Slot t has a missing corner.
+  bool Missing(std::uint32_t t) const noexcept {
+    return std::isnan(Height(Corner(3 * t))) || std::isnan(Height(Corner(3 * t + 1))) ||
+           std::isnan(Height(Corner(3 * t + 2)));
+  }
   void Flush();
 
   void SplitInside(std::uint32_t t, std::uint32_t v);
@@ -131,6 +151,7 @@ class BlockMesher {
   std::int32_t width_ = 0;
   std::int32_t height_ = 0;
   float maxError_ = 0;
+  bool missing_ = false;              // some height of the block is NaN
   std::uint32_t boundaryPoints_ = 0;  // vertices 0 .. boundaryPoints_ - 1 lie on the outline
   std::uint32_t removed_ = 0;
   std::vector<float> heights_;  // row by row, south first

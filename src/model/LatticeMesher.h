@@ -20,7 +20,9 @@ struct LatticeRect {
 
 // The heights of one tile piece's lattice, in model z. Blocks ask for their own points and
 // the borders they share are asked for again on their own, so Fill must give a point the same
-// height every time. Called from the meshing threads, several at once.
+// height every time. A NaN height is a missing point: the surface leaves a hole there, with no
+// triangle that has it for a corner or covers it. Called from the meshing threads, several at
+// once.
 class LatticeHeights {
  public:
   virtual ~LatticeHeights() = default;

@@ -56,6 +56,8 @@ bool BlockMesher::TryRemove(std::uint32_t v, std::uint8_t pass) {
   const double hv = Height(pv);
   for (std::size_t i = 0; i < k; ++i) {
     const Pt p = pts_[s.ring[i]];
+    // Next to a hole a fan could leave out what the star covers.
+    if (missing_ && std::isnan(Height(p))) return false;
     s.pts[i] = s.pts[i + k] = p;
     s.around[i] = s.around[i + k] = {p.x - pv.x, p.y - pv.y};
     s.z[i] = s.z[i + k] = Height(p);

@@ -315,6 +315,90 @@ std::string PieceCaseName(const testing::TestParamInfo<PieceCase>& param) {
 INSTANTIATE_TEST_SUITE_P(Lattices, LatticeMesherPieceTest, testing::ValuesIn(PieceCases()),
                          PieceCaseName);
 
+// A missing height (NaN) leaves a hole: no vertex has one, no triangle covers one, and every
+// other point lies under a triangle within the error unless a missing one is next to it.
+TEST(LatticeMesher, LeavesAHoleWhereHeightsAreMissingAndKeepsTheRestWithinTheError) {
+  const auto holes = [](HeightFunction land, std::function<bool(std::int64_t, std::int64_t)> in) {
+    return [=](std::uint32_t q, std::uint32_t r) { return in(q, r) ? NAN : land(q, r); };
+  };
+  const auto square = [](std::int64_t q0, std::int64_t r0, std::int64_t q1, std::int64_t r1) {
+    return [=](std::int64_t q, std::int64_t r) { return q >= q0 && q < q1 && r >= r0 && r < r1; };
+  };
+  const PieceCase cases[] = {
+      {"a square inside a block", holes(Terrain(), square(20, 15, 31, 24)), 60, 50, 0.3F, 128},
+      {"a square across block borders", holes(Terrain(), square(10, 10, 40, 30)), 60, 50, 0.3F, 9},
+      {"a square on the outline", holes(Plane(1, 2, 3), square(0, 20, 12, 30)), 40, 40, 0.1F, 9},
+      {"one point", holes(Plane(1, 2, 3), square(30, 25, 31, 26)), 60, 50, 0.1F, 17},
+      {"most of the piece", holes(Terrain(), [](auto q, auto r) { return q + r > 30; }), 80, 60,
+       0.5F, 17},
+      {"scattered points",
+       holes(Noise(6, 3), [](auto q, auto r) { return (q * 7 + r * 3) % 11 == 0; }), 40, 30, 1, 9},
+  };
+  for (const PieceCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    const FunctionLattice lattice(c.heights);
+    const Piece piece = MeshPiece(lattice, c.columns, c.rows, {c.maxError, c.blockPoints, 2});
+    const std::int64_t w = c.columns + 1;
+    const std::int64_t h = c.rows + 1;
+    std::vector<std::uint8_t> covered(static_cast<std::size_t>(w * h), 0);
+    std::size_t missingVertices = 0;
+    std::size_t overMissing = 0;
+    double worst = 0;
+    for (const Block& b : piece.blocks) {
+      for (const LatticeSample& p : b.points) missingVertices += std::isnan(p.Z) ? 1 : 0;
+      for (const LatticeTriangle& t : b.triangles) {
+        const LatticeSample* p[3] = {&b.points[t.A], &b.points[t.B], &b.points[t.C]};
+        const std::int64_t x[3] = {p[0]->Q, p[1]->Q, p[2]->Q};
+        const std::int64_t y[3] = {p[0]->R, p[1]->R, p[2]->R};
+        const std::int64_t area = (x[1] - x[0]) * (y[2] - y[0]) - (y[1] - y[0]) * (x[2] - x[0]);
+        EXPECT_GT(area, 0);
+        if (area <= 0) continue;
+        for (std::int64_t py = std::min({y[0], y[1], y[2]}); py <= std::max({y[0], y[1], y[2]});
+             ++py) {
+          for (std::int64_t px = std::min({x[0], x[1], x[2]}); px <= std::max({x[0], x[1], x[2]});
+               ++px) {
+            const std::int64_t wa = (x[1] - px) * (y[2] - py) - (y[1] - py) * (x[2] - px);
+            const std::int64_t wb = (x[2] - px) * (y[0] - py) - (y[2] - py) * (x[0] - px);
+            const std::int64_t wc = (x[0] - px) * (y[1] - py) - (y[0] - py) * (x[1] - px);
+            if (wa < 0 || wb < 0 || wc < 0) continue;
+            const double z =
+                lattice(static_cast<std::uint32_t>(px), static_cast<std::uint32_t>(py));
+            if (std::isnan(z)) {
+              ++overMissing;
+              continue;
+            }
+            covered[static_cast<std::size_t>(py * w + px)] = 1;
+            const double plane =
+                (static_cast<double>(wa) * p[0]->Z + static_cast<double>(wb) * p[1]->Z +
+                 static_cast<double>(wc) * p[2]->Z) /
+                static_cast<double>(area);
+            worst = std::max(worst, std::fabs(plane - z));
+          }
+        }
+      }
+    }
+    // Points with data and no missing point among their eight neighbours.
+    const auto missing = [&](std::int64_t q, std::int64_t r) {
+      return q >= 0 && r >= 0 && q < w && r < h &&
+             std::isnan(lattice(static_cast<std::uint32_t>(q), static_cast<std::uint32_t>(r)));
+    };
+    std::size_t uncovered = 0;
+    std::size_t data = 0;
+    for (std::int64_t at = 0; at < w * h; ++at) {
+      bool nearHole = false;
+      for (int k = 0; k < 9; ++k)
+        nearHole = nearHole || missing(at % w + k % 3 - 1, at / w + k / 3 - 1);
+      data += nearHole ? 0 : 1;
+      uncovered += !nearHole && covered[static_cast<std::size_t>(at)] == 0 ? 1 : 0;
+    }
+    EXPECT_GT(data, 0U);
+    EXPECT_EQ(missingVertices, 0U);
+    EXPECT_EQ(overMissing, 0U);
+    EXPECT_EQ(uncovered, 0U);
+    EXPECT_LE(worst, c.maxError);
+  }
+}
+
 // The number of blocks a side: cells / (BlockPoints - 1), rounded up.
 std::uint32_t BlocksAlong(std::uint32_t cells, std::uint32_t blockPoints) {
   return (cells + blockPoints - 2) / (blockPoints - 1);

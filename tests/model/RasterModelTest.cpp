@@ -62,6 +62,13 @@ class RasterModelTest : public ::testing::Test {
                                v.y / yExtent * (settings.LatMax - settings.LatMin));
   }
 
+  // Model x and y of a longitude and a latitude.
+  double X(double lon) const {
+    return (lon - static_cast<double>(settings.LonMin)) /
+           static_cast<double>(settings.LonMax - settings.LonMin) * panel.XExtent;
+  }
+  double Y(double lat) const { return (lat - Lat({0, 0, 0})) / (Lat({0, 1, 0}) - Lat({0, 0, 0})); }
+
   bool Logged(const std::string& line) const {
     return std::find(host.lines.begin(), host.lines.end(), line) != host.lines.end();
   }
@@ -147,6 +154,59 @@ TEST_F(NoDataTest, CellsTouchingNoDataMakeNoFacesOnASurface) {
   EXPECT_EQ(where.gap, 0U);
   EXPECT_EQ(where.east, 0U);
   EXPECT_FALSE(Logged("Loaded new file : N46E009 from the DEM file")) << "a tile it lacks";
+}
+
+// Whether the face covers (x, y) seen from above, and its height there.
+bool Under(const StlFace& f, double x, double y, double& z) {
+  const double bx = f.b.x - f.a.x, by = f.b.y - f.a.y;
+  const double cx = f.c.x - f.a.x, cy = f.c.y - f.a.y;
+  const double px = x - f.a.x, py = y - f.a.y;
+  const double det = bx * cy - cx * by;
+  const double s = (px * cy - cx * py) / det;
+  const double t = (bx * py - px * by) / det;
+  constexpr double Slack = 1e-7;
+  if (!(s >= -Slack && t >= -Slack && s + t <= 1 + Slack)) return false;
+  z = f.a.z + s * (double{f.b.z} - f.a.z) + t * (double{f.c.z} - f.a.z);
+  return true;
+}
+
+TEST_F(NoDataTest, AnAdaptiveSurfaceLeavesAHoleWhereTheGridDoesAndKeepsTheRestWithinTheError) {
+  Region(7.8F, 8.1F, 46.1F, 46.3F);
+  panel.XYPixelSize = 500;
+  const std::vector<StlFace> grid = Make();
+  panel.MaxError = 2;
+  const std::vector<StlFace> faces = Make();
+  ASSERT_LT(faces.size(), grid.size() / 4);
+  const Where where = Count(faces);
+  EXPECT_EQ(where.nan, 0U);
+  EXPECT_EQ(where.gap, 0U);
+
+  // No face spans the square, not even with its corners outside it.
+  std::size_t spanning = 0;
+  double z = 0;
+  for (double lon = 7.911; lon < 7.939; lon += 0.001) {
+    for (double lat = 46.161; lat < 46.239; lat += 0.001) {
+      for (const StlFace& f : faces) spanning += Under(f, X(lon), Y(lat), z);
+    }
+  }
+  EXPECT_EQ(spanning, 0U);
+  // Where the grid has faces, the adaptive surface has them too, within the error (2 m, a
+  // model unit).
+  std::size_t uncovered = 0;
+  double worst = 0;
+  for (const StlFace& g : grid) {
+    for (const Vec3& v : {g.a, g.b, g.c}) {
+      const auto under = std::find_if(faces.begin(), faces.end(),
+                                      [&](const StlFace& f) { return Under(f, v.x, v.y, z); });
+      if (under == faces.end()) {
+        ++uncovered;
+      } else {
+        worst = std::max(worst, std::abs(z - v.z));
+      }
+    }
+  }
+  EXPECT_EQ(uncovered, 0U);
+  EXPECT_LE(worst, 1.001);
 }
 
 TEST_F(NoDataTest, MissedDataSetTo0mFillsTheGapsAndTheTileItLacks) {
