@@ -3,20 +3,15 @@
 #include "base/Errors.h"
 #include "base/Files.h"
 #include "base/SpoolFile.h"
+#include "model/ThreeMfChunks.h"
 
-#include <isa-l/crc.h>
-#include <isa-l/igzip_lib.h>
-#include <sched.h>
 #include <zlib.h>
 
 #include <cerrno>
-#include <charconv>
 #include <condition_variable>
-#include <cstring>
 #include <deque>
 #include <exception>
 #include <mutex>
-#include <new>
 #include <optional>
 #include <stdexcept>
 #include <stop_token>
@@ -29,6 +24,14 @@ namespace orolith {
 namespace {
 
 using Item = ThreeMfWriter::Item;
+using threemf::CompressionThreads;
+using threemf::Compressor;
+using threemf::ContextItems;
+using threemf::Job;
+using threemf::MaxItemText;
+using threemf::Stream;
+using threemf::Triangles;
+using threemf::Vertices;
 
 constexpr std::string_view ContentTypes =
     "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
@@ -60,192 +63,6 @@ constexpr std::string_view TrianglesHead = "</vertices>\n<triangles>\n";
 constexpr std::string_view ModelTail =
     "</triangles>\n</mesh>\n</object>\n</resources>\n"
     "<build>\n<item objectid=\"1\"/>\n</build>\n</model>\n";
-
-enum Stream : int { Vertices = 0, Triangles = 1 };
-
-// A deflate window's worth of the text before a chunk: 1024 items are 28 kB at the very least
-// and about 50 kB as a model's numbers come.
-constexpr std::size_t ContextItems = 1024;
-constexpr std::size_t Window = 32768;
-// The longest text of one item: a vertex of three 15-character floats ("-1.17549435e-38"),
-// or a triangle of three 10-digit indices.
-constexpr std::size_t MaxItemText = 25 + 3 * 15;
-
-template <std::size_t N>
-char* Put(char* out, const char (&text)[N]) noexcept {
-  std::memcpy(out, text, N - 1);
-  return out + (N - 1);
-}
-
-char* Put(char* out, std::string_view text) noexcept {
-  if (text.empty()) return out;  // an empty view may hold no pointer at all
-  std::memcpy(out, text.data(), text.size());
-  return out + text.size();
-}
-
-// The shortest text that reads back to the same float.
-char* PutFloat(char* out, std::uint32_t bits) noexcept {
-  return std::to_chars(out, out + 24, std::bit_cast<float>(bits)).ptr;
-}
-
-char* PutIndex(char* out, std::uint32_t index) noexcept {
-  return std::to_chars(out, out + 16, index).ptr;
-}
-
-char* FormatItems(Stream stream, const Item* items, std::size_t count, char* out) noexcept {
-  if (stream == Vertices) {
-    for (std::size_t i = 0; i < count; ++i) {
-      out = PutFloat(Put(out, "<vertex x=\""), items[i][0]);
-      out = PutFloat(Put(out, "\" y=\""), items[i][1]);
-      out = PutFloat(Put(out, "\" z=\""), items[i][2]);
-      out = Put(out, "\"/>\n");
-    }
-  } else {
-    for (std::size_t i = 0; i < count; ++i) {
-      out = PutIndex(Put(out, "<triangle v1=\""), items[i][0]);
-      out = PutIndex(Put(out, "\" v2=\""), items[i][1]);
-      out = PutIndex(Put(out, "\" v3=\""), items[i][2]);
-      out = Put(out, "\"/>\n");
-    }
-  }
-  return out;
-}
-
-// One chunk of one stream: its items in, its deflate data out. The context items before the
-// chunk's own are the end of what the stream held before it; their text primes the
-// dictionary, so that the chunk's data may refer back into the chunk before it.
-struct Job {
-  Stream stream = Vertices;
-  std::unique_ptr<Item[]> items;  // context, then the chunk's own
-  std::size_t context = 0;
-  std::size_t count = 0;
-  std::string_view prefix;
-  std::string_view suffix;
-  bool last = false;  // ends the deflate stream; every other chunk ends on a byte boundary
-
-  std::unique_ptr<unsigned char[]> out;
-  std::size_t outCapacity = 0;
-  std::size_t outSize = 0;
-  std::uint32_t crc = 0;
-  std::uint64_t textSize = 0;
-  std::exception_ptr error;  // anything but the data, thrown on the calling thread
-  bool done = false;         // guarded by the writer's mutex while the job is queued
-};
-
-// The room ISA-L needs beside its stream at a level (0 .. 3).
-std::size_t LevelBufferSize(int level) {
-  switch (level) {
-    case 0:
-      return ISAL_DEF_LVL0_DEFAULT;
-    case 1:
-      return ISAL_DEF_LVL1_DEFAULT;
-    case 2:
-      return ISAL_DEF_LVL2_DEFAULT;
-    case 3:
-      return ISAL_DEF_LVL3_DEFAULT;
-    default:
-      throw std::invalid_argument("bad deflate level for 3MF");
-  }
-}
-
-// A deflate stream and room for one chunk's text: one for each thread. ISA-L deflates the
-// model's text about six times as fast as zlib's fastest level, into fewer bytes, and computes
-// its CRCs; zlib joins them.
-class Compressor {
- public:
-  Compressor(int vertexLevel, int triangleLevel, std::size_t textCapacity)
-      : stream_(std::make_unique<isal_zstream>()),
-        text_(std::make_unique_for_overwrite<char[]>(textCapacity)) {
-    for (const Stream s : {Vertices, Triangles}) {
-      const int level = s == Vertices ? vertexLevel : triangleLevel;
-      levelBufferSizes_[s] = LevelBufferSize(level);
-      levels_[s] = static_cast<std::uint32_t>(level);
-      levelBuffers_[s] = std::make_unique_for_overwrite<std::uint8_t[]>(levelBufferSizes_[s] + 1);
-    }
-  }
-  Compressor(const Compressor&) = delete;
-  Compressor& operator=(const Compressor&) = delete;
-
-  void Run(Job& job) noexcept {
-    try {
-      Compress(job);
-    } catch (...) {
-      job.error = std::current_exception();
-    }
-  }
-
- private:
-  void Compress(Job& job) {
-    char* const text = text_.get();
-    char* const chunk = FormatItems(job.stream, job.items.get(), job.context, text);
-    char* end = Put(chunk, job.prefix);
-    end = FormatItems(job.stream, job.items.get() + job.context, job.count, end);
-    end = Put(end, job.suffix);
-    const auto size = static_cast<std::size_t>(end - chunk);
-    auto* const input = reinterpret_cast<std::uint8_t*>(chunk);
-    job.crc = crc32_gzip_refl(0, input, size);
-    job.textSize = size;
-
-    // Raw deflate (no wrapper): the zip holds no header of its own. A chunk that doesn't end
-    // the stream ends on a byte boundary, not as a final block, so the next one can follow.
-    isal_zstream& z = *stream_;
-    isal_deflate_init(&z);
-    z.level = levels_[job.stream];
-    z.level_buf = levelBuffers_[job.stream].get();
-    z.level_buf_size = static_cast<std::uint32_t>(levelBufferSizes_[job.stream]);
-    z.gzip_flag = IGZIP_DEFLATE;
-    z.end_of_stream = job.last ? 1 : 0;
-    z.flush = job.last ? NO_FLUSH : SYNC_FLUSH;
-    const auto primed = std::min<std::size_t>(static_cast<std::size_t>(chunk - text), Window);
-    if (primed > 0)
-      Check(isal_deflate_set_dict(&z, input - primed, static_cast<std::uint32_t>(primed)));
-    z.next_in = input;
-    z.avail_in = static_cast<std::uint32_t>(size);
-    // Text that doesn't shrink is stored: a few bytes a block on top of it.
-    Reserve(job, size + size / 16 + 1024);
-    job.outSize = 0;
-    for (;;) {
-      z.next_out = job.out.get() + job.outSize;
-      z.avail_out = static_cast<std::uint32_t>(job.outCapacity - job.outSize);
-      Check(isal_deflate(&z));
-      job.outSize = static_cast<std::size_t>(z.next_out - job.out.get());
-      if (job.last ? z.internal_state.state == ZSTATE_END : z.avail_in == 0 && z.avail_out > 0) {
-        break;
-      }
-      Reserve(job, 2 * job.outCapacity);
-    }
-  }
-
-  static void Reserve(Job& job, std::size_t capacity) {
-    if (capacity <= job.outCapacity) return;
-    auto grown = std::make_unique_for_overwrite<unsigned char[]>(capacity);
-    if (job.outSize > 0) std::memcpy(grown.get(), job.out.get(), job.outSize);
-    job.out = std::move(grown);
-    job.outCapacity = capacity;
-  }
-
-  static void Check(int result) {
-    if (result != COMP_OK) throw std::logic_error("deflate failed");
-  }
-
-  std::unique_ptr<isal_zstream> stream_;  // some 70 kB of state and history
-  std::uint32_t levels_[2]{};
-  std::size_t levelBufferSizes_[2]{};
-  std::unique_ptr<std::uint8_t[]> levelBuffers_[2];
-  std::unique_ptr<char[]> text_;
-};
-
-// The processors this process may run on (at most four).
-unsigned CompressionThreads(const ThreeMfOptions& options) {
-  constexpr unsigned MaxThreads = 4;
-  if (options.Threads > 0) return options.Threads;
-  cpu_set_t set;
-  CPU_ZERO(&set);
-  int processors = 0;
-  if (::sched_getaffinity(0, sizeof set, &set) == 0) processors = CPU_COUNT(&set);
-  if (processors <= 0) processors = static_cast<int>(std::thread::hardware_concurrency());
-  return std::clamp(static_cast<unsigned>(std::max(processors, 1)), 1U, MaxThreads);
-}
 
 class FileOutput final : public PackageOutput {
  public:

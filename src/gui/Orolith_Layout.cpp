@@ -1,0 +1,189 @@
+#include "gui/Orolith_Main.h"
+
+#include "frontpanel/DownloadSettings.h"
+#include "frontpanel/ModelSettings.h"
+#include "gui/FloatSpin.h"
+#include "gui/ModelView.h"
+#include "gui/PanelLook.h"
+#include "gui/RegionMap.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QToolButton>
+
+#include <algorithm>
+#include <vector>
+
+namespace orolith {
+
+QGroupBox* TForm4::MakeGroup(const QString& title, int left, int top, int width, int height) {
+  auto* group = new TGroupBox(title, this);
+  // A later group covers what an earlier one draws under it, as the groups overlap a little.
+  group->setAutoFillBackground(true);
+  group->setGeometry(left, top, width, height);
+  return group;
+}
+
+TPRFloatSpinEdit* TForm4::MakeSpinEdit(QWidget* group, const FieldLimits& field, int left, int top,
+                                       int width) {
+  auto* edit = new TPRFloatSpinEdit(group, DecimalSeparator());
+  edit->setGeometry(left, top, width, 22);
+  edit->ApplyField(field);
+  edit->SetBeep([this] { Beep(); });
+  return edit;
+}
+
+void TForm4::MakeLabel(QWidget* group, const QString& text, int left, int top) {
+  auto* label = new QLabel(text, group);
+  label->move(left, top);
+  label->adjustSize();
+}
+
+void TForm4::CreateRegionGroup() {
+  regionGroup_ = MakeGroup(QStringLiteral(" Region of Interest "), 8, 8, 273, 106);
+  Long1Ctl = MakeSpinEdit(regionGroup_, fields::Longitude, 16, 16, 81);
+  Long2Ctl = MakeSpinEdit(regionGroup_, fields::Longitude, 176, 16, 81);
+  Lat1Ctl = MakeSpinEdit(regionGroup_, fields::Latitude, 16, 44, 81);
+  Lat2Ctl = MakeSpinEdit(regionGroup_, fields::Latitude, 176, 44, 81);
+  Z1Ctl = MakeSpinEdit(regionGroup_, fields::ElevationLow, 16, 72, 81);
+  Z2Ctl = MakeSpinEdit(regionGroup_, fields::ElevationHigh, 176, 72, 81);
+  MakeLabel(regionGroup_, QStringLiteral("Longitude"), 111, 19);
+  MakeLabel(regionGroup_, QStringLiteral("Latitude"), 111, 47);
+  MakeLabel(regionGroup_, QStringLiteral(" Elevation (m)"), 103, 72);
+}
+
+void TForm4::CreateOutputGroup() {
+  outputGroup_ = MakeGroup(QStringLiteral(" Output Dimensions "), 287, 8, 154, 186);
+  XSizeCtl = MakeSpinEdit(outputGroup_, fields::XExtent, 80, 16, 64);
+  ZSizeCtl = MakeSpinEdit(outputGroup_, fields::ZExtent, 80, 44, 64);
+  ZBaseCtl = MakeSpinEdit(outputGroup_, fields::ZBase, 80, 85, 65);
+  XY_ResolutionCtl = MakeSpinEdit(outputGroup_, fields::XYPixelSize, 87, 136, 57);
+  MakeLabel(outputGroup_, QStringLiteral("X Extent"), 16, 19);
+  MakeLabel(outputGroup_, QStringLiteral("Z Extent"), 16, 47);
+  MakeLabel(outputGroup_, QStringLiteral("Z Base (%)"), 8, 88);
+  MakeLabel(outputGroup_, QStringLiteral("XY Pixel Size (m)"), 3, 139);
+  // Under the pixel size, in the room the group kept below it.
+  MaxErrorCtl = MakeSpinEdit(outputGroup_, fields::MaxError, 87, 161, 57);
+  MakeLabel(outputGroup_, QStringLiteral("Max. error (m)"), 3, 164);
+}
+
+void TForm4::CreateFileGroup() {
+  fileGroup_ = MakeGroup(QStringLiteral(" STL File "), 8, 108, 273, 86);
+  SaveFilenameCtl = new QLineEdit(QStringLiteral("NewFile.stl"), fileGroup_);
+  SaveFilenameCtl->setGeometry(16, 20, 241, 21);
+  Button4 = new QPushButton(QStringLiteral("Select STL Filename ..."), fileGroup_);
+  Button4->setGeometry(16, 47, 241, 25);
+}
+
+void TForm4::CreateSpecialCasesGroup() {
+  specialGroup_ = MakeGroup(QStringLiteral("  Special Cases "), 447, 8, 164, 186);
+  const auto makeCheckBox = [this](const char* text, int left, int top, int width) {
+    auto* box = new QCheckBox(QString::fromLatin1(text), specialGroup_);
+    // A stand-in font may need more room than Tahoma did; the group has some to spare. A text
+    // longer than that is narrowed until it fits.
+    const int room = specialGroup_->width() - 2 - left;
+    const int stretched = box->font().stretch();
+    for (int stretch = (stretched > 0 ? stretched : int{QFont::Unstretched}) - 2;
+         box->sizeHint().width() > room && stretch >= QFont::ExtraCondensed; stretch -= 2) {
+      QFont narrower = box->font();
+      narrower.setStretch(stretch);
+      box->setFont(narrower);
+    }
+    box->setGeometry(left, top, std::max(width, std::min(box->sizeHint().width(), room)), 17);
+    return box;
+  };
+  BlockSRTM1Ctl = makeCheckBox("Block use of SRTM-1 Data", 3, 23, 145);
+  BlockSRTM3Ctl = makeCheckBox("Block use of SRTM-3 Data", 3, 43, 150);
+  BlockSRTM30Ctl = makeCheckBox("Block use of SRTM-30 Data", 3, 66, 158);
+  BlockCOP30Ctl = makeCheckBox("Block use of COP30 Data", 3, 85, 158);
+  MissedDataCtl = makeCheckBox("Missed data set to 0 m", 5, 104, 153);
+  SolidCtl = makeCheckBox("Closed solid (walls and base)", 5, 127, 153);
+  // The solid's floor under its box.
+  FloorCtl = MakeSpinEdit(specialGroup_, fields::Floor, 80, 150, 57);
+  MakeLabel(specialGroup_, QStringLiteral("Floor (%)"), 22, 153);
+}
+
+void TForm4::CreateActionGroup() {
+  actionGroup_ = MakeGroup(QStringLiteral(" Do Something "), 617, 8, 185, 186);
+  const auto makeButton = [this](const char* text, int top) {
+    auto* button = new QPushButton(QString::fromLatin1(text), actionGroup_);
+    button->setGeometry(16, top, 153, 25);
+    return button;
+  };
+  FileTestCtl = makeButton("Test for SRTM Files", 19);
+  GetSRTM1Ctl = makeButton("Download SRTM-1 files", 56);
+  GetSRTM3Ctl = makeButton("Download SRTM-3 files", 87);
+  CreateStlCtl = makeButton("Create STL File", 147);
+  // Where "Download SRTM-1 files" fetches from, right under it.
+  MakeLabel(actionGroup_, QStringLiteral("Tile source"), 16, 120);
+  TileSourceCtl = new QComboBox(actionGroup_);
+  for (const ArchiveLayoutName& source : ArchiveLayouts) {
+    TileSourceCtl->addItem(QString::fromLatin1(source.Caption), static_cast<int>(source.Layout));
+  }
+  TileSourceCtl->setGeometry(80, 117, 89, 22);
+}
+
+void TForm4::CreateLog() {
+  Label6 = new QLabel(this);
+  QFont labelFont = PanelFont("Tahoma", 16, QFont::SansSerif);
+  labelFont.setBold(true);
+  Label6->setFont(labelFont);
+  Label6->setGeometry(16, 208, 572, 19);
+
+  // The user's raster on a row of its own between the label and the log: a name, and the
+  // dialog that chooses it.
+  MakeLabel(this, QStringLiteral("DEM file"), 16, 236);
+  DemFileCtl = new QLineEdit(this);
+  DemFileCtl->setGeometry(72, 233, 700, 21);
+  SelectDemCtl = new QToolButton(this);
+  SelectDemCtl->setText(QStringLiteral("..."));
+  SelectDemCtl->setGeometry(776, 233, 26, 21);
+
+  Memo1 = new QPlainTextEdit(this);
+  QFont logFont = PanelFont("Courier New", 13, QFont::TypeWriter);
+  logFont.setFixedPitch(true);
+  Memo1->setFont(logFont);
+  Memo1->setGeometry(8, 260, 794, 542);
+  Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  Memo1->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+  // Tab moves on to the next control, as in every other field of the window.
+  Memo1->setTabChangesFocus(true);
+  Memo1->setFocus();
+}
+
+void TForm4::CreatePreviewPanel() {
+  PreviewTabs = new QTabWidget(this);
+  PreviewTabs->setGeometry(FrontPanelWidth, 0, width() - FrontPanelWidth, height());
+  RegionMap = new TRegionMap(PreviewTabs);
+  PreviewTabs->addTab(RegionMap, QStringLiteral("Map"));
+  if (TModelView::CanDraw()) {
+    ModelView = new TModelView(PreviewTabs);
+    PreviewTabs->addTab(ModelView, QStringLiteral("Model"));
+    return;
+  }
+  auto* none = new QLabel(
+      QStringLiteral("The 3D view needs OpenGL, which this display does not offer."), PreviewTabs);
+  none->setAlignment(Qt::AlignCenter);
+  none->setWordWrap(true);
+  PreviewTabs->addTab(none, QStringLiteral("Model"));
+}
+
+void TForm4::SetTabOrder() {
+  // Group by group: log, region (the elevation row right before left), output dimensions,
+  // operations, file name, special cases; then the panel's tabs.
+  const std::vector<QWidget*> order{
+      Memo1,       Long1Ctl,      Long2Ctl,      Lat1Ctl,          Lat2Ctl,       Z2Ctl,
+      Z1Ctl,       XSizeCtl,      ZSizeCtl,      XY_ResolutionCtl, MaxErrorCtl,   ZBaseCtl,
+      FileTestCtl, CreateStlCtl,  GetSRTM1Ctl,   GetSRTM3Ctl,      TileSourceCtl, SaveFilenameCtl,
+      Button4,     BlockSRTM1Ctl, BlockSRTM3Ctl, BlockSRTM30Ctl,   BlockCOP30Ctl, MissedDataCtl,
+      SolidCtl,    FloorCtl,      DemFileCtl,    SelectDemCtl,     PreviewTabs};
+  for (std::size_t i = 1; i < order.size(); ++i) QWidget::setTabOrder(order[i - 1], order[i]);
+}
+
+}  // namespace orolith
