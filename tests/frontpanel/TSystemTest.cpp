@@ -1,5 +1,6 @@
 #include "frontpanel/TSystem.h"
 
+#include "support/Scoped.h"
 #include "support/TempFiles.h"
 
 #include <gtest/gtest.h>
@@ -9,7 +10,6 @@
 
 #include <clocale>
 #include <cstdlib>
-#include <optional>
 #include <regex>
 #include <string>
 #include <vector>
@@ -61,28 +61,6 @@ TEST(RangeHelpers, ClampOrTestAgainstBoundsGivenInEitherOrder) {
   EXPECT_EQ(ClampFloat(7, 1, 0), 1);
 }
 
-// Sets an environment variable for the life of the object.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const std::string& value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
-    ::setenv(name, value.c_str(), 1);
-  }
-  ScopedEnv(const ScopedEnv&) = delete;
-  ScopedEnv& operator=(const ScopedEnv&) = delete;
-  ~ScopedEnv() {
-    if (old_) {
-      ::setenv(name_, old_->c_str(), 1);
-    } else {
-      ::unsetenv(name_);
-    }
-  }
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
-
 // Allocations made while one lives are not reported as leaks by the leak checker.
 class GlibcLocaleLeaksAllowed {
  public:
@@ -106,7 +84,7 @@ bool Matches(const std::string& text, const char* pattern) {
 
 TEST(DateAndTime, FollowTheEnvironmentsLocaleWithoutChangingTheProcessLocale) {
   {
-    const ScopedEnv all("LC_ALL", "C");
+    const test::ScopedEnvironment all("LC_ALL", "C");
     EXPECT_TRUE(Matches(CurrentDateString(), R"(\d\d/\d\d/\d\d)")) << CurrentDateString();
     EXPECT_TRUE(Matches(CurrentTimeString(), R"(\d\d:\d\d:\d\d)")) << CurrentTimeString();
     EXPECT_EQ(EnvironmentDecimalSeparator(), '.');
@@ -117,19 +95,19 @@ TEST(DateAndTime, FollowTheEnvironmentsLocaleWithoutChangingTheProcessLocale) {
                             "de_DE.UTF-8 >/dev/null 2>&1 && localedef -i en_US -f UTF-8 " +
                             dir.Root() + "en_US.UTF-8 >/dev/null 2>&1";
   if (std::system(build.c_str()) != 0) GTEST_SKIP() << "localedef can't build de_DE and en_US";
-  const ScopedEnv path("LOCPATH", dir.Path().string());
+  const test::ScopedEnvironment path("LOCPATH", dir.Path().string());
   // glibc keeps (and never frees) its copy of LOCPATH each time it looks a locale up there.
   [[maybe_unused]] const GlibcLocaleLeaksAllowed allowLeaks;
   {
-    const ScopedEnv all("LC_ALL", "de_DE.UTF-8");
+    const test::ScopedEnvironment all("LC_ALL", "de_DE.UTF-8");
     EXPECT_TRUE(Matches(CurrentDateString(), R"(\d\d\.\d\d\.\d{4})")) << CurrentDateString();
     EXPECT_TRUE(Matches(CurrentTimeString(), R"(\d\d:\d\d:\d\d)")) << CurrentTimeString();
     EXPECT_EQ(EnvironmentDecimalSeparator(), ',');
   }
   {
-    const ScopedEnv all("LC_ALL", "");
-    const ScopedEnv time("LC_TIME", "en_US.UTF-8");
-    const ScopedEnv numbers("LC_NUMERIC", "de_DE.UTF-8");
+    const test::ScopedEnvironment all("LC_ALL", "");
+    const test::ScopedEnvironment time("LC_TIME", "en_US.UTF-8");
+    const test::ScopedEnvironment numbers("LC_NUMERIC", "de_DE.UTF-8");
     EXPECT_TRUE(Matches(CurrentTimeString(), R"(\d\d:\d\d:\d\d [AP]M)")) << CurrentTimeString();
     EXPECT_EQ(EnvironmentDecimalSeparator(), ',');
   }

@@ -6,6 +6,7 @@
 #include "gui/ModelView.h"
 #include "gui/Orolith_Main.h"
 #include "model/STL.h"
+#include "support/GridSurface.h"
 #include "support/StlReader.h"
 #include "support/TempFiles.h"
 
@@ -32,36 +33,8 @@ using test::TempDir;
 // Rolling hills of columns x rows unit cells, two faces each; with walls and a floor at z = -4
 // when solid.
 TSTL Hills(int columns, int rows, bool solid) {
-  TSTL stl;
-  const auto at = [](int i, int j) {
-    return Vec3{static_cast<float>(i), static_cast<float>(j),
-                static_cast<float>(6 + 4 * std::sin(i / 6.0) * std::cos(j / 5.0))};
-  };
-  for (int j = 0; j < rows; ++j) {
-    for (int i = 0; i < columns; ++i) {
-      stl.AddFace(at(i, j), at(i + 1, j), at(i + 1, j + 1));
-      stl.AddFace(at(i, j), at(i + 1, j + 1), at(i, j + 1));
-    }
-  }
-  if (!solid) return stl;
-  const auto low = [](Vec3 v) { return Vec3{v.x, v.y, -4}; };
-  const auto wall = [&](Vec3 a, Vec3 b) {
-    stl.AddFace(a, low(b), b);
-    stl.AddFace(a, low(a), low(b));
-  };
-  for (int i = 0; i < columns; ++i) {
-    wall(at(i + 1, 0), at(i, 0));
-    wall(at(i, rows), at(i + 1, rows));
-  }
-  for (int j = 0; j < rows; ++j) {
-    wall(at(0, j), at(0, j + 1));
-    wall(at(columns, j + 1), at(columns, j));
-  }
-  const float w = static_cast<float>(columns);
-  const float h = static_cast<float>(rows);
-  stl.AddFace({0, 0, -4}, {w, h, -4}, {w, 0, -4});
-  stl.AddFace({0, 0, -4}, {0, h, -4}, {w, h, -4});
-  return stl;
+  const auto height = [](int i, int j) { return 6 + 4 * std::sin(i / 6.0) * std::cos(j / 5.0); };
+  return test::GridSurface(columns, rows, height, solid, -4);
 }
 
 class ModelViewTest : public ::testing::Test {

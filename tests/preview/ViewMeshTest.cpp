@@ -4,6 +4,7 @@
 #include "frontpanel/Workspace.h"
 #include "model/STL.h"
 #include "model/TerrainModel.h"
+#include "support/GridSurface.h"
 #include "support/RecordingHost.h"
 #include "support/StlReader.h"
 #include "support/TempFiles.h"
@@ -30,36 +31,7 @@ double Hills(double x, double y) {
 // A surface of columns x rows unit cells, two faces each, facing up; with a floor and four
 // walls down to z = -2 when solid.
 TSTL Surface(int columns, int rows, bool solid) {
-  TSTL stl;
-  const auto at = [](int i, int j) {
-    return Vec3{static_cast<float>(i), static_cast<float>(j), static_cast<float>(Hills(i, j))};
-  };
-  for (int j = 0; j < rows; ++j) {
-    for (int i = 0; i < columns; ++i) {
-      stl.AddFace(at(i, j), at(i + 1, j), at(i + 1, j + 1));
-      stl.AddFace(at(i, j), at(i + 1, j + 1), at(i, j + 1));
-    }
-  }
-  if (!solid) return stl;
-  const auto low = [](Vec3 v) { return Vec3{v.x, v.y, -2}; };
-  const auto wall = [&](Vec3 a, Vec3 b) {
-    stl.AddFace(a, low(b), b);
-    stl.AddFace(a, low(a), low(b));
-  };
-  for (int i = 0; i < columns; ++i) {
-    wall(at(i + 1, 0), at(i, 0));
-    wall(at(i, rows), at(i + 1, rows));
-  }
-  for (int j = 0; j < rows; ++j) {
-    wall(at(0, j), at(0, j + 1));
-    wall(at(columns, j + 1), at(columns, j));
-  }
-  const Vec3 a{0, 0, -2}, b{static_cast<float>(columns), 0, -2};
-  const Vec3 c{static_cast<float>(columns), static_cast<float>(rows), -2};
-  const Vec3 d{0, static_cast<float>(rows), -2};
-  stl.AddFace(a, c, b);
-  stl.AddFace(a, d, c);
-  return stl;
+  return test::GridSurface(columns, rows, Hills, solid, -2);
 }
 
 std::string Saved(const TSTL& stl, const TempDir& dir, const char* name) {
