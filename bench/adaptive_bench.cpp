@@ -18,8 +18,8 @@
 // with worst the largest height error found by the check, in metres (- without --check), and
 // then the process's peak resident memory: "peak_kb K".
 
-#include "LatticeCheck.h"
-#include "model/LatticeMesher.h"
+#include "model/adaptive/LatticeMesher.h"
+#include "support/LatticeCheck.h"
 #include "tiles/SRTM.h"
 
 #include <sys/resource.h>

@@ -14,7 +14,7 @@
 // dropped before its load, so that it comes from the disk (cold); --copernicus times these
 // loads alone. The folder is removed at the end.
 
-#include "model/STL.h"
+#include "model/writers/STL.h"
 #include "tiles/Copernicus.h"
 #include "tiles/SRTM.h"
 

@@ -19,9 +19,9 @@
 #include "base/OperationHost.h"
 #include "frontpanel/ModelSettings.h"
 #include "frontpanel/Workspace.h"
-#include "model/STL.h"
 #include "model/TerrainModel.h"
-#include "model/ThreeMf.h"
+#include "model/writers/STL.h"
+#include "model/writers/ThreeMf.h"
 #include "tiles/TileSource.h"
 
 #include <sys/resource.h>

@@ -1,6 +1,6 @@
 #include "gui/ModelView.h"
 
-#include "model/ModelFile.h"
+#include "model/writers/ModelFile.h"
 
 #include <QFileInfo>
 #include <QLabel>

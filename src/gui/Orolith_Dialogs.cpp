@@ -1,6 +1,6 @@
 #include "gui/Orolith_Main.h"
 
-#include "model/ModelFile.h"
+#include "model/writers/ModelFile.h"
 
 #include <QApplication>
 #include <QDir>

@@ -5,7 +5,7 @@
 #include "gui/FloatSpin.h"
 #include "gui/ModelView.h"
 #include "gui/Orolith_Main.h"
-#include "model/STL.h"
+#include "model/writers/STL.h"
 #include "support/GridSurface.h"
 #include "support/StlReader.h"
 #include "support/TempFiles.h"

@@ -1,10 +1,10 @@
 // Models from the rasters GDAL reads: the user's own raster (--dem) and Copernicus GLO-30 tiles.
 
-#include "ShellCheck.h"
 #include "base/Errors.h"
 #include "model/TerrainModel.h"
 #include "support/Rasters.h"
 #include "support/RecordingHost.h"
+#include "support/ShellCheck.h"
 #include "support/StlReader.h"
 #include "support/TempFiles.h"
 #include "support/Tiles.h"

@@ -4,8 +4,8 @@
 
 #include "base/Interrupt.h"
 #include "frontpanel/TSystem.h"
-#include "model/STL.h"
 #include "model/TerrainModel.h"
+#include "model/writers/STL.h"
 #include "support/Pipes.h"
 #include "support/Privileges.h"
 #include "support/RecordingHost.h"

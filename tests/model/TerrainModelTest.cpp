@@ -1,6 +1,6 @@
 #include "base/Interrupt.h"
-#include "model/STLVectors.h"
 #include "model/TerrainModel.h"
+#include "model/mesh/STLVectors.h"
 #include "support/RecordingHost.h"
 #include "support/StlReader.h"
 #include "support/TempFiles.h"

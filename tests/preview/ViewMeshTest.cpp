@@ -2,8 +2,8 @@
 
 #include "base/Errors.h"
 #include "frontpanel/Workspace.h"
-#include "model/STL.h"
 #include "model/TerrainModel.h"
+#include "model/writers/STL.h"
 #include "support/GridSurface.h"
 #include "support/RecordingHost.h"
 #include "support/StlReader.h"

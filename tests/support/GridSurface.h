@@ -1,6 +1,6 @@
 #pragma once
 
-#include "model/STL.h"
+#include "model/writers/STL.h"
 
 namespace orolith::test {
 

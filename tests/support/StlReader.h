@@ -1,6 +1,6 @@
 #pragma once
 
-#include "model/STLVectors.h"
+#include "model/mesh/STLVectors.h"
 #include "support/TempFiles.h"
 
 #include <bit>

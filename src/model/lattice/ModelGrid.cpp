@@ -1,0 +1,97 @@
+#include "model/lattice/ModelGrid.h"
+
+#include "frontpanel/TSystem.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace orolith {
+namespace {
+
+constexpr long double DegreesToRadians = 0.017453292519943295769L;
+// Metres to a degree, on both axes and at every latitude.
+constexpr long double MetresPerDegree = 100000.0L;
+
+}  // namespace
+
+long double GridStep(const ModelSettings& s) noexcept {
+  return static_cast<long double>(std::max(s.XYResolution, 1)) / MetresPerDegree;
+}
+
+TileGrid GridInTile(const ModelSettings& s, long double gridStep, std::int32_t westLon,
+                    std::int32_t southLat) noexcept {
+  const long double west = ClampFloat(s.LonMin, westLon, westLon + 1);
+  const long double east = ClampFloat(s.LonMax, westLon, westLon + 1);
+  const long double south = ClampFloat(s.LatMin, southLat, southLat + 1);
+  const long double north = ClampFloat(s.LatMax, southLat, southLat + 1);
+  // The one is added even when the division comes out whole: a full tile at a step of
+  // 0.001 degree has 1001 columns.
+  const auto columns = static_cast<std::int64_t>(std::trunc((east - west) / gridStep)) + 1;
+  const auto rows = static_cast<std::int64_t>(std::trunc((north - south) / gridStep)) + 1;
+  return {west,
+          south,
+          east,
+          north,
+          columns,
+          rows,
+          (east - west) / static_cast<long double>(columns),
+          (north - south) / static_cast<long double>(rows)};
+}
+
+ModelScale::ModelScale(const ModelSettings& s)
+    : lonMin_(s.LonMin),
+      lonSpan_(s.LonMax - s.LonMin),
+      latMin_(s.LatMin),
+      latSpan_(s.LatMax - s.LatMin),
+      xExtent_(s.XExtent),
+      yExtent_(std::fabs((s.LatMax - s.LatMin) * s.XExtent / (s.LonMax - s.LonMin) /
+                         std::cos((s.LatMax + s.LatMin) / 2 * DegreesToRadians))),
+      zMin_(s.ZMin),
+      zSpan_(s.ZMax - s.ZMin),
+      zExtent_(s.ZExtent),
+      pedestal_(static_cast<long double>(s.ZBasePercent) * s.ZExtent / 100),
+      zAbovePedestal_(zExtent_ - pedestal_),
+      noData_(s.Solid ? 0.0F : std::numeric_limits<float>::quiet_NaN()) {}
+
+void PieceLattice::Reset(const TileGrid& grid, const ModelScale& scale, const TSRTM* tile) {
+  grid_ = grid;
+  scale_ = &scale;
+  tile_ = tile;
+  columns_.resize(static_cast<std::size_t>(grid.Columns) + 1);
+  rows_.resize(static_cast<std::size_t>(grid.Rows) + 1);
+  for (std::int64_t q = 0; q <= grid.Columns; ++q) {
+    Edge& e = columns_[static_cast<std::size_t>(q)];
+    e.degrees = grid.LatticeLon(q);
+    e.model = scale.X(e.degrees);
+    if (tile) e.position = tile->LonPosition(e.degrees);
+  }
+  for (std::int64_t r = 0; r <= grid.Rows; ++r) {
+    Edge& e = rows_[static_cast<std::size_t>(r)];
+    e.degrees = grid.LatticeLat(r);
+    e.model = scale.Y(e.degrees);
+    if (tile) e.position = tile->LatPosition(e.degrees);
+  }
+}
+
+PieceOutline OutlineOf(const PieceLattice& lattice) {
+  const TileGrid& g = lattice.Grid();
+  PieceOutline o;
+  const auto columns = static_cast<std::size_t>(g.Columns);
+  const auto rows = static_cast<std::size_t>(g.Rows);
+  o.South.reserve(columns + 1);
+  o.North.reserve(columns + 1);
+  o.West.reserve(rows + 1);
+  o.East.reserve(rows + 1);
+  for (std::int64_t q = 0; q <= g.Columns; ++q) {
+    o.South.push_back(lattice.Corner(q, 0));
+    o.North.push_back(lattice.Corner(q, g.Rows));
+  }
+  for (std::int64_t r = 0; r <= g.Rows; ++r) {
+    o.West.push_back(lattice.Corner(0, r));
+    o.East.push_back(lattice.Corner(g.Columns, r));
+  }
+  return o;
+}
+
+}  // namespace orolith

@@ -1,0 +1,135 @@
+#pragma once
+
+#include "frontpanel/ModelSettings.h"
+#include "model/mesh/STLVectors.h"
+#include "tiles/SRTM.h"
+
+#include <cstdint>
+#include <vector>
+
+namespace orolith {
+
+// The grid step of a run in degrees. Kept wider than the field's 16 bits would allow, so that
+// large pixel sizes don't wrap; a cell wider than a tile simply leaves one cell.
+long double GridStep(const ModelSettings& settings) noexcept;
+
+// The part of the region inside one tile (its piece), cut into cells of the grid step. The
+// piece's lattice of cell corners has column edges 0 .. Columns and row edges 0 .. Rows.
+struct TileGrid {
+  long double West;
+  long double South;
+  long double East;
+  long double North;
+  std::int64_t Columns;
+  std::int64_t Rows;
+  long double CellWidth;
+  long double CellHeight;
+
+  std::uint64_t Cells() const noexcept { return static_cast<std::uint64_t>(Columns * Rows); }
+  // False for the piece of a tile that only touches the region along a whole-degree bound.
+  bool HasArea() const noexcept { return East > West && North > South; }
+  // Column edge q and row edge r of the lattice, the one place a corner's longitude and latitude
+  // come from. The last edge is the clip box's side itself, not a cell step short of it or past
+  // it, so that the piece ends where its neighbour begins; edge 0 is the other side exactly.
+  long double LatticeLon(std::int64_t q) const noexcept {
+    return q == Columns ? East : West + static_cast<long double>(q) * CellWidth;
+  }
+  long double LatticeLat(std::int64_t r) const noexcept {
+    return r == Rows ? North : South + static_cast<long double>(r) * CellHeight;
+  }
+};
+
+// The piece of the region inside the tile whose south-west corner is westLon, southLat.
+TileGrid GridInTile(const ModelSettings& settings, long double gridStep, std::int32_t westLon,
+                    std::int32_t southLat) noexcept;
+
+// Region coordinates and elevations to model coordinates. Every expression keeps the order
+// of operations of the model's definition, so a vertex depends only on its longitude and
+// latitude: equal inputs give equal bytes, which is what lets cells share corners.
+class ModelScale {
+ public:
+  explicit ModelScale(const ModelSettings& s);
+
+  float X(long double lon) const noexcept {
+    return static_cast<float>((lon - lonMin_) / lonSpan_ * xExtent_);
+  }
+  float Y(long double lat) const noexcept {
+    return static_cast<float>((lat - latMin_) / latSpan_ * yExtent_);
+  }
+  // Below the band the surface drops to the base plane, beneath the pedestal. No data (NaN)
+  // stays NaN on a surface, whose cells there make no faces, and lies on the base plane of a
+  // closed solid, as a missing tile's fill does.
+  float Z(long double elevation) const noexcept {
+    if (!(elevation >= zMin_)) return elevation < zMin_ ? 0.0F : noData_;
+    const long double z = (elevation - zMin_) / zSpan_ * zAbovePedestal_ + pedestal_;
+    return static_cast<float>(z < 0 ? 0 : (z > zExtent_ ? zExtent_ : z));
+  }
+
+ private:
+  long double lonMin_;
+  long double lonSpan_;
+  long double latMin_;
+  long double latSpan_;
+  long double xExtent_;
+  long double yExtent_;
+  long double zMin_;
+  long double zSpan_;
+  long double zExtent_;
+  long double pedestal_;
+  long double zAbovePedestal_;
+  float noData_;
+};
+
+// The boundary of one tile's piece of the top surface, vertex for vertex as the surface has
+// it: South and North run west to east through every column edge, West and East south to
+// north through every row edge; each list shares its end vertices with its two neighbours.
+struct PieceOutline {
+  std::vector<Vec3> South;
+  std::vector<Vec3> North;
+  std::vector<Vec3> West;
+  std::vector<Vec3> East;
+};
+
+// The lattice of one piece with what its corners are made of: each column edge's longitude, model
+// x and place among the tile's samples, each row edge's alike, worked out once a tile. Every
+// corner of the piece, in any cell, any band and the solid's outline, is Corner(q, r): one
+// lookup from the same two stored places, so a lattice point has the same bytes wherever it is
+// written and no two expressions have to agree for the surface to close.
+class PieceLattice {
+ public:
+  struct Edge {
+    long double degrees = 0;
+    TSRTM::AxisPosition position;  // unused without a tile
+    float model = 0;               // x of a column edge, y of a row edge
+  };
+
+  // The lattice of grid over tile; tile null for a piece with no data, whose corners all lie at
+  // z = 0. The tile must stay loaded while the lattice is in use; the room is kept for the next.
+  void Reset(const TileGrid& grid, const ModelScale& scale, const TSRTM* tile);
+
+  const TileGrid& Grid() const noexcept { return grid_; }
+  const TSRTM* Tile() const noexcept { return tile_; }
+  const Edge& Column(std::int64_t q) const noexcept {
+    return columns_[static_cast<std::size_t>(q)];
+  }
+  const Edge& Row(std::int64_t r) const noexcept { return rows_[static_cast<std::size_t>(r)]; }
+  float Z(std::int64_t q, std::int64_t r) const noexcept {
+    return tile_ ? scale_->Z(tile_->ElevationOf(Column(q).position, Row(r).position)) : 0.0F;
+  }
+  Vec3 Corner(std::int64_t q, std::int64_t r) const noexcept {
+    return MakeVec(Column(q).model, Row(r).model, Z(q, r));
+  }
+
+ private:
+  TileGrid grid_{};
+  const ModelScale* scale_ = nullptr;
+  const TSRTM* tile_ = nullptr;
+  std::vector<Edge> columns_;  // 0 .. Columns
+  std::vector<Edge> rows_;     // 0 .. Rows
+};
+
+// The outline of a piece for a closed solid: the border corners of its lattice, so that the
+// closure meets the surface to the byte.
+PieceOutline OutlineOf(const PieceLattice& lattice);
+
+}  // namespace orolith

@@ -1,0 +1,357 @@
+#include "model/writers/ThreeMf.h"
+
+#include "base/Errors.h"
+#include "base/Files.h"
+#include "base/SpoolFile.h"
+#include "model/writers/ThreeMfChunks.h"
+
+#include <zlib.h>
+
+#include <cerrno>
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <mutex>
+#include <optional>
+#include <stdexcept>
+#include <stop_token>
+#include <string_view>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace orolith {
+namespace {
+
+using Item = ThreeMfWriter::Item;
+using threemf::CompressionThreads;
+using threemf::Compressor;
+using threemf::ContextItems;
+using threemf::Job;
+using threemf::MaxItemText;
+using threemf::Stream;
+using threemf::Triangles;
+using threemf::Vertices;
+
+constexpr std::string_view ContentTypes =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+    "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\">"
+    "<Default Extension=\"rels\" "
+    "ContentType=\"application/vnd.openxmlformats-package.relationships+xml\"/>"
+    "<Default Extension=\"model\" "
+    "ContentType=\"application/vnd.ms-package.3dmanufacturing-3dmodel+xml\"/>"
+    "</Types>\n";
+
+constexpr std::string_view Relationships =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+    "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+    "<Relationship Target=\"/3D/3dmodel.model\" Id=\"rel0\" "
+    "Type=\"http://schemas.microsoft.com/3dmanufacturing/2013/01/3dmodel\"/>"
+    "</Relationships>\n";
+
+constexpr const char* ModelPart = "3D/3dmodel.model";
+
+// The model part is these three texts around the vertices and triangles.
+constexpr std::string_view ModelHead =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+    "<model unit=\"millimeter\" xml:lang=\"en-US\" "
+    "xmlns=\"http://schemas.microsoft.com/3dmanufacturing/core/2015/02\">\n"
+    "<metadata name=\"Application\">Orolith " OROLITH_VERSION
+    "</metadata>\n"
+    "<resources>\n<object id=\"1\" type=\"model\">\n<mesh>\n<vertices>\n";
+constexpr std::string_view TrianglesHead = "</vertices>\n<triangles>\n";
+constexpr std::string_view ModelTail =
+    "</triangles>\n</mesh>\n</object>\n</resources>\n"
+    "<build>\n<item objectid=\"1\"/>\n</build>\n</model>\n";
+
+class FileOutput final : public PackageOutput {
+ public:
+  explicit FileOutput(AtomicOutputFile& file) : file_(file) {}
+  void Write(const void* data, std::size_t size) override { file_.Write(data, size); }
+  bool CanSeek() const override { return file_.CanSeek(); }
+  void WriteAt(std::uint64_t offset, const void* data, std::size_t size) override {
+    file_.WriteAt(offset, data, size);
+  }
+
+ private:
+  AtomicOutputFile& file_;
+};
+
+class SpoolOutput final : public PackageOutput {
+ public:
+  explicit SpoolOutput(SpoolFile& spool) : spool_(spool) {}
+  void Write(const void* data, std::size_t size) override { spool_.Write(data, size); }
+  bool CanSeek() const override { return true; }
+  void WriteAt(std::uint64_t offset, const void* data, std::size_t size) override {
+    spool_.WriteAt(offset, data, size);
+  }
+
+ private:
+  SpoolFile& spool_;
+};
+
+}  // namespace
+
+// The calling thread fills a chunk of each stream in turn, hands it to a worker, and writes
+// finished chunks in the order it handed them out, so each stream's data stays in order; a
+// fixed set of chunks circulates. All file work happens on the calling thread.
+//
+// Threads: mutex_ guards queue_ and every queued job's done flag. A job's other fields belong
+// to the calling thread until it is queued, to one worker from then until done is set, and to
+// the calling thread again once it has seen done.
+class ThreeMfWriter::Impl {
+ public:
+  Impl(const std::string& fileName, const ThreeMfOptions& options,
+       AtomicOutputFile::WaitHook whileWaiting)
+      : fileName_(fileName), chunkItems_(std::max<std::size_t>(options.ChunkItems, 1)) {
+    // A file that can't be made fails here, before the first face.
+    file_.emplace(fileName, AtomicOutputFile::Placement::FollowLinks, std::move(whileWaiting));
+    if (file_->WritesInPlace()) {
+      // Overwritten in place, the file would be lost if the run stopped: the whole package
+      // waits in the temporary folder until it is complete.
+      packageSpool_.emplace();
+      output_ = std::make_unique<SpoolOutput>(*packageSpool_);
+    } else {
+      output_ = std::make_unique<FileOutput>(*file_);
+    }
+    triangleSpool_.emplace();
+    try {
+      zip_.emplace(*output_, options.Zip64From);
+      zip_->AddStored("[Content_Types].xml", ContentTypes);
+      zip_->AddStored("_rels/.rels", Relationships);
+      zip_->BeginDeflated(ModelPart);
+    } catch (const FileError&) {
+      Drop();
+    }
+
+    const unsigned threads = CompressionThreads(options);
+    const std::size_t textCapacity = (ContextItems + chunkItems_) * MaxItemText + ModelHead.size() +
+                                     TrianglesHead.size() + ModelTail.size() + 64;
+    const std::size_t compressors = threads > 1 ? threads : 1;
+    for (std::size_t i = 0; i < compressors; ++i) {
+      compressors_.push_back(
+          std::make_unique<Compressor>(options.VertexLevel, options.TriangleLevel, textCapacity));
+    }
+    jobs_.resize(threads > 1 ? 4 * threads + 2 : 2);
+    for (Job& job : jobs_) {
+      job.items = std::make_unique_for_overwrite<Item[]>(ContextItems + chunkItems_);
+      free_.push_back(&job);
+    }
+    if (threads > 1) {
+      workers_.reserve(threads);
+      for (std::size_t i = 0; i < threads; ++i) {
+        workers_.emplace_back([this, i](std::stop_token stop) { Work(stop, *compressors_[i]); });
+      }
+    }
+  }
+
+  // Hands over the chunk of stream filled up to filledTo, if any, and returns the next to fill.
+  std::pair<Item*, Item*> Next(Stream stream, Item* filledTo) {
+    if (streams_[stream].filling != nullptr) Submit(stream, filledTo, false);
+    Job& job = Acquire(stream);
+    Item* const first = job.items.get() + job.context;
+    return {first, first + chunkItems_};
+  }
+
+  void Finish(Item* verticesTo, Item* trianglesTo, std::uint64_t vertexCount,
+              std::uint64_t triangleCount, std::uint32_t highestIndex) {
+    // Even an empty mesh has its model's text.
+    if (streams_[Vertices].filling == nullptr && !streams_[Vertices].started) {
+      verticesTo = Next(Vertices, nullptr).first;
+    }
+    if (streams_[Vertices].filling != nullptr) Submit(Vertices, verticesTo, false);
+    if (streams_[Triangles].filling == nullptr) trianglesTo = Next(Triangles, nullptr).first;
+    Submit(Triangles, trianglesTo, true);
+    while (!inFlight_.empty()) RetireOldest();
+    if (error_) std::rethrow_exception(error_);
+    if (vertexCount > MaxThreeMfVertices) throw CannotWriteFile(fileName_, EFBIG);
+    if (triangleCount > 0 && highestIndex >= vertexCount) {
+      throw std::invalid_argument("3MF triangle over vertex " + std::to_string(highestIndex) +
+                                  " of " + std::to_string(vertexCount));
+    }
+
+    const StreamState& v = streams_[Vertices];
+    const StreamState& t = streams_[Triangles];
+    triangleSpool_->CopyTo(
+        [this](const unsigned char* data, std::size_t size) { zip_->WriteDeflated(data, size); });
+    const auto crc =
+        static_cast<std::uint32_t>(crc32_combine(v.crc, t.crc, static_cast<z_off_t>(t.size)));
+    zip_->EndDeflated(crc, v.size + t.size);
+    zip_->Finish();
+    if (packageSpool_) {
+      packageSpool_->CopyTo(
+          [this](const unsigned char* data, std::size_t size) { file_->Write(data, size); });
+    }
+    file_->Commit();
+  }
+
+ private:
+  struct StreamState {
+    Job* filling = nullptr;
+    std::vector<Item> context;  // the stream's last items so far, at most ContextItems
+    bool started = false;
+    uLong crc = 0;
+    std::uint64_t size = 0;  // of its text
+  };
+
+  Job& Acquire(Stream stream) {
+    while (free_.empty()) RetireOldest();
+    Job& job = *free_.back();
+    free_.pop_back();
+    StreamState& state = streams_[stream];
+    job.stream = stream;
+    std::copy(state.context.begin(), state.context.end(), job.items.get());
+    job.context = state.context.size();
+    state.filling = &job;
+    return job;
+  }
+
+  void Submit(Stream stream, Item* filledTo, bool last) {
+    StreamState& state = streams_[stream];
+    Job& job = *state.filling;
+    state.filling = nullptr;
+    job.count = static_cast<std::size_t>(filledTo - (job.items.get() + job.context));
+    job.prefix = state.started        ? std::string_view()
+                 : stream == Vertices ? ModelHead
+                                      : TrianglesHead;
+    job.suffix = last ? ModelTail : std::string_view();
+    job.last = last;
+    job.error = nullptr;
+    state.started = true;
+    const std::size_t total = job.context + job.count;
+    const std::size_t kept = std::min(total, ContextItems);
+    state.context.assign(job.items.get() + (total - kept), job.items.get() + total);
+
+    if (error_) {
+      free_.push_back(&job);  // nothing goes anywhere any more
+      return;
+    }
+    if (workers_.empty()) {
+      compressors_.front()->Run(job);
+      free_.push_back(&job);
+      Deliver(job);
+      return;
+    }
+    {
+      const std::lock_guard lock(mutex_);
+      job.done = false;
+      queue_.push_back(&job);
+    }
+    inFlight_.push_back(&job);
+    queued_.notify_one();
+  }
+
+  void RetireOldest() {
+    Job& job = *inFlight_.front();
+    {
+      std::unique_lock lock(mutex_);
+      finished_.wait(lock, [&] { return job.done; });
+    }
+    inFlight_.pop_front();
+    free_.push_back(&job);
+    Deliver(job);
+  }
+
+  void Deliver(const Job& job) {
+    if (job.error) std::rethrow_exception(job.error);
+    if (error_) return;
+    StreamState& state = streams_[job.stream];
+    state.crc = crc32_combine(state.crc, job.crc, static_cast<z_off_t>(job.textSize));
+    state.size += job.textSize;
+    try {
+      if (job.stream == Vertices) {
+        zip_->WriteDeflated(job.out.get(), job.outSize);
+      } else {
+        triangleSpool_->Write(job.out.get(), job.outSize);
+      }
+    } catch (const FileError&) {
+      Drop();
+    }
+  }
+
+  // Keeps the FileError being handled for Finish and lets go of the files.
+  void Drop() noexcept {
+    error_ = std::current_exception();
+    // A failed file goes now, not when the run ends: it may be what filled the disk.
+    zip_.reset();
+    output_.reset();
+    file_.reset();
+    packageSpool_.reset();
+    triangleSpool_.reset();
+  }
+
+  void Work(const std::stop_token& stop, Compressor& compressor) {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+      queued_.wait(lock, stop, [this] { return !queue_.empty(); });
+      if (stop.stop_requested()) return;
+      Job& job = *queue_.front();
+      queue_.pop_front();
+      lock.unlock();
+      compressor.Run(job);
+      lock.lock();
+      job.done = true;
+      finished_.notify_all();
+    }
+  }
+
+  std::string fileName_;
+  std::size_t chunkItems_;
+  std::optional<AtomicOutputFile> file_;
+  std::optional<SpoolFile> packageSpool_;  // the whole package, when the file is overwritten
+  std::unique_ptr<PackageOutput> output_;
+  std::optional<ZipWriter> zip_;
+  std::optional<SpoolFile> triangleSpool_;  // the triangles' deflate data until Finish
+  std::exception_ptr error_;
+  StreamState streams_[2];
+
+  std::vector<std::unique_ptr<Compressor>> compressors_;  // one a worker, or the caller's
+  std::deque<Job> jobs_;
+  std::vector<Job*> free_;
+  std::deque<Job*> inFlight_;  // handed out, in order
+  std::mutex mutex_;
+  std::condition_variable_any queued_;
+  std::condition_variable finished_;
+  std::deque<Job*> queue_;             // waiting for a worker
+  std::vector<std::jthread> workers_;  // last: stopped and joined before all they use goes
+};
+
+ThreeMfWriter::ThreeMfWriter(const std::string& fileName, AtomicOutputFile::WaitHook whileWaiting,
+                             const ThreeMfOptions& options)
+    : impl_(std::make_unique<Impl>(fileName, options, std::move(whileWaiting))) {}
+
+ThreeMfWriter::~ThreeMfWriter() = default;
+
+void ThreeMfWriter::NextVertices() {
+  std::tie(vertexNext_, vertexEnd_) = impl_->Next(Vertices, vertexNext_);
+}
+
+void ThreeMfWriter::NextTriangles() {
+  std::tie(triangleNext_, triangleEnd_) = impl_->Next(Triangles, triangleNext_);
+}
+
+std::uint32_t ThreeMfWriter::AddPiece(std::span<const Vec3> vertices,
+                                      std::span<const Item> triangles,
+                                      std::span<const std::uint32_t> shared) {
+  const std::size_t corners = shared.size() + vertices.size();
+  for (const Item& t : triangles) {
+    if (t[0] >= corners || t[1] >= corners || t[2] >= corners) {
+      throw std::invalid_argument("3MF piece's triangle beyond its vertices");
+    }
+  }
+  const auto first = static_cast<std::uint32_t>(vertexCount_);
+  for (const Vec3& v : vertices) AddVertex(v);
+  const auto sharedCount = static_cast<std::uint32_t>(shared.size());
+  const std::uint32_t offset = first - sharedCount;  // wraps back for the shared corners
+  const auto global = [&](std::uint32_t corner) {
+    return corner < sharedCount ? shared[corner] : corner + offset;
+  };
+  for (const Item& t : triangles) AddTriangle(global(t[0]), global(t[1]), global(t[2]));
+  return first;
+}
+
+void ThreeMfWriter::Finish() {
+  impl_->Finish(vertexNext_, triangleNext_, vertexCount_, triangleCount_, highestIndex_);
+}
+
+}  // namespace orolith

@@ -1,0 +1,118 @@
+#include "model/writers/ThreeMfSink.h"
+
+#include "base/Interrupt.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+#include <utility>
+
+namespace orolith {
+namespace {
+
+bool Same(const Vec3& a, const Vec3& b) noexcept {
+  return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+std::uint64_t Mix(std::uint64_t h) noexcept {
+  h ^= h >> 33;
+  h *= 0xFF51AFD7ED558CCDULL;
+  h ^= h >> 33;
+  return h;
+}
+
+}  // namespace
+
+std::uint64_t ThreeMfSink::BitsHash::operator()(const Bits& b) const noexcept {
+  return Mix((std::uint64_t{b.x} << 32 | b.y) * 0x9E3779B97F4A7C15ULL + b.z);
+}
+
+std::uint64_t ThreeMfSink::PointHash::operator()(std::uint64_t point) const noexcept {
+  return Mix(point);
+}
+
+ThreeMfSink::ThreeMfSink(const std::string& fileName, AtomicOutputFile::WaitHook whileWaiting,
+                         const ThreeMfOptions& options)
+    : writer_(fileName, std::move(whileWaiting), options) {}
+
+void ThreeMfSink::Encode(MeshChunk& chunk) const {
+  unsigned char* distinct = chunk.Encoded.Resize(chunk.Triangles.size());
+  const Vec3* v = chunk.Vertices.data();
+  for (const Triangle& t : chunk.Triangles) {
+    *distinct++ = !Same(v[t.A], v[t.B]) && !Same(v[t.B], v[t.C]) && !Same(v[t.C], v[t.A]);
+  }
+}
+
+void ThreeMfSink::StartChunkOfPiece(const MeshChunk& chunk) {
+  const std::pair piece{chunk.PieceLon, chunk.PieceLat};
+  if (piece_ != piece) {
+    piece_ = piece;
+    shared_.Clear();
+    retainedFrom_ = 0;
+  }
+  west_ = south_ = LatticePoint::Off;
+  east_ = north_ = 0;
+  for (const LatticePoint& p : chunk.Lattice) {
+    if (!p.OnLattice()) continue;
+    west_ = std::min(west_, p.Column);
+    east_ = std::max(east_, p.Column);
+    south_ = std::min(south_, p.Row);
+    north_ = std::max(north_, p.Row);
+  }
+  // No later chunk starts west of this one.
+  if (west_ > retainedFrom_) {
+    const std::uint32_t west = retainedFrom_ = west_;
+    shared_.RetainIf([west](std::uint64_t point) { return point >> 32 >= west; });
+  }
+}
+
+std::uint32_t ThreeMfSink::ByBytes(const Vec3& v) {
+  const Bits bits{std::bit_cast<std::uint32_t>(v.x), std::bit_cast<std::uint32_t>(v.y),
+                  std::bit_cast<std::uint32_t>(v.z)};
+  if (const std::uint32_t* found = borders_.Find(bits)) return *found;
+  const std::uint32_t index = writer_.AddVertex(v);
+  borders_.Insert(bits, index);
+  return index;
+}
+
+void ThreeMfSink::Write(const MeshChunk& chunk) {
+  // The package's data reaches the file in large pieces, a small model's only at Finish: a stop
+  // is seen here, a chunk at a time, as the STL writer sees it at each of its writes.
+  ThrowIfInterrupted();
+  const std::size_t count = chunk.Vertices.size();
+  indices_.resize(count);
+  if (!chunk.OfPiece()) {
+    for (std::size_t i = 0; i < count; ++i) indices_[i] = ByBytes(chunk.Vertices[i]);
+  } else {
+    StartChunkOfPiece(chunk);
+    for (std::size_t i = 0; i < count; ++i) {
+      const LatticePoint p = chunk.Lattice[i];
+      const Vec3& v = chunk.Vertices[i];
+      const bool edge = p.OnLattice() && (p.Column == west_ || p.Column == east_ ||
+                                          p.Row == south_ || p.Row == north_);
+      if (!edge) {
+        indices_[i] = writer_.AddVertex(v);
+        continue;
+      }
+      const std::uint64_t point = std::uint64_t{p.Column} << 32 | p.Row;
+      if (const std::uint32_t* found = shared_.Find(point)) {
+        indices_[i] = *found;
+        continue;
+      }
+      const bool border =
+          p.Column == 0 || p.Column == chunk.PieceColumns || p.Row == 0 || p.Row == chunk.PieceRows;
+      indices_[i] = border ? ByBytes(v) : writer_.AddVertex(v);
+      shared_.Insert(point, indices_[i]);
+    }
+  }
+  const unsigned char* distinct = chunk.Encoded.Data();
+  for (const Triangle& t : chunk.Triangles) {
+    if (*distinct++) {
+      writer_.AddTriangle(indices_[t.A], indices_[t.B], indices_[t.C]);
+    } else {
+      ++leftOut_;
+    }
+  }
+}
+
+}  // namespace orolith
