@@ -4,6 +4,7 @@
 
 #include "model/TerrainModel.h"
 #include "model/lattice/ModelGrid.h"
+#include "support/DataRoot.h"
 #include "support/RecordingHost.h"
 #include "support/StlReader.h"
 #include "support/TempFiles.h"
@@ -65,17 +66,12 @@ std::int64_t EdgeOf(float v, const std::vector<float>& edges) {
 class AdaptiveModelTest : public ::testing::Test {
  protected:
   ModelSettings Settings(const Case& c) const {
-    FrontPanelValues panel;
-    panel.Long1 = c.lon1;
-    panel.Long2 = c.lon2;
-    panel.Lat1 = c.lat1;
-    panel.Lat2 = c.lat2;
+    FrontPanelValues panel = test::RegionPanel(c.lon1, c.lon2, c.lat1, c.lat2, c.pixel);
     panel.Z1 = 0;
     panel.Z2 = 2000;
     panel.XExtent = 100;
     panel.ZExtent = 20;
     panel.ZBasePercent = 10;
-    panel.XYPixelSize = c.pixel;
     panel.MaxError = c.maxError;
     panel.StlFileName = (root.Path() / "adaptive.stl").string();
     return ReadModelSettings(panel);

@@ -8,6 +8,7 @@
 #include "model/writers/ThreeMf.h"
 #include "model/writers/ThreeMfSink.h"
 #include "model/writers/ZipPackage.h"
+#include "support/ModelRun.h"
 #include "support/Package.h"
 #include "support/Pipes.h"
 #include "support/Privileges.h"
@@ -805,29 +806,20 @@ TEST(ThreeMfSink, WritesEachVertexOnceWhateverTheChunksAndPiecesShare) {
 }
 
 // Real tiles as a 3MF and as an STL from the same seed: the same triangles.
-class ThreeMfModel : public ::testing::Test {
+class ThreeMfModel : public test::ModelRunTest {
  protected:
   ThreeMfModel() {
-    for (const char* folder : {"SRTM_1", "SRTM_3", "SRTM_30"})
-      fs::create_directory(root.Path() / folder);
     panel.Z1 = 0;
     panel.Z2 = 2000;
     panel.XExtent = 100;
     panel.ZExtent = 10;
     panel.ZBasePercent = 10;
   }
-  void Tile(const std::string& shared, const std::string& folder, const std::string& name) {
-    fs::copy_file(test::SharedData(shared), root.Path() / folder / (name + ".hgt"));
-  }
   // The model into name, meshed by threads threads.
   void Make(const std::string& name, unsigned threads) {
-    Workspace workspace(MakeDataFolders(root.Root()));
     panel.StlFileName = (root.Path() / name).string();
-    test::RecordingHost host;
-    GenerationOptions options{1234};
     options.Threads = threads;
-    ASSERT_EQ(CreateStlModel(ReadModelSettings(panel), workspace, host, options),
-              RunOutcome::Completed);
+    ASSERT_EQ(Run(), RunOutcome::Completed);
     const std::string saving = "now saving to " + panel.StlFileName + " ...";
     ASSERT_GE(host.lines.size(), 2U);
     EXPECT_EQ(host.lines.back(), "File has been saved");
@@ -847,8 +839,6 @@ class ThreeMfModel : public ::testing::Test {
     return ExpectFaces(CheckPackage(test::ReadPackage(root.Path() / "model.3mf")), faces);
   }
 
-  TempDir root;
-  FrontPanelValues panel;
   std::vector<std::vector<std::string>> logs;
 };
 
@@ -858,13 +848,10 @@ TEST_F(ThreeMfModel, ASolidOfMixedTilesAndAMissingOne) {
   OROLITH_REQUIRE_SHARED_DATA("SRTM_1/S46W066.hgt");
   OROLITH_REQUIRE_SHARED_DATA("SRTM_3/N44W072.hgt");
   OROLITH_REQUIRE_SHARED_DATA("SRTM_3/N57E011.hgt");
-  Tile("SRTM_1/S46W066.hgt", "SRTM_1", "S46W066");
-  Tile("SRTM_3/N57E011.hgt", "SRTM_3", "S46W065");
-  Tile("SRTM_3/N44W072.hgt", "SRTM_3", "S45W066");
-  panel.Long1 = -66.0F;
-  panel.Long2 = -64.7F;
-  panel.Lat1 = -45.6F;
-  panel.Lat2 = -44.0F;
+  root.SharedTile("SRTM_1/S46W066.hgt", "SRTM_1/S46W066.hgt");
+  root.SharedTile("SRTM_3/N57E011.hgt", "SRTM_3/S46W065.hgt");
+  root.SharedTile("SRTM_3/N44W072.hgt", "SRTM_3/S45W066.hgt");
+  Region(-66.0F, -64.7F, -45.6F, -44.0F);
   panel.XYPixelSize = 2000;
   panel.Solid = true;
   EXPECT_EQ(ExpectTheStlsTriangles(), 0U);
@@ -877,12 +864,9 @@ TEST_F(ThreeMfModel, ASolidOfMixedTilesAndAMissingOne) {
 // Neighbours whose shared edge is equal: one vertex for each corner of the seam.
 TEST_F(ThreeMfModel, ASolidOfTwoTilesWithEqualEdges) {
   OROLITH_REQUIRE_SHARED_DATA("SRTM_3/N50E009.hgt");
-  Tile("SRTM_3/N50E008.hgt", "SRTM_3", "N50E008");
-  Tile("SRTM_3/N50E009.hgt", "SRTM_3", "N50E009");
-  panel.Long1 = 8.7F;
-  panel.Long2 = 9.3F;
-  panel.Lat1 = 50.1F;
-  panel.Lat2 = 50.4F;
+  root.SharedTile("SRTM_3/N50E008.hgt", "SRTM_3/N50E008.hgt");
+  root.SharedTile("SRTM_3/N50E009.hgt", "SRTM_3/N50E009.hgt");
+  Region(8.7F, 9.3F, 50.1F, 50.4F);
   panel.XYPixelSize = 300;
   panel.Solid = true;
   EXPECT_EQ(ExpectTheStlsTriangles(), 0U);
@@ -892,11 +876,8 @@ TEST_F(ThreeMfModel, ASolidOfTwoTilesWithEqualEdges) {
 // are left out of the package.
 TEST_F(ThreeMfModel, ASurfaceWithCellsOfNoWidth) {
   OROLITH_REQUIRE_SHARED_DATA("SRTM_3/N50E008.hgt");
-  Tile("SRTM_3/N50E008.hgt", "SRTM_3", "N50E008");
-  panel.Long1 = 8.6F;
-  panel.Long2 = 9.0F;
-  panel.Lat1 = 50.1F;
-  panel.Lat2 = 50.3F;
+  root.SharedTile("SRTM_3/N50E008.hgt", "SRTM_3/N50E008.hgt");
+  Region(8.6F, 9.0F, 50.1F, 50.3F);
   panel.XYPixelSize = 1000;
   panel.MissedDataZero = true;
   EXPECT_GT(ExpectTheStlsTriangles(), 0U);
