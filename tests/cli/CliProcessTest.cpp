@@ -3,6 +3,7 @@
 
 #include "model/TerrainModel.h"
 #include "support/Archives.h"
+#include "support/DataRoot.h"
 #include "support/LongPaths.h"
 #include "support/Privileges.h"
 #include "support/Rasters.h"
@@ -59,9 +60,6 @@ class CliProcessTest : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!std::filesystem::exists(Binary)) GTEST_SKIP() << Binary << " is not built";
-    for (const char* dir : {"SRTM_1", "SRTM_3", "SRTM_30"}) {
-      std::filesystem::create_directories(root.Path() / dir);
-    }
   }
 
   // Runs orolith-cli in the data root with the given (already quoted) arguments.
@@ -97,7 +95,7 @@ class CliProcessTest : public ::testing::Test {
 
   std::string Path(const std::string& relative) const { return (root.Path() / relative).string(); }
 
-  TempDir root;
+  test::DataRoot root;
   TempDir captures;
 };
 
@@ -153,19 +151,14 @@ TEST_F(CliProcessTest, CreatePrintsExactlyTheLinesTheWindowWouldLog) {
   EXPECT_EQ(o.err, "");  // no progress line when stderr is no terminal
 
   // The same run through the library with a recording log.
-  FrontPanelValues panel;
-  panel.Long1 = 7.8F;
-  panel.Long2 = 7.2F;
-  panel.Lat1 = 46.2F;
-  panel.Lat2 = 46.8F;
+  FrontPanelValues panel = test::RegionPanel(7.8F, 7.2F, 46.2F, 46.8F, 2500);
   panel.Z1 = 100;
   panel.Z2 = 1500;
   panel.XExtent = 80;
   panel.ZExtent = 12;
   panel.ZBasePercent = 5;
-  panel.XYPixelSize = 2500;
   panel.StlFileName = out;
-  Workspace workspace(MakeDataFolders(root.Root()));
+  Workspace workspace(root.Folders());
   test::RecordingHost host;
   ASSERT_EQ(CreateStlModel(ReadModelSettings(panel), workspace, host), RunOutcome::Completed);
 

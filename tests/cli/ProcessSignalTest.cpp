@@ -1,6 +1,7 @@
 // The two programs stopped by INT, TERM or HUP while they work: they end at once, with the
 // conventional status, and leave nothing half-written behind.
 
+#include "support/DataRoot.h"
 #include "support/Scoped.h"
 #include "support/TempFiles.h"
 #include "support/TestServer.h"
@@ -126,15 +127,10 @@ std::string ExitText(std::optional<int> status) {
 
 class ProcessSignalTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    for (const char* folder : {"SRTM_1", "SRTM_3", "SRTM_30"}) {
-      std::filesystem::create_directories(root.Path() / folder);
-    }
-  }
   std::string Errors() const { return test::ReadText(captures.Path() / "stderr"); }
   std::filesystem::path ErrorFile() const { return captures.Path() / "stderr"; }
 
-  test::TempDir root;
+  test::DataRoot root;
   test::TempDir captures;
 };
 

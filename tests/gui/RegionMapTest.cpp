@@ -3,6 +3,7 @@
 #include "gui/FloatSpin.h"
 #include "gui/Orolith_Main.h"
 #include "gui/RegionMap.h"
+#include "support/DataRoot.h"
 #include "support/TempFiles.h"
 
 #include <gtest/gtest.h>
@@ -23,16 +24,8 @@
 namespace orolith {
 namespace {
 
-using test::TempDir;
-
 class RegionMapTest : public ::testing::Test {
  protected:
-  RegionMapTest() {
-    for (const char* folder : {"SRTM_1", "SRTM_3", "SRTM_30"}) {
-      std::filesystem::create_directories(root_.Path() / folder);
-    }
-  }
-
   TForm4& Open() {
     const std::string key = "DataRoot=" + root_.Root();
     form_ = std::make_unique<TForm4>(std::vector<const char*>{"orolith", key.c_str()}, '.');
@@ -104,7 +97,7 @@ class RegionMapTest : public ::testing::Test {
     return colours.size();
   }
 
-  TempDir root_;
+  test::DataRoot root_;
   std::unique_ptr<TForm4> form_;
   std::vector<std::string> errors_;
 };

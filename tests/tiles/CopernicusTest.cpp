@@ -1,4 +1,5 @@
 #include "base/Errors.h"
+#include "support/DataRoot.h"
 #include "support/Rasters.h"
 #include "support/TempFiles.h"
 #include "support/Tiles.h"
@@ -491,12 +492,9 @@ TEST(LoadCopernicusTile, ReadsOnlyLocalFiles) {
 }
 
 TEST(FindTileSource, SearchesCopernicusAfterSrtm1AndBeforeSrtm3UnderTheBucketsName) {
-  const test::TempDir root;
-  const DataFolders folders = MakeDataFolders(root.Root());
+  const test::DataRoot root(true);
+  const DataFolders folders = root.Folders();
   EXPECT_EQ(folders.Cop30Dir, root.Root() + "COP30/");
-  for (const char* dir : {"SRTM_1", "SRTM_3", "SRTM_30", "COP30"}) {
-    fs::create_directories(root.Path() / dir);
-  }
   test::WriteBytes(root.Path() / "SRTM_3" / "N46E007.hgt", {1});
   test::WriteBytes(root.Path() / "COP30" / CopernicusTileName(7, 46), {1});
   // An .hgt name in the Copernicus folder is no Copernicus tile.
@@ -528,12 +526,10 @@ TEST(UnreadableFolders, NamesTheCopernicusFolderWhenTheSearchPassesOverIt) {
 }
 
 TEST(LoadTile, ReadsEachFolderKindWithItsOwnReader) {
-  const test::TempDir root;
-  const DataFolders folders = MakeDataFolders(root.Root());
-  fs::create_directories(folders.Cop30Dir);
-  fs::create_directories(folders.Srtm3Dir);
+  const test::DataRoot root(true);
+  const DataFolders folders = root.Folders();
   test::WriteCopernicusTile(folders.Cop30Dir, 7, 46, [](double, double) { return 1234.5; });
-  test::WriteTile(folders.Srtm3Dir + "N46E007.hgt", 1201, [](int, int) { return 321; });
+  root.Tile("SRTM_3/N46E007.hgt", 1201, [](int, int) { return 321; });
 
   TSRTM tile;
   LoadTile(tile, *FindTileSource(folders, 7, 46, {}), 7, 46);
