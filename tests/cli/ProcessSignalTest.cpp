@@ -17,7 +17,9 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
+#include <fstream>
 #include <optional>
 #include <string>
 #include <thread>
@@ -79,6 +81,23 @@ class Process {
   }
 
   void Signal(int signal) const { ::kill(pid_, signal); }
+
+  // Waits until the program catches signal, its handler installed; false after timeout. On a
+  // busy machine a fixed pause may end before the program is that far.
+  bool AwaitHandler(int signal, std::chrono::milliseconds timeout) const {
+    const auto until = Clock::now() + timeout;
+    const std::uint64_t bit = std::uint64_t{1} << (signal - 1);
+    for (;;) {
+      std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
+      for (std::string line; std::getline(status, line);) {
+        if (line.rfind("SigCgt:", 0) == 0 && (std::stoull(line.substr(7), nullptr, 16) & bit)) {
+          return true;
+        }
+      }
+      if (Clock::now() >= until) return false;
+      std::this_thread::sleep_for(10ms);
+    }
+  }
 
   // The raw wait status, reading the output meanwhile; nothing when the program is still
   // running after timeout.
@@ -159,6 +178,7 @@ TEST_F(ProcessSignalTest, TermStopsAModelRunAndLeavesNoFile) {
                "--missed-zero", "--yes", "-o", "model.stl"},
               root.Path(), ErrorFile());
   cli.NarrowOutput();
+  ASSERT_TRUE(cli.AwaitHandler(SIGTERM, 10s));
   std::this_thread::sleep_for(500ms);
   cli.Signal(SIGTERM);
   const std::optional<int> status = cli.Wait(20s);
@@ -176,6 +196,7 @@ TEST_F(ProcessSignalTest, TheWindowProgramEndsCleanlyOnTermAndHangup) {
   for (const int signal : {SIGTERM, SIGHUP}) {
     SCOPED_TRACE(signal);
     Process window({Window, "DataRoot=" + root.Root()}, root.Path(), ErrorFile());
+    ASSERT_TRUE(window.AwaitHandler(signal, 10s));
     std::this_thread::sleep_for(1s);
     window.Signal(signal);
     const std::optional<int> status = window.Wait(10s);
