@@ -147,36 +147,33 @@ class SolidModelTest : public test::ModelRunTest {
   std::vector<StlFace> solid;
 };
 
-TEST_F(SolidModelTest, OneTileGetsWallsAndABottomAndNothingElse) {
-  OROLITH_REQUIRE_SHARED_DATA("SRTM_3/N44W072.hgt");
-  Region(-71.6F, -71.1F, 44.1F, 44.45F);
-  panel.Z1 = 100;
-  panel.ZBasePercent = 5;
-  panel.XYPixelSize = 500;
-  const std::size_t added = ExpectSolidOverSurface(OROLITH_SHARED_DATA);
-  EXPECT_EQ(added, 3 * BorderPositions());
-
-  EXPECT_TRUE(Logged("   Closed solid, floor 4.00 percent of the Z extent"));
-  EXPECT_TRUE(Logged(std::to_string(solid.size()) + " Faces created, now saving to " +
-                     panel.StlFileName + " ..."));
-}
-
-TEST_F(SolidModelTest, SeamOfTilesWithEqualEdgesAddsNoFaces) {
-  OROLITH_REQUIRE_SHARED_DATA("SRTM_3/N50E009.hgt");
-  Region(8.7F, 9.3F, 50.1F, 50.4F);
-  panel.Z1 = 100;
-  panel.Z2 = 900;
-  panel.XYPixelSize = 500;
-  const std::size_t added = ExpectSolidOverSurface(OROLITH_SHARED_DATA);
-  EXPECT_EQ(added, 3 * BorderPositions());
-}
-
-TEST_F(SolidModelTest, RegionOfAnSrtm1Tile) {
-  OROLITH_REQUIRE_SHARED_DATA("SRTM_1/S46W066.hgt");
-  Region(-65.9F, -65.3F, -45.8F, -45.2F);
-  panel.Z2 = 150;
-  panel.XYPixelSize = 300;
-  ExpectSolidOverSurface(OROLITH_SHARED_DATA);
+// One tile, the seam of two tiles with equal edges, an SRTM-1 tile: walls and a bottom close
+// each, and where the tiles' edges meet no strip is needed.
+TEST_F(SolidModelTest, RealTilesGetWallsAndABottomAndNothingElse) {
+  struct Case {
+    const char* tile;
+    float lon1, lon2, lat1, lat2, z1, z2, base, pixel;
+    bool wallsAlone;
+  };
+  const Case cases[] = {
+      {"SRTM_3/N44W072.hgt", -71.6F, -71.1F, 44.1F, 44.45F, 100, 2000, 5, 500, true},
+      {"SRTM_3/N50E009.hgt", 8.7F, 9.3F, 50.1F, 50.4F, 100, 900, 0, 500, true},
+      {"SRTM_1/S46W066.hgt", -65.9F, -65.3F, -45.8F, -45.2F, 0, 150, 0, 300, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.tile);
+    OROLITH_REQUIRE_SHARED_DATA(c.tile);
+    Region(c.lon1, c.lon2, c.lat1, c.lat2);
+    panel.Z1 = c.z1;
+    panel.Z2 = c.z2;
+    panel.ZBasePercent = c.base;
+    panel.XYPixelSize = c.pixel;
+    const std::size_t added = ExpectSolidOverSurface(OROLITH_SHARED_DATA);
+    if (c.wallsAlone) EXPECT_EQ(added, 3 * BorderPositions());
+    EXPECT_TRUE(Logged("   Closed solid, floor 4.00 percent of the Z extent"));
+    EXPECT_TRUE(Logged(std::to_string(solid.size()) + " Faces created, now saving to " +
+                       panel.StlFileName + " ..."));
+  }
 }
 
 // Four tiles of different kinds round one corner: an SRTM-1 tile, two SRTM-3 tiles whose

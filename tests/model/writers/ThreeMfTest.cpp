@@ -861,17 +861,6 @@ TEST_F(ThreeMfModel, ASolidOfMixedTilesAndAMissingOne) {
   EXPECT_TRUE(test::ReadBytes(root.Path() / "model.3mf") == two);
 }
 
-// Neighbours whose shared edge is equal: one vertex for each corner of the seam.
-TEST_F(ThreeMfModel, ASolidOfTwoTilesWithEqualEdges) {
-  OROLITH_REQUIRE_SHARED_DATA("SRTM_3/N50E009.hgt");
-  root.SharedTile("SRTM_3/N50E008.hgt", "SRTM_3/N50E008.hgt");
-  root.SharedTile("SRTM_3/N50E009.hgt", "SRTM_3/N50E009.hgt");
-  Region(8.7F, 9.3F, 50.1F, 50.4F);
-  panel.XYPixelSize = 300;
-  panel.Solid = true;
-  EXPECT_EQ(ExpectTheStlsTriangles(), 0U);
-}
-
 // A whole-degree bound brings in a tile column of no width: its faces with repeated corners
 // are left out of the package.
 TEST_F(ThreeMfModel, ASurfaceWithCellsOfNoWidth) {
