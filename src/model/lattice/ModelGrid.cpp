@@ -54,6 +54,11 @@ ModelScale::ModelScale(const ModelSettings& s)
       zAbovePedestal_(zExtent_ - pedestal_),
       noData_(s.Solid ? 0.0F : std::numeric_limits<float>::quiet_NaN()) {}
 
+ModelFootprint ModelSize(const ModelSettings& settings) {
+  const ModelScale scale(settings);
+  return {scale.X(settings.LonMax), scale.Y(settings.LatMax)};
+}
+
 void PieceLattice::Reset(const TileGrid& grid, const ModelScale& scale, const TSRTM* tile) {
   grid_ = grid;
   scale_ = &scale;
