@@ -40,7 +40,8 @@ class GeoLayers {
     const Set* set = SetFor(kind, level);
     if (set == nullptr) return;
     for (const Line& line : set->Lines) {
-      if (Meets(line.Bounds, box)) visit(std::span<const GeoVertex>(&vertices_[line.First], line.Count));
+      if (Meets(line.Bounds, box))
+        visit(std::span<const GeoVertex>(&vertices_[line.First], line.Count));
     }
   }
 

@@ -7,14 +7,19 @@
 
 // The two files are assembled into the library's read-only data, so that both programs find
 // them wherever they run.
-#define OROLITH_EMBED(name, file)                   \
-  asm(".section .rodata\n"                          \
-      ".balign 16\n"                                \
-      ".global orolith_" name "_begin\n"            \
-      "orolith_" name "_begin:\n"                   \
-      ".incbin \"" file "\"\n"                      \
-      ".global orolith_" name "_end\n"              \
-      "orolith_" name "_end:\n"                     \
+#define OROLITH_EMBED(name, file) \
+  asm(".section .rodata\n"        \
+      ".balign 16\n"              \
+      ".global orolith_" name     \
+      "_begin\n"                  \
+      "orolith_" name             \
+      "_begin:\n"                 \
+      ".incbin \"" file           \
+      "\"\n"                      \
+      ".global orolith_" name     \
+      "_end\n"                    \
+      "orolith_" name             \
+      "_end:\n"                   \
       ".previous\n")
 
 OROLITH_EMBED("geography", OROLITH_GEOGRAPHY_FILE);
@@ -42,10 +47,9 @@ std::vector<unsigned char> UnpackMapFile(std::span<const unsigned char> file,
     throw std::runtime_error(std::string(what) + ": not a file of this kind");
   }
   const unsigned char* size = file.data() + magic.size();
-  const std::uint32_t length = static_cast<std::uint32_t>(size[0]) |
-                               static_cast<std::uint32_t>(size[1]) << 8 |
-                               static_cast<std::uint32_t>(size[2]) << 16 |
-                               static_cast<std::uint32_t>(size[3]) << 24;
+  const std::uint32_t length =
+      static_cast<std::uint32_t>(size[0]) | static_cast<std::uint32_t>(size[1]) << 8 |
+      static_cast<std::uint32_t>(size[2]) << 16 | static_cast<std::uint32_t>(size[3]) << 24;
   std::vector<unsigned char> payload(length);
   uLongf inflated = length;
   const int result = uncompress(payload.data(), &inflated, file.data() + header,

@@ -44,7 +44,8 @@ std::pair<char32_t, std::size_t> DecodeAt(std::string_view text, std::size_t at)
   const auto byte = static_cast<unsigned char>(text[at]);
   if (byte >= 0xC2 && byte < 0xE0 && at + 1 < text.size()) {
     const auto next = static_cast<unsigned char>(text[at + 1]);
-    if ((next & 0xC0) == 0x80) return {static_cast<char32_t>((byte & 0x1F) << 6 | (next & 0x3F)), 2};
+    if ((next & 0xC0) == 0x80)
+      return {static_cast<char32_t>((byte & 0x1F) << 6 | (next & 0x3F)), 2};
   }
   return {byte, 1};
 }
@@ -109,9 +110,8 @@ const Places& Places::Builtin() {
 }
 
 void Places::Index() {
-  std::stable_sort(places_.begin(), places_.end(), [](const Place& a, const Place& b) {
-    return a.Importance() > b.Importance();
-  });
+  std::stable_sort(places_.begin(), places_.end(),
+                   [](const Place& a, const Place& b) { return a.Importance() > b.Importance(); });
   forms_.clear();
   forms_.reserve(places_.size());
   for (const Place& place : places_) forms_.push_back(SearchForm(place.Name));
@@ -149,10 +149,10 @@ std::vector<const Place*> Places::Find(std::string_view query, std::size_t limit
 }
 
 std::string PlaceLine(const Place& place, char decimalSeparator) {
-  const std::string what = place.Kind == PlaceKind::Peak
-                               ? FormatText(decimalSeparator, "peak %d m", {std::int64_t{place.Number}})
-                               : FormatText(decimalSeparator, "population %d",
-                                            {std::int64_t{place.Number}});
+  const std::string what =
+      place.Kind == PlaceKind::Peak
+          ? FormatText(decimalSeparator, "peak %d m", {std::int64_t{place.Number}})
+          : FormatText(decimalSeparator, "population %d", {std::int64_t{place.Number}});
   return FormatText(decimalSeparator, "%s\t%s\t%.4f\t%.4f\t%s",
                     {place.Name, place.Country.empty() ? std::string("-") : place.Country,
                      place.Lat, place.Lon, what});
