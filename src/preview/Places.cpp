@@ -39,7 +39,10 @@ std::string_view PairFor(char32_t c) {
   }
 }
 
-// The code point at text[at] and its length in bytes; a malformed byte stands for itself.
+// Stands for a byte that begins no two-byte sequence: no letter, kept as it is.
+constexpr char32_t OtherByte = 0x110000;
+
+// The code point at text[at] and its length in bytes.
 std::pair<char32_t, std::size_t> DecodeAt(std::string_view text, std::size_t at) {
   const auto byte = static_cast<unsigned char>(text[at]);
   if (byte >= 0xC2 && byte < 0xE0 && at + 1 < text.size()) {
@@ -47,7 +50,7 @@ std::pair<char32_t, std::size_t> DecodeAt(std::string_view text, std::size_t at)
     if ((next & 0xC0) == 0x80)
       return {static_cast<char32_t>((byte & 0x1F) << 6 | (next & 0x3F)), 2};
   }
-  return {byte, 1};
+  return {byte < 0x80 ? char32_t{byte} : OtherByte, 1};
 }
 
 bool IsWordStart(std::string_view form, std::size_t at) {

@@ -25,11 +25,11 @@ TEST(MapGeometry, DegreesAndPixelsConvertBothWays) {
     GeoPoint geo;
     PixelPoint pixel;
   } cases[] = {
-      {{7.5, 0}, {250, 200}},     // the centre
-      {{8.5, 0}, {350, 200}},     // east is right
-      {{7.5, 1}, {250, 100}},     // north is up
-      {{5.0, 2}, {0, 0}},         // the top-left corner
-      {{10.0, -2}, {500, 400}},   // the bottom-right corner
+      {{7.5, 0}, {250, 200}},    // the centre
+      {{8.5, 0}, {350, 200}},    // east is right
+      {{7.5, 1}, {250, 100}},    // north is up
+      {{5.0, 2}, {0, 0}},        // the top-left corner
+      {{10.0, -2}, {500, 400}},  // the bottom-right corner
       {{7.123456, 0.154321}, {212.3456, 184.5679}},
   };
   for (const auto& c : cases) {
@@ -126,9 +126,9 @@ TEST(MapGeometry, PanningMovesTheMapWithThePointerAndKeepsItsCentreOnTheGlobe) {
     double lon;
     double lat;
   } cases[] = {
-      {100, 0, 6.5, 0},      // the map follows the pointer east: the centre goes west
-      {0, -50, 7.5, -0.5},   // up: the centre goes south
-      {-30000, 0, 180, 0},   // no further than the edge of the globe
+      {100, 0, 6.5, 0},     // the map follows the pointer east: the centre goes west
+      {0, -50, 7.5, -0.5},  // up: the centre goes south
+      {-30000, 0, 180, 0},  // no further than the edge of the globe
       {0, 30000, 7.5, 90},
   };
   for (const auto& c : cases) {
@@ -266,8 +266,8 @@ TEST(MapGeometry, VisibleTilesStayOnTheGlobe) {
     TileRange tiles;
   } cases[] = {
       {7.5, 0, 100, {5, 9, -2, 1}},
-      {7.5, 0.5, 1000, {7, 7, 0, 0}},  // inside one tile
-      {180, 0, 100, {177, 179, -2, 1}},   // nothing east of the antimeridian
+      {7.5, 0.5, 1000, {7, 7, 0, 0}},    // inside one tile
+      {180, 0, 100, {177, 179, -2, 1}},  // nothing east of the antimeridian
       {-180, 0, 100, {-180, -178, -2, 1}},
       // Nothing north of the pole; near it a degree of longitude is drawn as at 85 degrees,
       // 28.7 degrees on each side of the centre.
