@@ -261,9 +261,15 @@ bool DemRaster::LoadTile(TSRTM& tile, std::int16_t lon, std::int16_t lat) {
 }
 
 std::optional<DemExtent> DemRaster::Extent() const {
-  if (!state_->bounded) return std::nullopt;
-  const auto& b = state_->bounds;
-  return DemExtent{b[0], b[2], b[1], b[3]};
+  // The edge's points themselves, so that the box holds the whole raster to the last pixel.
+  const std::vector<std::array<double, 2>> outline = Outline(64);
+  if (outline.empty()) return std::nullopt;
+  DemExtent extent{outline[0][0], outline[0][0], outline[0][1], outline[0][1]};
+  for (const auto& [lon, lat] : outline) {
+    extent = {std::min(extent.West, lon), std::max(extent.East, lon), std::min(extent.South, lat),
+              std::max(extent.North, lat)};
+  }
+  return extent;
 }
 
 std::vector<std::array<double, 2>> DemRaster::Outline(int pointsPerSide) const {

@@ -65,8 +65,8 @@ class DemRaster {
   // file, the tile untouched, when it can't be read.
   bool LoadTile(TSRTM& tile, std::int16_t lon, std::int16_t lat);
 
-  // The smallest box of longitude and latitude that holds the raster; nothing when GDAL can't
-  // work it out.
+  // The smallest box of longitude and latitude that holds the raster's edge; nothing when no
+  // point of it transforms.
   std::optional<DemExtent> Extent() const;
   // The raster's edge in longitude and latitude (x longitude, y latitude): pointsPerSide points
   // along each side, round from the top-left corner; points that don't transform are left out.
