@@ -221,10 +221,12 @@ void TRegionMap::PaintTiles(QPainter& painter) const {
       return;
     }
     // Only the part in view is drawn: a tile at the largest zoom is far wider than the screen.
-    const double perPixel = shown.Image.width() / whole.width();
-    const QRectF source((target.left() - whole.left()) * perPixel,
-                        (target.top() - whole.top()) * perPixel, target.width() * perPixel,
-                        target.height() * perPixel);
+    // A degree of longitude is narrower on the map than one of latitude.
+    const double acrossPerPixel = shown.Image.width() / whole.width();
+    const double downPerPixel = shown.Image.height() / whole.height();
+    const QRectF source((target.left() - whole.left()) * acrossPerPixel,
+                        (target.top() - whole.top()) * downPerPixel,
+                        target.width() * acrossPerPixel, target.height() * downPerPixel);
     painter.drawImage(target, shown.Image, source);
   });
   painter.setOpacity(1);
@@ -258,6 +260,8 @@ void TRegionMap::PaintGrid(QPainter& painter) const {
   painter.setPen(QColor(20, 20, 20));
   ForEachTile(*range, [&](std::int32_t lon, std::int32_t lat) {
     const PixelPoint corner = ToPixel(view_, {static_cast<double>(lon), lat + 1.0});
+    // A tile all but off the left edge would put its name over its neighbour's.
+    if (ToPixel(view_, {lon + 1.0, 0}).X < 60) return;
     const QString name = QString::fromStdString(TileFileName(lon, lat)).chopped(4);
     const QPointF at(std::max(corner.X, 0.0) + 4, std::max(corner.Y, 0.0) + 14);
     painter.drawText(at, name);
