@@ -293,42 +293,6 @@ void TRegionMap::PaintRegion(QPainter& painter) const {
   }
 }
 
-void TRegionMap::PaintLegend(QPainter& painter) const {
-  QFont small = font();
-  small.setPixelSize(11);
-  painter.setFont(small);
-  const QFontMetrics metrics(small);
-  const int line = metrics.height() + 2;
-  int width = 0;
-  for (const CoverageLook& look : CoverageLooks) {
-    width = std::max(width, metrics.horizontalAdvance(QString::fromLatin1(look.Name)));
-  }
-  const int lines = static_cast<int>(LegendOrder.size());
-  const QRect box(6, height() - 6 - lines * line - 8, width + 32, lines * line + 8);
-  painter.setPen(Qt::NoPen);
-  painter.setBrush(QColor(255, 255, 255, 210));
-  painter.drawRect(box);
-  int y = box.top() + 4;
-  for (const TileCoverage coverage : LegendOrder) {
-    const CoverageLook& look = LookOf(coverage);
-    painter.setPen(QColor(60, 60, 60));
-    painter.setBrush(FromArgb(look.Tint));
-    painter.drawRect(box.left() + 5, y + 2, 14, line - 5);
-    painter.setPen(Qt::black);
-    painter.drawText(QPoint(box.left() + 24, y + metrics.ascent()), QString::fromLatin1(look.Name));
-    y += line;
-  }
-  if (!pointerText_.isEmpty()) {
-    const int textWidth = metrics.horizontalAdvance(pointerText_) + 10;
-    const QRect where(this->width() - textWidth - 6, height() - line - 10, textWidth, line + 4);
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(QColor(255, 255, 255, 210));
-    painter.drawRect(where);
-    painter.setPen(Qt::black);
-    painter.drawText(where, Qt::AlignCenter, pointerText_);
-  }
-}
-
 void TRegionMap::resizeEvent(QResizeEvent* /*event*/) {
   if (fitPending_) {
     FitToRegion();

@@ -1,5 +1,5 @@
 // The map's layers beside the tiles: the online base map, the geography and place names, the
-// user's raster, the found place and the model's size beside the region.
+// user's raster, the found place, the model's size beside the region and the legend.
 
 #include "gui/RegionMap.h"
 
@@ -203,6 +203,42 @@ void TRegionMap::PaintModelSize(QPainter& painter, const QRectF& box) const {
   painter.fillRect(where, QColor(255, 255, 255, 220));
   painter.setPen(QColor(200, 30, 30));
   painter.drawText(where, Qt::AlignCenter, text);
+}
+
+void TRegionMap::PaintLegend(QPainter& painter) const {
+  QFont small = font();
+  small.setPixelSize(11);
+  painter.setFont(small);
+  const QFontMetrics metrics(small);
+  const int line = metrics.height() + 2;
+  int width = 0;
+  for (const CoverageLook& look : CoverageLooks) {
+    width = std::max(width, metrics.horizontalAdvance(QString::fromLatin1(look.Name)));
+  }
+  const int lines = static_cast<int>(LegendOrder.size());
+  const QRect box(6, height() - 6 - lines * line - 8, width + 32, lines * line + 8);
+  painter.setPen(Qt::NoPen);
+  painter.setBrush(QColor(255, 255, 255, 210));
+  painter.drawRect(box);
+  int y = box.top() + 4;
+  for (const TileCoverage coverage : LegendOrder) {
+    const CoverageLook& look = LookOf(coverage);
+    painter.setPen(QColor(60, 60, 60));
+    painter.setBrush(QColor::fromRgba(static_cast<QRgb>(look.Tint)));
+    painter.drawRect(box.left() + 5, y + 2, 14, line - 5);
+    painter.setPen(Qt::black);
+    painter.drawText(QPoint(box.left() + 24, y + metrics.ascent()), QString::fromLatin1(look.Name));
+    y += line;
+  }
+  if (!pointerText_.isEmpty()) {
+    const int textWidth = metrics.horizontalAdvance(pointerText_) + 10;
+    const QRect where(this->width() - textWidth - 6, height() - line - 10, textWidth, line + 4);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(QColor(255, 255, 255, 210));
+    painter.drawRect(where);
+    painter.setPen(Qt::black);
+    painter.drawText(where, Qt::AlignCenter, pointerText_);
+  }
 }
 
 void TRegionMap::PaintFound(QPainter& painter) const {
