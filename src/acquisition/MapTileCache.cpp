@@ -38,7 +38,8 @@ std::filesystem::path MapTileCache::CopyOf(int zoom, int x, int y) const {
   return folder_ / std::to_string(zoom) / std::to_string(x) / (std::to_string(y) + ".png");
 }
 
-std::vector<char> MapTileCache::Get(int zoom, int x, int y) {
+std::vector<char> MapTileCache::Get(int zoom, int x, int y,
+                                    const std::function<void()>& whileWaiting) {
   const std::filesystem::path copy = CopyOf(zoom, x, y);
   std::error_code error;
   const auto written = std::filesystem::last_write_time(copy, error);
@@ -50,7 +51,8 @@ std::vector<char> MapTileCache::Get(int zoom, int x, int y) {
   std::vector<char> bytes;
   try {
     bytes = client_.Get(baseUrl_ + std::to_string(zoom) + "/" + std::to_string(x) + "/" +
-                        std::to_string(y) + ".png");
+                            std::to_string(y) + ".png",
+                        whileWaiting);
   } catch (const HttpError&) {
     if (haveCopy) {
       std::vector<char> old = ReadWhole(copy);

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -25,7 +26,9 @@ class MapTileCache {
   // corner of the Web Mercator square): from the disk while its copy is younger than MaxAge, else
   // fetched and kept. An old copy stands in when the fetch fails; without one the failure is thrown
   // (HttpError). A copy that can't be written is not kept; the bytes are returned all the same.
-  std::vector<char> Get(int zoom, int x, int y);
+  // whileWaiting, when given, is called every few tens of milliseconds during a fetch; what it
+  // throws ends the fetch and comes out of Get.
+  std::vector<char> Get(int zoom, int x, int y, const std::function<void()>& whileWaiting = {});
 
   // $XDG_CACHE_HOME/orolith/osm-tiles, or ~/.cache/orolith/osm-tiles without it.
   static std::filesystem::path DefaultFolder();

@@ -3,6 +3,7 @@
 #include "acquisition/MapTileCache.h"
 
 #include <exception>
+#include <stdexcept>
 
 namespace orolith {
 namespace {
@@ -23,6 +24,7 @@ TOnlineTiles::TOnlineTiles(QObject* parent) : QObject(parent) {
 }
 
 TOnlineTiles::~TOnlineTiles() {
+  closing_->store(true);
   pool_.clear();
   pool_.waitForDone();
 }
@@ -43,10 +45,12 @@ void TOnlineTiles::Request(const std::vector<WebTile>& tiles) {
   for (const WebTile& tile : tiles) {
     if (pictures_.contains(tile) || failed_.contains(tile)) continue;
     pending_.insert(tile);
-    pool_.start([this, tile, cache = cache_] {
+    pool_.start([this, tile, cache = cache_, closing = closing_] {
       QImage picture;
       try {
-        const std::vector<char> bytes = cache->Get(tile.Zoom, tile.X, tile.Y);
+        const std::vector<char> bytes = cache->Get(tile.Zoom, tile.X, tile.Y, [&closing] {
+          if (closing->load()) throw std::runtime_error("closed");
+        });
         picture = QImage::fromData(reinterpret_cast<const uchar*>(bytes.data()),
                                    static_cast<int>(bytes.size()));
       } catch (const std::exception&) {

@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QThreadPool>
 
+#include <atomic>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -46,6 +47,8 @@ class TOnlineTiles : public QObject {
   void Deliver(int zoom, int x, int y, const QImage& picture);
 
   QThreadPool pool_;
+  // Set when this object goes: the fetch under way ends at once rather than run its course.
+  std::shared_ptr<std::atomic<bool>> closing_ = std::make_shared<std::atomic<bool>>(false);
   std::shared_ptr<MapTileCache> cache_;
   std::map<WebTile, QImage> pictures_;
   std::set<WebTile> failed_;

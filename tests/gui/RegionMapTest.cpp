@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 #include <QApplication>
 #include <QCheckBox>
+#include <QElapsedTimer>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTest>
@@ -406,6 +407,15 @@ TEST_F(RegionMapTest, TheOnlineMapDrawsItsTilesWithTheCredit) {
   form_->MapPanel->OnlineBox()->setChecked(false);
   EXPECT_FALSE(Map().OnlineMap());
   EXPECT_FALSE(greens());
+
+  // A server that never answers holds nothing up when the map is switched off.
+  Map().SetOnlineSource(server.Url("/hang/osm/"), cache.Path() / "hang");
+  form_->MapPanel->OnlineBox()->setChecked(true);
+  QTest::qWait(300);
+  QElapsedTimer off;
+  off.start();
+  form_->MapPanel->OnlineBox()->setChecked(false);
+  EXPECT_LT(off.elapsed(), 2000);
 }
 
 }  // namespace
