@@ -6,6 +6,7 @@
 #include "frontpanel/WindowKeys.h"
 #include "frontpanel/Workspace.h"
 #include "gui/FloatSpin.h"
+#include "gui/MapPanel.h"
 #include "gui/ModelView.h"
 #include "gui/PanelLook.h"
 #include "gui/RegionMap.h"
@@ -95,6 +96,10 @@ void TForm4::ConnectPreview() {
             [this] { RegionMap->SetTileSearch(Folders(), PanelBlocks()); });
   }
   connect(RegionMap, &TRegionMap::RegionDrawn, this, &TForm4::TakeDrawnRegion);
+  connect(DemFileCtl, &QLineEdit::textChanged, this,
+          [this](const QString& path) { RegionMap->SetRaster(path.toStdString()); });
+  connect(XSizeCtl, &QLineEdit::textChanged, this,
+          [this] { RegionMap->SetXExtent(XSizeCtl->Value()); });
 }
 
 void TForm4::WatchForInterrupts() {
@@ -115,6 +120,7 @@ void TForm4::FormCreate(std::span<const char* const> arguments) {
   // The one tile object is created here with the folders, as the window's own.
   workspace_ = std::make_unique<Workspace>(keys.Folders, keys.Source);
   DemFileCtl->setText(QString::fromStdString(keys.DemFile));
+  MapPanel->OnlineBox()->setChecked(keys.OnlineMap);
   ShowTileSource();
   RegionMap->SetTileSearch(Folders(), PanelBlocks());
   FitMapToFields();

@@ -32,6 +32,7 @@ namespace orolith {
 
 class TModelView;
 class TPRFloatSpinEdit;
+class TMapPanel;
 class TRegionMap;
 class TSRTM;
 struct Workspace;
@@ -117,6 +118,8 @@ class TForm4 : public QWidget, public OperationHost {
   QLabel* Label6 = nullptr;
   QPlainTextEdit* Memo1 = nullptr;
   QTabWidget* PreviewTabs = nullptr;
+  // The map with its search bar and switches; RegionMap is its map.
+  TMapPanel* MapPanel = nullptr;
   TRegionMap* RegionMap = nullptr;
   // None where the display gives no OpenGL; the tab then says so.
   TModelView* ModelView = nullptr;
