@@ -30,8 +30,13 @@ TEST(WindowKeys, DataRootKeepsItsCaseAndAnEmptyOneIsTheWorkingDirectory) {
 TEST(WindowKeys, SourceKeysSetTheirOwnFieldsEachAsTyped) {
   const WindowKeys none = Read({});
   EXPECT_EQ(none.Source.ArchiveHost, DefaultArchiveHost);
-  EXPECT_EQ(none.Source.Layout, ArchiveLayout::SrtmV21);
+  EXPECT_EQ(none.Source.Layout, ArchiveLayout::Esa);
   EXPECT_EQ(none.Source.Proxy, "");
+  EXPECT_FALSE(none.Source.RemoveArchives);
+  // An archive host alone names a copy of the archive, as before the mirrors were the default.
+  EXPECT_EQ(Read({"ArchiveHost=h:81"}).Source.Layout, ArchiveLayout::SrtmV21);
+  EXPECT_TRUE(Read({"RemoveArchives=Yes"}).Source.RemoveArchives);
+  EXPECT_FALSE(Read({"RemoveArchives=0"}).Source.RemoveArchives);
   const WindowKeys all = Read({"archivehost=Mirror.example.org:8080", "TILESOURCE=aws",
                                "TileUrl=https://Cache.example.org/skadi", "Proxy=http://P:3128"});
   EXPECT_EQ(all.Source.ArchiveHost, "Mirror.example.org:8080");
@@ -47,31 +52,43 @@ TEST(WindowKeys, DemNamesTheRastersFileAsTyped) {
   EXPECT_EQ(Read({"DEM=/Maps/Lidar 1m.tif"}).DemFile, "/Maps/Lidar 1m.tif");
 }
 
-TEST(WindowKeys, ASourceThatCantBeUsedLeavesTheArchiveAndSaysSoOnce) {
+TEST(WindowKeys, ASourceThatCantBeUsedLeavesTheDefaultAndSaysSoOnce) {
+  const std::string esa = "https://step.esa.int/auxdata/dem/SRTMGL1/";
   const struct {
     std::vector<const char*> arguments;
-    const char* problem;
+    std::string problem;
+    ArchiveLayout left;
   } cases[] = {
       {{"TileSource=usgs", "TileUrl=https://x.example.org/", "ArchiveHost=h:81"},
-       "TileSource: unknown tile source 'usgs' (known: srtm-v2.1, esa, aws, copernicus); downloads "
-       "use "
-       "http://h:81/srtm/version2_1/"},
-      {{"TileSource=esa", "TileUrl=step.esa.int/auxdata/dem/SRTMGL1/"},
+       "TileSource: unknown tile source 'usgs' (known: esa, aws, copernicus, srtm-v2.1); downloads "
+       "use http://h:81/srtm/version2_1/",
+       ArchiveLayout::SrtmV21},
+      {{"TileSource=aws", "TileUrl=step.esa.int/auxdata/dem/SRTMGL1/"},
        "TileUrl: 'step.esa.int/auxdata/dem/SRTMGL1/' is not an http:// or https:// address; "
-       "downloads use http://dds.cr.usgs.gov/srtm/version2_1/"},
+       "downloads use " +
+           esa,
+       ArchiveLayout::Esa},
       {{"TileSource=aws", "TileUrl=https://cache.example.org/skadi/?key=1"},
        "TileUrl: 'https://cache.example.org/skadi/?key=1' has a query or a fragment, which a base "
-       "address can't; downloads use http://dds.cr.usgs.gov/srtm/version2_1/"},
+       "address can't; downloads use " +
+           esa,
+       ArchiveLayout::Esa},
       // Credentials are for the request alone, even in a complaint.
       {{"TileSource=esa", "TileUrl=https://me:pw@cache.example.org/#x"},
        "TileUrl: 'https://cache.example.org/#x' has a query or a fragment, which a base address "
-       "can't; downloads use http://dds.cr.usgs.gov/srtm/version2_1/"},
+       "can't; downloads use " +
+           esa,
+       ArchiveLayout::Esa},
+      {{"RemoveArchives=maybe"},
+       "RemoveArchives: 'maybe' is neither yes nor no; downloaded archives stay beside their tiles",
+       ArchiveLayout::Esa},
   };
   for (const auto& c : cases) {
     const WindowKeys keys = Read(c.arguments);
     EXPECT_EQ(keys.Problems, std::vector<std::string>{c.problem});
-    EXPECT_EQ(keys.Source.Layout, ArchiveLayout::SrtmV21);
+    EXPECT_EQ(keys.Source.Layout, c.left);
     EXPECT_EQ(keys.Source.TileUrl, "");
+    EXPECT_FALSE(keys.Source.RemoveArchives);
   }
 }
 
@@ -132,11 +149,11 @@ TEST(WindowKeys, AValueThatCantBeReadIsReportedAndTheDefaultKept) {
       {{"ArchiveHost=http://mirror.example.org"},
        '.',
        "ArchiveHost: 'http://mirror.example.org' is not a host name with an optional port; "
-       "downloads use http://dds.cr.usgs.gov/srtm/version2_1/"},
+       "downloads use https://step.esa.int/auxdata/dem/SRTMGL1/"},
       {{"ArchiveHost=mirror example"},
        '.',
        "ArchiveHost: 'mirror example' is not a host name with an optional port; "
-       "downloads use http://dds.cr.usgs.gov/srtm/version2_1/"},
+       "downloads use https://step.esa.int/auxdata/dem/SRTMGL1/"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.problem);
