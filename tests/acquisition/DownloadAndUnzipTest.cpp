@@ -69,12 +69,6 @@ TEST_F(DownloadAndUnzipTest, ArchiveIsStoredKeptAndUnpackedByTheArchiver) {
   EXPECT_EQ(test::ReadBytes(archive), test::ReadBytes(source));
   EXPECT_EQ(TileFolderContent(), (Lines{"N19W155.hgt", "N19W155.hgt.zip"}));
   EXPECT_EQ(TileKindOfFile((tiles / "N19W155.hgt").string()), TileKind::Srtm3);
-
-  // Asked to, the archive goes once its tile is in place.
-  std::filesystem::remove_all(tiles);
-  std::filesystem::create_directories(tiles);
-  EXPECT_TRUE(DownloadAndUnzip(url, archive, host, {}, {}, true));
-  EXPECT_EQ(TileFolderContent(), Lines{"N19W155.hgt"});
 }
 
 TEST_F(DownloadAndUnzipTest, AnAnswerWithoutLengthIsStoredToo) {

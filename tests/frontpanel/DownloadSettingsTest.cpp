@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -35,9 +34,9 @@ TEST(TileSources, NamesAreReadInAnyLetterCase) {
 
 TEST(TileSources, EachSourceHasItsOwnAddress) {
   ArchiveSource source;
-  EXPECT_EQ(Srtm1BaseUrl(source), "https://step.esa.int/auxdata/dem/SRTMGL1/");
-  source.ArchiveHost = "mirror.example.org:8080";
   source.Layout = ArchiveLayout::SrtmV21;
+  EXPECT_EQ(Srtm1BaseUrl(source), "http://dds.cr.usgs.gov/srtm/version2_1/");
+  source.ArchiveHost = "mirror.example.org:8080";
   EXPECT_EQ(Srtm1BaseUrl(source), "http://mirror.example.org:8080/srtm/version2_1/");
 
   source.Layout = ArchiveLayout::Esa;
@@ -55,55 +54,6 @@ TEST(TileSources, EachSourceHasItsOwnAddress) {
   source.Layout = ArchiveLayout::SrtmV21;
   EXPECT_EQ(Srtm1BaseUrl(source), "https://cache.example.org/skadi/");
   EXPECT_EQ(ArchiveBaseUrl(source), "https://cache.example.org/skadi/");
-}
-
-// Which server stands behind which, where SRTM-3 tiles come from, and when the retired
-// archive is the one asked.
-TEST(TileSources, TheMirrorsBackEachOtherAndServeSrtm3) {
-  const std::string awsOwn = "https://s3.amazonaws.com/elevation-tiles-prod/skadi/";
-  const struct {
-    ArchiveLayout layout;
-    const char* tileUrl;
-    const char* fallbackUrl;
-    const char* second;  // nullptr: none
-    ArchiveLayout srtm3;
-    bool retired;
-  } cases[] = {
-      {ArchiveLayout::Esa, "", "", awsOwn.c_str(), ArchiveLayout::Esa, false},
-      {ArchiveLayout::Esa, "https://c/esa/", "", nullptr, ArchiveLayout::Esa, false},
-      {ArchiveLayout::Esa, "https://c/esa/", "https://c/aws/", "https://c/aws/", ArchiveLayout::Esa,
-       false},
-      {ArchiveLayout::Aws, "", "https://c/aws/", nullptr, ArchiveLayout::Aws, false},
-      {ArchiveLayout::Copernicus, "https://c/cop/", "", nullptr, ArchiveLayout::Esa, false},
-      {ArchiveLayout::SrtmV21, "", "", nullptr, ArchiveLayout::SrtmV21, true},
-      {ArchiveLayout::SrtmV21, "https://c/v21/", "", nullptr, ArchiveLayout::SrtmV21, false},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(std::string(c.tileUrl) + " " + std::to_string(static_cast<int>(c.layout)));
-    ArchiveSource source;
-    source.Layout = c.layout;
-    source.TileUrl = c.tileUrl;
-    source.FallbackUrl = c.fallbackUrl;
-    const std::optional<ArchiveSource> second = SecondMirror(source);
-    ASSERT_EQ(second.has_value(), c.second != nullptr);
-    if (second) {
-      EXPECT_EQ(second->Layout, ArchiveLayout::Aws);
-      EXPECT_EQ(Srtm1BaseUrl(*second), c.second);
-    }
-    const ArchiveSource srtm3 = Srtm3Source(source);
-    EXPECT_EQ(srtm3.Layout, c.srtm3);
-    // The bucket's address is no mirror's.
-    if (c.layout == ArchiveLayout::Copernicus) {
-      EXPECT_EQ(Srtm1BaseUrl(srtm3), "https://step.esa.int/auxdata/dem/SRTMGL1/");
-    }
-    EXPECT_EQ(IsRetiredArchive(source), c.retired);
-  }
-  ArchiveSource copy;
-  copy.Layout = ArchiveLayout::SrtmV21;
-  copy.ArchiveHost = "h:81";
-  EXPECT_FALSE(IsRetiredArchive(copy));
-  copy.ArchiveHost = "DDS.cr.usgs.gov";
-  EXPECT_TRUE(IsRetiredArchive(copy));
 }
 
 TEST(TileSources, AnotherLayoutChosenTakesItsOwnAddressAndTheGivenOneComesBack) {

@@ -32,11 +32,12 @@ TEST(WindowKeys, SourceKeysSetTheirOwnFieldsEachAsTyped) {
   EXPECT_EQ(none.Source.ArchiveHost, DefaultArchiveHost);
   EXPECT_EQ(none.Source.Layout, ArchiveLayout::Esa);
   EXPECT_EQ(none.Source.Proxy, "");
-  EXPECT_FALSE(none.Source.RemoveArchives);
   // An archive host alone names a copy of the archive, as before the mirrors were the default.
   EXPECT_EQ(Read({"ArchiveHost=h:81"}).Source.Layout, ArchiveLayout::SrtmV21);
   EXPECT_TRUE(Read({"RemoveArchives=Yes"}).Source.RemoveArchives);
-  EXPECT_FALSE(Read({"RemoveArchives=0"}).Source.RemoveArchives);
+  EXPECT_EQ(Read({"RemoveArchives=maybe"}).Problems,
+            std::vector<std::string>{"RemoveArchives: 'maybe' is neither yes nor no; downloaded "
+                                     "archives stay beside their tiles"});
   const WindowKeys all = Read({"archivehost=Mirror.example.org:8080", "TILESOURCE=aws",
                                "TileUrl=https://Cache.example.org/skadi", "Proxy=http://P:3128"});
   EXPECT_EQ(all.Source.ArchiveHost, "Mirror.example.org:8080");
@@ -53,42 +54,29 @@ TEST(WindowKeys, DemNamesTheRastersFileAsTyped) {
 }
 
 TEST(WindowKeys, ASourceThatCantBeUsedLeavesTheDefaultAndSaysSoOnce) {
-  const std::string esa = "https://step.esa.int/auxdata/dem/SRTMGL1/";
   const struct {
     std::vector<const char*> arguments;
-    std::string problem;
-    ArchiveLayout left;
+    const char* problem;
   } cases[] = {
-      {{"TileSource=usgs", "TileUrl=https://x.example.org/", "ArchiveHost=h:81"},
+      {{"TileSource=usgs", "TileUrl=https://x.example.org/"},
        "TileSource: unknown tile source 'usgs' (known: esa, aws, copernicus, srtm-v2.1); downloads "
-       "use http://h:81/srtm/version2_1/",
-       ArchiveLayout::SrtmV21},
-      {{"TileSource=aws", "TileUrl=step.esa.int/auxdata/dem/SRTMGL1/"},
+       "use https://step.esa.int/auxdata/dem/SRTMGL1/"},
+      {{"TileSource=esa", "TileUrl=step.esa.int/auxdata/dem/SRTMGL1/"},
        "TileUrl: 'step.esa.int/auxdata/dem/SRTMGL1/' is not an http:// or https:// address; "
-       "downloads use " +
-           esa,
-       ArchiveLayout::Esa},
+       "downloads use https://step.esa.int/auxdata/dem/SRTMGL1/"},
       {{"TileSource=aws", "TileUrl=https://cache.example.org/skadi/?key=1"},
        "TileUrl: 'https://cache.example.org/skadi/?key=1' has a query or a fragment, which a base "
-       "address can't; downloads use " +
-           esa,
-       ArchiveLayout::Esa},
+       "address can't; downloads use https://step.esa.int/auxdata/dem/SRTMGL1/"},
       // Credentials are for the request alone, even in a complaint.
       {{"TileSource=esa", "TileUrl=https://me:pw@cache.example.org/#x"},
        "TileUrl: 'https://cache.example.org/#x' has a query or a fragment, which a base address "
-       "can't; downloads use " +
-           esa,
-       ArchiveLayout::Esa},
-      {{"RemoveArchives=maybe"},
-       "RemoveArchives: 'maybe' is neither yes nor no; downloaded archives stay beside their tiles",
-       ArchiveLayout::Esa},
+       "can't; downloads use https://step.esa.int/auxdata/dem/SRTMGL1/"},
   };
   for (const auto& c : cases) {
     const WindowKeys keys = Read(c.arguments);
     EXPECT_EQ(keys.Problems, std::vector<std::string>{c.problem});
-    EXPECT_EQ(keys.Source.Layout, c.left);
+    EXPECT_EQ(keys.Source.Layout, ArchiveLayout::Esa);
     EXPECT_EQ(keys.Source.TileUrl, "");
-    EXPECT_FALSE(keys.Source.RemoveArchives);
   }
 }
 

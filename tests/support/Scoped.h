@@ -4,7 +4,6 @@
 // test leaves none of them on for the tests after it.
 
 #include <sys/resource.h>
-#include <sys/stat.h>
 
 #include <csignal>
 #include <cstdlib>
@@ -72,18 +71,6 @@ class ScopedCurrentDirectory {
 
  private:
   std::filesystem::path old_;
-};
-
-// Sets the file mode creation mask.
-class ScopedUmask {
- public:
-  explicit ScopedUmask(mode_t mask) : old_(::umask(mask)) {}
-  ScopedUmask(const ScopedUmask&) = delete;
-  ScopedUmask& operator=(const ScopedUmask&) = delete;
-  ~ScopedUmask() { ::umask(old_); }
-
- private:
-  mode_t old_;
 };
 
 }  // namespace orolith::test
