@@ -29,7 +29,7 @@ std::string CopernicusTileUrl(const std::string& baseUrl, std::int32_t lon, std:
 inline constexpr long MirrorRedirects = 5;
 
 // One attempt at an SRTM-1 tile from the source's mirror into tileDir, through the archive
-// download and unpacking every tile goes through.
+// download and unpacking every tile goes through (the archive removed with RemoveArchives).
 DownloadAttempt DownloadMirrorTile(const ArchiveSource& source, const std::string& tileDir,
                                    std::int32_t lon, std::int32_t lat, OperationHost& host);
 
