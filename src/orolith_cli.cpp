@@ -7,6 +7,7 @@
 #include "base/NumberText.h"
 #include "frontpanel/TSystem.h"
 #include "frontpanel/Workspace.h"
+#include "model/SizeEstimate.h"
 #include "model/TerrainModel.h"
 
 #include <poll.h>

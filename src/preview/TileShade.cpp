@@ -1,7 +1,7 @@
 #include "preview/TileShade.h"
 
 #include "base/Errors.h"
-#include "preview/ReadOnlyFile.h"
+#include "base/ReadOnlyFile.h"
 #include "preview/ShadeCache.h"
 #include "tiles/Copernicus.h"
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "preview/Hillshade.h"
 #include "tiles/TileSource.h"
 
 #include <array>
@@ -52,14 +53,6 @@ struct ReducedTile {
 // only the rows it keeps. Throws FileError when the file can't be opened or read, or has no
 // tile's size; anything but a plain file is refused unopened.
 ReducedTile ReadReducedTile(const std::string& path, int side);
-
-// A hillshade picture: Side × Side pixels 0xAARRGGBB, row 0 in the north.
-struct TileShade {
-  int Side = 0;
-  std::vector<std::uint32_t> Pixels;
-
-  std::size_t Bytes() const { return Pixels.size() * sizeof(std::uint32_t); }
-};
 
 // The tile lit from the north-west, each pixel tint darkened by its shade. Voids are shaded as
 // the nearest sample before them in their row (or 0 m).

@@ -547,7 +547,7 @@ TEST_F(MainWindowTest, PanelValuesComeFromTheirOwnControls) {
   // The operation orders the limits for itself and leaves the fields as they are.
   Click(form.FileTestCtl);
   EXPECT_EQ(form.XY_ResolutionCtl->text(), QStringLiteral("90")) << "90.5 to the even 90";
-  EXPECT_FLOAT_EQ(form.Settings().PixelSize, 90.0F);
+  EXPECT_FLOAT_EQ(form.Settings().XYPixelSize, 90.0F);
   EXPECT_EQ(form.Settings().LonMin, 11.0L);
   EXPECT_EQ(form.Settings().LonMax, 12.0L);
   EXPECT_EQ(form.Settings().ZMin, 200.0L);
