@@ -169,7 +169,9 @@ TEST_F(SolidModelTest, RealTilesGetWallsAndABottomAndNothingElse) {
     panel.ZBasePercent = c.base;
     panel.XYPixelSize = c.pixel;
     const std::size_t added = ExpectSolidOverSurface(OROLITH_SHARED_DATA);
-    if (c.wallsAlone) EXPECT_EQ(added, 3 * BorderPositions());
+    if (c.wallsAlone) {
+      EXPECT_EQ(added, 3 * BorderPositions());
+    }
     EXPECT_TRUE(Logged("   Closed solid, floor 4.00 percent of the Z extent"));
     EXPECT_TRUE(Logged(std::to_string(solid.size()) + " Faces created, now saving to " +
                        panel.StlFileName + " ..."));
