@@ -45,13 +45,6 @@ std::optional<TileSource> FirstHolding(const std::array<Candidate, N>& order) {
 
 }  // namespace
 
-bool TileFileExists(const std::string& path) {
-  struct stat info {};
-  if (::stat(path.c_str(), &info) == 0) return !S_ISDIR(info.st_mode);
-  if (errno == ENAMETOOLONG) throw CannotOpenFile(path, ENAMETOOLONG);
-  return false;
-}
-
 DataFolders MakeDataFolders(std::string dataRoot) {
   if (dataRoot.empty() || dataRoot.back() != PathSeparator) dataRoot += PathSeparator;
   DataFolders folders;

@@ -36,11 +36,6 @@ struct TileSource {
   std::string Path;
 };
 
-// Whether a file (anything but a folder) is at path. A path too long for the system to look
-// up says nothing of the tile: that throws FileError ("File name too long") rather than count
-// the tile missing.
-bool TileFileExists(const std::string& path);
-
 // The first unblocked SRTM folder that holds fileName (an .hgt name), searched SRTM-1, SRTM-3,
 // SRTM-30. Throws as TileFileExists does.
 std::optional<TileSource> FindTileSource(const DataFolders& folders, const std::string& fileName,
