@@ -73,7 +73,8 @@ void CheckSources(const std::string& fileName, const std::string& shownName, int
       continue;
     }
     const std::string source = CPLGetXMLValue(node, nullptr, "");
-    if (NamesNetwork(source)) {
+    // A raster in memory names an address of this process.
+    if (NamesNetwork(source) || STARTS_WITH_CI(source.c_str(), "MEM:")) {
       throw CannotOpenFile(shownName, "Only local files are read: " + source);
     }
     const bool relative = CPLTestBool(CPLGetXMLValue(node, "relativeToVRT", "NO"));

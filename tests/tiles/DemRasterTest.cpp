@@ -252,13 +252,15 @@ TEST(DemRaster, NeverReachesTheNetwork) {
   CPLSetConfigOption("GDAL_HTTP_TIMEOUT", nullptr);
 }
 
-TEST(DemRaster, RefusesAPipeAndAVrtOverOneWithoutOpeningThem) {
+TEST(DemRaster, RefusesAPipeOrMemoryAsTheFileOrAVrtsSourceWithoutOpeningThem) {
   const test::TempDir dir;
   const std::string pipe = dir.Root() + "pipe.tif";
   const test::PipeAtPath waiting(pipe);
-  const std::string vrt = VrtOver(dir.Root() + "over-pipe.vrt", pipe);
+  const std::string memory = "MEM:::DATAPOINTER=0x1000,PIXELS=100,LINES=100";
   const std::vector<std::pair<std::string, std::string>> cases = {
-      {pipe, "Not a regular file"}, {vrt, "Not a regular file: " + pipe}};
+      {pipe, "Not a regular file"},
+      {VrtOver(dir.Root() + "over-pipe.vrt", pipe), "Not a regular file: " + pipe},
+      {VrtOver(dir.Root() + "over-memory.vrt", memory), "Only local files are read: " + memory}};
   for (const auto& [name, reason] : cases) {
     try {
       DemRaster dem(name);
