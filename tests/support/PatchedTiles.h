@@ -36,14 +36,15 @@ inline void PatchTiffTag(std::vector<unsigned char>& bytes, std::uint16_t tag,
     if (LittleEndian(bytes, entry, 2) != tag) continue;
     std::size_t field = entry + 8;
     if (LittleEndian(bytes, entry + 4, 4) > 1) {
-      // An array lies elsewhere; its first value is rewritten, kept a LONG or a LONG8.
+      // An array lies elsewhere, of LONGs in a classic TIFF; its first one is rewritten.
       field = LittleEndian(bytes, entry + 8, 4);
     } else {
       bytes.at(entry + 2) = 4;  // LONG
       bytes.at(entry + 3) = 0;
     }
-    for (int b = 0; b < 4; ++b)
-      bytes.at(field + static_cast<unsigned>(b)) = (value >> (8 * b)) & 0xFF;
+    for (unsigned b = 0; b < 4; ++b) {
+      bytes.at(field + b) = static_cast<unsigned char>(value >> (8 * b));
+    }
     return;
   }
   throw std::invalid_argument("the TIFF has no tag " + std::to_string(tag));
