@@ -1,7 +1,6 @@
 #include "tiles/Copernicus.h"
 
 #include "base/Errors.h"
-#include "base/Interrupt.h"
 #include "base/NumberText.h"
 #include "tiles/DeflatedBlocks.h"
 #include "tiles/GdalBlocks.h"
@@ -381,7 +380,6 @@ std::vector<std::int16_t> ReadReducedCopernicusTile(const std::string& fileName,
   const gdal::ErrorCapture capture;
   if (GDALRasterIOEx(band, GF_Read, 0, 0, GDALGetRasterXSize(dataset), GDALGetRasterYSize(dataset),
                      heights.data(), n, n, GDT_Float32, 0, 0, &extra) != CE_None) {
-    ThrowIfInterrupted();
     throw CannotReadFile(fileName, capture.Reason("The raster's heights can't be read"));
   }
   const float marker = NoDataMarker(tile.nodata);

@@ -1,7 +1,6 @@
 #include "tiles/GdalRaster.h"
 
 #include "base/Errors.h"
-#include "base/Interrupt.h"
 #include "base/NumberText.h"
 #include "tiles/GdalFiles.h"
 
@@ -104,7 +103,6 @@ Dataset OpenNamed(const std::string& gdalName, const std::string& shownName,
                  request.AllowedDrivers != nullptr ? request.AllowedDrivers : local.data(),
                  request.OpenOptions, request.WithoutSiblings ? noSiblings : nullptr));
   if (!dataset) {
-    ThrowIfInterrupted();
     // GDAL's words name what it was given; the user knows the file by its shown name.
     std::string reason = capture.Reason("GDAL can't read it as a raster");
     for (std::size_t at = reason.find(gdalName); gdalName != shownName && at != std::string::npos;
@@ -207,7 +205,6 @@ WindowReader::WindowReader(GDALRasterBandH band, std::string fileName)
 const unsigned char* WindowReader::Block(int bx, int by) {
   ErrorCapture capture;
   if (GDALReadBlock(band_, bx, by, scratch_.data()) != CE_None) {
-    ThrowIfInterrupted();
     throw CannotReadFile(fileName_, capture.Reason("A block of the raster can't be read"));
   }
   return scratch_.data();

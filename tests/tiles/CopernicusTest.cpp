@@ -1,7 +1,9 @@
 #include "base/Errors.h"
+#include "base/Interrupt.h"
 #include "support/PatchedTiles.h"
 #include "support/Pipes.h"
 #include "support/Rasters.h"
+#include "support/Scoped.h"
 #include "support/TempFiles.h"
 #include "support/Tiles.h"
 #include "tiles/Copernicus.h"
@@ -669,6 +671,24 @@ TEST(LoadCopernicusTile, PassesOverANeighbourThatIsAPipeOrBrokenAsOverAMissingOn
       }
     }
   }
+}
+
+TEST(LoadTile, EndsWithAStopWhenAStopMadeGdalsReadsFail) {
+  const test::TempDir root;
+  const DataFolders folders = MakeDataFolders(root.Root());
+  fs::create_directories(folders.Cop30Dir);
+  // Not as the bucket stores it: GDAL reads its blocks.
+  test::WriteRaster(folders.Cop30Dir + CopernicusTileName(7, 86),
+                    {.Width = 360,
+                     .Height = CopernicusRows,
+                     .Geo = test::CopernicusGeo(7, 86),
+                     .Srs = "EPSG:4326",
+                     .Options = {"TILED=YES", "COMPRESS=LZW"}},
+                    [](int, int) { return 12.0; });
+  TSRTM tile;
+  const test::StopAsked stop;
+  EXPECT_THROW(LoadTile(tile, *FindTileSource(folders, 7, 86, {}), 7, 86), Interrupted);
+  EXPECT_EQ(tile.Kind(), TileKind::NotATile);
 }
 
 TEST(FindTileSource, PassesOverAPipeInATileFolderWithoutOpeningIt) {
