@@ -74,21 +74,26 @@ step_demo() {
   echo "STL model: $PWD/demo/demo.stl ($(stat -c %s demo/demo.stl) bytes)"
 }
 
-# The fuzz targets run side by side, one a core; their logs are shown once both have ended.
+# The fuzz targets run side by side, sharing the cores; their logs are shown once all have ended.
 step_fuzz() {
-  local seconds=${FUZZ_SECONDS:-30} target failed=0
+  local seconds=${FUZZ_SECONDS:-30} target failed=0 fuzz=build/sanitize/tests/fuzz
   build_sanitized
-  for target in tile number; do
-    mkdir -p "build/sanitize/corpus/$target"
+  # Seeds beside the corpus, read and never written to; a Copernicus tile has 3600 rows, and
+  # its smallest file some 30 kB.
+  "$fuzz/fuzz_copernicus_seeds" build/sanitize/seeds/copernicus
+  local -A maxLength=([tile]=4096 [number]=4096 [copernicus]=65536) pids=()
+  for target in tile number copernicus; do
+    mkdir -p "build/sanitize/corpus/$target" "build/sanitize/seeds/$target"
     ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
-      "build/sanitize/tests/fuzz/fuzz_$target" -max_total_time="$seconds" -max_len=4096 \
-      -print_final_stats=1 "build/sanitize/corpus/$target" \
+      "$fuzz/fuzz_$target" -max_total_time="$seconds" -max_len="${maxLength[$target]}" \
+      -print_final_stats=1 "build/sanitize/corpus/$target" "build/sanitize/seeds/$target" \
       >"build/sanitize/fuzz_$target.log" 2>&1 &
+    pids[$target]=$!
   done
-  for target in tile number; do
-    wait -n || failed=1
+  for target in tile number copernicus; do
+    wait "${pids[$target]}" || failed=1
   done
-  for target in tile number; do
+  for target in tile number copernicus; do
     echo "fuzz_$target: ${seconds} s"
     cat "build/sanitize/fuzz_$target.log"
   done
