@@ -3,8 +3,8 @@
 #   deps   install the Debian packages the build, the tests and the demo need (as root or via sudo),
 #          and the locales the tests read dates and numbers in
 #   build  optimised build in build/release
-#   test   optimised build and every test, then the sanitizer build (clang 14, address and
-#          undefined-behaviour sanitizers, in build/sanitize) and its tests but the end-to-end ones
+#   test   optimised build and every test, then the sanitizer build of all but the window (clang
+#          14, address and undefined-behaviour sanitizers, in build/sanitize) and its unit tests
 #   demo   optimised build, a demo data root in demo/, and a model made from it
 #   bench  optimised build and the benchmarks (figures in the README); HMM=DIR puts hmm's
 #          sources (a folder or a git folder) beside the adaptive mesher
@@ -27,7 +27,8 @@ as_root() {
 configure_and_build() { # folder, build type, extra cmake options...
   local dir=$1 type=$2
   shift 2
-  cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE="$type" -DOROLITH_WERROR=ON "$@" >/dev/null
+  cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE="$type" -DOROLITH_WERROR=ON \
+    -DOROLITH_UNITY_TESTS=ON "$@" >/dev/null
   cmake --build "$dir" -j "$jobs"
 }
 
@@ -48,12 +49,13 @@ step_deps() {
 
 step_build() { configure_and_build build/release Release; }
 
-# The unit tests and the fuzz targets in one clang build: everything with the address and
+# The core's unit tests and the fuzz targets in one clang build: everything with the address and
 # undefined-behaviour sanitizers, the libraries the fuzz targets use also with libFuzzer's
-# coverage (libclang-rt-14-dev); no benchmarks, no tools.
+# coverage (libclang-rt-14-dev); no window (its tests run in the optimised build), no
+# benchmarks, no tools.
 build_sanitized() {
   configure_and_build build/sanitize Debug -DCMAKE_CXX_COMPILER=clang++-14 -DOROLITH_SANITIZE=ON \
-    -DOROLITH_FUZZ=ON -DOROLITH_BENCH=OFF -DOROLITH_TOOLS=OFF
+    -DOROLITH_FUZZ=ON -DOROLITH_GUI=OFF -DOROLITH_BENCH=OFF -DOROLITH_TOOLS=OFF
 }
 
 step_test() {
@@ -108,7 +110,7 @@ step_bench() {
   bench/adaptive_bench.sh build/release "${HMM:-}"
 }
 
-[[ $# -gt 0 ]] || { sed -n '2,10p' "$0"; exit 2; }
+[[ $# -gt 0 ]] || { sed -n '2,11p' "$0"; exit 2; }
 for step in "$@"; do
   case $step in
     deps | build | test | demo | bench | fuzz) "step_$step" ;;

@@ -8,6 +8,7 @@
 #include "model/writers/ThreeMf.h"
 #include "model/writers/ThreeMfSink.h"
 #include "model/writers/ZipPackage.h"
+#include "support/FileErrors.h"
 #include "support/ModelRun.h"
 #include "support/Package.h"
 #include "support/Pipes.h"
@@ -290,18 +291,6 @@ void ExpectMesh(const ModelPart& model, const Mesh& mesh) {
   EXPECT_EQ(model.triangles, mesh.triangles);
 }
 
-// Expects the message of a file error about name.
-template <typename Work>
-void ExpectFileError(const std::string& name, const char* start, Work&& work) {
-  try {
-    work();
-    ADD_FAILURE() << "no error for " << name;
-  } catch (const FileError& error) {
-    EXPECT_EQ(std::string(error.what()).rfind(std::string(start) + " \"" + name + "\". ", 0), 0U)
-        << error.what();
-  }
-}
-
 // ---------------------------------------------------------------------------------------
 // Round trips
 
@@ -458,7 +447,8 @@ TEST(ThreeMfWriter, TheSameMeshMakesTheSameBytes) {
 TEST(ThreeMfWriter, KeepsAnErrorUntilFinishAndLetsTheFailedFileGoAtOnce) {
   const TempDir dir;
   const std::string missing = dir.Root() + "none/a.3mf";
-  ExpectFileError(missing, "Cannot create file", [&] { ThreeMfWriter cannotCreate(missing); });
+  test::ExpectFileError(missing, "Cannot create file",
+                        [&] { ThreeMfWriter cannotCreate(missing); });
 
   const std::string name = dir.Root() + "model.3mf";
   test::WriteBytes(name, {7, 7});
@@ -476,7 +466,7 @@ TEST(ThreeMfWriter, KeepsAnErrorUntilFinishAndLetsTheFailedFileGoAtOnce) {
     for (const auto& t : mesh.triangles) out.AddTriangle(t[0], t[1], t[2]);
     EXPECT_EQ(out.VertexCount(), mesh.vertices.size());
     EXPECT_EQ(out.Count(), mesh.triangles.size());
-    ExpectFileError(name, "Cannot write file", [&] { out.Finish(); });
+    test::ExpectFileError(name, "Cannot write file", [&] { out.Finish(); });
   }
   EXPECT_EQ(test::ReadBytes(name), (std::vector<unsigned char>{7, 7}));
   EXPECT_EQ(FolderEntries(dir.Path()), std::vector<std::string>{"model.3mf"});
@@ -509,7 +499,7 @@ TEST(ThreeMfWriter, AWriteThatFailsAtFinishKeepsTheOldFileAndLeavesNoTemporary) 
     ThreeMfWriter out(name, {}, options);
     for (const Vec3& v : mesh.vertices) out.AddVertex(v);
     for (const auto& t : mesh.triangles) out.AddTriangle(t[0], t[1], t[2]);
-    ExpectFileError(name, "Cannot write file", [&] { out.Finish(); });
+    test::ExpectFileError(name, "Cannot write file", [&] { out.Finish(); });
   }
   EXPECT_EQ(test::ReadBytes(name), old);
   EXPECT_EQ(FolderEntries(dir.Path()), std::vector<std::string>{"model.3mf"});
@@ -517,7 +507,8 @@ TEST(ThreeMfWriter, AWriteThatFailsAtFinishKeepsTheOldFileAndLeavesNoTemporary) 
 
 TEST(ThreeMfWriter, WritesDevicesInPlaceAndReportsAFullDisk) {
   if (!fs::is_character_file("/dev/full")) GTEST_SKIP() << "no /dev/full";
-  ExpectFileError("/dev/full", "Cannot write file", [&] { Write("/dev/full", Grid(10, 10), {}); });
+  test::ExpectFileError("/dev/full", "Cannot write file",
+                        [&] { Write("/dev/full", Grid(10, 10), {}); });
   EXPECT_TRUE(fs::is_character_file("/dev/full"));
 }
 
