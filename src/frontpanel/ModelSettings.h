@@ -127,7 +127,13 @@ long double AdaptiveFaces(long double cells, long double squareDegrees, float ma
 // for the regular grid.
 SizeEstimate EstimateSize(const ModelSettings& settings) noexcept;
 
-// The log's lines after start-up; fromCommandLine tells where the root came from.
-std::vector<std::string> StartupLines(const DataFolders& folders, bool fromCommandLine);
+// Where the data root in use came from.
+enum class RootOrigin { ExecutionDirectory, CommandLine, Chooser, SavedSettings };
+
+// The four lines that name the data root, where it came from, and its tile folders.
+std::vector<std::string> DataRootLines(const DataFolders& folders, RootOrigin origin);
+
+// The log's lines after start-up.
+std::vector<std::string> StartupLines(const DataFolders& folders, RootOrigin origin);
 
 }  // namespace orolith

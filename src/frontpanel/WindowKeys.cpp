@@ -30,17 +30,20 @@ std::string CurrentDirectory() {
 
 // Takes the tile source the command line names into source. A name or address that can't be
 // used leaves the default source whole, and the reason is returned; empty when all is well.
-std::string ReadTileSource(std::span<const char* const> arguments, ArchiveSource& source) {
+std::string ReadTileSource(std::span<const char* const> arguments, ArchiveSource& source,
+                           bool& named) {
   const char* key = "TileSource";
   try {
     if (const std::string name = FindCommandLineValue(arguments, "TileSource="); !name.empty()) {
       source.Layout = ArchiveLayoutNamed(name);
+      named = true;
     }
     key = "TileUrl";
     if (const std::string url = FindCommandLineValue(arguments, "TileUrl="); !url.empty()) {
       source.TileUrl = TileBaseUrl(url);
     }
   } catch (const std::invalid_argument& error) {
+    named = false;
     source.Layout = ArchiveLayout::SrtmV21;
     source.TileUrl.clear();
     return std::string(key) + ": " + error.what();
@@ -75,24 +78,34 @@ WindowKeys ReadWindowKeys(std::span<const char* const> arguments, char decimalSe
   }
   keys.Source.Proxy = FindCommandLineValue(arguments, "Proxy=");
   keys.DemFile = FindCommandLineValue(arguments, "Dem=");
-  if (const std::string problem = ReadTileSource(arguments, keys.Source); !problem.empty()) {
+  if (const std::string problem = ReadTileSource(arguments, keys.Source, keys.TileSourceGiven);
+      !problem.empty()) {
     keys.Problems.push_back(problem + "; downloads use " + AddressShown(Srtm1BaseUrl(keys.Source)));
   }
   // As --floor and --max-error refuse them: a typing error must not become the field's minimum
   // unseen.
   const auto number = [&](const char* name, const FieldLimits& limits, const char* what,
-                          const char* unit, float& value) {
+                          const char* unit, float& value, bool& given) {
     const std::string text = FindCommandLineValue(arguments, std::string(name) + "=");
     if (text.empty()) return;
     if (const std::optional<float> typed = ParseFieldNumber(text, decimalSeparator)) {
       value = ClampToRange(*typed, limits);
+      given = true;
     } else {
       keys.Problems.push_back(std::string(name) + ": '" + text + "' is not a number; " + what +
                               " stays " + FormatFieldValue(value, limits, decimalSeparator) + unit);
     }
   };
-  number("Floor", fields::Floor, "the floor", " percent", keys.FloorPercent);
-  number("MaxError", fields::MaxError, "the max. error", " m", keys.MaxError);
+  number("Floor", fields::Floor, "the floor", " percent", keys.FloorPercent, keys.FloorGiven);
+  number("MaxError", fields::MaxError, "the max. error", " m", keys.MaxError, keys.MaxErrorGiven);
+  if (const std::string remember = FindCommandLineValue(arguments, "Remember=");
+      remember == "1" || remember == "0") {
+    keys.Remember = remember == "1";
+  } else if (!remember.empty()) {
+    keys.Problems.push_back(
+        "Remember: '" + remember +
+        "' is neither 1 nor 0; the \"Remember settings\" box stays as it was left");
+  }
   if (const std::string seed = FindCommandLineValue(arguments, "Seed="); !seed.empty()) {
     keys.Seed = ReadSeed(seed);
     if (!keys.Seed) {
