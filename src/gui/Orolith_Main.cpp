@@ -20,6 +20,9 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
+#include <QShortcut>
+#include <QShowEvent>
 #include <QSignalBlocker>
 #include <QTabWidget>
 #include <QTimer>
@@ -40,9 +43,7 @@ TForm4::TForm4(std::span<const char* const> arguments, char decimalSeparator, QW
     : QWidget(parent), OperationHost(decimalSeparator) {
   setWindowTitle(QStringLiteral("Marlowen Orolith"));
   setFont(PanelFont("Tahoma", 11, QFont::SansSerif));
-  move(0, 0);
-  resize(FrontPanelWidth + PanelWidth, WindowHeight);
-
+  CreateFrontPanel();
   CreateRegionGroup();
   CreateOutputGroup();
   CreateFileGroup();
@@ -50,6 +51,8 @@ TForm4::TForm4(std::span<const char* const> arguments, char decimalSeparator, QW
   CreateActionGroup();
   CreateLog();
   CreatePreviewPanel();
+  PlaceOnScreen();
+  SetToolTips();
   SetTabOrder();
   ConnectHandlers();
   ConnectPreview();
@@ -82,6 +85,12 @@ void TForm4::ConnectHandlers() {
   connect(CreateStlCtl, &QPushButton::clicked, this, &TForm4::CreateStlCtlClick);
   connect(Button4, &QPushButton::clicked, this, &TForm4::Button4Click);
   connect(SelectDemCtl, &QToolButton::clicked, this, &TForm4::SelectDemCtlClick);
+  connect(SelectDataRootCtl, &QToolButton::clicked, this, &TForm4::SelectDataRootCtlClick);
+  connect(StopCtl, &QPushButton::clicked, this, &TForm4::RequestStop);
+  // Escape stops the running operation wherever the focus is; a box or a dialog open takes it
+  // first.
+  auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+  connect(escape, &QShortcut::activated, this, &TForm4::RequestStop);
   connect(TileSourceCtl, &QComboBox::currentIndexChanged, this, &TForm4::TileSourceCtlChange);
 }
 
@@ -95,6 +104,37 @@ void TForm4::ConnectPreview() {
             [this] { RegionMap->SetTileSearch(Folders(), PanelBlocks()); });
   }
   connect(RegionMap, &TRegionMap::RegionDrawn, this, &TForm4::TakeDrawnRegion);
+}
+
+void TForm4::PlaceOnScreen() {
+  // At the top left of the screen's free area, as large as it allows; the frame is known only
+  // once the window is shown (FitOnScreen).
+  setMinimumSize(layout::MinWindow);
+  const QRect placed = FittedWindow(QSize(FrontPanelWidth + PanelWidth, WindowHeight),
+                                    screen()->availableGeometry(), QMargins());
+  move(placed.topLeft());
+  resize(placed.size());
+}
+
+void TForm4::FitOnScreen() {
+  const QRect available = screen()->availableGeometry();
+  const QRect frame = frameGeometry();
+  if (available.contains(frame)) return;
+  const QRect client = geometry();
+  const QRect placed =
+      FittedWindow(size(), available,
+                   QMargins(client.left() - frame.left(), client.top() - frame.top(),
+                            frame.right() - client.right(), frame.bottom() - client.bottom()));
+  move(placed.topLeft());
+  resize(placed.size());
+}
+
+void TForm4::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  if (shownBefore_) return;
+  shownBefore_ = true;
+  // The window manager adds the frame once the window is up.
+  QTimer::singleShot(0, this, &TForm4::FitOnScreen);
 }
 
 void TForm4::WatchForInterrupts() {
@@ -112,17 +152,19 @@ void TForm4::FormCreate(std::span<const char* const> arguments) {
   MaxErrorCtl->SetValue(keys.MaxError);
   givenSource_ = keys.Source;
   seed_ = keys.Seed;
+  rootOrigin_ =
+      keys.DataRootFromCommandLine ? RootOrigin::CommandLine : RootOrigin::ExecutionDirectory;
   // The one tile object is created here with the folders, as the window's own.
   workspace_ = std::make_unique<Workspace>(keys.Folders, keys.Source);
   DemFileCtl->setText(QString::fromStdString(keys.DemFile));
+  RestoreSettings(keys);
   ShowTileSource();
+  ShowDataRoot();
   RegionMap->SetTileSearch(Folders(), PanelBlocks());
   FitMapToFields();
 
   Memo1->clear();
-  for (const std::string& line : StartupLines(Folders(), keys.DataRootFromCommandLine)) {
-    AppendLine(line);
-  }
+  for (const std::string& line : StartupLines(Folders(), rootOrigin_)) AppendLine(line);
   for (const std::string& problem : keys.Problems) {
     AppendLine(problem);
     // Shown once the window is up, so that the box has the window to stand on.
@@ -157,83 +199,6 @@ FrontPanelValues TForm4::ReadPanel() const {
 
 void TForm4::AppendLine(const std::string& line) {
   Memo1->appendPlainText(QString::fromStdString(line));
-}
-
-void TForm4::ProcessPendingEvents() {
-  QCoreApplication::processEvents();
-  ThrowIfInterrupted();
-}
-
-void TForm4::ReportProgress(std::uint64_t /*cellsDone*/, std::uint64_t /*cellsPlanned*/) {
-  ThrowIfInterrupted();
-}
-
-void TForm4::WhileWaiting() {
-  QCoreApplication::processEvents();
-  // Closing the window during a model run waits for its file; during a download, or while the
-  // model waits for a pipe's reader, there is nothing to keep.
-  if (closePending_) throw Interrupted();
-  ThrowIfInterrupted();
-}
-
-bool TForm4::ConfirmLargeFile(const std::string& text, const std::string& caption) {
-  return AskOkCancel(QString::fromStdString(text), QString::fromStdString(caption));
-}
-
-void TForm4::RunOperation(
-    const std::function<void(const ModelSettings&, Workspace&, OperationHost&)>& operation) {
-  // The operations pump events between tiles, so a click can arrive while one runs; the tile
-  // object and the face list belong to the running one.
-  if (running_) {
-    Beep();
-    return;
-  }
-  running_ = true;
-  settings_ = ReadModelSettings(ReadPanel());
-  std::optional<QString> failure;
-  try {
-    operation(settings_, *workspace_, *this);
-  } catch (const Interrupted&) {
-    // Asked for by the user: nothing to report.
-  } catch (const std::bad_alloc&) {
-    failure = QStringLiteral("Out of memory");
-  } catch (const std::exception& error) {
-    failure = QString::fromStdString(error.what());
-  } catch (...) {
-    failure = QStringLiteral("Unknown error");
-  }
-  if (failure) ShowError(*failure);
-  running_ = false;
-  // Tiles may have come; the map need not wait for its next look.
-  RegionMap->RefreshTiles();
-  // A close asked for while the operation ran happens now that its file is complete.
-  if (closePending_ || InterruptSignal() != 0) {
-    closePending_ = false;
-    close();
-  }
-}
-
-void TForm4::CloseOnInterrupt() {
-  if (InterruptSignal() == 0) return;
-  // A question or an error box open now is answered Cancel; a running operation stops at its
-  // next check and closes the window as it ends.
-  if (QWidget* box = QApplication::activeModalWidget()) box->close();
-  if (!running_) close();
-}
-
-void TForm4::resizeEvent(QResizeEvent* event) {
-  // The front panel keeps its place; the panel beside it takes the rest of the window.
-  PreviewTabs->setGeometry(FrontPanelWidth, 0, std::max(width() - FrontPanelWidth, 0), height());
-  QWidget::resizeEvent(event);
-}
-
-void TForm4::closeEvent(QCloseEvent* event) {
-  if (running_) {
-    closePending_ = true;
-    event->ignore();
-    return;
-  }
-  QWidget::closeEvent(event);
 }
 
 void TForm4::FileTestCtlClick() {
