@@ -225,6 +225,7 @@ void TForm4::CreatePreviewPanel() {
   PreviewTabs->addTab(RegionMap, QStringLiteral("Map"));
   if (TModelView::CanDraw()) {
     ModelView = new TModelView(PreviewTabs);
+    ModelView->SetDecimalSeparator(DecimalSeparator());
     PreviewTabs->addTab(ModelView, QStringLiteral("Model"));
     return;
   }
