@@ -133,8 +133,9 @@ void TForm4::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
   if (shownBefore_) return;
   shownBefore_ = true;
-  // The window manager adds the frame once the window is up.
-  QTimer::singleShot(0, this, &TForm4::FitOnScreen);
+  // The window manager adds its frame once the window is up, when it gets to it; until the
+  // window fits, each look may find it.
+  for (const int delay : {0, 200, 1000}) QTimer::singleShot(delay, this, &TForm4::FitOnScreen);
 }
 
 void TForm4::WatchForInterrupts() {
