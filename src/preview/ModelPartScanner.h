@@ -18,7 +18,13 @@ class ModelPartScanner {
   struct Items {
     std::vector<float> Vertices;           // x, y, z of each vertex
     std::vector<std::uint64_t> Triangles;  // three vertex indices each
+    // Triangles passed over unread (ReadTriangles(false)).
+    std::uint64_t TrianglesSkipped = 0;
   };
+
+  // Whether triangles are read from here on; passed over, they are only counted, which a
+  // reader that needs the vertices alone saves most of its time by.
+  void ReadTriangles(bool read) noexcept { readTriangles_ = read; }
 
   // Scans the next piece of the text, appending the vertices and triangles completed in it
   // to items. Throws std::invalid_argument saying what is wrong: a coordinate that is no
@@ -32,11 +38,14 @@ class ModelPartScanner {
   std::uint64_t VerticesSeen() const noexcept { return vertices_; }
 
  private:
-  void Element(std::string_view element, Items& items);
+  // Past the end of the markup at from ('<'), taking a vertex or a triangle there into items;
+  // null when it goes on beyond end, nothing taken.
+  const char* Markup(const char* from, const char* end, Items& items);
 
   std::string pending_;  // an element begun in an earlier piece
   std::uint64_t vertices_ = 0;
   std::uint64_t meshFirst_ = 0;  // the first vertex of the mesh being read
+  bool readTriangles_ = true;
 };
 
 }  // namespace orolith

@@ -150,7 +150,7 @@ bool ZipPart::ReadStored(const Take& take, const std::atomic<bool>* stop) const 
     const auto bytes =
         static_cast<std::size_t>(std::min<std::uint64_t>(Piece, compressedSize_ - done));
     file_.ReadAt(in.data(), bytes, dataOffset_ + done);
-    take(in.data(), bytes);
+    if (!take(in.data(), bytes)) break;
     done += bytes;
   }
   return true;
@@ -180,7 +180,7 @@ bool ZipPart::ReadDeflated(const Take& take, const std::atomic<bool>* stop) cons
     if (result != Z_OK && result != Z_STREAM_END) {
       throw CannotReadFile(path_, "The 3MF model is damaged: it can't be inflated");
     }
-    take(reinterpret_cast<const char*>(out.data()), out.size() - z.avail_out);
+    if (!take(reinterpret_cast<const char*>(out.data()), out.size() - z.avail_out)) break;
   }
   return true;
 }

@@ -19,10 +19,10 @@ class ZipPart {
   // the file is no zip package, lacks the part, or stores it in a way this reader doesn't know.
   ZipPart(const std::string& path, std::string_view name);
 
-  // The part's bytes from its start, deflated ones inflated, handed to take piece by piece.
-  // stop, when given, is looked at between pieces: false when it came first. Each call reads
-  // the part anew. Throws FileError when the data are damaged.
-  using Take = std::function<void(const char* data, std::size_t size)>;
+  // The part's bytes from its start, deflated ones inflated, handed to take piece by piece
+  // until it returns false. stop, when given, is looked at between pieces: false when it came
+  // first. Each call reads the part anew. Throws FileError when the data are damaged.
+  using Take = std::function<bool(const char* data, std::size_t size)>;
   bool Read(const Take& take, const std::atomic<bool>* stop = nullptr) const;
 
  private:
