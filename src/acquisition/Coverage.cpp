@@ -1,6 +1,7 @@
 #include "acquisition/Coverage.h"
 
 #include "base/NumberText.h"
+#include "model/SizeEstimate.h"
 #include "tiles/DemRaster.h"
 #include "tiles/SRTM.h"
 #include "tiles/TileRange.h"

@@ -4,7 +4,6 @@
 #include "frontpanel/TSystem.h"
 
 #include <algorithm>
-#include <cmath>
 #include <limits>
 #include <utility>
 
@@ -35,6 +34,7 @@ std::string FormatFieldValue(float value, const FieldLimits& limits, char decima
 
 ModelSettings ReadModelSettings(const FrontPanelValues& panel) {
   ModelSettings s;
+  static_cast<FrontPanelValues&>(s) = panel;
   const auto order = [](float first, float second, long double& min, long double& max) {
     min = first < second ? first : second;
     max = first > second ? first : second;
@@ -45,21 +45,7 @@ ModelSettings ReadModelSettings(const FrontPanelValues& panel) {
   if (s.LonMax - s.LonMin < 0.000001L) s.LonMax = s.LonMin + 0.001L;
   if (s.LatMax - s.LatMin < 0.000001L) s.LatMax = s.LatMin + 0.001L;
   if (s.ZMax - s.ZMin < 1) s.ZMax = s.ZMin + 1;
-  s.XExtent = panel.XExtent;
-  s.ZExtent = panel.ZExtent;
-  s.ZBasePercent = panel.ZBasePercent;
   s.XYResolution = RoundHalfEven(panel.XYPixelSize);
-  s.PixelSize = panel.XYPixelSize;
-  s.StlFileName = panel.StlFileName;
-  s.BlockSrtm1 = panel.BlockSrtm1;
-  s.BlockSrtm3 = panel.BlockSrtm3;
-  s.BlockSrtm30 = panel.BlockSrtm30;
-  s.BlockCop30 = panel.BlockCop30;
-  s.MissedDataZero = panel.MissedDataZero;
-  s.Solid = panel.Solid;
-  s.FloorPercent = panel.FloorPercent;
-  s.MaxError = panel.MaxError;
-  s.DemFile = panel.DemFile;
   return s;
 }
 
@@ -80,34 +66,13 @@ void LogConfigurationSummary(const ModelSettings& s, OperationHost& host) {
     host.AppendLine(
         FormatText(sep, "   Closed solid, floor %.2f percent of the Z extent", {s.FloorPercent}));
   }
-  if (s.Adaptive()) {
+  if (s.MaxError > 0) {
     host.AppendLine(FormatText(sep, "   Adaptive surface, max. error %.2f m", {s.MaxError}));
   }
   if (s.BlockCop30) host.AppendLine("   Use of Copernicus GLO-30 Data blocked");
   if (!s.DemFile.empty()) host.AppendLine("   DEM File : " + s.DemFile);
   host.AppendLine("   STL Filename : " + s.StlFileName);
   host.AppendLine(" * * * * * * * * * * * * * * * * *");
-}
-
-long double AdaptiveFaces(long double cells, long double squareDegrees, float maxError) noexcept {
-  // Mountains of up to 2000 m relief, measured on N44W072: within e metres they need about
-  // 2.25 M / e^1.17 triangles a square degree however fine the lattice, and no adaptive mesh
-  // has more than the lattice's two a cell. The two limits are joined as resistances are, which
-  // follows the counts measured there at 30 to 200 m cells from 6 % below to 27 % above.
-  const long double terrain =
-      2.25e6L * squareDegrees / std::pow(static_cast<long double>(maxError), 1.17L);
-  const long double lattice = 2 * cells;
-  return 1 / (1 / lattice + 1 / terrain);
-}
-
-SizeEstimate EstimateSize(const ModelSettings& s) noexcept {
-  const long double perDegree = 100000.0L / static_cast<long double>(s.PixelSize);
-  long double faces = perDegree * perDegree * ((s.LonMax - s.LonMin) * 4) * (s.LatMax - s.LatMin);
-  if (s.Adaptive())
-    faces = AdaptiveFaces(faces / 4, (s.LonMax - s.LonMin) * (s.LatMax - s.LatMin), s.MaxError);
-  // Two wall faces and one bottom face for each cell along the region's four sides.
-  if (s.Solid) faces += 6 * perDegree * ((s.LonMax - s.LonMin) + (s.LatMax - s.LatMin));
-  return {faces, faces * 0.00005L};
 }
 
 TileRange RegionTiles(const ModelSettings& s) noexcept {

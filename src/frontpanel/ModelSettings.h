@@ -73,40 +73,22 @@ struct FrontPanelValues {
   std::string DemFile;
 };
 
-struct ModelSettings {
+// What a model run and the other operations read: the front panel's values as they were read,
+// and the region, band and resolution they stand for.
+struct ModelSettings : FrontPanelValues {
+  // Each pair ordered; a region or band that is too narrow widened.
   long double LonMin = 0;
   long double LonMax = 0;
   long double LatMin = 0;
   long double LatMax = 0;
   long double ZMin = 0;
   long double ZMax = 0;
-  float XExtent = 0;
-  float ZExtent = 0;
-  float ZBasePercent = 0;
   std::int32_t XYResolution = 0;  // the pixel field's IntValue
-  float PixelSize = 0;            // the pixel field's unrounded Value, for the size estimate
-  std::string StlFileName;
-  bool BlockSrtm1 = false;
-  bool BlockSrtm3 = false;
-  bool BlockSrtm30 = false;
-  bool BlockCop30 = false;
-  bool MissedDataZero = false;
-  // A closed solid: the surface with walls and a bottom FloorPercent of ZExtent below z = 0.
-  bool Solid = false;
-  float FloorPercent = fields::Floor.Initial;
-  // Above 0: the surface is the fewest triangles over the lattice that keep every lattice
-  // point within this many metres of its height.
-  float MaxError = 0;
-
-  bool Adaptive() const noexcept { return MaxError > 0; }
-
-  // The region's heights come from this raster instead of the tile folders; empty: none.
-  std::string DemFile;
 
   TileBlocks Blocks() const noexcept { return {BlockSrtm1, BlockSrtm3, BlockSrtm30, BlockCop30}; }
 };
 
-// Orders each pair and widens a region or band that is too narrow.
+// The panel's values with the region and band they stand for.
 ModelSettings ReadModelSettings(const FrontPanelValues& panel);
 
 // Appends the twelve lines of the configuration summary, and one more each for a closed solid,
@@ -115,17 +97,6 @@ void LogConfigurationSummary(const ModelSettings& settings, OperationHost& host)
 
 // The whole-degree tiles the region touches.
 TileRange RegionTiles(const ModelSettings& settings) noexcept;
-
-struct SizeEstimate {
-  long double Faces;
-  long double MegaBytes;
-};
-// Faces of an adaptive surface over a lattice of cells cells covering squareDegrees, within
-// maxError metres (above 0): an estimate for mountainous ground; plains and sea need far fewer.
-long double AdaptiveFaces(long double cells, long double squareDegrees, float maxError) noexcept;
-// The regular grid's faces, or the adaptive surface's estimate; a solid's walls and bottom as
-// for the regular grid.
-SizeEstimate EstimateSize(const ModelSettings& settings) noexcept;
 
 // Where the data root in use came from.
 enum class RootOrigin { ExecutionDirectory, CommandLine, Chooser, SavedSettings };

@@ -6,6 +6,7 @@
 #include "frontpanel/WindowKeys.h"
 #include "frontpanel/Workspace.h"
 #include "gui/FloatSpin.h"
+#include "gui/MapPanel.h"
 #include "gui/ModelView.h"
 #include "gui/PanelLook.h"
 #include "gui/RegionMap.h"
@@ -104,6 +105,10 @@ void TForm4::ConnectPreview() {
             [this] { RegionMap->SetTileSearch(Folders(), PanelBlocks()); });
   }
   connect(RegionMap, &TRegionMap::RegionDrawn, this, &TForm4::TakeDrawnRegion);
+  connect(DemFileCtl, &QLineEdit::textChanged, this,
+          [this](const QString& path) { RegionMap->SetRaster(path.toStdString()); });
+  connect(XSizeCtl, &QLineEdit::textChanged, this,
+          [this] { RegionMap->SetXExtent(XSizeCtl->Value()); });
 }
 
 void TForm4::PlaceOnScreen() {
@@ -114,9 +119,12 @@ void TForm4::PlaceOnScreen() {
                                     screen()->availableGeometry(), QMargins());
   move(placed.topLeft());
   resize(placed.size());
+  placedSize_ = placed.size();
 }
 
 void TForm4::FitOnScreen() {
+  // A size given since is the user's.
+  if (size() != placedSize_) return;
   const QRect available = screen()->availableGeometry();
   const QRect frame = frameGeometry();
   if (available.contains(frame)) return;
@@ -127,6 +135,7 @@ void TForm4::FitOnScreen() {
                             frame.right() - client.right(), frame.bottom() - client.bottom()));
   move(placed.topLeft());
   resize(placed.size());
+  placedSize_ = placed.size();
 }
 
 void TForm4::showEvent(QShowEvent* event) {
@@ -158,6 +167,7 @@ void TForm4::FormCreate(std::span<const char* const> arguments) {
   // The one tile object is created here with the folders, as the window's own.
   workspace_ = std::make_unique<Workspace>(keys.Folders, keys.Source);
   DemFileCtl->setText(QString::fromStdString(keys.DemFile));
+  MapPanel->OnlineBox()->setChecked(keys.OnlineMap);
   RestoreSettings(keys);
   ShowTileSource();
   ShowDataRoot();

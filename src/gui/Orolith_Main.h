@@ -7,6 +7,7 @@
 #include "preview/MapGeometry.h"
 #include "tiles/TileSource.h"
 
+#include <QSize>
 #include <QString>
 #include <QWidget>
 
@@ -37,6 +38,7 @@ namespace orolith {
 
 class TModelView;
 class TPRFloatSpinEdit;
+class TMapPanel;
 class TRegionMap;
 class TSRTM;
 struct WindowKeys;
@@ -143,6 +145,8 @@ class TForm4 : public QWidget, public OperationHost {
   QWidget* FrontPanel = nullptr;
   QScrollArea* FrontScroll = nullptr;
   QTabWidget* PreviewTabs = nullptr;
+  // The map with its search bar and switches; RegionMap is its map.
+  TMapPanel* MapPanel = nullptr;
   TRegionMap* RegionMap = nullptr;
   // None where the display gives no OpenGL; the tab then says so.
   TModelView* ModelView = nullptr;
@@ -249,6 +253,8 @@ class TForm4 : public QWidget, public OperationHost {
   // Stop, Escape or a close asked the running operation to end.
   bool stopRequested_ = false;
   bool shownBefore_ = false;
+  // The size the window was placed with, until anyone else gives it one.
+  QSize placedSize_;
   std::chrono::steady_clock::time_point lastAnswered_;
   // The bar's last value, so that it is set only when it moves.
   int progressShown_ = -1;

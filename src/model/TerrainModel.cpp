@@ -1,6 +1,7 @@
 #include "model/TerrainModel.h"
 
 #include "base/NumberText.h"
+#include "model/SizeEstimate.h"
 #include "model/adaptive/AdaptiveSurface.h"
 #include "model/grid/BandPipeline.h"
 #include "model/grid/CellMesher.h"
@@ -95,12 +96,8 @@ class ModelRun {
         fractions_(RunSeed(options)),
         sink_(OpenModelFile(s.StlFileName, [&host] { host.WhileWaiting(); })),
         threads_(MeshingThreads(options.Threads)) {
-    if (s.Adaptive()) {
-      const long double pedestal = static_cast<long double>(s.ZBasePercent) * s.ZExtent / 100;
-      adaptive_.emplace(
-          MaxErrorInModelZ(s.MaxError, static_cast<double>(s.ZMin), static_cast<double>(s.ZMax),
-                           s.ZExtent, static_cast<double>(pedestal)),
-          threads_, *sink_);
+    if (s.MaxError > 0) {
+      adaptive_.emplace(scale_.HeightZ(s.MaxError), threads_, *sink_);
     } else {
       mesher_.emplace(scale_, fractions_, threads_);
       pipeline_.emplace(threads_, *sink_);
@@ -110,10 +107,7 @@ class ModelRun {
     });
     // The closed solid keeps each tile's outline while the tile is loaded; its faces follow
     // the surface's.
-    if (s.Solid) {
-      solid_.emplace(range_, static_cast<float>(
-                                 -(static_cast<long double>(s.FloorPercent) * s.ZExtent / 100)));
-    }
+    if (s.Solid) solid_.emplace(range_, scale_.FloorZ());
   }
 
   const TileRange& Tiles() const noexcept { return range_; }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "preview/ReadOnlyFile.h"
+#include "base/ReadOnlyFile.h"
 
 #include <atomic>
 #include <cstddef>

@@ -1,5 +1,6 @@
 #include "acquisition/Coverage.h"
 #include "base/Errors.h"
+#include "model/SizeEstimate.h"
 #include "support/Rasters.h"
 #include "support/RecordingHost.h"
 #include "support/TempFiles.h"

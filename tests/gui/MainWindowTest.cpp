@@ -1,5 +1,6 @@
 #include "base/Interrupt.h"
 #include "gui/FloatSpin.h"
+#include "gui/MapPanel.h"
 #include "gui/Orolith_Main.h"
 #include "gui/RegionMap.h"
 #include "gui/WindowLayout.h"
@@ -171,7 +172,7 @@ TEST_F(MainWindowTest, OpensWithTheInitialFrontPanel) {
   ASSERT_EQ(form.PreviewTabs->count(), 2);
   EXPECT_EQ(form.PreviewTabs->tabText(0), QStringLiteral("Map"));
   EXPECT_EQ(form.PreviewTabs->tabText(1), QStringLiteral("Model"));
-  EXPECT_EQ(form.PreviewTabs->currentWidget(), static_cast<QWidget*>(form.RegionMap));
+  EXPECT_EQ(form.PreviewTabs->currentWidget(), static_cast<QWidget*>(form.MapPanel));
   EXPECT_EQ(QApplication::focusWidget(), form.Memo1) << "the log has the focus at start";
 
   const std::vector<std::pair<TPRFloatSpinEdit*, const char*>> fields{
@@ -296,6 +297,10 @@ TEST_F(MainWindowTest, TabVisitsTheControlsGroupByGroup) {
                                        form.SelectDataRootCtl,
                                        form.RememberCtl,
                                        form.PreviewTabs->tabBar(),
+                                       form.MapPanel->SearchField(),
+                                       form.MapPanel->FindButton(),
+                                       form.MapPanel->BoxButton(),
+                                       form.MapPanel->OnlineBox(),
                                        form.Memo1};
   ASSERT_EQ(QApplication::focusWidget(), form.Memo1);
   for (QWidget* next : expected) {
@@ -303,7 +308,7 @@ TEST_F(MainWindowTest, TabVisitsTheControlsGroupByGroup) {
     EXPECT_EQ(QApplication::focusWidget(), next) << next->metaObject()->className();
   }
   QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab, Qt::ShiftModifier);
-  EXPECT_EQ(QApplication::focusWidget(), form.PreviewTabs->tabBar());
+  EXPECT_EQ(QApplication::focusWidget(), form.MapPanel->OnlineBox());
   // Tabbing through fields rewrites nothing that was already canonical.
   EXPECT_EQ(form.Z2Ctl->text(), QStringLiteral("1000"));
 }
@@ -610,7 +615,7 @@ TEST_F(MainWindowTest, PanelValuesComeFromTheirOwnControls) {
   // The operation orders the limits for itself and leaves the fields as they are.
   Click(form.FileTestCtl);
   EXPECT_EQ(form.XY_ResolutionCtl->text(), QStringLiteral("90")) << "90.5 to the even 90";
-  EXPECT_FLOAT_EQ(form.Settings().PixelSize, 90.0F);
+  EXPECT_FLOAT_EQ(form.Settings().XYPixelSize, 90.0F);
   EXPECT_EQ(form.Settings().LonMin, 11.0L);
   EXPECT_EQ(form.Settings().LonMax, 12.0L);
   EXPECT_EQ(form.Settings().ZMin, 200.0L);

@@ -113,10 +113,4 @@ class LatticeMesher {
   std::unique_ptr<Impl> impl_;
 };
 
-// A height error in metres as model z: the model's vertical scale above the pedestal.
-inline float MaxErrorInModelZ(double metres, double zMin, double zMax, double zExtent,
-                              double pedestal) {
-  return static_cast<float>(metres / (zMax - zMin) * (zExtent - pedestal));
-}
-
 }  // namespace orolith

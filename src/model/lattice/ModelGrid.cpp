@@ -48,11 +48,18 @@ ModelScale::ModelScale(const ModelSettings& s)
       yExtent_(std::fabs((s.LatMax - s.LatMin) * s.XExtent / (s.LonMax - s.LonMin) /
                          std::cos((s.LatMax + s.LatMin) / 2 * DegreesToRadians))),
       zMin_(s.ZMin),
+      zMax_(s.ZMax),
       zSpan_(s.ZMax - s.ZMin),
       zExtent_(s.ZExtent),
       pedestal_(static_cast<long double>(s.ZBasePercent) * s.ZExtent / 100),
       zAbovePedestal_(zExtent_ - pedestal_),
-      noData_(s.Solid ? 0.0F : std::numeric_limits<float>::quiet_NaN()) {}
+      noData_(s.Solid ? 0.0F : std::numeric_limits<float>::quiet_NaN()),
+      floorZ_(static_cast<float>(-(static_cast<long double>(s.FloorPercent) * s.ZExtent / 100))) {}
+
+ModelFootprint ModelSize(const ModelSettings& settings) {
+  const ModelScale scale(settings);
+  return {scale.X(settings.LonMax), scale.Y(settings.LatMax)};
+}
 
 void PieceLattice::Reset(const TileGrid& grid, const ModelScale& scale, const TSRTM* tile) {
   grid_ = grid;

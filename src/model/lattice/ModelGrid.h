@@ -43,8 +43,10 @@ struct TileGrid {
 TileGrid GridInTile(const ModelSettings& settings, long double gridStep, std::int32_t westLon,
                     std::int32_t southLat) noexcept;
 
-// Region coordinates and elevations to model coordinates. Every expression keeps the order
-// of operations of the model's definition, so a vertex depends only on its longitude and
+// Region coordinates and elevations to model coordinates, and the one place the model's
+// vertical scale is worked out: the band of elevations over the Z extent above the pedestal,
+// and the closed solid's floor below the base plane. Every expression keeps the order of
+// operations of the model's definition, so a vertex depends only on its longitude and
 // latitude: equal inputs give equal bytes, which is what lets cells share corners.
 class ModelScale {
  public:
@@ -64,6 +66,13 @@ class ModelScale {
     const long double z = (elevation - zMin_) / zSpan_ * zAbovePedestal_ + pedestal_;
     return static_cast<float>(z < 0 ? 0 : (z > zExtent_ ? zExtent_ : z));
   }
+  // A height difference in metres as a difference of model z (the adaptive surface's error).
+  float HeightZ(double metres) const noexcept {
+    return static_cast<float>(metres / (static_cast<double>(zMax_) - static_cast<double>(zMin_)) *
+                              (static_cast<double>(zExtent_) - static_cast<double>(pedestal_)));
+  }
+  // The closed solid's bottom: its floor's thickness below the base plane z = 0.
+  float FloorZ() const noexcept { return floorZ_; }
 
  private:
   long double lonMin_;
@@ -73,12 +82,22 @@ class ModelScale {
   long double xExtent_;
   long double yExtent_;
   long double zMin_;
+  long double zMax_;
   long double zSpan_;
   long double zExtent_;
   long double pedestal_;
   long double zAbovePedestal_;
   float noData_;
+  float floorZ_;
 };
+
+// The model's size along X and Y in model units (millimetres), as ModelScale lays the region
+// out: X is the X extent, Y follows from the region's shape on the ground.
+struct ModelFootprint {
+  float X;
+  float Y;
+};
+ModelFootprint ModelSize(const ModelSettings& settings);
 
 // The boundary of one tile's piece of the top surface, vertex for vertex as the surface has
 // it: South and North run west to east through every column edge, West and East south to

@@ -2,6 +2,7 @@
 // its own: every vertex a lattice point, every lattice point under a face and within the error
 // of the surface, the faces tiling the region's rectangle seen from above.
 
+#include "model/SizeEstimate.h"
 #include "model/TerrainModel.h"
 #include "model/lattice/ModelGrid.h"
 #include "support/RecordingHost.h"

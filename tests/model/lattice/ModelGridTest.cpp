@@ -1,4 +1,4 @@
-// The lattice of a tile's piece: where its column and row edges lie.
+// The lattice of a tile's piece: where its column and row edges lie; the model's vertical scale.
 
 #include "model/lattice/ModelGrid.h"
 
@@ -48,6 +48,38 @@ TEST(ModelGrid, LatticeEdgesEndOnTheClipBoxAndNeighboursMeetOnTheirBits) {
         EXPECT_EQ(north, GridInTile(s, GridStep(s), lon, lat + 1).LatticeLat(0));
       }
     });
+  }
+}
+
+// The band of elevations spans the Z extent above the pedestal; a height error and the floor
+// are measured on that same scale.
+TEST(ModelScale, MapsTheBandAboveThePedestalAndMeasuresErrorsAndTheFloorOnIt) {
+  struct Case {
+    float z1, z2, zExtent, base, floor;
+    double metres;
+    float errorZ, pedestalZ, floorZ;
+  };
+  const Case cases[] = {
+      {0, 2000, 20, 0, 5, 5, 0.05F, 0, -1},         // 2000 m over 20 mm: 5 m are 0.05 mm
+      {1500, 500, 40, 25, 2.5F, 10, 0.3F, 10, -1},  // 1000 m over 40 - 10 mm
+      {100, 100, 10, 50, 100, 0.5, 2.5F, 5, -10},   // a band widened to 1 m
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.z1 << " to " << c.z2 << " m");
+    FrontPanelValues panel;
+    panel.Z1 = c.z1;
+    panel.Z2 = c.z2;
+    panel.ZExtent = c.zExtent;
+    panel.ZBasePercent = c.base;
+    panel.FloorPercent = c.floor;
+    const ModelSettings s = ReadModelSettings(panel);
+    const ModelScale scale(s);
+    EXPECT_FLOAT_EQ(scale.HeightZ(c.metres), c.errorZ);
+    EXPECT_FLOAT_EQ(scale.Z(s.ZMin), c.pedestalZ);
+    EXPECT_NEAR(scale.Z(s.ZMin + static_cast<long double>(c.metres)) - scale.Z(s.ZMin), c.errorZ,
+                1e-5);
+    EXPECT_FLOAT_EQ(scale.Z(s.ZMax), c.zExtent);
+    EXPECT_FLOAT_EQ(scale.FloorZ(), c.floorZ);
   }
 }
 
