@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QStringList>
 #include <QThread>
 
 #include <algorithm>
@@ -50,6 +51,23 @@ void TForm4::WhileWaiting() {
 
 bool TForm4::ConfirmLargeFile(const std::string& text, const std::string& caption) {
   return AskOkCancel(QString::fromStdString(text), QString::fromStdString(caption));
+}
+
+void TForm4::Diagnose(const std::string& text) {
+  notes_.push_back(text);
+}
+
+QString TForm4::NotesText() const {
+  // A region of many tiles may fail in as many ways; the first ones tell the story.
+  constexpr std::size_t shown = 20;
+  QStringList lines;
+  for (std::size_t i = 0; i < notes_.size() && i < shown; ++i) {
+    lines.push_back(QString::fromStdString(notes_[i]));
+  }
+  if (notes_.size() > shown) {
+    lines.push_back(QStringLiteral("... and %1 more").arg(notes_.size() - shown));
+  }
+  return lines.join(u'\n');
 }
 
 void TForm4::AnswerWhileBusy() {
@@ -112,15 +130,18 @@ void TForm4::RunOperation(
   }
   running_ = true;
   stopRequested_ = false;
+  notes_.clear();
   lastAnswered_ = std::chrono::steady_clock::now();
   ShowRunning(true);
   settings_ = ReadModelSettings(ReadPanel());
   std::optional<QString> failure;
+  bool interrupted = false;
   try {
     operation(settings_, *workspace_, *this);
   } catch (const Interrupted&) {
     // Asked for: no error. A signal closes the window anyway; a stop the user asked for is
     // worth a line.
+    interrupted = true;
     if (stopRequested_) AppendLine(StoppedLine);
   } catch (const std::bad_alloc&) {
     failure = QStringLiteral("Out of memory");
@@ -132,7 +153,14 @@ void TForm4::RunOperation(
   running_ = false;
   stopRequested_ = false;
   ShowRunning(false);
-  if (failure) ShowError(*failure);
+  // The reasons behind the log's failures, where they are seen: with the error that ended the
+  // operation, or on their own once it is done.
+  const QString notes = NotesText();
+  if (failure) {
+    ShowError(notes.isEmpty() ? *failure : *failure + QStringLiteral("\n\n") + notes);
+  } else if (!notes.isEmpty() && !interrupted) {
+    ShowNotes(notes);
+  }
   // Tiles may have come; the map need not wait for its next look.
   RegionMap->RefreshTiles();
   // A close asked for while the operation ran happens now that it has ended.

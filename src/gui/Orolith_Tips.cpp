@@ -96,7 +96,7 @@ void TForm4::SetToolTips() {
       {SelectDataRootCtl, QStringLiteral("Choose another data root; the tile folders and the "
                                          "map follow it.")},
       {RememberCtl, QStringLiteral("Keep every field, box and choice and the data root chosen "
-                                   "here for the next start (as Remember=1 on the command "
+                                   "here for the next start (as Remember=yes on the command "
                                    "line); keys on the command line still come first.")},
       {ProgressCtl, QStringLiteral("How far the running operation has come.")},
       {StopCtl, QStringLiteral("Stops the running operation (Escape does the same). A model "
