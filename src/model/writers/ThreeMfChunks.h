@@ -1,6 +1,6 @@
 #pragma once
 
-#include "model/writers/ThreeMf.h"
+#include "model/writers/ThreeMfOptions.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -12,7 +12,7 @@ struct isal_zstream;
 
 namespace orolith::threemf {
 
-using Item = ThreeMfWriter::Item;
+using Item = ThreeMfItem;
 
 // The model part's two streams of text: the vertices, then the triangles.
 enum Stream : int { Vertices = 0, Triangles = 1 };
