@@ -46,6 +46,10 @@ struct LatticeMesher::Impl {
   }
 
   void MeshBlock(BlockMesher& mesher, Slot& slot) const;
+  MeshedBlock Handed(const Slot& slot) const {
+    return {slot.block, static_cast<unsigned>(&slot - slots.data()), plan.Rect(slot.block),
+            slot.points, slot.triangles};
+  }
   // With the lock held: the next block to mesh may start.
   bool MayStart() const {
     return next < blocks && next - emitted < static_cast<std::uint32_t>(slots.size());
@@ -66,6 +70,7 @@ struct LatticeMesher::Impl {
   static constexpr std::uint32_t SlotsPerThread = 4;
   LatticeMeshOptions options;
   const LatticeHeights* heights = nullptr;
+  const BlockMade* made = nullptr;
   lattice::PiecePlan plan;
   std::vector<float> line;           // a side of the outline
   std::vector<BlockMesher> meshers;  // one a thread, the calling thread's first
@@ -87,6 +92,7 @@ void LatticeMesher::Impl::MeshBlock(BlockMesher& mesher, Slot& slot) const {
   mesher.Mesh(plan.Sides(slot.block), options.MaxError);
   mesher.Output(rect, slot.points, slot.triangles);
   slot.removed = mesher.Removed();
+  if (*made) (*made)(Handed(slot));
 }
 
 void LatticeMesher::Impl::MeshNext(std::unique_lock<std::mutex>& lock, BlockMesher& mesher) {
@@ -127,12 +133,17 @@ LatticeMesher::LatticeMesher(const LatticeMeshOptions& options)
 
 LatticeMesher::~LatticeMesher() = default;
 
+unsigned LatticeMesher::Slots() const noexcept {
+  return static_cast<unsigned>(impl_->slots.size());
+}
+
 LatticeOutline LatticeMesher::Mesh(const LatticeHeights& heights, std::uint32_t columns,
                                    std::uint32_t rows, const BlockSink& onBlock,
-                                   LatticeMeshStats* stats) {
+                                   LatticeMeshStats* stats, const BlockMade& made) {
   Impl& m = *impl_;
   if (columns == 0 || rows == 0) throw std::invalid_argument("lattice mesher: empty piece");
   m.heights = &heights;
+  m.made = &made;
   m.plan.Make(heights, columns, rows, m.options.BlockPoints, m.options.MaxError);
 
   // The outline's heights come a line of the lattice at a time, as its runs were simplified.
@@ -179,7 +190,7 @@ LatticeOutline LatticeMesher::Mesh(const LatticeHeights& heights, std::uint32_t 
       counted.Triangles += slot.triangles.size();
       counted.Points += slot.points.size();
       counted.Removed += slot.removed;
-      onBlock({slot.block, m.plan.Rect(slot.block), slot.points, slot.triangles});
+      onBlock(m.Handed(slot));
       m.Trim(slot);
       lock.lock();
       slot.done = false;

@@ -15,6 +15,9 @@ namespace orolith {
 // on a border shared with the next block appears in both.
 struct MeshedBlock {
   std::uint32_t Index = 0;  // in the order blocks are handed out
+  // The block's own among LatticeMesher::Slots() from its meshing to its hand-out: what a
+  // caller keeps by slot is the block's alone meanwhile.
+  unsigned Slot = 0;
   LatticeRect Rect;
   std::span<const LatticeSample> Points;
   std::span<const LatticeTriangle> Triangles;
@@ -49,6 +52,7 @@ struct LatticeMeshStats {
 };
 
 using BlockSink = std::function<void(const MeshedBlock&)>;
+using BlockMade = std::function<void(const MeshedBlock&)>;
 
 // Triangulates the lattice of a tile piece with vertices at lattice points, so that the surface
 // lies within the error of every lattice point's height, with few triangles.
@@ -71,10 +75,15 @@ class LatticeMesher {
 
   // Meshes the piece of columns x rows cells ((columns + 1) x (rows + 1) lattice points) and
   // hands its blocks to onBlock one by one on the calling thread, by their west edge west to
-  // east, then by their south edge south to north. An exception from heights or onBlock ends
-  // the piece after the blocks in flight are done and goes to the caller.
+  // east, then by their south edge south to north. made, when given, sees each block first,
+  // on the thread that meshed it, several at once. An exception from heights, made or onBlock
+  // ends the piece after the blocks in flight are done and goes to the caller.
   LatticeOutline Mesh(const LatticeHeights& heights, std::uint32_t columns, std::uint32_t rows,
-                      const BlockSink& onBlock, LatticeMeshStats* stats = nullptr);
+                      const BlockSink& onBlock, LatticeMeshStats* stats = nullptr,
+                      const BlockMade& made = {});
+
+  // Blocks that are meshed and not yet handed out at most.
+  unsigned Slots() const noexcept;
 
  private:
   struct Impl;

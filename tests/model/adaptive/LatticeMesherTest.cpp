@@ -114,7 +114,8 @@ void CheckPiece(const Piece& piece, const FunctionLattice& lattice, std::uint32_
     EXPECT_EQ(b.index, n);
     std::vector<float> heights(static_cast<std::size_t>(b.rect.Columns) * b.rect.Rows);
     lattice.Fill(b.rect, heights.data(), b.rect.Columns);
-    const test::BlockCheck c = test::CheckBlock({b.index, b.rect, b.points, b.triangles}, heights);
+    const test::BlockCheck c =
+        test::CheckBlock({b.index, 0, b.rect, b.points, b.triangles}, heights);
     EXPECT_LE(c.WorstError, maxError);
     EXPECT_EQ(c.Uncovered, 0U);
     EXPECT_EQ(c.Overlapped, 0U);
