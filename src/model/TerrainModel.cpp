@@ -1,9 +1,9 @@
 #include "model/TerrainModel.h"
 
 #include "base/NumberText.h"
+#include "base/OrderedPipeline.h"
 #include "model/SizeEstimate.h"
 #include "model/SurfaceMeshers.h"
-#include "model/grid/BandPipeline.h"
 #include "model/lattice/ModelGrid.h"
 #include "model/solid/SolidClosure.h"
 #include "model/writers/ModelFile.h"
@@ -93,8 +93,8 @@ class ModelRun {
         scale_(s),
         gridStep_(GridStep(s)),
         sink_(OpenModelFile(s.StlFileName, [&host] { host.WhileWaiting(); })),
-        surface_(OpenSurfaceMesher(s, scale_, RunSeed(options), MeshingThreads(options.Threads),
-                                   *sink_)) {
+        surface_(
+            OpenSurfaceMesher(s, scale_, RunSeed(options), WorkThreads(options.Threads), *sink_)) {
     ForEachTile(range_, [&](std::int32_t lon, std::int32_t lat) {
       plannedCells_ += GridInTile(s_, gridStep_, lon, lat).Cells();
     });
