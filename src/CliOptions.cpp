@@ -18,10 +18,11 @@ struct CommandName {
   const char* Name;
   CliCommand Command;
 };
-constexpr std::array<CommandName, 4> Commands{{{"create", CliCommand::Create},
+constexpr std::array<CommandName, 5> Commands{{{"create", CliCommand::Create},
                                                {"test", CliCommand::Test},
                                                {"download-srtm1", CliCommand::DownloadSrtm1},
-                                               {"download-srtm3", CliCommand::DownloadSrtm3}}};
+                                               {"download-srtm3", CliCommand::DownloadSrtm3},
+                                               {"find-place", CliCommand::FindPlace}}};
 
 // A numeric option and the fields its values go to, left field first.
 struct NumberOption {
@@ -98,8 +99,11 @@ CliOptions ParseCliOptions(int argc, const char* const* argv, char decimalSepara
   std::string command;
   app.add_option("command", command,
                  "create (Create STL File), test (Test for SRTM Files), download-srtm1, "
-                 "download-srtm3")
+                 "download-srtm3, or find-place NAME (the map's place search)")
       ->required();
+  std::vector<std::string> placeWords;
+  app.add_option("name", placeWords, "find-place: the place's name, or its beginning")
+      ->type_name("NAME");
   app.add_option("--data-root", options.DataRoot,
                  "data root holding SRTM_1/, COP30/, SRTM_3/ and SRTM_30/ (default: current "
                  "directory)")
@@ -134,20 +138,26 @@ CliOptions ParseCliOptions(int argc, const char* const* argv, char decimalSepara
   app.add_flag("--solid", panel.Solid,
                "Closed solid (walls and base): a printable model, the bottom --floor below z = 0");
   app.add_flag("--yes", options.Yes, "answer OK to the large-file question");
-  app.add_option("--archive-host", options.Source.ArchiveHost,
-                 std::string("tile archive server (default ") + DefaultArchiveHost + ")")
+  app.add_option(
+         "--archive-host", options.Source.ArchiveHost,
+         std::string("server laid out like the retired SRTM version 2.1 archive (default ") +
+             DefaultArchiveHost + "); without --tile-source it makes srtm-v2.1 the source")
       ->type_name("HOST[:PORT]");
   std::string sourceName = ArchiveLayouts[0].Name;
   app.add_option("--tile-source", sourceName,
-                 "where SRTM-1 tiles come from: srtm-v2.1 (the archive, default), esa or aws "
-                 "(public mirrors over https); copernicus: Copernicus GLO-30 tiles into COP30/ "
-                 "instead")
+                 "where tiles come from: esa (default, with aws behind it) or aws, public "
+                 "mirrors of SRTM-1 tiles over https, from which SRTM-3 tiles are made; "
+                 "copernicus: Copernicus GLO-30 tiles into COP30/ instead of SRTM-1 tiles; "
+                 "srtm-v2.1: a server laid out like the retired archive")
       ->type_name("NAME");
   std::string tileUrl;
   app.add_option("--tile-url", tileUrl,
                  "base address of a server of the tile source's layout (default: the source's "
                  "own)")
       ->type_name("BASE");
+  app.add_flag("--remove-archives", options.Source.RemoveArchives,
+               "remove each downloaded archive once its tile is unpacked (default: it stays "
+               "beside the tile)");
   app.add_option("--proxy", options.Source.Proxy,
                  "proxy for the downloads (default: none; the environment's proxy settings are "
                  "not used)")
@@ -169,14 +179,28 @@ CliOptions ParseCliOptions(int argc, const char* const* argv, char decimalSepara
                                   [&](const CommandName& c) { return command == c.Name; });
   if (known == Commands.end()) {
     throw UsageError("unknown command '" + command +
-                     "'; use create, test, download-srtm1 or download-srtm3");
+                     "'; use create, test, download-srtm1, download-srtm3 or find-place");
   }
   options.Command = known->Command;
+  for (const std::string& word : placeWords) {
+    options.PlaceName += (options.PlaceName.empty() ? "" : " ") + word;
+  }
+  if (options.Command == CliCommand::FindPlace && options.PlaceName.empty()) {
+    throw UsageError("find-place: give the name of a place");
+  }
+  if (options.Command != CliCommand::FindPlace && !placeWords.empty()) {
+    throw UsageError("unexpected argument '" + placeWords.front() + "'");
+  }
 
   try {
     options.Source.Layout = ArchiveLayoutNamed(sourceName);
   } catch (const std::invalid_argument& e) {
     throw UsageError(std::string("--tile-source: ") + e.what());
+  }
+  // An archive host alone names a copy of the archive, as it did while the archive was the
+  // default source.
+  if (app.count("--archive-host") > 0 && app.count("--tile-source") == 0) {
+    options.Source.Layout = ArchiveLayout::SrtmV21;
   }
   if (app.count("--archive-host") > 0) {
     try {

@@ -2,6 +2,7 @@
 
 #include "acquisition/TWinSystem.h"
 #include "base/Errors.h"
+#include "base/FileDescriptor.h"
 #include "base/Files.h"
 #include "tiles/SRTM.h"
 
@@ -23,22 +24,6 @@ namespace {
 constexpr const char* ArchiverName = "7za";
 // How long a wait for the archiver's output lasts before the host gets its turn.
 constexpr int PollMilliseconds = 50;
-
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd = -1) noexcept : fd_(fd) {}
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  ~FileDescriptor() { Close(); }
-  int Get() const noexcept { return fd_; }
-  void Close() noexcept {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-  }
-
- private:
-  int fd_;
-};
 
 // Refuses an archive that is no plain file before the archiver opens it: opening a pipe waits
 // for a writer, perhaps forever.
@@ -94,7 +79,7 @@ void UnpackTile(const std::string& archiveFileName, const std::string& tileFileN
   FileDescriptor input(ends[1]);
   ChildProcess archiver = StartArchiver(archiveFileName, name, input.Get(), host);
   // Our copy of the pipe's input end must go, or the output never ends.
-  input.Close();
+  input.Reset();
 
   std::vector<char> buffer(std::size_t{1} << 16);
   std::uintmax_t received = 0;

@@ -7,8 +7,12 @@
 #include "tiles/Copernicus.h"
 #include "tiles/SRTM.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstddef>
+#include <optional>
 #include <span>
 #include <stdexcept>
 #include <vector>
@@ -42,13 +46,31 @@ DownloadAttempt DownloadMirrorTile(const ArchiveSource& source, const std::strin
   const MirrorTile tile = MirrorTileAt(source.Layout, Srtm1BaseUrl(source), lon, lat);
   HttpLimits limits = source.Limits;
   limits.MaxRedirects = MirrorRedirects;
-  return DownloadAndUnzip(tile.Url, tileDir + tile.ArchiveName, host, limits, source.Proxy);
+  return DownloadAndUnzip(tile.Url, tileDir + tile.ArchiveName, host, limits, source.Proxy,
+                          source.RemoveArchives);
+}
+
+bool NoneOnMirror(const DownloadAttempt& attempt) {
+  return attempt.NotOnServer({404, 403});
+}
+
+DownloadAttempt DownloadFromMirrors(const ArchiveSource& source, const std::string& tileDir,
+                                    std::int32_t lon, std::int32_t lat, OperationHost& host) {
+  DownloadAttempt attempt = DownloadMirrorTile(source, tileDir, lon, lat, host);
+  if (attempt || NoneOnMirror(attempt)) return attempt;
+  if (const std::optional<ArchiveSource> second = SecondMirror(source)) {
+    return DownloadMirrorTile(*second, tileDir, lon, lat, host);
+  }
+  return attempt;
 }
 
 DownloadAttempt DownloadCopernicusTile(const ArchiveSource& source, const std::string& tileDir,
                                        std::int32_t lon, std::int32_t lat, OperationHost& host) {
   const std::string url = CopernicusTileUrl(Srtm1BaseUrl(source), lon, lat);
   const std::string file = tileDir + CopernicusTileName(lon, lat);
+  // A tile is as large as a transfer gets: its folder is looked at before it is fetched.
+  struct stat folder {};
+  if (::stat(tileDir.c_str(), &folder) != 0) throw CannotCreateFile(file, errno);
   HttpLimits limits = source.Limits;
   limits.MaxRedirects = MirrorRedirects;
   limits.MaxBodyBytes = std::min(limits.MaxBodyBytes, CopernicusMaxFileBytes);
@@ -65,10 +87,10 @@ DownloadAttempt DownloadCopernicusTile(const ArchiveSource& source, const std::s
     }
   }
   // The tile is checked before it is written: bytes that are no such tile never reach the
-  // folder, where the tile search would take them.
+  // folder, where the tile search would take them. Until then they are known by their address.
   const std::span<const std::byte> bytes = std::as_bytes(std::span(body));
   try {
-    CheckCopernicusTile(bytes, file, lon, lat);
+    CheckCopernicusTile(bytes, AddressShown(url), lon, lat);
   } catch (const FileError& error) {
     const std::string line = std::string("Checking failed: ") + error.what();
     host.AppendLine(line);

@@ -1,6 +1,7 @@
 #include "base/FileNames.h"
 
 #include "base/Errors.h"
+#include "base/FileDescriptor.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -52,15 +53,16 @@ void RemoveAbandonedTemporaries(const std::string& folder) {
         (seen.st_mode & WriterMark) == 0) {
       continue;
     }
-    const int fd = ::openat(at, entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) continue;
+    const FileDescriptor fd(
+        ::openat(at, entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (!fd) continue;
     struct stat opened {};
-    // A read lock can't be had while the writer holds its write lock.
-    const bool abandoned = ::fstat(fd, &opened) == 0 && opened.st_ino == seen.st_ino &&
+    // A read lock can't be had while the writer holds its write lock; it holds until the name
+    // is gone.
+    const bool abandoned = ::fstat(fd.Get(), &opened) == 0 && opened.st_ino == seen.st_ino &&
                            opened.st_dev == seen.st_dev && S_ISREG(opened.st_mode) &&
-                           (opened.st_mode & WriterMark) != 0 && LockWhole(fd, F_RDLCK);
+                           (opened.st_mode & WriterMark) != 0 && LockWhole(fd.Get(), F_RDLCK);
     if (abandoned) ::unlinkat(at, entry->d_name, 0);
-    ::close(fd);
   }
 }
 

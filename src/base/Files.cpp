@@ -55,17 +55,6 @@ bool FileExists(const std::string& path) {
   return ::stat(path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
 }
 
-void AtomicOutputFile::Descriptor::Reset(int fd) noexcept {
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = fd;
-}
-
-int AtomicOutputFile::Descriptor::Release() noexcept {
-  const int fd = fd_;
-  fd_ = -1;
-  return fd;
-}
-
 AtomicOutputFile::AtomicOutputFile(const std::string& target, Placement placement,
                                    WaitHook whileWaiting)
     : target_(target), whileWaiting_(std::move(whileWaiting)) {
@@ -142,7 +131,7 @@ void AtomicOutputFile::OpenStream(int descriptor) {
   if (S_ISFIFO(info.st_mode)) {
     // A description of the pipe of our own may be non-blocking without the caller's being so.
     const std::string self = "/proc/self/fd/" + std::to_string(descriptor);
-    Descriptor own;
+    FileDescriptor own;
     own.Reset(::open(self.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC));
     struct stat same {};
     if (own.Get() >= 0 && ::fstat(own.Get(), &same) == 0 && same.st_ino == info.st_ino &&

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/FileDescriptor.h"
+
 #include <sys/stat.h>
 
 #include <cstddef>
@@ -77,21 +79,6 @@ class AtomicOutputFile {
  private:
   enum class Kind { Temporary, InPlace, Stream };
 
-  // An open descriptor, closed with its owner.
-  class Descriptor {
-   public:
-    Descriptor() = default;
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    ~Descriptor() { Reset(); }
-    void Reset(int fd = -1) noexcept;
-    int Release() noexcept;
-    int Get() const noexcept { return fd_; }
-
-   private:
-    int fd_ = -1;
-  };
-
   void OpenStream(int descriptor);
   void OpenDevice(bool pipe);
   void OpenInPlace();
@@ -111,8 +98,8 @@ class AtomicOutputFile {
   std::string finalPath_;  // where the content goes: the target, or the end of its links
   std::string path_;       // the temporary file; empty but for Kind::Temporary
   Kind kind_ = Kind::Temporary;
-  Descriptor fd_;
-  Descriptor patch_;      // WriteAt's way into a file that fd_ appends to
+  FileDescriptor fd_;
+  FileDescriptor patch_;  // WriteAt's way into a file that fd_ appends to
   mode_t mode_ = 0;       // the temporary's once complete
   bool regular_ = false;  // a stream into a regular file: cut back on failure
   bool appends_ = false;

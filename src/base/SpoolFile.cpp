@@ -19,13 +19,9 @@ SpoolFile::SpoolFile() {
   std::filesystem::path folder = std::filesystem::temp_directory_path(noTemporaryFolder);
   if (noTemporaryFolder) folder = "/tmp";
   path_ = (folder / "orolith-spool.XXXXXX").string();
-  fd_ = ::mkostemp(path_.data(), O_CLOEXEC);
-  if (fd_ < 0) throw CannotCreateFile(path_, errno);
+  fd_.Reset(::mkostemp(path_.data(), O_CLOEXEC));
+  if (!fd_) throw CannotCreateFile(path_, errno);
   ::unlink(path_.c_str());
-}
-
-SpoolFile::~SpoolFile() {
-  ::close(fd_);
 }
 
 void SpoolFile::Write(const void* data, std::size_t size) {
@@ -36,7 +32,7 @@ void SpoolFile::WriteAt(std::uint64_t offset, const void* data, std::size_t size
   const auto* bytes = static_cast<const unsigned char*>(data);
   const std::uint64_t end = offset + size;
   while (size > 0) {
-    const ssize_t n = ::pwrite(fd_, bytes, size, static_cast<off_t>(offset));
+    const ssize_t n = ::pwrite(fd_.Get(), bytes, size, static_cast<off_t>(offset));
     if (n < 0) {
       if (errno == EINTR) continue;
       throw CannotWriteFile(path_, errno);
@@ -53,14 +49,10 @@ void SpoolFile::CopyTo(
   constexpr std::size_t block = 1 << 20;
   const auto buffer = std::make_unique_for_overwrite<unsigned char[]>(block);
   for (std::uint64_t at = 0; at < size_;) {
-    const ssize_t n = ::pread(fd_, buffer.get(),
-                              static_cast<std::size_t>(std::min<std::uint64_t>(block, size_ - at)),
-                              static_cast<off_t>(at));
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) throw CannotReadFile(path_, errno);
-    if (n == 0) throw CannotReadFile(path_, "Unexpected end of file");
-    sink(buffer.get(), static_cast<std::size_t>(n));
-    at += static_cast<std::uint64_t>(n);
+    const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(block, size_ - at));
+    ReadAt(fd_, buffer.get(), n, at, path_, "Unexpected end of file");
+    sink(buffer.get(), n);
+    at += n;
   }
 }
 

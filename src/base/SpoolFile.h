@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/FileDescriptor.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -15,7 +17,6 @@ class SpoolFile {
   SpoolFile();
   SpoolFile(const SpoolFile&) = delete;
   SpoolFile& operator=(const SpoolFile&) = delete;
-  ~SpoolFile();
 
   void Write(const void* data, std::size_t size);
   // Writes over bytes already written; the end stays where it was unless this goes past it.
@@ -26,7 +27,7 @@ class SpoolFile {
 
  private:
   std::string path_;  // for the error texts only
-  int fd_ = -1;
+  FileDescriptor fd_;
   std::uint64_t size_ = 0;
 };
 

@@ -14,8 +14,9 @@
 namespace orolith {
 
 // What the window's command-line keys set. Each key (DataRoot=, ArchiveHost=, TileSource=,
-// TileUrl=, Proxy=, Floor=, Seed=, MaxError=, Dem=) is matched anywhere in an argument, in any
-// letter case; the first argument that holds it wins, and an empty value counts as absent.
+// TileUrl=, Proxy=, RemoveArchives=, Floor=, Seed=, MaxError=, Dem=) is matched anywhere in an
+// argument, in any letter case; the first argument that holds it wins, and an empty value
+// counts as absent.
 struct WindowKeys {
   // Under the DataRoot= value, else under the current directory.
   DataFolders Folders;
@@ -29,6 +30,8 @@ struct WindowKeys {
   float MaxError = fields::MaxError.Initial;
   // What the "DEM file" field starts with.
   std::string DemFile;
+  // OnlineMap=1: the map shows OpenStreetMap's tiles from the start.
+  bool OnlineMap = false;
   // One line for each value that can't be read, saying what is used instead; the window logs
   // it and shows it in an error box.
   std::vector<std::string> Problems;

@@ -1,7 +1,5 @@
 #include "preview/ShadeCache.h"
 
-#include "preview/TileShade.h"
-
 #include <sys/stat.h>
 
 #include <functional>

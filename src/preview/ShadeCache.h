@@ -1,5 +1,7 @@
 #pragma once
 
+#include "preview/Hillshade.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <list>
@@ -10,8 +12,6 @@
 #include <unordered_map>
 
 namespace orolith {
-
-struct TileShade;
 
 // Which picture of which file: a file replaced since (a download landing) has another time or
 // size, and so another key.

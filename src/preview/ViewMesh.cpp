@@ -1,7 +1,7 @@
 #include "preview/ViewMesh.h"
 
 #include "base/Errors.h"
-#include "preview/ReadOnlyFile.h"
+#include "base/ReadOnlyFile.h"
 
 #include <algorithm>
 #include <bit>

@@ -2,12 +2,9 @@
 
 #include "base/Errors.h"
 
-#include <fcntl.h>
 #include <libdeflate.h>
-#include <unistd.h>
 #include <zlib.h>
 
-#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <new>
@@ -55,35 +52,39 @@ void UndoDifferences(unsigned char* p, std::size_t n) noexcept {
   }
 }
 
+// A zlib stream set up for inflating, ended with its owner.
+class Inflation {
+ public:
+  Inflation() {
+    if (inflateInit(&stream_) != Z_OK) throw std::bad_alloc();
+  }
+  Inflation(const Inflation&) = delete;
+  Inflation& operator=(const Inflation&) = delete;
+  ~Inflation() { inflateEnd(&stream_); }
+
+  z_stream& Stream() noexcept { return stream_; }
+
+ private:
+  z_stream stream_{};
+};
+
 }  // namespace
+
+void DeflatedFloatReader::DecompressorFree::operator()(
+    libdeflate_decompressor* decompressor) const noexcept {
+  libdeflate_free_decompressor(decompressor);
+}
 
 DeflatedFloatReader::DeflatedFloatReader(std::string fileName, const DeflatedFloatLayout& layout,
                                          float noData, float voidHeight)
-    : fileName_(std::move(fileName)), layout_(&layout), noData_(noData), voidHeight_(voidHeight) {
-  fd_ = ::open(fileName_.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd_ < 0) throw CannotOpenFile(fileName_, errno);
-  decompressor_ = libdeflate_alloc_decompressor();
-  if (decompressor_ == nullptr) {
-    ::close(fd_);
-    throw std::bad_alloc();
-  }
+    : file_(std::move(fileName)),
+      layout_(&layout),
+      noData_(noData),
+      voidHeight_(voidHeight),
+      decompressor_(libdeflate_alloc_decompressor()) {
+  if (!decompressor_) throw std::bad_alloc();
   planes_.resize(static_cast<std::size_t>(layout.BlockWidth) *
                  static_cast<std::size_t>(layout.BlockHeight) * SampleBytes);
-}
-
-DeflatedFloatReader::DeflatedFloatReader(DeflatedFloatReader&& other) noexcept
-    : fileName_(std::move(other.fileName_)),
-      layout_(other.layout_),
-      noData_(other.noData_),
-      voidHeight_(other.voidHeight_),
-      fd_(std::exchange(other.fd_, -1)),
-      decompressor_(std::exchange(other.decompressor_, nullptr)),
-      packed_(std::move(other.packed_)),
-      planes_(std::move(other.planes_)) {}
-
-DeflatedFloatReader::~DeflatedFloatReader() {
-  libdeflate_free_decompressor(decompressor_);
-  if (fd_ >= 0) ::close(fd_);
 }
 
 void DeflatedFloatReader::Decode(int bx, int by, int rows) {
@@ -94,59 +95,53 @@ void DeflatedFloatReader::Decode(int bx, int by, int rows) {
   const std::uint64_t size = layout_->Sizes.at(block);
   const std::size_t rowBytes = static_cast<std::size_t>(layout_->BlockWidth) * SampleBytes;
   const std::size_t wanted = rowBytes * static_cast<std::size_t>(rows);
+  const std::string& fileName = file_.Path();
   // Deflate never grows data by more than a few bytes in a thousand.
   if (offset == 0 || size == 0 || size > planes_.size() + planes_.size() / 64 + 1024) {
-    throw CannotReadFile(fileName_, "A block of the raster is missing or larger than its samples");
+    throw CannotReadFile(fileName, "A block of the raster is missing or larger than its samples");
   }
   const auto readAt = [&](unsigned char* into, std::size_t count, std::uint64_t at) {
-    std::size_t done = 0;
-    while (done < count) {
-      const ssize_t n = ::pread(fd_, into + done, count - done, static_cast<off_t>(at + done));
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) throw CannotReadFile(fileName_, errno);
-      if (n == 0) throw CannotReadFile(fileName_, "The file ends inside a block of the raster");
-      done += static_cast<std::size_t>(n);
-    }
+    file_.ReadAt(into, count, at, "The file ends inside a block of the raster");
   };
   const auto corrupt = [&] {
-    return CannotReadFile(fileName_, "A block of the raster can't be inflated");
+    return CannotReadFile(fileName, "A block of the raster can't be inflated");
   };
 
   if (rows * PartialShare <= layout_->BlockHeight) {
     // A row or two of a neighbour: inflated as far as they go, the rest never read.
-    z_stream z{};
-    if (inflateInit(&z) != Z_OK) throw std::bad_alloc();
+    Inflation inflation;
+    z_stream& z = inflation.Stream();
     packed_.resize(ReadChunk);
     z.next_out = planes_.data();
     z.avail_out = static_cast<uInt>(wanted);
     std::uint64_t read = 0;
     int result = Z_OK;
-    try {
-      while (z.avail_out > 0 && result == Z_OK) {
-        if (z.avail_in == 0) {
-          if (read == size) throw corrupt();
-          const auto chunk =
-              static_cast<std::size_t>(std::min<std::uint64_t>(ReadChunk, size - read));
-          readAt(packed_.data(), chunk, offset + read);
-          read += chunk;
-          z.next_in = packed_.data();
-          z.avail_in = static_cast<uInt>(chunk);
-        }
-        result = inflate(&z, Z_NO_FLUSH);
+    while (z.avail_out > 0 && result == Z_OK) {
+      if (z.avail_in == 0) {
+        if (read == size) throw corrupt();
+        const auto chunk =
+            static_cast<std::size_t>(std::min<std::uint64_t>(ReadChunk, size - read));
+        readAt(packed_.data(), chunk, offset + read);
+        read += chunk;
+        z.next_in = packed_.data();
+        z.avail_in = static_cast<uInt>(chunk);
       }
-    } catch (...) {
-      inflateEnd(&z);
-      throw;
+      result = inflate(&z, Z_NO_FLUSH);
     }
-    inflateEnd(&z);
     if (z.avail_out != 0 || (result != Z_OK && result != Z_STREAM_END)) throw corrupt();
   } else {
     packed_.resize(static_cast<std::size_t>(size));
     readAt(packed_.data(), packed_.size(), offset);
+    // A tile is stored whole, the last strip of a striped file with the raster's rows left.
+    const std::int64_t rowsLeft =
+        std::int64_t{layout_->Height} - std::int64_t{by} * layout_->BlockHeight;
+    const std::size_t lastStrip =
+        rowBytes * static_cast<std::size_t>(std::min<std::int64_t>(layout_->BlockHeight, rowsLeft));
     std::size_t inflated = 0;
-    if (libdeflate_zlib_decompress(decompressor_, packed_.data(), packed_.size(), planes_.data(),
-                                   planes_.size(), &inflated) != LIBDEFLATE_SUCCESS ||
-        inflated != planes_.size()) {
+    if (libdeflate_zlib_decompress(decompressor_.get(), packed_.data(), packed_.size(),
+                                   planes_.data(), planes_.size(),
+                                   &inflated) != LIBDEFLATE_SUCCESS ||
+        (inflated != planes_.size() && inflated != lastStrip) || inflated < wanted) {
       throw corrupt();
     }
   }

@@ -4,6 +4,8 @@
 // the file, inflated by libdeflate, the floating-point predictor undone here. Private to the
 // tiles library.
 
+#include "base/ReadOnlyFile.h"
+
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -26,7 +28,9 @@ struct DeflatedFloatLayout {
   std::vector<std::uint64_t> Offsets;
   std::vector<std::uint64_t> Sizes;
 
-  int BlocksAcross() const noexcept { return (Width + BlockWidth - 1) / BlockWidth; }
+  std::int64_t BlocksAcross() const noexcept {
+    return (std::int64_t{Width} + BlockWidth - 1) / BlockWidth;
+  }
 };
 
 // Reads windows of such a raster. One reader serves one thread; several may read one file at
@@ -36,11 +40,6 @@ class DeflatedFloatReader {
   // Samples equal to noData (none when it is NaN) and NaN samples are read as voidHeight.
   DeflatedFloatReader(std::string fileName, const DeflatedFloatLayout& layout, float noData,
                       float voidHeight);
-  DeflatedFloatReader(const DeflatedFloatReader&) = delete;
-  DeflatedFloatReader& operator=(const DeflatedFloatReader&) = delete;
-  DeflatedFloatReader(DeflatedFloatReader&& other) noexcept;
-  DeflatedFloatReader& operator=(DeflatedFloatReader&&) = delete;
-  ~DeflatedFloatReader();
 
   // The window of width × height pixels at x0, y0: row y of it to rows(y), width values, as
   // GDAL's WindowReader delivers it.
@@ -55,12 +54,15 @@ class DeflatedFloatReader {
   // marked.
   void Assemble(int y, int left, int right, float* out) const noexcept;
 
-  std::string fileName_;
+  struct DecompressorFree {
+    void operator()(libdeflate_decompressor* decompressor) const noexcept;
+  };
+
+  ReadOnlyFile file_;
   const DeflatedFloatLayout* layout_;
   float noData_;
   float voidHeight_;
-  int fd_ = -1;
-  libdeflate_decompressor* decompressor_ = nullptr;
+  std::unique_ptr<libdeflate_decompressor, DecompressorFree> decompressor_;
   std::vector<unsigned char> packed_;
   std::vector<unsigned char> planes_;
 };

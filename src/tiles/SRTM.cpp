@@ -1,12 +1,11 @@
 #include "tiles/SRTM.h"
 
 #include "base/Errors.h"
+#include "base/FileDescriptor.h"
 #include "base/Files.h"
 #include "base/NumberText.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -26,29 +25,13 @@ struct FileCloser {
 };
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
-// Refuses what is no plain file: a folder has no size to speak of, and opening a pipe waits
-// for a writer, perhaps forever.
-void RequirePlainFile(const struct stat& info, const std::string& fileName) {
-  if (S_ISDIR(info.st_mode)) throw CannotOpenFile(fileName, EISDIR);
-  if (!S_ISREG(info.st_mode)) throw CannotOpenFile(fileName, NotARegularFile);
-}
-
+// A folder has no size to speak of, and opening a pipe waits for a writer: both are refused.
 FilePtr OpenForReading(const std::string& fileName) {
   struct stat info {};
-  if (::stat(fileName.c_str(), &info) != 0) throw CannotOpenFile(fileName, errno);
-  RequirePlainFile(info, fileName);
-  // Should a pipe have taken the file's place since, the open must still not wait on it; on a
-  // plain file the flag changes nothing.
-  const int fd = ::open(fileName.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) throw CannotOpenFile(fileName, errno);
-  FilePtr file(::fdopen(fd, "rb"));
-  if (!file) {
-    const int error = errno;
-    ::close(fd);
-    throw CannotOpenFile(fileName, error);
-  }
-  if (::fstat(fd, &info) != 0) throw CannotOpenFile(fileName, errno);
-  RequirePlainFile(info, fileName);
+  FileDescriptor fd = OpenPlainFile(fileName, info);
+  FilePtr file(::fdopen(fd.Get(), "rb"));
+  if (!file) throw CannotOpenFile(fileName, errno);
+  fd.Release();  // the stream closes it now
   return file;
 }
 
@@ -166,6 +149,13 @@ std::string TileFileName(std::int32_t lon, std::int32_t lat) {
   return FormatText(
       '.', "%s%.2d%s%.3d.hgt",
       {lat >= 0 ? "N" : "S", lat < 0 ? -lat : lat, lon >= 0 ? "E" : "W", lon < 0 ? -lon : lon});
+}
+
+bool TileFileExists(const std::string& path) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) == 0) return S_ISREG(info.st_mode);
+  if (errno == ENAMETOOLONG) throw CannotOpenFile(path, ENAMETOOLONG);
+  return false;
 }
 
 TileKind TileKindOfFile(const std::string& fileName) {

@@ -184,6 +184,14 @@ TEST(CliOptionsTest, MalformedCommandLinesAreUsageErrors) {
   EXPECT_NE(UsageMessage({"create", "--lon", "1", "2", "3"}), "");  // a third value
 }
 
+TEST(CliOptionsTest, FindPlaceTakesTheNameInOneOrMoreWords) {
+  EXPECT_EQ(Parse({"find-place", "Zermatt"}).Command, CliCommand::FindPlace);
+  EXPECT_EQ(Parse({"find-place", "Mount", "Rainier"}).PlaceName, "Mount Rainier");
+  EXPECT_EQ(Parse({"find-place", "Mount Rainier"}).PlaceName, "Mount Rainier");
+  EXPECT_EQ(UsageMessage({"find-place"}), "find-place: give the name of a place");
+  EXPECT_EQ(UsageMessage({"test", "Zermatt"}), "unexpected argument 'Zermatt'");
+}
+
 TEST(CliOptionsTest, SeedIsAWholeNumberOfSixtyFourBits) {
   EXPECT_EQ(Parse({"create", "--seed", "0"}).Seed, 0U);
   EXPECT_EQ(Parse({"create", "--seed", "18446744073709551615"}).Seed, 18446744073709551615U);
@@ -197,8 +205,13 @@ TEST(CliOptionsTest, SeedIsAWholeNumberOfSixtyFourBits) {
 
 TEST(CliOptionsTest, TileSourceAndBaseAddress) {
   const CliOptions plain = Parse({"download-srtm1"});
-  EXPECT_EQ(plain.Source.Layout, ArchiveLayout::SrtmV21);
+  EXPECT_EQ(plain.Source.Layout, ArchiveLayout::Esa);
   EXPECT_EQ(plain.Source.TileUrl, "");
+  EXPECT_FALSE(plain.Source.RemoveArchives);
+  EXPECT_TRUE(Parse({"download-srtm1", "--remove-archives"}).Source.RemoveArchives);
+  // An archive host alone names a copy of the archive, as before the mirrors were the default.
+  EXPECT_EQ(Parse({"download-srtm1", "--archive-host", "h:81"}).Source.Layout,
+            ArchiveLayout::SrtmV21);
 
   const CliOptions esa = Parse({"download-srtm1", "--tile-source", "ESA", "--tile-url",
                                 "http://cache.example.org:8080/SRTMGL1"});
@@ -213,7 +226,7 @@ TEST(CliOptionsTest, TileSourceAndBaseAddress) {
             ArchiveLayout::Copernicus);
   EXPECT_EQ(UsageMessage({"create", "--dem", ""}), "--dem: the file name is empty");
   EXPECT_EQ(UsageMessage({"download-srtm1", "--tile-source", "usgs"}),
-            "--tile-source: unknown tile source 'usgs' (known: srtm-v2.1, esa, aws, copernicus)");
+            "--tile-source: unknown tile source 'usgs' (known: esa, aws, copernicus, srtm-v2.1)");
   EXPECT_EQ(UsageMessage({"download-srtm1", "--tile-url", "step.esa.int/auxdata"}),
             "--tile-url: 'step.esa.int/auxdata' is not an http:// or https:// address");
   EXPECT_EQ(

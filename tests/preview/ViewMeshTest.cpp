@@ -10,7 +10,6 @@
 #include "support/TempFiles.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <atomic>
@@ -188,20 +187,15 @@ TEST(ViewMesh, FacesAreCountedByTheFileLength) {
   EXPECT_EQ(empty.Max[2], 0.0F);
 }
 
-TEST(ViewMesh, WhatCantBeReadIsRefusedAndAPipeIsNotOpened) {
+TEST(ViewMesh, WhatCantBeReadIsRefused) {
   TempDir dir;
   const std::filesystem::path shortFile = dir.Path() / "short.stl";
   test::WriteBytes(shortFile, std::vector<unsigned char>(83, 0));
-  const std::filesystem::path pipe = dir.Path() / "pipe.stl";
-  ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
   const struct {
     std::filesystem::path file;
     const char* reason;
   } cases[] = {
-      {dir.Path() / "absent.stl", "No such file or directory"},
       {shortFile, "too short"},
-      {dir.Path(), "Is a directory"},
-      {pipe, "Not a regular file"},
   };
   for (const auto& c : cases) {
     try {

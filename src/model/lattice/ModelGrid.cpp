@@ -56,6 +56,11 @@ ModelScale::ModelScale(const ModelSettings& s)
       noData_(s.Solid ? 0.0F : std::numeric_limits<float>::quiet_NaN()),
       floorZ_(static_cast<float>(-(static_cast<long double>(s.FloorPercent) * s.ZExtent / 100))) {}
 
+ModelFootprint ModelSize(const ModelSettings& settings) {
+  const ModelScale scale(settings);
+  return {scale.X(settings.LonMax), scale.Y(settings.LatMax)};
+}
+
 void PieceLattice::Reset(const TileGrid& grid, const ModelScale& scale, const TSRTM* tile) {
   grid_ = grid;
   scale_ = &scale;

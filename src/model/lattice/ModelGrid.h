@@ -91,6 +91,14 @@ class ModelScale {
   float floorZ_;
 };
 
+// The model's size along X and Y in model units (millimetres), as ModelScale lays the region
+// out: X is the X extent, Y follows from the region's shape on the ground.
+struct ModelFootprint {
+  float X;
+  float Y;
+};
+ModelFootprint ModelSize(const ModelSettings& settings);
+
 // The boundary of one tile's piece of the top surface, vertex for vertex as the surface has
 // it: South and North run west to east through every column edge, West and East south to
 // north through every row edge; each list shares its end vertices with its two neighbours.

@@ -1,10 +1,11 @@
 #pragma once
 
-#include <sys/types.h>
+#include "base/FileDescriptor.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace orolith {
 
@@ -13,17 +14,17 @@ namespace orolith {
 class ReadOnlyFile {
  public:
   explicit ReadOnlyFile(std::string path);
-  ReadOnlyFile(const ReadOnlyFile&) = delete;
-  ReadOnlyFile& operator=(const ReadOnlyFile&) = delete;
-  ~ReadOnlyFile();
 
+  const std::string& Path() const noexcept { return path_; }
   std::uint64_t Size() const noexcept { return size_; }
-  // Reads bytes at offset whole; throws FileError naming the file when it gives fewer.
-  void ReadAt(void* into, std::size_t bytes, std::uint64_t offset) const;
+  // Reads bytes at offset whole; throws FileError naming the file when it gives fewer, with
+  // endedEarly as the reason when the file ends first.
+  void ReadAt(void* into, std::size_t bytes, std::uint64_t offset,
+              std::string_view endedEarly = "The file ended early") const;
 
  private:
   std::string path_;
-  int fd_ = -1;
+  FileDescriptor fd_;
   std::uint64_t size_ = 0;
 };
 
