@@ -54,6 +54,7 @@ ModelScale::ModelScale(const ModelSettings& s)
       pedestal_(static_cast<long double>(s.ZBasePercent) * s.ZExtent / 100),
       zAbovePedestal_(zExtent_ - pedestal_),
       noData_(s.Solid ? 0.0F : std::numeric_limits<float>::quiet_NaN()),
+      belowBand_(s.ElevationAuto ? static_cast<float>(pedestal_) : 0.0F),
       floorZ_(static_cast<float>(-(static_cast<long double>(s.FloorPercent) * s.ZExtent / 100))) {}
 
 void PieceLattice::Reset(const TileGrid& grid, const ModelScale& scale, const TSRTM* tile) {

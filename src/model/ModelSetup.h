@@ -1,0 +1,49 @@
+#pragma once
+
+#include "base/OperationHost.h"
+#include "frontpanel/ModelSettings.h"
+#include "frontpanel/Workspace.h"
+#include "tiles/DemRaster.h"
+
+#include <optional>
+
+namespace orolith {
+
+// The region's width on the ground in metres: the length of its centre latitude's parallel
+// between its west and east bounds on the WGS 84 ellipsoid.
+long double GroundWidthMetres(const ModelSettings& settings) noexcept;
+
+// Heights in metres.
+struct HeightRange {
+  long double Lowest;
+  long double Highest;
+};
+
+// The region's own lowest and highest height: of the samples the model's lookups blend, after
+// healing, held to the lookup's 0 .. 10000 m. A first pass over the region's tiles with the
+// run's tile choice, one tile at a time in the workspace's tile object, as the run holds them;
+// the host's pending events are handled once a tile. Nothing when no tile of the region has a
+// sample. Logs nothing.
+std::optional<HeightRange> RegionHeights(const ModelSettings& settings, Workspace& workspace,
+                                         DemRaster* dem, OperationHost& host);
+
+// The settings a model is made from: with ElevationAuto the band found (an empty one widened to
+// 1 m, as ReadModelSettings widens a band), the X extent of the scale, the Z extent of the
+// exaggeration and the max. error of the layer height, each only when its option is on.
+// Throws std::invalid_argument when an exaggeration meets a pedestal of 100 percent.
+ModelSettings ScaledSettings(ModelSettings settings, const std::optional<HeightRange>& found);
+
+// ScaledSettings with the band found by RegionHeights when ElevationAuto is on.
+ModelSettings SettingsForModel(const ModelSettings& read, Workspace& workspace, DemRaster* dem,
+                               OperationHost& host);
+
+// The model's size in model units (millimetres): the X and Y extents, and the Z extent with a
+// closed solid's floor below the base plane.
+struct ModelDimensions {
+  long double X;
+  long double Y;
+  long double Z;
+};
+ModelDimensions ModelSize(const ModelSettings& settings);
+
+}  // namespace orolith
