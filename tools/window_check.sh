@@ -78,9 +78,9 @@ fill 200 63 46.8
 fill 200 91 4000
 fill 40 91 400
 fill 380 35 150
-fill 380 63 30
-fill 380 104 10
-fill 60 138 "$work/demo.stl"
+fill 380 85 30
+fill 380 135 10
+fill 60 158 "$work/demo.stl"
 xdotool mousemove 1430 890
 sleep 2
 map_colours=$(colours $map)

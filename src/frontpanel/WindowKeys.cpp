@@ -79,20 +79,38 @@ WindowKeys ReadWindowKeys(std::span<const char* const> arguments, char decimalSe
     keys.Problems.push_back(problem + "; downloads use " + AddressShown(Srtm1BaseUrl(keys.Source)));
   }
   // As --floor and --max-error refuse them: a typing error must not become the field's minimum
-  // unseen.
+  // unseen. A scale, an exaggeration or a layer height of 0 or below means nothing.
   const auto number = [&](const char* name, const FieldLimits& limits, const char* what,
-                          const char* unit, float& value) {
+                          const char* unit, float& value, bool positive = false) {
     const std::string text = FindCommandLineValue(arguments, std::string(name) + "=");
     if (text.empty()) return;
-    if (const std::optional<float> typed = ParseFieldNumber(text, decimalSeparator)) {
+    const std::optional<float> typed = ParseFieldNumber(text, decimalSeparator);
+    if (typed && (!positive || *typed > 0)) {
       value = ClampToRange(*typed, limits);
-    } else {
-      keys.Problems.push_back(std::string(name) + ": '" + text + "' is not a number; " + what +
-                              " stays " + FormatFieldValue(value, limits, decimalSeparator) + unit);
+      return;
     }
+    const std::string stays =
+        value == 0 && positive ? "off" : FormatFieldValue(value, limits, decimalSeparator) + unit;
+    keys.Problems.push_back(std::string(name) + ": '" + text + "' is not " +
+                            (typed ? "above 0" : "a number") + "; " + what + " stays " + stays);
   };
   number("Floor", fields::Floor, "the floor", " percent", keys.FloorPercent);
-  number("MaxError", fields::MaxError, "the max. error", " m", keys.MaxError);
+  if (const std::string error = FindCommandLineValue(arguments, "MaxError=");
+      error == "auto" || error == "AUTO" || error == "Auto") {
+    keys.MaxErrorAuto = true;
+  } else {
+    number("MaxError", fields::MaxError, "the max. error", " m", keys.MaxError);
+  }
+  number("Scale", fields::Scale, "the scale", "", keys.Scale, true);
+  number("Exaggeration", fields::Exaggeration, "the exaggeration", "", keys.Exaggeration, true);
+  number("LayerHeight", fields::LayerHeight, "the layer height", " mm", keys.LayerHeight, true);
+  if (const std::string band = FindCommandLineValue(arguments, "ElevationAuto=");
+      band == "1" || band == "0") {
+    keys.ElevationAuto = band == "1";
+  } else if (!band.empty()) {
+    keys.Problems.push_back("ElevationAuto: '" + band +
+                            "' is neither 1 nor 0; the elevation band stays as typed");
+  }
   if (const std::string seed = FindCommandLineValue(arguments, "Seed="); !seed.empty()) {
     keys.Seed = ReadSeed(seed);
     if (!keys.Seed) {

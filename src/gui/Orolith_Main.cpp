@@ -83,6 +83,13 @@ void TForm4::ConnectHandlers() {
   connect(Button4, &QPushButton::clicked, this, &TForm4::Button4Click);
   connect(SelectDemCtl, &QToolButton::clicked, this, &TForm4::SelectDemCtlClick);
   connect(TileSourceCtl, &QComboBox::currentIndexChanged, this, &TForm4::TileSourceCtlChange);
+  connect(PrintCtl, &QPushButton::clicked, this, &TForm4::PrintCtlClick);
+  for (QCheckBox* box : {ElevationAutoCtl, MaxErrorAutoCtl}) {
+    connect(box, &QCheckBox::toggled, this, &TForm4::ShowFieldsInUse);
+  }
+  for (TPRFloatSpinEdit* field : {ScaleCtl, ExaggerationCtl}) {
+    connect(field, &QLineEdit::textChanged, this, &TForm4::ShowFieldsInUse);
+  }
 }
 
 void TForm4::ConnectPreview() {
@@ -110,6 +117,12 @@ void TForm4::FormCreate(std::span<const char* const> arguments) {
   const WindowKeys keys = ReadWindowKeys(arguments, DecimalSeparator());
   FloorCtl->SetValue(keys.FloorPercent);
   MaxErrorCtl->SetValue(keys.MaxError);
+  MaxErrorAutoCtl->setChecked(keys.MaxErrorAuto);
+  ElevationAutoCtl->setChecked(keys.ElevationAuto);
+  ScaleCtl->SetValue(keys.Scale);
+  ExaggerationCtl->SetValue(keys.Exaggeration);
+  LayerHeightCtl->SetValue(keys.LayerHeight);
+  ShowFieldsInUse();
   givenSource_ = keys.Source;
   seed_ = keys.Seed;
   // The one tile object is created here with the folders, as the window's own.
@@ -152,6 +165,11 @@ FrontPanelValues TForm4::ReadPanel() const {
   panel.FloorPercent = FloorCtl->Value();
   panel.MaxError = MaxErrorCtl->Value();
   panel.DemFile = DemFileCtl->text().toStdString();
+  panel.Scale = ScaleCtl->Value();
+  panel.Exaggeration = ExaggerationCtl->Value();
+  panel.ElevationAuto = ElevationAutoCtl->isChecked();
+  panel.MaxErrorAuto = MaxErrorAutoCtl->isChecked();
+  panel.LayerHeight = LayerHeightCtl->Value();
   return panel;
 }
 

@@ -118,6 +118,24 @@ TEST(WindowKeys, MaxErrorIsReadAsItsFieldReadsIt) {
   EXPECT_FLOAT_EQ(Read({"Floor=7", "MaxError=3"}).FloorPercent, 7.0F);
 }
 
+TEST(WindowKeys, PrintKeysSetTheirFieldsAndBoxes) {
+  const WindowKeys none = Read({});
+  EXPECT_FALSE(none.ElevationAuto || none.MaxErrorAuto);
+  EXPECT_EQ(none.Scale, 0.0F);
+  EXPECT_EQ(none.Exaggeration, 0.0F);
+  EXPECT_FLOAT_EQ(none.LayerHeight, 0.2F);
+  const WindowKeys all = Read(
+      {"scale=25000", "Exaggeration=1,5", "ElevationAuto=1", "LayerHeight=0,3", "MaxError=auto"},
+      ',');
+  EXPECT_EQ(all.Scale, 25000.0F);
+  EXPECT_FLOAT_EQ(all.Exaggeration, 1.5F);
+  EXPECT_TRUE(all.ElevationAuto);
+  EXPECT_FLOAT_EQ(all.LayerHeight, 0.3F);
+  EXPECT_TRUE(all.MaxErrorAuto);
+  EXPECT_TRUE(all.Problems.empty());
+  EXPECT_FALSE(Read({"ElevationAuto=0"}).ElevationAuto);
+}
+
 TEST(WindowKeys, AValueThatCantBeReadIsReportedAndTheDefaultKept) {
   const struct {
     std::vector<const char*> arguments;
@@ -129,6 +147,13 @@ TEST(WindowKeys, AValueThatCantBeReadIsReportedAndTheDefaultKept) {
       {{"Floor=12%"}, '.', "Floor: '12%' is not a number; the floor stays 5.0 percent"},
       {{"MaxError=2m"}, '.', "MaxError: '2m' is not a number; the max. error stays 0.00 m"},
       {{"maxerror=0.5"}, ',', "MaxError: '0.5' is not a number; the max. error stays 0,00 m"},
+      {{"Scale=0"}, '.', "Scale: '0' is not above 0; the scale stays off"},
+      {{"Scale=1:25000"}, '.', "Scale: '1:25000' is not a number; the scale stays off"},
+      {{"Exaggeration=-2"}, '.', "Exaggeration: '-2' is not above 0; the exaggeration stays off"},
+      {{"LayerHeight=0"}, '.', "LayerHeight: '0' is not above 0; the layer height stays 0.20 mm"},
+      {{"ElevationAuto=yes"},
+       '.',
+       "ElevationAuto: 'yes' is neither 1 nor 0; the elevation band stays as typed"},
       {{"ArchiveHost=http://mirror.example.org"},
        '.',
        "ArchiveHost: 'http://mirror.example.org' is not a host name with an optional port; "
