@@ -2,6 +2,7 @@
 
 #include "base/NumberText.h"
 #include "frontpanel/WindowKeys.h"
+#include "model/ModelSetup.h"
 
 #include <CLI/CLI.hpp>
 
@@ -188,8 +189,8 @@ CliOptions ParseCliOptions(int argc, const char* const* argv, char decimalSepara
   bool print = false;
   app.add_flag("--print", print,
                "a model for a printer: --solid, --elev auto, --max-error auto (0.2 mm layers), "
-               "--x-extent 150, --z-extent 20 and --base 10, each unless given (a scale for the "
-               "X extent, an exaggeration for the Z extent)");
+               "150 mm on the longer side, --z-extent 20 and --base 10, each unless given (a "
+               "scale for the X extent, an exaggeration for the Z extent)");
   app.add_flag("--yes", options.Yes, "answer OK to the large-file question");
   app.add_option("--archive-host", options.Source.ArchiveHost,
                  std::string("tile archive server (default ") + DefaultArchiveHost + ")")

@@ -31,16 +31,6 @@ std::string FormatFieldValue(float value, const FieldLimits& limits, char decima
   return FormatText(decimalSeparator, limits.FormatStr, {ClampToRange(value, limits)});
 }
 
-void ApplyPrintPreset(FrontPanelValues& panel, const PrintGiven& given) noexcept {
-  panel.Solid = true;
-  if (!given.Band) panel.ElevationAuto = true;
-  if (!given.MaxError) panel.MaxErrorAuto = true;
-  if (!given.XExtent) panel.XExtent = fields::PrintXExtent;
-  // The spin edit's start of 1 stands for a model of 5 across: a print that wide needs more.
-  if (!given.ZExtent) panel.ZExtent = fields::PrintZExtent;
-  if (!given.Base) panel.ZBasePercent = fields::PrintZBase;
-}
-
 bool PrintSetup(const FrontPanelValues& panel) noexcept {
   return panel.Scale > 0 || panel.Exaggeration > 0 || panel.ElevationAuto || panel.MaxErrorAuto;
 }

@@ -41,9 +41,9 @@ inline constexpr FieldLimits Scale{0.0F, 100000000.0F, 1000.0F, "%.0f", 0.0F};
 inline constexpr FieldLimits Exaggeration{0.0F, 100.0F, 0.5F, "%.2f", 0.0F};
 // The printer's layer height in millimetres, which sets the max. error when it is automatic.
 inline constexpr FieldLimits LayerHeight{0.01F, 10.0F, 0.05F, "%.2f", 0.2F};
-// What a print is made with unless given: the X extent and the Z extent in millimetres, and a
+// What a print is made with unless given: its longer side and its Z extent in millimetres, and a
 // pedestal that keeps the lowest ground a few layers above the floor.
-inline constexpr float PrintXExtent = 150.0F;
+inline constexpr float PrintSide = 150.0F;
 inline constexpr float PrintZExtent = 20.0F;
 inline constexpr float PrintZBase = 10.0F;
 }  // namespace fields
@@ -100,11 +100,6 @@ struct PrintGiven {
   bool Band = false;
   bool MaxError = false;
 };
-
-// The print preset: a closed solid, the band found in the region, the max. error half a layer
-// height, an X extent of fields::PrintXExtent and a Z extent of fields::PrintZExtent above a
-// pedestal of fields::PrintZBase percent, each unless given.
-void ApplyPrintPreset(FrontPanelValues& panel, const PrintGiven& given) noexcept;
 
 // Whether the model is set up in millimetres for a printer: a scale, an exaggeration, the band
 // found or the error from the layer height. The size reports then say the model's millimetres.

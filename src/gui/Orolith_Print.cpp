@@ -2,6 +2,7 @@
 
 #include "frontpanel/ModelSettings.h"
 #include "gui/FloatSpin.h"
+#include "model/ModelSetup.h"
 
 #include <QCheckBox>
 

@@ -110,6 +110,22 @@ ModelSettings SettingsForModel(const ModelSettings& read, Workspace& workspace, 
   return ScaledSettings(read, RegionHeights(read, workspace, dem, host));
 }
 
+void ApplyPrintPreset(FrontPanelValues& panel, const PrintGiven& given) {
+  panel.Solid = true;
+  if (!given.Band) panel.ElevationAuto = true;
+  if (!given.MaxError) panel.MaxErrorAuto = true;
+  // The spin edit's start of 1 stands for a model of 5 across: a print that wide needs more.
+  if (!given.ZExtent) panel.ZExtent = fields::PrintZExtent;
+  if (!given.Base) panel.ZBasePercent = fields::PrintZBase;
+  if (given.XExtent) return;
+  // A region deeper than wide would pass the side in Y, and most printers' beds with it.
+  panel.XExtent = fields::PrintSide;
+  const long double depth = ModelSize(ReadModelSettings(panel)).Y;
+  if (depth > fields::PrintSide) {
+    panel.XExtent = static_cast<float>(fields::PrintSide * fields::PrintSide / depth);
+  }
+}
+
 ModelDimensions ModelSize(const ModelSettings& s) {
   const ModelScale scale(s);
   const long double floor = s.Solid ? -static_cast<long double>(scale.FloorZ()) : 0;

@@ -37,6 +37,12 @@ ModelSettings ScaledSettings(ModelSettings settings, const std::optional<HeightR
 ModelSettings SettingsForModel(const ModelSettings& read, Workspace& workspace, DemRaster* dem,
                                OperationHost& host);
 
+// The print preset (--print, the window's "Print" button): a closed solid, the band found in the
+// region, the max. error half a layer height, fields::PrintSide on the model's longer side (its X
+// extent, or the X extent that makes it its Y extent), and a Z extent of fields::PrintZExtent
+// above a pedestal of fields::PrintZBase percent, each unless given.
+void ApplyPrintPreset(FrontPanelValues& panel, const PrintGiven& given);
+
 // The model's size in model units (millimetres): the X and Y extents, and the Z extent with a
 // closed solid's floor below the base plane.
 struct ModelDimensions {

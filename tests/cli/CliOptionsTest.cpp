@@ -1,7 +1,9 @@
 #include "CliOptions.h"
+#include "model/ModelSetup.h"
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -239,6 +241,12 @@ TEST(CliOptionsTest, AutoWordsAndThePrintPresetLeaveWhatWasGiven) {
   EXPECT_EQ(given.Exaggeration, 2.0F);
   EXPECT_EQ(given.MaxError, 3.0F);
   EXPECT_EQ(Parse({"create", "--print", "--x-extent", "90"}).Panel.XExtent, 90.0F);
+
+  // A square degree at 46 degrees north is deeper than wide: its depth takes the 150 mm.
+  const FrontPanelValues deep =
+      Parse({"create", "--print", "--lon", "7", "8", "--lat", "46", "47"}).Panel;
+  EXPECT_NEAR(deep.XExtent, 150 * std::cos(46.5 * 3.14159265358979 / 180), 0.01);
+  EXPECT_NEAR(static_cast<double>(ModelSize(ReadModelSettings(deep)).Y), 150, 1e-3);
 }
 
 TEST(CliOptionsTest, SeedIsAWholeNumberOfSixtyFourBits) {
