@@ -19,10 +19,11 @@ struct CommandName {
   const char* Name;
   CliCommand Command;
 };
-constexpr std::array<CommandName, 4> Commands{{{"create", CliCommand::Create},
+constexpr std::array<CommandName, 5> Commands{{{"create", CliCommand::Create},
                                                {"test", CliCommand::Test},
                                                {"download-srtm1", CliCommand::DownloadSrtm1},
-                                               {"download-srtm3", CliCommand::DownloadSrtm3}}};
+                                               {"download-srtm3", CliCommand::DownloadSrtm3},
+                                               {"find-place", CliCommand::FindPlace}}};
 
 // A numeric option and the fields its values go to, left field first. Positive: a value of 0
 // or below has no meaning (a scale 1:0) and is refused rather than clamped. Auto: the word
@@ -151,8 +152,11 @@ CliOptions ParseCliOptions(int argc, const char* const* argv, char decimalSepara
   std::string command;
   app.add_option("command", command,
                  "create (Create STL File), test (Test for SRTM Files), download-srtm1, "
-                 "download-srtm3")
+                 "download-srtm3, or find-place NAME (the map's place search)")
       ->required();
+  std::vector<std::string> placeWords;
+  app.add_option("name", placeWords, "find-place: the place's name, or its beginning")
+      ->type_name("NAME");
   app.add_option("--data-root", options.DataRoot,
                  "data root holding SRTM_1/, COP30/, SRTM_3/ and SRTM_30/ (default: current "
                  "directory)")
@@ -227,9 +231,18 @@ CliOptions ParseCliOptions(int argc, const char* const* argv, char decimalSepara
                                   [&](const CommandName& c) { return command == c.Name; });
   if (known == Commands.end()) {
     throw UsageError("unknown command '" + command +
-                     "'; use create, test, download-srtm1 or download-srtm3");
+                     "'; use create, test, download-srtm1, download-srtm3 or find-place");
   }
   options.Command = known->Command;
+  for (const std::string& word : placeWords) {
+    options.PlaceName += (options.PlaceName.empty() ? "" : " ") + word;
+  }
+  if (options.Command == CliCommand::FindPlace && options.PlaceName.empty()) {
+    throw UsageError("find-place: give the name of a place");
+  }
+  if (options.Command != CliCommand::FindPlace && !placeWords.empty()) {
+    throw UsageError("unexpected argument '" + placeWords.front() + "'");
+  }
 
   try {
     options.Source.Layout = ArchiveLayoutNamed(sourceName);

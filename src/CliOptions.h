@@ -11,8 +11,8 @@
 
 namespace orolith {
 
-// The four buttons of the window, as commands.
-enum class CliCommand { Create, Test, DownloadSrtm1, DownloadSrtm3 };
+// The four buttons of the window, as commands, and the map's place search.
+enum class CliCommand { Create, Test, DownloadSrtm1, DownloadSrtm3, FindPlace };
 
 struct CliOptions {
   CliCommand Command = CliCommand::Create;
@@ -27,6 +27,8 @@ struct CliOptions {
   ArchiveSource Source;
   // One line per value that was clamped into its field's limits.
   std::vector<std::string> Warnings;
+  // find-place: the name searched for.
+  std::string PlaceName;
   // --help or --version: the text to print, and nothing to run.
   std::optional<std::string> Info;
 };

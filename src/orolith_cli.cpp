@@ -10,6 +10,7 @@
 #include "model/ModelSetup.h"
 #include "model/SizeEstimate.h"
 #include "model/TerrainModel.h"
+#include "preview/Places.h"
 
 #include <poll.h>
 #include <signal.h>
@@ -148,7 +149,21 @@ long double AskedSize(const ModelSettings& settings, Workspace& workspace, Opera
   return EstimateSize(SettingsForModel(settings, workspace, dem ? &*dem : nullptr, host)).MegaBytes;
 }
 
+// The map's search: the best matches on stdout, one a line; 1 when there is none.
+int FindPlaces(const std::string& name, char sep) {
+  constexpr std::size_t MaxLines = 20;
+  const std::vector<const Place*> found = Places::Builtin().Find(name, MaxLines);
+  if (found.empty()) {
+    std::fprintf(stderr, "orolith-cli: no place found whose name begins with \"%s\"\n",
+                 name.c_str());
+    return ExitError;
+  }
+  for (const Place* place : found) std::printf("%s\n", PlaceLine(*place, sep).c_str());
+  return 0;
+}
+
 int RunCommand(const CliOptions& options, char sep) {
+  if (options.Command == CliCommand::FindPlace) return FindPlaces(options.PlaceName, sep);
   Workspace workspace(
       MakeDataFolders(options.DataRoot.empty() ? std::filesystem::current_path().string()
                                                : options.DataRoot),
@@ -182,6 +197,8 @@ int RunCommand(const CliOptions& options, char sep) {
       return DownloadStatus(DownloadSrtm1Files(settings, workspace, host));
     case CliCommand::DownloadSrtm3:
       return DownloadStatus(DownloadSrtm3Files(settings, workspace, host));
+    case CliCommand::FindPlace:
+      break;
   }
   return ExitError;
 }

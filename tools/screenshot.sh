@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Pictures of the main window after a model has been made from the demo data:
-#   tools/screenshot.sh [BUILD_DIR] [WINDOW_PNG] [MODEL_PNG]
-#   defaults: build/release docs/window.png docs/model.png
+#   tools/screenshot.sh [BUILD_DIR] [WINDOW_PNG] [MODEL_PNG] [MAP_PNG]
+#   defaults: build/release docs/window.png docs/model.png docs/map.png
 # Runs the real program on a private virtual X display, fills the front panel and clicks
 # "Create STL File" with synthetic mouse and key events, then photographs the panel beside the
-# front panel showing the model, and the whole window showing the map of the region.
+# front panel showing the model, the whole window showing the map of the region, and the map
+# zoomed out around it with its geography, after a search for Zermatt.
 # Needs Xvfb, xdotool, ImageMagick's import and Mesa's software OpenGL
 # (Debian: xvfb xauth xdotool imagemagick libgl1-mesa-dri).
 set -euo pipefail
@@ -14,16 +15,18 @@ if [[ ${1:-} != --inside ]]; then
   build=$(realpath "${1:-build/release}")
   window=$(realpath -m "${2:-docs/window.png}")
   model=$(realpath -m "${3:-docs/model.png}")
+  map=$(realpath -m "${4:-docs/map.png}")
   for program in "$build/src/orolith" "$build/tools/make_demo_data"; do
     [[ -x $program ]] || { echo "screenshot.sh: $program not built" >&2; exit 1; }
   done
   LIBGL_ALWAYS_SOFTWARE=1 exec xvfb-run -a -s "-screen 0 1440x900x24 -nolisten tcp" \
-    "$0" --inside "$build" "$window" "$model"
+    "$0" --inside "$build" "$window" "$model" "$map"
 fi
 
 build=$2
 window=$3
 model=$4
+map=$5
 work=$(mktemp -d)
 app=
 cleanup() {
@@ -76,3 +79,19 @@ xdotool mousemove 1430 890
 sleep 2
 import -window root -crop 1370x817+0+0 +repage "$window"
 echo "screenshot.sh: wrote $window"
+
+# The search bar is the map panel's first row; the map fills the panel below it.
+xdotool mousemove 1000 41 click 1 key ctrl+a type --delay 15 "Zermatt"
+xdotool key Escape key Return
+sleep 1
+xdotool mousemove 1090 420
+for _ in $(seq 1 16); do
+  xdotool click 5
+  sleep 0.05
+done
+xdotool mousemove 1430 890
+sleep 2
+mkdir -p "$(dirname "$map")"
+import -window root -crop 560x817+810+0 +repage "$map"
+echo "screenshot.sh: wrote $map"
+

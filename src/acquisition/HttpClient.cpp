@@ -178,6 +178,7 @@ std::vector<char> HttpClient::Get(const std::string& url,
 
   SetOption(curl, CURLOPT_URL, url.c_str());
   SetOption(curl, CURLOPT_PROTOCOLS_STR, "http,https");
+  SetOption(curl, CURLOPT_USERAGENT, userAgent_.empty() ? nullptr : userAgent_.c_str());
   SetOption(curl, CURLOPT_FOLLOWLOCATION, limits_.MaxRedirects > 0 ? 1L : 0L);
   if (limits_.MaxRedirects > 0) {
     SetOption(curl, CURLOPT_MAXREDIRS, limits_.MaxRedirects);

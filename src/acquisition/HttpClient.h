@@ -7,6 +7,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace orolith {
@@ -34,6 +35,8 @@ class HttpClient {
   // given, is called every few tens of milliseconds during the transfer; what it throws ends
   // the transfer and comes out of Get.
   std::vector<char> Get(const std::string& url, const std::function<void()>& whileWaiting = {});
+  // The User-Agent header of later requests; empty: libcurl sends none.
+  void SetUserAgent(std::string userAgent) { userAgent_ = std::move(userAgent); }
 
  private:
   struct CurlDeleter {
@@ -41,6 +44,7 @@ class HttpClient {
   };
   HttpLimits limits_;
   std::string proxy_;
+  std::string userAgent_;
   std::unique_ptr<void, CurlDeleter> curl_;
 };
 

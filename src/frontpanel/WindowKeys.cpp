@@ -75,6 +75,13 @@ WindowKeys ReadWindowKeys(std::span<const char* const> arguments, char decimalSe
   }
   keys.Source.Proxy = FindCommandLineValue(arguments, "Proxy=");
   keys.DemFile = FindCommandLineValue(arguments, "Dem=");
+  if (const std::string online = FindCommandLineValue(arguments, "OnlineMap="); !online.empty()) {
+    keys.OnlineMap = online == "1";
+    if (online != "0" && online != "1") {
+      keys.Problems.push_back("OnlineMap: '" + online +
+                              "' is neither 0 nor 1; the online map stays off");
+    }
+  }
   if (const std::string problem = ReadTileSource(arguments, keys.Source); !problem.empty()) {
     keys.Problems.push_back(problem + "; downloads use " + AddressShown(Srtm1BaseUrl(keys.Source)));
   }

@@ -38,6 +38,8 @@ struct WindowKeys {
   bool ElevationAuto = false;
   // What the "DEM file" field starts with.
   std::string DemFile;
+  // OnlineMap=1: the map shows OpenStreetMap's tiles from the start.
+  bool OnlineMap = false;
   // One line for each value that can't be read, saying what is used instead; the window logs
   // it and shows it in an error box.
   std::vector<std::string> Problems;

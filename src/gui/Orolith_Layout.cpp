@@ -3,6 +3,7 @@
 #include "frontpanel/DownloadSettings.h"
 #include "frontpanel/ModelSettings.h"
 #include "gui/FloatSpin.h"
+#include "gui/MapPanel.h"
 #include "gui/ModelView.h"
 #include "gui/PanelLook.h"
 #include "gui/RegionMap.h"
@@ -177,8 +178,9 @@ void TForm4::CreateLog() {
 void TForm4::CreatePreviewPanel() {
   PreviewTabs = new QTabWidget(this);
   PreviewTabs->setGeometry(FrontPanelWidth, 0, width() - FrontPanelWidth, height());
-  RegionMap = new TRegionMap(PreviewTabs);
-  PreviewTabs->addTab(RegionMap, QStringLiteral("Map"));
+  MapPanel = new TMapPanel(PreviewTabs);
+  RegionMap = MapPanel->Map();
+  PreviewTabs->addTab(MapPanel, QStringLiteral("Map"));
   if (TModelView::CanDraw()) {
     ModelView = new TModelView(PreviewTabs);
     PreviewTabs->addTab(ModelView, QStringLiteral("Model"));

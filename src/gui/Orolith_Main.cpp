@@ -6,6 +6,7 @@
 #include "frontpanel/WindowKeys.h"
 #include "frontpanel/Workspace.h"
 #include "gui/FloatSpin.h"
+#include "gui/MapPanel.h"
 #include "gui/ModelView.h"
 #include "gui/PanelLook.h"
 #include "gui/RegionMap.h"
@@ -102,6 +103,9 @@ void TForm4::ConnectPreview() {
             [this] { RegionMap->SetTileSearch(Folders(), PanelBlocks()); });
   }
   connect(RegionMap, &TRegionMap::RegionDrawn, this, &TForm4::TakeDrawnRegion);
+  connect(DemFileCtl, &QLineEdit::textChanged, this,
+          [this](const QString& path) { RegionMap->SetRaster(path.toStdString()); });
+  ConnectModelSize();
 }
 
 void TForm4::WatchForInterrupts() {
@@ -123,11 +127,13 @@ void TForm4::FormCreate(std::span<const char* const> arguments) {
   ExaggerationCtl->SetValue(keys.Exaggeration);
   LayerHeightCtl->SetValue(keys.LayerHeight);
   ShowFieldsInUse();
+  RegionMap->SetModelPanel(ReadPanel());
   givenSource_ = keys.Source;
   seed_ = keys.Seed;
   // The one tile object is created here with the folders, as the window's own.
   workspace_ = std::make_unique<Workspace>(keys.Folders, keys.Source);
   DemFileCtl->setText(QString::fromStdString(keys.DemFile));
+  MapPanel->OnlineBox()->setChecked(keys.OnlineMap);
   ShowTileSource();
   RegionMap->SetTileSearch(Folders(), PanelBlocks());
   FitMapToFields();

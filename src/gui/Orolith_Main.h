@@ -32,6 +32,7 @@ namespace orolith {
 
 class TModelView;
 class TPRFloatSpinEdit;
+class TMapPanel;
 class TRegionMap;
 class TSRTM;
 struct Workspace;
@@ -126,6 +127,8 @@ class TForm4 : public QWidget, public OperationHost {
   QLabel* Label6 = nullptr;
   QPlainTextEdit* Memo1 = nullptr;
   QTabWidget* PreviewTabs = nullptr;
+  // The map with its search bar and switches; RegionMap is its map.
+  TMapPanel* MapPanel = nullptr;
   TRegionMap* RegionMap = nullptr;
   // None where the display gives no OpenGL; the tab then says so.
   TModelView* ModelView = nullptr;
@@ -165,6 +168,8 @@ class TForm4 : public QWidget, public OperationHost {
   void PrintCtlClick();
   // The fields that an automatic value or a scale stands in for take no input while it does.
   void ShowFieldsInUse();
+  // The model's size beside the map's rectangle follows every field it depends on.
+  void ConnectModelSize();
   void TileSourceCtlChange(int index);
   void CloseOnInterrupt();
 

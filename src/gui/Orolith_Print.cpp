@@ -4,6 +4,8 @@
 #include "gui/FloatSpin.h"
 #include "model/ModelSetup.h"
 
+#include "gui/RegionMap.h"
+
 #include <QCheckBox>
 
 namespace orolith {
@@ -22,6 +24,15 @@ void TForm4::PrintCtlClick() {
   XSizeCtl->SetValue(panel.XExtent);
   ZSizeCtl->SetValue(panel.ZExtent);
   ZBaseCtl->SetValue(panel.ZBasePercent);
+}
+
+void TForm4::ConnectModelSize() {
+  const auto show = [this] { RegionMap->SetModelPanel(ReadPanel()); };
+  for (TPRFloatSpinEdit* field :
+       {Z1Ctl, Z2Ctl, XSizeCtl, ScaleCtl, ZSizeCtl, ExaggerationCtl, ZBaseCtl, FloorCtl}) {
+    connect(field, &QLineEdit::textChanged, this, show);
+  }
+  for (QCheckBox* box : {ElevationAutoCtl, SolidCtl}) connect(box, &QCheckBox::toggled, this, show);
 }
 
 void TForm4::ShowFieldsInUse() {

@@ -12,7 +12,7 @@ namespace orolith {
 namespace {
 
 const QColor OffGlobe(43, 47, 54);
-const QColor NotYetShaded(196, 198, 202);
+const QColor Paper(238, 236, 228);
 const QColor GridLine(30, 30, 30, 110);
 const QColor RegionLine(200, 30, 30);
 const QColor RegionFill(255, 255, 255, 48);
@@ -49,13 +49,18 @@ Qt::CursorShape CursorFor(unsigned edges) {
 
 }  // namespace
 
-TRegionMap::TRegionMap(QWidget* parent) : QWidget(parent), shader_(new TTileShader(this)) {
+TRegionMap::TRegionMap(QWidget* parent)
+    : QWidget(parent), shader_(new TTileShader(this)), raster_(new TRasterPreview(this)) {
   setMouseTracking(true);
   setFocusPolicy(Qt::ClickFocus);
   setCursor(Qt::CrossCursor);
   setAttribute(Qt::WA_OpaquePaintEvent);
   view_ = FitRegion(BoxOf(region_), width(), height());
   connect(shader_, &TTileShader::TileShaded, this, &TRegionMap::TakeTile);
+  connect(raster_, &TRasterPreview::Ready, this, [this] {
+    update();
+    emit RasterShown();
+  });
   // A tile downloaded meanwhile, or removed, shows when the map next looks.
   refresh_.setInterval(2000);
   connect(&refresh_, &QTimer::timeout, this, [this] {
@@ -99,7 +104,29 @@ void TRegionMap::Show(const MapView& view) {
   requestSoon_.start();
 }
 
+void TRegionMap::SetModelPanel(const FrontPanelValues& panel) {
+  panel_ = panel;
+  update();
+}
+
+void TRegionMap::CentreOn(GeoPoint point, const QString& name) {
+  found_ = point;
+  foundName_ = name;
+  fitPending_ = false;
+  // Some 20 km from top to bottom.
+  MapView view = view_;
+  view.CentreLon = point.Lon;
+  view.CentreLat = point.Lat;
+  view.Scale = std::max(height(), 1) / 0.2;
+  Show(Resized(view, width(), height()));
+}
+
+void TRegionMap::SetRaster(const std::string& path) {
+  raster_->Show(path);
+}
+
 void TRegionMap::RequestTiles() {
+  RequestOnlineTiles();
   const std::optional<TileRange> range = VisibleTiles(view_);
   if (!range || range->Count() > MaxShadedTiles) {
     shader_->Request({});
@@ -150,16 +177,21 @@ void TRegionMap::TakeTile(const ShadedTile& tile) {
 void TRegionMap::paintEvent(QPaintEvent* /*event*/) {
   QPainter painter(this);
   painter.fillRect(rect(), OffGlobe);
+  const QRectF screen = QRectF(rect()).adjusted(-1, -1, 1, 1);
+  painter.fillRect(ScreenRect(view_, -180, 180, -90, 90).intersected(screen), Paper);
+  PaintOnline(painter);
+  PaintGeography(painter);
   PaintTiles(painter);
+  PaintRaster(painter);
   PaintGrid(painter);
+  PaintPlaces(painter);
   PaintRegion(painter);
+  PaintFound(painter);
   PaintLegend(painter);
 }
 
 void TRegionMap::PaintTiles(QPainter& painter) const {
   const QRectF screen = QRectF(rect()).adjusted(-1, -1, 1, 1);
-  const QRectF globe = ScreenRect(view_, -180, 180, -90, 90).intersected(screen);
-  painter.fillRect(globe, NotYetShaded);
   const std::optional<TileRange> range = VisibleTiles(view_);
   if (!range) return;
   if (range->Count() > MaxShadedTiles) {
@@ -169,7 +201,12 @@ void TRegionMap::PaintTiles(QPainter& painter) const {
     return;
   }
   painter.setRenderHint(QPainter::SmoothPixmapTransform);
-  const QColor missing = FromArgb(LookOf(TileCoverage::Missing).Tint);
+  // The geography underneath shows through a missing tile, and faintly through a shaded one.
+  QColor missing = FromArgb(LookOf(TileCoverage::Missing).Tint);
+  missing.setAlpha(45);
+  QColor hatch = missing.darker(140);
+  hatch.setAlpha(80);
+  painter.setOpacity(0.85);
   ForEachTile(*range, [&](std::int32_t lon, std::int32_t lat) {
     const auto found = tiles_.find({lon, lat});
     if (found == tiles_.end()) return;
@@ -179,16 +216,19 @@ void TRegionMap::PaintTiles(QPainter& painter) const {
     if (target.isEmpty()) return;
     if (shown.Image.isNull()) {
       painter.fillRect(target, missing);
-      painter.fillRect(target, QBrush(missing.darker(130), Qt::BDiagPattern));
+      painter.fillRect(target, QBrush(hatch, Qt::BDiagPattern));
       return;
     }
     // Only the part in view is drawn: a tile at the largest zoom is far wider than the screen.
-    const double perPixel = shown.Image.width() / whole.width();
-    const QRectF source((target.left() - whole.left()) * perPixel,
-                        (target.top() - whole.top()) * perPixel, target.width() * perPixel,
-                        target.height() * perPixel);
+    // A degree of longitude is narrower on the map than one of latitude.
+    const double acrossPerPixel = shown.Image.width() / whole.width();
+    const double downPerPixel = shown.Image.height() / whole.height();
+    const QRectF source((target.left() - whole.left()) * acrossPerPixel,
+                        (target.top() - whole.top()) * downPerPixel,
+                        target.width() * acrossPerPixel, target.height() * downPerPixel);
     painter.drawImage(target, shown.Image, source);
   });
+  painter.setOpacity(1);
 }
 
 void TRegionMap::PaintGrid(QPainter& painter) const {
@@ -219,6 +259,8 @@ void TRegionMap::PaintGrid(QPainter& painter) const {
   painter.setPen(QColor(20, 20, 20));
   ForEachTile(*range, [&](std::int32_t lon, std::int32_t lat) {
     const PixelPoint corner = ToPixel(view_, {static_cast<double>(lon), lat + 1.0});
+    // A tile all but off the left edge would put its name over its neighbour's.
+    if (ToPixel(view_, {lon + 1.0, 0}).X < 60) return;
     const QString name = QString::fromStdString(TileFileName(lon, lat)).chopped(4);
     const QPointF at(std::max(corner.X, 0.0) + 4, std::max(corner.Y, 0.0) + 14);
     painter.drawText(at, name);
@@ -238,6 +280,7 @@ void TRegionMap::PaintRegion(QPainter& painter) const {
     return;
   }
   if (shown.isEmpty()) return;
+  PaintModelSize(painter, whole);
   painter.fillRect(shown, RegionFill);
   painter.setPen(QPen(RegionLine, 2));
   painter.setBrush(Qt::NoBrush);
@@ -246,42 +289,6 @@ void TRegionMap::PaintRegion(QPainter& painter) const {
   for (const QPointF& handle :
        {whole.topLeft(), whole.topRight(), whole.bottomLeft(), whole.bottomRight()}) {
     if (screen.contains(handle)) painter.drawRect(QRectF(handle - QPointF(3, 3), QSizeF(6, 6)));
-  }
-}
-
-void TRegionMap::PaintLegend(QPainter& painter) const {
-  QFont small = font();
-  small.setPixelSize(11);
-  painter.setFont(small);
-  const QFontMetrics metrics(small);
-  const int line = metrics.height() + 2;
-  int width = 0;
-  for (const CoverageLook& look : CoverageLooks) {
-    width = std::max(width, metrics.horizontalAdvance(QString::fromLatin1(look.Name)));
-  }
-  const int lines = static_cast<int>(LegendOrder.size());
-  const QRect box(6, height() - 6 - lines * line - 8, width + 32, lines * line + 8);
-  painter.setPen(Qt::NoPen);
-  painter.setBrush(QColor(255, 255, 255, 210));
-  painter.drawRect(box);
-  int y = box.top() + 4;
-  for (const TileCoverage coverage : LegendOrder) {
-    const CoverageLook& look = LookOf(coverage);
-    painter.setPen(QColor(60, 60, 60));
-    painter.setBrush(FromArgb(look.Tint));
-    painter.drawRect(box.left() + 5, y + 2, 14, line - 5);
-    painter.setPen(Qt::black);
-    painter.drawText(QPoint(box.left() + 24, y + metrics.ascent()), QString::fromLatin1(look.Name));
-    y += line;
-  }
-  if (!pointerText_.isEmpty()) {
-    const int textWidth = metrics.horizontalAdvance(pointerText_) + 10;
-    const QRect where(this->width() - textWidth - 6, height() - line - 10, textWidth, line + 4);
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(QColor(255, 255, 255, 210));
-    painter.drawRect(where);
-    painter.setPen(Qt::black);
-    painter.drawText(where, Qt::AlignCenter, pointerText_);
   }
 }
 
@@ -343,12 +350,7 @@ void TRegionMap::FollowPointer(PixelPoint at) {
 }
 
 void TRegionMap::ShowPointer(PixelPoint at) {
-  const GeoPoint point = ToGeo(view_, at);
-  pointerText_ = QStringLiteral("%1 %2  %3 %4")
-                     .arg(std::abs(point.Lat), 0, 'f', 6)
-                     .arg(point.Lat < 0 ? u'S' : u'N')
-                     .arg(std::abs(point.Lon), 0, 'f', 6)
-                     .arg(point.Lon < 0 ? u'W' : u'E');
+  pointerText_ = QString::fromStdString(orolith::PointerText(ToGeo(view_, at)));
   update();
 }
 

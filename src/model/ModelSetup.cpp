@@ -126,10 +126,11 @@ void ApplyPrintPreset(FrontPanelValues& panel, const PrintGiven& given) {
   }
 }
 
-ModelDimensions ModelSize(const ModelSettings& s) {
-  const ModelScale scale(s);
-  const long double floor = s.Solid ? -static_cast<long double>(scale.FloorZ()) : 0;
-  return {s.XExtent, scale.Y(s.LatMax), s.ZExtent + floor};
+PlannedSize PlannedModelSize(const FrontPanelValues& panel) {
+  ModelSettings s = ReadModelSettings(panel);
+  const bool zKnown = s.Exaggeration <= 0 || (!s.ElevationAuto && s.ZBasePercent < 100);
+  if (!zKnown) s.Exaggeration = 0;
+  return {ModelSize(ScaledSettings(s, std::nullopt)), zKnown};
 }
 
 }  // namespace orolith

@@ -3,6 +3,7 @@
 #include "base/OperationHost.h"
 #include "frontpanel/ModelSettings.h"
 #include "frontpanel/Workspace.h"
+#include "model/lattice/ModelGrid.h"
 #include "tiles/DemRaster.h"
 
 #include <optional>
@@ -43,13 +44,13 @@ ModelSettings SettingsForModel(const ModelSettings& read, Workspace& workspace, 
 // above a pedestal of fields::PrintZBase percent, each unless given.
 void ApplyPrintPreset(FrontPanelValues& panel, const PrintGiven& given);
 
-// The model's size in model units (millimetres): the X and Y extents, and the Z extent with a
-// closed solid's floor below the base plane.
-struct ModelDimensions {
-  long double X;
-  long double Y;
-  long double Z;
+// The model's size as the window shows it while the fields change, before any tile is read;
+// ZKnown false when an exaggeration stands on a band still to be found in the region, or on a
+// pedestal of 100 percent.
+struct PlannedSize {
+  ModelDimensions Size;
+  bool ZKnown;
 };
-ModelDimensions ModelSize(const ModelSettings& settings);
+PlannedSize PlannedModelSize(const FrontPanelValues& panel);
 
 }  // namespace orolith

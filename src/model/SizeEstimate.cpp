@@ -1,7 +1,6 @@
 #include "model/SizeEstimate.h"
 
 #include "base/NumberText.h"
-#include "model/ModelSetup.h"
 #include "model/lattice/ModelGrid.h"
 
 #include <array>

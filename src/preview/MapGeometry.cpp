@@ -23,17 +23,35 @@ double ClampScale(double scale, int width, int height) noexcept {
 
 }  // namespace
 
+double LonScale(const MapView& view) noexcept {
+  constexpr double DegreesToRadians = 0.017453292519943295769;
+  return view.Scale * std::cos(std::clamp(view.CentreLat, -85.0, 85.0) * DegreesToRadians);
+}
+
+std::string PointerText(GeoPoint point) {
+  return FormatText('.', "%.6f %s  %.6f %s",
+                    {std::abs(point.Lat), point.Lat < 0 ? "S" : "N", std::abs(point.Lon),
+                     point.Lon < 0 ? "W" : "E"});
+}
+
+GeoBox ViewBox(const MapView& view) noexcept {
+  const GeoPoint northWest = ToGeo(view, {0, 0});
+  const GeoPoint southEast =
+      ToGeo(view, {static_cast<double>(view.Width), static_cast<double>(view.Height)});
+  return {northWest.Lon, southEast.Lon, southEast.Lat, northWest.Lat};
+}
+
 double MinimumScale(int width, int height) noexcept {
   return std::min(std::max(width, 1) / 380.0, std::max(height, 1) / 190.0);
 }
 
 PixelPoint ToPixel(const MapView& view, GeoPoint point) noexcept {
-  return {view.Width / 2.0 + (point.Lon - view.CentreLon) * view.Scale,
+  return {view.Width / 2.0 + (point.Lon - view.CentreLon) * LonScale(view),
           view.Height / 2.0 - (point.Lat - view.CentreLat) * view.Scale};
 }
 
 GeoPoint ToGeo(const MapView& view, PixelPoint pixel) noexcept {
-  return {view.CentreLon + (pixel.X - view.Width / 2.0) / view.Scale,
+  return {view.CentreLon + (pixel.X - view.Width / 2.0) / LonScale(view),
           view.CentreLat - (pixel.Y - view.Height / 2.0) / view.Scale};
 }
 
@@ -52,7 +70,12 @@ MapView FitRegion(const GeoBox& region, int width, int height) noexcept {
   MapView view;
   view.Width = std::max(width, 1);
   view.Height = std::max(height, 1);
-  const double lonSpan = region.East - region.West;
+  view.CentreLon = (region.West + region.East) / 2;
+  view.CentreLat = (region.South + region.North) / 2;
+  view = KeptOnGlobe(view);
+  // Degrees of longitude as long as degrees of latitude on the map.
+  const double squeeze = LonScale(view) / view.Scale;
+  const double lonSpan = (region.East - region.West) * squeeze;
   const double latSpan = region.North - region.South;
   // A quarter of the region on every side, and never less than a few kilometres, so that even
   // the smallest region is seen among its surroundings.
@@ -60,23 +83,22 @@ MapView FitRegion(const GeoBox& region, int width, int height) noexcept {
   view.Scale = ClampScale(
       std::min(view.Width / (lonSpan + 2 * margin), view.Height / (latSpan + 2 * margin)),
       view.Width, view.Height);
-  view.CentreLon = (region.West + region.East) / 2;
-  view.CentreLat = (region.South + region.North) / 2;
-  return KeptOnGlobe(view);
+  return view;
 }
 
 MapView ZoomAbout(const MapView& view, PixelPoint pixel, double factor) noexcept {
   const GeoPoint held = ToGeo(view, pixel);
   MapView zoomed = view;
   zoomed.Scale = ClampScale(view.Scale * factor, view.Width, view.Height);
-  zoomed.CentreLon = held.Lon - (pixel.X - view.Width / 2.0) / zoomed.Scale;
   zoomed.CentreLat = held.Lat + (pixel.Y - view.Height / 2.0) / zoomed.Scale;
+  zoomed = KeptOnGlobe(zoomed);
+  zoomed.CentreLon = held.Lon - (pixel.X - view.Width / 2.0) / LonScale(zoomed);
   return KeptOnGlobe(zoomed);
 }
 
 MapView PanBy(const MapView& view, double dx, double dy) noexcept {
   MapView moved = view;
-  moved.CentreLon -= dx / view.Scale;
+  moved.CentreLon -= dx / LonScale(view);
   moved.CentreLat += dy / view.Scale;
   return KeptOnGlobe(moved);
 }
@@ -135,7 +157,7 @@ unsigned EdgeAt(const MapView& view, const GeoBox& region, PixelPoint pixel,
 
 RegionFields DragEdges(const MapView& view, const RegionFields& atPress, unsigned edges,
                        PixelPoint press, PixelPoint now) {
-  const double lonMoved = (now.X - press.X) / view.Scale;
+  const double lonMoved = (now.X - press.X) / LonScale(view);
   const double latMoved = -(now.Y - press.Y) / view.Scale;
   RegionFields moved = atPress;
   const bool westFirst = atPress.Long1 <= atPress.Long2;

@@ -4,11 +4,15 @@
 #include "tiles/TileRange.h"
 
 #include <optional>
+#include <string>
 
 namespace orolith {
 
-// The map draws degrees as squares, as the model counts 100000 metres to a degree on both axes,
-// so that the region's rectangle on the map has the model's shape. North is up.
+// The map is drawn in an equirectangular projection whose degree of longitude is the cosine of
+// the view's centre latitude times its degree of latitude: around the centre a box on the map
+// has the shape of that box on the ground, which is the model's shape (its Y extent is its X
+// extent times the region's height over its width times the cosine of its middle latitude).
+// North is up.
 struct GeoPoint {
   double Lon = 0;
   double Lat = 0;
@@ -42,10 +46,14 @@ struct RegionFields {
 struct MapView {
   double CentreLon = 0;
   double CentreLat = 0;
-  double Scale = 1;  // pixels per degree
+  double Scale = 1;  // pixels per degree of latitude
   int Width = 1;
   int Height = 1;
 };
+
+// Pixels per degree of longitude: Scale times the cosine of the centre's latitude, held to
+// that of 85 degrees so that a view near a pole keeps a width.
+double LonScale(const MapView& view) noexcept;
 
 // Zoom limits: the whole world fits at the smallest scale; at the largest a pixel is a few
 // millionths of a degree, the fields' last decimal.
@@ -55,8 +63,18 @@ inline constexpr double MaximumScale = 200000;
 PixelPoint ToPixel(const MapView& view, GeoPoint point) noexcept;
 GeoPoint ToGeo(const MapView& view, PixelPoint pixel) noexcept;
 
+// The pointer's place as the map's corner shows it: "46.501619 N  7.500000 E".
+std::string PointerText(GeoPoint point);
+
 // The region the fields describe, as ReadModelSettings orders and widens it.
 GeoBox BoxOf(const RegionFields& fields);
+
+// Whether two boxes share a point.
+inline bool Meets(const GeoBox& a, const GeoBox& b) noexcept {
+  return a.West <= b.East && b.West <= a.East && a.South <= b.North && b.South <= a.North;
+}
+// The degrees the view shows.
+GeoBox ViewBox(const MapView& view) noexcept;
 
 // The view that shows region with a margin around it, centred.
 MapView FitRegion(const GeoBox& region, int width, int height) noexcept;

@@ -23,6 +23,76 @@ constexpr double Exaggeration = 2.0;
 
 }  // namespace
 
+void ShadeHeights(const float* heights, int columns, int rows, double spacingX, double spacingY,
+                  std::uint32_t tint, std::uint32_t* pixels) {
+  const auto nx = static_cast<std::size_t>(columns);
+  const auto ny = static_cast<std::size_t>(rows);
+  const double scaleX = Exaggeration / (8 * spacingX);
+  const double scaleY = Exaggeration / (8 * spacingY);
+  // Light from the north-west, 45 degrees up.
+  const double lx = -0.5;
+  const double ly = 0.5;
+  const double lz = std::sqrt(0.5);
+  const auto channel = [](std::uint32_t colour, int shift, double brightness) {
+    const double c = static_cast<double>((colour >> shift) & 0xFFU) * brightness;
+    return static_cast<std::uint32_t>(std::lround(std::clamp(c, 0.0, 255.0))) << shift;
+  };
+  for (std::size_t r = 0; r < ny; ++r) {
+    const float* north = &heights[(r == 0 ? 0 : r - 1) * nx];
+    const float* here = &heights[r * nx];
+    const float* south = &heights[(r + 1 == ny ? r : r + 1) * nx];
+    for (std::size_t c = 0; c < nx; ++c) {
+      const std::size_t w = c == 0 ? 0 : c - 1;
+      const std::size_t e = c + 1 == nx ? c : c + 1;
+      // Horn's slopes over the 3 x 3 neighbourhood; y points north.
+      const double dx =
+          ((north[e] + 2 * here[e] + south[e]) - (north[w] + 2 * here[w] + south[w])) * scaleX;
+      const double dy =
+          ((north[w] + 2 * north[c] + north[e]) - (south[w] + 2 * south[c] + south[e])) * scaleY;
+      const double length = std::sqrt(dx * dx + dy * dy + 1);
+      const double lit = std::isfinite(length) ? std::max(0.0, (-dx * lx - dy * ly + lz) / length)
+                                               : std::sqrt(0.5);
+      const double brightness = 0.22 + 0.78 * lit;
+      pixels[r * nx + c] = (tint & 0xFF000000U) | channel(tint, 16, brightness) |
+                           channel(tint, 8, brightness) | channel(tint, 0, brightness);
+    }
+  }
+}
+
+RasterShade ShadeOverview(const DemOverview& overview, std::uint32_t tint) {
+  RasterShade shade;
+  shade.Columns = overview.Columns;
+  shade.Rows = overview.Rows;
+  shade.Extent = overview.Extent;
+  const std::size_t count = overview.Heights.size();
+  if (overview.Columns < 2 || overview.Rows < 2 ||
+      count !=
+          static_cast<std::size_t>(overview.Columns) * static_cast<std::size_t>(overview.Rows)) {
+    return shade;
+  }
+  // Where the raster has no value the slope is taken as flat, and the pixel left clear.
+  std::vector<float> heights(overview.Heights);
+  float fill = 0;
+  for (float& h : heights) {
+    if (std::isnan(h)) {
+      h = fill;
+    } else {
+      fill = h;
+    }
+  }
+  shade.Pixels.resize(count);
+  const DemExtent& e = overview.Extent;
+  const double spacingY = (e.North - e.South) / overview.Rows * 100000.0;
+  const double spacingX = (e.East - e.West) / overview.Columns * 100000.0 *
+                          std::cos((e.North + e.South) / 2 * 0.017453292519943295769);
+  ShadeHeights(heights.data(), overview.Columns, overview.Rows, spacingX, spacingY, tint,
+               shade.Pixels.data());
+  for (std::size_t i = 0; i < count; ++i) {
+    if (std::isnan(overview.Heights[i])) shade.Pixels[i] = 0;
+  }
+  return shade;
+}
+
 ReducedTile ReadReducedTile(const std::string& path, int side) {
   const ReadOnlyFile file(path);
   const TileKind kind = TileKindOfSize(file.Size());
@@ -74,34 +144,7 @@ TileShade ShadeTile(const ReducedTile& tile, std::uint32_t tint) {
 
   // 100000 m to a degree, as the model counts; the tile is one degree wide.
   const double spacing = 100000.0 / static_cast<double>(n - 1);
-  const double scale = Exaggeration / (8 * spacing);
-  // Light from the north-west, 45 degrees up.
-  const double lx = -0.5;
-  const double ly = 0.5;
-  const double lz = std::sqrt(0.5);
-  const auto channel = [](std::uint32_t colour, int shift, double brightness) {
-    const double c = static_cast<double>((colour >> shift) & 0xFFU) * brightness;
-    return static_cast<std::uint32_t>(std::lround(std::clamp(c, 0.0, 255.0))) << shift;
-  };
-  for (std::size_t r = 0; r < n; ++r) {
-    const float* north = &height[(r == 0 ? 0 : r - 1) * n];
-    const float* here = &height[r * n];
-    const float* south = &height[(r + 1 == n ? r : r + 1) * n];
-    for (std::size_t c = 0; c < n; ++c) {
-      const std::size_t w = c == 0 ? 0 : c - 1;
-      const std::size_t e = c + 1 == n ? c : c + 1;
-      // Horn's slopes over the 3 x 3 neighbourhood; y points north.
-      const double dx =
-          ((north[e] + 2 * here[e] + south[e]) - (north[w] + 2 * here[w] + south[w])) * scale;
-      const double dy =
-          ((north[w] + 2 * north[c] + north[e]) - (south[w] + 2 * south[c] + south[e])) * scale;
-      const double length = std::sqrt(dx * dx + dy * dy + 1);
-      const double lit = std::max(0.0, (-dx * lx - dy * ly + lz) / length);
-      const double brightness = 0.22 + 0.78 * lit;
-      shade.Pixels[r * n + c] = (tint & 0xFF000000U) | channel(tint, 16, brightness) |
-                                channel(tint, 8, brightness) | channel(tint, 0, brightness);
-    }
-  }
+  ShadeHeights(height.data(), tile.Side, tile.Side, spacing, spacing, tint, shade.Pixels.data());
   return shade;
 }
 

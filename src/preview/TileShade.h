@@ -1,6 +1,7 @@
 #pragma once
 
 #include "preview/Hillshade.h"
+#include "tiles/DemRaster.h"
 #include "tiles/TileSource.h"
 
 #include <array>
@@ -53,6 +54,21 @@ struct ReducedTile {
 // only the rows it keeps. Throws FileError when the file can't be opened or read, or has no
 // tile's size; anything but a plain file is refused unopened.
 ReducedTile ReadReducedTile(const std::string& path, int side);
+
+// Lights columns × rows heights (row 0 in the north, spacingX and spacingY metres apart) from
+// the north-west into pixels, each tint darkened by its shade.
+void ShadeHeights(const float* heights, int columns, int rows, double spacingX, double spacingY,
+                  std::uint32_t tint, std::uint32_t* pixels);
+
+// The user's raster as the map draws it: Columns × Rows pixels 0xAARRGGBB over Extent, row 0
+// in the north, clear (0) where the raster has no value.
+struct RasterShade {
+  int Columns = 0;
+  int Rows = 0;
+  DemExtent Extent;
+  std::vector<std::uint32_t> Pixels;
+};
+RasterShade ShadeOverview(const DemOverview& overview, std::uint32_t tint);
 
 // The tile lit from the north-west, each pixel tint darkened by its shade. Voids are shaded as
 // the nearest sample before them in their row (or 0 m).

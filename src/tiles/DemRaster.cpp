@@ -152,6 +152,43 @@ DemRaster::DemRaster(const std::string& fileName) : state_(std::make_unique<Stat
   }
 }
 
+void DemRaster::WarpOnto(float* heights, int columns, int rows,
+                         const std::array<double, 6>& geo) const {
+  const State& s = *state_;
+  const std::string& fileName = s.description.Name;
+  gdal::ErrorCapture capture;
+  const auto fail = [&](const char* fallback) {
+    return CannotReadFile(fileName, capture.Reason(fallback));
+  };
+  // A raster in memory over the grid itself, each pixel centred on its sample, so that the warp
+  // writes the samples in place.
+  gdal::Dataset grid(
+      GDALCreate(GDALGetDriverByName("MEM"), "", columns, rows, 0, GDT_Float32, nullptr));
+  if (!grid) throw fail("No grid for the tile");
+  std::array<char, 64> address{};
+  CPLPrintPointer(address.data(), heights, static_cast<int>(address.size()) - 1);
+  const std::string pointer = std::string("DATAPOINTER=") + address.data();
+  const char* bandOptions[] = {pointer.c_str(), nullptr};
+  if (GDALAddBand(grid.get(), GDT_Float32, const_cast<char**>(bandOptions)) != CE_None) {
+    throw fail("No grid for the tile");
+  }
+  std::array<double, 6> transform = geo;
+  GDALSetGeoTransform(grid.get(), transform.data());
+  GDALSetProjection(grid.get(), s.geographicWkt.c_str());
+
+  // The warper reads the raster a window of at most 32 MB at a time, from an overview where
+  // the raster is much finer than the grid.
+  const char* arguments[] = {"-r", "bilinear", "-wm", "32", "-dstnodata", "nan", nullptr};
+  const std::unique_ptr<GDALWarpAppOptions, WarpOptionsDeleter> options(
+      GDALWarpAppOptionsNew(const_cast<char**>(arguments), nullptr));
+  GDALDatasetH sources[] = {s.dataset.get()};
+  int usageError = 0;
+  if (GDALWarp(nullptr, grid.get(), 1, sources, options.get(), &usageError) == nullptr) {
+    throw fail("The raster can't be warped onto the tile");
+  }
+  GDALFlushCache(grid.get());
+}
+
 DemRaster::DemRaster(DemRaster&&) noexcept = default;
 DemRaster& DemRaster::operator=(DemRaster&&) noexcept = default;
 DemRaster::~DemRaster() = default;
@@ -205,41 +242,9 @@ bool DemRaster::LoadTile(TSRTM& tile, std::int16_t lon, std::int16_t lat) {
   auto heights = std::make_unique_for_overwrite<float[]>(count);
   std::fill_n(heights.get(), count, std::numeric_limits<float>::quiet_NaN());
 
-  gdal::ErrorCapture capture;
-  const auto fail = [&](const char* fallback) {
-    return CannotReadFile(fileName, capture.Reason(fallback));
-  };
-  {
-    // A raster in memory over the grid itself, north row first, each pixel centred on its
-    // sample, so that the warp writes the samples in place.
-    gdal::Dataset grid(
-        GDALCreate(GDALGetDriverByName("MEM"), "", columns, rows, 0, GDT_Float32, nullptr));
-    if (!grid) throw fail("No grid for the tile");
-    std::array<char, 64> address{};
-    CPLPrintPointer(address.data(), heights.get(), static_cast<int>(address.size()) - 1);
-    const std::string pointer = std::string("DATAPOINTER=") + address.data();
-    const char* bandOptions[] = {pointer.c_str(), nullptr};
-    if (GDALAddBand(grid.get(), GDT_Float32, const_cast<char**>(bandOptions)) != CE_None) {
-      throw fail("No grid for the tile");
-    }
-    const double dx = 1.0 / (columns - 1);
-    const double dy = 1.0 / (rows - 1);
-    std::array<double, 6> geo{lon - dx / 2, dx, 0, lat + 1 + dy / 2, 0, -dy};
-    GDALSetGeoTransform(grid.get(), geo.data());
-    GDALSetProjection(grid.get(), s.geographicWkt.c_str());
-
-    // The warper reads the raster a window of at most 32 MB at a time, from an overview where
-    // the raster is much finer than the grid.
-    const char* arguments[] = {"-r", "bilinear", "-wm", "32", "-dstnodata", "nan", nullptr};
-    const std::unique_ptr<GDALWarpAppOptions, WarpOptionsDeleter> options(
-        GDALWarpAppOptionsNew(const_cast<char**>(arguments), nullptr));
-    GDALDatasetH sources[] = {s.dataset.get()};
-    int usageError = 0;
-    if (GDALWarp(nullptr, grid.get(), 1, sources, options.get(), &usageError) == nullptr) {
-      throw fail("The raster can't be warped onto the tile");
-    }
-    GDALFlushCache(grid.get());
-  }
+  const double dx = 1.0 / (columns - 1);
+  const double dy = 1.0 / (rows - 1);
+  WarpOnto(heights.get(), columns, rows, {lon - dx / 2, dx, 0, lat + 1 + dy / 2, 0, -dy});
 
   // Row 0 south, as a tile holds it.
   for (int r = 0, north = rows - 1; r < north; ++r, --north) {
@@ -253,6 +258,69 @@ bool DemRaster::LoadTile(TSRTM& tile, std::int16_t lon, std::int16_t lat) {
   tile.AdoptHeights(std::move(heights), TileKind::Dem, static_cast<std::int16_t>(rows),
                     static_cast<std::int16_t>(columns), lon, lat, fileName);
   return true;
+}
+
+std::optional<DemExtent> DemRaster::Extent() const {
+  // The edge's points themselves, so that the box holds the whole raster to the last pixel.
+  const std::vector<std::array<double, 2>> outline = Outline(64);
+  if (outline.empty()) return std::nullopt;
+  DemExtent extent{outline[0][0], outline[0][0], outline[0][1], outline[0][1]};
+  for (const auto& [lon, lat] : outline) {
+    extent = {std::min(extent.West, lon), std::max(extent.East, lon), std::min(extent.South, lat),
+              std::max(extent.North, lat)};
+  }
+  return extent;
+}
+
+std::vector<std::array<double, 2>> DemRaster::Outline(int pointsPerSide) const {
+  const double width = state_->description.Width;
+  const double height = state_->description.Height;
+  const int n = std::max(pointsPerSide, 2) - 1;
+  std::vector<double> x;
+  std::vector<double> y;
+  // Top to the right, right side down, bottom to the left, left side up.
+  const std::array<std::array<double, 4>, 4> sides{
+      {{0, 0, width, 0}, {width, 0, width, height}, {width, height, 0, height}, {0, height, 0, 0}}};
+  for (const auto& side : sides) {
+    for (int i = 0; i < n; ++i) {
+      x.push_back(side[0] + (side[2] - side[0]) * i / n);
+      y.push_back(side[1] + (side[3] - side[1]) * i / n);
+    }
+  }
+  std::vector<double> z(x.size(), 0.0);
+  std::vector<int> done(x.size(), 0);
+  const gdal::ErrorCapture quiet;
+  GDALGenImgProjTransform(state_->transformer.get(), FALSE, static_cast<int>(x.size()), x.data(),
+                          y.data(), z.data(), done.data());
+  std::vector<std::array<double, 2>> outline;
+  for (std::size_t i = 0; i < x.size(); ++i) {
+    if (done[i] != 0 && std::isfinite(x[i]) && std::isfinite(y[i])) outline.push_back({x[i], y[i]});
+  }
+  return outline;
+}
+
+DemOverview DemRaster::Overview(int maxSide) {
+  DemOverview overview;
+  const std::optional<DemExtent> extent = Extent();
+  if (!extent || maxSide < 2) return overview;
+  const double lonSpan = extent->East - extent->West;
+  const double latSpan = extent->North - extent->South;
+  if (!(lonSpan > 0) || !(latSpan > 0)) return overview;
+  // Cells about square on the ground.
+  const double across =
+      lonSpan * std::cos((extent->South + extent->North) / 2 * std::numbers::pi / 180);
+  const double longest = std::max(across, latSpan);
+  overview.Columns = std::max(2, static_cast<int>(std::lround(maxSide * across / longest)));
+  overview.Rows = std::max(2, static_cast<int>(std::lround(maxSide * latSpan / longest)));
+  overview.Extent = *extent;
+  overview.Heights.assign(
+      static_cast<std::size_t>(overview.Columns) * static_cast<std::size_t>(overview.Rows),
+      std::numeric_limits<float>::quiet_NaN());
+  const double dx = lonSpan / overview.Columns;
+  const double dy = latSpan / overview.Rows;
+  WarpOnto(overview.Heights.data(), overview.Columns, overview.Rows,
+           {extent->West, dx, 0, extent->North, 0, -dy});
+  return overview;
 }
 
 }  // namespace orolith

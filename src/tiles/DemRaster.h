@@ -2,11 +2,31 @@
 
 #include "tiles/SRTM.h"
 
+#include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace orolith {
+
+// Degrees of longitude and latitude.
+struct DemExtent {
+  double West = 0;
+  double East = 0;
+  double South = 0;
+  double North = 0;
+};
+
+// The raster warped onto a grid of longitude and latitude over its extent: Columns × Rows
+// heights, row 0 in the north, each on a cell's centre; NaN where it has no value.
+struct DemOverview {
+  int Columns = 0;
+  int Rows = 0;
+  DemExtent Extent;
+  std::vector<float> Heights;
+};
 
 // What the coverage check tells of the user's raster.
 struct DemDescription {
@@ -45,8 +65,22 @@ class DemRaster {
   // file, the tile untouched, when it can't be read.
   bool LoadTile(TSRTM& tile, std::int16_t lon, std::int16_t lat);
 
+  // The smallest box of longitude and latitude that holds the raster's edge; nothing when no
+  // point of it transforms.
+  std::optional<DemExtent> Extent() const;
+  // The raster's edge in longitude and latitude (x longitude, y latitude): pointsPerSide points
+  // along each side, round from the top-left corner; points that don't transform are left out.
+  std::vector<std::array<double, 2>> Outline(int pointsPerSide) const;
+  // The raster over its extent at most maxSide heights a side (read from an overview where it
+  // has one); nothing to show without an extent. Throws FileError as LoadTile does.
+  DemOverview Overview(int maxSide);
+
  private:
   struct State;
+  // Warps the raster onto columns × rows heights at geo (north row first), which hold NaN
+  // where the raster does not reach.
+  void WarpOnto(float* heights, int columns, int rows, const std::array<double, 6>& geo) const;
+
   std::unique_ptr<State> state_;
 };
 

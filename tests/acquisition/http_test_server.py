@@ -12,6 +12,7 @@ The first path segment chooses a misbehaviour for the rest of the path:
   /trickle/P   the file P in 25 pieces, one every 0.1 s: slow but never still for long
   /drip/P      the file P one byte every 0.25 s: never still, but slower than any useful rate
   /auth/P      the file P to a request with the Basic credentials orolith:s3cret, else 401
+  /agent/P     the file P to a request whose User-Agent begins "Orolith/", else 403
 A request through a proxy (an absolute URL) is served by its path and logged as "proxy " + URL.
 Any other path is a file below ROOT (200) or not (404).
 """
@@ -79,6 +80,11 @@ class Handler(BaseHTTPRequestHandler):
                 self.send_header("WWW-Authenticate", 'Basic realm="tiles"')
                 self.send_header("Content-Length", "0")
                 self.end_headers()
+        elif mode == "agent":
+            if self.headers.get("User-Agent", "").startswith("Orolith/"):
+                self.serve_file(rest, sized=True)
+            else:
+                self.send_error(403)
         else:
             self.serve_file(rest if mode == "unsized" else path, sized=mode != "unsized")
 

@@ -249,6 +249,14 @@ TEST(CliOptionsTest, AutoWordsAndThePrintPresetLeaveWhatWasGiven) {
   EXPECT_NEAR(static_cast<double>(ModelSize(ReadModelSettings(deep)).Y), 150, 1e-3);
 }
 
+TEST(CliOptionsTest, FindPlaceTakesTheNameInOneOrMoreWords) {
+  EXPECT_EQ(Parse({"find-place", "Zermatt"}).Command, CliCommand::FindPlace);
+  EXPECT_EQ(Parse({"find-place", "Mount", "Rainier"}).PlaceName, "Mount Rainier");
+  EXPECT_EQ(Parse({"find-place", "Mount Rainier"}).PlaceName, "Mount Rainier");
+  EXPECT_EQ(UsageMessage({"find-place"}), "find-place: give the name of a place");
+  EXPECT_EQ(UsageMessage({"test", "Zermatt"}), "unexpected argument 'Zermatt'");
+}
+
 TEST(CliOptionsTest, SeedIsAWholeNumberOfSixtyFourBits) {
   EXPECT_EQ(Parse({"create", "--seed", "0"}).Seed, 0U);
   EXPECT_EQ(Parse({"create", "--seed", "18446744073709551615"}).Seed, 18446744073709551615U);

@@ -125,6 +125,19 @@ TEST_F(CliProcessTest, HelpVersionAndUsageErrors) {
   EXPECT_EQ(Cli("").status, 2);
 }
 
+TEST_F(CliProcessTest, FindPlacePrintsTheMatchesOrSaysThereAreNone) {
+  Outcome o = Cli("find-place 'mount rain'");
+  EXPECT_EQ(o.status, 0);
+  EXPECT_EQ(o.err, "");
+  const std::vector<std::string> lines = Lines(o.out);
+  ASSERT_GE(lines.size(), 2U);
+  EXPECT_EQ(lines[0], "Mount Rainier\tUS\t46.8500\t-121.7600\tpeak 4392 m");
+  o = Cli("find-place Xqzzyville");
+  EXPECT_EQ(o.status, 1);
+  EXPECT_EQ(o.out, "");
+  EXPECT_EQ(o.err, "orolith-cli: no place found whose name begins with \"Xqzzyville\"\n");
+}
+
 TEST_F(CliProcessTest, StdoutIsTheLogAndNegativeValuesWork) {
   const Outcome o = Cli("test --lon -5 -4 --lat 10 11 --pixel 10");
   EXPECT_EQ(o.status, 0);

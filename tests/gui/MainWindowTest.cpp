@@ -1,5 +1,6 @@
 #include "base/Interrupt.h"
 #include "gui/FloatSpin.h"
+#include "gui/MapPanel.h"
 #include "gui/Orolith_Main.h"
 #include "gui/RegionMap.h"
 #include "support/TempFiles.h"
@@ -144,7 +145,7 @@ TEST_F(MainWindowTest, OpensWithTheInitialFrontPanel) {
   ASSERT_EQ(form.PreviewTabs->count(), 2);
   EXPECT_EQ(form.PreviewTabs->tabText(0), QStringLiteral("Map"));
   EXPECT_EQ(form.PreviewTabs->tabText(1), QStringLiteral("Model"));
-  EXPECT_EQ(form.PreviewTabs->currentWidget(), static_cast<QWidget*>(form.RegionMap));
+  EXPECT_EQ(form.PreviewTabs->currentWidget(), static_cast<QWidget*>(form.MapPanel));
   EXPECT_EQ(QApplication::focusWidget(), form.Memo1) << "the log has the focus at start";
 
   const std::vector<std::pair<TPRFloatSpinEdit*, const char*>> fields{
@@ -249,14 +250,15 @@ TEST_F(MainWindowTest, TabVisitsTheControlsGroupByGroup) {
       form.TileSourceCtl, form.SaveFilenameCtl, form.Button4, form.PrintCtl, form.BlockSRTM1Ctl,
       form.BlockSRTM3Ctl, form.BlockSRTM30Ctl, form.BlockCOP30Ctl, form.MissedDataCtl,
       form.SolidCtl, form.FloorCtl, form.DemFileCtl, form.SelectDemCtl, form.PreviewTabs->tabBar(),
-      form.Memo1};
+      form.MapPanel->SearchField(), form.MapPanel->FindButton(), form.MapPanel->BoxButton(),
+      form.MapPanel->OnlineBox(), form.Memo1};
   ASSERT_EQ(QApplication::focusWidget(), form.Memo1);
   for (QWidget* next : expected) {
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
     EXPECT_EQ(QApplication::focusWidget(), next) << next->metaObject()->className();
   }
   QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab, Qt::ShiftModifier);
-  EXPECT_EQ(QApplication::focusWidget(), form.PreviewTabs->tabBar());
+  EXPECT_EQ(QApplication::focusWidget(), form.MapPanel->OnlineBox());
   // Tabbing through fields rewrites nothing that was already canonical.
   EXPECT_EQ(form.Z2Ctl->text(), QStringLiteral("1000"));
 }

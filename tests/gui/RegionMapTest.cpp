@@ -1,13 +1,18 @@
 // The map beside the front panel, driven with mouse events and read through the fields.
 
 #include "gui/FloatSpin.h"
+#include "gui/MapPanel.h"
 #include "gui/Orolith_Main.h"
 #include "gui/RegionMap.h"
+#include "support/Rasters.h"
 #include "support/TempFiles.h"
+#include "support/TestServer.h"
 
 #include <gtest/gtest.h>
 #include <QApplication>
 #include <QCheckBox>
+#include <QElapsedTimer>
+#include <QPushButton>
 #include <QTabWidget>
 #include <QTest>
 #include <QWheelEvent>
@@ -127,7 +132,7 @@ TEST_F(RegionMapTest, ADragDrawsTheRegionIntoTheFieldsAndTheMapKeepsStill) {
   // Within the fields' six decimals and their single precision (4e-6 at 46 degrees).
   EXPECT_NEAR(whole.Long1, cornerGeo.Lon, 5e-6);
   EXPECT_NEAR(whole.Lat2, cornerGeo.Lat, 5e-6);
-  EXPECT_NEAR(whole.Long2 - whole.Long1, 240 / view.Scale, 1e-5);
+  EXPECT_NEAR(whole.Long2 - whole.Long1, 240 / LonScale(view), 1e-5);
   EXPECT_NEAR(whole.Lat2 - whole.Lat1, 180 / view.Scale, 1e-5);
   EXPECT_EQ(Map().Region(), whole) << "the rectangle is what the fields hold";
   // Six decimals, as the field writes them.
@@ -171,7 +176,7 @@ TEST_F(RegionMapTest, DraggingAnEdgeMovesTheFieldThatHoldsIt) {
     EXPECT_TRUE(SameView(Map().View(), view));
     const std::array<float, 4> was{before.Long1, before.Long2, before.Lat1, before.Lat2};
     const std::array<float, 4> is{after.Long1, after.Long2, after.Lat1, after.Lat2};
-    const std::array<double, 4> moved{c.by.x() / view.Scale, c.by.x() / view.Scale,
+    const std::array<double, 4> moved{c.by.x() / LonScale(view), c.by.x() / LonScale(view),
                                       -c.by.y() / view.Scale, -c.by.y() / view.Scale};
     for (std::size_t field = 0; field < 4; ++field) {
       EXPECT_NEAR(is[field] - was[field], c.moves[field] ? moved[field] : 0.0, 1e-5) << field;
@@ -219,7 +224,7 @@ TEST_F(RegionMapTest, TheWheelZoomsAboutThePointerAndARightOrMiddleDragMovesTheM
   for (const Qt::MouseButton button : {Qt::RightButton, Qt::MiddleButton}) {
     const MapView start = Map().View();
     Drag({300, 300}, {340, 270}, button);
-    EXPECT_NEAR(Map().View().CentreLon, start.CentreLon - 40 / start.Scale, 1e-9);
+    EXPECT_NEAR(Map().View().CentreLon, start.CentreLon - 40 / LonScale(start), 1e-9);
     EXPECT_NEAR(Map().View().CentreLat, start.CentreLat - 30 / start.Scale, 1e-9);
   }
   EXPECT_EQ(Fields(), region) << "moving the map draws nothing";
@@ -241,7 +246,6 @@ TEST_F(RegionMapTest, TilesAreShadedAndTintedAsTheCoverageCheckFindsThem) {
   } cases[] = {
       {-72, 44, TileCoverage::Srtm3, true},
       {-71, 44, TileCoverage::Missing, false},
-      {-72, 45, TileCoverage::Missing, false},
   };
   for (const auto& c : cases) {
     const TilePicture* picture = Map().PictureAt(c.lon, c.lat);
@@ -297,6 +301,121 @@ TEST_F(RegionMapTest, RegionsAtTheEdgesOfTheGlobeShowWhatThereIsAndNeverHang) {
     EXPECT_FALSE(Map().grab().toImage().isNull());
   }
   EXPECT_TRUE(errors_.empty());
+}
+
+TEST_F(RegionMapTest, ThePointerIsReadWithHemisphereLetters) {
+  Open();
+  TypeRegion("7.2", "7.8", "46.2", "46.8");
+  const QPoint at = PixelOf(7.5, 46.5);
+  QTest::mouseMove(&Map(), at);
+  const QString text = Map().PointerText();
+  EXPECT_EQ(
+      text.toStdString(),
+      PointerText(ToGeo(Map().View(), {static_cast<double>(at.x()), static_cast<double>(at.y())})));
+  EXPECT_TRUE(text.contains(QStringLiteral(" N  ")) && text.endsWith(QStringLiteral(" E")))
+      << text.toStdString();
+}
+
+TEST_F(RegionMapTest, WithoutTilesTheMapShowsShoresBordersAndNames) {
+  Open();
+  TypeRegion("6.0", "8.0", "45.8", "46.8");  // Lake Geneva and the Swiss-French border
+  const QImage map = Map().grab().toImage();
+  std::size_t water = 0;
+  for (int y = 0; y < map.height(); ++y) {
+    for (int x = 0; x < map.width(); ++x) {
+      const QColor c = map.pixelColor(x, y);
+      water += c.blue() > c.red() + 60 && c.blue() > c.green() + 30;
+    }
+  }
+  EXPECT_GT(water, 200U) << "no shore drawn";
+  EXPECT_GE(Colours(map), 100U);
+}
+
+TEST_F(RegionMapTest, ASearchCentresTheMapOnThePlaceAndShiftEnterBoxesIt) {
+  Open();
+  TMapPanel& panel = *form_->MapPanel;
+  Type(panel.SearchField(), QStringLiteral("zermatt"));
+  QTest::keyClick(panel.SearchField(), Qt::Key_Return);
+  ASSERT_TRUE(panel.Found().has_value());
+  const GeoPoint centre = ToGeo(Map().View(), {Map().width() / 2.0, Map().height() / 2.0});
+  EXPECT_NEAR(centre.Lon, 7.7486, 0.05);
+  EXPECT_NEAR(centre.Lat, 46.02, 0.05);
+
+  panel.SearchField()->setFocus();
+  QTest::keyClick(panel.SearchField(), Qt::Key_Return, Qt::ShiftModifier);
+  const GeoBox box = BoxOf(Fields());
+  EXPECT_NEAR((box.West + box.East) / 2, panel.Found()->Lon, 1e-5);
+  EXPECT_NEAR((box.South + box.North) / 2, panel.Found()->Lat, 1e-5);
+  EXPECT_NEAR(box.North - box.South, 0.1, 1e-5) << "10 km";
+  // A square on the ground, and so a square model.
+  const PixelPoint nw = ToPixel(Map().View(), {box.West, box.North});
+  const PixelPoint se = ToPixel(Map().View(), {box.East, box.South});
+  EXPECT_NEAR((se.X - nw.X) / (se.Y - nw.Y), 1.0, 0.01);
+
+  Type(panel.SearchField(), QStringLiteral("Xqzzyville"));
+  EXPECT_FALSE(panel.FindPlace());
+  EXPECT_TRUE(errors_.empty());
+}
+
+TEST_F(RegionMapTest, TheRastersExtentBecomesTheRegion) {
+  Open();
+  TMapPanel& panel = *form_->MapPanel;
+  EXPECT_FALSE(panel.RasterButton()->isEnabled());
+  form_->DemFileCtl->setText(QString::fromStdString(test::utm20s::WriteUtmPlane(root_.Root())));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return panel.RasterButton()->isEnabled(); }, 10000));
+  QTest::mouseClick(panel.RasterButton(), Qt::LeftButton);
+  const GeoBox extent = *Map().Raster().Extent;
+  const GeoBox box = BoxOf(Fields());
+  // Within the fields' six decimals and single precision.
+  EXPECT_NEAR(box.West, extent.West, 5e-6);
+  EXPECT_NEAR(box.North, extent.North, 5e-6);
+  EXPECT_FALSE(Map().Raster().Shade.isNull());
+  EXPECT_GE(Map().Raster().Outline.size(), 100U);
+}
+
+TEST_F(RegionMapTest, TheOnlineMapDrawsItsTilesWithTheCredit) {
+  const test::TestServer server;
+  const TempDir cache;
+  QImage green(256, 256, QImage::Format_RGB32);
+  green.fill(QColor(0, 200, 0));
+  ASSERT_TRUE(green.save(QString::fromStdString((root_.Path() / "tile.png").string())));
+  Open();
+  TypeRegion("7.2", "7.8", "46.2", "46.8");
+  for (const WebTile& tile : WebTilesInView(Map().View(), WebZoomFor(Map().View()), 100)) {
+    server.Serve("/osm/" + std::to_string(tile.Zoom) + "/" + std::to_string(tile.X) + "/" +
+                     std::to_string(tile.Y) + ".png",
+                 root_.Path() / "tile.png");
+  }
+  Map().SetOnlineSource(server.Url("/agent/osm/"), cache.Path());
+  form_->MapPanel->OnlineBox()->setChecked(true);
+  ASSERT_TRUE(Map().OnlineMap());
+  // Green under the missing tiles' light hatch and the names: most of the map.
+  const auto greens = [this] {
+    const QImage map = Map().grab().toImage();
+    std::size_t greenPixels = 0;
+    for (int y = 0; y < map.height(); y += 4) {
+      for (int x = 0; x < map.width(); x += 4) {
+        const QColor c = map.pixelColor(x, y);
+        greenPixels += c.green() > c.red() + 60 && c.green() > c.blue() + 60;
+      }
+    }
+    return greenPixels * 16 > static_cast<std::size_t>(map.width() * map.height()) / 2;
+  };
+  EXPECT_TRUE(QTest::qWaitFor(greens, 10000)) << "the tiles don't show";
+  EXPECT_FALSE(server.Requests().empty());
+  EXPECT_TRUE(std::filesystem::exists(cache.Path() / std::to_string(WebZoomFor(Map().View()))));
+  form_->MapPanel->OnlineBox()->setChecked(false);
+  EXPECT_FALSE(Map().OnlineMap());
+  EXPECT_FALSE(greens());
+
+  // A server that never answers holds nothing up when the map is switched off.
+  Map().SetOnlineSource(server.Url("/hang/osm/"), cache.Path() / "hang");
+  form_->MapPanel->OnlineBox()->setChecked(true);
+  QTest::qWait(300);
+  QElapsedTimer off;
+  off.start();
+  form_->MapPanel->OnlineBox()->setChecked(false);
+  EXPECT_LT(off.elapsed(), 2000);
 }
 
 }  // namespace

@@ -65,6 +65,26 @@ TEST(ScaledSettings, ExtentsAndErrorFollowTheScaleTheExaggerationAndTheLayer) {
   EXPECT_THROW(ScaledSettings(ReadModelSettings(panel), std::nullopt), std::invalid_argument);
 }
 
+// What the window shows beside the map before any tile is read: no Z while it waits on a band.
+TEST(PlannedModelSize, TheZExtentIsKnownUnlessAnExaggerationWaitsOnTheBand) {
+  FrontPanelValues panel;
+  panel.Long2 = 1;
+  panel.Lat1 = -0.5F;
+  panel.Lat2 = 0.5F;
+  panel.Scale = 1000000;
+  panel.ZExtent = 20;
+  panel.Solid = true;
+  PlannedSize planned = PlannedModelSize(panel);
+  EXPECT_NEAR(planned.Size.X, 111.319, 0.001);
+  EXPECT_NEAR(planned.Size.Y, planned.Size.X, 0.001);
+  EXPECT_FLOAT_EQ(planned.Size.Z, 21) << "the floor's 5 percent below";
+  EXPECT_TRUE(planned.ZKnown);
+  panel.Exaggeration = 2;
+  EXPECT_NEAR(PlannedModelSize(panel).Size.Z, 1000 * 2 / 1000.0 * 1.05, 1e-4);
+  panel.ElevationAuto = true;
+  EXPECT_FALSE(PlannedModelSize(panel).ZKnown);
+}
+
 // A plateau at 312 m with a hill of 900 m in the region, and beyond the region in the same tile
 // a peak of 2000 m and a pit below the sea: the band is the region's own.
 class RegionBandTest : public ::testing::Test {

@@ -8,12 +8,12 @@
 namespace orolith {
 namespace {
 
-// 100 pixels a degree on a 500 x 400 map centred on 7.5 E, 46.5 N: the map shows 5 E .. 10 E
-// and 44.5 N .. 48.5 N.
-MapView Alps() {
+// 100 pixels a degree on a 500 x 400 map centred on 7.5 E on the equator, where a degree of
+// longitude is as long as one of latitude: the map shows 5 E .. 10 E and 2 S .. 2 N.
+MapView Equator() {
   MapView view;
   view.CentreLon = 7.5;
-  view.CentreLat = 46.5;
+  view.CentreLat = 0;
   view.Scale = 100;
   view.Width = 500;
   view.Height = 400;
@@ -25,19 +25,19 @@ TEST(MapGeometry, DegreesAndPixelsConvertBothWays) {
     GeoPoint geo;
     PixelPoint pixel;
   } cases[] = {
-      {{7.5, 46.5}, {250, 200}},   // the centre
-      {{8.5, 46.5}, {350, 200}},   // east is right
-      {{7.5, 47.5}, {250, 100}},   // north is up
-      {{5.0, 48.5}, {0, 0}},       // the top-left corner
-      {{10.0, 44.5}, {500, 400}},  // the bottom-right corner
-      {{7.123456, 46.654321}, {212.3456, 184.5679}},
+      {{7.5, 0}, {250, 200}},    // the centre
+      {{8.5, 0}, {350, 200}},    // east is right
+      {{7.5, 1}, {250, 100}},    // north is up
+      {{5.0, 2}, {0, 0}},        // the top-left corner
+      {{10.0, -2}, {500, 400}},  // the bottom-right corner
+      {{7.123456, 0.154321}, {212.3456, 184.5679}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << c.geo.Lon << " " << c.geo.Lat);
-    const PixelPoint pixel = ToPixel(Alps(), c.geo);
+    const PixelPoint pixel = ToPixel(Equator(), c.geo);
     EXPECT_NEAR(pixel.X, c.pixel.X, 1e-6);
     EXPECT_NEAR(pixel.Y, c.pixel.Y, 1e-6);
-    const GeoPoint geo = ToGeo(Alps(), c.pixel);
+    const GeoPoint geo = ToGeo(Equator(), c.pixel);
     EXPECT_NEAR(geo.Lon, c.geo.Lon, 1e-9);
     EXPECT_NEAR(geo.Lat, c.geo.Lat, 1e-9);
   }
@@ -69,10 +69,11 @@ TEST(MapGeometry, AFittedViewShowsTheRegionCentredWithAMargin) {
     int height;
     double scale;  // pixels a degree
   } cases[] = {
-      // 0.6 degrees and a quarter of it on each side: 0.9 degrees across 540 pixels.
-      {{7.2, 7.8, 46.2, 46.8}, 540, 790, 600},
-      // The wider side decides: 2 + 1 degrees across 600 pixels.
-      {{-5, -3, 10, 10.5}, 600, 600, 200},
+      // 0.6 degrees of longitude at 46.5 N are as long as 0.413 of latitude: the region and a
+      // quarter of its height on each side, 0.713 degrees across 540 pixels.
+      {{7.2, 7.8, 46.2, 46.8}, 540, 790, 757.349715655856},
+      // The wider side decides: 2 + 1 degrees of longitude at 10.25 N across 600 pixels.
+      {{-5, -3, 10, 10.5}, 600, 600, 203.2436264865634},
       // The smallest region still shows 0.02 degrees around it.
       {{0, 0.001, 0, 0.001}, 410, 820, 10000},
       // The whole globe fits at the smallest scale.
@@ -81,7 +82,7 @@ TEST(MapGeometry, AFittedViewShowsTheRegionCentredWithAMargin) {
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << c.region.West << " " << c.width);
     const MapView view = FitRegion(c.region, c.width, c.height);
-    EXPECT_NEAR(view.Scale, c.scale, 1e-9);
+    EXPECT_NEAR(view.Scale, c.scale, 1e-9 * c.scale);
     EXPECT_EQ(view.Width, c.width);
     EXPECT_EQ(view.Height, c.height);
     const PixelPoint northWest = ToPixel(view, {c.region.West, c.region.North});
@@ -106,15 +107,15 @@ TEST(MapGeometry, ZoomKeepsThePointUnderThePointerWithinTheScaleLimits) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << c.pointer.X << " " << c.factor);
-    const GeoPoint under = ToGeo(Alps(), c.pointer);
-    const MapView zoomed = ZoomAbout(Alps(), c.pointer, c.factor);
+    const GeoPoint under = ToGeo(Equator(), c.pointer);
+    const MapView zoomed = ZoomAbout(Equator(), c.pointer, c.factor);
     EXPECT_DOUBLE_EQ(zoomed.Scale, c.scale);
     const PixelPoint after = ToPixel(zoomed, under);
     EXPECT_NEAR(after.X, c.pointer.X, 1e-6);
     EXPECT_NEAR(after.Y, c.pointer.Y, 1e-6);
   }
   // Out as far as it goes: the whole world, and no further.
-  const MapView out = ZoomAbout(Alps(), {250, 200}, 1e-9);
+  const MapView out = ZoomAbout(Equator(), {250, 200}, 1e-9);
   EXPECT_DOUBLE_EQ(out.Scale, 500 / 380.0);
 }
 
@@ -125,13 +126,13 @@ TEST(MapGeometry, PanningMovesTheMapWithThePointerAndKeepsItsCentreOnTheGlobe) {
     double lon;
     double lat;
   } cases[] = {
-      {100, 0, 6.5, 46.5},     // the map follows the pointer east: the centre goes west
-      {0, -50, 7.5, 46.0},     // up: the centre goes south
-      {-30000, 0, 180, 46.5},  // no further than the edge of the globe
+      {100, 0, 6.5, 0},     // the map follows the pointer east: the centre goes west
+      {0, -50, 7.5, -0.5},  // up: the centre goes south
+      {-30000, 0, 180, 0},  // no further than the edge of the globe
       {0, 30000, 7.5, 90},
   };
   for (const auto& c : cases) {
-    const MapView moved = PanBy(Alps(), c.dx, c.dy);
+    const MapView moved = PanBy(Equator(), c.dx, c.dy);
     EXPECT_DOUBLE_EQ(moved.CentreLon, c.lon);
     EXPECT_DOUBLE_EQ(moved.CentreLat, c.lat);
     EXPECT_DOUBLE_EQ(moved.Scale, 100);
@@ -139,12 +140,12 @@ TEST(MapGeometry, PanningMovesTheMapWithThePointerAndKeepsItsCentreOnTheGlobe) {
 }
 
 TEST(MapGeometry, AResizedMapKeepsItsCentreAndScale) {
-  const MapView resized = Resized(Alps(), 800, 600);
+  const MapView resized = Resized(Equator(), 800, 600);
   EXPECT_EQ(resized.Width, 800);
   EXPECT_EQ(resized.Height, 600);
   EXPECT_DOUBLE_EQ(resized.CentreLon, 7.5);
   EXPECT_DOUBLE_EQ(resized.Scale, 100);
-  MapView wholeWorld = Alps();
+  MapView wholeWorld = Equator();
   wholeWorld.Scale = 1.3;
   EXPECT_DOUBLE_EQ(Resized(wholeWorld, 760, 380).Scale, 2) << "the smallest scale grows with it";
 }
@@ -175,16 +176,16 @@ TEST(MapGeometry, ADragDrawsTheRegionBetweenItsEndsInAnyDirection) {
     PixelPoint to;
     RegionFields fields;
   } cases[] = {
-      {{100, 100}, {300, 250}, {6.0F, 8.0F, 46.0F, 47.5F}},
-      {{300, 250}, {100, 100}, {6.0F, 8.0F, 46.0F, 47.5F}},
-      {{300, 100}, {100, 250}, {6.0F, 8.0F, 46.0F, 47.5F}},
-      {{0.5, 0}, {1.5, 1}, {5.005F, 5.015F, 48.49F, 48.5F}},
+      {{100, 100}, {300, 250}, {6.0F, 8.0F, -0.5F, 1.0F}},
+      {{300, 250}, {100, 100}, {6.0F, 8.0F, -0.5F, 1.0F}},
+      {{300, 100}, {100, 250}, {6.0F, 8.0F, -0.5F, 1.0F}},
+      {{0.5, 0}, {1.5, 1}, {5.005F, 5.015F, 1.99F, 2.0F}},
       // Rounded to the fields' six decimals.
-      {{100.0000004, 100}, {300, 250}, {6.0F, 8.0F, 46.0F, 47.5F}},
+      {{100.0000004, 100}, {300, 250}, {6.0F, 8.0F, -0.5F, 1.0F}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << c.from.X << "," << c.from.Y);
-    EXPECT_EQ(DrawnRegion(Alps(), c.from, c.to), c.fields);
+    EXPECT_EQ(DrawnRegion(Equator(), c.from, c.to), c.fields);
   }
 }
 
@@ -200,8 +201,8 @@ TEST(MapGeometry, ADragHalfAsWideFromTheSameCornerHalvesTheLongitudesAlone) {
 }
 
 TEST(MapGeometry, APressNearAnEdgeTakesHoldOfItAndACornerTakesNone) {
-  // The region 6 E .. 8 E, 46 N .. 47.5 N lies at x 100 .. 300, y 100 .. 250.
-  const GeoBox region{6, 8, 46, 47.5};
+  // The region 6 E .. 8 E, 0.5 S .. 1 N lies at x 100 .. 300, y 100 .. 250.
+  const GeoBox region{6, 8, -0.5, 1};
   const struct {
     PixelPoint at;
     unsigned edges;
@@ -223,37 +224,37 @@ TEST(MapGeometry, APressNearAnEdgeTakesHoldOfItAndACornerTakesNone) {
       {{50, 50}, NoEdge},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(EdgeAt(Alps(), region, c.at, 5), c.edges) << c.at.X << "," << c.at.Y;
+    EXPECT_EQ(EdgeAt(Equator(), region, c.at, 5), c.edges) << c.at.X << "," << c.at.Y;
   }
   // A region four pixels wide: the nearer edge, and of two as near, the side the pointer is on.
-  const GeoBox narrow{7.5, 7.54, 46, 47.5};
-  EXPECT_EQ(EdgeAt(Alps(), narrow, {249, 175}, 5), WestEdge);
-  EXPECT_EQ(EdgeAt(Alps(), narrow, {255, 175}, 5), EastEdge);
-  EXPECT_EQ(EdgeAt(Alps(), narrow, {252, 175}, 5), WestEdge);
+  const GeoBox narrow{7.5, 7.54, -0.5, 1};
+  EXPECT_EQ(EdgeAt(Equator(), narrow, {249, 175}, 5), WestEdge);
+  EXPECT_EQ(EdgeAt(Equator(), narrow, {255, 175}, 5), EastEdge);
+  EXPECT_EQ(EdgeAt(Equator(), narrow, {252, 175}, 5), WestEdge);
 }
 
 TEST(MapGeometry, AnEdgeDragMovesTheFieldThatHoldsTheEdge) {
-  const RegionFields ordered{6, 8, 46, 47.5};
-  const RegionFields swapped{8, 6, 47.5, 46};
+  const RegionFields ordered{6, 8, -0.5, 1};
+  const RegionFields swapped{8, 6, 1, -0.5};
   const struct {
     RegionFields atPress;
     unsigned edges;
     PixelPoint to;
     RegionFields moved;
   } cases[] = {
-      {ordered, WestEdge, {150, 180}, {6.5, 8, 46, 47.5}},
-      {swapped, WestEdge, {150, 180}, {8, 6.5, 47.5, 46}},
-      {ordered, EastEdge, {50, 180}, {6, 7.5, 46, 47.5}},
-      {swapped, NorthEdge, {150, 130}, {8, 6, 48, 46}},
-      {ordered, SouthEdge | EastEdge, {140, 230}, {6, 8.4F, 45.5, 47.5}},
+      {ordered, WestEdge, {150, 180}, {6.5, 8, -0.5, 1}},
+      {swapped, WestEdge, {150, 180}, {8, 6.5, 1, -0.5}},
+      {ordered, EastEdge, {50, 180}, {6, 7.5, -0.5, 1}},
+      {swapped, NorthEdge, {150, 130}, {8, 6, 1.5, -0.5}},
+      {ordered, SouthEdge | EastEdge, {140, 230}, {6, 8.4F, -1, 1}},
       // Across the other edge: the fields take it, ordering is the run's.
-      {ordered, WestEdge, {400, 180}, {9, 8, 46, 47.5}},
+      {ordered, WestEdge, {400, 180}, {9, 8, -0.5, 1}},
       // Beyond the globe: the field's limit.
-      {ordered, WestEdge, {-100000, 180}, {-180, 8, 46, 47.5}},
+      {ordered, WestEdge, {-100000, 180}, {-180, 8, -0.5, 1}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << c.edges << " to " << c.to.X << "," << c.to.Y);
-    EXPECT_EQ(DragEdges(Alps(), c.atPress, c.edges, {100, 180}, c.to), c.moved);
+    EXPECT_EQ(DragEdges(Equator(), c.atPress, c.edges, {100, 180}, c.to), c.moved);
   }
 }
 
@@ -264,16 +265,18 @@ TEST(MapGeometry, VisibleTilesStayOnTheGlobe) {
     double scale;
     TileRange tiles;
   } cases[] = {
-      {7.5, 46.5, 100, {5, 9, 44, 48}},
-      {7.5, 46.5, 1000, {7, 7, 46, 46}},  // inside one tile
-      {180, 0, 100, {177, 179, -2, 1}},   // nothing east of the antimeridian
+      {7.5, 0, 100, {5, 9, -2, 1}},
+      {7.5, 0.5, 1000, {7, 7, 0, 0}},    // inside one tile
+      {180, 0, 100, {177, 179, -2, 1}},  // nothing east of the antimeridian
       {-180, 0, 100, {-180, -178, -2, 1}},
-      {0, 90, 100, {-3, 2, 88, 89}},              // nothing north of the pole
+      // Nothing north of the pole; near it a degree of longitude is drawn as at 85 degrees,
+      // 28.7 degrees on each side of the centre.
+      {0, 90, 100, {-29, 28, 88, 89}},
       {0, 0, 500 / 380.0, {-180, 179, -90, 89}},  // the world
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << c.lon << " " << c.lat << " " << c.scale);
-    MapView view = Alps();
+    MapView view = Equator();
     view.CentreLon = c.lon;
     view.CentreLat = c.lat;
     view.Scale = c.scale;

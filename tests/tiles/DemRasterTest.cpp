@@ -13,6 +13,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <filesystem>
@@ -91,6 +92,47 @@ TEST(DemRaster, CountsTheShareOfTheRegionItCovers) {
   EXPECT_DOUBLE_EQ(dem.CoveredShare(-62.5L, -62.4L, -45.6L, -45.5L), 0.0);
   // 36 by 30 km of a degree square at 45.5 S (78.0 by 111.1 km).
   EXPECT_NEAR(dem.CoveredShare(-64, -63, -46, -45), 36.0 / 78.0 * 30.0 / 111.1, 0.01);
+}
+
+TEST(DemRaster, GivesItsExtentOutlineAndAnOverviewInLongitudeAndLatitude) {
+  const test::TempDir dir;
+  DemRaster dem(WriteUtmPlane(dir.Root()));
+  const std::optional<DemExtent> extent = dem.Extent();
+  ASSERT_TRUE(extent.has_value());
+  const ToUtm toUtm;
+  // Every point of the edge lies on the raster's border in UTM, and inside the extent.
+  const std::vector<std::array<double, 2>> outline = dem.Outline(8);
+  ASSERT_EQ(outline.size(), 28U);
+  for (const auto& p : outline) {
+    EXPECT_TRUE(p[0] >= extent->West - 1e-9 && p[0] <= extent->East + 1e-9);
+    EXPECT_TRUE(p[1] >= extent->South - 1e-9 && p[1] <= extent->North + 1e-9);
+    double e = 0;
+    double n = 0;
+    ASSERT_TRUE(toUtm(p[0], p[1], e, n));
+    const double fromEdge = std::min({std::abs(e - West), std::abs(e - (West + Width * Pixel)),
+                                      std::abs(n - North), std::abs(n - (North - Height * Pixel))});
+    EXPECT_LT(fromEdge, 0.5);
+  }
+  // Some 63.8 to 63.3 W, 45.4 to 45.7 S.
+  EXPECT_NEAR(extent->West, -63.77, 0.02);
+  EXPECT_NEAR(extent->North, -45.42, 0.02);
+
+  const DemOverview overview = dem.Overview(100);
+  EXPECT_EQ(std::max(overview.Columns, overview.Rows), 100);
+  EXPECT_NEAR(static_cast<double>(overview.Columns) / overview.Rows, 36.0 / 30, 0.15);
+  // The middle height is the plane's there; the corners, beyond the tilted UTM square, none.
+  const double lon = (extent->West + extent->East) / 2;
+  const double lat = (extent->South + extent->North) / 2;
+  const int column =
+      static_cast<int>((lon - extent->West) / (extent->East - extent->West) * overview.Columns);
+  const int row =
+      static_cast<int>((extent->North - lat) / (extent->North - extent->South) * overview.Rows);
+  double e = 0;
+  double n = 0;
+  ASSERT_TRUE(toUtm(lon, lat, e, n));
+  const float middle = overview.Heights[static_cast<std::size_t>(row * overview.Columns + column)];
+  EXPECT_NEAR(middle, UtmPlane(e, n), 25.0);
+  EXPECT_TRUE(std::isnan(overview.Heights.front()) || std::isnan(overview.Heights.back()));
 }
 
 TEST(DemRaster, LeavesATileItDoesNotReachUntouched) {

@@ -57,6 +57,12 @@ ModelScale::ModelScale(const ModelSettings& s)
       belowBand_(s.ElevationAuto ? static_cast<float>(pedestal_) : 0.0F),
       floorZ_(static_cast<float>(-(static_cast<long double>(s.FloorPercent) * s.ZExtent / 100))) {}
 
+ModelDimensions ModelSize(const ModelSettings& settings) {
+  const ModelScale scale(settings);
+  return {scale.X(settings.LonMax), scale.Y(settings.LatMax),
+          settings.ZExtent - (settings.Solid ? scale.FloorZ() : 0.0F)};
+}
+
 void PieceLattice::Reset(const TileGrid& grid, const ModelScale& scale, const TSRTM* tile) {
   grid_ = grid;
   scale_ = &scale;

@@ -105,6 +105,16 @@ class ModelScale {
   float floorZ_;
 };
 
+// The model's size in model units (millimetres), as ModelScale lays the region out: X is the X
+// extent, Y follows from the region's shape on the ground, Z is the Z extent with a closed
+// solid's floor below the base plane.
+struct ModelDimensions {
+  float X;
+  float Y;
+  float Z;
+};
+ModelDimensions ModelSize(const ModelSettings& settings);
+
 // The boundary of one tile's piece of the top surface, vertex for vertex as the surface has
 // it: South and North run west to east through every column edge, West and East south to
 // north through every row edge; each list shares its end vertices with its two neighbours.
