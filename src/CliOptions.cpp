@@ -196,20 +196,26 @@ CliOptions ParseCliOptions(int argc, const char* const* argv, char decimalSepara
                "150 mm on the longer side, --z-extent 20 and --base 10, each unless given (a "
                "scale for the X extent, an exaggeration for the Z extent)");
   app.add_flag("--yes", options.Yes, "answer OK to the large-file question");
-  app.add_option("--archive-host", options.Source.ArchiveHost,
-                 std::string("tile archive server (default ") + DefaultArchiveHost + ")")
+  app.add_option(
+         "--archive-host", options.Source.ArchiveHost,
+         std::string("server laid out like the retired SRTM version 2.1 archive (default ") +
+             DefaultArchiveHost + "); without --tile-source it makes srtm-v2.1 the source")
       ->type_name("HOST[:PORT]");
   std::string sourceName = ArchiveLayouts[0].Name;
   app.add_option("--tile-source", sourceName,
-                 "where SRTM-1 tiles come from: srtm-v2.1 (the archive, default), esa or aws "
-                 "(public mirrors over https); copernicus: Copernicus GLO-30 tiles into COP30/ "
-                 "instead")
+                 "where tiles come from: esa (default, with aws behind it) or aws, public "
+                 "mirrors of SRTM-1 tiles over https, from which SRTM-3 tiles are made; "
+                 "copernicus: Copernicus GLO-30 tiles into COP30/ instead of SRTM-1 tiles; "
+                 "srtm-v2.1: a server laid out like the retired archive")
       ->type_name("NAME");
   std::string tileUrl;
   app.add_option("--tile-url", tileUrl,
                  "base address of a server of the tile source's layout (default: the source's "
                  "own)")
       ->type_name("BASE");
+  app.add_flag("--remove-archives", options.Source.RemoveArchives,
+               "remove each downloaded archive once its tile is unpacked (default: it stays "
+               "beside the tile)");
   app.add_option("--proxy", options.Source.Proxy,
                  "proxy for the downloads (default: none; the environment's proxy settings are "
                  "not used)")
@@ -248,6 +254,11 @@ CliOptions ParseCliOptions(int argc, const char* const* argv, char decimalSepara
     options.Source.Layout = ArchiveLayoutNamed(sourceName);
   } catch (const std::invalid_argument& e) {
     throw UsageError(std::string("--tile-source: ") + e.what());
+  }
+  // An archive host alone names a copy of the archive, as it did while the archive was the
+  // default source.
+  if (app.count("--archive-host") > 0 && app.count("--tile-source") == 0) {
+    options.Source.Layout = ArchiveLayout::SrtmV21;
   }
   if (app.count("--archive-host") > 0) {
     try {

@@ -23,7 +23,8 @@ struct CliOptions {
   bool Yes = false;
   // --seed: fixes the centre fractions; none draws them afresh.
   std::optional<std::uint64_t> Seed;
-  // Where the downloads go: --archive-host, --tile-source, --tile-url and --proxy.
+  // Where the downloads go: --archive-host, --tile-source, --tile-url, --proxy and
+  // --remove-archives.
   ArchiveSource Source;
   // One line per value that was clamped into its field's limits.
   std::vector<std::string> Warnings;

@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <span>
+#include <system_error>
 #include <vector>
 
 namespace orolith {
@@ -18,7 +19,7 @@ std::string ArchiverArguments(const std::string& archiveFileName) {
 
 DownloadAttempt DownloadAndUnzip(const std::string& url, const std::string& archiveFileName,
                                  OperationHost& host, const HttpLimits& limits,
-                                 const std::string& proxy) {
+                                 const std::string& proxy, bool removeArchive) {
   DownloadAttempt failed{DownloadAttempt::Result::TransferFailed, 0, {}};
   {
     HttpClient client(limits, proxy);
@@ -52,6 +53,11 @@ DownloadAttempt DownloadAndUnzip(const std::string& url, const std::string& arch
     const std::string line = std::string("Unpacking failed: ") + error.what();
     host.AppendLine(line);
     return {DownloadAttempt::Result::UnpackFailed, 0, line};
+  }
+  std::error_code error;
+  if (removeArchive && !std::filesystem::remove(archiveFileName, error) && error) {
+    host.Diagnose("The archive \"" + archiveFileName +
+                  "\" could not be removed: " + error.message());
   }
   return {};
 }

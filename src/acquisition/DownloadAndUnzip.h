@@ -39,13 +39,14 @@ struct DownloadAttempt {
 // One attempt at one tile: GET url, store the body as archiveFileName, and when that file
 // exists afterwards (now or from an earlier run) unpack from it the tile named like the archive
 // without its own extension ("N45E006.hgt" from "N45E006.hgt.zip") into its folder. A tile
-// counts only when it has been put in place. A failed transfer is logged only as "Download
-// failed for some reason", its reason going to host.Diagnose; an archive that yields no tile is
-// logged as "Unpacking failed: " and the reason. The log shows url without its credentials. A
-// file that can't be written and an archiver that can't be started throw; host.WhileWaiting
-// runs while the transfer and the archiver are waited on and may throw Interrupted.
+// counts only when it has been put in place; then the archive stays beside it, or is removed
+// with removeArchive. A failed transfer is logged only as "Download failed for some reason",
+// its reason going to host.Diagnose; an archive that yields no tile is logged as "Unpacking
+// failed: " and the reason, and stays. The log shows url without its credentials. A file that
+// can't be written and an archiver that can't be started throw; host.WhileWaiting runs while
+// the transfer and the archiver are waited on and may throw Interrupted.
 DownloadAttempt DownloadAndUnzip(const std::string& url, const std::string& archiveFileName,
                                  OperationHost& host, const HttpLimits& limits = {},
-                                 const std::string& proxy = {});
+                                 const std::string& proxy = {}, bool removeArchive = false);
 
 }  // namespace orolith

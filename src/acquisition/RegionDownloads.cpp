@@ -1,13 +1,18 @@
 #include "acquisition/RegionDownloads.h"
 
+#include "acquisition/DerivedSrtm3.h"
 #include "acquisition/DownloadAndUnzip.h"
 #include "acquisition/TileMirrors.h"
+#include "base/Errors.h"
 #include "base/NumberText.h"
 #include "tiles/Copernicus.h"
 #include "tiles/SRTM.h"
 #include "tiles/TileRange.h"
 #include "tiles/TileSource.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <charconv>
 #include <cstdint>
 #include <functional>
@@ -104,6 +109,23 @@ struct Fetched {
 using FetchTile =
     std::function<Fetched(std::int32_t lon, std::int32_t lat, const std::string& name)>;
 
+// A data root that is not there is most likely a mistyped one: the run ends before it fetches
+// anything. A tile folder that is not there is made, as open to others as the data root is.
+void PrepareTileFolder(const std::string& dataRoot, const std::string& tileDir) {
+  if (const auto missing = MissingDataRoot(dataRoot)) throw FileError(*missing, dataRoot, ENOENT);
+  struct stat root {};
+  if (::stat(dataRoot.c_str(), &root) != 0) throw CannotOpenFile(dataRoot, errno);
+  struct stat folder {};
+  if (::stat(tileDir.c_str(), &folder) == 0 || errno != ENOENT) return;
+  const mode_t mode = root.st_mode & 07777;
+  if (::mkdir(tileDir.c_str(), mode) != 0) {
+    if (errno == EEXIST) return;
+    throw CannotCreateFolder(tileDir, errno);
+  }
+  // The umask must not make it narrower than the data root.
+  if (::chmod(tileDir.c_str(), mode) != 0) throw CannotCreateFolder(tileDir, errno);
+}
+
 // The one walk over a region for every source: what is there is counted, what is missing is
 // fetched, and the three counts close the run.
 DownloadOutcome DownloadRegion(const DownloadKind& kind, const ModelSettings& settings,
@@ -111,6 +133,7 @@ DownloadOutcome DownloadRegion(const DownloadKind& kind, const ModelSettings& se
                                OperationHost& host, const FetchTile& fetch) {
   const char sep = host.DecimalSeparator();
   const TileRange range = RegionTiles(settings);
+  PrepareTileFolder(dataRoot, tileDir);
   // The log says only "was not found" of a tile in a folder that can't be read.
   for (const std::string& problem : UnreadableFolders(dataRoot, {tileDir})) {
     host.Diagnose(problem);
@@ -148,14 +171,31 @@ DownloadOutcome DownloadRegion(const DownloadKind& kind, const ModelSettings& se
   return outcome;
 }
 
+// Why nothing comes from the archive's own address any more, and what serves instead.
+std::string RetiredArchiveNote(const ArchiveSource& source) {
+  std::string serving;
+  for (const ArchiveLayoutName& known : ArchiveLayouts) {
+    if (known.Layout == ArchiveLayout::SrtmV21) continue;
+    serving +=
+        std::string(serving.empty() ? "" : ", ") + known.Name + " (" + known.DefaultUrl + ")";
+  }
+  return AddressShown(source.ArchiveHost) +
+         ", the SRTM version 2.1 archive, was retired in 2021 and serves no tile; these "
+         "sources serve tiles today: " +
+         serving +
+         ". Choose one as the tile source (--tile-source, or \"Tile source\" in the "
+         "window).";
+}
+
 // The archive has no rule that maps a tile to its folder: the folders are tried in turn, the
 // one that delivered last (entry 0) first. Only a 404 from every folder says the archive has
-// no such tile; the first other failure is the one reported.
+// no such tile; the first other failure is the one reported. A failure at the retired
+// archive's own address says so, once a run.
 FetchTile ArchiveWalk(const DownloadKind& kind, const std::string& tileDir,
                       std::span<std::string> folderList, const ArchiveSource& source,
                       OperationHost& host) {
-  return [&kind, &tileDir, folderList, &source, &host](std::int32_t, std::int32_t,
-                                                       const std::string& name) {
+  return [&kind, &tileDir, folderList, &source, &host, retiredNoted = false](
+             std::int32_t, std::int32_t, const std::string& name) mutable {
     const std::string urlStart = ArchiveBaseUrl(source) + kind.UrlPath;
     const std::string archive = tileDir + name + ".zip";
     Fetched fetched;
@@ -164,10 +204,15 @@ FetchTile ArchiveWalk(const DownloadKind& kind, const std::string& tileDir,
       const std::string folder = folderList[k];
       const std::string url = urlStart + folder + name + ".zip";
       host.AppendLine("trying to find " + AddressShown(url));
-      DownloadAttempt attempt = DownloadAndUnzip(url, archive, host, source.Limits, source.Proxy);
+      DownloadAttempt attempt =
+          DownloadAndUnzip(url, archive, host, source.Limits, source.Proxy, source.RemoveArchives);
       if (attempt) {
         kind.Found(folderList[0], folder, host);
         return Fetched{true, {}};
+      }
+      if (!retiredNoted && IsRetiredArchive(source)) {
+        host.Diagnose(RetiredArchiveNote(source));
+        retiredNoted = true;
       }
       if (fetched.Failure.empty() && !attempt.NotOnServer({404})) {
         fetched.Failure = std::move(attempt.Reason);
@@ -177,24 +222,26 @@ FetchTile ArchiveWalk(const DownloadKind& kind, const std::string& tileDir,
   };
 }
 
+// What became of a mirror's tile: none on the mirror is as "not found" as none in the archive.
+Fetched FromMirror(DownloadAttempt attempt) {
+  if (attempt) return Fetched{true, {}};
+  if (NoneOnMirror(attempt)) return Fetched{};
+  return Fetched{false, std::move(attempt.Reason)};
+}
+
 }  // namespace
 
 DownloadOutcome DownloadSrtm1Files(const ModelSettings& settings, Workspace& workspace,
                                    OperationHost& host) {
   const std::string& dataRoot = workspace.Folders.DataRoot;
   const ArchiveSource& source = workspace.Source;
-  // A tile the bucket lacks (open sea) is as "not found" as one a mirror lacks.
-  const auto attempted = [](DownloadAttempt attempt) {
-    if (attempt) return Fetched{true, {}};
-    if (attempt.NotOnServer({404, 403})) return Fetched{};
-    return Fetched{false, std::move(attempt.Reason)};
-  };
   if (source.Layout == ArchiveLayout::Copernicus) {
     const std::string& tileDir = workspace.Folders.Cop30Dir;
+    // A tile the bucket lacks (open sea) is as "not found" as one a mirror lacks.
     return DownloadRegion(
         Cop30Kind, settings, dataRoot, tileDir, host,
         [&](std::int32_t lon, std::int32_t lat, const std::string&) {
-          return attempted(DownloadCopernicusTile(source, tileDir, lon, lat, host));
+          return FromMirror(DownloadCopernicusTile(source, tileDir, lon, lat, host));
         });
   }
   const std::string& tileDir = workspace.Folders.Srtm1Dir;
@@ -203,21 +250,30 @@ DownloadOutcome DownloadSrtm1Files(const ModelSettings& settings, Workspace& wor
         Srtm1Kind, settings, dataRoot, tileDir, host,
         ArchiveWalk(Srtm1Kind, tileDir, workspace.Remembered.Srtm1RegionFolders, source, host));
   }
-  // A mirror has one address per tile: one attempt, nothing to remember. An S3 bucket that
-  // keeps its listing private answers 403 for a key it hasn't.
+  // A mirror has one address per tile: one attempt (two with a second mirror), nothing to
+  // remember.
   return DownloadRegion(Srtm1Kind, settings, dataRoot, tileDir, host,
                         [&](std::int32_t lon, std::int32_t lat, const std::string&) {
-                          return attempted(DownloadMirrorTile(source, tileDir, lon, lat, host));
+                          return FromMirror(DownloadFromMirrors(source, tileDir, lon, lat, host));
                         });
 }
 
 DownloadOutcome DownloadSrtm3Files(const ModelSettings& settings, Workspace& workspace,
                                    OperationHost& host) {
-  // Neither mirror has SRTM-3 tiles; they come from the archive whatever the source.
+  const std::string& dataRoot = workspace.Folders.DataRoot;
   const std::string& tileDir = workspace.Folders.Srtm3Dir;
-  return DownloadRegion(Srtm3Kind, settings, workspace.Folders.DataRoot, tileDir, host,
-                        ArchiveWalk(Srtm3Kind, tileDir, workspace.Remembered.Srtm3RegionFolders,
-                                    workspace.Source, host));
+  const ArchiveSource source = Srtm3Source(workspace.Source);
+  if (source.Layout == ArchiveLayout::SrtmV21) {
+    return DownloadRegion(
+        Srtm3Kind, settings, dataRoot, tileDir, host,
+        ArchiveWalk(Srtm3Kind, tileDir, workspace.Remembered.Srtm3RegionFolders, source, host));
+  }
+  // The mirrors hold SRTM-1 tiles only; each SRTM-3 tile is made from one.
+  return DownloadRegion(
+      Srtm3Kind, settings, dataRoot, tileDir, host,
+      [&](std::int32_t lon, std::int32_t lat, const std::string&) {
+        return FromMirror(DownloadDerivedSrtm3Tile(source, tileDir, lon, lat, host));
+      });
 }
 
 }  // namespace orolith

@@ -24,14 +24,17 @@ struct DownloadOutcome {
 };
 
 // "Download SRTM-1 files" / "Download SRTM-3 files": fetch every tile of the region that the
-// tile folder lacks. SRTM-1 tiles come from the workspace's source, SRTM-3 tiles always from
-// the SRTM version 2.1 archive, whose folder walk remembers the folder that delivered last.
-// With the Copernicus bucket as the source, the SRTM-1 download fetches its GLO-30 tiles into
-// COP30/ instead. The archive says it has no tile by answering 404 in every folder, a mirror or
-// the bucket by 404 or 403;
-// every other way an attempt fails leaves the tile in the outcome. Errors that are not
-// transfer failures (an archive that can't be written, an archiver that can't be started, a
-// tile path too long to look up) end the run and propagate.
+// tile folder lacks, from the workspace's source. The SRTM version 2.1 archive keeps its folder
+// walk for both resolutions and remembers the folder that delivered last; from a mirror, an
+// SRTM-1 tile is one address (ESA's own mirror backed by AWS's), and an SRTM-3 tile is made
+// from that SRTM-1 tile (DownloadDerivedSrtm3Tile). With the Copernicus bucket as the source,
+// the SRTM-1 download fetches its GLO-30 tiles into COP30/ instead, and SRTM-3 tiles come from
+// the default mirror. The tile folder is made when it is missing; a data root that does not
+// exist ends the run before anything is fetched (FileError). The archive says it has no tile by
+// answering 404 in every folder, a mirror or the bucket by 404 or 403; every other way an
+// attempt fails leaves the tile in the outcome. Errors that are not transfer failures (an
+// archive that can't be written, an archiver that can't be started, a tile path too long to
+// look up) end the run and propagate.
 DownloadOutcome DownloadSrtm1Files(const ModelSettings& settings, Workspace& workspace,
                                    OperationHost& host);
 DownloadOutcome DownloadSrtm3Files(const ModelSettings& settings, Workspace& workspace,

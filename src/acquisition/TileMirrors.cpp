@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <optional>
 #include <span>
 #include <stdexcept>
 #include <vector>
@@ -42,7 +43,22 @@ DownloadAttempt DownloadMirrorTile(const ArchiveSource& source, const std::strin
   const MirrorTile tile = MirrorTileAt(source.Layout, Srtm1BaseUrl(source), lon, lat);
   HttpLimits limits = source.Limits;
   limits.MaxRedirects = MirrorRedirects;
-  return DownloadAndUnzip(tile.Url, tileDir + tile.ArchiveName, host, limits, source.Proxy);
+  return DownloadAndUnzip(tile.Url, tileDir + tile.ArchiveName, host, limits, source.Proxy,
+                          source.RemoveArchives);
+}
+
+bool NoneOnMirror(const DownloadAttempt& attempt) {
+  return attempt.NotOnServer({404, 403});
+}
+
+DownloadAttempt DownloadFromMirrors(const ArchiveSource& source, const std::string& tileDir,
+                                    std::int32_t lon, std::int32_t lat, OperationHost& host) {
+  DownloadAttempt attempt = DownloadMirrorTile(source, tileDir, lon, lat, host);
+  if (attempt || NoneOnMirror(attempt)) return attempt;
+  if (const std::optional<ArchiveSource> second = SecondMirror(source)) {
+    return DownloadMirrorTile(*second, tileDir, lon, lat, host);
+  }
+  return attempt;
 }
 
 DownloadAttempt DownloadCopernicusTile(const ArchiveSource& source, const std::string& tileDir,

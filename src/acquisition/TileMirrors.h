@@ -29,9 +29,18 @@ std::string CopernicusTileUrl(const std::string& baseUrl, std::int32_t lon, std:
 inline constexpr long MirrorRedirects = 5;
 
 // One attempt at an SRTM-1 tile from the source's mirror into tileDir, through the archive
-// download and unpacking every tile goes through.
+// download and unpacking every tile goes through (the archive removed with RemoveArchives).
 DownloadAttempt DownloadMirrorTile(const ArchiveSource& source, const std::string& tileDir,
                                    std::int32_t lon, std::int32_t lat, OperationHost& host);
+
+// The SRTM-1 tile from the source's mirror and, when that answers neither the tile nor that it
+// has none (404 or 403), from its SecondMirror. The last answer is the attempt's.
+DownloadAttempt DownloadFromMirrors(const ArchiveSource& source, const std::string& tileDir,
+                                    std::int32_t lon, std::int32_t lat, OperationHost& host);
+
+// Whether a mirror's answer says it has no such tile: an S3 bucket that keeps its listing
+// private answers 403 for a key it hasn't.
+bool NoneOnMirror(const DownloadAttempt& attempt);
 
 // One attempt at the Copernicus tile at lon/lat from the source's bucket into tileDir: GET it
 // (no more than CopernicusMaxFileBytes), check the bytes in memory as the tile at lon/lat, and

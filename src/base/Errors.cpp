@@ -27,6 +27,11 @@ FileError CannotCreateFile(const std::string& fileName, int errorNumber) {
   return Cannot("create", fileName, std::strerror(errorNumber), errorNumber);
 }
 
+FileError CannotCreateFolder(const std::string& folderName, int errorNumber) {
+  return FileError("Cannot create folder \"" + folderName + "\". " + std::strerror(errorNumber),
+                   folderName, errorNumber);
+}
+
 FileError CannotWriteFile(const std::string& fileName, int errorNumber) {
   return Cannot("write", fileName, std::strerror(errorNumber), errorNumber);
 }

@@ -29,6 +29,8 @@ FileError CannotOpenFile(const std::string& fileName, const std::string& reason)
 inline constexpr const char* NotARegularFile = "Not a regular file";
 // "Cannot create file "NAME". REASON".
 FileError CannotCreateFile(const std::string& fileName, int errorNumber);
+// "Cannot create folder "NAME". REASON".
+FileError CannotCreateFolder(const std::string& folderName, int errorNumber);
 // "Cannot write file "NAME". REASON".
 FileError CannotWriteFile(const std::string& fileName, int errorNumber);
 // "Cannot read file "NAME". REASON", the reason given as text where no error number tells it.

@@ -93,4 +93,27 @@ std::string Srtm1BaseUrl(const ArchiveSource& source) {
   return source.TileUrl.empty() ? NameOf(source.Layout).DefaultUrl : source.TileUrl;
 }
 
+std::optional<ArchiveSource> SecondMirror(const ArchiveSource& source) {
+  // A server the user named for ESA's layout is theirs: AWS's public one does not stand in.
+  if (source.Layout != ArchiveLayout::Esa) return std::nullopt;
+  if (!source.TileUrl.empty() && source.FallbackUrl.empty()) return std::nullopt;
+  ArchiveSource second = source;
+  second.Layout = ArchiveLayout::Aws;
+  second.TileUrl = source.FallbackUrl;
+  return second;
+}
+
+ArchiveSource Srtm3Source(const ArchiveSource& source) {
+  if (source.Layout != ArchiveLayout::Copernicus) return source;
+  ArchiveSource mirror = source;
+  mirror.Layout = ArchiveSource{}.Layout;
+  mirror.TileUrl.clear();
+  return mirror;
+}
+
+bool IsRetiredArchive(const ArchiveSource& source) {
+  return source.Layout == ArchiveLayout::SrtmV21 && source.TileUrl.empty() &&
+         SameLetters(source.ArchiveHost, DefaultArchiveHost);
+}
+
 }  // namespace orolith

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -24,10 +25,10 @@ struct HttpLimits {
   long MaxRedirects = 0;
 };
 
-// How a tile server files its tiles. The SRTM version 2.1 archive holds both resolutions in
-// region folders that are walked; the two mirrors hold SRTM-1 tiles only, one address each;
-// the Copernicus bucket holds GLO-30 tiles, one folder each, which go to COP30/ in place of
-// SRTM-1 tiles.
+// How a tile server files its tiles. The SRTM version 2.1 archive (retired; copies of it remain)
+// holds both resolutions in region folders that are walked; the two mirrors hold SRTM-1 tiles
+// only, one address each, from which SRTM-3 tiles are made; the Copernicus bucket holds GLO-30
+// tiles, one folder each, which go to COP30/ in place of SRTM-1 tiles.
 enum class ArchiveLayout { SrtmV21, Esa, Aws, Copernicus };
 
 struct ArchiveLayoutName {
@@ -38,27 +39,32 @@ struct ArchiveLayoutName {
   // What the window's "Tile source" choice calls it.
   const char* Caption;
 };
+// The first is the default: a source that serves.
 inline constexpr std::array<ArchiveLayoutName, 4> ArchiveLayouts{{
-    {"srtm-v2.1", ArchiveLayout::SrtmV21, "", "SRTM v2.1"},
     {"esa", ArchiveLayout::Esa, "https://step.esa.int/auxdata/dem/SRTMGL1/", "ESA"},
     {"aws", ArchiveLayout::Aws, "https://s3.amazonaws.com/elevation-tiles-prod/skadi/", "AWS"},
     {"copernicus", ArchiveLayout::Copernicus, "https://copernicus-dem-30m.s3.amazonaws.com/",
      "Copernicus"},
+    {"srtm-v2.1", ArchiveLayout::SrtmV21, "", "SRTM v2.1"},
 }};
 
-// Where tiles come from: the server's layout, its address, the bounds of each transfer, and
-// the proxy to reach it through ("http://host:port"; empty: connect directly, whatever proxy
-// the environment names). SRTM-3 tiles always come from the SRTM version 2.1 archive at
-// ArchiveHost.
+// Where tiles come from: the server's layout, its address, the bounds of each transfer, the
+// proxy to reach it through ("http://host:port"; empty: connect directly, whatever proxy the
+// environment names), and what becomes of an archive once its tile is unpacked.
 struct ArchiveSource {
   // The archive server, "host" or "host:port".
   std::string ArchiveHost = DefaultArchiveHost;
-  ArchiveLayout Layout = ArchiveLayout::SrtmV21;
+  ArchiveLayout Layout = ArchiveLayouts[0].Layout;
   // A server of Layout at another address (an institute's cache, a local copy), ending in
   // '/'; empty: the layout's own address.
   std::string TileUrl;
+  // Where the AWS mirror is asked for a tile that the ESA mirror answered with neither the
+  // tile nor that it has none; empty: AWS's own address, and only behind ESA's own.
+  std::string FallbackUrl;
   HttpLimits Limits;
   std::string Proxy;
+  // Off: the archive stays beside the tile unpacked from it, and serves a later run.
+  bool RemoveArchives = false;
 };
 
 // The layout a source name (any letter case) stands for. Throws std::invalid_argument naming
@@ -89,6 +95,18 @@ ArchiveSource WithLayout(const ArchiveSource& given, ArchiveLayout layout);
 // The address SRTM-1 tiles (or, from the Copernicus bucket, the tiles that stand in for them)
 // are downloaded from: ArchiveBaseUrl for the archive, else the source's TileUrl or its default.
 std::string Srtm1BaseUrl(const ArchiveSource& source);
+
+// The mirror asked when source's ESA mirror answers neither the tile nor that it has none: AWS
+// at the FallbackUrl, or at its own address behind ESA's own; none for other sources.
+std::optional<ArchiveSource> SecondMirror(const ArchiveSource& source);
+
+// Where SRTM-3 tiles come from: the archive's SRTM-3 folders when source is the archive, else
+// the SRTM-1 tiles of a mirror (source's own, or for the Copernicus bucket, which holds none,
+// the default one at its own address), from which they are made.
+ArchiveSource Srtm3Source(const ArchiveSource& source);
+
+// Whether source is the SRTM version 2.1 archive at its own, retired, address.
+bool IsRetiredArchive(const ArchiveSource& source);
 
 // The folder lists of the archive server. Entry 0 remembers the folder that delivered the last
 // tile; it lives as long as the program does.

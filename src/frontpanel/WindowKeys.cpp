@@ -28,9 +28,14 @@ std::string CurrentDirectory() {
   return error ? std::string(".") : directory.string();
 }
 
-// Takes the tile source the command line names into source. A name or address that can't be
-// used leaves the default source whole, and the reason is returned; empty when all is well.
-std::string ReadTileSource(std::span<const char* const> arguments, ArchiveSource& source) {
+// Takes the tile source the command line names into source. An archive host alone names a copy
+// of the archive, as it did while the archive was the default source. A name or address that
+// can't be used leaves the default source whole, and the reason is returned; empty when all is
+// well.
+std::string ReadTileSource(std::span<const char* const> arguments, bool archiveHostGiven,
+                           ArchiveSource& source) {
+  const ArchiveLayout fallback = archiveHostGiven ? ArchiveLayout::SrtmV21 : source.Layout;
+  source.Layout = fallback;
   const char* key = "TileSource";
   try {
     if (const std::string name = FindCommandLineValue(arguments, "TileSource="); !name.empty()) {
@@ -41,11 +46,25 @@ std::string ReadTileSource(std::span<const char* const> arguments, ArchiveSource
       source.TileUrl = TileBaseUrl(url);
     }
   } catch (const std::invalid_argument& error) {
-    source.Layout = ArchiveLayout::SrtmV21;
+    source.Layout = fallback;
     source.TileUrl.clear();
     return std::string(key) + ": " + error.what();
   }
   return {};
+}
+
+// RemoveArchives=, OnlineMap=, ElevationAuto=: yes, no, on, off, true, false, 1 or 0, in any
+// letter case; none for another.
+std::optional<bool> ReadSwitch(const std::string& text) {
+  std::string lower;
+  for (const char c : text) lower += (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
+  for (const char* on : {"yes", "on", "true", "1"}) {
+    if (lower == on) return true;
+  }
+  for (const char* off : {"no", "off", "false", "0"}) {
+    if (lower == off) return false;
+  }
+  return std::nullopt;
 }
 
 }  // namespace
@@ -65,26 +84,38 @@ WindowKeys ReadWindowKeys(std::span<const char* const> arguments, char decimalSe
   const std::string root = DataRootArgument(arguments);
   keys.DataRootFromCommandLine = !root.empty();
   keys.Folders = MakeDataFolders(keys.DataRootFromCommandLine ? root : CurrentDirectory());
+  // An archive host that can't be used leaves the default source, which serves.
+  std::string hostProblem;
+  bool hostGiven = false;
   if (const std::string host = FindCommandLineValue(arguments, "ArchiveHost="); !host.empty()) {
     try {
       keys.Source.ArchiveHost = ArchiveHostName(host);
+      hostGiven = true;
     } catch (const std::invalid_argument& error) {
-      keys.Problems.push_back(std::string("ArchiveHost: ") + error.what() + "; downloads use " +
-                              AddressShown(ArchiveBaseUrl(keys.Source)));
+      hostProblem = std::string("ArchiveHost: ") + error.what();
     }
   }
   keys.Source.Proxy = FindCommandLineValue(arguments, "Proxy=");
   keys.DemFile = FindCommandLineValue(arguments, "Dem=");
-  if (const std::string online = FindCommandLineValue(arguments, "OnlineMap="); !online.empty()) {
-    keys.OnlineMap = online == "1";
-    if (online != "0" && online != "1") {
-      keys.Problems.push_back("OnlineMap: '" + online +
-                              "' is neither 0 nor 1; the online map stays off");
-    }
-  }
-  if (const std::string problem = ReadTileSource(arguments, keys.Source); !problem.empty()) {
+  const std::string sourceProblem = ReadTileSource(arguments, hostGiven, keys.Source);
+  for (const std::string& problem : {hostProblem, sourceProblem}) {
+    if (problem.empty()) continue;
     keys.Problems.push_back(problem + "; downloads use " + AddressShown(Srtm1BaseUrl(keys.Source)));
   }
+  // A switch that is neither on nor off keeps its default, and says so.
+  const auto onOff = [&](const char* name, const char* kept, bool& value) {
+    const std::string text = FindCommandLineValue(arguments, std::string(name) + "=");
+    if (text.empty()) return;
+    if (const std::optional<bool> on = ReadSwitch(text)) {
+      value = *on;
+    } else {
+      keys.Problems.push_back(std::string(name) + ": '" + text + "' is neither yes nor no; " +
+                              kept);
+    }
+  };
+  onOff("OnlineMap", "the online map stays off", keys.OnlineMap);
+  onOff("RemoveArchives", "downloaded archives stay beside their tiles",
+        keys.Source.RemoveArchives);
   // As --floor and --max-error refuse them: a typing error must not become the field's minimum
   // unseen. A scale, an exaggeration or a layer height of 0 or below means nothing.
   const auto number = [&](const char* name, const FieldLimits& limits, const char* what,
@@ -111,13 +142,7 @@ WindowKeys ReadWindowKeys(std::span<const char* const> arguments, char decimalSe
   number("Scale", fields::Scale, "the scale", "", keys.Scale, true);
   number("Exaggeration", fields::Exaggeration, "the exaggeration", "", keys.Exaggeration, true);
   number("LayerHeight", fields::LayerHeight, "the layer height", " mm", keys.LayerHeight, true);
-  if (const std::string band = FindCommandLineValue(arguments, "ElevationAuto=");
-      band == "1" || band == "0") {
-    keys.ElevationAuto = band == "1";
-  } else if (!band.empty()) {
-    keys.Problems.push_back("ElevationAuto: '" + band +
-                            "' is neither 1 nor 0; the elevation band stays as typed");
-  }
+  onOff("ElevationAuto", "the elevation band stays as typed", keys.ElevationAuto);
   if (const std::string seed = FindCommandLineValue(arguments, "Seed="); !seed.empty()) {
     keys.Seed = ReadSeed(seed);
     if (!keys.Seed) {

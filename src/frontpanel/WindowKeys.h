@@ -14,9 +14,9 @@
 namespace orolith {
 
 // What the window's command-line keys set. Each key (DataRoot=, ArchiveHost=, TileSource=,
-// TileUrl=, Proxy=, Floor=, Seed=, MaxError=, Dem=, Scale=, Exaggeration=, ElevationAuto=,
-// LayerHeight=) is matched anywhere in an argument, in any letter case; the first argument that
-// holds it wins, and an empty value counts as absent.
+// TileUrl=, Proxy=, RemoveArchives=, Floor=, Seed=, MaxError=, Dem=, Scale=, Exaggeration=,
+// ElevationAuto=, LayerHeight=) is matched anywhere in an argument, in any letter case; the first
+// argument that holds it wins, and an empty value counts as absent.
 struct WindowKeys {
   // Under the DataRoot= value, else under the current directory.
   DataFolders Folders;

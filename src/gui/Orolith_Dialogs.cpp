@@ -29,6 +29,12 @@ void TForm4::ShowError(const QString& text) {
   box.exec();
 }
 
+void TForm4::ShowNotes(const QString& text) {
+  if (dialogs_.ShowNotes) return dialogs_.ShowNotes(text);
+  QMessageBox box(QMessageBox::Warning, windowTitle(), text, QMessageBox::Ok, this);
+  box.exec();
+}
+
 std::optional<QString> TForm4::ChooseSaveFile(const QString& fileName) {
   if (dialogs_.ChooseSaveFile) return dialogs_.ChooseSaveFile(fileName);
   QFileDialog dialog(this);

@@ -22,6 +22,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSignalBlocker>
+#include <QStringList>
 #include <QTabWidget>
 #include <QTimer>
 #include <QToolButton>
@@ -204,6 +205,23 @@ bool TForm4::ConfirmLargeFile(const std::string& text, const std::string& captio
   return AskOkCancel(QString::fromStdString(text), QString::fromStdString(caption));
 }
 
+void TForm4::Diagnose(const std::string& text) {
+  notes_.push_back(text);
+}
+
+QString TForm4::NotesText() const {
+  // A region of many tiles may fail in as many ways; the first ones tell the story.
+  constexpr std::size_t shown = 20;
+  QStringList lines;
+  for (std::size_t i = 0; i < notes_.size() && i < shown; ++i) {
+    lines.push_back(QString::fromStdString(notes_[i]));
+  }
+  if (notes_.size() > shown) {
+    lines.push_back(QStringLiteral("... and %1 more").arg(notes_.size() - shown));
+  }
+  return lines.join(u'\n');
+}
+
 void TForm4::RunOperation(
     const std::function<void(const ModelSettings&, Workspace&, OperationHost&)>& operation) {
   // The operations pump events between tiles, so a click can arrive while one runs; the tile
@@ -213,12 +231,15 @@ void TForm4::RunOperation(
     return;
   }
   running_ = true;
+  notes_.clear();
   settings_ = ReadModelSettings(ReadPanel());
   std::optional<QString> failure;
+  bool interrupted = false;
   try {
     operation(settings_, *workspace_, *this);
   } catch (const Interrupted&) {
     // Asked for by the user: nothing to report.
+    interrupted = true;
   } catch (const std::bad_alloc&) {
     failure = QStringLiteral("Out of memory");
   } catch (const std::exception& error) {
@@ -226,7 +247,14 @@ void TForm4::RunOperation(
   } catch (...) {
     failure = QStringLiteral("Unknown error");
   }
-  if (failure) ShowError(*failure);
+  // The reasons behind the log's failures, where they are seen: with the error that ended the
+  // operation, or on their own once it is done.
+  const QString notes = NotesText();
+  if (failure) {
+    ShowError(notes.isEmpty() ? *failure : *failure + QStringLiteral("\n\n") + notes);
+  } else if (!notes.isEmpty() && !interrupted) {
+    ShowNotes(notes);
+  }
   running_ = false;
   // Tiles may have come; the map need not wait for its next look.
   RegionMap->RefreshTiles();

@@ -15,6 +15,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 class QCheckBox;
 class QCloseEvent;
@@ -45,6 +46,9 @@ struct WindowDialogs {
   std::function<bool(const QString& text, const QString& caption)> AskOkCancel;
   // The modal report of an error that ended an operation.
   std::function<void(const QString& text)> ShowError;
+  // The report, after an operation, of what its log does not say: why download attempts
+  // failed, a data root or tile folder that can't be used.
+  std::function<void(const QString& text)> ShowNotes;
   // The save dialog opened on fileName: the chosen full name, or nothing when cancelled.
   std::function<std::optional<QString>(const QString& fileName)> ChooseSaveFile;
   // The open dialog for the user's raster, opened on fileName: the chosen file, or nothing.
@@ -86,6 +90,8 @@ class TForm4 : public QWidget, public OperationHost {
   // The window answers while a download waits; closing it or a signal ends the wait at once.
   void WhileWaiting() override;
   bool ConfirmLargeFile(const std::string& text, const std::string& caption) override;
+  // Kept for the end of the operation, which shows them all at once.
+  void Diagnose(const std::string& text) override;
 
   TPRFloatSpinEdit* Long1Ctl = nullptr;
   TPRFloatSpinEdit* Long2Ctl = nullptr;
@@ -190,6 +196,9 @@ class TForm4 : public QWidget, public OperationHost {
   void Beep();
   bool AskOkCancel(const QString& text, const QString& caption);
   void ShowError(const QString& text);
+  void ShowNotes(const QString& text);
+  // The notes of the operation that just ended, one a line; empty when it left none.
+  QString NotesText() const;
   std::optional<QString> ChooseSaveFile(const QString& fileName);
   std::optional<QString> ChooseDemFile(const QString& fileName);
 
@@ -210,6 +219,8 @@ class TForm4 : public QWidget, public OperationHost {
   QGroupBox* actionGroup_ = nullptr;
   bool running_ = false;
   bool closePending_ = false;
+  // What the running operation passed to Diagnose.
+  std::vector<std::string> notes_;
 };
 
 }  // namespace orolith

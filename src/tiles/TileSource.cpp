@@ -90,8 +90,15 @@ void LoadTile(TSRTM& tile, const TileSource& source, std::int16_t lon, std::int1
   }
 }
 
+std::optional<std::string> MissingDataRoot(const std::string& dataRoot) {
+  struct stat info {};
+  if (::stat(dataRoot.c_str(), &info) == 0 || errno != ENOENT) return std::nullopt;
+  return "The data root \"" + dataRoot + "\" does not exist";
+}
+
 std::vector<std::string> UnreadableFolders(const std::string& dataRoot,
                                            const std::vector<std::string>& tileFolders) {
+  if (auto missing = MissingDataRoot(dataRoot)) return {std::move(*missing)};
   if (auto problem = ReadProblem(dataRoot)) return {std::move(*problem)};
   std::vector<std::string> problems;
   for (const std::string& folder : tileFolders) {

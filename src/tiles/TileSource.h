@@ -54,9 +54,13 @@ std::optional<TileSource> FindTileSource(const DataFolders& folders, std::int32_
 // folder, LoadCopernicusTile for the Copernicus one. Throws FileError as they do.
 void LoadTile(TSRTM& tile, const TileSource& source, std::int16_t lon, std::int16_t lat);
 
+// "The data root "X" does not exist" when nothing is at dataRoot; none when something is.
+std::optional<std::string> MissingDataRoot(const std::string& dataRoot);
+
 // Why the folders a search passes over can't be read, one line each ("The folder "X" could not
-// be read: REASON"): the data root alone when it can't be, else each of tileFolders that can't.
-// A folder that is simply absent holds no tiles, which is no problem.
+// be read: REASON"): the data root alone when it can't be or does not exist (MissingDataRoot),
+// else each of tileFolders that can't. A tile folder that is simply absent holds no tiles,
+// which is no problem.
 std::vector<std::string> UnreadableFolders(const std::string& dataRoot,
                                            const std::vector<std::string>& tileFolders);
 // The same for the tile folders a search with these blocks passes over.

@@ -8,6 +8,7 @@
 #include "support/Scoped.h"
 #include "support/TempFiles.h"
 #include "support/TestServer.h"
+#include "support/Tiles.h"
 #include "tiles/Copernicus.h"
 #include "tiles/TileSource.h"
 
@@ -24,6 +25,8 @@ class RegionDownloadsTest : public ::testing::Test {
   RegionDownloadsTest() {
     std::filesystem::create_directories(folders.Srtm1Dir);
     std::filesystem::create_directories(folders.Srtm3Dir);
+    // A copy of the archive on loopback, unless a test chooses another source.
+    source.Layout = ArchiveLayout::SrtmV21;
     source.ArchiveHost = server.Host();
   }
 
@@ -217,8 +220,11 @@ TEST_F(RegionDownloadsTest, ArchiveLeftByAnEarlierRunCountsAsDownloaded) {
 
 TEST_F(RegionDownloadsTest, UnwritableArchiveOrMissingArchiverEndsTheRun) {
   ServeTile(Srtm3Path + "Australia/", "N45E006.hgt");
-  std::filesystem::remove(folders.Srtm3Dir);
-  EXPECT_THROW(Download(DownloadSrtm3Files, Region(6, 7.5F, 45, 45.5F), '.'), FileError);
+  {
+    // As a full disk would.
+    const test::FileSizeLimit full(16);
+    EXPECT_THROW(Download(DownloadSrtm3Files, Region(6, 7.5F, 45, 45.5F), '.'), FileError);
+  }
   EXPECT_EQ(host.lines.back(),
             "Download completed, attempting to save to : " + folders.Srtm3Dir + "N45E006.hgt.zip");
   EXPECT_EQ(server.Requests().size(), 3U);
@@ -354,13 +360,25 @@ TEST_F(RegionDownloadsTest, CopernicusTilesAreCheckedBeforeTheyArePutInCop30) {
   EXPECT_EQ(test::FolderEntries(folders.Cop30Dir), Lines{CopernicusTileName(6, 86)});
 }
 
-TEST_F(RegionDownloadsTest, Srtm3TilesComeFromTheArchiveWhateverTheSource) {
-  source.Layout = ArchiveLayout::Aws;
-  source.TileUrl = Url("/skadi/");
+// From a mirror, each SRTM-3 tile is every third sample of its SRTM-1 tile, which does not stay.
+TEST_F(RegionDownloadsTest, Srtm3TilesFromAMirrorAreMadeFromItsSrtm1Tiles) {
+  const auto sample = [](int row, int column) { return row == 3 ? -32768 : row * 7 + column; };
+  test::WriteTile(dir.Path() / "N45E006.hgt", 3601, sample);
+  server.Serve(
+      "/esa/N45E006.SRTMGL1.hgt.zip",
+      test::MakeZip(dir.Path(), "N45E006.hgt", test::ReadText(dir.Path() / "N45E006.hgt")));
+  source.Layout = ArchiveLayout::Esa;
+  source.TileUrl = Url("/esa/");
   Download(DownloadSrtm3Files, Region(6.5F, 6.5F, 45.5F, 45.5F), '.');
-  EXPECT_EQ(server.Requests().size(), 7U);
-  EXPECT_EQ(server.Requests().front(), Srtm3Path + "Africa/N45E006.hgt.zip");
-  EXPECT_EQ(Block().at(3), "trying to find " + Url(Srtm3Path + "Africa/N45E006.hgt.zip"));
+  EXPECT_EQ(Block().at(6),
+            "N45E006.hgt : made as SRTM-3 file (100 m X-Y resolution) from every third sample");
+  EXPECT_EQ(test::FolderEntries(folders.Srtm3Dir), Lines{"N45E006.hgt"});
+  TSRTM made;
+  made.LoadFromFile(folders.Srtm3Dir + "N45E006.hgt", 6, 45);
+  ASSERT_EQ(made.Kind(), TileKind::Srtm3);
+  for (const auto& [row, column] : {std::pair{0, 0}, std::pair{1, 0}, std::pair{1200, 1200}}) {
+    EXPECT_EQ(made.Sample(row, column), sample(3 * row, 3 * column)) << row << "," << column;
+  }
 }
 
 TEST_F(RegionDownloadsTest, AMirrorOfTheArchiveKeepsItsFolderWalk) {
@@ -373,6 +391,39 @@ TEST_F(RegionDownloadsTest, AMirrorOfTheArchiveKeepsItsFolderWalk) {
   EXPECT_EQ(remembered.Srtm1RegionFolders[0], "02/");
   Download(DownloadSrtm3Files, Region(6.5F, 6.5F, 44.5F, 44.5F), '.');
   EXPECT_EQ(server.Requests().at(3), "/cache/SRTM3/Africa/N44E006.hgt.zip");
+}
+
+// ESA's mirror that answers neither the tile nor "none here" is backed by AWS's; an archive
+// asked to go goes once its tile is in place.
+TEST_F(RegionDownloadsTest, TheSecondMirrorIsAskedOnlyWhenTheFirstFails) {
+  server.Serve("/skadi/N45/N45E006.hgt.gz",
+               test::MakeGzip(dir.Path(), "N45E006.hgt", test::TileContent("aws")));
+  source.Layout = ArchiveLayout::Esa;
+  source.FallbackUrl = Url("/skadi/");
+  source.RemoveArchives = true;
+  for (const std::string esa : {"/esa/", "/silent/esa/"}) {
+    source.TileUrl = Url(esa);
+    Download(DownloadSrtm1Files, Region(6.5F, 6.5F, 45.5F, 45.5F), '.');
+  }
+  EXPECT_EQ(server.Requests(),
+            (Lines{"/esa/N45E006.SRTMGL1.hgt.zip", "/silent/esa/N45E006.SRTMGL1.hgt.zip",
+                   "/skadi/N45/N45E006.hgt.gz"}));
+  EXPECT_EQ(test::FolderEntries(folders.Srtm1Dir), Lines{"N45E006.hgt"});
+}
+
+// The archive's own address, asked through a proxy on loopback, says once a run that it is
+// retired and what serves instead.
+TEST_F(RegionDownloadsTest, TheRetiredArchiveSaysSoAndNamesTheSourcesThatServe) {
+  source.ArchiveHost = DefaultArchiveHost;
+  source.Proxy = Url("");
+  Download(DownloadSrtm3Files, Region(6.5F, 7.5F, 45.5F, 45.5F), '.');
+  EXPECT_EQ(server.Requests().front(),
+            "proxy http://dds.cr.usgs.gov/srtm/version2_1/SRTM3/Africa/N45E006.hgt.zip");
+  ASSERT_EQ(host.notes.size(), 2U * 7 + 1);
+  EXPECT_TRUE(host.notes[1].starts_with(
+      "dds.cr.usgs.gov, the SRTM version 2.1 archive, was retired in 2021 and serves no tile; "
+      "these sources serve tiles today: esa (https://step.esa.int/auxdata/dem/SRTMGL1/), aws"))
+      << host.notes[1];
 }
 
 // The log counts every tile it did not get as missing; the outcome keeps those the server never

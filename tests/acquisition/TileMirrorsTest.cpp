@@ -35,6 +35,9 @@ TEST(MirrorTileAt, EachLayoutNamesTheTileItsOwnWay) {
     EXPECT_EQ(tile.ArchiveName, c.archive);
   }
   EXPECT_THROW(MirrorTileAt(ArchiveLayout::SrtmV21, "B/", 7, 46), std::logic_error);
+  // The default source, a mirror that serves.
+  EXPECT_EQ(MirrorTileAt(ArchiveSource{}.Layout, Srtm1BaseUrl({}), 7, 46).Url,
+            "https://step.esa.int/auxdata/dem/SRTMGL1/N46E007.SRTMGL1.hgt.zip");
 }
 
 // One tile, N46E007, from a mirror at a loopback server: plain HTTP, or HTTPS with a

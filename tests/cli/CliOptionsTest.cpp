@@ -270,8 +270,13 @@ TEST(CliOptionsTest, SeedIsAWholeNumberOfSixtyFourBits) {
 
 TEST(CliOptionsTest, TileSourceAndBaseAddress) {
   const CliOptions plain = Parse({"download-srtm1"});
-  EXPECT_EQ(plain.Source.Layout, ArchiveLayout::SrtmV21);
+  EXPECT_EQ(plain.Source.Layout, ArchiveLayout::Esa);
   EXPECT_EQ(plain.Source.TileUrl, "");
+  EXPECT_FALSE(plain.Source.RemoveArchives);
+  EXPECT_TRUE(Parse({"download-srtm1", "--remove-archives"}).Source.RemoveArchives);
+  // An archive host alone names a copy of the archive, as before the mirrors were the default.
+  EXPECT_EQ(Parse({"download-srtm1", "--archive-host", "h:81"}).Source.Layout,
+            ArchiveLayout::SrtmV21);
 
   const CliOptions esa = Parse({"download-srtm1", "--tile-source", "ESA", "--tile-url",
                                 "http://cache.example.org:8080/SRTMGL1"});
@@ -286,7 +291,7 @@ TEST(CliOptionsTest, TileSourceAndBaseAddress) {
             ArchiveLayout::Copernicus);
   EXPECT_EQ(UsageMessage({"create", "--dem", ""}), "--dem: the file name is empty");
   EXPECT_EQ(UsageMessage({"download-srtm1", "--tile-source", "usgs"}),
-            "--tile-source: unknown tile source 'usgs' (known: srtm-v2.1, esa, aws, copernicus)");
+            "--tile-source: unknown tile source 'usgs' (known: esa, aws, copernicus, srtm-v2.1)");
   EXPECT_EQ(UsageMessage({"download-srtm1", "--tile-url", "step.esa.int/auxdata"}),
             "--tile-url: 'step.esa.int/auxdata' is not an http:// or https:// address");
   EXPECT_EQ(

@@ -317,13 +317,21 @@ TEST_F(CliProcessTest, AReaderThatQuitsEarlyIsAnError) {
   }
 }
 
+// The README's commands with the default source's layout on loopback, into a data root
+// that has no SRTM_1/ yet.
 TEST_F(CliProcessTest, TheReadmesMatterhornCommandsWithAMirrorOnLoopback) {
   const test::TestServer server;
-  server.Serve("/skadi/N45/N45E007.hgt.gz",
-               test::MakeGzip(captures.Path(), "N45E007.hgt", test::TileContent("N45E007")));
+  server.Serve("/esa/N45E007.SRTMGL1.hgt.zip",
+               test::MakeZip(captures.Path(), "N45E007.hgt", test::TileContent("N45E007")));
+  std::filesystem::remove(root.Path() / "SRTM_1");
   const std::string region = " --lon 7.55 7.80 --lat 45.90 46.05";
-  const Outcome o = Cli("download-srtm1 --data-root " + Quote(root.Root()) + " --tile-source aws" +
-                        region + " --tile-url " + Quote(server.Url("/s3/skadi")));
+  // The tile folder is as open as the data root, whatever the umask.
+  std::filesystem::permissions(
+      root.Path(), std::filesystem::perms::group_read | std::filesystem::perms::group_exec,
+      std::filesystem::perm_options::add);
+  const Outcome o = Cli("download-srtm1 --data-root " + Quote(root.Root()) + region +
+                            " --tile-url " + Quote(server.Url("/esa")),
+                        "umask 077 &&");
   EXPECT_EQ(o.status, 0);
   const std::vector<std::string> out = Lines(o.out);
   ASSERT_GE(out.size(), 3U);
@@ -333,8 +341,10 @@ TEST_F(CliProcessTest, TheReadmesMatterhornCommandsWithAMirrorOnLoopback) {
                                       "There are 1 missing SRTM-1 files"}));
   // The log says only that the attempt failed; stderr says why.
   EXPECT_EQ(o.err,
-            "orolith-cli: " + server.Url("/s3/skadi/N46/N46E007.hgt.gz") + ": HTTP status 403\n");
+            "orolith-cli: " + server.Url("/esa/N46E007.SRTMGL1.hgt.zip") + ": HTTP status 404\n");
   EXPECT_TRUE(test::Holds(Path("SRTM_1/N45E007.hgt"), test::TileContent("N45E007")));
+  EXPECT_EQ(std::filesystem::status(Path("SRTM_1")).permissions(),
+            std::filesystem::status(root.Path()).permissions());
 
   const Outcome model = Cli("create --data-root " + Quote(root.Root()) + region +
                             " --elev 1500 4500 --x-extent 150 --z-extent 40 --base 10 --pixel 30 "
@@ -345,8 +355,8 @@ TEST_F(CliProcessTest, TheReadmesMatterhornCommandsWithAMirrorOnLoopback) {
   const Outcome unknown = Cli("download-srtm1 --tile-source usgs" + region);
   EXPECT_EQ(unknown.status, 2);
   EXPECT_EQ(Lines(unknown.err).at(0),
-            "orolith-cli: --tile-source: unknown tile source 'usgs' (known: srtm-v2.1, esa, aws, "
-            "copernicus)");
+            "orolith-cli: --tile-source: unknown tile source 'usgs' (known: esa, aws, copernicus, "
+            "srtm-v2.1)");
   EXPECT_EQ(unknown.out, "");
   EXPECT_EQ(server.Requests().size(), 2U);
 }
@@ -452,6 +462,19 @@ TEST_F(CliProcessTest, FoldersThatCantBeReadAreNamedOnStderr) {
   std::filesystem::remove(root.Path() / "SRTM_1");
   std::filesystem::remove(root.Path() / "SRTM_3");
   EXPECT_EQ(Cli("test --lon 7.5 7.5 --lat 46.5 46.5").err, "");
+}
+
+// A mistyped data root is said once by every command; a download then fetches nothing.
+TEST_F(CliProcessTest, ADataRootThatDoesNotExistIsSaidOnce) {
+  const std::string said = "orolith-cli: The data root \"typo/\" does not exist\n";
+  for (const char* command : {"test", "create", "download-srtm1", "download-srtm3"}) {
+    const Outcome o =
+        Cli(std::string(command) + " --data-root typo --lon 7.5 7.5 --lat 46.5 46.5 " +
+            "--tile-url http://127.0.0.1:1/ -o model.stl");
+    EXPECT_TRUE(o.err.starts_with(said)) << o.err;
+    EXPECT_EQ(o.err.find("127.0.0.1"), std::string::npos) << o.err;
+  }
+  EXPECT_FALSE(std::filesystem::exists(Path("typo")));
 }
 
 TEST_F(CliProcessTest, AFailedDownloadAttemptTellsWhyOnStderr) {

@@ -27,13 +27,14 @@ TEST(TileSources, NamesAreReadInAnyLetterCase) {
   EXPECT_EQ(ArchiveLayoutNamed("COPERNICUS"), ArchiveLayout::Copernicus);
   for (const char* name : {"eas", "", "esa ", "srtm", "aws2"}) {
     const std::string expected =
-        std::string("unknown tile source '") + name + "' (known: srtm-v2.1, esa, aws, copernicus)";
+        std::string("unknown tile source '") + name + "' (known: esa, aws, copernicus, srtm-v2.1)";
     EXPECT_EQ(Refusal([&] { ArchiveLayoutNamed(name); }), expected);
   }
 }
 
-TEST(TileSources, EachSourceHasItsOwnAddressAndSrtm3StaysWithTheArchive) {
+TEST(TileSources, EachSourceHasItsOwnAddress) {
   ArchiveSource source;
+  source.Layout = ArchiveLayout::SrtmV21;
   EXPECT_EQ(Srtm1BaseUrl(source), "http://dds.cr.usgs.gov/srtm/version2_1/");
   source.ArchiveHost = "mirror.example.org:8080";
   EXPECT_EQ(Srtm1BaseUrl(source), "http://mirror.example.org:8080/srtm/version2_1/");

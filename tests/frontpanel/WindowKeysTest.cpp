@@ -30,8 +30,14 @@ TEST(WindowKeys, DataRootKeepsItsCaseAndAnEmptyOneIsTheWorkingDirectory) {
 TEST(WindowKeys, SourceKeysSetTheirOwnFieldsEachAsTyped) {
   const WindowKeys none = Read({});
   EXPECT_EQ(none.Source.ArchiveHost, DefaultArchiveHost);
-  EXPECT_EQ(none.Source.Layout, ArchiveLayout::SrtmV21);
+  EXPECT_EQ(none.Source.Layout, ArchiveLayout::Esa);
   EXPECT_EQ(none.Source.Proxy, "");
+  // An archive host alone names a copy of the archive, as before the mirrors were the default.
+  EXPECT_EQ(Read({"ArchiveHost=h:81"}).Source.Layout, ArchiveLayout::SrtmV21);
+  EXPECT_TRUE(Read({"RemoveArchives=Yes"}).Source.RemoveArchives);
+  EXPECT_EQ(Read({"RemoveArchives=maybe"}).Problems,
+            std::vector<std::string>{"RemoveArchives: 'maybe' is neither yes nor no; downloaded "
+                                     "archives stay beside their tiles"});
   const WindowKeys all = Read({"archivehost=Mirror.example.org:8080", "TILESOURCE=aws",
                                "TileUrl=https://Cache.example.org/skadi", "Proxy=http://P:3128"});
   EXPECT_EQ(all.Source.ArchiveHost, "Mirror.example.org:8080");
@@ -47,30 +53,29 @@ TEST(WindowKeys, DemNamesTheRastersFileAsTyped) {
   EXPECT_EQ(Read({"DEM=/Maps/Lidar 1m.tif"}).DemFile, "/Maps/Lidar 1m.tif");
 }
 
-TEST(WindowKeys, ASourceThatCantBeUsedLeavesTheArchiveAndSaysSoOnce) {
+TEST(WindowKeys, ASourceThatCantBeUsedLeavesTheDefaultAndSaysSoOnce) {
   const struct {
     std::vector<const char*> arguments;
     const char* problem;
   } cases[] = {
-      {{"TileSource=usgs", "TileUrl=https://x.example.org/", "ArchiveHost=h:81"},
-       "TileSource: unknown tile source 'usgs' (known: srtm-v2.1, esa, aws, copernicus); downloads "
-       "use "
-       "http://h:81/srtm/version2_1/"},
+      {{"TileSource=usgs", "TileUrl=https://x.example.org/"},
+       "TileSource: unknown tile source 'usgs' (known: esa, aws, copernicus, srtm-v2.1); downloads "
+       "use https://step.esa.int/auxdata/dem/SRTMGL1/"},
       {{"TileSource=esa", "TileUrl=step.esa.int/auxdata/dem/SRTMGL1/"},
        "TileUrl: 'step.esa.int/auxdata/dem/SRTMGL1/' is not an http:// or https:// address; "
-       "downloads use http://dds.cr.usgs.gov/srtm/version2_1/"},
+       "downloads use https://step.esa.int/auxdata/dem/SRTMGL1/"},
       {{"TileSource=aws", "TileUrl=https://cache.example.org/skadi/?key=1"},
        "TileUrl: 'https://cache.example.org/skadi/?key=1' has a query or a fragment, which a base "
-       "address can't; downloads use http://dds.cr.usgs.gov/srtm/version2_1/"},
+       "address can't; downloads use https://step.esa.int/auxdata/dem/SRTMGL1/"},
       // Credentials are for the request alone, even in a complaint.
       {{"TileSource=esa", "TileUrl=https://me:pw@cache.example.org/#x"},
        "TileUrl: 'https://cache.example.org/#x' has a query or a fragment, which a base address "
-       "can't; downloads use http://dds.cr.usgs.gov/srtm/version2_1/"},
+       "can't; downloads use https://step.esa.int/auxdata/dem/SRTMGL1/"},
   };
   for (const auto& c : cases) {
     const WindowKeys keys = Read(c.arguments);
     EXPECT_EQ(keys.Problems, std::vector<std::string>{c.problem});
-    EXPECT_EQ(keys.Source.Layout, ArchiveLayout::SrtmV21);
+    EXPECT_EQ(keys.Source.Layout, ArchiveLayout::Esa);
     EXPECT_EQ(keys.Source.TileUrl, "");
   }
 }
@@ -151,17 +156,17 @@ TEST(WindowKeys, AValueThatCantBeReadIsReportedAndTheDefaultKept) {
       {{"Scale=1:25000"}, '.', "Scale: '1:25000' is not a number; the scale stays off"},
       {{"Exaggeration=-2"}, '.', "Exaggeration: '-2' is not above 0; the exaggeration stays off"},
       {{"LayerHeight=0"}, '.', "LayerHeight: '0' is not above 0; the layer height stays 0.20 mm"},
-      {{"ElevationAuto=yes"},
+      {{"ElevationAuto=maybe"},
        '.',
-       "ElevationAuto: 'yes' is neither 1 nor 0; the elevation band stays as typed"},
+       "ElevationAuto: 'maybe' is neither yes nor no; the elevation band stays as typed"},
       {{"ArchiveHost=http://mirror.example.org"},
        '.',
        "ArchiveHost: 'http://mirror.example.org' is not a host name with an optional port; "
-       "downloads use http://dds.cr.usgs.gov/srtm/version2_1/"},
+       "downloads use https://step.esa.int/auxdata/dem/SRTMGL1/"},
       {{"ArchiveHost=mirror example"},
        '.',
        "ArchiveHost: 'mirror example' is not a host name with an optional port; "
-       "downloads use http://dds.cr.usgs.gov/srtm/version2_1/"},
+       "downloads use https://step.esa.int/auxdata/dem/SRTMGL1/"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.problem);

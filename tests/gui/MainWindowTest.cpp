@@ -57,6 +57,7 @@ class MainWindowTest : public ::testing::Test {
         return answer_;
       };
       dialogs.ShowError = [this](const QString& text) { errors_.push_back(text.toStdString()); };
+      dialogs.ShowNotes = [this](const QString& text) { notes_.push_back(text.toStdString()); };
       dialogs.ChooseSaveFile = [this](const QString&) -> std::optional<QString> {
         ++fileDialogs_;
         return std::nullopt;
@@ -127,6 +128,7 @@ class MainWindowTest : public ::testing::Test {
   bool answer_ = true;
   std::vector<std::string> questions_;
   std::vector<std::string> errors_;
+  std::vector<std::string> notes_;
 };
 
 std::string WorkingDirectory() {
@@ -165,7 +167,7 @@ TEST_F(MainWindowTest, OpensWithTheInitialFrontPanel) {
   EXPECT_EQ(form.FloorCtl->parentWidget(), form.SolidCtl->parentWidget());
   EXPECT_EQ(form.MaxErrorCtl->parentWidget(), form.XY_ResolutionCtl->parentWidget());
   EXPECT_EQ(form.ReadPanel().MaxError, 0.0F) << "the regular grid";
-  EXPECT_EQ(form.TileSourceCtl->currentText(), QStringLiteral("SRTM v2.1"));
+  EXPECT_EQ(form.TileSourceCtl->currentText(), QStringLiteral("ESA"));
   EXPECT_EQ(form.TileSourceCtl->parentWidget(), form.GetSRTM1Ctl->parentWidget());
 
   EXPECT_EQ(form.Memo1->font().family(), QStringLiteral("Courier New"));
@@ -176,8 +178,9 @@ TEST_F(MainWindowTest, OpensWithTheInitialFrontPanel) {
   EXPECT_EQ(form.Label6->font().pixelSize(), 16);
   EXPECT_EQ(form.Long1Ctl->font().family(), QStringLiteral("Tahoma"));
   EXPECT_EQ(form.Long1Ctl->font().pixelSize(), 11);
-  EXPECT_EQ(form.Label6->text(),
-            QStringLiteral("Download SRTM Files from    http://dds.cr.usgs.gov/srtm/version2_1/"));
+  EXPECT_EQ(
+      form.Label6->text(),
+      QStringLiteral("Download SRTM Files from    https://step.esa.int/auxdata/dem/SRTMGL1/"));
 }
 
 // The panel's text shown whole, whatever font stands in for Tahoma.
@@ -310,14 +313,14 @@ TEST_F(MainWindowTest, TheTileSourceChoiceSetsTheAddressTheDownloadsUseAndShowsI
     const char* first;                                 // the choice the window opens with
     std::vector<std::pair<int, std::string>> choices;  // index chosen, address then
   } cases[] = {
-      {{"orolith"}, "SRTM v2.1", {{1, esa}, {2, aws}, {0, archive}}},
+      {{"orolith"}, "ESA", {{1, aws}, {3, archive}, {0, esa}}},
       {{"orolith", "tilesource=ESA", "TileUrl=https://cache.example.org/esa"},
        "ESA",
-       {{2, aws}, {0, archive}, {1, cache}}},
-      {{"orolith", "ArchiveHost=h:81", "TileSource=aws"},
-       "AWS",
-       {{0, "http://h:81/srtm/version2_1/"}, {2, aws}}},
-      {{"orolith", "TileSource=copernicus"}, "Copernicus", {{1, esa}, {3, cop}, {0, archive}}},
+       {{1, aws}, {3, archive}, {0, cache}}},
+      {{"orolith", "ArchiveHost=h:81"},
+       "SRTM v2.1",
+       {{1, aws}, {3, "http://h:81/srtm/version2_1/"}}},
+      {{"orolith", "TileSource=copernicus"}, "Copernicus", {{0, esa}, {2, cop}, {3, archive}}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.first);
@@ -336,7 +339,7 @@ TEST_F(MainWindowTest, TheTileSourceChoiceSetsTheAddressTheDownloadsUseAndShowsI
   TForm4& form = Open();
   form.TileSourceCtl->setFocus(Qt::TabFocusReason);
   QTest::keyClick(form.TileSourceCtl, Qt::Key_Down);
-  EXPECT_EQ(Srtm1BaseUrl(form.Source()), esa);
+  EXPECT_EQ(Srtm1BaseUrl(form.Source()), aws);
   EXPECT_EQ(beeps_, 0);
 }
 
@@ -347,14 +350,14 @@ TEST_F(MainWindowTest, ADownloadUnderWayKeepsItsTileSource) {
   bool chosenDuringRun = false;
   QTimer::singleShot(0, [&] {
     chosenDuringRun = form.OperationRunning();
-    form.TileSourceCtl->setCurrentIndex(2);
+    form.TileSourceCtl->setCurrentIndex(1);
   });
   Click(form.CreateStlCtl);
   ASSERT_TRUE(chosenDuringRun);
   EXPECT_EQ(beeps_, 1);
-  EXPECT_EQ(form.Source().Layout, ArchiveLayout::SrtmV21);
-  EXPECT_EQ(form.TileSourceCtl->currentText(), QStringLiteral("SRTM v2.1"));
-  form.TileSourceCtl->setCurrentIndex(2);
+  EXPECT_EQ(form.Source().Layout, ArchiveLayout::Esa);
+  EXPECT_EQ(form.TileSourceCtl->currentText(), QStringLiteral("ESA"));
+  form.TileSourceCtl->setCurrentIndex(1);
   EXPECT_EQ(form.Source().Layout, ArchiveLayout::Aws) << "once the run is over";
 }
 
@@ -362,7 +365,7 @@ TEST_F(MainWindowTest, AnUnusableTileSourceIsLoggedAndShownOnceTheWindowIsUp) {
   TForm4& form =
       Open({"orolith", "TileSource=usgs", "TileUrl=https://x.example.org/", "ArchiveHost=h:81"});
   const std::string text =
-      "TileSource: unknown tile source 'usgs' (known: srtm-v2.1, esa, aws, copernicus); "
+      "TileSource: unknown tile source 'usgs' (known: esa, aws, copernicus, srtm-v2.1); "
       "downloads use http://h:81/srtm/version2_1/";
   EXPECT_TRUE(QTest::qWaitFor([&] { return !errors_.empty(); }, 2000));
   EXPECT_EQ(errors_, std::vector<std::string>{text});
@@ -811,6 +814,24 @@ TEST_F(MainWindowTest, ADownloadKeepsTheWindowAnsweringAndClosingStopsItAtOnce) 
   EXPECT_EQ(Log().back(), "Attempting to Download : http://" + server.Host() +
                               "/hang/srtm/version2_1/SRTM3/Africa/N45E006.hgt.zip");
   EXPECT_TRUE(std::filesystem::is_empty(dir.Path() / "SRTM_3"));
+}
+
+// Why an attempt failed is not in the log; the window says it once the run is over.
+TEST_F(MainWindowTest, TheReasonsBehindTheLogsFailuresAreShownAfterTheRun) {
+  TempDir dir;
+  const std::string root = "DataRoot=" + dir.Root();
+  TForm4& form = Open({"orolith", root.c_str(), "TileUrl=http://127.0.0.1:1/esa/"});
+  Click(form.GetSRTM1Ctl);
+  EXPECT_EQ(Log().back(), "There are 1 missing SRTM-1 files");
+  EXPECT_EQ(Count(Log(), "Download failed for some reason"), 1);
+  ASSERT_EQ(notes_.size(), 1U);
+  EXPECT_TRUE(notes_[0].starts_with(
+      "http://127.0.0.1:1/esa/N00E000.SRTMGL1.hgt.zip: Failed to connect to 127.0.0.1 port 1"))
+      << notes_[0];
+  // A run with nothing to say shows nothing.
+  Click(form.FileTestCtl);
+  EXPECT_EQ(notes_.size(), 1U);
+  EXPECT_TRUE(errors_.empty());
 }
 
 TEST_F(MainWindowTest, WaitingForAPipesReaderKeepsTheWindowAnsweringAndClosingEndsIt) {
