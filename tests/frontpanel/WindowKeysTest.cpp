@@ -123,24 +123,6 @@ TEST(WindowKeys, MaxErrorIsReadAsItsFieldReadsIt) {
   EXPECT_FLOAT_EQ(Read({"Floor=7", "MaxError=3"}).FloorPercent, 7.0F);
 }
 
-TEST(WindowKeys, PrintKeysSetTheirFieldsAndBoxes) {
-  const WindowKeys none = Read({});
-  EXPECT_FALSE(none.ElevationAuto || none.MaxErrorAuto);
-  EXPECT_EQ(none.Scale, 0.0F);
-  EXPECT_EQ(none.Exaggeration, 0.0F);
-  EXPECT_FLOAT_EQ(none.LayerHeight, 0.2F);
-  const WindowKeys all = Read(
-      {"scale=25000", "Exaggeration=1,5", "ElevationAuto=1", "LayerHeight=0,3", "MaxError=auto"},
-      ',');
-  EXPECT_EQ(all.Scale, 25000.0F);
-  EXPECT_FLOAT_EQ(all.Exaggeration, 1.5F);
-  EXPECT_TRUE(all.ElevationAuto);
-  EXPECT_FLOAT_EQ(all.LayerHeight, 0.3F);
-  EXPECT_TRUE(all.MaxErrorAuto);
-  EXPECT_TRUE(all.Problems.empty());
-  EXPECT_FALSE(Read({"ElevationAuto=0"}).ElevationAuto);
-}
-
 TEST(WindowKeys, AValueThatCantBeReadIsReportedAndTheDefaultKept) {
   const struct {
     std::vector<const char*> arguments;
