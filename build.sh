@@ -63,13 +63,19 @@ step_fuzz() {
   CC=clang-14 CXX=clang++-14 cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DOROLITH_WERROR=ON -DOROLITH_FUZZ=ON -DOROLITH_TESTS=OFF -DOROLITH_BENCH=OFF \
     -DOROLITH_GUI=OFF >/dev/null
-  cmake --build build/fuzz -j "$jobs" --target fuzz_tile fuzz_number
-  for target in tile number; do
-    mkdir -p "build/fuzz/corpus/$target"
+  cmake --build build/fuzz -j "$jobs" --target fuzz_tile fuzz_number fuzz_copernicus \
+    fuzz_copernicus_seeds
+  # Seeds beside the corpus, read and never written to; a Copernicus tile has 3600 rows, and
+  # its smallest file some 30 kB.
+  build/fuzz/tests/fuzz/fuzz_copernicus_seeds build/fuzz/seeds/copernicus
+  local -A maxLength=([tile]=4096 [number]=4096 [copernicus]=65536)
+  for target in tile number copernicus; do
+    mkdir -p "build/fuzz/corpus/$target" "build/fuzz/seeds/$target"
     echo "fuzz_$target: ${seconds} s"
     ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
-      "build/fuzz/tests/fuzz/fuzz_$target" -max_total_time="$seconds" -max_len=4096 \
-      -print_final_stats=1 "build/fuzz/corpus/$target"
+      "build/fuzz/tests/fuzz/fuzz_$target" -max_total_time="$seconds" \
+      -max_len="${maxLength[$target]}" -print_final_stats=1 "build/fuzz/corpus/$target" \
+      "build/fuzz/seeds/$target"
   done
 }
 

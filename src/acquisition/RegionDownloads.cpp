@@ -90,7 +90,7 @@ constexpr DownloadKind Cop30Kind{
     .Title = "  Copernicus GLO-30 File Downloads ",
     .UrlPath = "",
     .AvailableSuffix = " : already available as Copernicus GLO-30 file (30 m X-Y resolution)",
-    .MissingSuffix = " was not found ... consider installing SRTM-3 or SRTM-30",
+    .MissingSuffix = " was not found ... consider installing SRTM-1, SRTM-3 or SRTM-30",
     .PresentCount = "There were %d pre-existing Copernicus GLO-30 files found",
     .DownloadedCount = "There were %d Copernicus GLO-30 files downloaded",
     .MissingCount = "There are %d missing Copernicus GLO-30 files",

@@ -7,7 +7,10 @@
 #include "tiles/Copernicus.h"
 #include "tiles/SRTM.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstddef>
 #include <optional>
 #include <span>
@@ -65,6 +68,9 @@ DownloadAttempt DownloadCopernicusTile(const ArchiveSource& source, const std::s
                                        std::int32_t lon, std::int32_t lat, OperationHost& host) {
   const std::string url = CopernicusTileUrl(Srtm1BaseUrl(source), lon, lat);
   const std::string file = tileDir + CopernicusTileName(lon, lat);
+  // A tile is as large as a transfer gets: its folder is looked at before it is fetched.
+  struct stat folder {};
+  if (::stat(tileDir.c_str(), &folder) != 0) throw CannotCreateFile(file, errno);
   HttpLimits limits = source.Limits;
   limits.MaxRedirects = MirrorRedirects;
   limits.MaxBodyBytes = std::min(limits.MaxBodyBytes, CopernicusMaxFileBytes);
@@ -81,10 +87,10 @@ DownloadAttempt DownloadCopernicusTile(const ArchiveSource& source, const std::s
     }
   }
   // The tile is checked before it is written: bytes that are no such tile never reach the
-  // folder, where the tile search would take them.
+  // folder, where the tile search would take them. Until then they are known by their address.
   const std::span<const std::byte> bytes = std::as_bytes(std::span(body));
   try {
-    CheckCopernicusTile(bytes, file, lon, lat);
+    CheckCopernicusTile(bytes, AddressShown(url), lon, lat);
   } catch (const FileError& error) {
     const std::string line = std::string("Checking failed: ") + error.what();
     host.AppendLine(line);

@@ -162,7 +162,7 @@ TilePicture PictureOfTile(const DataFolders& folders, const TileBlocks& blocked,
     try {
       ReducedTile reduced;
       if (coverage == TileCoverage::Cop30) {
-        reduced.Samples = ReadReducedCopernicusTile(found->Path, side);
+        reduced.Samples = ReadReducedCopernicusTile(found->Path, lon, lat, side);
         reduced.Side = static_cast<int>(std::lround(std::sqrt(reduced.Samples.size())));
       } else {
         reduced = ReadReducedTile(found->Path, side);

@@ -1,9 +1,9 @@
 #include "tiles/Copernicus.h"
 
 #include "base/Errors.h"
-#include "base/Files.h"
 #include "base/NumberText.h"
 #include "tiles/DeflatedBlocks.h"
+#include "tiles/GdalBlocks.h"
 #include "tiles/GdalRaster.h"
 
 #include <algorithm>
@@ -12,7 +12,6 @@
 #include <cerrno>
 #include <cmath>
 #include <cstddef>
-#include <cstdlib>
 #include <exception>
 #include <functional>
 #include <map>
@@ -68,6 +67,8 @@ OpenTile Checked(gdal::Dataset dataset, const std::string& fileName, std::int32_
                              "has %d rows of %d columns",
                              {height, width, Degrees(lon, lat), CopernicusRows, tile.columns}));
   }
+  // Before a block is held anywhere, GDAL's cache included.
+  gdal::CheckBlockSizes(tile.band, fileName);
   std::array<double, 6> geo{};
   if (GDALGetGeoTransform(tile.dataset.get(), geo.data()) != CE_None) {
     throw CannotOpenFile(fileName, "The raster has no georeferencing");
@@ -101,23 +102,7 @@ void CheckWhole(const OpenTile& tile, std::uint64_t fileBytes) {
   if (GDALGetRasterDataType(tile.band) != GDT_Float32) {
     throw CannotOpenFile(tile.fileName, "The raster's heights are not Float32");
   }
-  int blockWidth = 0;
-  int blockHeight = 0;
-  GDALGetBlockSize(tile.band, &blockWidth, &blockHeight);
-  const int across = (tile.columns + std::max(blockWidth, 1) - 1) / std::max(blockWidth, 1);
-  const int down = (CopernicusRows + std::max(blockHeight, 1) - 1) / std::max(blockHeight, 1);
-  for (int by = 0; by < down; ++by) {
-    for (int bx = 0; bx < across; ++bx) {
-      const auto item = [&](const char* what) -> std::uint64_t {
-        const std::string key = FormatText('.', "BLOCK_%s_%d_%d", {what, bx, by});
-        const char* text = GDALGetMetadataItem(tile.band, key.c_str(), "TIFF");
-        return text == nullptr ? 0 : std::strtoull(text, nullptr, 10);
-      };
-      if (item("OFFSET") + item("SIZE") > fileBytes) {
-        throw CannotOpenFile(tile.fileName, "The file ends inside the raster's heights");
-      }
-    }
-  }
+  gdal::CheckBlocksInside(tile.band, fileBytes, tile.fileName);
 }
 
 // The height the band's no-data value stands for; NaN when it has none, or when it is NaN.
@@ -143,6 +128,9 @@ struct Piece {
   int width = 0;
   int height = 0;
   std::function<float*(int y)> row;
+  // Set for a neighbour's piece: a failure to read it marks the neighbour here instead of
+  // ending the load.
+  std::atomic<bool>* broken = nullptr;
 };
 
 // One thread's readers of the pieces. Blocks stored as the bucket stores them are read from the
@@ -203,7 +191,16 @@ void ReadPieces(const std::vector<Piece>& pieces) {
     try {
       PieceReader pieceReader(reader == 0);
       for (std::size_t i = next++; i < pieces.size() && !failed; i = next++) {
-        pieceReader.Read(pieces[i]);
+        const Piece& piece = pieces[i];
+        if (piece.broken == nullptr) {
+          pieceReader.Read(piece);
+        } else if (!*piece.broken) {
+          try {
+            pieceReader.Read(piece);
+          } catch (const FileError&) {
+            *piece.broken = true;
+          }
+        }
       }
     } catch (...) {
       errors[reader] = std::current_exception();
@@ -220,14 +217,27 @@ void ReadPieces(const std::vector<Piece>& pieces) {
   }
 }
 
-std::optional<OpenTile> OpenNeighbour(const std::string& folder, std::int32_t lon,
-                                      std::int32_t lat) {
-  if (lat < -90 || lat > 89) return std::nullopt;
+// A neighbour's edge where there is a neighbour to take it from. One that can't be opened or
+// read is passed over as a missing one is: it may lie outside the region, whose run it must not
+// end, and inside it its own load tells why.
+struct Neighbour {
+  std::optional<OpenTile> tile;
+  std::atomic<bool> broken{false};
+
+  bool Usable() const noexcept { return tile && !broken; }
+};
+
+void OpenNeighbour(Neighbour& neighbour, const std::string& folder, std::int32_t lon,
+                   std::int32_t lat) {
+  if (lat < -90 || lat > 89) return;
   // East of the antimeridian lies its west.
   if (lon > 179) lon -= 360;
   const std::string fileName = folder + CopernicusTileName(lon, lat);
-  if (!FileExists(fileName)) return std::nullopt;
-  return Open(fileName, lon, lat);
+  try {
+    if (TileFileExists(fileName)) neighbour.tile = Open(fileName, lon, lat);
+  } catch (const FileError&) {
+    neighbour.tile.reset();
+  }
 }
 
 // Linear interpolation of values (columns + 1 of them, the last on the east edge) at count + 1
@@ -288,9 +298,12 @@ void LoadCopernicusTile(TSRTM& tile, const std::string& fileName, std::int16_t l
   const OpenTile own = Open(fileName, lon, lat);
   const std::size_t slash = fileName.rfind('/');
   const std::string folder = slash == std::string::npos ? "" : fileName.substr(0, slash + 1);
-  const auto east = OpenNeighbour(folder, lon + 1, lat);
-  const auto south = OpenNeighbour(folder, lon, lat - 1);
-  const auto southEast = OpenNeighbour(folder, lon + 1, lat - 1);
+  Neighbour east;
+  Neighbour south;
+  Neighbour southEast;
+  OpenNeighbour(east, folder, lon + 1, lat);
+  OpenNeighbour(south, folder, lon, lat - 1);
+  OpenNeighbour(southEast, folder, lon + 1, lat - 1);
 
   const int columns = own.columns;
   const int width = columns + 1;  // grid columns
@@ -316,33 +329,35 @@ void LoadCopernicusTile(TSRTM& tile, const std::string& fileName, std::int16_t l
                         [&at, x0](int y) { return at(CopernicusRows - y) + x0; }});
     }
   }
-  if (east) {
+  if (east.tile) {
     int eastWidth = 0;
     int eastHeight = 0;
-    GDALGetBlockSize(east->band, &eastWidth, &eastHeight);
+    GDALGetBlockSize(east.tile->band, &eastWidth, &eastHeight);
     eastHeight = std::max(eastHeight, 1);
     for (int y0 = 0; y0 < CopernicusRows; y0 += eastHeight) {
-      pieces.push_back({&*east, 0, y0, 1, std::min(eastHeight, CopernicusRows - y0),
-                        [&](int y) { return at(CopernicusRows - y) + columns; }});
+      pieces.push_back({&*east.tile, 0, y0, 1, std::min(eastHeight, CopernicusRows - y0),
+                        [&](int y) { return at(CopernicusRows - y) + columns; }, &east.broken});
     }
   }
   std::vector<float> southRow;
-  if (south) {
-    southRow.resize(static_cast<std::size_t>(south->columns) + 1);
-    pieces.push_back({&*south, 0, 0, south->columns, 1, [&](int) { return southRow.data(); }});
-    if (southEast) {
-      pieces.push_back({&*southEast, 0, 0, 1, 1, [&](int) { return &southRow.back(); }});
+  if (south.tile) {
+    southRow.resize(static_cast<std::size_t>(south.tile->columns) + 1);
+    pieces.push_back({&*south.tile, 0, 0, south.tile->columns, 1,
+                      [&](int) { return southRow.data(); }, &south.broken});
+    if (southEast.tile) {
+      pieces.push_back(
+          {&*southEast.tile, 0, 0, 1, 1, [&](int) { return &southRow.back(); }, &southEast.broken});
     }
   }
   ReadPieces(pieces);
 
-  if (!east) {
+  if (!east.Usable()) {
     for (int r = 1; r < rows; ++r) at(r)[columns] = at(r)[columns - 1];
   }
-  if (south) {
+  if (south.Usable()) {
     // The south row's east end: the south-east tile's first sample, else the south tile's last.
-    if (!southEast) southRow.back() = southRow[southRow.size() - 2];
-    Resample(southRow, south->columns, at(0), columns);
+    if (!southEast.Usable()) southRow.back() = southRow[southRow.size() - 2];
+    Resample(southRow, south.tile->columns, at(0), columns);
   } else {
     std::copy_n(at(1), width, at(0));
   }
@@ -351,9 +366,11 @@ void LoadCopernicusTile(TSRTM& tile, const std::string& fileName, std::int16_t l
                     static_cast<std::int16_t>(width), lon, lat, fileName);
 }
 
-std::vector<std::int16_t> ReadReducedCopernicusTile(const std::string& fileName, int side) {
-  const gdal::Dataset dataset = OpenFile(fileName);
-  GDALRasterBandH band = gdal::SingleBand(dataset.get(), fileName);
+std::vector<std::int16_t> ReadReducedCopernicusTile(const std::string& fileName, std::int32_t lon,
+                                                    std::int32_t lat, int side) {
+  const OpenTile tile = Checked(OpenFile(fileName), fileName, lon, lat);
+  GDALDatasetH dataset = tile.dataset.get();
+  GDALRasterBandH band = tile.band;
   const int n = std::clamp(side, 2, CopernicusRows);
   const auto count = static_cast<std::size_t>(n) * static_cast<std::size_t>(n);
   std::vector<float> heights(count);
@@ -361,14 +378,11 @@ std::vector<std::int16_t> ReadReducedCopernicusTile(const std::string& fileName,
   INIT_RASTERIO_EXTRA_ARG(extra);
   extra.eResampleAlg = GRIORA_NearestNeighbour;
   const gdal::ErrorCapture capture;
-  if (GDALRasterIOEx(band, GF_Read, 0, 0, GDALGetRasterXSize(dataset.get()),
-                     GDALGetRasterYSize(dataset.get()), heights.data(), n, n, GDT_Float32, 0, 0,
-                     &extra) != CE_None) {
+  if (GDALRasterIOEx(band, GF_Read, 0, 0, GDALGetRasterXSize(dataset), GDALGetRasterYSize(dataset),
+                     heights.data(), n, n, GDT_Float32, 0, 0, &extra) != CE_None) {
     throw CannotReadFile(fileName, capture.Reason("The raster's heights can't be read"));
   }
-  int hasNodata = 0;
-  const double nodata = GDALGetRasterNoDataValue(band, &hasNodata);
-  const float marker = NoDataMarker(hasNodata != 0 ? std::optional<double>(nodata) : std::nullopt);
+  const float marker = NoDataMarker(tile.nodata);
   std::vector<std::int16_t> samples(count);
   for (std::size_t i = 0; i < count; ++i) {
     const float h = heights[i];

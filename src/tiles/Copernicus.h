@@ -48,10 +48,12 @@ void CheckCopernicusTile(std::span<const std::byte> bytes, const std::string& sh
 void LoadCopernicusTile(TSRTM& tile, const std::string& fileName, std::int16_t lon,
                         std::int16_t lat);
 
-// The Copernicus tile at fileName at side × side points (at most 3600) spread evenly over its
-// samples, row 0 in the north, heights rounded to whole metres, no-data samples -32768; from
-// the file's overviews where it has them. For the map, which needs no neighbours' edges. Throws
-// FileError naming the file when it is no single-band GeoTIFF or can't be read.
-std::vector<std::int16_t> ReadReducedCopernicusTile(const std::string& fileName, int side);
+// The Copernicus tile at fileName, the tile at lon, lat, at side × side points (at most 3600)
+// spread evenly over its samples, row 0 in the north, heights rounded to whole metres, no-data
+// samples -32768; from the file's overviews where it has them. For the map, which needs no
+// neighbours' edges. Throws FileError naming the file when it is not laid out as that tile or
+// can't be read.
+std::vector<std::int16_t> ReadReducedCopernicusTile(const std::string& fileName, std::int32_t lon,
+                                                    std::int32_t lat, int side);
 
 }  // namespace orolith

@@ -132,11 +132,16 @@ void DeflatedFloatReader::Decode(int bx, int by, int rows) {
   } else {
     packed_.resize(static_cast<std::size_t>(size));
     readAt(packed_.data(), packed_.size(), offset);
+    // A tile is stored whole, the last strip of a striped file with the raster's rows left.
+    const std::int64_t rowsLeft =
+        std::int64_t{layout_->Height} - std::int64_t{by} * layout_->BlockHeight;
+    const std::size_t lastStrip =
+        rowBytes * static_cast<std::size_t>(std::min<std::int64_t>(layout_->BlockHeight, rowsLeft));
     std::size_t inflated = 0;
     if (libdeflate_zlib_decompress(decompressor_.get(), packed_.data(), packed_.size(),
                                    planes_.data(), planes_.size(),
                                    &inflated) != LIBDEFLATE_SUCCESS ||
-        inflated != planes_.size()) {
+        (inflated != planes_.size() && inflated != lastStrip) || inflated < wanted) {
       throw corrupt();
     }
   }

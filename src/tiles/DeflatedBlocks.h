@@ -28,7 +28,9 @@ struct DeflatedFloatLayout {
   std::vector<std::uint64_t> Offsets;
   std::vector<std::uint64_t> Sizes;
 
-  int BlocksAcross() const noexcept { return (Width + BlockWidth - 1) / BlockWidth; }
+  std::int64_t BlocksAcross() const noexcept {
+    return (std::int64_t{Width} + BlockWidth - 1) / BlockWidth;
+  }
 };
 
 // Reads windows of such a raster. One reader serves one thread; several may read one file at

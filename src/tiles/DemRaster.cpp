@@ -1,6 +1,8 @@
 #include "tiles/DemRaster.h"
 
 #include "base/Errors.h"
+#include "base/Interrupt.h"
+#include "tiles/GdalBlocks.h"
 #include "tiles/GdalRaster.h"
 
 #include <cpl_conv.h>
@@ -61,6 +63,11 @@ std::string Wkt(OGRSpatialReferenceH srs) {
   return wkt;
 }
 
+// Called by the warp between the lines it writes: a stop asked for ends it.
+int CPL_STDCALL WarpGoesOn(double, const char*, void*) {
+  return InterruptSignal() == 0 ? TRUE : FALSE;
+}
+
 // Samples along one degree at perDegree samples a degree, the edges included.
 int SamplesPerDegree(double perDegree) {
   if (!(perDegree > 0)) return 2;
@@ -87,7 +94,14 @@ DemRaster::DemRaster(const std::string& fileName) : state_(std::make_unique<Stat
   State& s = *state_;
   s.dataset = gdal::OpenRaster(fileName, {});
   GDALDatasetH dataset = s.dataset.get();
-  gdal::SingleBand(dataset, fileName);
+  GDALRasterBandH band = gdal::SingleBand(dataset, fileName);
+  // Nothing is read before the blocks are known to be of a size a reader holds, and all in the
+  // file: a raster cut short is refused before anything is logged.
+  gdal::CheckBlockSizes(band, fileName);
+  VSIStatBufL file{};
+  if (VSIStatL(fileName.c_str(), &file) == 0 && VSI_ISREG(file.st_mode)) {
+    gdal::CheckBlocksInside(band, static_cast<std::uint64_t>(file.st_size), fileName);
+  }
   s.description.Name = fileName;
   s.description.Width = GDALGetRasterXSize(dataset);
   s.description.Height = GDALGetRasterYSize(dataset);
@@ -181,11 +195,14 @@ void DemRaster::WarpOnto(float* heights, int columns, int rows,
   const char* arguments[] = {"-r", "bilinear", "-wm", "32", "-dstnodata", "nan", nullptr};
   const std::unique_ptr<GDALWarpAppOptions, WarpOptionsDeleter> options(
       GDALWarpAppOptionsNew(const_cast<char**>(arguments), nullptr));
+  GDALWarpAppOptionsSetProgress(options.get(), WarpGoesOn, nullptr);
   GDALDatasetH sources[] = {s.dataset.get()};
   int usageError = 0;
-  if (GDALWarp(nullptr, grid.get(), 1, sources, options.get(), &usageError) == nullptr) {
-    throw fail("The raster can't be warped onto the tile");
-  }
+  const bool warped =
+      GDALWarp(nullptr, grid.get(), 1, sources, options.get(), &usageError) != nullptr;
+  // A stop makes the reads fail: it is no fault of the raster's.
+  ThrowIfInterrupted();
+  if (!warped) throw fail("The raster can't be warped onto the tile");
   GDALFlushCache(grid.get());
 }
 

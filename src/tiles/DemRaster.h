@@ -62,7 +62,7 @@ class DemRaster {
   // raster and at most 3601 by 3601, warped bilinearly. Where the raster has no value (outside
   // it, or at its no-data samples) the grid holds NaN, missing data. Returns false, the tile
   // untouched, when the raster has no value anywhere in the tile. Throws FileError naming the
-  // file, the tile untouched, when it can't be read.
+  // file, the tile untouched, when it can't be read, and Interrupted once a stop is asked for.
   bool LoadTile(TSRTM& tile, std::int16_t lon, std::int16_t lat);
 
   // The smallest box of longitude and latitude that holds the raster's edge; nothing when no

@@ -2,12 +2,14 @@
 
 #include "base/Errors.h"
 #include "base/NumberText.h"
+#include "tiles/GdalFiles.h"
 
 #include <cpl_conv.h>
 #include <cpl_http.h>
 #include <cpl_string.h>
-#include <cpl_vsi_virtual.h>
+#include <gdal_priv.h>
 #include <ogr_srs_api.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <array>
@@ -24,41 +26,22 @@
 namespace orolith::gdal {
 namespace {
 
-constexpr const char* NetworkOff = "Network access is off";
+// The raster drivers of files on this machine, the only ones the user's raster is read with.
+// Every other driver is unregistered: they read web services and databases, or go through a
+// library of their own to the network (netCDF's OPeNDAP) and to stderr (HDF5), also where a
+// VRT names them as its source.
+constexpr std::array<const char*, 18> LocalDrivers{
+    "GTiff", "VRT", "AAIGrid", "GSAG",    "GSBG", "GS7BG", "EHdr", "ENVI",  "HFA",
+    "AIG",   "ERS", "USGSDEM", "SRTMHGT", "XYZ",  "BT",    "PNG",  "ISIS3", "PDS4"};
+// Kept besides them, never given a name to open: MEM holds the warp's grid, COG writes.
+constexpr std::array<const char*, 2> WritingDrivers{"MEM", "COG"};
 
-// GDAL's file systems that fetch over the network; what is asked of them fails.
-constexpr std::array<const char*, 15> NetworkPrefixes{"/vsicurl/",
-                                                      "/vsicurl_streaming/",
-                                                      "/vsis3/",
-                                                      "/vsis3_streaming/",
-                                                      "/vsigs/",
-                                                      "/vsigs_streaming/",
-                                                      "/vsiaz/",
-                                                      "/vsiaz_streaming/",
-                                                      "/vsiadls/",
-                                                      "/vsioss/",
-                                                      "/vsioss_streaming/",
-                                                      "/vsiswift/",
-                                                      "/vsiswift_streaming/",
-                                                      "/vsiwebhdfs/",
-                                                      "/vsihdfs/"};
+bool Among(const char* name, const auto& names) {
+  return std::any_of(std::begin(names), std::end(names),
+                     [&](const char* n) { return EQUAL(n, name); });
+}
 
-// Raster drivers whose data sets are web services; some fetch beside GDAL's HTTP entry point,
-// so they are never asked to open anything.
-constexpr std::array<const char*, 12> NetworkDrivers{"WMS",      "WMTS",   "WCS",    "HTTP",
-                                                     "DAAS",     "EEDA",   "EEDAI",  "PLMOSAIC",
-                                                     "PLSCENES", "OGCAPI", "STACIT", "NGW"};
-
-class OfflineFileSystem final : public VSIFilesystemHandler {
- public:
-  VSIVirtualHandle* Open(const char* name, const char*, bool, CSLConstList) override {
-    CPLError(CE_Failure, CPLE_OpenFailed, "%s: %s", NetworkOff, name);
-    return nullptr;
-  }
-  int Stat(const char*, VSIStatBufL*, int) override { return -1; }
-};
-
-// Every HTTP request a driver makes (WMS, WCS and the like) ends here, unsent.
+// Every HTTP request a driver makes ends here, unsent.
 CPLHTTPResult* RefuseRequest(const char* url, CSLConstList, GDALProgressFunc, void*,
                              CPLHTTPFetchWriteFunc, void*, void*) {
   CPLError(CE_Failure, CPLE_HttpResponse, "%s: %s", NetworkOff, url);
@@ -70,50 +53,47 @@ CPLHTTPResult* RefuseRequest(const char* url, CSLConstList, GDALProgressFunc, vo
 
 void CPL_STDCALL Discard(CPLErr, CPLErrorNum, const char*) {}
 
+// Names every raster driver but the local ones in GDAL_SKIP, which GDALAllRegister honours
+// each time it runs, and unregisters them now.
+void SkipOtherDrivers() {
+  std::string skipped;
+  for (int i = 0; i < GDALGetDriverCount(); ++i) {
+    GDALDriverH driver = GDALGetDriver(i);
+    const char* name = GDALGetDriverShortName(driver);
+    if (GDALGetMetadataItem(driver, GDAL_DCAP_RASTER, nullptr) == nullptr ||
+        Among(name, LocalDrivers) || Among(name, WritingDrivers)) {
+      continue;
+    }
+    skipped += skipped.empty() ? "" : " ";
+    skipped += name;
+  }
+  CPLSetConfigOption("GDAL_SKIP", skipped.c_str());
+  GetGDALDriverManager()->AutoSkipDrivers();
+}
+
 void SetUp() {
   // Threads GDAL starts report to the process-wide handler, not to a capture.
   CPLSetErrorHandler(Discard);
   CPLSetConfigOption("CPL_DEBUG", "OFF");
   CPLSetConfigOption("GDAL_PAM_ENABLED", "NO");
   CPLSetConfigOption("GDAL_HTTP_MAX_RETRY", "0");
+  // A VRT's pixel functions stay GDAL's own; none runs Python.
+  CPLSetConfigOption("GDAL_VRT_ENABLE_PYTHON", "NO");
   GDALAllRegister();
+  SkipOtherDrivers();
   // The warp's source blocks pass through the cache; the tiles are read around it.
   GDALSetCacheMax64(GIntBig{32} << 20);
   CPLHTTPSetFetchCallback(RefuseRequest, nullptr);
   // Nor may PROJ fetch grids for a datum shift.
   OSRSetPROJEnableNetwork(FALSE);
-  // The handlers replaced stay reachable (GDAL deletes only the ones it holds at its end).
-  static auto* replaced = new std::vector<VSIFilesystemHandler*>;
-  for (const char* prefix : NetworkPrefixes) {
-    replaced->push_back(VSIFileManager::GetHandler(prefix));
-    VSIFileManager::InstallHandler(prefix, new OfflineFileSystem);
-  }
-}
-
-// Every raster driver but the web services', null-terminated; the drivers themselves belong to
-// GDAL. Worked out afresh for each open, as drivers may be registered since.
-std::vector<const char*> LocalRasterDrivers() {
-  std::vector<const char*> names;
-  for (int i = 0; i < GDALGetDriverCount(); ++i) {
-    GDALDriverH driver = GDALGetDriver(i);
-    const char* name = GDALGetDriverShortName(driver);
-    if (GDALGetMetadataItem(driver, GDAL_DCAP_RASTER, nullptr) == nullptr) continue;
-    if (std::find_if(NetworkDrivers.begin(), NetworkDrivers.end(), [&](const char* n) {
-          return std::strcmp(n, name) == 0;
-        }) != NetworkDrivers.end()) {
-      continue;
-    }
-    names.push_back(name);
-  }
-  names.push_back(nullptr);
-  return names;
+  InstallFileSystems();
 }
 
 // Opens gdalName, a name GDAL reads, as a raster; errors name shownName.
 Dataset OpenNamed(const std::string& gdalName, const std::string& shownName,
                   const OpenRequest& request) {
-  const std::vector<const char*> local =
-      request.AllowedDrivers == nullptr ? LocalRasterDrivers() : std::vector<const char*>{};
+  std::vector<const char*> local(LocalDrivers.begin(), LocalDrivers.end());
+  local.push_back(nullptr);
   ErrorCapture capture;
   // An empty list of siblings keeps GDAL from listing the folder, which may hold thousands of
   // tiles, and from looking for side files at all.
@@ -162,15 +142,20 @@ void CPL_STDCALL ErrorCapture::Collect(CPLErr level, CPLErrorNum, const char* me
   if (level >= CE_Failure || self->last_.empty()) self->last_ = message;
 }
 
-void RefuseNetworkName(const std::string& fileName) {
-  if (fileName.starts_with("/vsi") || fileName.find("://") != std::string::npos) {
+void RequireLocalFile(const std::string& fileName) {
+  EnsureSetUp();
+  if (fileName.starts_with("/vsi") || NamesNetwork(fileName)) {
     throw CannotOpenFile(fileName, "Only local files are read");
+  }
+  struct stat info {};
+  if (::stat(fileName.c_str(), &info) == 0 && !S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode)) {
+    throw CannotOpenFile(fileName, NotARegularFile);
   }
 }
 
 Dataset OpenRaster(const std::string& fileName, const OpenRequest& request) {
-  EnsureSetUp();
-  RefuseNetworkName(fileName);
+  RequireLocalFile(fileName);
+  RequireLocalSources(fileName, fileName);
   return OpenNamed(fileName, fileName, request);
 }
 
@@ -223,52 +208,6 @@ const unsigned char* WindowReader::Block(int bx, int by) {
     throw CannotReadFile(fileName_, capture.Reason("A block of the raster can't be read"));
   }
   return scratch_.data();
-}
-
-std::optional<DeflatedFloatLayout> FindDeflatedFloatLayout(GDALRasterBandH band) {
-  GDALDatasetH dataset = GDALGetBandDataset(band);
-  const auto is = [&](const char* item, const char* value) {
-    const char* found = GDALGetMetadataItem(dataset, item, "IMAGE_STRUCTURE");
-    return found != nullptr && EQUAL(found, value);
-  };
-  const char* description = GDALGetDescription(dataset);
-  if (GDALGetRasterDataType(band) != GDT_Float32 || GDALGetRasterCount(dataset) != 1 ||
-      !EQUAL(GDALGetDriverShortName(GDALGetDatasetDriver(dataset)), "GTiff") ||
-      !is("COMPRESSION", "DEFLATE") || !is("PREDICTOR", "3") ||
-      GDALGetMetadataItem(band, "NBITS", "IMAGE_STRUCTURE") != nullptr || description == nullptr ||
-      std::string_view(description).starts_with("/vsi")) {
-    return std::nullopt;
-  }
-  // A big-endian file orders the bytes of its samples otherwise.
-  std::array<char, 2> order{};
-  VSILFILE* file = VSIFOpenL(description, "rb");
-  const bool read =
-      file != nullptr && VSIFReadL(order.data(), 1, order.size(), file) == order.size();
-  if (file != nullptr) VSIFCloseL(file);
-  if (!read || order[0] != 'I' || order[1] != 'I') return std::nullopt;
-  DeflatedFloatLayout layout;
-  layout.Width = GDALGetRasterBandXSize(band);
-  layout.Height = GDALGetRasterBandYSize(band);
-  GDALGetBlockSize(band, &layout.BlockWidth, &layout.BlockHeight);
-  if (layout.Width <= 0 || layout.Height <= 0 || layout.BlockWidth <= 0 ||
-      layout.BlockHeight <= 0) {
-    return std::nullopt;
-  }
-  const int down = (layout.Height + layout.BlockHeight - 1) / layout.BlockHeight;
-  for (int by = 0; by < down; ++by) {
-    for (int bx = 0; bx < layout.BlocksAcross(); ++bx) {
-      const auto item = [&](const char* what) -> std::uint64_t {
-        const std::string key = FormatText('.', "BLOCK_%s_%d_%d", {what, bx, by});
-        const char* text = GDALGetMetadataItem(band, key.c_str(), "TIFF");
-        return text == nullptr ? 0 : std::strtoull(text, nullptr, 10);
-      };
-      layout.Offsets.push_back(item("OFFSET"));
-      layout.Sizes.push_back(item("SIZE"));
-      // A block that was never written reads as no data through GDAL.
-      if (layout.Offsets.back() == 0 || layout.Sizes.back() == 0) return std::nullopt;
-    }
-  }
-  return layout;
 }
 
 }  // namespace orolith::gdal

@@ -4,8 +4,6 @@
 // as the reasons of our errors, every handle owned. Private to the tiles library, which alone
 // links GDAL.
 
-#include "tiles/DeflatedBlocks.h"
-
 #include <cpl_error.h>
 #include <cpl_vsi.h>
 #include <gdal.h>
@@ -13,7 +11,6 @@
 #include <algorithm>
 #include <cstddef>
 #include <memory>
-#include <optional>
 #include <span>
 #include <string>
 #include <type_traits>
@@ -22,8 +19,9 @@
 namespace orolith::gdal {
 
 // Registers GDAL's drivers and sets it up once per process: nothing printed, nothing written
-// beside the rasters (no .aux.xml), no network (every HTTP request and every network file
-// system refused), a bounded block cache.
+// beside the rasters (no .aux.xml), no network (the drivers of local files alone, every HTTP
+// request and every network file system refused), no pipe or device opened, reads that stop
+// once a stop has been asked for, a bounded block cache.
 void EnsureSetUp();
 
 // Collects GDAL's messages on this thread while it lives, so that none is printed and the last
@@ -48,8 +46,10 @@ struct DatasetCloser {
 };
 using Dataset = std::unique_ptr<std::remove_pointer_t<GDALDatasetH>, DatasetCloser>;
 
-// Throws FileError for a name GDAL would fetch over the network (a URL, a /vsi path).
-void RefuseNetworkName(const std::string& fileName);
+// Throws FileError for a name GDAL would fetch over the network (a URL, a /vsi path, such a
+// path behind a driver's prefix), and for a pipe, a device or a socket, which GDAL would wait on
+// for ever.
+void RequireLocalFile(const std::string& fileName);
 
 struct OpenRequest {
   const char* const* AllowedDrivers = nullptr;  // null-terminated; null for any
@@ -57,8 +57,8 @@ struct OpenRequest {
   bool WithoutSiblings = false;                 // no look for .aux.xml, .ovr and the like
 };
 
-// Opens fileName read-only as a raster; throws FileError ("Cannot open file ...") with GDAL's
-// reason when it can't.
+// Opens fileName read-only as a raster, after RequireLocalFile and, for a VRT, the same of each
+// of its sources; throws FileError ("Cannot open file ...") with GDAL's reason when it can't.
 Dataset OpenRaster(const std::string& fileName, const OpenRequest& request);
 
 // Bytes held in memory as a file GDAL can open, under a /vsimem/ name of its own, for as long
@@ -104,11 +104,6 @@ class WindowReader {
   int blockHeight_ = 0;
   std::vector<unsigned char> scratch_;
 };
-
-// Where the blocks of band lie in its file when it is stored as the Copernicus tiles are
-// (DeflatedFloatLayout), for DeflatedFloatReader to read them without GDAL; nothing for any
-// other layout, or a file GDAL does not read from the disk.
-std::optional<DeflatedFloatLayout> FindDeflatedFloatLayout(GDALRasterBandH band);
 
 template <typename RowAddress>
 void WindowReader::Read(int x0, int y0, int width, int height, RowAddress&& rows) {

@@ -151,6 +151,13 @@ std::string TileFileName(std::int32_t lon, std::int32_t lat) {
       {lat >= 0 ? "N" : "S", lat < 0 ? -lat : lat, lon >= 0 ? "E" : "W", lon < 0 ? -lon : lon});
 }
 
+bool TileFileExists(const std::string& path) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) == 0) return S_ISREG(info.st_mode);
+  if (errno == ENAMETOOLONG) throw CannotOpenFile(path, ENAMETOOLONG);
+  return false;
+}
+
 TileKind TileKindOfFile(const std::string& fileName) {
   return KindOfOpenFile(OpenForReading(fileName).get(), fileName);
 }

@@ -36,6 +36,11 @@ TileKind TileKindOfSize(std::uintmax_t bytes);
 // ranges at the field limits (W181, S91) come out whole.
 std::string TileFileName(std::int32_t lon, std::int32_t lat);
 
+// Whether a plain file is at path (a link to one counts); a folder, a pipe or a device is no
+// tile, and is never opened. A path too long for the system to look up says nothing of the
+// tile: that throws FileError ("File name too long") rather than count the tile missing.
+bool TileFileExists(const std::string& path);
+
 // The kind of a tile file from its byte size alone; throws FileError when it can't be opened,
 // and without opening it when it is no plain file (a folder, a pipe, a device).
 TileKind TileKindOfFile(const std::string& fileName);

@@ -1,6 +1,7 @@
 #include "tiles/TileSource.h"
 
 #include "base/Errors.h"
+#include "base/Interrupt.h"
 #include "tiles/Copernicus.h"
 
 #include <sys/stat.h>
@@ -45,13 +46,6 @@ std::optional<TileSource> FirstHolding(const std::array<Candidate, N>& order) {
 
 }  // namespace
 
-bool TileFileExists(const std::string& path) {
-  struct stat info {};
-  if (::stat(path.c_str(), &info) == 0) return !S_ISDIR(info.st_mode);
-  if (errno == ENAMETOOLONG) throw CannotOpenFile(path, ENAMETOOLONG);
-  return false;
-}
-
 DataFolders MakeDataFolders(std::string dataRoot) {
   if (dataRoot.empty() || dataRoot.back() != PathSeparator) dataRoot += PathSeparator;
   DataFolders folders;
@@ -83,10 +77,16 @@ std::optional<TileSource> FindTileSource(const DataFolders& folders, std::int32_
 }
 
 void LoadTile(TSRTM& tile, const TileSource& source, std::int16_t lon, std::int16_t lat) {
-  if (source.Folder == TileKind::Cop30) {
-    LoadCopernicusTile(tile, source.Path, lon, lat);
-  } else {
-    tile.LoadFromFile(source.Path, lon, lat);
+  try {
+    if (source.Folder == TileKind::Cop30) {
+      LoadCopernicusTile(tile, source.Path, lon, lat);
+    } else {
+      tile.LoadFromFile(source.Path, lon, lat);
+    }
+  } catch (const FileError&) {
+    // A stop makes GDAL's reads fail: it is no fault of the file's.
+    ThrowIfInterrupted();
+    throw;
   }
 }
 

@@ -36,11 +36,6 @@ struct TileSource {
   std::string Path;
 };
 
-// Whether a file (anything but a folder) is at path. A path too long for the system to look
-// up says nothing of the tile: that throws FileError ("File name too long") rather than count
-// the tile missing.
-bool TileFileExists(const std::string& path);
-
 // The first unblocked SRTM folder that holds fileName (an .hgt name), searched SRTM-1, SRTM-3,
 // SRTM-30. Throws as TileFileExists does.
 std::optional<TileSource> FindTileSource(const DataFolders& folders, const std::string& fileName,
@@ -51,7 +46,8 @@ std::optional<TileSource> FindTileSource(const DataFolders& folders, std::int32_
                                          std::int32_t lat, const TileBlocks& blocked);
 
 // Loads the tile at lon, lat from where FindTileSource found it: LoadFromFile for an SRTM
-// folder, LoadCopernicusTile for the Copernicus one. Throws FileError as they do.
+// folder, LoadCopernicusTile for the Copernicus one. Throws FileError as they do, Interrupted
+// when a stop asked for meanwhile made the reading fail.
 void LoadTile(TSRTM& tile, const TileSource& source, std::int16_t lon, std::int16_t lat);
 
 // "The data root "X" does not exist" when nothing is at dataRoot; none when something is.

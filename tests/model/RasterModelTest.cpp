@@ -282,7 +282,9 @@ TEST_F(RasterModelTest, ACopernicusTileComesAfterSrtm1AndBeforeSrtm3) {
 
 TEST_F(RasterModelTest, ARasterThatCantBeUsedFailsBeforeAnythingIsLoggedOrWritten) {
   test::WriteText(root.Path() / "notes.tif", "no raster");
-  for (const std::string& name : {root.Root() + "absent.tif", root.Root() + "notes.tif"}) {
+  const std::string cut = test::utm20s::WriteUtmPlane(root.Root());
+  std::filesystem::resize_file(cut, std::filesystem::file_size(cut) / 2);
+  for (const std::string& name : {root.Root() + "absent.tif", root.Root() + "notes.tif", cut}) {
     SCOPED_TRACE(name);
     panel.DemFile = name;
     try {

@@ -3,6 +3,8 @@
 // Process-wide settings a test changes, each put back when its object goes, so that a failing
 // test leaves none of them on for the tests after it.
 
+#include "base/Interrupt.h"
+
 #include <sys/resource.h>
 
 #include <csignal>
@@ -71,6 +73,18 @@ class ScopedCurrentDirectory {
 
  private:
   std::filesystem::path old_;
+};
+
+// A stop asked for as INT asks for it, forgotten when the object goes.
+class StopAsked {
+ public:
+  StopAsked() {
+    InstallInterruptHandlers();
+    ::raise(SIGINT);
+  }
+  StopAsked(const StopAsked&) = delete;
+  StopAsked& operator=(const StopAsked&) = delete;
+  ~StopAsked() { ClearInterrupt(); }
 };
 
 }  // namespace orolith::test

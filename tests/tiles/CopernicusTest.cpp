@@ -1,8 +1,13 @@
 #include "base/Errors.h"
+#include "base/Interrupt.h"
+#include "support/PatchedTiles.h"
+#include "support/Pipes.h"
 #include "support/Rasters.h"
+#include "support/Scoped.h"
 #include "support/TempFiles.h"
 #include "support/Tiles.h"
 #include "tiles/Copernicus.h"
+#include "tiles/GdalBlocks.h"
 #include "tiles/GdalRaster.h"
 #include "tiles/SRTM.h"
 #include "tiles/TileSource.h"
@@ -14,6 +19,8 @@
 #include <cmath>
 #include <cstring>
 #include <filesystem>
+#include <functional>
+#include <optional>
 #include <ostream>
 #include <random>
 #include <span>
@@ -546,6 +553,154 @@ TEST(LoadTile, ReadsEachFolderKindWithItsOwnReader) {
   EXPECT_EQ(tile.Kind(), TileKind::Srtm3);
   EXPECT_FALSE(tile.HoldsHeights());
   EXPECT_DOUBLE_EQ(static_cast<double>(tile.ElevationAt(7.5, 46.5)), 321);
+}
+
+// The small tile at 86 N (360 columns) as the bucket stores it; its bytes.
+std::vector<unsigned char> SmallTile(const std::string& folder) {
+  return test::ReadBytes(test::WriteCopernicusTile(
+      folder, 7, 86, [](double lon, double lat) { return std::round(lon * lat); }, "COG"));
+}
+
+TEST(CopernicusTile, ASizeItsFileMakesUpIsRefusedBeforeAnythingIsHeldOrWritten) {
+  const test::TempDir dir;
+  const std::vector<unsigned char> valid = SmallTile(dir.Root());
+  const std::string path = dir.Root() + CopernicusTileName(7, 86);
+  for (const test::TilePatch& patch : test::TilePatches()) {
+    SCOPED_TRACE(patch.what);
+    std::vector<unsigned char> bytes = valid;
+    test::PatchTiffTag(bytes, patch.tag, patch.value);
+    // The download check, which decides whether the tile goes into the folder.
+    EXPECT_THROW(CheckCopernicusTile(std::as_bytes(std::span(bytes)), "shown.tif", 7, 86),
+                 FileError);
+    test::WriteBytes(path, bytes);
+    TSRTM tile;
+    tile.FillConstant(5, 7, 86);
+    EXPECT_THROW(LoadCopernicusTile(tile, path, 7, 86), FileError);
+    EXPECT_EQ(tile.SourceName(), "CONSTANT_FILL=5");
+    // The map reads the overviews, which the misplaced tile is not one of.
+    if (patch.tag != test::TileOffsetsTag) {
+      EXPECT_THROW(ReadReducedCopernicusTile(path, 7, 86, 64), FileError);
+    }
+  }
+  // Blocks wider than the tile itself are what the bucket's northern tiles have.
+  test::WriteBytes(path, valid);
+  EXPECT_NO_THROW(CheckCopernicusTile(path, 7, 86));
+  try {
+    std::vector<unsigned char> bytes = valid;
+    test::PatchTiffTag(bytes, test::TileWidthTag, 65520);
+    CheckCopernicusTile(std::as_bytes(std::span(bytes)), "shown.tif", 7, 86);
+    ADD_FAILURE() << "passed";
+  } catch (const FileError& error) {
+    EXPECT_EQ(std::string(error.what()),
+              "Cannot open file \"shown.tif\". The raster is stored in blocks of 65520 x 1024 "
+              "pixels, too large to read");
+  }
+}
+
+TEST(LoadCopernicusTile, ReadsAStripedTileWhoseLastStripIsShorter) {
+  const test::TempDir dir;
+  const std::string path = dir.Root() + CopernicusTileName(10, 86);
+  // 3600 rows in strips of 7: the last one holds 2.
+  test::WriteRaster(path,
+                    {.Width = 360,
+                     .Height = CopernicusRows,
+                     .Geo = test::CopernicusGeo(10, 86),
+                     .Srs = "EPSG:4326",
+                     .Options = {"COMPRESS=DEFLATE", "PREDICTOR=3", "BLOCKYSIZE=7"}},
+                    [](int x, int y) { return Plane(10 + x / 360.0, 87 - y / 3600.0); });
+  TSRTM tile;
+  LoadCopernicusTile(tile, path, 10, 86);
+  int off = 0;
+  for (int r = 1; r <= CopernicusRows; ++r) {
+    for (int c = 0; c < 360; c += 7) {
+      off += std::abs(tile.Height(r, c) - Plane(10 + c / 360.0, 86 + r / 3600.0)) > 1e-3;
+    }
+  }
+  EXPECT_EQ(off, 0);
+}
+
+// A neighbour that is no tile: what the load must pass over.
+struct BrokenNeighbour {
+  const char* what;
+  std::function<void(const std::string& path, int lon, int lat)> make;
+};
+
+// The tile at lon, lat as path, opening as it should, its full tile's blocks garbage.
+void WriteUninflatableTile(const std::string& path, int lon, int lat) {
+  const test::TempDir scratch;
+  const std::string valid = test::WriteCopernicusTile(scratch.Root(), lon, lat, Plane, "COG");
+  const gdal::Dataset dataset = gdal::OpenRaster(valid, {});
+  const char* first =
+      GDALGetMetadataItem(GDALGetRasterBand(dataset.get(), 1), "BLOCK_OFFSET_0_0", "TIFF");
+  ASSERT_NE(first, nullptr);
+  std::vector<unsigned char> bytes = test::ReadBytes(valid);
+  std::fill(bytes.begin() + std::stoll(first), bytes.end(), 0x55);
+  test::WriteBytes(path, bytes);
+}
+
+TEST(LoadCopernicusTile, PassesOverANeighbourThatIsAPipeOrBrokenAsOverAMissingOne) {
+  const std::vector<BrokenNeighbour> cases = {
+      {"no TIFF", [](const std::string& path, int, int) { test::WriteText(path, "no tiff"); }},
+      {"blocks that do not inflate", WriteUninflatableTile},
+      {"a pipe", [](const std::string&, int, int) {}}};
+  const test::TempDir scratch;
+  const std::vector<unsigned char> ownBytes =
+      test::ReadBytes(test::WriteCopernicusTile(scratch.Root(), 7, 86, Plane, "COG"));
+  for (const BrokenNeighbour& broken : cases) {
+    for (const auto& [lon, lat] : {std::pair{8, 86}, std::pair{7, 85}}) {
+      SCOPED_TRACE(std::string(broken.what) + " at " + CopernicusTileName(lon, lat));
+      const test::TempDir dir;
+      const std::string own = dir.Root() + CopernicusTileName(7, 86);
+      test::WriteBytes(own, ownBytes);
+      const std::string neighbour = dir.Root() + CopernicusTileName(lon, lat);
+      std::optional<test::PipeAtPath> pipe;
+      if (std::string(broken.what) == "a pipe") {
+        pipe.emplace(neighbour);
+      } else {
+        broken.make(neighbour, lon, lat);
+      }
+      TSRTM tile;
+      ASSERT_NO_THROW(LoadCopernicusTile(tile, own, 7, 86));
+      int differ = 0;
+      for (int r = 1; r <= CopernicusRows; ++r)
+        differ += tile.Height(r, 360) != tile.Height(r, 359);
+      for (int c = 0; c <= 360; ++c) differ += tile.Height(0, c) != tile.Height(1, c);
+      EXPECT_EQ(differ, 0);
+      if (pipe) {
+        EXPECT_EQ(pipe->Released(), 0) << "the pipe was opened";
+      }
+    }
+  }
+}
+
+TEST(LoadTile, EndsWithAStopWhenAStopMadeGdalsReadsFail) {
+  const test::TempDir root;
+  const DataFolders folders = MakeDataFolders(root.Root());
+  fs::create_directories(folders.Cop30Dir);
+  // Not as the bucket stores it: GDAL reads its blocks.
+  test::WriteRaster(folders.Cop30Dir + CopernicusTileName(7, 86),
+                    {.Width = 360,
+                     .Height = CopernicusRows,
+                     .Geo = test::CopernicusGeo(7, 86),
+                     .Srs = "EPSG:4326",
+                     .Options = {"TILED=YES", "COMPRESS=LZW"}},
+                    [](int, int) { return 12.0; });
+  TSRTM tile;
+  const test::StopAsked stop;
+  EXPECT_THROW(LoadTile(tile, *FindTileSource(folders, 7, 86, {}), 7, 86), Interrupted);
+  EXPECT_EQ(tile.Kind(), TileKind::NotATile);
+}
+
+TEST(FindTileSource, PassesOverAPipeInATileFolderWithoutOpeningIt) {
+  const test::TempDir root;
+  const DataFolders folders = MakeDataFolders(root.Root());
+  fs::create_directories(folders.Cop30Dir);
+  fs::create_directories(folders.Srtm3Dir);
+  const test::PipeAtPath pipe(folders.Cop30Dir + CopernicusTileName(7, 46));
+  EXPECT_FALSE(FindTileSource(folders, 7, 46, {}));
+  test::WriteTile(folders.Srtm3Dir + "N46E007.hgt", 1201, [](int, int) { return 1; });
+  EXPECT_EQ(FindTileSource(folders, 7, 46, {})->Folder, TileKind::Srtm3);
+  EXPECT_EQ(pipe.Released(), 0) << "the pipe was opened";
 }
 
 }  // namespace

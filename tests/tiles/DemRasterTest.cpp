@@ -1,5 +1,8 @@
 #include "base/Errors.h"
+#include "base/Interrupt.h"
+#include "support/Pipes.h"
 #include "support/Rasters.h"
+#include "support/Scoped.h"
 #include "support/TempFiles.h"
 #include "tiles/DemRaster.h"
 #include "tiles/SRTM.h"
@@ -20,6 +23,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace orolith {
@@ -213,40 +217,64 @@ struct NetworkCase {
   std::function<std::string(const std::string& folder, const std::string& url)> write;
 };
 
+// A VRT of 100 x 100 pixels over 7 to 8 E, 46 to 47 N, whose one band is read from source.
+std::string VrtOver(const std::string& path, const std::string& source, bool relative = false) {
+  const std::string vrt =
+      "<VRTDataset rasterXSize=\"100\" rasterYSize=\"100\"><SRS>EPSG:4326</SRS>"
+      "<GeoTransform>7, 0.01, 0, 47, 0, -0.01</GeoTransform>"
+      "<VRTRasterBand dataType=\"Float32\" band=\"1\"><SimpleSource>"
+      "<SourceFilename relativeToVRT=\"" +
+      std::string(relative ? "1" : "0") + "\">" + source +
+      "</SourceFilename><SourceBand>1</SourceBand>"
+      "<SrcRect xOff=\"0\" yOff=\"0\" xSize=\"100\" ySize=\"100\"/>"
+      "<DstRect xOff=\"0\" yOff=\"0\" xSize=\"100\" ySize=\"100\"/>"
+      "</SimpleSource></VRTRasterBand></VRTDataset>";
+  test::WriteText(path, vrt);
+  return path;
+}
+
+// A description of a web map service at url, as GDAL's WMS driver reads it.
+std::string WebMapService(const std::string& path, const std::string& url) {
+  test::WriteText(path,
+                  "<GDAL_WMS><Service name=\"WMS\"><Version>1.1.1</Version><ServerUrl>" + url +
+                      "wms?</ServerUrl><SRS>EPSG:4326</SRS><ImageFormat>image/tiff</ImageFormat>"
+                      "<Layers>dem</Layers></Service><DataWindow><UpperLeftX>7</UpperLeftX>"
+                      "<UpperLeftY>47</UpperLeftY><LowerRightX>8</LowerRightX><LowerRightY>46</"
+                      "LowerRightY><SizeX>1000</SizeX><SizeY>1000</SizeY></DataWindow>"
+                      "<BandsCount>1</BandsCount><DataType>Float32</DataType><Timeout>3</Timeout>"
+                      "</GDAL_WMS>");
+  return path;
+}
+
 TEST(DemRaster, NeverReachesTheNetwork) {
   // Should a request go out after all, it fails soon instead of waiting on the silent socket.
   CPLSetConfigOption("GDAL_HTTP_TIMEOUT", "3");
+  using Folder = const std::string&;
+  using Url = const std::string&;
   const std::vector<NetworkCase> cases = {
-      {"a URL", [](const std::string&, const std::string& url) { return url + "dem.tif"; }},
-      {"a /vsicurl/ path",
-       [](const std::string&, const std::string& url) { return "/vsicurl/" + url + "dem.tif"; }},
-      {"a VRT whose source is remote",
-       [](const std::string& folder, const std::string& url) {
-         const std::string path = folder + "remote.vrt";
-         const std::string vrt =
-             "<VRTDataset rasterXSize=\"100\" rasterYSize=\"100\"><SRS>EPSG:4326</SRS>"
-             "<GeoTransform>7, 0.01, 0, 47, 0, -0.01</GeoTransform>"
-             "<VRTRasterBand dataType=\"Float32\" band=\"1\"><SimpleSource>"
-             "<SourceFilename relativeToVRT=\"0\">/vsicurl/" +
-             url +
-             "dem.tif</SourceFilename><SourceBand>1</SourceBand>"
-             "<SrcRect xOff=\"0\" yOff=\"0\" xSize=\"100\" ySize=\"100\"/>"
-             "<DstRect xOff=\"0\" yOff=\"0\" xSize=\"100\" ySize=\"100\"/>"
-             "</SimpleSource></VRTRasterBand></VRTDataset>";
-         test::WriteBytes(path, std::vector<unsigned char>(vrt.begin(), vrt.end()));
-         return path;
+      {"a URL", [](Folder, Url url) { return url + "dem.tif"; }},
+      {"a /vsicurl/ path", [](Folder, Url url) { return "/vsicurl/" + url + "dem.tif"; }},
+      {"Zarr over /vsicurl?",
+       [](Folder, Url url) { return "ZARR:\"/vsicurl?url=" + url + "dem.zarr\""; }},
+      {"a web map service",
+       [](Folder folder, Url url) { return WebMapService(folder + "service.xml", url); }},
+      {"a VRT over a /vsicurl/ path",
+       [](Folder folder, Url url) { return VrtOver(folder + "a.vrt", "/vsicurl/" + url + "x"); }},
+      {"a VRT over /vsicurl?url=",
+       [](Folder folder, Url url) {
+         return VrtOver(folder + "a.vrt", "/vsicurl?url=" + url + "dem.tif");
        }},
-      {"a web map service", [](const std::string& folder, const std::string& url) {
-         const std::string path = folder + "service.xml";
-         const std::string xml =
-             "<GDAL_WMS><Service name=\"WMS\"><Version>1.1.1</Version><ServerUrl>" + url +
-             "wms?</ServerUrl><SRS>EPSG:4326</SRS><ImageFormat>image/tiff</ImageFormat>"
-             "<Layers>dem</Layers></Service><DataWindow><UpperLeftX>7</UpperLeftX>"
-             "<UpperLeftY>47</UpperLeftY><LowerRightX>8</LowerRightX><LowerRightY>46</LowerRightY>"
-             "<SizeX>1000</SizeX><SizeY>1000</SizeY></DataWindow><BandsCount>1</BandsCount>"
-             "<DataType>Float32</DataType><Timeout>3</Timeout></GDAL_WMS>";
-         test::WriteBytes(path, std::vector<unsigned char>(xml.begin(), xml.end()));
-         return path;
+      {"a VRT over OPeNDAP",
+       [](Folder folder, Url url) {
+         return VrtOver(folder + "a.vrt", "NETCDF:\"" + url + "dem.nc\":z");
+       }},
+      {"a VRT over a web map service",
+       [](Folder folder, Url url) {
+         return VrtOver(folder + "a.vrt", WebMapService(folder + "service.xml", url));
+       }},
+      {"a VRT over a VRT over /vsicurl?url=", [](Folder folder, Url url) {
+         VrtOver(folder + "inner.vrt", "/vsicurl?url=" + url + "dem.tif");
+         return VrtOver(folder + "outer.vrt", "inner.vrt", true);
        }}};
   for (const NetworkCase& c : cases) {
     SCOPED_TRACE(c.what);
@@ -264,6 +292,36 @@ TEST(DemRaster, NeverReachesTheNetwork) {
     EXPECT_EQ(tile.Kind(), TileKind::NotATile);
   }
   CPLSetConfigOption("GDAL_HTTP_TIMEOUT", nullptr);
+}
+
+TEST(DemRaster, RefusesAPipeOrMemoryAsTheFileOrAVrtsSourceWithoutOpeningThem) {
+  const test::TempDir dir;
+  const std::string pipe = dir.Root() + "pipe.tif";
+  const test::PipeAtPath waiting(pipe);
+  const std::string memory = "MEM:::DATAPOINTER=0x1000,PIXELS=100,LINES=100";
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {pipe, "Not a regular file"},
+      {VrtOver(dir.Root() + "over-pipe.vrt", pipe), "Not a regular file: " + pipe},
+      {VrtOver(dir.Root() + "over-memory.vrt", memory), "Only local files are read: " + memory}};
+  for (const auto& [name, reason] : cases) {
+    try {
+      DemRaster dem(name);
+      ADD_FAILURE() << name << " opened";
+    } catch (const FileError& error) {
+      EXPECT_EQ(std::string(error.what()), "Cannot open file \"" + name + "\". " + reason);
+    }
+  }
+  EXPECT_EQ(waiting.Released(), 0) << "the pipe was opened";
+}
+
+TEST(DemRaster, AStopAskedForEndsTheWarpWithTheTileUntouched) {
+  const test::TempDir dir;
+  DemRaster dem(WriteUtmPlane(dir.Root()));
+  TSRTM tile;
+  tile.FillConstant(9, -64, -46);
+  const test::StopAsked stop;
+  EXPECT_THROW(dem.LoadTile(tile, -64, -46), Interrupted);
+  EXPECT_EQ(tile.SourceName(), "CONSTANT_FILL=9");
 }
 
 // Bad input and the reason its error gives after "Cannot open file "NAME". ": all of it, or
@@ -338,7 +396,7 @@ TEST(DemRaster, RefusesBadInputWithTheFileAndTheReason) {
   }
 }
 
-TEST(DemRaster, RefusesATruncatedRasterWhenReadingAndKeepsTheTile) {
+TEST(DemRaster, RefusesARasterCutShortBeforeAnythingIsRead) {
   const test::TempDir dir;
   const std::string path = dir.Root() + "cut.tif";
   test::WriteRaster(
@@ -351,20 +409,13 @@ TEST(DemRaster, RefusesATruncatedRasterWhenReadingAndKeepsTheTile) {
        .Options = {"COMPRESS=DEFLATE", "OVERVIEWS=NONE"}},
       [](int x, int y) { return std::sin(x * 0.37) * 100 + std::cos(y * 0.11) * 50 + 500; });
   fs::resize_file(path, fs::file_size(path) * 2 / 3);
-  DemRaster dem(path);
-  TSRTM tile;
-  tile.FillConstant(9, 7, 46);
   try {
-    dem.LoadTile(tile, 7, 46);
-    ADD_FAILURE() << "loaded";
+    DemRaster dem(path);
+    ADD_FAILURE() << "opened";
   } catch (const FileError& error) {
-    const std::string text = error.what();
-    const std::string start = "Cannot read file \"" + path + "\". ";
-    EXPECT_EQ(text.substr(0, start.size()), start);
-    EXPECT_GT(text.size(), start.size());
+    EXPECT_EQ(std::string(error.what()),
+              "Cannot open file \"" + path + "\". The file ends inside the raster's heights");
   }
-  EXPECT_EQ(tile.SourceName(), "CONSTANT_FILL=9");
-  EXPECT_EQ(tile.Sample(10, 10), 9);
 }
 
 }  // namespace
