@@ -196,7 +196,7 @@ void TForm4::CreateLog() {
 
 void TForm4::CreateDataRootRow() {
   // As the DEM file's row: the root in use, and the dialog that chooses another.
-  MakeLabel(FrontPanel, QStringLiteral("Data root"), 16, 262);
+  MakeLabel(FrontPanel, QStringLiteral("Data root"), 16, 294);
   DataRootCtl = new QLabel(FrontPanel);
   DataRootCtl->setGeometry(72, 291, 700, 21);
   DataRootCtl->setFrameShape(QFrame::StyledPanel);
