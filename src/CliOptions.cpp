@@ -2,6 +2,7 @@
 
 #include "base/NumberText.h"
 #include "frontpanel/WindowKeys.h"
+#include "model/writers/ModelFile.h"
 
 #include <CLI/CLI.hpp>
 
@@ -66,6 +67,7 @@ CliOptions ParseCliOptions(int argc, const char* const* argv, char decimalSepara
   const char sep = decimalSeparator;
   CliOptions options;
   FrontPanelValues& panel = options.Panel;
+  float waterLevel = fields::WaterLevel.Initial;
 
   std::vector<NumberOption> numbers{
       {"--lon",
@@ -88,6 +90,13 @@ CliOptions ParseCliOptions(int argc, const char* const* argv, char decimalSepara
        {{&panel.MaxError, &fields::MaxError}},
        "largest height error of the surface in metres: the fewest triangles over the grid's "
        "corners within it; 0 for the regular grid"},
+      {"--water-level",
+       {{&waterLevel, &fields::WaterLevel}},
+       "sea or reservoir level in metres: the terrain at or below it lies flat at it (default: "
+       "off)"},
+      {"--water-drop",
+       {{&panel.Extras.WaterDrop, &fields::WaterDrop}},
+       "how far the water of --water-level lies below its level, in millimetres"},
   };
 
   CLI::App app("Turns SRTM elevation tiles into binary STL or 3MF terrain models.", "orolith-cli");
@@ -137,6 +146,13 @@ CliOptions ParseCliOptions(int argc, const char* const* argv, char decimalSepara
   app.add_flag("--missed-zero", panel.MissedDataZero, "Missed data set to 0 m");
   app.add_flag("--solid", panel.Solid,
                "Closed solid (walls and base): a printable model, the bottom --floor below z = 0");
+  app.add_flag("--colours", panel.Extras.Colours,
+               "paint the 3MF's faces by elevation band, water apart, for multi-colour printing");
+  std::string bands;
+  app.add_option("--colour-bands", bands,
+                 "with --colours: N bands of equal height (1 to 5, default 3), or the heights in "
+                 "metres where the bands above the first begin, as 500,1500,2500")
+      ->type_name("N|M,M,...");
   app.add_flag("--yes", options.Yes, "answer OK to the large-file question");
   app.add_option(
          "--archive-host", options.Source.ArchiveHost,
@@ -238,6 +254,18 @@ CliOptions ParseCliOptions(int argc, const char* const* argv, char decimalSepara
       *number.Fields[i].first = ReadOptionValue(number.Name, number.Texts[i],
                                                 *number.Fields[i].second, sep, options.Warnings);
     }
+  }
+  if (app.count("--water-level") > 0) panel.Extras.WaterLevel = waterLevel;
+  if (app.count("--colour-bands") > 0) {
+    if (!ReadColourBands(bands, panel.Extras)) {
+      throw UsageError("--colour-bands: '" + bands +
+                       "' is neither a count from 1 to 5 nor up to four heights in metres");
+    }
+    panel.Extras.Colours = true;
+  }
+  if (panel.Extras.Colours && options.Command == CliCommand::Create &&
+      !IsThreeMfName(panel.StlFileName)) {
+    throw UsageError("--colours: the model file must be a 3MF package (a name ending in .3mf)");
   }
   return options;
 }

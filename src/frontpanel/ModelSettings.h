@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/OperationHost.h"
+#include "frontpanel/PrintExtras.h"
 #include "tiles/TileRange.h"
 #include "tiles/TileSource.h"
 
@@ -35,6 +36,9 @@ inline constexpr FieldLimits XYPixelSize{15.0F, 100000.0F, 1.0F, "%.0f", 100.0F}
 inline constexpr FieldLimits Floor{1.0F, 100.0F, 1.0F, "%.1f", 5.0F};
 // The adaptive surface's largest height error in metres; 0 keeps the regular grid.
 inline constexpr FieldLimits MaxError{0.0F, 1000.0F, 1.0F, "%.2f", 0.0F};
+// The sea or reservoir level in metres, and how far the water lies below it in millimetres.
+inline constexpr FieldLimits WaterLevel{-500.0F, 10000.0F, 1.0F, "%.1f", 0.0F};
+inline constexpr FieldLimits WaterDrop{0.0F, 100.0F, 0.1F, "%.2f", 0.0F};
 }  // namespace fields
 
 // The field's clamp: v unchanged when the field has no limits.
@@ -71,6 +75,7 @@ struct FrontPanelValues {
   float MaxError = fields::MaxError.Initial;
   // The user's own raster; empty: the tile folders.
   std::string DemFile;
+  PrintExtras Extras;
 };
 
 // What a model run and the other operations read: the front panel's values as they were read,
@@ -92,7 +97,7 @@ struct ModelSettings : FrontPanelValues {
 ModelSettings ReadModelSettings(const FrontPanelValues& panel);
 
 // Appends the twelve lines of the configuration summary, and one more each for a closed solid,
-// an adaptive surface, blocked Copernicus tiles and the user's raster.
+// an adaptive surface, water, blocked Copernicus tiles and the user's raster.
 void LogConfigurationSummary(const ModelSettings& settings, OperationHost& host);
 
 // The whole-degree tiles the region touches.

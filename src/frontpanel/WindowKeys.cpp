@@ -143,6 +143,13 @@ WindowKeys ReadWindowKeys(std::span<const char* const> arguments, char decimalSe
   };
   number("Floor", fields::Floor, "the floor", " percent", keys.FloorPercent, keys.FloorGiven);
   number("MaxError", fields::MaxError, "the max. error", " m", keys.MaxError, keys.MaxErrorGiven);
+  if (const std::string water = FindCommandLineValue(arguments, "WaterLevel="); !water.empty()) {
+    if (const std::optional<float> level = ParseFieldNumber(water, decimalSeparator)) {
+      keys.WaterLevel = ClampToRange(*level, fields::WaterLevel);
+    } else {
+      keys.Problems.push_back("WaterLevel: '" + water + "' is not a number; no water is laid flat");
+    }
+  }
   if (const std::string seed = FindCommandLineValue(arguments, "Seed="); !seed.empty()) {
     keys.Seed = ReadSeed(seed);
     if (!keys.Seed) {

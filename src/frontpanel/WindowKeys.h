@@ -14,9 +14,9 @@
 namespace orolith {
 
 // What the window's command-line keys set. Each key (DataRoot=, ArchiveHost=, TileSource=,
-// TileUrl=, Proxy=, RemoveArchives=, Floor=, Seed=, MaxError=, Dem=, OnlineMap=, Remember=) is
-// matched anywhere in an argument, in any letter case; the first argument that holds it wins,
-// and an empty value counts as absent.
+// TileUrl=, Proxy=, RemoveArchives=, Floor=, Seed=, MaxError=, WaterLevel=, Dem=, OnlineMap=,
+// Remember=) is matched anywhere in an argument, in any letter case; the first argument that
+// holds it wins, and an empty value counts as absent.
 struct WindowKeys {
   // Under the DataRoot= value, else under the current directory.
   DataFolders Folders;
@@ -32,6 +32,8 @@ struct WindowKeys {
   // The adaptive surface's error in metres, read as its field would read it.
   float MaxError = fields::MaxError.Initial;
   bool MaxErrorGiven = false;
+  // The sea or reservoir level in metres laid flat by every model run; none: no water.
+  std::optional<float> WaterLevel;
   // What the "DEM file" field starts with.
   std::string DemFile;
   // OnlineMap=1: the map shows OpenStreetMap's tiles from the start.

@@ -162,6 +162,7 @@ void TForm4::FormCreate(std::span<const char* const> arguments) {
   MaxErrorCtl->SetValue(keys.MaxError);
   givenSource_ = keys.Source;
   seed_ = keys.Seed;
+  waterLevel_ = keys.WaterLevel;
   rootOrigin_ =
       keys.DataRootFromCommandLine ? RootOrigin::CommandLine : RootOrigin::ExecutionDirectory;
   // The one tile object is created here with the folders, as the window's own.
@@ -205,6 +206,7 @@ FrontPanelValues TForm4::ReadPanel() const {
   panel.FloorPercent = FloorCtl->Value();
   panel.MaxError = MaxErrorCtl->Value();
   panel.DemFile = DemFileCtl->text().toStdString();
+  panel.Extras.WaterLevel = waterLevel_;
   return panel;
 }
 

@@ -94,7 +94,8 @@ class ModelRun {
         scale_(s),
         gridStep_(GridStep(s)),
         fractions_(RunSeed(options)),
-        sink_(OpenModelFile(s.StlFileName, [&host] { host.WhileWaiting(); })),
+        sink_(OpenModelFile(
+            s.StlFileName, [&host] { host.WhileWaiting(); }, PaintOf(s, scale_))),
         threads_(MeshingThreads(options.Threads)) {
     if (s.MaxError > 0) {
       adaptive_.emplace(scale_.HeightZ(s.MaxError), threads_, *sink_);

@@ -12,6 +12,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <vector>
 
 namespace orolith {
 
@@ -28,7 +29,13 @@ struct ThreeMfOptions {
   int TriangleLevel = 1;
   // Sizes and offsets from here on are written as ZIP64.
   std::uint64_t Zip64From = PlainZipLimit;
+  // The colours (0xRRGGBB) a triangle may be painted with, at most MaxPaints: a colour group
+  // for the object, and each colour k as extruder k of both slicers' painting. Empty: none.
+  std::vector<std::uint32_t> Colours{};
 };
+
+// The most colours a package paints with.
+inline constexpr std::size_t MaxPaints = 7;
 
 // The most vertices a 3MF mesh may have: fewer than 2^31.
 inline constexpr std::uint64_t MaxThreeMfVertices = (std::uint64_t{1} << 31) - 1;
@@ -72,9 +79,11 @@ class ThreeMfWriter {
     return static_cast<std::uint32_t>(vertexCount_++);
   }
   // Three distinct vertices, added before or after, counter-clockwise seen from outside.
-  void AddTriangle(std::uint32_t v1, std::uint32_t v2, std::uint32_t v3) {
+  // paint: 0 for none, else colour 1 .. Colours.size() of the options.
+  void AddTriangle(std::uint32_t v1, std::uint32_t v2, std::uint32_t v3, std::uint32_t paint = 0) {
     if (triangleNext_ == triangleEnd_) NextTriangles();
-    *triangleNext_++ = {v1, v2, v3};
+    // Indices stay below 2^31; their top bits carry the paint.
+    *triangleNext_++ = {v1 | paint << 31, v2 | (paint & 2) << 30, v3 | (paint & 4) << 29};
     highestIndex_ = std::max({highestIndex_, v1, v2, v3});
     ++triangleCount_;
   }
