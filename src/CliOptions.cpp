@@ -3,6 +3,7 @@
 #include "base/NumberText.h"
 #include "frontpanel/WindowKeys.h"
 #include "model/ModelSetup.h"
+#include "model/writers/ModelFile.h"
 
 #include <CLI/CLI.hpp>
 
@@ -103,6 +104,7 @@ CliOptions ParseCliOptions(int argc, const char* const* argv, char decimalSepara
   const char sep = decimalSeparator;
   CliOptions options;
   FrontPanelValues& panel = options.Panel;
+  float waterLevel = fields::WaterLevel.Initial;
 
   std::vector<NumberOption> numbers{
       {"--lon",
@@ -141,6 +143,13 @@ CliOptions ParseCliOptions(int argc, const char* const* argv, char decimalSepara
        "corners within it; 0 for the regular grid; auto: half a --layer-height on the model",
        false,
        &panel.MaxErrorAuto},
+      {"--water-level",
+       {{&waterLevel, &fields::WaterLevel}},
+       "sea or reservoir level in metres: the terrain at or below it lies flat at it (default: "
+       "off)"},
+      {"--water-drop",
+       {{&panel.Extras.WaterDrop, &fields::WaterDrop}},
+       "how far the water of --water-level lies below its level, in millimetres"},
   };
 
   CLI::App app("Turns SRTM elevation tiles into binary STL or 3MF terrain models.", "orolith-cli");
@@ -195,6 +204,13 @@ CliOptions ParseCliOptions(int argc, const char* const* argv, char decimalSepara
                "a model for a printer: --solid, --elev auto, --max-error auto (0.2 mm layers), "
                "150 mm on the longer side, --z-extent 20 and --base 10, each unless given (a "
                "scale for the X extent, an exaggeration for the Z extent)");
+  app.add_flag("--colours", panel.Extras.Colours,
+               "paint the 3MF's faces by elevation band, water apart, for multi-colour printing");
+  std::string bands;
+  app.add_option("--colour-bands", bands,
+                 "with --colours: N bands of equal height (1 to 5, default 3), or the heights in "
+                 "metres where the bands above the first begin, as 500,1500,2500")
+      ->type_name("N|M,M,...");
   app.add_flag("--yes", options.Yes, "answer OK to the large-file question");
   app.add_option(
          "--archive-host", options.Source.ArchiveHost,
@@ -306,6 +322,18 @@ CliOptions ParseCliOptions(int argc, const char* const* argv, char decimalSepara
                 app.count("--elev") > 0, app.count("--max-error") > 0});
   }
   RefuseConflicts(app, panel);
+  if (app.count("--water-level") > 0) panel.Extras.WaterLevel = waterLevel;
+  if (app.count("--colour-bands") > 0) {
+    if (!ReadColourBands(bands, panel.Extras)) {
+      throw UsageError("--colour-bands: '" + bands +
+                       "' is neither a count from 1 to 5 nor up to four heights in metres");
+    }
+    panel.Extras.Colours = true;
+  }
+  if (panel.Extras.Colours && options.Command == CliCommand::Create &&
+      !IsThreeMfName(panel.StlFileName)) {
+    throw UsageError("--colours: the model file must be a 3MF package (a name ending in .3mf)");
+  }
   return options;
 }
 

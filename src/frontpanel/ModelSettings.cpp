@@ -95,6 +95,10 @@ void LogConfigurationSummary(const ModelSettings& s, OperationHost& host) {
   if (s.MaxError > 0) {
     host.AppendLine(FormatText(sep, "   Adaptive surface, max. error %.2f m", {s.MaxError}));
   }
+  if (s.Extras.WaterLevel) {
+    host.AppendLine(FormatText(sep, "   Water level %.1f m, lowered %.2f",
+                               {*s.Extras.WaterLevel, s.Extras.WaterDrop}));
+  }
   if (s.BlockCop30) host.AppendLine("   Use of Copernicus GLO-30 Data blocked");
   if (!s.DemFile.empty()) host.AppendLine("   DEM File : " + s.DemFile);
   LogPrintSetup(s, sep, host);

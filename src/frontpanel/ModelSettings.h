@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/OperationHost.h"
+#include "frontpanel/PrintExtras.h"
 #include "tiles/TileRange.h"
 #include "tiles/TileSource.h"
 
@@ -46,6 +47,9 @@ inline constexpr FieldLimits LayerHeight{0.01F, 10.0F, 0.05F, "%.2f", 0.2F};
 inline constexpr float PrintSide = 150.0F;
 inline constexpr float PrintZExtent = 20.0F;
 inline constexpr float PrintZBase = 10.0F;
+// The sea or reservoir level in metres, and how far the water lies below it in millimetres.
+inline constexpr FieldLimits WaterLevel{-500.0F, 10000.0F, 1.0F, "%.1f", 0.0F};
+inline constexpr FieldLimits WaterDrop{0.0F, 100.0F, 0.1F, "%.2f", 0.0F};
 }  // namespace fields
 
 // The field's clamp: v unchanged when the field has no limits.
@@ -90,6 +94,7 @@ struct FrontPanelValues {
   bool ElevationAuto = false;
   bool MaxErrorAuto = false;
   float LayerHeight = fields::LayerHeight.Initial;
+  PrintExtras Extras;
 };
 
 // What the print preset (--print, the window's "Print" button) leaves as it was given.
@@ -124,8 +129,8 @@ struct ModelSettings : FrontPanelValues {
 ModelSettings ReadModelSettings(const FrontPanelValues& panel);
 
 // Appends the twelve lines of the configuration summary, and one more each for a closed solid,
-// an adaptive surface, blocked Copernicus tiles, the user's raster, a scale, an exaggeration,
-// the band found in the region and the max. error from the layer height.
+// an adaptive surface, water, blocked Copernicus tiles, the user's raster, a scale, an
+// exaggeration, the band found in the region and the max. error from the layer height.
 void LogConfigurationSummary(const ModelSettings& settings, OperationHost& host);
 
 // The whole-degree tiles the region touches.

@@ -159,6 +159,13 @@ WindowKeys ReadWindowKeys(std::span<const char* const> arguments, char decimalSe
   number("LayerHeight", fields::LayerHeight, "the layer height", " mm", keys.LayerHeight,
          &keys.LayerHeightGiven, true);
   onOff("ElevationAuto", "the elevation band stays as typed", keys.ElevationAuto);
+  if (const std::string water = FindCommandLineValue(arguments, "WaterLevel="); !water.empty()) {
+    if (const std::optional<float> level = ParseFieldNumber(water, decimalSeparator)) {
+      keys.WaterLevel = ClampToRange(*level, fields::WaterLevel);
+    } else {
+      keys.Problems.push_back("WaterLevel: '" + water + "' is not a number; no water is laid flat");
+    }
+  }
   if (const std::string seed = FindCommandLineValue(arguments, "Seed="); !seed.empty()) {
     keys.Seed = ReadSeed(seed);
     if (!keys.Seed) {

@@ -14,9 +14,10 @@
 namespace orolith {
 
 // What the window's command-line keys set. Each key (DataRoot=, ArchiveHost=, TileSource=,
-// TileUrl=, Proxy=, RemoveArchives=, Floor=, Seed=, MaxError=, Dem=, OnlineMap=, Remember=,
-// Scale=, Exaggeration=, ElevationAuto=, LayerHeight=) is matched anywhere in an argument, in any
-// letter case; the first argument that holds it wins, and an empty value counts as absent.
+// TileUrl=, Proxy=, RemoveArchives=, Floor=, Seed=, MaxError=, WaterLevel=, Dem=, OnlineMap=,
+// Remember=, Scale=, Exaggeration=, ElevationAuto=, LayerHeight=) is matched anywhere in an
+// argument, in any letter case; the first argument that holds it wins, and an empty value counts
+// as absent.
 struct WindowKeys {
   // Under the DataRoot= value, else under the current directory.
   DataFolders Folders;
@@ -43,6 +44,8 @@ struct WindowKeys {
   bool ExaggerationGiven = false;
   bool LayerHeightGiven = false;
   bool ElevationAuto = false;
+  // The sea or reservoir level in metres laid flat by every model run; none: no water.
+  std::optional<float> WaterLevel;
   // What the "DEM file" field starts with.
   std::string DemFile;
   // OnlineMap=1: the map shows OpenStreetMap's tiles from the start.

@@ -175,6 +175,7 @@ void TForm4::FormCreate(std::span<const char* const> arguments) {
   RegionMap->SetModelPanel(ReadPanel());
   givenSource_ = keys.Source;
   seed_ = keys.Seed;
+  waterLevel_ = keys.WaterLevel;
   rootOrigin_ =
       keys.DataRootFromCommandLine ? RootOrigin::CommandLine : RootOrigin::ExecutionDirectory;
   // The one tile object is created here with the folders, as the window's own.
@@ -223,6 +224,7 @@ FrontPanelValues TForm4::ReadPanel() const {
   panel.ElevationAuto = ElevationAutoCtl->isChecked();
   panel.MaxErrorAuto = MaxErrorAutoCtl->isChecked();
   panel.LayerHeight = LayerHeightCtl->Value();
+  panel.Extras.WaterLevel = waterLevel_;
   return panel;
 }
 

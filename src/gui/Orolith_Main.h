@@ -268,6 +268,7 @@ class TForm4 : public QWidget, public OperationHost {
   bool takingDrawnRegion_ = false;
   // From Seed= on the command line: every model run makes the same centres.
   std::optional<std::uint64_t> seed_;
+  std::optional<float> waterLevel_;  // WaterLevel=
   QGroupBox* regionGroup_ = nullptr;
   QGroupBox* outputGroup_ = nullptr;
   QGroupBox* fileGroup_ = nullptr;

@@ -97,7 +97,8 @@ class ModelRun {
         range_(RegionTiles(s)),
         scale_(s),
         gridStep_(GridStep(s)),
-        sink_(OpenModelFile(s.StlFileName, [&host] { host.WhileWaiting(); })),
+        sink_(OpenModelFile(
+            s.StlFileName, [&host] { host.WhileWaiting(); }, PaintOf(s, scale_))),
         surface_(
             OpenSurfaceMesher(s, scale_, RunSeed(options), WorkThreads(options.Threads), *sink_)) {
     ForEachTile(range_, [&](std::int32_t lon, std::int32_t lat) {

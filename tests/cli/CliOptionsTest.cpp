@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -310,4 +311,15 @@ TEST(CliOptionsTest, HelpAndVersionAreTextsToPrint) {
 }
 
 }  // namespace
+TEST(CliOptionsTest, WaterLevelIsOffUnlessGivenAndColoursNeedA3mf) {
+  EXPECT_FALSE(Parse({"create"}).Panel.Extras.WaterLevel);
+  const CliOptions o = Parse({"create", "--water-level", "-900", "--water-drop", "0.8"});
+  EXPECT_EQ(o.Panel.Extras.WaterLevel, -500.0F);  // clamped, with a warning
+  EXPECT_EQ(o.Panel.Extras.WaterDrop, 0.8F);
+  EXPECT_EQ(o.Warnings.size(), 1U);
+  EXPECT_TRUE(Parse({"create", "--colour-bands", "2", "-o", "a.3MF"}).Panel.Extras.Colours);
+  EXPECT_THROW(Parse({"create", "--colours"}), UsageError);
+  EXPECT_THROW(Parse({"create", "--colour-bands", "x", "-o", "a.3mf"}), UsageError);
+}
+
 }  // namespace orolith

@@ -2,9 +2,11 @@
 
 #include "frontpanel/ModelSettings.h"
 #include "model/mesh/STLVectors.h"
+#include "model/mesh/SurfacePaint.h"
 #include "tiles/SRTM.h"
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 namespace orolith {
@@ -61,7 +63,10 @@ class ModelScale {
   // Below the band the surface drops to the base plane, beneath the pedestal. No data (NaN)
   // stays NaN on a surface, whose cells there make no faces, and lies on the base plane of a
   // closed solid, as a missing tile's fill does.
+  // At or below the water level (none: NaN, which nothing is below) the surface lies flat at
+  // the water's z, so bilinear heights between corners at and above it never dip under it.
   float Z(long double elevation) const noexcept {
+    if (elevation <= waterLevel_) return waterZ_;
     if (!(elevation >= zMin_)) return elevation < zMin_ ? belowBand_ : noData_;
     const long double z = (elevation - zMin_) / zSpan_ * zAbovePedestal_ + pedestal_;
     return static_cast<float>(z < 0 ? 0 : (z > zExtent_ ? zExtent_ : z));
@@ -84,6 +89,9 @@ class ModelScale {
   }
   // The closed solid's bottom: its floor's thickness below the base plane z = 0.
   float FloorZ() const noexcept { return floorZ_; }
+  // The z of water at the level: its height in the band, lowered by the water drop, never
+  // below the base plane. Meaningless without a water level.
+  float WaterZ() const noexcept { return waterZ_; }
 
  private:
   long double lonMin_;
@@ -103,6 +111,8 @@ class ModelScale {
   // which nothing lies below but by the lookup's rounding.
   float belowBand_;
   float floorZ_;
+  long double waterLevel_;
+  float waterZ_ = 0;
 };
 
 // The model's size in model units (millimetres), as ModelScale lays the region out: X is the X
@@ -114,6 +124,10 @@ struct ModelDimensions {
   float Z;
 };
 ModelDimensions ModelSize(const ModelSettings& settings);
+
+// The colours of a run's faces: its bands' lower bounds in model z, equal slices of the
+// elevation band or the heights given, and the water plane. None without colours.
+std::optional<SurfacePaint> PaintOf(const ModelSettings& settings, const ModelScale& scale);
 
 // The boundary of one tile's piece of the top surface, vertex for vertex as the surface has
 // it: South and North run west to east through every column edge, West and East south to
