@@ -10,12 +10,14 @@
 #include "model/writers/ModelFile.h"
 #include "tiles/Copernicus.h"
 #include "tiles/DemRaster.h"
+#include "tiles/DemSampler.h"
 #include "tiles/TileRange.h"
 #include "tiles/TileSource.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <string>
@@ -79,6 +81,18 @@ void RequireElevationData(const ModelSettings& s, const Workspace& workspace) {
   throw NothingToModel("No elevation data in the region: no tile of it was found");
 }
 
+// Cells finer than the raster's own spacing only interpolate between its pixels.
+void LimitPixelSize(ModelSettings& s, const DemDescription& raster, OperationHost& host) {
+  const int finest = DemPixelFloor(raster);
+  if (s.XYResolution >= finest) return;
+  host.Diagnose(FormatText(host.DecimalSeparator(),
+                           "The XY pixel size of %d m is finer than the DEM file's spacing; "
+                           "using %d m",
+                           {s.XYResolution, finest}));
+  s.XYResolution = finest;
+  s.XYPixelSize = static_cast<float>(finest);
+}
+
 // One run from its tile loop to its closing lines: the region's tiles, their grids and the file
 // their faces go to.
 class ModelRun {
@@ -108,6 +122,10 @@ class ModelRun {
     // The closed solid keeps each tile's outline while the tile is loaded; its faces follow
     // the surface's.
     if (s.Solid) solid_.emplace(range_, scale_.FloorZ());
+    // Where the raster has no value the box "Missed data set to 0 m" sets it to 0 m.
+    if (dem != nullptr) {
+      sampler_.emplace(*dem, s.MissedDataZero ? 0.0F : std::numeric_limits<float>::quiet_NaN());
+    }
   }
 
   const TileRange& Tiles() const noexcept { return range_; }
@@ -126,7 +144,7 @@ class ModelRun {
       return;
     }
     const TileGrid grid = GridInTile(s_, gridStep_, tile_.WestLon(), tile_.SouthLat());
-    lattice_.Reset(grid, scale_, &tile_);
+    lattice_.Reset(grid, scale_, &tile_, sampler_ ? &*sampler_ : nullptr);
     if (adaptive_) {
       AdaptivePiece(lon, lat);
       return;
@@ -256,6 +274,8 @@ class ModelRun {
   CentreFractions fractions_;
   std::unique_ptr<FaceSink> sink_;  // binary STL or 3MF, by the file's name
   std::optional<SolidClosure> solid_;
+  // The heights of the user's raster at the lattice's own points; none from the tile folders.
+  std::optional<DemSampler> sampler_;
   PieceLattice lattice_;  // of the tile being meshed, read by the meshing threads
   unsigned threads_;
   // Either the regular grid or the adaptive surface.
@@ -266,12 +286,14 @@ class ModelRun {
 
 }  // namespace
 
-RunOutcome CreateStlModel(const ModelSettings& s, Workspace& workspace, OperationHost& host,
-                          const GenerationOptions& options) {
+RunOutcome CreateStlModel(const ModelSettings& settings, Workspace& workspace,
+                          OperationHost& host, const GenerationOptions& options) {
   // A raster that can't be used is refused before a line is logged or a file made.
   std::optional<DemRaster> dem;
+  ModelSettings s = settings;
   if (!s.DemFile.empty()) {
     dem.emplace(s.DemFile);
+    LimitPixelSize(s, dem->Description(), host);
   } else {
     ReportUnreadableFolders(s, workspace, host);
   }
