@@ -246,7 +246,8 @@ CliOptions ParseCliOptions(int argc, const char* const* argv, char decimalSepara
   // With the user's raster the cell may be as fine as its pixels; the run holds it to them.
   if (!panel.DemFile.empty()) {
     for (NumberOption& number : numbers) {
-      if (std::string_view(number.Name) == "--pixel") number.Fields[0].second = &fields::DemPixelSize;
+      if (std::string_view(number.Name) == "--pixel")
+        number.Fields[0].second = &fields::DemPixelSize;
     }
   }
   for (const NumberOption& number : numbers) {

@@ -286,8 +286,8 @@ class ModelRun {
 
 }  // namespace
 
-RunOutcome CreateStlModel(const ModelSettings& settings, Workspace& workspace,
-                          OperationHost& host, const GenerationOptions& options) {
+RunOutcome CreateStlModel(const ModelSettings& settings, Workspace& workspace, OperationHost& host,
+                          const GenerationOptions& options) {
   // A raster that can't be used is refused before a line is logged or a file made.
   std::optional<DemRaster> dem;
   ModelSettings s = settings;

@@ -2,8 +2,8 @@
 
 #include "base/Errors.h"
 #include "base/Interrupt.h"
-#include "tiles/GdalBlocks.h"
 #include "tiles/DemRasterState.h"
+#include "tiles/GdalBlocks.h"
 #include "tiles/GdalRaster.h"
 
 #include <cpl_conv.h>

@@ -122,8 +122,7 @@ long DemSampler::Healed() const noexcept {
   return lines_->healed;
 }
 
-void DemSampler::Sample(std::size_t rows, std::size_t perRow, const RowPoints& points,
-                        float* out) {
+void DemSampler::Sample(std::size_t rows, std::size_t perRow, const RowPoints& points, float* out) {
   if (rows == 0 || perRow == 0) return;
   Lines& l = *lines_;
   void* transformer = l.state.transformer.get();
@@ -182,9 +181,8 @@ void DemSampler::Sample(std::size_t rows, std::size_t perRow, const RowPoints& p
       const int r1 = std::min(r0 + 1, l.height - 1);
       const double fx = x[i] - c0;
       const double fy = y[i] - r0;
-      const double e =
-          (1 - fy) * ((1 - fx) * l.At(r0, c0) + fx * l.At(r0, c1)) +
-          fy * ((1 - fx) * l.At(r1, c0) + fx * l.At(r1, c1));
+      const double e = (1 - fy) * ((1 - fx) * l.At(r0, c0) + fx * l.At(r0, c1)) +
+                       fy * ((1 - fx) * l.At(r1, c0) + fx * l.At(r1, c1));
       heights[i] = static_cast<float>(std::clamp(e, 0.0, 10000.0));
     }
   }

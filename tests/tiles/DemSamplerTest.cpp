@@ -60,14 +60,15 @@ TEST(DemSampler, HealsTheRastersVoidsAsATilesAndGivesNothingOutsideIt) {
   DemSampler sampler(raster, -1);
   // Each pixel's centre, and one point west of the raster on every row.
   std::vector<float> heights((Width + 1) * Height);
-  sampler.Sample(Height, Width + 1,
-                 [](std::size_t row, double* lon, double* lat) {
-                   for (int x = 0; x <= Width; ++x) {
-                     lon[x] = x == Width ? West - Spacing : West + (x + 0.5) * Spacing;
-                     lat[x] = North - (static_cast<double>(row) + 0.5) * Spacing;
-                   }
-                 },
-                 heights.data());
+  sampler.Sample(
+      Height, Width + 1,
+      [](std::size_t row, double* lon, double* lat) {
+        for (int x = 0; x <= Width; ++x) {
+          lon[x] = x == Width ? West - Spacing : West + (x + 0.5) * Spacing;
+          lat[x] = North - (static_cast<double>(row) + 0.5) * Spacing;
+        }
+      },
+      heights.data());
   EXPECT_EQ(sampler.Healed(), 5);
   for (int y = 0; y < Height; ++y) {
     for (int x = 0; x < Width; ++x) {
@@ -84,12 +85,13 @@ TEST(DemSampler, AStopAskedForEndsTheSampling) {
   DemSampler sampler(raster, 0);
   float height = 0;
   const test::StopAsked stop;
-  EXPECT_THROW(sampler.Sample(1, 1,
-                              [](std::size_t, double* lon, double* lat) {
-                                *lon = -63.5;
-                                *lat = -45.5;
-                              },
-                              &height),
+  EXPECT_THROW(sampler.Sample(
+                   1, 1,
+                   [](std::size_t, double* lon, double* lat) {
+                     *lon = -63.5;
+                     *lat = -45.5;
+                   },
+                   &height),
                Interrupted);
 }
 

@@ -138,8 +138,7 @@ void CellMesher::Mesh(unsigned worker, Band& band) {
                                   ? CentreLon(lattice.Column(q(j)).degrees, fractions[fu])
                                   : s.centreLons[j * kinds + fu];
         const long double centreLat = lat + fractions[fv] * g.CellHeight;
-        s.centres[cell] =
-            MakeVec(lon.model, scale_.Y(centreLat), heightAt(lon, centreLat, row, j));
+        s.centres[cell] = MakeVec(lon.model, scale_.Y(centreLat), heightAt(lon, centreLat, row, j));
       }
     }
   };

@@ -85,14 +85,15 @@ void PieceLattice::Reset(const TileGrid& grid, const ModelScale& scale, const TS
   if (raster_ == nullptr) return;
   const auto perRow = static_cast<std::size_t>(grid.Columns) + 1;
   sampledZ_.resize(perRow * (static_cast<std::size_t>(grid.Rows) + 1));
-  raster_->Sample(static_cast<std::size_t>(grid.Rows) + 1, perRow,
-                  [&](std::size_t r, double* lon, double* lat) {
-                    for (std::size_t q = 0; q < perRow; ++q) {
-                      lon[q] = static_cast<double>(columns_[q].degrees);
-                      lat[q] = static_cast<double>(rows_[r].degrees);
-                    }
-                  },
-                  sampledZ_.data());
+  raster_->Sample(
+      static_cast<std::size_t>(grid.Rows) + 1, perRow,
+      [&](std::size_t r, double* lon, double* lat) {
+        for (std::size_t q = 0; q < perRow; ++q) {
+          lon[q] = static_cast<double>(columns_[q].degrees);
+          lat[q] = static_cast<double>(rows_[r].degrees);
+        }
+      },
+      sampledZ_.data());
   for (float& z : sampledZ_) z = scale.Z(z);
 }
 
