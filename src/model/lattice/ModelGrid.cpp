@@ -122,6 +122,12 @@ void PieceLattice::FillZ(std::int64_t q0, std::int64_t r0, std::int64_t columns,
   }
 }
 
+bool EnclosesArea(const PieceLattice& lattice) noexcept {
+  const TileGrid& g = lattice.Grid();
+  return lattice.Column(0).model != lattice.Column(g.Columns).model &&
+         lattice.Row(0).model != lattice.Row(g.Rows).model;
+}
+
 PieceOutline OutlineOf(const PieceLattice& lattice) {
   const TileGrid& g = lattice.Grid();
   PieceOutline o;
