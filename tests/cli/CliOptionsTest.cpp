@@ -1,4 +1,5 @@
 #include "CliOptions.h"
+#include "model/ModelSetup.h"
 
 #include <gtest/gtest.h>
 
@@ -182,6 +183,55 @@ TEST(CliOptionsTest, MalformedCommandLinesAreUsageErrors) {
   EXPECT_NE(UsageMessage({"create", "--pixel"}).find("--pixel"), std::string::npos);
   EXPECT_NE(UsageMessage({"create", "test"}), "");                  // two commands
   EXPECT_NE(UsageMessage({"create", "--lon", "1", "2", "3"}), "");  // a third value
+}
+
+// A scale, an exaggeration or a layer of 0 or below has no meaning: refused, not clamped.
+TEST(CliOptionsTest, PrintSettingsRefuseValuesWithoutMeaning) {
+  const struct {
+    std::vector<const char*> args;
+    const char* message;
+  } cases[] = {
+      {{"--scale", "0"}, "--scale: '0' is not above 0"},
+      {{"--scale", "abc"}, "--scale: 'abc' is not a number"},
+      {{"--exaggeration", "0"}, "--exaggeration: '0' is not above 0"},
+      {{"--max-error", "auto", "--layer-height", "0"}, "--layer-height: '0' is not above 0"},
+      {{"--elev", "auto", "100"}, "--elev: auto stands alone, without numbers"},
+      {{"--max-error", "1", "--layer-height", "0.1"},
+       "--layer-height sets the error of --max-error auto; add --max-error auto or --print"},
+      {{"--scale", "1000", "--x-extent", "10"},
+       "--scale and --x-extent both set the X extent; give one"},
+  };
+  for (const auto& c : cases) {
+    std::vector<const char*> args{"create"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    EXPECT_EQ(UsageMessage(args), c.message);
+  }
+}
+
+TEST(CliOptionsTest, AutoWordsAndThePrintPresetLeaveWhatWasGiven) {
+  const FrontPanelValues automatic =
+      Parse({"create", "--elev", "auto", "--max-error", "auto", "--layer-height", "0.3"}).Panel;
+  EXPECT_TRUE(automatic.ElevationAuto && automatic.MaxErrorAuto);
+  EXPECT_FLOAT_EQ(automatic.LayerHeight, 0.3F);
+
+  const FrontPanelValues print = Parse({"create", "--print"}).Panel;
+  EXPECT_TRUE(print.Solid && print.ElevationAuto && print.MaxErrorAuto);
+  EXPECT_EQ(print.XExtent, 150.0F);
+  EXPECT_EQ(print.ZExtent, 20.0F);
+  EXPECT_EQ(print.ZBasePercent, 10.0F);
+  const FrontPanelValues given =
+      Parse({"create", "--print", "--scale", "25000", "--exaggeration", "2", "--base", "5",
+             "--elev", "0", "900", "--max-error", "3"})
+          .Panel;
+  EXPECT_FALSE(given.ElevationAuto || given.MaxErrorAuto);
+  EXPECT_EQ(given.XExtent, 5.0F);
+  EXPECT_EQ(given.ZExtent, 1.0F);
+  EXPECT_EQ(given.ZBasePercent, 5.0F);
+
+  // A square degree at 46 degrees north is deeper than wide: its depth takes the 150 mm.
+  const FrontPanelValues deep =
+      Parse({"create", "--print", "--lon", "7", "8", "--lat", "46", "47"}).Panel;
+  EXPECT_NEAR(static_cast<double>(ModelSize(ReadModelSettings(deep)).Y), 150, 1e-3);
 }
 
 TEST(CliOptionsTest, FindPlaceTakesTheNameInOneOrMoreWords) {

@@ -54,11 +54,13 @@ ModelScale::ModelScale(const ModelSettings& s)
       pedestal_(static_cast<long double>(s.ZBasePercent) * s.ZExtent / 100),
       zAbovePedestal_(zExtent_ - pedestal_),
       noData_(s.Solid ? 0.0F : std::numeric_limits<float>::quiet_NaN()),
+      belowBand_(s.ElevationAuto ? static_cast<float>(pedestal_) : 0.0F),
       floorZ_(static_cast<float>(-(static_cast<long double>(s.FloorPercent) * s.ZExtent / 100))) {}
 
-ModelFootprint ModelSize(const ModelSettings& settings) {
+ModelDimensions ModelSize(const ModelSettings& settings) {
   const ModelScale scale(settings);
-  return {scale.X(settings.LonMax), scale.Y(settings.LatMax)};
+  return {scale.X(settings.LonMax), scale.Y(settings.LatMax),
+          settings.ZExtent - (settings.Solid ? scale.FloorZ() : 0.0F)};
 }
 
 void PieceLattice::Reset(const TileGrid& grid, const ModelScale& scale, const TSRTM* tile,
