@@ -11,6 +11,7 @@
 #include <array>
 #include <limits>
 #include <stdexcept>
+#include <string_view>
 #include <utility>
 
 namespace orolith {
@@ -196,6 +197,9 @@ CliOptions ParseCliOptions(int argc, const char* const* argv, char decimalSepara
                  "the region's heights from this raster (any single-band raster GDAL reads, in "
                  "any coordinate system) instead of the tile folders")
       ->type_name("FILE");
+  app.add_flag("--region-from-dem", options.RegionFromDem,
+               "the region is the --dem raster's extent in degrees (the map's \"Use the "
+               "raster's extent\")");
   app.add_flag("--missed-zero", panel.MissedDataZero, "Missed data set to 0 m");
   app.add_flag("--solid", panel.Solid,
                "Closed solid (walls and base): a printable model, the bottom --floor below z = 0");
@@ -307,6 +311,19 @@ CliOptions ParseCliOptions(int argc, const char* const* argv, char decimalSepara
     throw UsageError("--dem: the file name is empty");
   }
 
+  if (options.RegionFromDem && panel.DemFile.empty()) {
+    throw UsageError("--region-from-dem: give the raster with --dem");
+  }
+  if (options.RegionFromDem && (app.count("--lon") > 0 || app.count("--lat") > 0)) {
+    throw UsageError("--region-from-dem and --lon or --lat both give the region; give one");
+  }
+  // With the user's raster the cell may be as fine as its pixels; the run holds it to them.
+  if (!panel.DemFile.empty()) {
+    for (NumberOption& number : numbers) {
+      if (std::string_view(number.Name) == "--pixel")
+        number.Fields[0].second = &fields::DemPixelSize;
+    }
+  }
   for (NumberOption& number : numbers) {
     if (number.Auto != nullptr) ReadAuto(number);
     for (std::size_t i = 0; i < number.Texts.size() && i < number.Fields.size(); ++i) {

@@ -169,6 +169,7 @@ int RunCommand(const CliOptions& options, char sep) {
                                                : options.DataRoot),
       options.Source);
   FrontPanelValues panel = options.Panel;
+  if (options.RegionFromDem) UseRasterExtent(panel);
   if (panel.StlFileName == "-") panel.StlFileName = "/dev/stdout";
   // The stream then holds the model alone.
   const bool logOnStderr =

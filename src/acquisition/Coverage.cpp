@@ -70,6 +70,12 @@ void CheckDemCoverage(const ModelSettings& read, Workspace& workspace, Operation
   host.AppendLine("DEM file : " + d.Name);
   host.AppendLine(FormatText(sep, "   %d x %d pixels, %.1f m x %.1f m apart",
                              {d.Width, d.Height, d.SpacingX, d.SpacingY}));
+  if (const std::optional<DemExtent> e = dem.Extent()) {
+    host.AppendLine(
+        FormatText(sep, "   Its extent : %.6f   to   %.6f degrees longitude", {e->West, e->East}));
+    host.AppendLine(
+        FormatText(sep, "                %.6f   to   %.6f degrees latitude", {e->South, e->North}));
+  }
   host.AppendLine(FormatText(sep, "   It covers %.1f percent of the region", {share * 100}));
   if (s.ElevationAuto) LogRegionHeights(found, host);
   LogSizeEstimate(s, host);

@@ -1,9 +1,11 @@
 #include "frontpanel/ModelSettings.h"
 
+#include "base/Errors.h"
 #include "base/NumberText.h"
 #include "frontpanel/TSystem.h"
 
 #include <algorithm>
+#include <cmath>
 #include <limits>
 #include <utility>
 
@@ -30,6 +32,26 @@ float ReadFieldValue(std::string_view text, const FieldLimits& limits, char deci
 
 std::string FormatFieldValue(float value, const FieldLimits& limits, char decimalSeparator) {
   return FormatText(decimalSeparator, limits.FormatStr, {ClampToRange(value, limits)});
+}
+
+int DemPixelFloor(const DemDescription& raster) noexcept {
+  const auto tiles = static_cast<int>(fields::XYPixelSize.MinValue);
+  const double spacing = std::max(raster.SpacingX, raster.SpacingY);
+  // A spacing that is a whole number of metres but for rounding keeps that number.
+  if (!(spacing > 0) || spacing > tiles) return tiles;
+  return std::max(1, static_cast<int>(std::ceil(spacing - 1e-6)));
+}
+
+void UseRasterExtent(FrontPanelValues& panel) {
+  const std::optional<DemExtent> extent = DemRaster(panel.DemFile).Extent();
+  if (!extent) throw CannotReadFile(panel.DemFile, "No point of the raster's edge transforms");
+  const auto field = [](double degrees, const FieldLimits& limits) {
+    return ClampToRange(static_cast<float>(degrees), limits);
+  };
+  panel.Long1 = field(extent->West, fields::Longitude);
+  panel.Long2 = field(extent->East, fields::Longitude);
+  panel.Lat1 = field(extent->South, fields::Latitude);
+  panel.Lat2 = field(extent->North, fields::Latitude);
 }
 
 bool PrintSetup(const FrontPanelValues& panel) noexcept {

@@ -2,6 +2,7 @@
 
 #include "base/OperationHost.h"
 #include "frontpanel/PrintExtras.h"
+#include "tiles/DemRaster.h"
 #include "tiles/TileRange.h"
 #include "tiles/TileSource.h"
 
@@ -32,6 +33,8 @@ inline constexpr FieldLimits XExtent{1.0F, 10000.0F, 1.0F, "%.3f", 5.0F};
 inline constexpr FieldLimits ZExtent{0.01F, 1000.0F, 1.0F, "%.3f", 1.0F};
 inline constexpr FieldLimits ZBase{0.0F, 100.0F, 1.0F, "%.1f", 0.0F};
 inline constexpr FieldLimits XYPixelSize{15.0F, 100000.0F, 1.0F, "%.0f", 100.0F};
+// The same with the user's raster, whose own spacing (DemPixelFloor) may be finer than 15 m.
+inline constexpr FieldLimits DemPixelSize{1.0F, 100000.0F, 1.0F, "%.0f", 100.0F};
 // The closed solid's floor thickness, percent of the Z extent.
 inline constexpr FieldLimits Floor{1.0F, 100.0F, 1.0F, "%.1f", 5.0F};
 // The adaptive surface's largest height error in metres; 0 keeps the regular grid.
@@ -124,6 +127,15 @@ struct ModelSettings : FrontPanelValues {
 
   TileBlocks Blocks() const noexcept { return {BlockSrtm1, BlockSrtm3, BlockSrtm30, BlockCop30}; }
 };
+
+// The smallest cell a model of raster takes, in whole metres: its pixel spacing (the coarser
+// of the two), and never more than the tiles' smallest, 15 m.
+int DemPixelFloor(const DemDescription& raster) noexcept;
+
+// Makes the region the smallest box of longitude and latitude that holds the panel's raster
+// (DemFile), as the map's "Use the raster's extent" does. Throws FileError as DemRaster does,
+// and when no point of the raster's edge transforms.
+void UseRasterExtent(FrontPanelValues& panel);
 
 // The panel's values with the region and band they stand for.
 ModelSettings ReadModelSettings(const FrontPanelValues& panel);

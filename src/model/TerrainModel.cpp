@@ -10,12 +10,14 @@
 #include "model/solid/SolidClosure.h"
 #include "model/writers/ModelFile.h"
 #include "tiles/DemRaster.h"
+#include "tiles/DemSampler.h"
 #include "tiles/TileRange.h"
 #include "tiles/TileSource.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <string>
@@ -83,6 +85,18 @@ void RequireElevationData(const ModelSettings& s, const Workspace& workspace) {
   throw NothingToModel("No elevation data in the region: no tile of it was found");
 }
 
+// Cells finer than the raster's own spacing only interpolate between its pixels.
+void LimitPixelSize(ModelSettings& s, const DemDescription& raster, OperationHost& host) {
+  const int finest = DemPixelFloor(raster);
+  if (s.XYResolution >= finest) return;
+  host.Diagnose(FormatText(host.DecimalSeparator(),
+                           "The XY pixel size of %d m is finer than the DEM file's spacing; "
+                           "using %d m",
+                           {s.XYResolution, finest}));
+  s.XYResolution = finest;
+  s.XYPixelSize = static_cast<float>(finest);
+}
+
 // One run from its tile loop to its closing lines: the region's tiles, their grids and the file
 // their faces go to.
 class ModelRun {
@@ -107,6 +121,10 @@ class ModelRun {
     // The closed solid keeps each tile's outline while the tile is loaded; its faces follow
     // the surface's.
     if (s.Solid) solid_.emplace(range_, scale_.FloorZ());
+    // Where the raster has no value the box "Missed data set to 0 m" sets it to 0 m.
+    if (dem != nullptr) {
+      sampler_.emplace(*dem, s.MissedDataZero ? 0.0F : std::numeric_limits<float>::quiet_NaN());
+    }
   }
 
   const TileRange& Tiles() const noexcept { return range_; }
@@ -125,7 +143,7 @@ class ModelRun {
       return;
     }
     const TileGrid grid = GridInTile(s_, gridStep_, tile_.WestLon(), tile_.SouthLat());
-    lattice_.Reset(grid, scale_, &tile_);
+    lattice_.Reset(grid, scale_, &tile_, sampler_ ? &*sampler_ : nullptr);
     const bool meshed = surface_->Mesh(lattice_, lon, lat, [this](std::uint64_t cells) {
       cellsDone_ += cells;
       host_.ReportProgress(cellsDone_, plannedCells_);
@@ -203,6 +221,8 @@ class ModelRun {
   std::int16_t runHighest_ = -32000;
   std::unique_ptr<FaceSink> sink_;  // binary STL or 3MF, by the file's name
   std::optional<SolidClosure> solid_;
+  // The heights of the user's raster at the lattice's own points; none from the tile folders.
+  std::optional<DemSampler> sampler_;
   PieceLattice lattice_;  // of the tile being meshed, read by the meshing threads
   // The regular grid or the adaptive surface; last: nothing in flight once it goes.
   std::unique_ptr<SurfaceMesher> surface_;
@@ -214,12 +234,14 @@ RunOutcome CreateStlModel(const ModelSettings& read, Workspace& workspace, Opera
                           const GenerationOptions& options) {
   // A raster that can't be used is refused before a line is logged or a file made.
   std::optional<DemRaster> dem;
+  ModelSettings limited = read;
   if (!read.DemFile.empty()) {
     dem.emplace(read.DemFile);
+    LimitPixelSize(limited, dem->Description(), host);
   } else {
     ReportUnreadableFolders(read, workspace, host);
   }
-  const ModelSettings s = SettingsForModel(read, workspace, dem ? &*dem : nullptr, host);
+  const ModelSettings s = SettingsForModel(limited, workspace, dem ? &*dem : nullptr, host);
   if (!SizeAccepted(s, host)) return RunOutcome::Cancelled;
   LogPreamble(s, host);
   RequireElevationData(s, workspace);

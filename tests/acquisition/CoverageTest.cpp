@@ -227,11 +227,14 @@ TEST_F(CoverageTest, WithARasterTellsItsSizeSpacingAndShareOfTheRegion) {
   CheckTileCoverage(ReadModelSettings(panel), workspace, host);
   EXPECT_EQ(host.lines[SummaryLines - 2], "   DEM File : " + panel.DemFile);
   const std::vector<std::string> lines = AfterTheSummary(host.lines);
-  ASSERT_EQ(lines.size(), 8U);
+  ASSERT_EQ(lines.size(), 10U);
   EXPECT_EQ(lines[3], "DEM file : " + panel.DemFile);
   EXPECT_EQ(lines[4], "   1200 x 1000 pixels, 30.0 m x 30.0 m apart");
-  EXPECT_EQ(lines[5], "   It covers 100.0 percent of the region");
-  EXPECT_EQ(lines[6].substr(0, 37), "This will create a file containing ab");
+  // The box round the raster's edge, which --region-from-dem makes the region.
+  EXPECT_EQ(lines[5], "   Its extent : -63.770592   to   -63.306776 degrees longitude");
+  EXPECT_EQ(lines[6], "                -45.693137   to   -45.420947 degrees latitude");
+  EXPECT_EQ(lines[7], "   It covers 100.0 percent of the region");
+  EXPECT_EQ(lines[8].substr(0, 37), "This will create a file containing ab");
 
   // A raster that can't be used ends the check before its first line.
   host.lines.clear();

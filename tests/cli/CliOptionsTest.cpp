@@ -276,6 +276,13 @@ TEST(CliOptionsTest, TileSourceAndBaseAddress) {
   EXPECT_EQ(Parse({"download-srtm1", "--tile-source", "copernicus"}).Source.Layout,
             ArchiveLayout::Copernicus);
   EXPECT_EQ(UsageMessage({"create", "--dem", ""}), "--dem: the file name is empty");
+  EXPECT_EQ(UsageMessage({"create", "--region-from-dem"}),
+            "--region-from-dem: give the raster with --dem");
+  EXPECT_EQ(UsageMessage({"create", "--dem", "a.tif", "--region-from-dem", "--lat", "1", "2"}),
+            "--region-from-dem and --lon or --lat both give the region; give one");
+  // With a raster the cell may be finer than the tiles' 15 m; the run holds it to the pixels.
+  EXPECT_EQ(Parse({"create", "--dem", "a.tif", "--pixel", "2"}).Panel.XYPixelSize, 2.0F);
+  EXPECT_EQ(Parse({"create", "--pixel", "2"}).Panel.XYPixelSize, 15.0F);
   EXPECT_EQ(UsageMessage({"download-srtm1", "--tile-source", "usgs"}),
             "--tile-source: unknown tile source 'usgs' (known: esa, aws, copernicus, srtm-v2.1)");
   EXPECT_EQ(UsageMessage({"download-srtm1", "--tile-url", "step.esa.int/auxdata"}),

@@ -15,10 +15,7 @@ std::vector<Vec3> Vertices(const PieceLattice& lattice, const std::vector<Lattic
 }  // namespace
 
 void PieceHeights::Fill(const LatticeRect& rect, float* out, std::size_t stride) const {
-  for (std::uint32_t r = 0; r < rect.Rows; ++r) {
-    float* row = out + r * stride;
-    for (std::uint32_t q = 0; q < rect.Columns; ++q) row[q] = lattice_.Z(rect.Q0 + q, rect.R0 + r);
-  }
+  lattice_.FillZ(rect.Q0, rect.R0, rect.Columns, rect.Rows, out, 1, stride);
 }
 
 AdaptiveSurface::AdaptiveSurface(float maxError, unsigned threads, FaceSink& sink)

@@ -97,6 +97,8 @@ class CellMesher {
 
   // The centre longitude of a cell whose west edge is at lonW, at fraction fu of its width.
   AxisPoint CentreLon(long double lonW, long double fu) const noexcept;
+  // The heights of the centres the bands will draw, sampled from the lattice's raster at once.
+  void SampleCentres(const PieceLattice& lattice);
 
   const ModelScale& scale_;
   CentreFractions& fractions_;
@@ -105,6 +107,8 @@ class CellMesher {
   std::int32_t lat_ = 0;
   std::int64_t perBand_ = 1;      // columns
   std::vector<Scratch> scratch_;  // one a thread
+  // With a raster: the z of every cell's centre, row by row; empty without.
+  std::vector<float> centreZ_;
 };
 
 }  // namespace orolith

@@ -88,10 +88,13 @@ ModelDimensions ModelSize(const ModelSettings& settings) {
           settings.ZExtent - (settings.Solid ? scale.FloorZ() : 0.0F)};
 }
 
-void PieceLattice::Reset(const TileGrid& grid, const ModelScale& scale, const TSRTM* tile) {
+void PieceLattice::Reset(const TileGrid& grid, const ModelScale& scale, const TSRTM* tile,
+                         DemSampler* raster) {
   grid_ = grid;
   scale_ = &scale;
   tile_ = tile;
+  raster_ = tile != nullptr ? raster : nullptr;
+  sampledZ_.clear();
   columns_.resize(static_cast<std::size_t>(grid.Columns) + 1);
   rows_.resize(static_cast<std::size_t>(grid.Rows) + 1);
   for (std::int64_t q = 0; q <= grid.Columns; ++q) {
@@ -105,6 +108,44 @@ void PieceLattice::Reset(const TileGrid& grid, const ModelScale& scale, const TS
     e.degrees = grid.LatticeLat(r);
     e.model = scale.Y(e.degrees);
     if (tile) e.position = tile->LatPosition(e.degrees);
+  }
+  if (raster_ == nullptr) return;
+  const auto perRow = static_cast<std::size_t>(grid.Columns) + 1;
+  sampledZ_.resize(perRow * (static_cast<std::size_t>(grid.Rows) + 1));
+  raster_->Sample(
+      static_cast<std::size_t>(grid.Rows) + 1, perRow,
+      [&](std::size_t r, double* lon, double* lat) {
+        for (std::size_t q = 0; q < perRow; ++q) {
+          lon[q] = static_cast<double>(columns_[q].degrees);
+          lat[q] = static_cast<double>(rows_[r].degrees);
+        }
+      },
+      sampledZ_.data());
+  for (float& z : sampledZ_) z = scale.Z(z);
+}
+
+void PieceLattice::FillZ(std::int64_t q0, std::int64_t r0, std::int64_t columns, std::int64_t rows,
+                         float* out, std::size_t qStride, std::size_t rStride) const noexcept {
+  const auto at = [&](std::int64_t q, std::int64_t r) -> float& {
+    return out[static_cast<std::size_t>(q) * qStride + static_cast<std::size_t>(r) * rStride];
+  };
+  // Row by row across the columns, so that neighbouring lookups share the tile's cache lines.
+  if (!sampledZ_.empty()) {
+    for (std::int64_t r = 0; r < rows; ++r) {
+      const float* row = &sampledZ_[Index(q0, r0 + r)];
+      for (std::int64_t q = 0; q < columns; ++q) at(q, r) = row[q];
+    }
+  } else if (tile_ != nullptr) {
+    for (std::int64_t r = 0; r < rows; ++r) {
+      const TSRTM::AxisPosition& lat = Row(r0 + r).position;
+      for (std::int64_t q = 0; q < columns; ++q) {
+        at(q, r) = scale_->Z(tile_->ElevationOf(Column(q0 + q).position, lat));
+      }
+    }
+  } else {
+    for (std::int64_t r = 0; r < rows; ++r) {
+      for (std::int64_t q = 0; q < columns; ++q) at(q, r) = 0.0F;
+    }
   }
 }
 

@@ -3,6 +3,7 @@
 #include "frontpanel/ModelSettings.h"
 #include "model/mesh/STLVectors.h"
 #include "model/mesh/SurfacePaint.h"
+#include "tiles/DemSampler.h"
 #include "tiles/SRTM.h"
 
 #include <cstdint>
@@ -154,17 +155,29 @@ class PieceLattice {
 
   // The lattice of grid over tile; tile null for a piece with no data, whose corners all lie at
   // z = 0. The tile must stay loaded while the lattice is in use; the room is kept for the next.
-  void Reset(const TileGrid& grid, const ModelScale& scale, const TSRTM* tile);
+  // With raster, the corners' heights are the raster's own, sampled here all at once, and the
+  // tile serves for what else its kind tells; throws as DemSampler::Sample does.
+  void Reset(const TileGrid& grid, const ModelScale& scale, const TSRTM* tile,
+             DemSampler* raster = nullptr);
 
   const TileGrid& Grid() const noexcept { return grid_; }
   const TSRTM* Tile() const noexcept { return tile_; }
+  // The raster the corners were sampled from, for points of the piece besides them; null when
+  // they come from the tile.
+  DemSampler* Raster() const noexcept { return raster_; }
   const Edge& Column(std::int64_t q) const noexcept {
     return columns_[static_cast<std::size_t>(q)];
   }
   const Edge& Row(std::int64_t r) const noexcept { return rows_[static_cast<std::size_t>(r)]; }
   float Z(std::int64_t q, std::int64_t r) const noexcept {
+    if (!sampledZ_.empty()) return sampledZ_[Index(q, r)];
     return tile_ ? scale_->Z(tile_->ElevationOf(Column(q).position, Row(r).position)) : 0.0F;
   }
+  // Z of the corners of columns q0 .. q0 + columns - 1 and rows r0 .. r0 + rows - 1, corner
+  // (q, r) at out[(q - q0) * qStride + (r - r0) * rStride]: the same values as Z, the choice of
+  // their source made once.
+  void FillZ(std::int64_t q0, std::int64_t r0, std::int64_t columns, std::int64_t rows, float* out,
+             std::size_t qStride, std::size_t rStride) const noexcept;
   Vec3 Corner(std::int64_t q, std::int64_t r) const noexcept {
     return MakeVec(Column(q).model, Row(r).model, Z(q, r));
   }
@@ -175,6 +188,12 @@ class PieceLattice {
   const TSRTM* tile_ = nullptr;
   std::vector<Edge> columns_;  // 0 .. Columns
   std::vector<Edge> rows_;     // 0 .. Rows
+  DemSampler* raster_ = nullptr;
+  std::vector<float> sampledZ_;  // row by row, with a raster; empty without
+
+  std::size_t Index(std::int64_t q, std::int64_t r) const noexcept {
+    return static_cast<std::size_t>(r * (grid_.Columns + 1) + q);
+  }
 };
 
 // The outline of a piece for a closed solid: the border corners of its lattice, so that the
