@@ -144,6 +144,7 @@ class ModelRun {
     const auto rows = static_cast<std::uint64_t>(grid.Rows);
     pipeline_->Run(*mesher_, bands, [&](const Band& band) {
       faces_ += band.Mesh.Triangles.size();
+      if (grid.HasArea()) facesWithArea_ += band.Mesh.Triangles.size();
       for (std::int64_t q = mesher_->BandColumns(band.Index); q > 0; --q) {
         cellsDone_ += rows;
         host_.ReportProgress(cellsDone_, plannedCells_);
@@ -152,14 +153,19 @@ class ModelRun {
   }
 
   // The tile search only saw that files are there; one that turned out to be no tile leaves its
-  // piece without data as well.
+  // piece without data as well. A raster's data can also miss every cell, when it is narrower
+  // than one or lies between the cells' corners: a model with no face is no model either.
   void RequireSurface() const {
-    if (piecesWithData_ != 0) return;
-    if (dem_ != nullptr) {
+    if (facesWithArea_ != 0) return;
+    if (dem_ == nullptr) {
+      throw NothingToModel(
+          "No elevation data in the region: none of the files found for it is an SRTM tile");
+    }
+    if (piecesWithData_ == 0) {
       throw NothingToModel("No elevation data in the region: the DEM file has no value in it");
     }
     throw NothingToModel(
-        "No elevation data in the region: none of the files found for it is an SRTM tile");
+        "No elevation data in the region: the DEM file's values in it make no whole cell");
   }
 
   void CloseSolid() {
@@ -225,6 +231,7 @@ class ModelRun {
         host_.ReportProgress(cellsDone_, plannedCells_);
       });
       faces_ += adaptive_->Faces() - before;
+      facesWithArea_ += adaptive_->Faces() - before;
       if (solid_) solid_->AddSurface(lon, lat, std::move(kept));
     } else {
       cellsDone_ += grid.Cells();
@@ -251,6 +258,7 @@ class ModelRun {
   std::uint64_t cellsDone_ = 0;
   std::uint64_t faces_ = 0;
   std::uint64_t piecesWithData_ = 0;  // of some area, meshed
+  std::uint64_t facesWithArea_ = 0;   // of the surface, in those pieces
   std::int16_t runLowest_ = 32000;
   std::int16_t runHighest_ = -32000;
   CentreFractions fractions_;

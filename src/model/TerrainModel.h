@@ -41,8 +41,8 @@ class NothingToModel : public std::runtime_error {
 // on for a reader before the first tile, through host.WhileWaiting. NothingToModel when no tile
 // of the region has data: found by the tile search right after the configuration summary, before
 // the file is created, or once the last tile is processed when every file found for the region
-// is no tile; the log then stops where it was found and no file is written, an old one of that
-// name kept.
+// is no tile or the surface has no face (a raster's values make no whole cell); the log then
+// stops where it was found and no file is written, an old one of that name kept.
 RunOutcome CreateStlModel(const ModelSettings& settings, Workspace& workspace, OperationHost& host,
                           const GenerationOptions& options = {});
 
