@@ -37,6 +37,10 @@ PieceOutline AdaptiveSurface::Mesh(const PieceLattice& lattice, std::int32_t lon
   const PieceHeights heights(lattice);
   chunk_.PieceLon = lon;
   chunk_.PieceLat = lat;
+  // The piece's size makes the chunks pieces' chunks, whose vertices a sink numbers by lattice
+  // point and keeps only while a later block can share them.
+  chunk_.PieceColumns = static_cast<std::uint32_t>(g.Columns);
+  chunk_.PieceRows = static_cast<std::uint32_t>(g.Rows);
   const LatticeOutline kept =
       mesher_.Mesh(heights, static_cast<std::uint32_t>(g.Columns),
                    static_cast<std::uint32_t>(g.Rows), [&](const MeshedBlock& block) {
