@@ -71,7 +71,9 @@ void CheckTileCoverage(const ModelSettings& s, Workspace& workspace, OperationHo
   // By kind; wide enough for every tile of the globe, which the 16 bits of a form field are not.
   std::array<std::uint64_t, static_cast<std::size_t>(TileKind::Cop30) + 1> found{};
   std::uint64_t missing = 0;
+  std::uint64_t checked = 0;
   ForEachTile(range, [&](std::int32_t lon, std::int32_t lat) {
+    host.ReportTileProgress(checked++, range.Count());
     const std::string name = TileFileName(lon, lat);
     if (const auto source = FindTileSource(workspace.Folders, lon, lat, s.Blocks())) {
       ++found[static_cast<std::size_t>(source->Folder)];

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <utility>
 
 namespace orolith {
 
@@ -78,22 +79,43 @@ TileRange RegionTiles(const ModelSettings& s) noexcept {
   return TileRangeOf(s.LonMin, s.LonMax, s.LatMin, s.LatMax);
 }
 
-std::vector<std::string> StartupLines(const DataFolders& folders, bool fromCommandLine) {
+std::vector<std::string> DataRootLines(const DataFolders& folders, RootOrigin origin) {
+  const char* from = "execution directory";
+  switch (origin) {
+    case RootOrigin::ExecutionDirectory:
+      break;
+    case RootOrigin::CommandLine:
+      from = "command line argument";
+      break;
+    case RootOrigin::Chooser:
+      from = "folder chooser";
+      break;
+    case RootOrigin::SavedSettings:
+      from = "saved settings";
+      break;
+  }
   return {
-      "Marlowen Orolith 20130304",
-      (fromCommandLine ? "DataRoot taken from command line argument : "
-                       : "DataRoot taken from execution directory : ") +
-          folders.DataRoot,
+      "DataRoot taken from " + std::string(from) + " : " + folders.DataRoot,
       "SRTM-1 Files should be in " + folders.Srtm1Dir,
       "SRTM-3 Files should be in " + folders.Srtm3Dir,
       "SRTM-30 Files <from Gridcaster> should be in " + folders.Srtm30Dir,
-      "To use an alternative DataRoot directory, rerun Orolith with the following added to the "
-      "command line in shortcut",
-      " ",
-      "        DataRoot=<insert_path_here> use double-quotes to enclose if there are spaces",
-      "  e.g.  DataRoot=\"c:\\My Directory\\OroFiles\\\" ",
-      "  ",
   };
+}
+
+std::vector<std::string> StartupLines(const DataFolders& folders, RootOrigin origin) {
+  std::vector<std::string> lines{"Marlowen Orolith 20130304"};
+  for (std::string& line : DataRootLines(folders, origin)) lines.push_back(std::move(line));
+  lines.insert(lines.end(),
+               {
+                   "To use an alternative DataRoot directory, rerun Orolith with the following "
+                   "added to the command line in shortcut",
+                   " ",
+                   "        DataRoot=<insert_path_here> use double-quotes to enclose if there are "
+                   "spaces",
+                   "  e.g.  DataRoot=\"c:\\My Directory\\OroFiles\\\" ",
+                   "  ",
+               });
+  return lines;
 }
 
 }  // namespace orolith

@@ -98,7 +98,13 @@ void LogConfigurationSummary(const ModelSettings& settings, OperationHost& host)
 // The whole-degree tiles the region touches.
 TileRange RegionTiles(const ModelSettings& settings) noexcept;
 
-// The log's lines after start-up; fromCommandLine tells where the root came from.
-std::vector<std::string> StartupLines(const DataFolders& folders, bool fromCommandLine);
+// Where the data root in use came from.
+enum class RootOrigin { ExecutionDirectory, CommandLine, Chooser, SavedSettings };
+
+// The four lines that name the data root, where it came from, and its tile folders.
+std::vector<std::string> DataRootLines(const DataFolders& folders, RootOrigin origin);
+
+// The log's lines after start-up.
+std::vector<std::string> StartupLines(const DataFolders& folders, RootOrigin origin);
 
 }  // namespace orolith

@@ -13,7 +13,12 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
+#include <QResizeEvent>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QStyle>
 #include <QTabWidget>
 #include <QToolButton>
 
@@ -22,8 +27,19 @@
 
 namespace orolith {
 
+void TForm4::CreateFrontPanel() {
+  // Its controls keep their places; a window too short or too narrow for it scrolls it.
+  FrontScroll = new QScrollArea(this);
+  FrontScroll->setFrameShape(QFrame::NoFrame);
+  FrontScroll->setWidgetResizable(false);
+  FrontScroll->setFocusPolicy(Qt::NoFocus);
+  FrontPanel = new QWidget;
+  FrontPanel->resize(FrontPanelWidth, WindowHeight);
+  FrontScroll->setWidget(FrontPanel);
+}
+
 QGroupBox* TForm4::MakeGroup(const QString& title, int left, int top, int width, int height) {
-  auto* group = new TGroupBox(title, this);
+  auto* group = new TGroupBox(title, FrontPanel);
   // A later group covers what an earlier one draws under it, as the groups overlap a little.
   group->setAutoFillBackground(true);
   group->setGeometry(left, top, width, height);
@@ -130,7 +146,7 @@ void TForm4::CreateActionGroup() {
 }
 
 void TForm4::CreateLog() {
-  Label6 = new QLabel(this);
+  Label6 = new QLabel(FrontPanel);
   QFont labelFont = PanelFont("Tahoma", 16, QFont::SansSerif);
   labelFont.setBold(true);
   Label6->setFont(labelFont);
@@ -138,24 +154,69 @@ void TForm4::CreateLog() {
 
   // The user's raster on a row of its own between the label and the log: a name, and the
   // dialog that chooses it.
-  MakeLabel(this, QStringLiteral("DEM file"), 16, 236);
-  DemFileCtl = new QLineEdit(this);
+  MakeLabel(FrontPanel, QStringLiteral("DEM file"), 16, 236);
+  DemFileCtl = new QLineEdit(FrontPanel);
   DemFileCtl->setGeometry(72, 233, 700, 21);
-  SelectDemCtl = new QToolButton(this);
+  SelectDemCtl = new QToolButton(FrontPanel);
   SelectDemCtl->setText(QStringLiteral("..."));
   SelectDemCtl->setGeometry(776, 233, 26, 21);
+  CreateDataRootRow();
 
-  Memo1 = new QPlainTextEdit(this);
+  // From under the rows above to the status row: it takes the height the window gives.
+  Memo1 = new QPlainTextEdit(FrontPanel);
   QFont logFont = PanelFont("Courier New", 13, QFont::TypeWriter);
   logFont.setFixedPitch(true);
   Memo1->setFont(logFont);
-  Memo1->setGeometry(8, 260, 794, 542);
   Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   Memo1->setLineWrapMode(QPlainTextEdit::WidgetWidth);
   // Tab moves on to the next control, as in every other field of the window.
   Memo1->setTabChangesFocus(true);
   Memo1->setFocus();
+  CreateStatusRow();
+  LayOutFrontPanel();
+}
+
+void TForm4::CreateDataRootRow() {
+  // As the DEM file's row: the root in use, and the dialog that chooses another.
+  MakeLabel(FrontPanel, QStringLiteral("Data root"), 16, 262);
+  DataRootCtl = new QLabel(FrontPanel);
+  DataRootCtl->setGeometry(72, 259, 700, 21);
+  DataRootCtl->setFrameShape(QFrame::StyledPanel);
+  DataRootCtl->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  SelectDataRootCtl = new QToolButton(FrontPanel);
+  SelectDataRootCtl->setText(QStringLiteral("..."));
+  SelectDataRootCtl->setGeometry(776, 259, 26, 21);
+}
+
+void TForm4::CreateStatusRow() {
+  RememberCtl = new QCheckBox(QStringLiteral("Remember settings"), FrontPanel);
+  ProgressCtl = new QProgressBar(FrontPanel);
+  StopCtl = new QPushButton(QStringLiteral("Stop"), FrontPanel);
+  ShowRunning(false);
+}
+
+void TForm4::LayOutFrontPanel() {
+  const FrontPanelRows rows = ArrangeFrontPanel(FrontPanel->height());
+  Memo1->setGeometry(rows.Log);
+  const QRect status = rows.Status;
+  const int remember = std::max(RememberCtl->sizeHint().width(), 130);
+  constexpr int StopWidth = 82;
+  RememberCtl->setGeometry(status.left(), status.top(), remember, status.height());
+  StopCtl->setGeometry(status.right() + 1 - StopWidth, status.top(), StopWidth, status.height());
+  ProgressCtl->setGeometry(status.left() + remember + 6, status.top() + 1,
+                           status.width() - remember - StopWidth - 12, status.height() - 2);
+}
+
+void TForm4::resizeEvent(QResizeEvent* event) {
+  const int scrollBar =
+      FrontScroll->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, FrontScroll);
+  const WindowLayout arranged = ArrangeWindow(size(), scrollBar);
+  FrontScroll->setGeometry(arranged.Front);
+  FrontPanel->resize(arranged.FrontPanel);
+  LayOutFrontPanel();
+  PreviewTabs->setGeometry(arranged.Preview);
+  QWidget::resizeEvent(event);
 }
 
 void TForm4::CreatePreviewPanel() {
@@ -166,6 +227,7 @@ void TForm4::CreatePreviewPanel() {
   PreviewTabs->addTab(MapPanel, QStringLiteral("Map"));
   if (TModelView::CanDraw()) {
     ModelView = new TModelView(PreviewTabs);
+    ModelView->SetDecimalSeparator(DecimalSeparator());
     PreviewTabs->addTab(ModelView, QStringLiteral("Model"));
     return;
   }
@@ -178,13 +240,15 @@ void TForm4::CreatePreviewPanel() {
 
 void TForm4::SetTabOrder() {
   // Group by group: log, region (the elevation row right before left), output dimensions,
-  // operations, file name, special cases; then the panel's tabs.
+  // operations, file name, special cases; the rows under them; then the panel's tabs.
   const std::vector<QWidget*> order{
-      Memo1,       Long1Ctl,      Long2Ctl,      Lat1Ctl,          Lat2Ctl,       Z2Ctl,
-      Z1Ctl,       XSizeCtl,      ZSizeCtl,      XY_ResolutionCtl, MaxErrorCtl,   ZBaseCtl,
-      FileTestCtl, CreateStlCtl,  GetSRTM1Ctl,   GetSRTM3Ctl,      TileSourceCtl, SaveFilenameCtl,
-      Button4,     BlockSRTM1Ctl, BlockSRTM3Ctl, BlockSRTM30Ctl,   BlockCOP30Ctl, MissedDataCtl,
-      SolidCtl,    FloorCtl,      DemFileCtl,    SelectDemCtl,     PreviewTabs};
+      Memo1,         Long1Ctl,       Long2Ctl,        Lat1Ctl,           Lat2Ctl,
+      Z2Ctl,         Z1Ctl,          XSizeCtl,        ZSizeCtl,          XY_ResolutionCtl,
+      MaxErrorCtl,   ZBaseCtl,       FileTestCtl,     CreateStlCtl,      GetSRTM1Ctl,
+      GetSRTM3Ctl,   TileSourceCtl,  SaveFilenameCtl, Button4,           BlockSRTM1Ctl,
+      BlockSRTM3Ctl, BlockSRTM30Ctl, BlockCOP30Ctl,   MissedDataCtl,     SolidCtl,
+      FloorCtl,      DemFileCtl,     SelectDemCtl,    SelectDataRootCtl, RememberCtl,
+      StopCtl,       PreviewTabs};
   for (std::size_t i = 1; i < order.size(); ++i) QWidget::setTabOrder(order[i - 1], order[i]);
 }
 

@@ -2,6 +2,7 @@
 
 #include "base/Errors.h"
 #include "base/ReadOnlyFile.h"
+#include "preview/ViewMeshGrid.h"
 
 #include <algorithm>
 #include <bit>
@@ -262,10 +263,39 @@ void MeshGrid(const HeightGrid& grid, const std::vector<float>& height, ViewMesh
   }
 }
 
+// Whether the file is a zip package (a 3MF model) rather than binary STL.
+bool IsZipPackage(const std::string& path) {
+  const ReadOnlyFile file(path);
+  unsigned char magic[4] = {};
+  if (file.Size() < sizeof magic) return false;
+  file.ReadAt(magic, sizeof magic, 0);
+  return magic[0] == 'P' && magic[1] == 'K' && magic[2] == 3 && magic[3] == 4;
+}
+
 }  // namespace
+
+bool FacesStraightDown(const float* a, const float* b, const float* c) noexcept {
+  const Face face{{a[0], a[1], a[2]}, {b[0], b[1], b[2]}, {c[0], c[1], c[2]}};
+  return face.UpFraction() < FloorBelow;
+}
+
+bool RebuildFromGrid(ViewMesh& mesh, std::uint64_t nodes,
+                     const std::function<bool(const PointSink&)>& feed) {
+  HeightGrid grid(mesh, nodes);
+  if (!feed([&grid](std::span<const float> xyz) {
+        for (std::size_t i = 0; i + 2 < xyz.size(); i += 3) {
+          grid.Add(Corner{xyz[i], xyz[i + 1], xyz[i + 2]});
+        }
+      })) {
+    return false;
+  }
+  MeshGrid(grid, grid.Heights(), mesh);
+  return true;
+}
 
 ViewMesh ReadViewMesh(const std::string& path, std::uint64_t triangleBudget,
                       const std::atomic<bool>* stop) {
+  if (IsZipPackage(path)) return ReadThreeMfViewMesh(path, triangleBudget, stop);
   FaceStream stream(path, stop);
   ViewMesh mesh;
   mesh.FileFaces = stream.Faces();

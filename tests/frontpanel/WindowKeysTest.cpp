@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -151,6 +152,34 @@ TEST(WindowKeys, AValueThatCantBeReadIsReportedAndTheDefaultKept) {
     EXPECT_FLOAT_EQ(keys.MaxError, 0.0F);
     EXPECT_EQ(keys.Source.ArchiveHost, DefaultArchiveHost);
   }
+}
+
+// What the command line sets stays over what the window remembered; a key it could not read
+// sets nothing.
+TEST(WindowKeys, TheKeysGivenAndRememberAreToldApart) {
+  const struct {
+    std::vector<const char*> arguments;
+    bool floor, maxError, source;
+    std::optional<bool> remember;
+    std::size_t problems;
+  } cases[] = {
+      {{}, false, false, false, std::nullopt, 0},
+      {{"Floor=7", "MAXERROR=2", "TileSource=esa", "remember=1"}, true, true, true, true, 0},
+      {{"Floor=x", "TileSource=usgs", "Remember=no"}, false, false, false, false, 2},
+      {{"ArchiveHost=h:81", "Remember=maybe"}, false, false, true, std::nullopt, 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.arguments.size());
+    const WindowKeys keys = Read(c.arguments);
+    EXPECT_EQ(keys.FloorGiven, c.floor);
+    EXPECT_EQ(keys.MaxErrorGiven, c.maxError);
+    EXPECT_EQ(keys.TileSourceGiven, c.source);
+    EXPECT_EQ(keys.Remember, c.remember);
+    EXPECT_EQ(keys.Problems.size(), c.problems);
+  }
+  EXPECT_EQ(Read({"Remember=maybe"}).Problems.front(),
+            "Remember: 'maybe' is neither yes nor no; the \"Remember settings\" box stays as it "
+            "was left");
 }
 
 }  // namespace
