@@ -134,7 +134,9 @@ class HeightGrid {
     hits_.assign(Count(), 0);
   }
 
+  // A corner at infinity or of no number has no node.
   void Add(const Corner& c) noexcept {
+    if (!std::isfinite(c.X) || !std::isfinite(c.Y) || !std::isfinite(c.Z)) return;
     const std::size_t at = Index(Node(c.X, 0, columns_), Node(c.Y, 1, rows_));
     sum_[at] += c.Z;
     ++hits_[at];
