@@ -1,10 +1,9 @@
 #include "model/TerrainModel.h"
 
 #include "base/NumberText.h"
+#include "base/OrderedPipeline.h"
 #include "model/SizeEstimate.h"
-#include "model/adaptive/AdaptiveSurface.h"
-#include "model/grid/BandPipeline.h"
-#include "model/grid/CellMesher.h"
+#include "model/SurfaceMeshers.h"
 #include "model/lattice/ModelGrid.h"
 #include "model/solid/SolidClosure.h"
 #include "model/writers/ModelFile.h"
@@ -93,15 +92,9 @@ class ModelRun {
         range_(RegionTiles(s)),
         scale_(s),
         gridStep_(GridStep(s)),
-        fractions_(RunSeed(options)),
         sink_(OpenModelFile(s.StlFileName, [&host] { host.WhileWaiting(); })),
-        threads_(MeshingThreads(options.Threads)) {
-    if (s.MaxError > 0) {
-      adaptive_.emplace(scale_.HeightZ(s.MaxError), threads_, *sink_);
-    } else {
-      mesher_.emplace(scale_, fractions_, threads_);
-      pipeline_.emplace(threads_, *sink_);
-    }
+        surface_(
+            OpenSurfaceMesher(s, scale_, RunSeed(options), WorkThreads(options.Threads), *sink_)) {
     ForEachTile(range_, [&](std::int32_t lon, std::int32_t lat) {
       plannedCells_ += GridInTile(s_, gridStep_, lon, lat).Cells();
     });
@@ -127,29 +120,17 @@ class ModelRun {
     }
     const TileGrid grid = GridInTile(s_, gridStep_, tile_.WestLon(), tile_.SouthLat());
     lattice_.Reset(grid, scale_, &tile_);
-    if (adaptive_) {
-      AdaptivePiece(lon, lat);
-      return;
-    }
-    // A solid leaves out the faces of a piece of no area, which would be lines in its shell,
-    // but not their draws: every cell after them keeps its centre.
-    if (solid_ && !solid_->AddSurface(lon, lat, OutlineOf(lattice_))) {
-      fractions_.SkipCells(grid.Cells());
-      cellsDone_ += grid.Cells();
+    const std::uint64_t before = surface_->Faces();
+    const bool meshed = surface_->Mesh(lattice_, lon, lat, [this](std::uint64_t cells) {
+      cellsDone_ += cells;
       host_.ReportProgress(cellsDone_, plannedCells_);
-      return;
-    }
-    if (grid.HasArea()) ++piecesWithData_;
-    const std::size_t bands = mesher_->StartTile(lattice_, lon, lat);
-    const auto rows = static_cast<std::uint64_t>(grid.Rows);
-    pipeline_->Run(*mesher_, bands, [&](const Band& band) {
-      faces_ += band.Mesh.Triangles.size();
-      if (grid.HasArea()) facesWithArea_ += band.Mesh.Triangles.size();
-      for (std::int64_t q = mesher_->BandColumns(band.Index); q > 0; --q) {
-        cellsDone_ += rows;
-        host_.ReportProgress(cellsDone_, plannedCells_);
-      }
     });
+    if (!meshed) return;
+    if (grid.HasArea()) {
+      ++piecesWithData_;
+      facesWithArea_ += surface_->Faces() - before;
+    }
+    if (solid_) solid_->AddSurface(lon, lat, surface_->Outline(lattice_));
   }
 
   // The tile search only saw that files are there; one that turned out to be no tile leaves its
@@ -169,15 +150,15 @@ class ModelRun {
   }
 
   void CloseSolid() {
-    if (solid_) faces_ += solid_->Close(*sink_);
+    if (solid_) closureFaces_ = solid_->Close(*sink_);
   }
 
   void ClosingLines() {
     host_.AppendLine("Topography generation completed");
     host_.AppendLine(FormatText(sep_, "Elevation in SRTM files ranged from %d  to  %d m",
                                 {runLowest_, runHighest_}));
-    host_.AppendLine(
-        FormatText(sep_, "%d Faces created, now saving to %s ...", {faces_, s_.StlFileName}));
+    host_.AppendLine(FormatText(sep_, "%d Faces created, now saving to %s ...",
+                                {surface_->Faces() + closureFaces_, s_.StlFileName}));
     sink_->Finish();
     host_.AppendLine("File has been saved");
   }
@@ -220,25 +201,6 @@ class ModelRun {
     host_.AppendLine(" ");
   }
 
-  // A piece of no area has nothing to triangulate; a solid then leaves it out as well.
-  void AdaptivePiece(std::int32_t lon, std::int32_t lat) {
-    const TileGrid& grid = lattice_.Grid();
-    if (EnclosesArea(lattice_)) {
-      ++piecesWithData_;
-      const std::uint64_t before = adaptive_->Faces();
-      PieceOutline kept = adaptive_->Mesh(lattice_, lon, lat, [&](std::uint64_t cells) {
-        cellsDone_ += cells;
-        host_.ReportProgress(cellsDone_, plannedCells_);
-      });
-      faces_ += adaptive_->Faces() - before;
-      facesWithArea_ += adaptive_->Faces() - before;
-      if (solid_) solid_->AddSurface(lon, lat, std::move(kept));
-    } else {
-      cellsDone_ += grid.Cells();
-      host_.ReportProgress(cellsDone_, plannedCells_);
-    }
-  }
-
   void MissingPiece(std::int32_t lon, std::int32_t lat) {
     if (!solid_) return;
     lattice_.Reset(GridInTile(s_, gridStep_, lon, lat), scale_, nullptr);
@@ -256,20 +218,16 @@ class ModelRun {
   long double gridStep_;
   std::uint64_t plannedCells_ = 0;
   std::uint64_t cellsDone_ = 0;
-  std::uint64_t faces_ = 0;
+  std::uint64_t closureFaces_ = 0;
   std::uint64_t piecesWithData_ = 0;  // of some area, meshed
   std::uint64_t facesWithArea_ = 0;   // of the surface, in those pieces
   std::int16_t runLowest_ = 32000;
   std::int16_t runHighest_ = -32000;
-  CentreFractions fractions_;
   std::unique_ptr<FaceSink> sink_;  // binary STL or 3MF, by the file's name
   std::optional<SolidClosure> solid_;
   PieceLattice lattice_;  // of the tile being meshed, read by the meshing threads
-  unsigned threads_;
-  // Either the regular grid or the adaptive surface.
-  std::optional<AdaptiveSurface> adaptive_;
-  std::optional<CellMesher> mesher_;
-  std::optional<BandPipeline> pipeline_;  // last: no band in flight once it goes
+  // The regular grid or the adaptive surface; last: nothing in flight once it goes.
+  std::unique_ptr<SurfaceMesher> surface_;
 };
 
 }  // namespace

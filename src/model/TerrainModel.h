@@ -16,8 +16,8 @@ struct GenerationOptions {
   // Fixes the seed of the centre fractions (--seed, Seed=): two runs with the same settings
   // and seed make the same faces. Without it each run draws afresh.
   std::optional<std::uint64_t> Seed;
-  // Threads that mesh the cells, 0 for one a processor (up to four). The file is the same
-  // with any number.
+  // Threads that mesh the surface, the run's own included; 0 for one a processor this process
+  // may run on (up to four). The file is the same with any number.
   unsigned Threads = 0;
 };
 

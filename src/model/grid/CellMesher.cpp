@@ -30,8 +30,8 @@ CentreFractions::CentreFractions(std::uint64_t seed) {
   }
 }
 
-CellMesher::CellMesher(const ModelScale& scale, CentreFractions& fractions, unsigned workers)
-    : scale_(scale), fractions_(fractions), scratch_(std::max(workers, 1U)) {}
+CellMesher::CellMesher(const ModelScale& scale, CentreFractions& fractions, unsigned threads)
+    : scale_(scale), fractions_(fractions), scratch_(std::max(threads, 1U)) {}
 
 std::size_t CellMesher::StartTile(const PieceLattice& lattice, std::int32_t lon, std::int32_t lat) {
   if (lattice.Tile() == nullptr)
@@ -74,8 +74,8 @@ CellMesher::AxisPoint CellMesher::CentreLon(long double lonW, long double fu) co
   return {lattice_->Tile()->LonPosition(lon), scale_.X(lon)};
 }
 
-void CellMesher::Mesh(unsigned worker, Band& band) {
-  Scratch& s = scratch_[worker];
+void CellMesher::Mesh(unsigned thread, Band& band) {
+  Scratch& s = scratch_[thread];
   const PieceLattice& lattice = *lattice_;
   const TSRTM& tile = *lattice.Tile();
   const TileGrid& g = lattice.Grid();

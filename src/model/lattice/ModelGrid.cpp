@@ -81,6 +81,12 @@ void PieceLattice::Reset(const TileGrid& grid, const ModelScale& scale, const TS
   }
 }
 
+bool EnclosesArea(const PieceLattice& lattice) noexcept {
+  const TileGrid& g = lattice.Grid();
+  return lattice.Column(0).model != lattice.Column(g.Columns).model &&
+         lattice.Row(0).model != lattice.Row(g.Rows).model;
+}
+
 PieceOutline OutlineOf(const PieceLattice& lattice) {
   const TileGrid& g = lattice.Grid();
   PieceOutline o;

@@ -151,4 +151,8 @@ class PieceLattice {
 // closure meets the surface to the byte.
 PieceOutline OutlineOf(const PieceLattice& lattice);
 
+// Whether the piece's lattice encloses area in the model: a piece narrower or lower than a
+// float step would give faces that are lines.
+bool EnclosesArea(const PieceLattice& lattice) noexcept;
+
 }  // namespace orolith

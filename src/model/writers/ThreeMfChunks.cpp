@@ -2,14 +2,12 @@
 
 #include <isa-l/crc.h>
 #include <isa-l/igzip_lib.h>
-#include <sched.h>
 
 #include <algorithm>
 #include <bit>
 #include <charconv>
 #include <cstring>
 #include <stdexcept>
-#include <thread>
 #include <utility>
 
 namespace orolith::threemf {
@@ -100,15 +98,7 @@ Compressor::Compressor(int vertexLevel, int triangleLevel, std::size_t textCapac
 
 Compressor::~Compressor() = default;
 
-void Compressor::Run(Job& job) noexcept {
-  try {
-    Compress(job);
-  } catch (...) {
-    job.error = std::current_exception();
-  }
-}
-
-void Compressor::Compress(Job& job) {
+void Compressor::Run(Job& job) {
   char* const text = text_.get();
   char* const chunk = FormatItems(job.stream, job.items.get(), job.context, text);
   char* end = Put(chunk, job.prefix);
@@ -147,17 +137,6 @@ void Compressor::Compress(Job& job) {
     }
     Reserve(job, 2 * job.outCapacity);
   }
-}
-
-unsigned CompressionThreads(const ThreeMfOptions& options) {
-  constexpr unsigned MaxThreads = 4;
-  if (options.Threads > 0) return options.Threads;
-  cpu_set_t set;
-  CPU_ZERO(&set);
-  int processors = 0;
-  if (::sched_getaffinity(0, sizeof set, &set) == 0) processors = CPU_COUNT(&set);
-  if (processors <= 0) processors = static_cast<int>(std::thread::hardware_concurrency());
-  return std::clamp(static_cast<unsigned>(std::max(processors, 1)), 1U, MaxThreads);
 }
 
 }  // namespace orolith::threemf
