@@ -197,9 +197,9 @@ if [[ $screen == laptop ]]; then
   fill 200 91 4000
   fill 40 91 400
   fill 380 35 150
-  fill 380 63 30
-  fill 380 104 10
-  fill 60 138 "$work/demo.stl"
+  fill 380 85 30
+  fill 380 135 10
+  fill 60 158 "$work/demo.stl"
   xdotool mousemove 1360 760
   sleep 2
   shot laptop-map 540x600+820+40
@@ -252,7 +252,7 @@ if [[ $screen == laptop ]]; then
     awk -v w="$west_change" -v n="$north_change" 'BEGIN { exit !(w * w + n * n < 1e-10) }'
 
   # 5. The save dialog in the folder of the model just made.
-  click 140 167
+  click 140 187
   sleep 2
   import -window root "$shots/laptop-save-dialog.png"
   dialog=$(xdotool getactivewindow)
@@ -272,9 +272,9 @@ if [[ $screen == laptop ]]; then
     fill 200 63 47
     fill 200 91 4000
     fill 380 35 150
-    fill 380 63 30
-    fill 380 150 30
-    fill 60 138 "$work/out/tile.stl"
+    fill 380 85 30
+    fill 380 160 30
+    fill 60 158 "$work/out/tile.stl"
     click 700 167
     sleep 1
     # The size question: OK, its default.

@@ -32,6 +32,10 @@ std::string FormatFieldValue(float value, const FieldLimits& limits, char decima
   return FormatText(decimalSeparator, limits.FormatStr, {ClampToRange(value, limits)});
 }
 
+bool PrintSetup(const FrontPanelValues& panel) noexcept {
+  return panel.Scale > 0 || panel.Exaggeration > 0 || panel.ElevationAuto || panel.MaxErrorAuto;
+}
+
 ModelSettings ReadModelSettings(const FrontPanelValues& panel) {
   ModelSettings s;
   static_cast<FrontPanelValues&>(s) = panel;
@@ -49,6 +53,28 @@ ModelSettings ReadModelSettings(const FrontPanelValues& panel) {
   if (s.MaxError > 0 && s.MaxError < SmallestMaxError) s.MaxError = SmallestMaxError;
   return s;
 }
+
+namespace {
+
+// The lines of the options that set the model up in millimetres, each only when it is on.
+void LogPrintSetup(const ModelSettings& s, char sep, OperationHost& host) {
+  if (s.Scale > 0) {
+    host.AppendLine(FormatText(
+        sep, "   Scale 1:%.0f, the extents in mm from the ground width at the centre latitude",
+        {s.Scale}));
+  }
+  if (s.Exaggeration > 0) {
+    host.AppendLine(FormatText(sep, "   Heights %.2f times the model's scale", {s.Exaggeration}));
+  }
+  if (s.ElevationAuto)
+    host.AppendLine("   Elevation limits are the region's own lowest and highest");
+  if (s.MaxErrorAuto) {
+    host.AppendLine(
+        FormatText(sep, "   Max. error half a layer height of %.2f mm", {s.LayerHeight}));
+  }
+}
+
+}  // namespace
 
 void LogConfigurationSummary(const ModelSettings& s, OperationHost& host) {
   const char sep = host.DecimalSeparator();
@@ -70,8 +96,13 @@ void LogConfigurationSummary(const ModelSettings& s, OperationHost& host) {
   if (s.MaxError > 0) {
     host.AppendLine(FormatText(sep, "   Adaptive surface, max. error %.2f m", {s.MaxError}));
   }
+  if (s.Extras.WaterLevel) {
+    host.AppendLine(FormatText(sep, "   Water level %.1f m, lowered %.2f",
+                               {*s.Extras.WaterLevel, s.Extras.WaterDrop}));
+  }
   if (s.BlockCop30) host.AppendLine("   Use of Copernicus GLO-30 Data blocked");
   if (!s.DemFile.empty()) host.AppendLine("   DEM File : " + s.DemFile);
+  LogPrintSetup(s, sep, host);
   host.AppendLine("   STL Filename : " + s.StlFileName);
   host.AppendLine(" * * * * * * * * * * * * * * * * *");
 }

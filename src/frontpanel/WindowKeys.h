@@ -14,9 +14,10 @@
 namespace orolith {
 
 // What the window's command-line keys set. Each key (DataRoot=, ArchiveHost=, TileSource=,
-// TileUrl=, Proxy=, RemoveArchives=, Floor=, Seed=, MaxError=, Dem=, OnlineMap=, Remember=) is
-// matched anywhere in an argument, in any letter case; the first argument that holds it wins,
-// and an empty value counts as absent.
+// TileUrl=, Proxy=, RemoveArchives=, Floor=, Seed=, MaxError=, WaterLevel=, Dem=, OnlineMap=,
+// Remember=, Scale=, Exaggeration=, ElevationAuto=, LayerHeight=) is matched anywhere in an
+// argument, in any letter case; the first argument that holds it wins, and an empty value counts
+// as absent.
 struct WindowKeys {
   // Under the DataRoot= value, else under the current directory.
   DataFolders Folders;
@@ -29,9 +30,22 @@ struct WindowKeys {
   bool FloorGiven = false;
   // Fixes the centre fractions of every model run (ReadSeed); none: each run draws afresh.
   std::optional<std::uint64_t> Seed;
-  // The adaptive surface's error in metres, read as its field would read it.
+  // The adaptive surface's error in metres, read as its field would read it; MaxError=auto
+  // ticks the box that takes it from the layer height.
   float MaxError = fields::MaxError.Initial;
   bool MaxErrorGiven = false;
+  bool MaxErrorAuto = false;
+  // The map scale 1:Scale, the exaggeration and the layer height, each above 0 as given;
+  // ElevationAuto=1 ticks the box that finds the band in the region.
+  float Scale = fields::Scale.Initial;
+  float Exaggeration = fields::Exaggeration.Initial;
+  float LayerHeight = fields::LayerHeight.Initial;
+  bool ScaleGiven = false;
+  bool ExaggerationGiven = false;
+  bool LayerHeightGiven = false;
+  bool ElevationAuto = false;
+  // The sea or reservoir level in metres laid flat by every model run; none: no water.
+  std::optional<float> WaterLevel;
   // What the "DEM file" field starts with.
   std::string DemFile;
   // OnlineMap=1: the map shows OpenStreetMap's tiles from the start.

@@ -93,6 +93,13 @@ void TForm4::ConnectHandlers() {
   auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
   connect(escape, &QShortcut::activated, this, &TForm4::RequestStop);
   connect(TileSourceCtl, &QComboBox::currentIndexChanged, this, &TForm4::TileSourceCtlChange);
+  connect(PrintCtl, &QPushButton::clicked, this, &TForm4::PrintCtlClick);
+  for (QCheckBox* box : {ElevationAutoCtl, MaxErrorAutoCtl}) {
+    connect(box, &QCheckBox::toggled, this, &TForm4::ShowFieldsInUse);
+  }
+  for (TPRFloatSpinEdit* field : {ScaleCtl, ExaggerationCtl}) {
+    connect(field, &QLineEdit::textChanged, this, &TForm4::ShowFieldsInUse);
+  }
 }
 
 void TForm4::ConnectPreview() {
@@ -107,8 +114,7 @@ void TForm4::ConnectPreview() {
   connect(RegionMap, &TRegionMap::RegionDrawn, this, &TForm4::TakeDrawnRegion);
   connect(DemFileCtl, &QLineEdit::textChanged, this,
           [this](const QString& path) { RegionMap->SetRaster(path.toStdString()); });
-  connect(XSizeCtl, &QLineEdit::textChanged, this,
-          [this] { RegionMap->SetXExtent(XSizeCtl->Value()); });
+  ConnectModelSize();
 }
 
 void TForm4::PlaceOnScreen() {
@@ -160,8 +166,16 @@ void TForm4::FormCreate(std::span<const char* const> arguments) {
   const WindowKeys keys = ReadWindowKeys(arguments, DecimalSeparator());
   FloorCtl->SetValue(keys.FloorPercent);
   MaxErrorCtl->SetValue(keys.MaxError);
+  MaxErrorAutoCtl->setChecked(keys.MaxErrorAuto);
+  ElevationAutoCtl->setChecked(keys.ElevationAuto);
+  ScaleCtl->SetValue(keys.Scale);
+  ExaggerationCtl->SetValue(keys.Exaggeration);
+  LayerHeightCtl->SetValue(keys.LayerHeight);
+  ShowFieldsInUse();
+  RegionMap->SetModelPanel(ReadPanel());
   givenSource_ = keys.Source;
   seed_ = keys.Seed;
+  waterLevel_ = keys.WaterLevel;
   rootOrigin_ =
       keys.DataRootFromCommandLine ? RootOrigin::CommandLine : RootOrigin::ExecutionDirectory;
   // The one tile object is created here with the folders, as the window's own.
@@ -205,6 +219,12 @@ FrontPanelValues TForm4::ReadPanel() const {
   panel.FloorPercent = FloorCtl->Value();
   panel.MaxError = MaxErrorCtl->Value();
   panel.DemFile = DemFileCtl->text().toStdString();
+  panel.Scale = ScaleCtl->Value();
+  panel.Exaggeration = ExaggerationCtl->Value();
+  panel.ElevationAuto = ElevationAutoCtl->isChecked();
+  panel.MaxErrorAuto = MaxErrorAutoCtl->isChecked();
+  panel.LayerHeight = LayerHeightCtl->Value();
+  panel.Extras.WaterLevel = waterLevel_;
   return panel;
 }
 

@@ -132,6 +132,15 @@ class TForm4 : public QWidget, public OperationHost {
   QToolButton* SelectDemCtl = nullptr;
   TPRFloatSpinEdit* FloorCtl = nullptr;
   TPRFloatSpinEdit* MaxErrorCtl = nullptr;
+  // What sets the model up for a printer: the band found in the region, a map scale for the X
+  // extent, an exaggeration for the Z extent, the max. error from the layer height, and the
+  // button that sets all of them for a print.
+  QCheckBox* ElevationAutoCtl = nullptr;
+  TPRFloatSpinEdit* ScaleCtl = nullptr;
+  TPRFloatSpinEdit* ExaggerationCtl = nullptr;
+  QCheckBox* MaxErrorAutoCtl = nullptr;
+  TPRFloatSpinEdit* LayerHeightCtl = nullptr;
+  QPushButton* PrintCtl = nullptr;
   QPushButton* FileTestCtl = nullptr;
   QPushButton* GetSRTM1Ctl = nullptr;
   QPushButton* GetSRTM3Ctl = nullptr;
@@ -189,6 +198,9 @@ class TForm4 : public QWidget, public OperationHost {
   TPRFloatSpinEdit* MakeSpinEdit(QWidget* group, const FieldLimits& field, int left, int top,
                                  int width);
   void MakeLabel(QWidget* group, const QString& text, int left, int top);
+  // room: the most the box may take, 0 for up to the group's edge.
+  QCheckBox* MakeCheckBox(QWidget* group, const QString& text, int left, int top, int width,
+                          int room = 0);
 
   void FileTestCtlClick();
   void GetSRTM1CtlClick();
@@ -197,6 +209,11 @@ class TForm4 : public QWidget, public OperationHost {
   void Button4Click();
   void SelectDemCtlClick();
   void SelectDataRootCtlClick();
+  void PrintCtlClick();
+  // The fields that an automatic value or a scale stands in for take no input while it does.
+  void ShowFieldsInUse();
+  // The model's size beside the map's rectangle follows every field it depends on.
+  void ConnectModelSize();
   void TileSourceCtlChange(int index);
   void CloseOnInterrupt();
 
@@ -251,6 +268,7 @@ class TForm4 : public QWidget, public OperationHost {
   bool takingDrawnRegion_ = false;
   // From Seed= on the command line: every model run makes the same centres.
   std::optional<std::uint64_t> seed_;
+  std::optional<float> waterLevel_;  // WaterLevel=
   QGroupBox* regionGroup_ = nullptr;
   QGroupBox* outputGroup_ = nullptr;
   QGroupBox* fileGroup_ = nullptr;

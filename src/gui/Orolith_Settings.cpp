@@ -53,7 +53,10 @@ void TForm4::RestoreSettings(const WindowKeys& keys) {
       {"ZBase", ZBaseCtl},
       {"XYPixelSize", XY_ResolutionCtl},
       {"Floor", keys.FloorGiven ? nullptr : FloorCtl},
-      {"MaxError", keys.MaxErrorGiven ? nullptr : MaxErrorCtl}};
+      {"MaxError", keys.MaxErrorGiven ? nullptr : MaxErrorCtl},
+      {"Scale", keys.ScaleGiven ? nullptr : ScaleCtl},
+      {"Exaggeration", keys.ExaggerationGiven ? nullptr : ExaggerationCtl},
+      {"LayerHeight", keys.LayerHeightGiven ? nullptr : LayerHeightCtl}};
   for (const auto& [key, field] : numbers) {
     const QVariant kept = store.value(QStringLiteral("Fields/") + QLatin1String(key));
     bool read = false;
@@ -61,11 +64,17 @@ void TForm4::RestoreSettings(const WindowKeys& keys) {
     if (field != nullptr && read) field->SetValue(value);
   }
   const std::vector<std::pair<const char*, QCheckBox*>> boxes{
-      {"BlockSrtm1", BlockSRTM1Ctl},     {"BlockSrtm3", BlockSRTM3Ctl},
-      {"BlockSrtm30", BlockSRTM30Ctl},   {"BlockCop30", BlockCOP30Ctl},
-      {"MissedDataZero", MissedDataCtl}, {"Solid", SolidCtl}};
+      {"BlockSrtm1", BlockSRTM1Ctl},
+      {"BlockSrtm3", BlockSRTM3Ctl},
+      {"BlockSrtm30", BlockSRTM30Ctl},
+      {"BlockCop30", BlockCOP30Ctl},
+      {"MissedDataZero", MissedDataCtl},
+      {"Solid", SolidCtl},
+      {"ElevationAuto", keys.ElevationAuto ? nullptr : ElevationAutoCtl},
+      {"MaxErrorAuto", keys.MaxErrorGiven ? nullptr : MaxErrorAutoCtl}};
   for (const auto& [key, box] : boxes) {
-    box->setChecked(store.value(QStringLiteral("Boxes/") + QLatin1String(key), false).toBool());
+    const QVariant kept = store.value(QStringLiteral("Boxes/") + QLatin1String(key), false);
+    if (box != nullptr) box->setChecked(kept.toBool());
   }
   SaveFilenameCtl->setText(store.value("StlFileName", SaveFilenameCtl->text()).toString());
   if (keys.DemFile.empty()) DemFileCtl->setText(store.value("DemFile").toString());
@@ -103,16 +112,20 @@ void TForm4::SaveSettings() const {
       {"ZBase", ZBaseCtl},
       {"Floor", FloorCtl},
       {"XYPixelSize", XY_ResolutionCtl},
-      {"MaxError", MaxErrorCtl}};
+      {"MaxError", MaxErrorCtl},
+      {"Scale", ScaleCtl},
+      {"Exaggeration", ExaggerationCtl},
+      {"LayerHeight", LayerHeightCtl}};
   // Nine digits bring a float back to the same bits, whatever the locale.
   for (const auto& [key, field] : numbers) {
     store.setValue(QStringLiteral("Fields/") + QLatin1String(key),
                    QString::number(static_cast<double>(field->Value()), 'g', 9));
   }
   const std::vector<std::pair<const char*, const QCheckBox*>> boxes{
-      {"BlockSrtm1", BlockSRTM1Ctl},     {"BlockSrtm3", BlockSRTM3Ctl},
-      {"BlockSrtm30", BlockSRTM30Ctl},   {"BlockCop30", BlockCOP30Ctl},
-      {"MissedDataZero", MissedDataCtl}, {"Solid", SolidCtl}};
+      {"BlockSrtm1", BlockSRTM1Ctl},       {"BlockSrtm3", BlockSRTM3Ctl},
+      {"BlockSrtm30", BlockSRTM30Ctl},     {"BlockCop30", BlockCOP30Ctl},
+      {"MissedDataZero", MissedDataCtl},   {"Solid", SolidCtl},
+      {"ElevationAuto", ElevationAutoCtl}, {"MaxErrorAuto", MaxErrorAutoCtl}};
   for (const auto& [key, box] : boxes) {
     store.setValue(QStringLiteral("Boxes/") + QLatin1String(key), box->isChecked());
   }

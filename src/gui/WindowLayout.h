@@ -14,7 +14,7 @@ inline constexpr int PreviewWidth = 560;
 inline constexpr int WindowHeight = 817;
 // The front panel from top to bottom: the groups, the download label, the DEM file's row and
 // the data root's row, then the log, and the status row at the bottom.
-inline constexpr int LogTop = 286;
+inline constexpr int LogTop = 318;
 inline constexpr int MinLogHeight = 100;
 inline constexpr int StatusRowHeight = 25;
 inline constexpr int RowGap = 6;

@@ -2,12 +2,13 @@
 
 #include "base/NumberText.h"
 #include "base/OrderedPipeline.h"
+#include "model/ModelSetup.h"
+#include "model/RegionTile.h"
 #include "model/SizeEstimate.h"
 #include "model/SurfaceMeshers.h"
 #include "model/lattice/ModelGrid.h"
 #include "model/solid/SolidClosure.h"
 #include "model/writers/ModelFile.h"
-#include "tiles/Copernicus.h"
 #include "tiles/DemRaster.h"
 #include "tiles/TileRange.h"
 #include "tiles/TileSource.h"
@@ -22,8 +23,6 @@
 
 namespace orolith {
 namespace {
-
-constexpr std::int32_t HealRadius = 3;
 
 std::uint64_t RunSeed(const GenerationOptions& options) {
   if (options.Seed) return *options.Seed;
@@ -44,13 +43,19 @@ void LogPreamble(const ModelSettings& s, OperationHost& host) {
   LogConfigurationSummary(s, host);
 }
 
-// The large-file question; false when it is answered Cancel.
+// The large-file question; false when it is answered Cancel. A model set up for printing is
+// described in millimetres and triangles under it.
 bool SizeAccepted(const ModelSettings& s, OperationHost& host) {
   const SizeEstimate estimate = EstimateSize(s);
   if (estimate.MegaBytes < 100) return true;
-  const std::string question =
+  std::string question =
       FormatText(host.DecimalSeparator(), "Are you sure you want to make a %.0f MB STL File?",
                  {estimate.MegaBytes});
+  if (PrintSetup(s)) {
+    for (const std::string& line : ModelSizeLines(s, host.DecimalSeparator())) {
+      question += "\n" + line;
+    }
+  }
   return host.ConfirmLargeFile(question, "Warning : Very Large STL FileSize");
 }
 
@@ -92,7 +97,8 @@ class ModelRun {
         range_(RegionTiles(s)),
         scale_(s),
         gridStep_(GridStep(s)),
-        sink_(OpenModelFile(s.StlFileName, [&host] { host.WhileWaiting(); })),
+        sink_(OpenModelFile(
+            s.StlFileName, [&host] { host.WhileWaiting(); }, PaintOf(s, scale_))),
         surface_(
             OpenSurfaceMesher(s, scale_, RunSeed(options), WorkThreads(options.Threads), *sink_)) {
     ForEachTile(range_, [&](std::int32_t lon, std::int32_t lat) {
@@ -164,26 +170,8 @@ class ModelRun {
   }
 
  private:
-  // The tile from the user's raster or from the first folder that has it, or a flat 0 m tile
-  // in its place: its name for the log, or nothing when it is skipped.
   std::optional<std::string> Load(std::int32_t lon, std::int32_t lat) {
-    const auto west = static_cast<std::int16_t>(lon);
-    const auto south = static_cast<std::int16_t>(lat);
-    if (dem_ != nullptr) {
-      if (dem_->LoadTile(tile_, west, south)) {
-        // Where the raster has no value the tile is missing data, which the box sets to 0 m.
-        if (s_.MissedDataZero) tile_.FillNoData(0);
-        const std::string name = TileFileName(lon, lat);
-        return name.substr(0, name.size() - 4) + " from the DEM file";
-      }
-    } else if (const auto source = FindTileSource(workspace_.Folders, lon, lat, s_.Blocks())) {
-      LoadTile(tile_, *source, west, south);
-      return source->Folder == TileKind::Cop30 ? CopernicusTileName(lon, lat)
-                                               : TileFileName(lon, lat);
-    }
-    if (!s_.MissedDataZero) return std::nullopt;
-    tile_.FillConstant(0, west, south);
-    return TileFileName(lon, lat);
+    return LoadRegionTile(s_, workspace_.Folders, dem_, tile_, lon, lat);
   }
 
   void HealAndLog(const std::string& name) {
@@ -232,15 +220,16 @@ class ModelRun {
 
 }  // namespace
 
-RunOutcome CreateStlModel(const ModelSettings& s, Workspace& workspace, OperationHost& host,
+RunOutcome CreateStlModel(const ModelSettings& read, Workspace& workspace, OperationHost& host,
                           const GenerationOptions& options) {
   // A raster that can't be used is refused before a line is logged or a file made.
   std::optional<DemRaster> dem;
-  if (!s.DemFile.empty()) {
-    dem.emplace(s.DemFile);
+  if (!read.DemFile.empty()) {
+    dem.emplace(read.DemFile);
   } else {
-    ReportUnreadableFolders(s, workspace, host);
+    ReportUnreadableFolders(read, workspace, host);
   }
+  const ModelSettings s = SettingsForModel(read, workspace, dem ? &*dem : nullptr, host);
   if (!SizeAccepted(s, host)) return RunOutcome::Cancelled;
   LogPreamble(s, host);
   RequireElevationData(s, workspace);

@@ -252,5 +252,26 @@ TEST_F(CoverageTest, RealDataRootIsFoundInItsFolders) {
   EXPECT_EQ(lines.back(), "All required SRTM files found");
 }
 
+// With the band to be found, the check reads the region's tiles as a model run would, says the
+// range it found, which the summary shows as the band, and the size in millimetres.
+TEST_F(CoverageTest, AnAutomaticBandIsFoundInTheTilesAndTheSizeSaidInMillimetres) {
+  OROLITH_REQUIRE_SHARED_DATA("SRTM_3/N50E008.hgt");
+  Workspace shared(MakeDataFolders(OROLITH_SHARED_DATA));
+  Region(8.5F, 9.5F, 50.2F, 50.8F);
+  panel.ElevationAuto = true;
+  panel.Scale = 100000;
+  CheckTileCoverage(ReadModelSettings(panel), shared, host);
+  EXPECT_EQ(host.pumps, 2) << "a tile at a time";
+  const auto has = [&](const std::string& line) {
+    return std::count(host.lines.begin(), host.lines.end(), line) == 1;
+  };
+  // Within the two tiles' own ranges, 62 .. 885 m and 98 .. 950 m (GDAL's crops: 96 .. 782 m).
+  EXPECT_TRUE(has("   Elevation Limits : 96   to   782 m"));
+  EXPECT_TRUE(has("Elevation in the region ranges from 96  to  782 m"));
+  // A degree at 50.5 degrees north over 100,000: 70.95 km, 709.5 mm.
+  EXPECT_TRUE(has("   X, Z Extents of STL file : 709.494  1.000 respectively"));
+  EXPECT_TRUE(has("Model size : 709.5 x 669.3 x 1.0 mm, about 2399994 triangles"));
+}
+
 }  // namespace
 }  // namespace orolith

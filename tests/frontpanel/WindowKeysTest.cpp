@@ -135,6 +135,13 @@ TEST(WindowKeys, AValueThatCantBeReadIsReportedAndTheDefaultKept) {
       {{"Floor=12%"}, '.', "Floor: '12%' is not a number; the floor stays 5.0 percent"},
       {{"MaxError=2m"}, '.', "MaxError: '2m' is not a number; the max. error stays 0.00 m"},
       {{"maxerror=0.5"}, ',', "MaxError: '0.5' is not a number; the max. error stays 0,00 m"},
+      {{"Scale=0"}, '.', "Scale: '0' is not above 0; the scale stays off"},
+      {{"Scale=1:25000"}, '.', "Scale: '1:25000' is not a number; the scale stays off"},
+      {{"Exaggeration=-2"}, '.', "Exaggeration: '-2' is not above 0; the exaggeration stays off"},
+      {{"LayerHeight=0"}, '.', "LayerHeight: '0' is not above 0; the layer height stays 0.20 mm"},
+      {{"ElevationAuto=maybe"},
+       '.',
+       "ElevationAuto: 'maybe' is neither yes nor no; the elevation band stays as typed"},
       {{"ArchiveHost=http://mirror.example.org"},
        '.',
        "ArchiveHost: 'http://mirror.example.org' is not a host name with an optional port; "

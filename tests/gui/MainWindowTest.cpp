@@ -249,9 +249,10 @@ TEST_F(MainWindowTest, EveryControlShowsItsTextWholeInsideItsGroup) {
       }
     }
   }
-  EXPECT_EQ(controls, 9 + 10 + 2 + 8 + 6)
-      << "region, output dimensions (the max. error's field and label included), file, boxes "
-         "and the floor, buttons and the tile source";
+  EXPECT_EQ(controls, 10 + 16 + 3 + 8 + 6)
+      << "region and the band's Auto box, output dimensions (the max. error's field and label, "
+         "and the print's fields and box included), file and Print, boxes and the floor, "
+         "buttons and the tile source";
   // Below the groups: the label, the rows of the DEM file and of the data root, the log, and
   // the status row, each clear of the others and inside the front panel.
   const std::vector<QWidget*> below{form.Label6,      form.DemFileCtl,        form.SelectDemCtl,
@@ -270,16 +271,21 @@ TEST_F(MainWindowTest, EveryControlShowsItsTextWholeInsideItsGroup) {
 
 TEST_F(MainWindowTest, TabVisitsTheControlsGroupByGroup) {
   TForm4& form = Open();
+  // The layer height is left out: it takes no input until its Auto box is ticked.
   const std::vector<QWidget*> expected{form.Long1Ctl,
                                        form.Long2Ctl,
                                        form.Lat1Ctl,
                                        form.Lat2Ctl,
                                        form.Z2Ctl,
                                        form.Z1Ctl,
+                                       form.ElevationAutoCtl,
                                        form.XSizeCtl,
+                                       form.ScaleCtl,
                                        form.ZSizeCtl,
+                                       form.ExaggerationCtl,
                                        form.XY_ResolutionCtl,
                                        form.MaxErrorCtl,
+                                       form.MaxErrorAutoCtl,
                                        form.ZBaseCtl,
                                        form.FileTestCtl,
                                        form.CreateStlCtl,
@@ -288,6 +294,7 @@ TEST_F(MainWindowTest, TabVisitsTheControlsGroupByGroup) {
                                        form.TileSourceCtl,
                                        form.SaveFilenameCtl,
                                        form.Button4,
+                                       form.PrintCtl,
                                        form.BlockSRTM1Ctl,
                                        form.BlockSRTM3Ctl,
                                        form.BlockSRTM30Ctl,
@@ -680,6 +687,27 @@ TEST_F(MainWindowTest, MaxErrorFieldMakesAnAdaptiveSurface) {
   Type(form.MaxErrorCtl, QStringLiteral("-3"));
   EXPECT_EQ(form.MaxErrorCtl->text(), QStringLiteral("0.00")) << "within the field's limits";
   EXPECT_TRUE(errors_.empty());
+}
+
+// The keys set the print fields, a field something else stands in for takes no input, and the
+// Print button sets up a print, keeping what was typed.
+TEST_F(MainWindowTest, PrintKeysFieldsAndButton) {
+  TForm4& form = Open({"orolith", "Scale=25000", "ElevationAuto=1", "MaxError=auto"});
+  EXPECT_EQ(form.ReadPanel().Scale, 25000.0F);
+  EXPECT_FALSE(form.Z1Ctl->isEnabled() || form.XSizeCtl->isEnabled() ||
+               form.MaxErrorCtl->isEnabled());
+  Type(form.ScaleCtl, QStringLiteral("0"));
+  Click(form.ElevationAutoCtl);
+  Click(form.MaxErrorAutoCtl);
+  EXPECT_TRUE(form.XSizeCtl->isEnabled() && form.Z1Ctl->isEnabled());
+  EXPECT_FALSE(form.LayerHeightCtl->isEnabled());
+  Type(form.ZBaseCtl, QStringLiteral("5"));
+  Click(form.PrintCtl);
+  const FrontPanelValues panel = form.ReadPanel();
+  EXPECT_TRUE(panel.Solid && panel.ElevationAuto && panel.MaxErrorAuto);
+  EXPECT_EQ(panel.XExtent, 150.0F);
+  EXPECT_EQ(panel.ZExtent, 20.0F);
+  EXPECT_EQ(panel.ZBasePercent, 5.0F) << "typed";
 }
 
 TEST_F(MainWindowTest, WithoutOpenGLTheModelTabSaysSoAndTheModelIsStillMade) {

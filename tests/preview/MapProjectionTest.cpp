@@ -27,7 +27,7 @@ TEST(MapProjection, AFittedRegionsBoxHasTheModelsProportions) {
     panel.Lat1 = static_cast<float>(c.region.South);
     panel.Lat2 = static_cast<float>(c.region.North);
     panel.XExtent = 150;
-    const ModelFootprint model = ModelSize(ReadModelSettings(panel));
+    const ModelDimensions model = ModelSize(ReadModelSettings(panel));
     EXPECT_FLOAT_EQ(model.X, 150);
     EXPECT_NEAR(model.Y / model.X, c.modelYOverX, 0.001);
 

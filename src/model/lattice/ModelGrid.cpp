@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <utility>
+#include <vector>
 
 namespace orolith {
 namespace {
@@ -54,11 +56,36 @@ ModelScale::ModelScale(const ModelSettings& s)
       pedestal_(static_cast<long double>(s.ZBasePercent) * s.ZExtent / 100),
       zAbovePedestal_(zExtent_ - pedestal_),
       noData_(s.Solid ? 0.0F : std::numeric_limits<float>::quiet_NaN()),
-      floorZ_(static_cast<float>(-(static_cast<long double>(s.FloorPercent) * s.ZExtent / 100))) {}
+      belowBand_(s.ElevationAuto ? static_cast<float>(pedestal_) : 0.0F),
+      floorZ_(static_cast<float>(-(static_cast<long double>(s.FloorPercent) * s.ZExtent / 100))),
+      waterLevel_(std::numeric_limits<long double>::quiet_NaN()) {
+  if (!s.Extras.WaterLevel) return;
+  const long double level = *s.Extras.WaterLevel;
+  const float surface = Z(level);
+  waterZ_ = std::max(0.0F, surface - std::max(0.0F, s.Extras.WaterDrop));
+  waterLevel_ = level;
+}
 
-ModelFootprint ModelSize(const ModelSettings& settings) {
+std::optional<SurfacePaint> PaintOf(const ModelSettings& s, const ModelScale& scale) {
+  const PrintExtras& extras = s.Extras;
+  if (!extras.Colours) return std::nullopt;
+  std::vector<float> bounds;
+  if (!extras.BandHeights.empty()) {
+    for (const float metres : extras.BandHeights) bounds.push_back(scale.Z(metres));
+  } else {
+    const int bands = std::clamp(extras.ColourBands, 1, MaxColourBands);
+    for (int k = 1; k < bands; ++k)
+      bounds.push_back(scale.Z(s.ZMin + (s.ZMax - s.ZMin) * k / bands));
+  }
+  std::optional<float> water;
+  if (extras.WaterLevel) water = scale.WaterZ();
+  return SurfacePaint(std::move(bounds), water);
+}
+
+ModelDimensions ModelSize(const ModelSettings& settings) {
   const ModelScale scale(settings);
-  return {scale.X(settings.LonMax), scale.Y(settings.LatMax)};
+  return {scale.X(settings.LonMax), scale.Y(settings.LatMax),
+          settings.ZExtent - (settings.Solid ? scale.FloorZ() : 0.0F)};
 }
 
 void PieceLattice::Reset(const TileGrid& grid, const ModelScale& scale, const TSRTM* tile) {

@@ -2,9 +2,11 @@
 
 #include "frontpanel/ModelSettings.h"
 #include "model/mesh/STLVectors.h"
+#include "model/mesh/SurfacePaint.h"
 #include "tiles/SRTM.h"
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 namespace orolith {
@@ -61,8 +63,11 @@ class ModelScale {
   // Below the band the surface drops to the base plane, beneath the pedestal. No data (NaN)
   // stays NaN on a surface, whose cells there make no faces, and lies on the base plane of a
   // closed solid, as a missing tile's fill does.
+  // At or below the water level (none: NaN, which nothing is below) the surface lies flat at
+  // the water's z, so bilinear heights between corners at and above it never dip under it.
   float Z(long double elevation) const noexcept {
-    if (!(elevation >= zMin_)) return elevation < zMin_ ? 0.0F : noData_;
+    if (elevation <= waterLevel_) return waterZ_;
+    if (!(elevation >= zMin_)) return elevation < zMin_ ? belowBand_ : noData_;
     const long double z = (elevation - zMin_) / zSpan_ * zAbovePedestal_ + pedestal_;
     return static_cast<float>(z < 0 ? 0 : (z > zExtent_ ? zExtent_ : z));
   }
@@ -71,8 +76,22 @@ class ModelScale {
     return static_cast<float>(metres / (static_cast<double>(zMax_) - static_cast<double>(zMin_)) *
                               (static_cast<double>(zExtent_) - static_cast<double>(pedestal_)));
   }
+  // The inverse: a difference of model z in metres (the error a layer height shows).
+  double HeightMetres(float modelZ) const noexcept {
+    return static_cast<double>(modelZ) /
+           (static_cast<double>(zExtent_) - static_cast<double>(pedestal_)) *
+           (static_cast<double>(zMax_) - static_cast<double>(zMin_));
+  }
+  // The Z extent that stands bandMetres at modelPerMetre above a pedestal of basePercent of it.
+  static long double ZExtentFor(long double bandMetres, long double modelPerMetre,
+                                float basePercent) noexcept {
+    return bandMetres * modelPerMetre / (1 - static_cast<long double>(basePercent) / 100);
+  }
   // The closed solid's bottom: its floor's thickness below the base plane z = 0.
   float FloorZ() const noexcept { return floorZ_; }
+  // The z of water at the level: its height in the band, lowered by the water drop, never
+  // below the base plane. Meaningless without a water level.
+  float WaterZ() const noexcept { return waterZ_; }
 
  private:
   long double lonMin_;
@@ -88,16 +107,27 @@ class ModelScale {
   long double pedestal_;
   long double zAbovePedestal_;
   float noData_;
+  // The base plane, beneath the pedestal; the pedestal itself for a band found in the region,
+  // which nothing lies below but by the lookup's rounding.
+  float belowBand_;
   float floorZ_;
+  long double waterLevel_;
+  float waterZ_ = 0;
 };
 
-// The model's size along X and Y in model units (millimetres), as ModelScale lays the region
-// out: X is the X extent, Y follows from the region's shape on the ground.
-struct ModelFootprint {
+// The model's size in model units (millimetres), as ModelScale lays the region out: X is the X
+// extent, Y follows from the region's shape on the ground, Z is the Z extent with a closed
+// solid's floor below the base plane.
+struct ModelDimensions {
   float X;
   float Y;
+  float Z;
 };
-ModelFootprint ModelSize(const ModelSettings& settings);
+ModelDimensions ModelSize(const ModelSettings& settings);
+
+// The colours of a run's faces: its bands' lower bounds in model z, equal slices of the
+// elevation band or the heights given, and the water plane. None without colours.
+std::optional<SurfacePaint> PaintOf(const ModelSettings& settings, const ModelScale& scale);
 
 // The boundary of one tile's piece of the top surface, vertex for vertex as the surface has
 // it: South and North run west to east through every column edge, West and East south to

@@ -9,6 +9,7 @@
 #include <zlib.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <exception>
 #include <optional>
 #include <stdexcept>
@@ -24,6 +25,7 @@ using threemf::Compressor;
 using threemf::ContextItems;
 using threemf::Job;
 using threemf::MaxItemText;
+using threemf::MaxPaintText;
 using threemf::Stream;
 using threemf::Triangles;
 using threemf::Vertices;
@@ -64,6 +66,27 @@ constexpr std::string_view ModelTail =
     "</triangles>\n</mesh>\n</object>\n</resources>\n"
     "<build>\n<item objectid=\"1\"/>\n</build>\n</model>\n";
 
+// The model part's head as ModelHead has it, with a colour group and the painting's namespace
+// when the triangles are painted.
+std::string HeadFor(const std::vector<std::uint32_t>& colours) {
+  if (colours.empty()) return std::string(ModelHead);
+  if (colours.size() > MaxPaints) throw std::invalid_argument("too many colours for a 3MF");
+  std::string head(ModelHead.substr(0, ModelHead.find("\">\n") + 1));
+  head +=
+      " xmlns:m=\"http://schemas.microsoft.com/3dmanufacturing/material/2015/02\""
+      " xmlns:slic3rpe=\"http://schemas.slic3r.org/3mf/2017/06\">\n";
+  const std::string_view rest = ModelHead.substr(ModelHead.find("<metadata"));
+  head += rest.substr(0, rest.find("<object"));
+  head += "<m:colorgroup id=\"2\">\n";
+  for (const std::uint32_t rgb : colours) {
+    char text[8];
+    std::snprintf(text, sizeof text, "#%06X", static_cast<unsigned>(rgb & 0xFFFFFF));
+    head += std::string("<m:color color=\"") + text + "\"/>\n";
+  }
+  head += "</m:colorgroup>\n<object id=\"1\" type=\"model\" pid=\"2\" pindex=\"0\">\n";
+  return head + "<mesh>\n<vertices>\n";
+}
+
 class FileOutput final : public PackageOutput {
  public:
   explicit FileOutput(AtomicOutputFile& file) : file_(file) {}
@@ -102,6 +125,7 @@ class ThreeMfWriter::Impl {
        AtomicOutputFile::WaitHook whileWaiting)
       : fileName_(fileName),
         chunkItems_(std::max<std::size_t>(options.ChunkItems, 1)),
+        head_(HeadFor(options.Colours)),
         threads_(WorkThreads(options.Threads)),
         jobs_(Jobs(threads_)),
         pipeline_(
@@ -128,7 +152,8 @@ class ThreeMfWriter::Impl {
       Drop();
     }
 
-    const std::size_t textCapacity = (ContextItems + chunkItems_) * MaxItemText + ModelHead.size() +
+    const std::size_t itemText = MaxItemText + (options.Colours.empty() ? 0 : MaxPaintText);
+    const std::size_t textCapacity = (ContextItems + chunkItems_) * itemText + head_.size() +
                                      TrianglesHead.size() + ModelTail.size() + 64;
     for (unsigned i = 0; i < OrderedPipeline::MakingThreads(threads_, Caller); ++i) {
       compressors_.push_back(
@@ -210,7 +235,7 @@ class ThreeMfWriter::Impl {
     Job& job = jobs_[slot];
     job.count = static_cast<std::size_t>(filledTo - (job.items.get() + job.context));
     job.prefix = state.started        ? std::string_view()
-                 : stream == Vertices ? ModelHead
+                 : stream == Vertices ? std::string_view(head_)
                                       : TrianglesHead;
     job.suffix = last ? ModelTail : std::string_view();
     job.last = last;
@@ -255,6 +280,7 @@ class ThreeMfWriter::Impl {
 
   std::string fileName_;
   std::size_t chunkItems_;
+  std::string head_;  // the model part's text before the first vertex
   std::optional<AtomicOutputFile> file_;
   std::optional<SpoolFile> packageSpool_;  // the whole package, when the file is overwritten
   std::unique_ptr<PackageOutput> output_;

@@ -12,6 +12,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <vector>
 
 namespace orolith {
 
@@ -54,9 +55,11 @@ class ThreeMfWriter {
     return static_cast<std::uint32_t>(vertexCount_++);
   }
   // Three distinct vertices, added before or after, counter-clockwise seen from outside.
-  void AddTriangle(std::uint32_t v1, std::uint32_t v2, std::uint32_t v3) {
+  // paint: 0 for none, else colour 1 .. Colours.size() of the options.
+  void AddTriangle(std::uint32_t v1, std::uint32_t v2, std::uint32_t v3, std::uint32_t paint = 0) {
     if (triangleNext_ == triangleEnd_) NextTriangles();
-    *triangleNext_++ = {v1, v2, v3};
+    // Indices stay below 2^31; their top bits carry the paint.
+    *triangleNext_++ = {v1 | paint << 31, v2 | (paint & 2) << 30, v3 | (paint & 4) << 29};
     highestIndex_ = std::max({highestIndex_, v1, v2, v3});
     ++triangleCount_;
   }

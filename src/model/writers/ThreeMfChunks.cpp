@@ -36,6 +36,25 @@ char* PutIndex(char* out, std::uint32_t index) noexcept {
   return std::to_chars(out, out + 16, index).ptr;
 }
 
+// Colour k of the group, and extruder k as both slicers' painting codes: a triangle that is
+// not split is one nibble of state (bits 2..3, split count 0 in bits 0..1), states from 3 on
+// the nibble 0xC and a second one of state - 3, the nibbles written last first in hex.
+char* PutPaint(char* out, std::uint32_t paint) noexcept {
+  char code[2];
+  std::size_t length = 1;
+  if (paint < 3) {
+    code[0] = static_cast<char>('0' + 4 * paint);
+  } else {
+    code[0] = "0123456789ABCDEF"[paint - 3];
+    code[1] = 'C';
+    length = 2;
+  }
+  const std::string_view text(code, length);
+  out = PutIndex(Put(out, "\" pid=\"2\" p1=\""), paint - 1);
+  out = Put(Put(out, "\" slic3rpe:mmu_segmentation=\""), text);
+  return Put(Put(out, "\" paint_color=\""), text);
+}
+
 char* FormatItems(Stream stream, const Item* items, std::size_t count, char* out) noexcept {
   if (stream == Vertices) {
     for (std::size_t i = 0; i < count; ++i) {
@@ -46,9 +65,11 @@ char* FormatItems(Stream stream, const Item* items, std::size_t count, char* out
     }
   } else {
     for (std::size_t i = 0; i < count; ++i) {
-      out = PutIndex(Put(out, "<triangle v1=\""), items[i][0]);
-      out = PutIndex(Put(out, "\" v2=\""), items[i][1]);
-      out = PutIndex(Put(out, "\" v3=\""), items[i][2]);
+      const Item& t = items[i];
+      out = PutIndex(Put(out, "<triangle v1=\""), t[0] & ~PaintBit);
+      out = PutIndex(Put(out, "\" v2=\""), t[1] & ~PaintBit);
+      out = PutIndex(Put(out, "\" v3=\""), t[2] & ~PaintBit);
+      if (const std::uint32_t paint = TrianglePaint(t)) out = PutPaint(out, paint);
       out = Put(out, "\"/>\n");
     }
   }

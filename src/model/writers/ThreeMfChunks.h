@@ -20,8 +20,16 @@ enum Stream : int { Vertices = 0, Triangles = 1 };
 // and about 50 kB as a model's numbers come.
 constexpr std::size_t ContextItems = 1024;
 // The longest text of one item: a vertex of three 15-character floats ("-1.17549435e-38"),
-// or a triangle of three 10-digit indices.
+// or a triangle of three 10-digit indices; a painted triangle's paint adds at most MaxPaintText.
 constexpr std::size_t MaxItemText = 25 + 3 * 15;
+constexpr std::size_t MaxPaintText = 64;
+
+// A triangle's paint rides in the top bit of its three indices, which no vertex index uses:
+// 0 unpainted, else colour 1 .. 7 of the package's colour group.
+constexpr std::uint32_t PaintBit = std::uint32_t{1} << 31;
+inline std::uint32_t TrianglePaint(const Item& t) noexcept {
+  return (t[0] >> 31) | (t[1] >> 31) << 1 | (t[2] >> 31) << 2;
+}
 
 // One chunk of one stream: its items in, its deflate data out. The context items before the
 // chunk's own are the end of what the stream held before it; their text primes the

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 namespace orolith {
 
@@ -21,7 +22,13 @@ struct ThreeMfOptions {
   int TriangleLevel = 1;
   // Sizes and offsets from here on are written as ZIP64.
   std::uint64_t Zip64From = PlainZipLimit;
+  // The colours (0xRRGGBB) a triangle may be painted with, at most MaxPaints: a colour group
+  // for the object, and each colour k as extruder k of both slicers' painting. Empty: none.
+  std::vector<std::uint32_t> Colours{};
 };
+
+// The most colours a package paints with.
+inline constexpr std::size_t MaxPaints = 7;
 
 // The most vertices a 3MF mesh may have: fewer than 2^31.
 inline constexpr std::uint64_t MaxThreeMfVertices = (std::uint64_t{1} << 31) - 1;

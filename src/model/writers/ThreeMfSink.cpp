@@ -32,6 +32,11 @@ const Vec3& Checked(const Vec3& v) {
   return v;
 }
 
+ThreeMfOptions WithColours(ThreeMfOptions options, const std::optional<SurfacePaint>& paint) {
+  if (paint) options.Colours = paint->Colours();
+  return options;
+}
+
 }  // namespace
 
 std::uint64_t ThreeMfSink::BitsHash::operator()(const Bits& b) const noexcept {
@@ -43,8 +48,9 @@ std::uint64_t ThreeMfSink::PointHash::operator()(std::uint64_t point) const noex
 }
 
 ThreeMfSink::ThreeMfSink(const std::string& fileName, AtomicOutputFile::WaitHook whileWaiting,
-                         const ThreeMfOptions& options)
-    : writer_(fileName, std::move(whileWaiting), options) {}
+                         const ThreeMfOptions& options, std::optional<SurfacePaint> paint)
+    : paint_(std::move(paint)),
+      writer_(fileName, std::move(whileWaiting), WithColours(options, paint_)) {}
 
 void ThreeMfSink::Encode(MeshChunk& chunk) const {
   const std::size_t triangles = chunk.Triangles.size();
@@ -52,9 +58,11 @@ void ThreeMfSink::Encode(MeshChunk& chunk) const {
   unsigned char* used = distinct + triangles;
   std::fill_n(used, chunk.Vertices.size(), 0);
   const Vec3* v = chunk.Vertices.data();
+  const SurfacePaint* paint = paint_ && chunk.OfPiece() ? &*paint_ : nullptr;
   for (const Triangle& t : chunk.Triangles) {
     const bool kept = !Same(v[t.A], v[t.B]) && !Same(v[t.B], v[t.C]) && !Same(v[t.C], v[t.A]);
-    *distinct++ = kept;
+    const std::uint32_t colour = paint ? paint->Of(v[t.A], v[t.B], v[t.C]) : 0;
+    *distinct++ = kept ? static_cast<unsigned char>(colour + 1) : 0;
     if (kept) used[t.A] = used[t.B] = used[t.C] = 1;
   }
 }
@@ -127,8 +135,8 @@ void ThreeMfSink::Write(const MeshChunk& chunk) {
     }
   }
   for (const Triangle& t : chunk.Triangles) {
-    if (*distinct++) {
-      writer_.AddTriangle(indices_[t.A], indices_[t.B], indices_[t.C]);
+    if (const unsigned char mark = *distinct++) {
+      writer_.AddTriangle(indices_[t.A], indices_[t.B], indices_[t.C], mark - 1U);
     } else {
       ++leftOut_;
     }

@@ -3,6 +3,7 @@
 #include "base/Files.h"
 #include "model/mesh/FaceSink.h"
 #include "model/mesh/STLVectors.h"
+#include "model/mesh/SurfacePaint.h"
 #include "model/writers/ThreeMf.h"
 
 #include <cstddef>
@@ -101,11 +102,13 @@ class IndexTable {
 // corner over a hole of the raster, which has no height) never reaches the package.
 class ThreeMfSink final : public FaceSink {
  public:
+  // paint: the colours of the surface's faces (the closure's stay unpainted); none: no colour.
   explicit ThreeMfSink(const std::string& fileName, AtomicOutputFile::WaitHook whileWaiting = {},
-                       const ThreeMfOptions& options = {});
+                       const ThreeMfOptions& options = {},
+                       std::optional<SurfacePaint> paint = std::nullopt);
 
-  // Marks the faces with three distinct corners (a byte a face), then the vertices they use (a
-  // byte a vertex).
+  // Marks the faces with three distinct corners and their paint (a byte a face: 0 left out,
+  // else the paint + 1), then the vertices those faces use (a byte a vertex).
   void Encode(MeshChunk& chunk) const override;
   void Write(const MeshChunk& chunk) override;
   void Finish() override { writer_.Finish(); }
@@ -132,6 +135,7 @@ class ThreeMfSink final : public FaceSink {
   void StartChunkOfPiece(const MeshChunk& chunk);
   std::uint32_t ByBytes(const Vec3& v);
 
+  std::optional<SurfacePaint> paint_;
   ThreeMfWriter writer_;
   std::optional<std::pair<std::int32_t, std::int32_t>> piece_;  // the tile of the piece written
   // The current piece's lattice points (column edge << 32 | row edge) that a later chunk may

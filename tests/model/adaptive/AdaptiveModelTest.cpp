@@ -2,6 +2,7 @@
 // its own: every vertex a lattice point, every lattice point under a face and within the error
 // of the surface, the faces tiling the region's rectangle seen from above.
 
+#include "model/ModelSetup.h"
 #include "model/SizeEstimate.h"
 #include "model/TerrainModel.h"
 #include "model/adaptive/AdaptiveSurface.h"
@@ -30,8 +31,8 @@ struct Case {
   const char* what;
   const char* tile;  // below the shared data
   std::int16_t west, south;
-  float lon1, lon2, lat1, lat2, pixel, maxError;
-  bool mountains;  // ground the size estimate is made for
+  float lon1, lon2, lat1, lat2, pixel, maxError;  // 0: half a 0.2 mm layer
+  bool mountains;                                 // ground the size estimate is made for
 };
 
 const Case Cases[] = {
@@ -39,6 +40,8 @@ const Case Cases[] = {
      44.4F, 90, 1, true},
     {"White Mountains at 90 m within 5 m", "SRTM_3/N44W072.hgt", -72, 44, -71.5F, -71.2F, 44.2F,
      44.4F, 90, 5, true},
+    {"White Mountains at 90 m within half a 0.2 mm layer", "SRTM_3/N44W072.hgt", -72, 44, -71.5F,
+     -71.2F, 44.2F, 44.4F, 90, 0, true},
     {"the whole tile at 400 m within 2 m", "SRTM_3/N44W072.hgt", -72, 44, -72, -71, 44, 45, 400, 2,
      true},
     {"coast of an SRTM-1 tile at 45 m within 2 m", "SRTM_1/S46W066.hgt", -66, -46, -65.95F, -65.55F,
@@ -80,8 +83,9 @@ class AdaptiveModelTest : public ::testing::Test {
     panel.ZBasePercent = 10;
     panel.XYPixelSize = c.pixel;
     panel.MaxError = c.maxError;
+    panel.MaxErrorAuto = c.maxError == 0;
     panel.StlFileName = (root.Path() / "adaptive.stl").string();
-    return ReadModelSettings(panel);
+    return ScaledSettings(ReadModelSettings(panel), std::nullopt);
   }
 
   std::vector<unsigned char> Make(const ModelSettings& s, unsigned threads) {
@@ -119,7 +123,7 @@ TEST_F(AdaptiveModelTest, EveryLatticePointLiesWithinTheErrorOfTheSurface) {
     for (std::int64_t q = 0; q <= columns; ++q) xs.push_back(l.lattice.Column(q).model);
     for (std::int64_t r = 0; r <= rows; ++r) ys.push_back(l.lattice.Row(r).model);
     // The error in model z: the band's metres over the height above the pedestal.
-    const double error = c.maxError / 2000.0 * (20 - 2);
+    const double error = c.maxError == 0 ? 0.1 : c.maxError / 2000.0 * (20 - 2);
     const auto width = static_cast<std::size_t>(columns + 1);
     std::vector<std::uint8_t> covered(width * static_cast<std::size_t>(rows + 1), 0);
     double worst = 0;

@@ -79,10 +79,11 @@ TEST(ThreeMfChunks, AChunkIsItsPrefixItsItemsAsShortestTextAndItsSuffix) {
   EXPECT_EQ(job.crc, crc32(0, reinterpret_cast<const Bytef*>(expected.data()),
                            static_cast<uInt>(expected.size())));
 
-  Job triangles = MakeJob(Triangles, {{0, 7, 4294967295U}}, 0, 1);
+  // The largest index a package holds: the top bit carries a paint.
+  Job triangles = MakeJob(Triangles, {{0, 7, 2147483647U}}, 0, 1);
   triangles.last = true;
   Compress(triangles, 3, 1);
-  EXPECT_EQ(Inflate(Data(triangles)), "<triangle v1=\"0\" v2=\"7\" v3=\"4294967295\"/>\n");
+  EXPECT_EQ(Inflate(Data(triangles)), "<triangle v1=\"0\" v2=\"7\" v3=\"2147483647\"/>\n");
 }
 
 struct SplitCase {
