@@ -330,6 +330,13 @@ CliOptions ParseCliOptions(int argc, const char* const* argv, char decimalSepara
       *number.Fields[i].first =
           ReadOptionValue(number.Name, number.Texts[i], *number.Fields[i].second, number.Positive,
                           sep, options.Warnings);
+      // Raised by the settings, as the log will show.
+      if (number.Fields[i].first == &panel.MaxError && panel.MaxError > 0 &&
+          panel.MaxError < SmallestMaxError) {
+        const std::string smallest = FormatFieldValue(SmallestMaxError, fields::MaxError, sep);
+        options.Warnings.push_back(std::string(number.Name) + " " + number.Texts[i] + " is below " +
+                                   smallest + ", the smallest error; using " + smallest);
+      }
     }
   }
   if (print) {

@@ -72,6 +72,7 @@ ModelSettings ReadModelSettings(const FrontPanelValues& panel) {
   if (s.LatMax - s.LatMin < 0.000001L) s.LatMax = s.LatMin + 0.001L;
   if (s.ZMax - s.ZMin < 1) s.ZMax = s.ZMin + 1;
   s.XYResolution = RoundHalfEven(panel.XYPixelSize);
+  if (s.MaxError > 0 && s.MaxError < SmallestMaxError) s.MaxError = SmallestMaxError;
   return s;
 }
 

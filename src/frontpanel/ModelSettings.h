@@ -55,6 +55,11 @@ inline constexpr FieldLimits WaterLevel{-500.0F, 10000.0F, 1.0F, "%.1f", 0.0F};
 inline constexpr FieldLimits WaterDrop{0.0F, 100.0F, 0.1F, "%.2f", 0.0F};
 }  // namespace fields
 
+// The smallest max. error an adaptive surface is made with: the field's step, the least its
+// text and the log can show, and well above what a model's single-precision heights resolve.
+// A smaller one above 0 is raised to it.
+inline constexpr float SmallestMaxError = 0.01F;
+
 // The field's clamp: v unchanged when the field has no limits.
 float ClampToRange(float v, const FieldLimits& limits) noexcept;
 // The number a field's text stands for, rounded to single precision (beyond its range, the

@@ -144,24 +144,33 @@ class ModelRun {
     }
     const TileGrid grid = GridInTile(s_, gridStep_, tile_.WestLon(), tile_.SouthLat());
     lattice_.Reset(grid, scale_, &tile_, sampler_ ? &*sampler_ : nullptr);
+    const std::uint64_t before = surface_->Faces();
     const bool meshed = surface_->Mesh(lattice_, lon, lat, [this](std::uint64_t cells) {
       cellsDone_ += cells;
       host_.ReportProgress(cellsDone_, plannedCells_);
     });
     if (!meshed) return;
-    if (grid.HasArea()) ++piecesWithData_;
+    if (grid.HasArea()) {
+      ++piecesWithData_;
+      facesWithArea_ += surface_->Faces() - before;
+    }
     if (solid_) solid_->AddSurface(lon, lat, surface_->Outline(lattice_));
   }
 
   // The tile search only saw that files are there; one that turned out to be no tile leaves its
-  // piece without data as well.
+  // piece without data as well. A raster's data can also miss every cell, when it is narrower
+  // than one or lies between the cells' corners: a model with no face is no model either.
   void RequireSurface() const {
-    if (piecesWithData_ != 0) return;
-    if (dem_ != nullptr) {
+    if (facesWithArea_ != 0) return;
+    if (dem_ == nullptr) {
+      throw NothingToModel(
+          "No elevation data in the region: none of the files found for it is an SRTM tile");
+    }
+    if (piecesWithData_ == 0) {
       throw NothingToModel("No elevation data in the region: the DEM file has no value in it");
     }
     throw NothingToModel(
-        "No elevation data in the region: none of the files found for it is an SRTM tile");
+        "No elevation data in the region: the DEM file's values in it make no whole cell");
   }
 
   void CloseSolid() {
@@ -217,6 +226,7 @@ class ModelRun {
   std::uint64_t cellsDone_ = 0;
   std::uint64_t closureFaces_ = 0;
   std::uint64_t piecesWithData_ = 0;  // of some area, meshed
+  std::uint64_t facesWithArea_ = 0;   // of the surface, in those pieces
   std::int16_t runLowest_ = 32000;
   std::int16_t runHighest_ = -32000;
   std::unique_ptr<FaceSink> sink_;  // binary STL or 3MF, by the file's name

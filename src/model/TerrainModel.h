@@ -41,10 +41,11 @@ class NothingToModel : public std::runtime_error {
 // on for a reader before the first tile, through host.WhileWaiting. NothingToModel when no tile
 // of the region has data: found by the tile search right after the configuration summary, before
 // the file is created, or once the last tile is processed when every file found for the region
-// is no tile; the log then stops where it was found and no file is written, an old one of that
-// name kept. The band found in the region, the scale's extents and the layer height's error
-// (SettingsForModel) are worked out first, before the question, a first pass over the tiles
-// reading them when the band is to be found.
+// is no tile or the surface has no face (a raster's values make no whole cell); the log then
+// stops where it was found and no file is written, an old one of that name kept. The band found
+// in the region, the scale's extents and the layer height's error (SettingsForModel) are worked
+// out first, before the question, a first pass over the tiles reading them when the band is to
+// be found.
 RunOutcome CreateStlModel(const ModelSettings& settings, Workspace& workspace, OperationHost& host,
                           const GenerationOptions& options = {});
 

@@ -148,6 +148,25 @@ TEST(CliOptionsTest, ValuesOutsideTheFieldLimitsAreClampedWithAWarning) {
   EXPECT_EQ(Parse({"create", "--floor", "250"}).Panel.FloorPercent, 100.0F);
 }
 
+// An error below the field's step makes the surface at that step, as the log says.
+TEST(CliOptionsTest, AMaxErrorBelowTheSmallestIsRaisedToItWithAWarning) {
+  const struct {
+    const char* text;
+    float used;
+    const char* warning;  // none when empty
+  } rows[] = {{"0.004", 0.01F, "--max-error 0.004 is below 0.01, the smallest error; using 0.01"},
+              {"1e-9", 0.01F, "--max-error 1e-9 is below 0.01, the smallest error; using 0.01"},
+              {"0.01", 0.01F, ""},
+              {"0", 0.0F, ""}};
+  for (const auto& row : rows) {
+    const CliOptions o = Parse({"create", "--max-error", row.text});
+    EXPECT_EQ(ReadModelSettings(o.Panel).MaxError, row.used) << row.text;
+    EXPECT_EQ(o.Warnings, row.warning[0] == 0 ? std::vector<std::string>{}
+                                              : std::vector<std::string>{row.warning})
+        << row.text;
+  }
+}
+
 TEST(CliOptionsTest, NumbersFollowTheFieldGrammarWithTheUsersSeparator) {
   struct Row {
     const char* text;

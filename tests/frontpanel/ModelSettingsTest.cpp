@@ -145,7 +145,7 @@ TEST(LogConfigurationSummary, WritesTheTwelveLinesOfTheInitialPanel) {
       {0.004F,
        true,
        {"   Closed solid, floor 2,50 percent of the Z extent",
-        "   Adaptive surface, max. error 0,00 m"}},
+        "   Adaptive surface, max. error 0,01 m"}},
   };
   for (const Row& row : rows) {
     panel.MaxError = row.maxError;

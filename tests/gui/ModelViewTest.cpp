@@ -21,6 +21,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <limits>
 #include <memory>
 #include <set>
 #include <string>
@@ -175,6 +176,23 @@ TEST_F(ModelViewTest, ALargeModelIsShownDecimatedAndTheCornerSaysSo) {
       << view_.Note().toStdString();
   EXPECT_TRUE(view_.Note().contains(QStringLiteral(" of 20802 triangles, 100.0 × 100.0 × ")));
   EXPECT_GE(Lit(Frame()), 480 * 480 / 8);
+}
+
+// Faces at infinity or of no number among a surface, read whole and decimated: the view draws
+// the rest.
+TEST_F(ModelViewTest, FacesAtInfinityLeaveTheRestDrawn) {
+  const float inf = std::numeric_limits<float>::infinity();
+  for (const float far : {inf, std::numeric_limits<float>::quiet_NaN()}) {
+    for (const std::uint64_t budget : {std::uint64_t{1000000}, std::uint64_t{2000}}) {
+      view_.SetTriangleBudget(budget);
+      TSTL stl = Hills(60, 40, false);
+      for (int i = 0; i < 20; ++i)
+        stl.AddFace(MakeVec(-far, 0, 1), MakeVec(far, 1, 2), MakeVec(0, far, -far));
+      Show(Saved(stl, "far.stl"));
+      EXPECT_GT(view_.TrianglesShown(), 0U) << far << " " << budget;
+      EXPECT_GE(Lit(Frame()), 480 * 480 / 8) << far << " " << budget;
+    }
+  }
 }
 
 TEST_F(ModelViewTest, AFileThatCantBeReadIsSaidInTheCornerAndNothingIsDrawn) {

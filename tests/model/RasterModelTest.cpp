@@ -287,16 +287,44 @@ TEST_F(NoDataTest, ASolidHasNoPitAtAVoidPutsNoDataOnTheBasePlaneAndStaysClosed) 
   EXPECT_GT(shell.volume, 0) << shell;
 }
 
-TEST_F(NoDataTest, ARegionTheRasterHasNoValueInIsAnErrorAndWritesNoFile) {
-  for (const bool solid : {false, true}) {
-    SCOPED_TRACE(solid ? "solid" : "surface");
-    panel.Solid = solid;
-    Region(9.2F, 9.6F, 46.1F, 46.3F);
+// A region beyond the raster, and a raster of three samples a side in a region of cells wider
+// than it: no surface, so no file, whatever the model's kind.
+TEST_F(NoDataTest, ARegionWithoutAWholeCellOfTheRastersIsAnErrorAndWritesNoFile) {
+  const std::string narrow = test::WriteGeographicRaster(
+      root.Root() + "narrow.tif", 7.5, 46.4, 0.002, 3, 3, [](double, double) { return 300; });
+  const struct {
+    const std::string& dem;
+    float lon1, lon2, lat1, lat2;
+    bool solid;
+    float maxError;
+    const char* file;
+    const char* reason;
+  } cases[] = {
+      {panel.DemFile, 9.2F, 9.6F, 46.1F, 46.3F, false, 0, "model.stl",
+       "the DEM file has no value in it"},
+      {panel.DemFile, 9.2F, 9.6F, 46.1F, 46.3F, true, 0, "model.stl",
+       "the DEM file has no value in it"},
+      {narrow, 7.4F, 7.6F, 46.3F, 46.5F, false, 0, "model.stl",
+       "the DEM file's values in it make no whole cell"},
+      {narrow, 7.4F, 7.6F, 46.3F, 46.5F, false, 0, "model.3mf",
+       "the DEM file's values in it make no whole cell"},
+      {narrow, 7.4F, 7.6F, 46.3F, 46.5F, false, 1, "model.3mf",
+       "the DEM file's values in it make no whole cell"},
+  };
+  panel.XYPixelSize = 1000;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message()
+                 << c.dem << " " << c.lon1 << " " << c.solid << " " << c.maxError << " " << c.file);
+    panel.DemFile = c.dem;
+    Region(c.lon1, c.lon2, c.lat1, c.lat2);
+    panel.Solid = c.solid;
+    panel.MaxError = c.maxError;
+    panel.StlFileName = root.Root() + c.file;
     try {
       CreateStlModel(ReadModelSettings(panel), workspace, host, {1234});
       ADD_FAILURE() << "no error";
     } catch (const NothingToModel& e) {
-      EXPECT_STREQ(e.what(), "No elevation data in the region: the DEM file has no value in it");
+      EXPECT_EQ(e.what(), std::string("No elevation data in the region: ") + c.reason);
     }
     EXPECT_FALSE(std::filesystem::exists(panel.StlFileName));
   }

@@ -34,6 +34,10 @@ bool AdaptiveSurface::Mesh(const PieceLattice& lattice, std::int32_t lon, std::i
     chunk.Clear();
     chunk.PieceLon = lon;
     chunk.PieceLat = lat;
+    // The piece's size makes the chunk a piece's chunk, whose vertices a sink numbers by lattice
+    // point and keeps only while a later block can share them.
+    chunk.PieceColumns = static_cast<std::uint32_t>(g.Columns);
+    chunk.PieceRows = static_cast<std::uint32_t>(g.Rows);
     chunk.Vertices.reserve(block.Points.size());
     chunk.Lattice.reserve(block.Points.size());
     for (const LatticeSample& p : block.Points) {

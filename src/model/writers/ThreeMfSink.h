@@ -98,7 +98,8 @@ class IndexTable {
 // A face whose corners are not three distinct points (two of them equal to the byte: a cell
 // of no width, where a piece only touches the region) has no area and no direction, and a
 // 3MF triangle needs three distinct vertices: it is left out of the package. Every other face
-// is written.
+// is written, and only the vertices those faces use: a mesher's vertex that no face kept (a
+// corner over a hole of the raster, which has no height) never reaches the package.
 class ThreeMfSink final : public FaceSink {
  public:
   // paint: the colours of the surface's faces (the closure's stay unpainted); none: no colour.
@@ -107,7 +108,7 @@ class ThreeMfSink final : public FaceSink {
                        std::optional<SurfacePaint> paint = std::nullopt);
 
   // Marks the faces with three distinct corners and their paint (a byte a face: 0 left out,
-  // else the paint + 1).
+  // else the paint + 1), then the vertices those faces use (a byte a vertex).
   void Encode(MeshChunk& chunk) const override;
   void Write(const MeshChunk& chunk) override;
   void Finish() override { writer_.Finish(); }

@@ -5,8 +5,10 @@
 #include "model/ModelSetup.h"
 #include "model/SizeEstimate.h"
 #include "model/TerrainModel.h"
+#include "model/adaptive/AdaptiveSurface.h"
 #include "model/lattice/ModelGrid.h"
 #include "support/RecordingHost.h"
+#include "support/RecordingSink.h"
 #include "support/StlReader.h"
 #include "support/TempFiles.h"
 #include "tiles/TileSource.h"
@@ -193,6 +195,24 @@ TEST_F(AdaptiveModelTest, EveryLatticePointLiesWithinTheErrorOfTheSurface) {
       EXPECT_GT(static_cast<double>(faces.size()), 0.5 * estimate);
       EXPECT_LT(static_cast<double>(faces.size()), 1.25 * estimate);
     }
+  }
+}
+
+// The blocks reach a sink as chunks of their piece, so that it numbers their vertices by
+// lattice point instead of keeping every vertex by its bytes.
+TEST_F(AdaptiveModelTest, ASinkGetsTheBlocksAsChunksOfTheirPiece) {
+  const Case& c = Cases[2];
+  OROLITH_REQUIRE_SHARED_DATA(c.tile);
+  const Lattice l(c, Settings(c));
+  test::RecordingSink sink;
+  AdaptiveSurface surface(0.01F, 2, sink);
+  surface.Mesh(l.lattice, c.west, c.south, [](std::uint64_t) {});
+  ASSERT_GT(sink.chunks.size(), 1U);
+  for (const test::RecordingSink::Chunk& chunk : sink.chunks) {
+    EXPECT_EQ(chunk.pieceLon, c.west);
+    EXPECT_EQ(chunk.pieceLat, c.south);
+    EXPECT_EQ(chunk.pieceColumns, l.grid.Columns);
+    EXPECT_EQ(chunk.pieceRows, l.grid.Rows);
   }
 }
 

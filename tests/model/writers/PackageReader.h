@@ -165,8 +165,6 @@ inline ZipArchive ReadZip(const std::vector<unsigned char>& bytes) {
     part.offset = zip.U32(at + 42);
     part.name = zip.Text(at + 46, nameLength);
     const auto extras = ExtraFields(zip, at + 46 + nameLength, extraLength);
-    // A data descriptor's sizes are 8 bytes wide when the sizes need ZIP64.
-    const bool sizesZip64 = part.size == 0xFFFFFFFF || part.compressed == 0xFFFFFFFF;
     if (const auto z64 = extras.find(0x0001); z64 != extras.end()) {
       part.centralZip64 = true;
       std::uint64_t p = z64->second.first;
@@ -243,7 +241,8 @@ inline ZipArchive ReadZip(const std::vector<unsigned char>& bytes) {
       if (zip.U32(d) != 0x08074b50 || zip.U32(d + 4) != part.crc) {
         ZipBytes::Fail("no data descriptor with the CRC", d);
       }
-      const int width = sizesZip64 ? 8 : 4;
+      // 8 bytes wide after a local header with a ZIP64 field, as a reader of the stream knows.
+      const int width = part.localZip64 ? 8 : 4;
       if (zip.Le(d + 8, width) != part.compressed || zip.Le(d + 8 + width, width) != part.size) {
         ZipBytes::Fail("descriptor sizes", d);
       }
