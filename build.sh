@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # Orolith's build steps: ./build.sh STEP... with STEP one of
-#   deps   install the Debian packages the build, the tests and the demo need (as root or via sudo)
+#   deps   install the Debian packages the build, the tests and the demo need (as root or via sudo),
+#          and the locales the tests read dates and numbers in
 #   build  optimised build in build/release
-#   test   optimised build and tests, then a debug build with address and undefined-behaviour
-#          sanitizers and the same tests
+#   test   optimised build and every test, then the sanitizer build of all but the window (clang
+#          14, address and undefined-behaviour sanitizers, in build/sanitize) and its unit tests
 #   demo   optimised build, a demo data root in demo/, and a model made from it
 #   bench  optimised build and the benchmarks (figures in the README); HMM=DIR puts hmm's
 #          sources (a folder or a git folder) beside the adaptive mesher
-#   fuzz   clang build of the fuzz targets in build/fuzz, each run for FUZZ_SECONDS (default 60)
+#   fuzz   the sanitizer build's fuzz targets, each run for FUZZ_SECONDS (default 30)
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -15,7 +16,10 @@ packages=(cmake ninja-build g++ pkg-config qt6-base-dev libqt6opengl6-dev libgl-
   libcurl4-openssl-dev libcli11-dev libgtest-dev libgdal-dev libdeflate-dev zlib1g-dev libisal-dev
   lib3mf-dev libarchive-tools p7zip-full
   zip python3 admesh time fonts-dejavu-core locales clang-14 libclang-rt-14-dev ca-certificates
-  openssl xvfb xauth libgl1-mesa-dri xdotool xclip x11-utils openbox imagemagick)
+  openssl xvfb xauth libgl1-mesa-dri xdotool xclip x11-utils openbox imagemagick
+  desktop-file-utils)
+# The dates and decimal separators the tests read in other locales than C.
+locales=(de_DE en_US)
 jobs=$(nproc)
 
 as_root() {
@@ -25,28 +29,45 @@ as_root() {
 configure_and_build() { # folder, build type, extra cmake options...
   local dir=$1 type=$2
   shift 2
-  cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE="$type" -DOROLITH_WERROR=ON "$@" >/dev/null
+  cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE="$type" -DOROLITH_WERROR=ON \
+    -DOROLITH_UNITY_TESTS=ON "$@" >/dev/null
   cmake --build "$dir" -j "$jobs"
 }
 
-run_tests() { # folder
-  QT_QPA_PLATFORM=offscreen ctest --test-dir "$1" --output-on-failure -j "$jobs" --timeout 600
+run_tests() { # folder, extra ctest options...
+  local dir=$1
+  shift
+  QT_QPA_PLATFORM=offscreen ctest --test-dir "$dir" --output-on-failure -j "$jobs" --timeout 600 "$@"
 }
 
 step_deps() {
   as_root apt-get update
   DEBIAN_FRONTEND=noninteractive as_root apt-get install -y --no-install-recommends "${packages[@]}"
+  local locale
+  for locale in "${locales[@]}"; do
+    locale -a | grep -qx "$locale.utf8" || as_root localedef -i "$locale" -f UTF-8 "$locale.UTF-8"
+  done
 }
 
 step_build() { configure_and_build build/release Release; }
 
+# The core's unit tests and the fuzz targets in one clang build: everything with the address and
+# undefined-behaviour sanitizers, the libraries the fuzz targets use also with libFuzzer's
+# coverage (libclang-rt-14-dev); no window (its tests run in the optimised build), no
+# benchmarks, no tools.
+build_sanitized() {
+  configure_and_build build/sanitize Debug -DCMAKE_CXX_COMPILER=clang++-14 -DOROLITH_SANITIZE=ON \
+    -DOROLITH_FUZZ=ON -DOROLITH_GUI=OFF -DOROLITH_BENCH=OFF -DOROLITH_TOOLS=OFF
+}
+
 step_test() {
   configure_and_build build/release Release
   run_tests build/release
-  configure_and_build build/sanitize Debug -DOROLITH_SANITIZE=ON -DOROLITH_BENCH=OFF
+  build_sanitized
+  # The end-to-end cases on real tiles run once, in the optimised build.
   ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
     LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp UBSAN_OPTIONS=print_stacktrace=1 \
-    run_tests build/sanitize
+    run_tests build/sanitize --label-exclude end-to-end
 }
 
 step_demo() {
@@ -57,27 +78,30 @@ step_demo() {
   echo "STL model: $PWD/demo/demo.stl ($(stat -c %s demo/demo.stl) bytes)"
 }
 
-# libFuzzer ships with clang's runtime (libclang-rt-14-dev); the targets and every library they
-# use are built by clang with the sanitizers, apart from the g++ builds.
+# The fuzz targets run side by side, sharing the cores; their logs are shown once all have ended.
 step_fuzz() {
-  local seconds=${FUZZ_SECONDS:-60} target
-  CC=clang-14 CXX=clang++-14 cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DOROLITH_WERROR=ON -DOROLITH_FUZZ=ON -DOROLITH_TESTS=OFF -DOROLITH_BENCH=OFF \
-    -DOROLITH_GUI=OFF >/dev/null
-  cmake --build build/fuzz -j "$jobs" --target fuzz_tile fuzz_number fuzz_copernicus \
-    fuzz_copernicus_seeds
+  local seconds=${FUZZ_SECONDS:-30} target failed=0 fuzz=build/sanitize/tests/fuzz
+  build_sanitized
   # Seeds beside the corpus, read and never written to; a Copernicus tile has 3600 rows, and
   # its smallest file some 30 kB.
-  build/fuzz/tests/fuzz/fuzz_copernicus_seeds build/fuzz/seeds/copernicus
-  local -A maxLength=([tile]=4096 [number]=4096 [copernicus]=65536)
+  "$fuzz/fuzz_copernicus_seeds" build/sanitize/seeds/copernicus
+  local -A maxLength=([tile]=4096 [number]=4096 [copernicus]=65536) pids=()
   for target in tile number copernicus; do
-    mkdir -p "build/fuzz/corpus/$target" "build/fuzz/seeds/$target"
-    echo "fuzz_$target: ${seconds} s"
+    mkdir -p "build/sanitize/corpus/$target" "build/sanitize/seeds/$target"
     ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
-      "build/fuzz/tests/fuzz/fuzz_$target" -max_total_time="$seconds" \
-      -max_len="${maxLength[$target]}" -print_final_stats=1 "build/fuzz/corpus/$target" \
-      "build/fuzz/seeds/$target"
+      "$fuzz/fuzz_$target" -max_total_time="$seconds" -max_len="${maxLength[$target]}" \
+      -print_final_stats=1 "build/sanitize/corpus/$target" "build/sanitize/seeds/$target" \
+      >"build/sanitize/fuzz_$target.log" 2>&1 &
+    pids[$target]=$!
   done
+  for target in tile number copernicus; do
+    wait "${pids[$target]}" || failed=1
+  done
+  for target in tile number copernicus; do
+    echo "fuzz_$target: ${seconds} s"
+    cat "build/sanitize/fuzz_$target.log"
+  done
+  return "$failed"
 }
 
 step_bench() {
@@ -88,7 +112,7 @@ step_bench() {
   bench/adaptive_bench.sh build/release "${HMM:-}"
 }
 
-[[ $# -gt 0 ]] || { sed -n '2,10p' "$0"; exit 2; }
+[[ $# -gt 0 ]] || { sed -n '2,11p' "$0"; exit 2; }
 for step in "$@"; do
   case $step in
     deps | build | test | demo | bench | fuzz) "step_$step" ;;

@@ -5,11 +5,17 @@
 #include <QApplication>
 
 #include <clocale>
+#include <cstring>
 #include <exception>
 #include <iostream>
 #include <vector>
 
 int main(int argc, char* argv[]) {
+  // Answered before Qt starts, so that it needs no display.
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    std::cout << "orolith " << OROLITH_VERSION << '\n';
+    return 0;
+  }
   // First of all, so that a signal never finds a model half-saved without a handler.
   orolith::InstallInterruptHandlers();
   QApplication application(argc, argv);

@@ -1,6 +1,7 @@
 #include "acquisition/Coverage.h"
 #include "base/Errors.h"
 #include "model/SizeEstimate.h"
+#include "support/DataRoot.h"
 #include "support/Rasters.h"
 #include "support/RecordingHost.h"
 #include "support/TempFiles.h"
@@ -24,21 +25,12 @@ constexpr std::size_t SummaryLines = 12;
 
 class CoverageTest : public ::testing::Test {
  protected:
-  CoverageTest() : workspace(MakeDataFolders(root.Root())) {
-    for (const char* dir : {"SRTM_1", "SRTM_3", "SRTM_30"}) {
-      std::filesystem::create_directories(root.Path() / dir);
-    }
-  }
-
   void Put(const char* folder, const std::string& name, std::size_t bytes = 0) {
     test::WriteBytes(root.Path() / folder / name, std::vector<unsigned char>(bytes, 7));
   }
 
   void Region(float lon1, float lon2, float lat1, float lat2) {
-    panel.Long1 = lon1;
-    panel.Long2 = lon2;
-    panel.Lat1 = lat1;
-    panel.Lat2 = lat2;
+    test::SetRegion(panel, lon1, lon2, lat1, lat2);
   }
 
   std::vector<std::string> Check(char separator = '.') {
@@ -51,8 +43,8 @@ class CoverageTest : public ::testing::Test {
     return {host.lines.begin() + SummaryLines, host.lines.end()};
   }
 
-  TempDir root;
-  Workspace workspace;
+  test::DataRoot root;
+  Workspace workspace{root.Folders()};
   FrontPanelValues panel;
   RecordingHost host;
 };

@@ -4,6 +4,7 @@
 #include "acquisition/TileMirrors.h"
 #include "base/Errors.h"
 #include "support/Archives.h"
+#include "support/DataRoot.h"
 #include "support/Rasters.h"
 #include "support/RecordingHost.h"
 #include "support/Scoped.h"
@@ -24,21 +25,11 @@ const std::string Srtm3Path = "/srtm/version2_1/SRTM3/";
 class RegionDownloadsTest : public ::testing::Test {
  protected:
   RegionDownloadsTest() {
-    std::filesystem::create_directories(folders.Srtm1Dir);
-    std::filesystem::create_directories(folders.Srtm3Dir);
     // A copy of the archive on loopback, unless a test chooses another source.
     source.Layout = ArchiveLayout::SrtmV21;
     source.ArchiveHost = server.Host();
   }
 
-  static FrontPanelValues Region(float lon1, float lon2, float lat1, float lat2) {
-    FrontPanelValues panel;
-    panel.Long1 = lon1;
-    panel.Long2 = lon2;
-    panel.Lat1 = lat1;
-    panel.Lat2 = lat2;
-    return panel;
-  }
   // A zipped tile whose content begins with its own name, served at path.
   void ServeTile(const std::string& path, const std::string& name) {
     server.Serve(path + name + ".zip", test::MakeZip(dir.Path() / "zips" / path.substr(1), name,
@@ -73,7 +64,8 @@ class RegionDownloadsTest : public ::testing::Test {
 
   test::TestServer server;
   test::TempDir dir;
-  Workspace workspace{MakeDataFolders(dir.Root() + "root")};
+  test::DataRoot root;
+  Workspace workspace{root.Folders()};
   const DataFolders& folders = workspace.Folders;
   DownloadFolders& remembered = workspace.Remembered;
   ArchiveSource& source = workspace.Source;
@@ -82,7 +74,7 @@ class RegionDownloadsTest : public ::testing::Test {
 };
 
 TEST_F(RegionDownloadsTest, Srtm1TileNoRegionHoldsCostsEightAttempts) {
-  Download(DownloadSrtm1Files, Region(6.2F, 6.8F, 45.2F, 45.8F), ',');
+  Download(DownloadSrtm1Files, test::RegionPanel(6.2F, 6.8F, 45.2F, 45.8F), ',');
   Lines expected;
   Banner(expected, "  SRTM-1 File Downloads ");
   Lines paths;
@@ -101,7 +93,7 @@ TEST_F(RegionDownloadsTest, Srtm1TileNoRegionHoldsCostsEightAttempts) {
 }
 
 TEST_F(RegionDownloadsTest, Srtm3TileNoContinentHoldsCostsSevenAttempts) {
-  Download(DownloadSrtm3Files, Region(6.2F, 6.8F, 45.2F, 45.8F), '.');
+  Download(DownloadSrtm3Files, test::RegionPanel(6.2F, 6.8F, 45.2F, 45.8F), '.');
   Lines expected;
   Banner(expected, "  SRTM-3 File Downloads ");
   Lines paths;
@@ -122,7 +114,7 @@ TEST_F(RegionDownloadsTest, Srtm1RemembersTheRegionThatDeliveredLast) {
   ServeTile(Srtm1Path + "01/", "N45E006.hgt");
   ServeTile(Srtm1Path + "03/", "N46E006.hgt");
   ServeTile(Srtm1Path + "03/", "N45E007.hgt");
-  Download(DownloadSrtm1Files, Region(6, 7, 45, 46), '.');
+  Download(DownloadSrtm1Files, test::RegionPanel(6, 7, 45, 46), '.');
 
   const auto archive = [&](const std::string& name) { return folders.Srtm1Dir + name + ".zip"; };
   Lines expected;
@@ -156,7 +148,7 @@ TEST_F(RegionDownloadsTest, Srtm3RemembersTheContinentAcrossRuns) {
   ServeTile(Srtm3Path + "Eurasia/", "N45E006.hgt");
   ServeTile(Srtm3Path + "Eurasia/", "N44E006.hgt");
   test::WriteText(folders.Srtm3Dir + "N46E006.hgt", "here");
-  Download(DownloadSrtm3Files, Region(6.5F, 6.5F, 45.5F, 46.5F), '.');
+  Download(DownloadSrtm3Files, test::RegionPanel(6.5F, 6.5F, 45.5F, 46.5F), '.');
   Lines expected;
   Banner(expected, "  SRTM-3 File Downloads ");
   for (const char* folder : {"Africa/", "Africa/", "Australia/"}) {
@@ -174,7 +166,7 @@ TEST_F(RegionDownloadsTest, Srtm3RemembersTheContinentAcrossRuns) {
   // A later run with the same lists starts in the continent that delivered last.
   host.lines.clear();
   const std::size_t before = server.Requests().size();
-  Download(DownloadSrtm3Files, Region(6.5F, 6.5F, 44.5F, 44.5F), '.');
+  Download(DownloadSrtm3Files, test::RegionPanel(6.5F, 6.5F, 44.5F, 44.5F), '.');
   EXPECT_EQ(server.Requests().size(), before + 1);
   EXPECT_EQ(Block().at(3), "trying to find " + Url(Srtm3Path + "Eurasia/N44E006.hgt.zip"));
   EXPECT_EQ(Block().at(9), "There were 1 SRTM-3 files downloaded");
@@ -186,7 +178,7 @@ TEST_F(RegionDownloadsTest, PresentTilesAreNotFetchedButOnlyTheirOwnKindCounts) 
   for (const char* name : {"N45W124.hgt", "N46W124.hgt", "N45W123.hgt", "N46W123.hgt"}) {
     test::WriteText(folders.Srtm1Dir + name, "x");
   }
-  Download(DownloadSrtm1Files, Region(-123, -122, 45, 46), '.');
+  Download(DownloadSrtm1Files, test::RegionPanel(-123, -122, 45, 46), '.');
   Lines expected;
   Banner(expected, "  SRTM-1 File Downloads ");
   for (const char* name : {"N45W124.hgt", "N46W124.hgt", "N45W123.hgt", "N46W123.hgt"}) {
@@ -201,7 +193,7 @@ TEST_F(RegionDownloadsTest, PresentTilesAreNotFetchedButOnlyTheirOwnKindCounts) 
 
   // The same tiles as SRTM-1 only don't count for SRTM-3.
   host.lines.clear();
-  Download(DownloadSrtm3Files, Region(-123.5F, -123.5F, 45.5F, 45.5F), '.');
+  Download(DownloadSrtm3Files, test::RegionPanel(-123.5F, -123.5F, 45.5F, 45.5F), '.');
   EXPECT_EQ(server.Requests().size(), 7U);
   EXPECT_EQ(host.lines.back(), "There are 1 missing SRTM-3 files");
 }
@@ -210,7 +202,7 @@ TEST_F(RegionDownloadsTest, ArchiveLeftByAnEarlierRunCountsAsDownloaded) {
   remembered.Srtm1RegionFolders[0] = "05/";
   std::filesystem::copy_file(test::MakeZip(dir.Path(), "N45E006.hgt", test::TileContent("earlier")),
                              folders.Srtm1Dir + "N45E006.hgt.zip");
-  Download(DownloadSrtm1Files, Region(6.5F, 6.5F, 45.5F, 45.5F), '.');
+  Download(DownloadSrtm1Files, test::RegionPanel(6.5F, 6.5F, 45.5F, 45.5F), '.');
   const Lines block = Block();
   ASSERT_EQ(block.size(), 3U + 3 + 4);
   EXPECT_EQ(block[3], "trying to find " + Url(Srtm1Path + "05/N45E006.hgt.zip"));
@@ -224,7 +216,8 @@ TEST_F(RegionDownloadsTest, UnwritableArchiveOrMissingArchiverEndsTheRun) {
   {
     // As a full disk would.
     const test::FileSizeLimit full(16);
-    EXPECT_THROW(Download(DownloadSrtm3Files, Region(6, 7.5F, 45, 45.5F), '.'), FileError);
+    EXPECT_THROW(Download(DownloadSrtm3Files, test::RegionPanel(6, 7.5F, 45, 45.5F), '.'),
+                 FileError);
   }
   EXPECT_EQ(host.lines.back(),
             "Download completed, attempting to save to : " + folders.Srtm3Dir + "N45E006.hgt.zip");
@@ -236,7 +229,8 @@ TEST_F(RegionDownloadsTest, UnwritableArchiveOrMissingArchiverEndsTheRun) {
   std::filesystem::create_directories(empty);
   const test::ScopedEnvironment path("PATH", empty.string());
   host.lines.clear();
-  EXPECT_THROW(Download(DownloadSrtm1Files, Region(6, 6.5F, 45, 45.5F), '.'), SystemError);
+  EXPECT_THROW(Download(DownloadSrtm1Files, test::RegionPanel(6, 6.5F, 45, 45.5F), '.'),
+               SystemError);
   EXPECT_EQ(host.lines.back(), "Download successful, ... trying to unzip with " +
                                    ArchiverArguments(folders.Srtm1Dir + "N45E006.hgt.zip"));
   EXPECT_EQ(remembered.Srtm1RegionFolders[0], "01/");
@@ -253,7 +247,7 @@ TEST_F(RegionDownloadsTest, EsaMirrorCostsOneRequestPerMissingTile) {
   test::WriteText(folders.Srtm1Dir + "N46E006.hgt", "here");
   source.Layout = ArchiveLayout::Esa;
   source.TileUrl = Url("/esa/");
-  Download(DownloadSrtm1Files, Region(6.5F, 7.5F, 45.5F, 46.5F), '.');
+  Download(DownloadSrtm1Files, test::RegionPanel(6.5F, 7.5F, 45.5F, 46.5F), '.');
 
   const auto fetched = [&](Lines& lines, const std::string& name) {
     const std::string archive = folders.Srtm1Dir + name + ".hgt.zip";
@@ -292,7 +286,7 @@ TEST_F(RegionDownloadsTest, AwsMirrorFilesTilesByLatitudeAndAnswers403ForNone) {
                test::MakeGzip(dir.Path(), "S02W073.hgt", test::TileContent("S02W073"), true));
   source.Layout = ArchiveLayout::Aws;
   source.TileUrl = Url("/s3/skadi/");
-  Download(DownloadSrtm1Files, Region(-73.5F, -72.5F, -1.5F, -0.5F), '.');
+  Download(DownloadSrtm1Files, test::RegionPanel(-73.5F, -72.5F, -1.5F, -0.5F), '.');
 
   const Lines block = Block();
   ASSERT_EQ(block.size(), 3U + 3 + 3 + 3 + 3 + 3);
@@ -324,7 +318,7 @@ TEST_F(RegionDownloadsTest, CopernicusTilesAreCheckedBeforeTheyArePutInCop30) {
   test::WriteText(folders.Cop30Dir + CopernicusTileName(6, 86), "here");
   source.Layout = ArchiveLayout::Copernicus;
   source.TileUrl = Url("/s3/bucket/");
-  Download(DownloadSrtm1Files, Region(5.5F, 8.5F, 86.2F, 86.8F), '.');
+  Download(DownloadSrtm1Files, test::RegionPanel(5.5F, 8.5F, 86.2F, 86.8F), '.');
 
   const Lines block = Block();
   ASSERT_EQ(block.size(), 3U + 3 + 1 + 2 + 3 + 3);
@@ -357,7 +351,7 @@ TEST_F(RegionDownloadsTest, CopernicusTilesAreCheckedBeforeTheyArePutInCop30) {
   std::filesystem::remove(folders.Cop30Dir + CopernicusTileName(7, 86));
   source.Limits.MaxBodyBytes = 1000;
   host.lines.clear();
-  Download(DownloadSrtm1Files, Region(7.2F, 7.8F, 86.2F, 86.8F), '.');
+  Download(DownloadSrtm1Files, test::RegionPanel(7.2F, 7.8F, 86.2F, 86.8F), '.');
   EXPECT_EQ(lastOutcome.Failed.size(), 1U);
   EXPECT_EQ(test::FolderEntries(folders.Cop30Dir), Lines{CopernicusTileName(6, 86)});
 }
@@ -371,7 +365,7 @@ TEST_F(RegionDownloadsTest, ACopernicusTileIsNotFetchedWhileItsFolderCantBe) {
   source.Layout = ArchiveLayout::Copernicus;
   source.TileUrl = Url("/bucket/");
   try {
-    Download(DownloadSrtm1Files, Region(7.2F, 7.8F, 86.2F, 86.8F), '.');
+    Download(DownloadSrtm1Files, test::RegionPanel(7.2F, 7.8F, 86.2F, 86.8F), '.');
     ADD_FAILURE() << "downloaded";
   } catch (const FileError& error) {
     EXPECT_EQ(std::string(error.what()), "Cannot create file \"" + folders.Cop30Dir +
@@ -389,7 +383,7 @@ TEST_F(RegionDownloadsTest, Srtm3TilesFromAMirrorAreMadeFromItsSrtm1Tiles) {
       test::MakeZip(dir.Path(), "N45E006.hgt", test::ReadText(dir.Path() / "N45E006.hgt")));
   source.Layout = ArchiveLayout::Esa;
   source.TileUrl = Url("/esa/");
-  Download(DownloadSrtm3Files, Region(6.5F, 6.5F, 45.5F, 45.5F), '.');
+  Download(DownloadSrtm3Files, test::RegionPanel(6.5F, 6.5F, 45.5F, 45.5F), '.');
   EXPECT_EQ(Block().at(6),
             "N45E006.hgt : made as SRTM-3 file (100 m X-Y resolution) from every third sample");
   EXPECT_EQ(test::FolderEntries(folders.Srtm3Dir), Lines{"N45E006.hgt"});
@@ -404,12 +398,12 @@ TEST_F(RegionDownloadsTest, Srtm3TilesFromAMirrorAreMadeFromItsSrtm1Tiles) {
 TEST_F(RegionDownloadsTest, AMirrorOfTheArchiveKeepsItsFolderWalk) {
   ServeTile("/cache/SRTM1/Region_02/", "N45E006.hgt");
   source.TileUrl = Url("/cache/");
-  Download(DownloadSrtm1Files, Region(6.5F, 6.5F, 45.5F, 45.5F), '.');
+  Download(DownloadSrtm1Files, test::RegionPanel(6.5F, 6.5F, 45.5F, 45.5F), '.');
   EXPECT_EQ(server.Requests(), (Lines{"/cache/SRTM1/Region_01/N45E006.hgt.zip",
                                       "/cache/SRTM1/Region_01/N45E006.hgt.zip",
                                       "/cache/SRTM1/Region_02/N45E006.hgt.zip"}));
   EXPECT_EQ(remembered.Srtm1RegionFolders[0], "02/");
-  Download(DownloadSrtm3Files, Region(6.5F, 6.5F, 44.5F, 44.5F), '.');
+  Download(DownloadSrtm3Files, test::RegionPanel(6.5F, 6.5F, 44.5F, 44.5F), '.');
   EXPECT_EQ(server.Requests().at(3), "/cache/SRTM3/Africa/N44E006.hgt.zip");
 }
 
@@ -423,7 +417,7 @@ TEST_F(RegionDownloadsTest, TheSecondMirrorIsAskedOnlyWhenTheFirstFails) {
   source.RemoveArchives = true;
   for (const std::string esa : {"/esa/", "/silent/esa/"}) {
     source.TileUrl = Url(esa);
-    Download(DownloadSrtm1Files, Region(6.5F, 6.5F, 45.5F, 45.5F), '.');
+    Download(DownloadSrtm1Files, test::RegionPanel(6.5F, 6.5F, 45.5F, 45.5F), '.');
   }
   EXPECT_EQ(server.Requests(),
             (Lines{"/esa/N45E006.SRTMGL1.hgt.zip", "/silent/esa/N45E006.SRTMGL1.hgt.zip",
@@ -436,7 +430,7 @@ TEST_F(RegionDownloadsTest, TheSecondMirrorIsAskedOnlyWhenTheFirstFails) {
 TEST_F(RegionDownloadsTest, TheRetiredArchiveSaysSoAndNamesTheSourcesThatServe) {
   source.ArchiveHost = DefaultArchiveHost;
   source.Proxy = Url("");
-  Download(DownloadSrtm3Files, Region(6.5F, 7.5F, 45.5F, 45.5F), '.');
+  Download(DownloadSrtm3Files, test::RegionPanel(6.5F, 7.5F, 45.5F, 45.5F), '.');
   EXPECT_EQ(server.Requests().front(),
             "proxy http://dds.cr.usgs.gov/srtm/version2_1/SRTM3/Africa/N45E006.hgt.zip");
   ASSERT_EQ(host.notes.size(), 2U * 7 + 1);
@@ -465,16 +459,16 @@ TEST_F(RegionDownloadsTest, TheOutcomeKeepsTheTilesTheServerNeverSaidItLacks) {
     return lines;
   };
   // N45E006 is in no folder, N46E006 in the fifth after a broken archive in the third.
-  EXPECT_EQ(failures(DownloadSrtm1Files(ReadModelSettings(Region(6.5F, 7.5F, 45.5F, 46.5F)),
-                                        workspace, host)),
+  EXPECT_EQ(failures(DownloadSrtm1Files(
+                ReadModelSettings(test::RegionPanel(6.5F, 7.5F, 45.5F, 46.5F)), workspace, host)),
             Lines{"N45E007.hgt: Unpacking failed: N45E007.hgt holds 1 bytes, the size of no tile"});
   EXPECT_EQ(host.lines.back(), "There are 2 missing SRTM-1 files");
   EXPECT_TRUE(test::Holds(folders.Srtm1Dir + "N46E006.hgt", test::TileContent("N46E006.hgt")));
 
   // A server that can't be reached says nothing of any tile.
   source.ArchiveHost = "127.0.0.1:1";
-  const DownloadOutcome refused =
-      DownloadSrtm3Files(ReadModelSettings(Region(6.5F, 6.5F, 45.5F, 45.5F)), workspace, host);
+  const DownloadOutcome refused = DownloadSrtm3Files(
+      ReadModelSettings(test::RegionPanel(6.5F, 6.5F, 45.5F, 45.5F)), workspace, host);
   ASSERT_EQ(refused.Failed.size(), 1U);
   EXPECT_EQ(refused.Failed[0].Tile, "N45E006.hgt");
   EXPECT_TRUE(refused.Failed[0].Reason.starts_with(
@@ -486,8 +480,8 @@ TEST_F(RegionDownloadsTest, TheOutcomeKeepsTheTilesTheServerNeverSaidItLacks) {
   source.TileUrl = Url("/s3/esa/");
   server.Serve("/esa/N44E006.SRTMGL1.hgt.zip",
                test::MakeZip(dir.Path() / "broken" / "esa", "N44E006.hgt", "x"));
-  EXPECT_EQ(failures(DownloadSrtm1Files(ReadModelSettings(Region(6.5F, 6.5F, 43.5F, 44.5F)),
-                                        workspace, host)),
+  EXPECT_EQ(failures(DownloadSrtm1Files(
+                ReadModelSettings(test::RegionPanel(6.5F, 6.5F, 43.5F, 44.5F)), workspace, host)),
             Lines{"N44E006.hgt: Unpacking failed: N44E006.hgt holds 1 bytes, the size of no tile"});
   EXPECT_EQ(host.notes.back(), Url("/s3/esa/N43E006.SRTMGL1.hgt.zip") + ": HTTP status 403");
 }
@@ -495,7 +489,7 @@ TEST_F(RegionDownloadsTest, TheOutcomeKeepsTheTilesTheServerNeverSaidItLacks) {
 TEST_F(RegionDownloadsTest, CredentialsGoWithTheRequestButNeverIntoTheLogOrANote) {
   ServeTile("/cache/SRTM1/Region_02/", "N45E006.hgt");
   source.TileUrl = "http://orolith:s3cret@" + server.Host() + "/auth/cache/";
-  Download(DownloadSrtm1Files, Region(6.5F, 6.5F, 45.5F, 45.5F), '.');
+  Download(DownloadSrtm1Files, test::RegionPanel(6.5F, 6.5F, 45.5F, 45.5F), '.');
   EXPECT_TRUE(test::Holds(folders.Srtm1Dir + "N45E006.hgt", test::TileContent("N45E006.hgt")));
   Lines expected;
   Banner(expected, "  SRTM-1 File Downloads ");
@@ -515,7 +509,7 @@ TEST_F(RegionDownloadsTest, CredentialsGoWithTheRequestButNeverIntoTheLogOrANote
   source.TileUrl = "http://orolith:wrong@" + server.Host() + "/auth/esa/";
   host.lines.clear();
   host.notes.clear();
-  Download(DownloadSrtm1Files, Region(7.5F, 7.5F, 45.5F, 45.5F), '.');
+  Download(DownloadSrtm1Files, test::RegionPanel(7.5F, 7.5F, 45.5F, 45.5F), '.');
   EXPECT_EQ(Block().at(3), "Attempting to Download : " + Url("/auth/esa/N45E007.SRTMGL1.hgt.zip"));
   EXPECT_EQ(host.notes, Lines{Url("/auth/esa/N45E007.SRTMGL1.hgt.zip") + ": HTTP status 401"});
 }

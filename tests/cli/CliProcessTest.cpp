@@ -3,6 +3,7 @@
 
 #include "model/TerrainModel.h"
 #include "support/Archives.h"
+#include "support/DataRoot.h"
 #include "support/LongPaths.h"
 #include "support/Privileges.h"
 #include "support/Rasters.h"
@@ -60,9 +61,6 @@ class CliProcessTest : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!std::filesystem::exists(Binary)) GTEST_SKIP() << Binary << " is not built";
-    for (const char* dir : {"SRTM_1", "SRTM_3", "SRTM_30"}) {
-      std::filesystem::create_directories(root.Path() / dir);
-    }
   }
 
   // Runs orolith-cli in the data root with the given (already quoted) arguments.
@@ -98,7 +96,7 @@ class CliProcessTest : public ::testing::Test {
 
   std::string Path(const std::string& relative) const { return (root.Path() / relative).string(); }
 
-  TempDir root;
+  test::DataRoot root;
   TempDir captures;
 };
 
@@ -156,8 +154,8 @@ TEST_F(CliProcessTest, StdoutIsTheLogAndNegativeValuesWork) {
 
 TEST_F(CliProcessTest, CreatePrintsExactlyTheLinesTheWindowWouldLog) {
   // A small tile with a slope and a void, so that every kind of tile line appears.
-  test::WriteTile(root.Path() / "SRTM_30" / "N46E007.hgt", 121,
-                  [](int r, int c) { return (r == 60 && c == 60) ? -32768 : 200 + 5 * c + r; });
+  root.Tile("SRTM_30/N46E007.hgt", 121,
+            [](int r, int c) { return (r == 60 && c == 60) ? -32768 : 200 + 5 * c + r; });
   const std::string out = Path("model.stl");
   const Outcome o = Cli("create --data-root " + Quote(root.Root()) +
                         " --lon 7.8 7.2 --lat 46.2 46.8 --elev 100 1500 --x-extent 80 "
@@ -167,19 +165,14 @@ TEST_F(CliProcessTest, CreatePrintsExactlyTheLinesTheWindowWouldLog) {
   EXPECT_EQ(o.err, "");  // no progress line when stderr is no terminal
 
   // The same run through the library with a recording log.
-  FrontPanelValues panel;
-  panel.Long1 = 7.8F;
-  panel.Long2 = 7.2F;
-  panel.Lat1 = 46.2F;
-  panel.Lat2 = 46.8F;
+  FrontPanelValues panel = test::RegionPanel(7.8F, 7.2F, 46.2F, 46.8F, 2500);
   panel.Z1 = 100;
   panel.Z2 = 1500;
   panel.XExtent = 80;
   panel.ZExtent = 12;
   panel.ZBasePercent = 5;
-  panel.XYPixelSize = 2500;
   panel.StlFileName = out;
-  Workspace workspace(MakeDataFolders(root.Root()));
+  Workspace workspace(root.Folders());
   test::RecordingHost host;
   ASSERT_EQ(CreateStlModel(ReadModelSettings(panel), workspace, host), RunOutcome::Completed);
 
@@ -372,6 +365,27 @@ double AdmeshValue(const std::string& report, const std::string& label) {
   return value;
 }
 
+// admesh's report on stl (with no options it checks everything and repairs what it must);
+// empty when admesh fails.
+std::string Admesh(const std::string& stl, const std::filesystem::path& report,
+                   const std::string& options = "") {
+  const std::string command =
+      "admesh " + options + Quote(stl) + " >" + Quote(report.string()) + " 2>&1";
+  return std::system(command.c_str()) == 0 ? ReadText(report) : "";
+}
+
+// A closed solid of one part for admesh, with nothing to repair.
+void ExpectOneClosedPart(const std::string& report) {
+  for (const char* zero : {"Facets with 1 disconnected edge", "Facets with 2 disconnected edges",
+                           "Facets with 3 disconnected edges", "Total disconnected facets",
+                           "Degenerate facets", "Edges fixed", "Facets removed", "Facets added",
+                           "Facets reversed", "Backwards edges", "Normals fixed"}) {
+    EXPECT_EQ(AdmeshValue(report, zero), 0) << zero << "\n" << report;
+  }
+  EXPECT_EQ(AdmeshValue(report, "Number of parts"), 1) << report;
+  EXPECT_GT(AdmeshValue(report, "Volume"), 0) << report;
+}
+
 // The bucket's tile at 70 N, 20 E on a loopback server; the one east of it is open sea.
 TEST_F(CliProcessTest, CopernicusTilesFromALoopbackBucketAreFoundAndModelled) {
   const test::TestServer server;
@@ -417,17 +431,7 @@ TEST_F(CliProcessTest, ASolidFromARasterWithGapsIsOneClosedPartForAdmesh) {
                         Quote(stl));
   ASSERT_EQ(o.status, 0) << o.err;
   EXPECT_NE(o.out.find("\n   DEM File : " + dem + "\n"), std::string::npos);
-  const std::filesystem::path report = captures.Path() / "admesh";
-  ASSERT_EQ(std::system(("admesh " + Quote(stl) + " >" + Quote(report.string()) + " 2>&1").c_str()),
-            0);
-  const std::string text = ReadText(report);
-  for (const char* zero : {"Facets with 1 disconnected edge", "Total disconnected facets",
-                           "Degenerate facets", "Edges fixed", "Facets removed", "Facets added",
-                           "Facets reversed", "Backwards edges", "Normals fixed"}) {
-    EXPECT_EQ(AdmeshValue(text, zero), 0) << zero << "\n" << text;
-  }
-  EXPECT_EQ(AdmeshValue(text, "Number of parts"), 1) << text;
-  EXPECT_GT(AdmeshValue(text, "Volume"), 0) << text;
+  ExpectOneClosedPart(Admesh(stl, captures.Path() / "admesh"));
 }
 
 // Packages of a raster with gaps, each made as the user may ask for it, read by another
@@ -626,27 +630,14 @@ TEST_F(CliProcessTest, DemoDataMakesAModelThatAdmeshReads) {
   EXPECT_GT(faces, 0);
 
   if (std::system("command -v admesh >/dev/null 2>&1") != 0) GTEST_SKIP() << "admesh not installed";
-  const std::filesystem::path report = captures.Path() / "admesh";
-  ASSERT_EQ(
-      std::system(("admesh -e " + Quote(stl) + " >" + Quote(report.string()) + " 2>&1").c_str()),
-      0);
-  const std::string text = ReadText(report);
+  const std::string text = Admesh(stl, captures.Path() / "admesh", "-e ");
   EXPECT_NE(text.find("Binary STL file"), std::string::npos) << text;
-  // "Number of facets : <original> <final>"
-  const std::size_t at = text.find("Number of facets");
-  ASSERT_NE(at, std::string::npos) << text;
-  std::istringstream numbers(text.substr(text.find(':', at) + 1));
-  long original = 0;
-  numbers >> original;
-  EXPECT_EQ(original, faces);
+  EXPECT_EQ(AdmeshValue(text, "Number of facets"), static_cast<double>(faces))
+      << text;  // original, then final
   // Only the outer border of the surface is open: every inner edge, the tile seams included,
   // is shared exactly by two faces.
-  const std::size_t open = text.find("Facets with 1 disconnected edge");
-  ASSERT_NE(open, std::string::npos);
-  std::istringstream border(text.substr(text.find(':', open) + 1));
-  long openFacets = 0;
-  border >> openFacets;
-  const long columns = 2 * (static_cast<long>(0.4 / 0.01) + 1);  // two tiles a side
+  const double openFacets = AdmeshValue(text, "Facets with 1 disconnected edge");
+  const double columns = 2 * (std::trunc(0.4 / 0.01) + 1);  // two tiles a side
   EXPECT_LE(openFacets, 4 * columns);
   EXPECT_GT(openFacets, 0);
 }
@@ -656,8 +647,8 @@ TEST_F(CliProcessTest, DemoDataMakesAModelThatAdmeshReads) {
 TEST_F(CliProcessTest, SolidModelIsOneClosedPartForAdmesh) {
   if (std::system("command -v admesh >/dev/null 2>&1") != 0) GTEST_SKIP() << "admesh not installed";
   for (const auto& [name, tilt] : {std::pair{"N46E007", 3}, {"N46E008", -2}, {"N47E007", 5}}) {
-    test::WriteTile(Path(std::string("SRTM_30/") + name + ".hgt"), 121, [&](int r, int c) {
-      return 500 + tilt * (r + c) + 40 * ((r * 7 + c * 3) % 11);
+    root.Tile(std::string("SRTM_30/") + name + ".hgt", 121, [slope = tilt](int r, int c) {
+      return 500 + slope * (r + c) + 40 * ((r * 7 + c * 3) % 11);
     });
   }
   // The regular grid, and an adaptive surface whose pieces keep their own points at the seams.
@@ -680,19 +671,8 @@ TEST_F(CliProcessTest, SolidModelIsOneClosedPartForAdmesh) {
       EXPECT_NE(o.out.find(line), std::string::npos);
     }
 
-    // With no options admesh checks everything and repairs what it must; nothing needs it.
-    const std::filesystem::path report = captures.Path() / "admesh";
-    ASSERT_EQ(
-        std::system(("admesh " + Quote(stl) + " >" + Quote(report.string()) + " 2>&1").c_str()), 0);
-    const std::string text = ReadText(report);
-    for (const char* zero : {"Facets with 1 disconnected edge", "Facets with 2 disconnected edges",
-                             "Facets with 3 disconnected edges", "Total disconnected facets",
-                             "Degenerate facets", "Edges fixed", "Facets removed", "Facets added",
-                             "Facets reversed", "Backwards edges", "Normals fixed"}) {
-      EXPECT_EQ(AdmeshValue(text, zero), 0) << zero << "\n" << text;
-    }
-    EXPECT_EQ(AdmeshValue(text, "Number of parts"), 1) << text;
-    EXPECT_GT(AdmeshValue(text, "Volume"), 0) << text;
+    const std::string text = Admesh(stl, captures.Path() / "admesh");
+    ExpectOneClosedPart(text);
     EXPECT_EQ(AdmeshValue(text, "Min Z"), -0.6) << text;  // 3 % of 20 below the base plane
   }
 }

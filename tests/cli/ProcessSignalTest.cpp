@@ -1,6 +1,7 @@
 // The two programs stopped by INT, TERM or HUP while they work: they end at once, with the
 // conventional status, and leave nothing half-written behind.
 
+#include "support/DataRoot.h"
 #include "support/Scoped.h"
 #include "support/TempFiles.h"
 #include "support/TestServer.h"
@@ -16,7 +17,9 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
+#include <fstream>
 #include <optional>
 #include <string>
 #include <thread>
@@ -79,6 +82,23 @@ class Process {
 
   void Signal(int signal) const { ::kill(pid_, signal); }
 
+  // Waits until the program catches signal, its handler installed; false after timeout. On a
+  // busy machine a fixed pause may end before the program is that far.
+  bool AwaitHandler(int signal, std::chrono::milliseconds timeout) const {
+    const auto until = Clock::now() + timeout;
+    const std::uint64_t bit = std::uint64_t{1} << (signal - 1);
+    for (;;) {
+      std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
+      for (std::string line; std::getline(status, line);) {
+        if (line.rfind("SigCgt:", 0) == 0 && (std::stoull(line.substr(7), nullptr, 16) & bit)) {
+          return true;
+        }
+      }
+      if (Clock::now() >= until) return false;
+      std::this_thread::sleep_for(10ms);
+    }
+  }
+
   // The raw wait status, reading the output meanwhile; nothing when the program is still
   // running after timeout.
   std::optional<int> Wait(std::chrono::milliseconds timeout) {
@@ -126,15 +146,10 @@ std::string ExitText(std::optional<int> status) {
 
 class ProcessSignalTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    for (const char* folder : {"SRTM_1", "SRTM_3", "SRTM_30"}) {
-      std::filesystem::create_directories(root.Path() / folder);
-    }
-  }
   std::string Errors() const { return test::ReadText(captures.Path() / "stderr"); }
   std::filesystem::path ErrorFile() const { return captures.Path() / "stderr"; }
 
-  test::TempDir root;
+  test::DataRoot root;
   test::TempDir captures;
 };
 
@@ -163,6 +178,7 @@ TEST_F(ProcessSignalTest, TermStopsAModelRunAndLeavesNoFile) {
                "--missed-zero", "--yes", "-o", "model.stl"},
               root.Path(), ErrorFile());
   cli.NarrowOutput();
+  ASSERT_TRUE(cli.AwaitHandler(SIGTERM, 10s));
   std::this_thread::sleep_for(500ms);
   cli.Signal(SIGTERM);
   const std::optional<int> status = cli.Wait(20s);
@@ -180,6 +196,7 @@ TEST_F(ProcessSignalTest, TheWindowProgramEndsCleanlyOnTermAndHangup) {
   for (const int signal : {SIGTERM, SIGHUP}) {
     SCOPED_TRACE(signal);
     Process window({Window, "DataRoot=" + root.Root()}, root.Path(), ErrorFile());
+    ASSERT_TRUE(window.AwaitHandler(signal, 10s));
     std::this_thread::sleep_for(1s);
     window.Signal(signal);
     const std::optional<int> status = window.Wait(10s);

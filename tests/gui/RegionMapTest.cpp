@@ -4,6 +4,7 @@
 #include "gui/MapPanel.h"
 #include "gui/Orolith_Main.h"
 #include "gui/RegionMap.h"
+#include "support/DataRoot.h"
 #include "support/Rasters.h"
 #include "support/TempFiles.h"
 #include "support/TestServer.h"
@@ -28,16 +29,8 @@
 namespace orolith {
 namespace {
 
-using test::TempDir;
-
 class RegionMapTest : public ::testing::Test {
  protected:
-  RegionMapTest() {
-    for (const char* folder : {"SRTM_1", "SRTM_3", "SRTM_30"}) {
-      std::filesystem::create_directories(root_.Path() / folder);
-    }
-  }
-
   TForm4& Open() {
     const std::string key = "DataRoot=" + root_.Root();
     form_ = std::make_unique<TForm4>(std::vector<const char*>{"orolith", key.c_str()}, '.');
@@ -111,7 +104,7 @@ class RegionMapTest : public ::testing::Test {
     return colours.size();
   }
 
-  TempDir root_;
+  test::DataRoot root_;
   std::unique_ptr<TForm4> form_;
   std::vector<std::string> errors_;
 };
@@ -377,7 +370,7 @@ TEST_F(RegionMapTest, TheRastersExtentBecomesTheRegion) {
 
 TEST_F(RegionMapTest, TheOnlineMapDrawsItsTilesWithTheCredit) {
   const test::TestServer server;
-  const TempDir cache;
+  const test::TempDir cache;
   QImage green(256, 256, QImage::Format_RGB32);
   green.fill(QColor(0, 200, 0));
   ASSERT_TRUE(green.save(QString::fromStdString((root_.Path() / "tile.png").string())));

@@ -5,12 +5,10 @@
 #include "base/Errors.h"
 #include "base/Interrupt.h"
 #include "model/TerrainModel.h"
+#include "support/DataRoot.h"
 #include "support/RecordingHost.h"
 #include "support/Scoped.h"
 #include "support/StlReader.h"
-#include "support/TempFiles.h"
-#include "support/Tiles.h"
-#include "tiles/TileSource.h"
 
 #include <gtest/gtest.h>
 
@@ -63,22 +61,16 @@ struct Case {
 constexpr const char* Types[] = {".stl", ".3mf"};
 
 TEST(ModelFailure, KeepsTheOldFileLeavesNothingBesideItAndStopsTheLogWhereTheSaveDid) {
-  const test::TempDir dir;
+  const test::DataRoot dir;
   const fs::path folder = dir.Path() / "out";
   fs::create_directory(folder);
-  Workspace workspace(MakeDataFolders(dir.Root()));
+  Workspace workspace(dir.Folders());
   // Two flat tiles, 450 x 10 cells each (900 kB as a surface), with more closing faces than the
   // writer keeps before a write, so that they reach the file before the log ends.
-  fs::create_directory(dir.Path() / "SRTM_30");
-  for (const char* name : {"N46E007.hgt", "N46E008.hgt"}) {
-    test::WriteTile(dir.Path() / "SRTM_30" / name, 121, [](int, int) { return 0; });
+  for (const char* name : {"SRTM_30/N46E007.hgt", "SRTM_30/N46E008.hgt"}) {
+    dir.Tile(name, 121, [](int, int) { return 0; });
   }
-  FrontPanelValues panel;
-  panel.Long1 = 7.55F;
-  panel.Long2 = 8.45F;
-  panel.Lat1 = 46.2F;
-  panel.Lat2 = 46.21F;
-  panel.XYPixelSize = 100;
+  FrontPanelValues panel = test::RegionPanel(7.55F, 8.45F, 46.2F, 46.21F, 100);
   const auto run = [&](OperationHost& host, bool solid, unsigned threads, const std::string& out) {
     panel.Solid = solid;
     panel.StlFileName = out;

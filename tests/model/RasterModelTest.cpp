@@ -2,8 +2,8 @@
 
 #include "base/Errors.h"
 #include "model/TerrainModel.h"
+#include "support/ModelRun.h"
 #include "support/Rasters.h"
-#include "support/RecordingHost.h"
 #include "support/ShellCheck.h"
 #include "support/StlReader.h"
 #include "support/TempFiles.h"
@@ -24,29 +24,23 @@ namespace {
 
 using test::StlFace;
 
-class RasterModelTest : public ::testing::Test {
+class RasterModelTest : public test::ModelRunTest {
  protected:
-  RasterModelTest() : workspace(MakeDataFolders(root.Root())) {
+  RasterModelTest() {
     panel.Z1 = 0;
     panel.Z2 = 2000;
     panel.ZExtent = 1000;  // a vertex's z is half its elevation
-    panel.StlFileName = (root.Path() / "model.stl").string();
   }
 
   void Region(float lon1, float lon2, float lat1, float lat2) {
-    panel.Long1 = lon1;
-    panel.Long2 = lon2;
-    panel.Lat1 = lat1;
-    panel.Lat2 = lat2;
+    test::SetRegion(panel, lon1, lon2, lat1, lat2);
     // A model unit to a metre along X.
     panel.XExtent = (lon2 - lon1) * 100000;
   }
 
   std::vector<StlFace> Make() {
-    host.lines.clear();
     settings = ReadModelSettings(panel);
-    EXPECT_EQ(CreateStlModel(settings, workspace, host, {1234}), RunOutcome::Completed);
-    return test::ReadStl(panel.StlFileName).faces;
+    return Faces();
   }
 
   // Where a vertex lies, in metres and degrees.
@@ -71,15 +65,7 @@ class RasterModelTest : public ::testing::Test {
   }
   double Y(double lat) const { return (lat - Lat({0, 0, 0})) / (Lat({0, 1, 0}) - Lat({0, 0, 0})); }
 
-  bool Logged(const std::string& line) const {
-    return std::find(host.lines.begin(), host.lines.end(), line) != host.lines.end();
-  }
-
-  test::TempDir root;
-  Workspace workspace;
-  FrontPanelValues panel;
   ModelSettings settings;
-  test::RecordingHost host;
 };
 
 TEST_F(RasterModelTest, APlaneLaidOutInUtmGivesEveryVertexWithinHalfAMetre) {
@@ -321,7 +307,7 @@ TEST_F(NoDataTest, ARegionWithoutAWholeCellOfTheRastersIsAnErrorAndWritesNoFile)
     panel.MaxError = c.maxError;
     panel.StlFileName = root.Root() + c.file;
     try {
-      CreateStlModel(ReadModelSettings(panel), workspace, host, {1234});
+      Run();
       ADD_FAILURE() << "no error";
     } catch (const NothingToModel& e) {
       EXPECT_EQ(e.what(), std::string("No elevation data in the region: ") + c.reason);
@@ -332,11 +318,10 @@ TEST_F(NoDataTest, ARegionWithoutAWholeCellOfTheRastersIsAnErrorAndWritesNoFile)
 
 TEST_F(RasterModelTest, ACopernicusTileComesAfterSrtm1AndBeforeSrtm3) {
   const DataFolders& folders = workspace.Folders;
-  std::filesystem::create_directories(folders.Cop30Dir);
-  std::filesystem::create_directories(folders.Srtm3Dir);
+  std::filesystem::create_directory(folders.Cop30Dir);
   const auto plane = [](double lon, double lat) { return 300 + 100 * (lon - 7) + 50 * (lat - 55); };
   test::WriteCopernicusTile(folders.Cop30Dir, 7, 55, plane);
-  test::WriteTile(folders.Srtm3Dir + "N55E007.hgt", 1201, [](int, int) { return 10; });
+  root.Tile("SRTM_3/N55E007.hgt", 1201, [](int, int) { return 10; });
   Region(7.2F, 7.3F, 55.2F, 55.3F);
   panel.XYPixelSize = 1000;
 
@@ -371,7 +356,7 @@ TEST_F(RasterModelTest, ARasterThatCantBeUsedFailsBeforeAnythingIsLoggedOrWritte
     SCOPED_TRACE(name);
     panel.DemFile = name;
     try {
-      CreateStlModel(ReadModelSettings(panel), workspace, host, {1234});
+      Run();
       ADD_FAILURE() << "no error";
     } catch (const FileError& error) {
       EXPECT_EQ(error.FileName(), name);

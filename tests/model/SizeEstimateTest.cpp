@@ -1,6 +1,7 @@
 // The size estimate shown by the coverage check and asked about before a large model.
 
 #include "model/SizeEstimate.h"
+#include "support/DataRoot.h"
 
 #include <gtest/gtest.h>
 
@@ -10,10 +11,7 @@ namespace orolith {
 namespace {
 
 TEST(EstimateSize, CountsFacesFromTheUnroundedPixelSize) {
-  FrontPanelValues panel;
-  panel.Long2 = 0.5F;
-  panel.Lat2 = 2;
-  panel.XYPixelSize = 50;
+  FrontPanelValues panel = test::RegionPanel(0, 0.5F, 0, 2, 50);
   SizeEstimate e = EstimateSize(ReadModelSettings(panel));
   EXPECT_NEAR(static_cast<double>(e.Faces), 2000.0 * 2000.0 * 0.5 * 4 * 2, 1e-6);
   EXPECT_NEAR(static_cast<double>(e.MegaBytes), 800, 1e-9);
@@ -43,10 +41,7 @@ TEST(EstimateSize, AdaptiveSurfaceIsBoundByTheLattice) {
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(std::to_string(row.pixel) + " m, " + std::to_string(row.maxError) + " m");
-    FrontPanelValues panel;
-    panel.Long2 = row.lonSpan;
-    panel.Lat2 = row.latSpan;
-    panel.XYPixelSize = row.pixel;
+    FrontPanelValues panel = test::RegionPanel(0, row.lonSpan, 0, row.latSpan, row.pixel);
     const double lattice = static_cast<double>(EstimateSize(ReadModelSettings(panel)).Faces) / 2;
     panel.MaxError = row.maxError;
     const SizeEstimate e = EstimateSize(ReadModelSettings(panel));

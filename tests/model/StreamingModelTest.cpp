@@ -6,14 +6,9 @@
 #include "frontpanel/TSystem.h"
 #include "model/TerrainModel.h"
 #include "model/writers/STL.h"
+#include "support/ModelRun.h"
 #include "support/Pipes.h"
 #include "support/Privileges.h"
-#include "support/RecordingHost.h"
-#include "support/Scoped.h"
-#include "support/StlReader.h"
-#include "support/TempFiles.h"
-#include "support/Tiles.h"
-#include "tiles/TileSource.h"
 
 #include <gtest/gtest.h>
 
@@ -155,31 +150,24 @@ Vec3 ExtendedNormal(const test::StlFace& f) {
           static_cast<float>(L{n.z} * L{k})};
 }
 
-class StreamingModelTest : public ::testing::Test {
+class StreamingModelTest : public test::ModelRunTest {
  protected:
-  StreamingModelTest() { panel.StlFileName = Out().string(); }
-
-  fs::path Out() const { return dir.Path() / "model.stl"; }
+  StreamingModelTest() { options.Seed = 0x5EED0F0A11CE5ULL; }
 
   void Region(float lon1, float lon2, float lat1, float lat2, float pixel) {
-    panel.Long1 = lon1;
-    panel.Long2 = lon2;
-    panel.Lat1 = lat1;
-    panel.Lat2 = lat2;
+    test::SetRegion(panel, lon1, lon2, lat1, lat2);
     panel.XYPixelSize = pixel;
   }
 
-  // The file the streaming generation writes with threads threads, and its log.
-  std::vector<unsigned char> Stream(Workspace& workspace, unsigned threads, RecordingHost& host) {
-    GenerationOptions options{seed};
+  // The file the streaming generation writes with threads threads.
+  std::vector<unsigned char> Stream(Workspace& over, unsigned threads) {
     options.Threads = threads;
-    EXPECT_EQ(CreateStlModel(ReadModelSettings(panel), workspace, host, options),
-              RunOutcome::Completed);
+    EXPECT_EQ(Run(over), RunOutcome::Completed);
     return test::ReadBytes(Out());
   }
 
-  std::vector<unsigned char> Reference(const Workspace& workspace) {
-    MakeReferenceModel(ReadModelSettings(panel), workspace.Folders, seed);
+  std::vector<unsigned char> Reference(const Workspace& over) {
+    MakeReferenceModel(ReadModelSettings(panel), over.Folders, *options.Seed);
     return test::ReadBytes(Out());
   }
 
@@ -191,18 +179,13 @@ class StreamingModelTest : public ::testing::Test {
     ASSERT_GT(reference.size(), 84U + 50U * 1000U);
     for (const unsigned threads : {1U, 2U}) {
       SCOPED_TRACE(testing::Message() << threads << " threads");
-      RecordingHost host;
-      const std::vector<unsigned char> streamed = Stream(shared, threads, host);
+      const std::vector<unsigned char> streamed = Stream(shared, threads);
       ASSERT_EQ(streamed.size(), reference.size());
       const auto mismatch = std::mismatch(streamed.begin(), streamed.end(), reference.begin());
       EXPECT_TRUE(mismatch.first == streamed.end())
           << "first difference at byte " << (mismatch.first - streamed.begin());
     }
   }
-
-  TempDir dir;
-  FrontPanelValues panel;
-  std::uint64_t seed = 0x5EED0F0A11CE5ULL;
 };
 
 // ---------------------------------------------------------------------------------------
@@ -240,18 +223,15 @@ TEST_F(StreamingModelTest, RealTilesGiveTheFaceListsBytesWithOneAndTwoThreads) {
 TEST_F(StreamingModelTest, BandsOfManyRowsAndOfFewGiveTheSameBytes) {
   // A column of more rows than there are centre fractions takes its centre longitudes from
   // a table, one of fewer works each out; both give the face list's bytes, across the seam.
-  Workspace workspace(MakeDataFolders(dir.Root()));
   panel.MissedDataZero = true;
-  fs::create_directories(dir.Path() / "SRTM_30");
-  test::WriteTile(dir.Path() / "SRTM_30" / "N46E007.hgt", 121,
-                  [](int r, int c) { return (r * 37 + c * 11) % 900 + 20 * (r % 7); });
+  root.Tile("SRTM_30/N46E007.hgt", 121,
+            [](int r, int c) { return (r * 37 + c * 11) % 900 + 20 * (r % 7); });
   for (const float pixel : {600.0F, 7000.0F}) {
     SCOPED_TRACE(pixel);
     Region(7.3F, 8.2F, 46.05F, 46.95F, pixel);
     const std::vector<unsigned char> reference = Reference(workspace);
     for (const unsigned threads : {1U, 2U, 3U}) {
-      RecordingHost host;
-      EXPECT_EQ(Stream(workspace, threads, host), reference) << threads << " threads";
+      EXPECT_EQ(Stream(workspace, threads), reference) << threads << " threads";
     }
   }
 }
@@ -273,8 +253,7 @@ TEST_F(StreamingModelTest, NormalsInDoubleRoundAsInExtendedPrecisionOnEveryRealT
   for (const Tile& t : tiles) {
     Region(static_cast<float>(t.lon) + 0.001F, static_cast<float>(t.lon) + 0.999F,
            static_cast<float>(t.lat) + 0.001F, static_cast<float>(t.lat) + 0.999F, t.pixel);
-    RecordingHost host;
-    const test::StlFile stl = test::DecodeStl(Stream(shared, 2, host));
+    const test::StlFile stl = test::DecodeStl(Stream(shared, 2));
     for (const test::StlFace& f : stl.faces) {
       const Vec3 n = ExtendedNormal(f);
       if (std::memcmp(&n, &f.normal, sizeof n) != 0) ++differ;
@@ -286,24 +265,19 @@ TEST_F(StreamingModelTest, NormalsInDoubleRoundAsInExtendedPrecisionOnEveryRealT
 }
 
 TEST_F(StreamingModelTest, APipeReceivesTheSameBytesCountFirst) {
-  Workspace workspace(MakeDataFolders(dir.Root()));
   panel.MissedDataZero = true;
   Region(7.2F, 7.9F, 46.1F, 46.3F, 3000);
-  RecordingHost host;
-  const std::vector<unsigned char> file = Stream(workspace, 2, host);
+  const std::vector<unsigned char> file = Stream(workspace, 2);
 
-  const fs::path fifo = dir.Path() / "pipe";
+  const fs::path fifo = root.Path() / "pipe";
   test::PipeReader pipe(fifo);
   panel.StlFileName = fifo.string();
-  RecordingHost pipeHost;
-  GenerationOptions options{seed};
-  options.Threads = 2;
-  EXPECT_NO_THROW(CreateStlModel(ReadModelSettings(panel), workspace, pipeHost, options));
+  EXPECT_NO_THROW(Run());
   const std::vector<unsigned char>& received = pipe.Collect();
   ASSERT_EQ(received.size(), file.size());
   EXPECT_EQ(std::string(received.begin(), received.begin() + 13), "Binary STL : ");
   EXPECT_TRUE(std::equal(received.begin() + 80, received.end(), file.begin() + 80));
-  EXPECT_EQ(pipeHost.lines.back(), "File has been saved");
+  EXPECT_EQ(host.lines.back(), "File has been saved");
 }
 
 TEST_F(StreamingModelTest, AFileInAFolderThatTakesNoNewFileKeepsItsBytesUntilTheModelIsDone) {
@@ -317,15 +291,13 @@ TEST_F(StreamingModelTest, AFileInAFolderThatTakesNoNewFileKeepsItsBytesUntilThe
     int reports = 0;
     int changedEarly = 0;
   };
-  Workspace workspace(MakeDataFolders(dir.Root()));
   panel.MissedDataZero = true;
   Region(7.2F, 7.9F, 46.1F, 46.3F, 3000);
-  RecordingHost plain;
-  const std::vector<unsigned char> file = Stream(workspace, 2, plain);
+  const std::vector<unsigned char> file = Stream(workspace, 2);
 
   // The folder takes no new file, so the model can only overwrite the file in place; a run
   // that stopped half-way must not have destroyed it.
-  const fs::path locked = dir.Path() / "locked";
+  const fs::path locked = root.Path() / "locked";
   fs::create_directory(locked);
   panel.StlFileName = (locked / "model.stl").string();
   const std::vector<unsigned char> old(5000, 0xAA);
@@ -334,16 +306,14 @@ TEST_F(StreamingModelTest, AFileInAFolderThatTakesNoNewFileKeepsItsBytesUntilThe
   test::HandOver(panel.StlFileName);
   fs::permissions(locked, fs::perms::owner_read | fs::perms::owner_exec);
   test::WithoutPrivileges([&] {
-    WatchingHost host;
-    host.file = panel.StlFileName;
-    host.old = old;
-    GenerationOptions options{seed};
-    options.Threads = 2;
-    EXPECT_EQ(CreateStlModel(ReadModelSettings(panel), workspace, host, options),
+    WatchingHost watching;
+    watching.file = panel.StlFileName;
+    watching.old = old;
+    EXPECT_EQ(CreateStlModel(ReadModelSettings(panel), workspace, watching, options),
               RunOutcome::Completed);
-    EXPECT_GT(host.reports, 0);
-    EXPECT_EQ(host.changedEarly, 0);
-    EXPECT_EQ(host.lines.back(), "File has been saved");
+    EXPECT_GT(watching.reports, 0);
+    EXPECT_EQ(watching.changedEarly, 0);
+    EXPECT_EQ(watching.lines.back(), "File has been saved");
     const std::vector<unsigned char> saved = test::ReadBytes(panel.StlFileName);
     ASSERT_EQ(saved.size(), file.size());
     EXPECT_TRUE(std::equal(saved.begin() + 80, saved.end(), file.begin() + 80));

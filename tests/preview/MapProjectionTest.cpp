@@ -3,6 +3,7 @@
 #include "model/lattice/ModelGrid.h"
 #include "preview/MapGeometry.h"
 #include "preview/WebTiles.h"
+#include "support/DataRoot.h"
 
 #include <gtest/gtest.h>
 
@@ -21,11 +22,9 @@ TEST(MapProjection, AFittedRegionsBoxHasTheModelsProportions) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << c.region.South);
-    FrontPanelValues panel;
-    panel.Long1 = static_cast<float>(c.region.West);
-    panel.Long2 = static_cast<float>(c.region.East);
-    panel.Lat1 = static_cast<float>(c.region.South);
-    panel.Lat2 = static_cast<float>(c.region.North);
+    FrontPanelValues panel =
+        test::RegionPanel(static_cast<float>(c.region.West), static_cast<float>(c.region.East),
+                          static_cast<float>(c.region.South), static_cast<float>(c.region.North));
     panel.XExtent = 150;
     const ModelDimensions model = ModelSize(ReadModelSettings(panel));
     EXPECT_FLOAT_EQ(model.X, 150);

@@ -21,7 +21,7 @@ namespace {
 
 using test::TempDir;
 
-TSTL Hills(int columns, int rows, bool solid) {
+TSTL HillSurface(int columns, int rows, bool solid) {
   const auto height = [](int i, int j) { return 10 + 5 * std::sin(i / 20.0) * std::cos(j / 15.0); };
   return test::GridSurface(columns, rows, height, solid, -2);
 }
@@ -43,7 +43,7 @@ TEST(ThreeMfView, APackageIsShownAsItsStlIs) {
     SCOPED_TRACE(testing::Message() << c.columns << " x " << c.rows << " budget " << c.budget
                                     << (c.shared ? " shared" : ""));
     TempDir dir;
-    const TSTL stl = Hills(c.columns, c.rows, c.solid);
+    const TSTL stl = HillSurface(c.columns, c.rows, c.solid);
     const std::string stlFile = (dir.Path() / "model.stl").string();
     const std::string package = (dir.Path() / "model.3mf").string();
     stl.SaveBinary(stlFile);
@@ -140,7 +140,7 @@ TEST(ThreeMfView, EachMeshCountsItsOwnVerticesAndWhatIsWrongIsSaid) {
   }
   // A package cut short has lost its directory.
   const std::string whole = (dir.Path() / "whole.3mf").string();
-  test::SaveThreeMf(Hills(20, 20, false), whole);
+  test::SaveThreeMf(HillSurface(20, 20, false), whole);
   std::filesystem::resize_file(whole, std::filesystem::file_size(whole) / 2);
   EXPECT_THROW(ReadViewMesh(whole), FileError);
 }

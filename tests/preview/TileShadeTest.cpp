@@ -2,6 +2,7 @@
 
 #include "base/Errors.h"
 #include "preview/ShadeCache.h"
+#include "support/DataRoot.h"
 #include "support/Rasters.h"
 #include "support/TempFiles.h"
 #include "support/Tiles.h"
@@ -152,10 +153,7 @@ TEST(ShadeTile, ARealTileShowsHundredsOfShades) {
 // A data root with tiles in each folder, one of them unreadable.
 class TilePictureTest : public ::testing::Test {
  protected:
-  TilePictureTest() : folders_(MakeDataFolders(dir_.Root())) {
-    for (const char* sub : {"SRTM_1", "SRTM_3", "SRTM_30", "COP30"}) {
-      std::filesystem::create_directory(dir_.Path() / sub);
-    }
+  TilePictureTest() {
     // Small SRTM-30 tiles stand in for every kind: the folder, not the size, tells the kind.
     Tile(folders_.Srtm1Dir + "N46E007.hgt", 100);
     Tile(folders_.Srtm3Dir + "N46E007.hgt", 200);
@@ -171,8 +169,8 @@ class TilePictureTest : public ::testing::Test {
     test::WriteTile(file, Srtm30Side, [height](int, int) { return height; });
   }
 
-  TempDir dir_;
-  DataFolders folders_;
+  test::DataRoot dir_{true};
+  DataFolders folders_ = dir_.Folders();
   ShadeCache cache_{std::size_t{16} << 20};
 };
 

@@ -4,6 +4,7 @@
 #include "frontpanel/Workspace.h"
 #include "model/TerrainModel.h"
 #include "model/writers/STL.h"
+#include "support/DataRoot.h"
 #include "support/GridSurface.h"
 #include "support/RecordingHost.h"
 #include "support/StlReader.h"
@@ -138,15 +139,10 @@ TEST(ViewMesh, AModelMadeFromARealTileAsASolidShowsItsFloorDecimated) {
   OROLITH_REQUIRE_SHARED_DATA("SRTM_3/N44W072.hgt");
   TempDir dir;
   Workspace workspace(MakeDataFolders(test::SharedData("")));
-  FrontPanelValues panel;
-  panel.Long1 = -71.5F;
-  panel.Long2 = -71.0F;
-  panel.Lat1 = 44.0F;
-  panel.Lat2 = 44.5F;
+  FrontPanelValues panel = test::RegionPanel(-71.5F, -71.0F, 44.0F, 44.5F, 500);
   panel.Z2 = 2000;
   panel.XExtent = 100;
   panel.ZExtent = 20;
-  panel.XYPixelSize = 500;
   panel.Solid = true;
   panel.StlFileName = (dir.Path() / "real.stl").string();
   test::RecordingHost host;

@@ -44,7 +44,7 @@ class TempDir {
   } while (false)
 
 inline std::string SharedData(const std::string& relative) {
-  return std::string(OROLITH_SHARED_DATA) + "/" + relative;
+  return (std::filesystem::path(OROLITH_SHARED_DATA) / relative).string();
 }
 
 inline std::vector<unsigned char> ReadBytes(const std::filesystem::path& file) {

@@ -1,5 +1,6 @@
 #include "base/Errors.h"
 #include "base/Interrupt.h"
+#include "support/DataRoot.h"
 #include "support/PatchedTiles.h"
 #include "support/Pipes.h"
 #include "support/Rasters.h"
@@ -498,12 +499,9 @@ TEST(LoadCopernicusTile, ReadsOnlyLocalFiles) {
 }
 
 TEST(FindTileSource, SearchesCopernicusAfterSrtm1AndBeforeSrtm3UnderTheBucketsName) {
-  const test::TempDir root;
-  const DataFolders folders = MakeDataFolders(root.Root());
+  const test::DataRoot root(true);
+  const DataFolders folders = root.Folders();
   EXPECT_EQ(folders.Cop30Dir, root.Root() + "COP30/");
-  for (const char* dir : {"SRTM_1", "SRTM_3", "SRTM_30", "COP30"}) {
-    fs::create_directories(root.Path() / dir);
-  }
   test::WriteBytes(root.Path() / "SRTM_3" / "N46E007.hgt", {1});
   test::WriteBytes(root.Path() / "COP30" / CopernicusTileName(7, 46), {1});
   // An .hgt name in the Copernicus folder is no Copernicus tile.
@@ -535,12 +533,10 @@ TEST(UnreadableFolders, NamesTheCopernicusFolderWhenTheSearchPassesOverIt) {
 }
 
 TEST(LoadTile, ReadsEachFolderKindWithItsOwnReader) {
-  const test::TempDir root;
-  const DataFolders folders = MakeDataFolders(root.Root());
-  fs::create_directories(folders.Cop30Dir);
-  fs::create_directories(folders.Srtm3Dir);
+  const test::DataRoot root(true);
+  const DataFolders folders = root.Folders();
   test::WriteCopernicusTile(folders.Cop30Dir, 7, 46, [](double, double) { return 1234.5; });
-  test::WriteTile(folders.Srtm3Dir + "N46E007.hgt", 1201, [](int, int) { return 321; });
+  root.Tile("SRTM_3/N46E007.hgt", 1201, [](int, int) { return 321; });
 
   TSRTM tile;
   LoadTile(tile, *FindTileSource(folders, 7, 46, {}), 7, 46);
@@ -674,9 +670,8 @@ TEST(LoadCopernicusTile, PassesOverANeighbourThatIsAPipeOrBrokenAsOverAMissingOn
 }
 
 TEST(LoadTile, EndsWithAStopWhenAStopMadeGdalsReadsFail) {
-  const test::TempDir root;
-  const DataFolders folders = MakeDataFolders(root.Root());
-  fs::create_directories(folders.Cop30Dir);
+  const test::DataRoot root(true);
+  const DataFolders folders = root.Folders();
   // Not as the bucket stores it: GDAL reads its blocks.
   test::WriteRaster(folders.Cop30Dir + CopernicusTileName(7, 86),
                     {.Width = 360,
@@ -692,10 +687,8 @@ TEST(LoadTile, EndsWithAStopWhenAStopMadeGdalsReadsFail) {
 }
 
 TEST(FindTileSource, PassesOverAPipeInATileFolderWithoutOpeningIt) {
-  const test::TempDir root;
-  const DataFolders folders = MakeDataFolders(root.Root());
-  fs::create_directories(folders.Cop30Dir);
-  fs::create_directories(folders.Srtm3Dir);
+  const test::DataRoot root(true);
+  const DataFolders folders = root.Folders();
   const test::PipeAtPath pipe(folders.Cop30Dir + CopernicusTileName(7, 46));
   EXPECT_FALSE(FindTileSource(folders, 7, 46, {}));
   test::WriteTile(folders.Srtm3Dir + "N46E007.hgt", 1201, [](int, int) { return 1; });

@@ -92,8 +92,9 @@ TEST(TSRTMHeights, ReportTheirRangeInWholeMetresRoundedHalvesToEven) {
       {-412.7F, 8848.86F, -413, 8849}};
   for (const auto& [lo, hi, min, max] : cases) {
     TSRTM tile;
-    tile.AdoptHeights(Heights(2, 2, [&](int r, int) { return r == 0 ? lo : hi; }), TileKind::Cop30,
-                      2, 2, 0, 0, "grid");
+    tile.AdoptHeights(
+        Heights(2, 2, [south = lo, north = hi](int r, int) { return r == 0 ? south : north; }),
+        TileKind::Cop30, 2, 2, 0, 0, "grid");
     std::int16_t low = 0;
     std::int16_t high = 0;
     tile.GetElevationRange(low, high);

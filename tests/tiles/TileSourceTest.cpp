@@ -1,4 +1,5 @@
 #include "base/Errors.h"
+#include "support/DataRoot.h"
 #include "support/LongPaths.h"
 #include "support/TempFiles.h"
 #include "tiles/TileSource.h"
@@ -22,11 +23,8 @@ TEST(DataFolders, EndInOneSeparatorAndNameTheThreeTileFolders) {
 }
 
 TEST(FindTileSource, TakesTheFirstUnblockedFolderThatHoldsTheName) {
-  const test::TempDir root;
-  const DataFolders folders = MakeDataFolders(root.Root());
-  for (const char* dir : {"SRTM_1", "SRTM_3", "SRTM_30"}) {
-    std::filesystem::create_directories(root.Path() / dir);
-  }
+  const test::DataRoot root;
+  const DataFolders folders = root.Folders();
   // Any size will do; a folder of that name is no tile.
   test::WriteBytes(root.Path() / "SRTM_3" / "N46E007.hgt", {1});
   test::WriteBytes(root.Path() / "SRTM_30" / "N46E007.hgt", {});

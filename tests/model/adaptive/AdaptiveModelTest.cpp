@@ -7,6 +7,7 @@
 #include "model/TerrainModel.h"
 #include "model/adaptive/AdaptiveSurface.h"
 #include "model/lattice/ModelGrid.h"
+#include "support/DataRoot.h"
 #include "support/RecordingHost.h"
 #include "support/RecordingSink.h"
 #include "support/StlReader.h"
@@ -27,7 +28,7 @@ namespace {
 
 using test::StlFace;
 
-struct Case {
+struct ErrorCase {
   const char* what;
   const char* tile;  // below the shared data
   std::int16_t west, south;
@@ -35,7 +36,7 @@ struct Case {
   bool mountains;                                 // ground the size estimate is made for
 };
 
-const Case Cases[] = {
+const ErrorCase Cases[] = {
     {"White Mountains at 90 m within 1 m", "SRTM_3/N44W072.hgt", -72, 44, -71.5F, -71.2F, 44.2F,
      44.4F, 90, 1, true},
     {"White Mountains at 90 m within 5 m", "SRTM_3/N44W072.hgt", -72, 44, -71.5F, -71.2F, 44.2F,
@@ -50,7 +51,7 @@ const Case Cases[] = {
 
 // The lattice of the one piece of a case's region, from the tile as the run heals it.
 struct Lattice {
-  explicit Lattice(const Case& c, const ModelSettings& s) : scale(s) {
+  explicit Lattice(const ErrorCase& c, const ModelSettings& s) : scale(s) {
     tile.LoadFromFile(test::SharedData(c.tile), c.west, c.south);
     tile.HealVoids(3);
     grid = GridInTile(s, GridStep(s), c.west, c.south);
@@ -70,18 +71,13 @@ std::int64_t EdgeOf(float v, const std::vector<float>& edges) {
 
 class AdaptiveModelTest : public ::testing::Test {
  protected:
-  ModelSettings Settings(const Case& c) const {
-    FrontPanelValues panel;
-    panel.Long1 = c.lon1;
-    panel.Long2 = c.lon2;
-    panel.Lat1 = c.lat1;
-    panel.Lat2 = c.lat2;
+  ModelSettings Settings(const ErrorCase& c) const {
+    FrontPanelValues panel = test::RegionPanel(c.lon1, c.lon2, c.lat1, c.lat2, c.pixel);
     panel.Z1 = 0;
     panel.Z2 = 2000;
     panel.XExtent = 100;
     panel.ZExtent = 20;
     panel.ZBasePercent = 10;
-    panel.XYPixelSize = c.pixel;
     panel.MaxError = c.maxError;
     panel.MaxErrorAuto = c.maxError == 0;
     panel.StlFileName = (root.Path() / "adaptive.stl").string();
@@ -102,7 +98,7 @@ class AdaptiveModelTest : public ::testing::Test {
 };
 
 TEST_F(AdaptiveModelTest, EveryLatticePointLiesWithinTheErrorOfTheSurface) {
-  for (const Case& c : Cases) {
+  for (const ErrorCase& c : Cases) {
     SCOPED_TRACE(c.what);
     OROLITH_REQUIRE_SHARED_DATA(c.tile);
     const ModelSettings s = Settings(c);
@@ -201,7 +197,7 @@ TEST_F(AdaptiveModelTest, EveryLatticePointLiesWithinTheErrorOfTheSurface) {
 // The blocks reach a sink as chunks of their piece, so that it numbers their vertices by
 // lattice point instead of keeping every vertex by its bytes.
 TEST_F(AdaptiveModelTest, ASinkGetsTheBlocksAsChunksOfTheirPiece) {
-  const Case& c = Cases[2];
+  const ErrorCase& c = Cases[2];
   OROLITH_REQUIRE_SHARED_DATA(c.tile);
   const Lattice l(c, Settings(c));
   test::RecordingSink sink;

@@ -52,7 +52,7 @@ std::vector<float> Noise(std::size_t n, unsigned seed, float amplitude) {
   return h;
 }
 
-std::vector<PolylineCase> Cases() {
+std::vector<PolylineCase> PolylineCases() {
   std::vector<PolylineCase> cases = {
       {"one sample", {3}, 0.5F, {0}},
       {"two samples", {3, 9}, 0.5F, {0, 1}},
@@ -111,7 +111,8 @@ std::string CaseName(const testing::TestParamInfo<PolylineCase>& param) {
   return name;
 }
 
-INSTANTIATE_TEST_SUITE_P(Polylines, PolylineSimplifierTest, testing::ValuesIn(Cases()), CaseName);
+INSTANTIATE_TEST_SUITE_P(Polylines, PolylineSimplifierTest, testing::ValuesIn(PolylineCases()),
+                         CaseName);
 
 TEST(PolylineSimplifier, GivesTheSameAnswerWhateverItSimplifiedBefore) {
   PolylineSimplifier simplifier;

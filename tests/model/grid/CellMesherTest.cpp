@@ -7,9 +7,8 @@
 #include "frontpanel/TSystem.h"
 #include "model/grid/GridSurface.h"
 #include "model/lattice/ModelGrid.h"
+#include "support/DataRoot.h"
 #include "support/RecordingSink.h"
-#include "support/TempFiles.h"
-#include "support/Tiles.h"
 
 #include <gtest/gtest.h>
 
@@ -48,12 +47,7 @@ TEST(CellMesher, EveryCornerIsALatticePointOfTheSameBytesInEveryBand) {
   for (const Case& c : cases) {
     for (const unsigned threads : {1U, 3U}) {
       SCOPED_TRACE(testing::Message() << c.what << ", " << threads << " threads");
-      FrontPanelValues panel;
-      panel.Long1 = c.lon1;
-      panel.Long2 = c.lon2;
-      panel.Lat1 = c.lat1;
-      panel.Lat2 = c.lat2;
-      panel.XYPixelSize = c.pixel;
+      FrontPanelValues panel = test::RegionPanel(c.lon1, c.lon2, c.lat1, c.lat2, c.pixel);
       panel.Z1 = c.z1;
       panel.Z2 = 4000;
       panel.XExtent = 100;

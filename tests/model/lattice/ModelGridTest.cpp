@@ -3,6 +3,7 @@
 #include "model/lattice/ModelGrid.h"
 
 #include "frontpanel/TSystem.h"
+#include "support/DataRoot.h"
 #include "tiles/TileRange.h"
 
 #include <gtest/gtest.h>
@@ -25,13 +26,8 @@ TEST(ModelGrid, LatticeEdgesEndOnTheClipBoxAndNeighboursMeetOnTheirBits) {
                         {7, 8, 46, 47, 30},
                         {6.55F, 8.45F, 45.5F, 47.5F, 15}};
   for (const Case& c : cases) {
-    FrontPanelValues panel;
-    panel.Long1 = c.lon1;
-    panel.Long2 = c.lon2;
-    panel.Lat1 = c.lat1;
-    panel.Lat2 = c.lat2;
-    panel.XYPixelSize = c.pixel;
-    const ModelSettings s = ReadModelSettings(panel);
+    const ModelSettings s =
+        ReadModelSettings(test::RegionPanel(c.lon1, c.lon2, c.lat1, c.lat2, c.pixel));
     const TileRange range = RegionTiles(s);
     ForEachTile(range, [&](std::int32_t lon, std::int32_t lat) {
       SCOPED_TRACE(testing::Message() << c.lon1 << ", tile " << lon << ", " << lat);

@@ -1,17 +1,11 @@
 // The closed solid made from real tiles: the default surface, first and unchanged, closed by
 // walls, seam strips, fills and a bottom into one shell.
 
-#include "base/Interrupt.h"
 #include "base/NumberText.h"
 #include "model/TerrainModel.h"
 #include "model/lattice/ModelGrid.h"
-#include "support/RecordingHost.h"
-#include "support/Scoped.h"
+#include "support/ModelRun.h"
 #include "support/ShellCheck.h"
-#include "support/StlReader.h"
-#include "support/TempFiles.h"
-#include "support/Tiles.h"
-#include "tiles/TileSource.h"
 
 #include <gtest/gtest.h>
 
@@ -29,10 +23,8 @@ namespace {
 
 using test::CheckShell;
 using test::ReadStl;
-using test::RecordingHost;
 using test::ShellReport;
 using test::StlFace;
-using test::TempDir;
 
 bool SameFace(const StlFace& a, const StlFace& b) {
   return std::memcmp(&a.normal, &b.normal, sizeof(Vec3)) == 0 &&
@@ -40,12 +32,9 @@ bool SameFace(const StlFace& a, const StlFace& b) {
          std::memcmp(&a.c, &b.c, sizeof(Vec3)) == 0;
 }
 
-class SolidModelTest : public ::testing::Test {
+class SolidModelTest : public test::ModelRunTest {
  protected:
   SolidModelTest() {
-    for (const char* dir : {"SRTM_1", "SRTM_3", "SRTM_30"}) {
-      std::filesystem::create_directories(root.Path() / dir);
-    }
     panel.Z1 = 0;
     panel.Z2 = 2000;
     panel.XExtent = 100;
@@ -54,29 +43,13 @@ class SolidModelTest : public ::testing::Test {
     panel.FloorPercent = 4;
   }
 
-  // A real tile under another name, as a stand-in for a neighbour the shared data lacks.
-  void Tile(const std::string& shared, const std::string& folder, const std::string& name) {
-    std::filesystem::copy_file(test::SharedData(shared), root.Path() / folder / (name + ".hgt"));
-  }
-
-  void Region(float lon1, float lon2, float lat1, float lat2) {
-    panel.Long1 = lon1;
-    panel.Long2 = lon2;
-    panel.Lat1 = lat1;
-    panel.Lat2 = lat2;
-  }
-
   // The model with the panel's solid setting, from the fixed seed, meshed by threads threads.
   std::vector<StlFace> Make(bool closed, const std::string& dataRoot, unsigned threads) {
-    Workspace workspace(MakeDataFolders(dataRoot));
+    Workspace over(MakeDataFolders(dataRoot));
     panel.Solid = closed;
     panel.StlFileName = (root.Path() / (closed ? "solid.stl" : "surface.stl")).string();
-    host.lines.clear();
-    GenerationOptions options{1234};
     options.Threads = threads;
-    EXPECT_EQ(CreateStlModel(ReadModelSettings(panel), workspace, host, options),
-              RunOutcome::Completed);
-    return ReadStl(panel.StlFileName).faces;
+    return Faces(over);
   }
 
   // The solid's file is the same whichever number of threads meshes the surface.
@@ -170,47 +143,39 @@ class SolidModelTest : public ::testing::Test {
     return lonDegrees * perDegree * latDegrees * perDegree / std::cos(meanLat);
   }
 
-  bool Logged(const std::string& line) const {
-    return std::find(host.lines.begin(), host.lines.end(), line) != host.lines.end();
-  }
-
-  TempDir root;
-  FrontPanelValues panel;
-  RecordingHost host;
   std::vector<StlFace> surface;
   std::vector<StlFace> solid;
 };
 
-TEST_F(SolidModelTest, OneTileGetsWallsAndABottomAndNothingElse) {
-  OROLITH_REQUIRE_SHARED_DATA("SRTM_3/N44W072.hgt");
-  Region(-71.6F, -71.1F, 44.1F, 44.45F);
-  panel.Z1 = 100;
-  panel.ZBasePercent = 5;
-  panel.XYPixelSize = 500;
-  const std::size_t added = ExpectSolidOverSurface(OROLITH_SHARED_DATA);
-  EXPECT_EQ(added, 3 * BorderPositions());
-
-  EXPECT_TRUE(Logged("   Closed solid, floor 4.00 percent of the Z extent"));
-  EXPECT_TRUE(Logged(std::to_string(solid.size()) + " Faces created, now saving to " +
-                     panel.StlFileName + " ..."));
-}
-
-TEST_F(SolidModelTest, SeamOfTilesWithEqualEdgesAddsNoFaces) {
-  OROLITH_REQUIRE_SHARED_DATA("SRTM_3/N50E009.hgt");
-  Region(8.7F, 9.3F, 50.1F, 50.4F);
-  panel.Z1 = 100;
-  panel.Z2 = 900;
-  panel.XYPixelSize = 500;
-  const std::size_t added = ExpectSolidOverSurface(OROLITH_SHARED_DATA);
-  EXPECT_EQ(added, 3 * BorderPositions());
-}
-
-TEST_F(SolidModelTest, RegionOfAnSrtm1Tile) {
-  OROLITH_REQUIRE_SHARED_DATA("SRTM_1/S46W066.hgt");
-  Region(-65.9F, -65.3F, -45.8F, -45.2F);
-  panel.Z2 = 150;
-  panel.XYPixelSize = 300;
-  ExpectSolidOverSurface(OROLITH_SHARED_DATA);
+// One tile, the seam of two tiles with equal edges, an SRTM-1 tile: walls and a bottom close
+// each, and where the tiles' edges meet no strip is needed.
+TEST_F(SolidModelTest, RealTilesGetWallsAndABottomAndNothingElse) {
+  struct Case {
+    const char* tile;
+    float lon1, lon2, lat1, lat2, z1, z2, base, pixel;
+    bool wallsAlone;
+  };
+  const Case cases[] = {
+      {"SRTM_3/N44W072.hgt", -71.6F, -71.1F, 44.1F, 44.45F, 100, 2000, 5, 500, true},
+      {"SRTM_3/N50E009.hgt", 8.7F, 9.3F, 50.1F, 50.4F, 100, 900, 0, 500, true},
+      {"SRTM_1/S46W066.hgt", -65.9F, -65.3F, -45.8F, -45.2F, 0, 150, 0, 300, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.tile);
+    OROLITH_REQUIRE_SHARED_DATA(c.tile);
+    Region(c.lon1, c.lon2, c.lat1, c.lat2);
+    panel.Z1 = c.z1;
+    panel.Z2 = c.z2;
+    panel.ZBasePercent = c.base;
+    panel.XYPixelSize = c.pixel;
+    const std::size_t added = ExpectSolidOverSurface(OROLITH_SHARED_DATA);
+    if (c.wallsAlone) {
+      EXPECT_EQ(added, 3 * BorderPositions());
+    }
+    EXPECT_TRUE(Logged("   Closed solid, floor 4.00 percent of the Z extent"));
+    EXPECT_TRUE(Logged(std::to_string(solid.size()) + " Faces created, now saving to " +
+                       panel.StlFileName + " ..."));
+  }
 }
 
 // Four tiles of different kinds round one corner: an SRTM-1 tile, two SRTM-3 tiles whose
@@ -220,9 +185,9 @@ TEST_F(SolidModelTest, MixedTilesAndAMissingOneCloseAtEverySeam) {
   OROLITH_REQUIRE_SHARED_DATA("SRTM_1/S46W066.hgt");
   OROLITH_REQUIRE_SHARED_DATA("SRTM_3/N44W072.hgt");
   OROLITH_REQUIRE_SHARED_DATA("SRTM_3/N57E011.hgt");
-  Tile("SRTM_1/S46W066.hgt", "SRTM_1", "S46W066");
-  Tile("SRTM_3/N57E011.hgt", "SRTM_3", "S46W065");
-  Tile("SRTM_3/N44W072.hgt", "SRTM_3", "S45W066");
+  root.SharedTile("SRTM_1/S46W066.hgt", "SRTM_1/S46W066.hgt");
+  root.SharedTile("SRTM_3/N57E011.hgt", "SRTM_3/S46W065.hgt");
+  root.SharedTile("SRTM_3/N44W072.hgt", "SRTM_3/S45W066.hgt");
   Region(-66.0F, -64.7F, -45.6F, -44.0F);
   panel.ZBasePercent = 10;
   panel.XYPixelSize = 2000;
@@ -231,16 +196,15 @@ TEST_F(SolidModelTest, MixedTilesAndAMissingOneCloseAtEverySeam) {
   const std::size_t added = ExpectSolidOverSurface(root.Root(), ModelArea(65.0 - 64.7F, 1));
   // More than walls and bottom: the seams between unmatched tiles need strips.
   EXPECT_GT(added, 3 * BorderPositions() + 100);
-  EXPECT_TRUE(std::any_of(host.lines.begin(), host.lines.end(),
-                          [](const std::string& l) { return l == "SRTM-1 Data"; }));
+  EXPECT_TRUE(Logged("SRTM-1 Data"));
 }
 
 // Missing tiles on one diagonal: the pieces round the middle corner stand high, low, high,
 // low, and only the two filled pieces join the two others.
 TEST_F(SolidModelTest, CheckerboardOfMissingTilesStaysOnePiece) {
   OROLITH_REQUIRE_SHARED_DATA("SRTM_3/N50E009.hgt");
-  Tile("SRTM_3/N50E008.hgt", "SRTM_3", "N50E008");
-  Tile("SRTM_3/N50E009.hgt", "SRTM_3", "N51E009");
+  root.SharedTile("SRTM_3/N50E008.hgt", "SRTM_3/N50E008.hgt");
+  root.SharedTile("SRTM_3/N50E009.hgt", "SRTM_3/N51E009.hgt");
   Region(8.6F, 9.4F, 50.6F, 51.4F);
   panel.ZBasePercent = 10;  // every loaded vertex at least 1 above the fills
   const std::size_t added =
@@ -323,7 +287,7 @@ TEST_F(SolidModelTest, EveryCornerIsOneVertexSoThatSurfaceAndSolidClose) {
       std::filesystem::remove_all(root.Path() / dir);
       std::filesystem::create_directory(root.Path() / dir);
     }
-    for (const TileFile& t : c.tiles) test::WriteTile(root.Path() / t.path, t.side, t.sample);
+    for (const TileFile& t : c.tiles) root.Tile(t.path, t.side, t.sample);
     Region(c.m.lon1, c.m.lon2, c.m.lat1, c.m.lat2);
     panel.Z1 = c.m.z1;
     panel.Z2 = c.m.z2;
@@ -352,12 +316,12 @@ TEST_F(SolidModelTest, AdaptiveSurfaceClosesAtSidesAndSeams) {
   OROLITH_REQUIRE_SHARED_DATA("SRTM_3/N50E008.hgt");
   OROLITH_REQUIRE_SHARED_DATA("SRTM_3/N50E009.hgt");
   OROLITH_REQUIRE_SHARED_DATA("SRTM_3/N57E011.hgt");
-  Tile("SRTM_1/S46W066.hgt", "SRTM_1", "S46W066");
-  Tile("SRTM_3/N57E011.hgt", "SRTM_3", "S46W065");
-  Tile("SRTM_3/N44W072.hgt", "SRTM_3", "S45W066");
-  Tile("SRTM_3/N44W072.hgt", "SRTM_3", "N44W072");
-  Tile("SRTM_3/N50E008.hgt", "SRTM_3", "N50E008");
-  Tile("SRTM_3/N50E009.hgt", "SRTM_3", "N50E009");
+  root.SharedTile("SRTM_1/S46W066.hgt", "SRTM_1/S46W066.hgt");
+  root.SharedTile("SRTM_3/N57E011.hgt", "SRTM_3/S46W065.hgt");
+  root.SharedTile("SRTM_3/N44W072.hgt", "SRTM_3/S45W066.hgt");
+  root.SharedTile("SRTM_3/N44W072.hgt", "SRTM_3/N44W072.hgt");
+  root.SharedTile("SRTM_3/N50E008.hgt", "SRTM_3/N50E008.hgt");
+  root.SharedTile("SRTM_3/N50E009.hgt", "SRTM_3/N50E009.hgt");
   enum class Seams { None, Equal, Steps };
   struct Case {
     const char* what;
@@ -418,10 +382,9 @@ TEST_F(SolidModelTest, LargeFileQuestionCountsTheClosingFaces) {
   Region(7.0F, 8.0F, 46.0F, std::nextafter(46.5F, 0.0F));
   panel.XYPixelSize = 100;
   panel.Solid = true;
-  Workspace workspace(MakeDataFolders(root.Root()));
   panel.StlFileName = (root.Path() / "big.stl").string();
   host.answer = false;
-  EXPECT_EQ(CreateStlModel(ReadModelSettings(panel), workspace, host), RunOutcome::Cancelled);
+  EXPECT_EQ(Run(), RunOutcome::Cancelled);
   // And 9000 faces of walls and bottom, 6 x 1000 x 1.5: 100.45 MB.
   ASSERT_EQ(host.questions.size(), 1U);
   EXPECT_EQ(host.questions[0],

@@ -1,6 +1,7 @@
 #include "base/Errors.h"
 #include "base/Files.h"
 #include "model/writers/STL.h"
+#include "support/FileErrors.h"
 #include "support/Pipes.h"
 #include "support/Privileges.h"
 #include "support/Scoped.h"
@@ -28,18 +29,6 @@ using test::FolderEntries;
 
 float FloatAt(const std::vector<unsigned char>& bytes, std::size_t at) {
   return std::bit_cast<float>(test::LittleEndian32(&bytes[at]));
-}
-
-// Expects the message SaveBinary gives when name can't be created or written.
-template <typename Save>
-void ExpectFileError(const std::string& name, const char* start, Save&& save) {
-  try {
-    save();
-    ADD_FAILURE() << "no error for " << name;
-  } catch (const FileError& error) {
-    EXPECT_EQ(std::string(error.what()).rfind(std::string(start) + " \"" + name + "\". ", 0), 0U)
-        << error.what();
-  }
 }
 
 TEST(TSTLFace, NormalFollowsTheRightHandRuleAndIsZeroWhenDegenerate) {
@@ -199,7 +188,7 @@ TEST(TSTLSaveBinary, ErrorsNameTheFileAndWhatFailed) {
   for (const Case& c : cases) {
     std::optional<test::FileSizeLimit> limit;
     if (c.sizeLimit > 0) limit.emplace(c.sizeLimit);
-    ExpectFileError(c.name, c.start, [&] { stl.SaveBinary(c.name); });
+    test::ExpectFileError(c.name, c.start, [&] { stl.SaveBinary(c.name); });
   }
 }
 
@@ -217,7 +206,7 @@ TEST(TSTLSaveBinary, SavingOverALinkReplacesItsTargetWholeAndKeepsTheLink) {
   // A save that fails part-way (a full disk) must not touch the link's target.
   {
     const test::FileSizeLimit limit(4096);
-    ExpectFileError(link, "Cannot write file", [&] { stl.SaveBinary(link); });
+    test::ExpectFileError(link, "Cannot write file", [&] { stl.SaveBinary(link); });
   }
   EXPECT_EQ(test::ReadBytes(target), old);
 
@@ -249,8 +238,8 @@ TEST(TSTLSaveBinary, AWritableFileInAFolderThatTakesNoNewFileIsOverwritten) {
     stl.SaveBinary(name);
     EXPECT_EQ(fs::file_size(name), 134U);
     // A new name there can't be made at all.
-    ExpectFileError((locked / "new.stl").string(), "Cannot create file",
-                    [&] { stl.SaveBinary((locked / "new.stl").string()); });
+    test::ExpectFileError((locked / "new.stl").string(), "Cannot create file",
+                          [&] { stl.SaveBinary((locked / "new.stl").string()); });
   });
   fs::permissions(locked, fs::perms::owner_all);
   EXPECT_EQ(fs::file_size(name), 134U);
@@ -325,7 +314,8 @@ TEST(StlFileWriter, APipeGetsTheCountBeforeTheRecords) {
 TEST(StlFileWriter, ThrowsWhatFailsAtOnceKeepsAWriteErrorUntilFinishAndLetsTheFileGo) {
   const test::TempDir dir;
   const std::string missing = dir.Root() + "none/a.stl";
-  ExpectFileError(missing, "Cannot create file", [&] { StlFileWriter cannotCreate(missing); });
+  test::ExpectFileError(missing, "Cannot create file",
+                        [&] { StlFileWriter cannotCreate(missing); });
 
   const std::string name = dir.Root() + "model.stl";
   test::WriteBytes(name, {7, 7});
@@ -340,7 +330,7 @@ TEST(StlFileWriter, ThrowsWhatFailsAtOnceKeepsAWriteErrorUntilFinishAndLetsTheFi
     EXPECT_EQ(FolderEntries(dir.Path()), std::vector<std::string>{"model.stl"});
     out.AddRecords(records.data(), 1000);
     EXPECT_EQ(out.Count(), 2000U);
-    ExpectFileError(name, "Cannot write file", [&] { out.Finish(); });
+    test::ExpectFileError(name, "Cannot write file", [&] { out.Finish(); });
   }
   EXPECT_EQ(test::ReadBytes(name), (std::vector<unsigned char>{7, 7}));
   EXPECT_EQ(FolderEntries(dir.Path()), std::vector<std::string>{"model.stl"});

@@ -1,7 +1,6 @@
-// The 3MF writer read back by the tests' own zip and XML reader, and held to the promises the
-// STL writer makes about the file.
+// The 3MF writer read back by the tests' package reader, and held to the promises the STL
+// writer makes about the file.
 
-#include "PackageReader.h"
 #include "base/Errors.h"
 #include "base/Interrupt.h"
 #include "model/TerrainModel.h"
@@ -9,6 +8,9 @@
 #include "model/writers/ThreeMf.h"
 #include "model/writers/ThreeMfSink.h"
 #include "model/writers/ZipPackage.h"
+#include "support/FileErrors.h"
+#include "support/ModelRun.h"
+#include "support/Package.h"
 #include "support/Pipes.h"
 #include "support/Privileges.h"
 #include "support/RecordingHost.h"
@@ -27,6 +29,8 @@
 #include <cfloat>
 #include <cmath>
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
@@ -47,8 +51,8 @@ namespace {
 namespace fs = std::filesystem;
 using test::FolderEntries;
 using test::ModelPart;
+using test::Package;
 using test::TempDir;
-using test::ZipArchive;
 using test::ZipPart;
 
 struct Mesh {
@@ -193,7 +197,7 @@ void Write(const std::string& name, const Mesh& mesh, const ThreeMfOptions& opti
   out.Finish();
 }
 
-const ZipPart& Part(const ZipArchive& archive, const std::string& name) {
+const ZipPart& Part(const Package& archive, const std::string& name) {
   for (const ZipPart& part : archive.parts) {
     if (part.name == name) return part;
   }
@@ -202,7 +206,7 @@ const ZipPart& Part(const ZipArchive& archive, const std::string& name) {
 
 // What holds for every package: its three parts in order, their content types and
 // relationship, and a model of one mesh object in millimetres built once, naming the program.
-ModelPart CheckPackage(const ZipArchive& archive) {
+ModelPart CheckPackage(const Package& archive) {
   std::vector<std::string> names;
   for (const ZipPart& part : archive.parts) names.push_back(part.name);
   EXPECT_EQ(names,
@@ -223,7 +227,7 @@ ModelPart CheckPackage(const ZipArchive& archive) {
             std::string::npos)
       << rels;
 
-  ModelPart model = test::ParseModel(Part(archive, "3D/3dmodel.model").content);
+  ModelPart model = archive.model;
   EXPECT_EQ(model.modelAttributes["unit"], "millimeter");
   EXPECT_EQ(model.modelAttributes["xmlns"],
             "http://schemas.microsoft.com/3dmanufacturing/core/2015/02");
@@ -232,6 +236,33 @@ ModelPart CheckPackage(const ZipArchive& archive) {
   EXPECT_EQ(model.object, (std::map<std::string, std::string>{{"id", "1"}, {"type", "model"}}));
   EXPECT_EQ(model.items, (std::vector<std::map<std::string, std::string>>{{{"objectid", "1"}}}));
   return model;
+}
+
+// The text %g makes of value with the fewest significant digits that read back to it: the
+// shortest text that reads back to the same float has as many digits and is no longer.
+std::string ShortestG(float value) {
+  char text[64];
+  for (int digits = 1; digits <= 9; ++digits) {
+    std::snprintf(text, sizeof text, "%.*g", digits, static_cast<double>(value));
+    if (std::strtof(text, nullptr) == value) break;
+  }
+  return text;
+}
+
+// The significant digits of a number's text (no sign, no point, no exponent, no leading zeros).
+int SignificantDigits(const std::string& text) {
+  const std::string mantissa = text.substr(0, text.find_first_of("eE"));
+  std::string digits;
+  for (const char c : mantissa) {
+    if (c >= '0' && c <= '9') digits += c;
+  }
+  const std::size_t first = digits.find_first_not_of('0');
+  if (first == std::string::npos) return 1;
+  const std::size_t last = digits.find_last_not_of('0');
+  // The zeros that end a whole number only place its point; after a point they would be
+  // digits too many.
+  const bool whole = mantissa.find('.') == std::string::npos;
+  return static_cast<int>((whole ? last + 1 : digits.size()) - first);
 }
 
 // The mesh as it went in: every vertex once and to the bit, in the shortest text; every
@@ -246,8 +277,8 @@ void ExpectMesh(const ModelPart& model, const Mesh& mesh) {
         << " " << model.vertexTexts[3 * i + 2];
     for (int c = 0; c < 3; ++c) {
       const std::string& text = model.vertexTexts[3 * i + static_cast<std::size_t>(c)];
-      const std::string shortest = test::ShortestG(c == 0 ? in.x : c == 1 ? in.y : in.z);
-      ASSERT_EQ(test::SignificantDigits(text), test::SignificantDigits(shortest))
+      const std::string shortest = ShortestG(c == 0 ? in.x : c == 1 ? in.y : in.z);
+      ASSERT_EQ(SignificantDigits(text), SignificantDigits(shortest))
           << text << " against " << shortest;
       ASSERT_LE(text.size(), shortest.size()) << text << " against " << shortest;
     }
@@ -259,18 +290,6 @@ void ExpectMesh(const ModelPart& model, const Mesh& mesh) {
   }
   EXPECT_EQ(distinct.size(), model.vertices.size()) << "a vertex written twice";
   EXPECT_EQ(model.triangles, mesh.triangles);
-}
-
-// Expects the message of a file error about name.
-template <typename Work>
-void ExpectFileError(const std::string& name, const char* start, Work&& work) {
-  try {
-    work();
-    ADD_FAILURE() << "no error for " << name;
-  } catch (const FileError& error) {
-    EXPECT_EQ(std::string(error.what()).rfind(std::string(start) + " \"" + name + "\". ", 0), 0U)
-        << error.what();
-  }
 }
 
 // ---------------------------------------------------------------------------------------
@@ -317,7 +336,7 @@ TEST_P(ThreeMfRoundTrip, ReadsBackTheSameMeshFromAValidPackage) {
     EXPECT_EQ(FolderEntries(dir.Path()), std::vector<std::string>{"model.3mf"});
   }
 
-  const ZipArchive archive = test::ReadZip(bytes);
+  const Package archive = test::ReadPackage(bytes);
   const ModelPart model = CheckPackage(archive);
   ExpectMesh(model, mesh);
 
@@ -360,14 +379,14 @@ INSTANTIATE_TEST_SUITE_P(Cases, ThreeMfRoundTrip, ::testing::ValuesIn(roundTrips
 TEST(ThreeMfWriter, TheDataIsTheSameWithAnyNumberOfThreads) {
   const TempDir dir;
   const Mesh mesh = Grid(50, 40);
-  std::vector<std::vector<unsigned char>> data;
+  std::vector<std::string> data;
   for (const unsigned threads : {1U, 2U, 3U}) {
     ThreeMfOptions options;
     options.Threads = threads;
     options.ChunkItems = 300;
     const std::string name = dir.Root() + std::to_string(threads) + ".3mf";
     Write(name, mesh, options);
-    data.push_back(Part(test::ReadZip(test::ReadBytes(name)), "3D/3dmodel.model").data);
+    data.push_back(Part(test::ReadPackage(name), "3D/3dmodel.model").dataHash);
   }
   EXPECT_EQ(data[0], data[1]);
   EXPECT_EQ(data[0], data[2]);
@@ -382,7 +401,7 @@ TEST(ThreeMfWriter, PiecesNumberedOnTheirOwnMakeTheSameMesh) {
     GridInPieces(out, 23, 17, 5);
     out.Finish();
   }
-  ExpectMesh(CheckPackage(test::ReadZip(test::ReadBytes(dir.Root() + "pieces.3mf"))), Grid(23, 17));
+  ExpectMesh(CheckPackage(test::ReadPackage(dir.Root() + "pieces.3mf")), Grid(23, 17));
 
   // A corner beyond the piece adds nothing.
   ThreeMfWriter out(dir.Root() + "bad.3mf", {}, options);
@@ -404,7 +423,7 @@ TEST(ThreeMfWriter, ChunksCompressAlmostAsOneStreamForTheyArePrimedWithTheTextBe
     options.ChunkItems = i == 0 ? 300 : 1 << 20;  // some 15 kB of text, or all in one
     const std::string name = dir.Root() + std::to_string(i) + ".3mf";
     Write(name, mesh, options);
-    sizes[i] = Part(test::ReadZip(test::ReadBytes(name)), "3D/3dmodel.model").compressed;
+    sizes[i] = Part(test::ReadPackage(name), "3D/3dmodel.model").compressed;
   }
   // Unprimed, each chunk would start from an empty window and cost some 4 % more.
   EXPECT_LT(static_cast<double>(sizes[0]), 1.01 * static_cast<double>(sizes[1]))
@@ -417,7 +436,7 @@ TEST(ThreeMfWriter, TheSameMeshMakesTheSameBytes) {
   Write(dir.Root() + "b.3mf", Grid(20, 10), {});
   const std::vector<unsigned char> a = test::ReadBytes(dir.Root() + "a.3mf");
   EXPECT_EQ(a, test::ReadBytes(dir.Root() + "b.3mf"));
-  for (const ZipPart& part : test::ReadZip(a).parts) {
+  for (const ZipPart& part : test::ReadPackage(a).parts) {
     EXPECT_EQ(part.dosDate, 1 << 5 | 1) << part.name;
     EXPECT_EQ(part.dosTime, 0) << part.name;
   }
@@ -429,7 +448,8 @@ TEST(ThreeMfWriter, TheSameMeshMakesTheSameBytes) {
 TEST(ThreeMfWriter, KeepsAnErrorUntilFinishAndLetsTheFailedFileGoAtOnce) {
   const TempDir dir;
   const std::string missing = dir.Root() + "none/a.3mf";
-  ExpectFileError(missing, "Cannot create file", [&] { ThreeMfWriter cannotCreate(missing); });
+  test::ExpectFileError(missing, "Cannot create file",
+                        [&] { ThreeMfWriter cannotCreate(missing); });
 
   const std::string name = dir.Root() + "model.3mf";
   test::WriteBytes(name, {7, 7});
@@ -447,7 +467,7 @@ TEST(ThreeMfWriter, KeepsAnErrorUntilFinishAndLetsTheFailedFileGoAtOnce) {
     for (const auto& t : mesh.triangles) out.AddTriangle(t[0], t[1], t[2]);
     EXPECT_EQ(out.VertexCount(), mesh.vertices.size());
     EXPECT_EQ(out.Count(), mesh.triangles.size());
-    ExpectFileError(name, "Cannot write file", [&] { out.Finish(); });
+    test::ExpectFileError(name, "Cannot write file", [&] { out.Finish(); });
   }
   EXPECT_EQ(test::ReadBytes(name), (std::vector<unsigned char>{7, 7}));
   EXPECT_EQ(FolderEntries(dir.Path()), std::vector<std::string>{"model.3mf"});
@@ -480,7 +500,7 @@ TEST(ThreeMfWriter, AWriteThatFailsAtFinishKeepsTheOldFileAndLeavesNoTemporary) 
     ThreeMfWriter out(name, {}, options);
     for (const Vec3& v : mesh.vertices) out.AddVertex(v);
     for (const auto& t : mesh.triangles) out.AddTriangle(t[0], t[1], t[2]);
-    ExpectFileError(name, "Cannot write file", [&] { out.Finish(); });
+    test::ExpectFileError(name, "Cannot write file", [&] { out.Finish(); });
   }
   EXPECT_EQ(test::ReadBytes(name), old);
   EXPECT_EQ(FolderEntries(dir.Path()), std::vector<std::string>{"model.3mf"});
@@ -488,7 +508,8 @@ TEST(ThreeMfWriter, AWriteThatFailsAtFinishKeepsTheOldFileAndLeavesNoTemporary) 
 
 TEST(ThreeMfWriter, WritesDevicesInPlaceAndReportsAFullDisk) {
   if (!fs::is_character_file("/dev/full")) GTEST_SKIP() << "no /dev/full";
-  ExpectFileError("/dev/full", "Cannot write file", [&] { Write("/dev/full", Grid(10, 10), {}); });
+  test::ExpectFileError("/dev/full", "Cannot write file",
+                        [&] { Write("/dev/full", Grid(10, 10), {}); });
   EXPECT_TRUE(fs::is_character_file("/dev/full"));
 }
 
@@ -563,8 +584,8 @@ TEST(ThreeMfWriter, AWritableFileInAFolderThatTakesNoNewFileIsOverwrittenWhenCom
     // The package waits whole in the spool: the old file is untouched until Finish.
     EXPECT_EQ(fs::file_size(name), 5000U);
     out.Finish();
-    ExpectMesh(CheckPackage(test::ReadZip(test::ReadBytes(name))), mesh);
   });
+  ExpectMesh(CheckPackage(test::ReadPackage(name)), mesh);
   fs::permissions(locked, fs::perms::owner_all);
   EXPECT_EQ(FolderEntries(locked), std::vector<std::string>{"model.3mf"});
 }
@@ -633,7 +654,7 @@ TEST_P(ZipWriterCases, StoredAndDeflatedPartsInAnyOrderReadBack) {
     zip.Finish();
     EXPECT_EQ(zip.Size(), out.bytes.size());
   }
-  const ZipArchive archive = test::ReadZip(out.bytes);
+  const Package archive = test::ReadPackage(out.bytes);
   ASSERT_EQ(archive.parts.size(), 4U);
   const std::string names[] = {"first.txt", "dir/deflated.txt", "empty", "last.xml"};
   const std::string contents[] = {"hello", text, "", other};
@@ -776,9 +797,7 @@ TEST(ThreeMfSink, WritesEachVertexOnceWhateverTheChunksAndPiecesShare) {
   EXPECT_EQ(sink.Count() + 1, faces.size());
   // 9 x 5 + 4 x 5 - 4 (the seam's equal corners) + 8 (the floor's).
   EXPECT_EQ(sink.VertexCount(), 45U + 20U - 4U + 9U);
-  EXPECT_EQ(
-      ExpectFaces(CheckPackage(test::ReadZip(test::ReadBytes(dir.Root() + "blocks.3mf"))), faces),
-      1U);
+  EXPECT_EQ(ExpectFaces(CheckPackage(test::ReadPackage(dir.Root() + "blocks.3mf")), faces), 1U);
 }
 
 // Two bands of a piece with a hole, as the grid leaves one where a raster has no value: the
@@ -823,33 +842,24 @@ TEST(ThreeMfSink, WritesOnlyTheVerticesOfItsFaces) {
     sink.Write(chunk);
   }
   sink.Finish();
-  EXPECT_EQ(ExpectFaces(CheckPackage(test::ReadZip(test::ReadBytes(name))), faces), 2U);
+  EXPECT_EQ(ExpectFaces(CheckPackage(test::ReadPackage(name)), faces), 2U);
 }
 
 // Real tiles as a 3MF and as an STL from the same seed: the same triangles.
-class ThreeMfModel : public ::testing::Test {
+class ThreeMfModel : public test::ModelRunTest {
  protected:
   ThreeMfModel() {
-    for (const char* folder : {"SRTM_1", "SRTM_3", "SRTM_30"})
-      fs::create_directory(root.Path() / folder);
     panel.Z1 = 0;
     panel.Z2 = 2000;
     panel.XExtent = 100;
     panel.ZExtent = 10;
     panel.ZBasePercent = 10;
   }
-  void Tile(const std::string& shared, const std::string& folder, const std::string& name) {
-    fs::copy_file(test::SharedData(shared), root.Path() / folder / (name + ".hgt"));
-  }
   // The model into name, meshed by threads threads.
   void Make(const std::string& name, unsigned threads) {
-    Workspace workspace(MakeDataFolders(root.Root()));
     panel.StlFileName = (root.Path() / name).string();
-    test::RecordingHost host;
-    GenerationOptions options{1234};
     options.Threads = threads;
-    ASSERT_EQ(CreateStlModel(ReadModelSettings(panel), workspace, host, options),
-              RunOutcome::Completed);
+    ASSERT_EQ(Run(), RunOutcome::Completed);
     const std::string saving = "now saving to " + panel.StlFileName + " ...";
     ASSERT_GE(host.lines.size(), 2U);
     EXPECT_EQ(host.lines.back(), "File has been saved");
@@ -866,12 +876,9 @@ class ThreeMfModel : public ::testing::Test {
       faces.push_back({f.a, f.b, f.c});
     }
     EXPECT_GT(faces.size(), 1000U);
-    return ExpectFaces(CheckPackage(test::ReadZip(test::ReadBytes(root.Path() / "model.3mf"))),
-                       faces);
+    return ExpectFaces(CheckPackage(test::ReadPackage(root.Path() / "model.3mf")), faces);
   }
 
-  TempDir root;
-  FrontPanelValues panel;
   std::vector<std::vector<std::string>> logs;
 };
 
@@ -881,13 +888,10 @@ TEST_F(ThreeMfModel, ASolidOfMixedTilesAndAMissingOne) {
   OROLITH_REQUIRE_SHARED_DATA("SRTM_1/S46W066.hgt");
   OROLITH_REQUIRE_SHARED_DATA("SRTM_3/N44W072.hgt");
   OROLITH_REQUIRE_SHARED_DATA("SRTM_3/N57E011.hgt");
-  Tile("SRTM_1/S46W066.hgt", "SRTM_1", "S46W066");
-  Tile("SRTM_3/N57E011.hgt", "SRTM_3", "S46W065");
-  Tile("SRTM_3/N44W072.hgt", "SRTM_3", "S45W066");
-  panel.Long1 = -66.0F;
-  panel.Long2 = -64.7F;
-  panel.Lat1 = -45.6F;
-  panel.Lat2 = -44.0F;
+  root.SharedTile("SRTM_1/S46W066.hgt", "SRTM_1/S46W066.hgt");
+  root.SharedTile("SRTM_3/N57E011.hgt", "SRTM_3/S46W065.hgt");
+  root.SharedTile("SRTM_3/N44W072.hgt", "SRTM_3/S45W066.hgt");
+  Region(-66.0F, -64.7F, -45.6F, -44.0F);
   panel.XYPixelSize = 2000;
   panel.Solid = true;
   EXPECT_EQ(ExpectTheStlsTriangles(), 0U);
@@ -897,29 +901,12 @@ TEST_F(ThreeMfModel, ASolidOfMixedTilesAndAMissingOne) {
   EXPECT_TRUE(test::ReadBytes(root.Path() / "model.3mf") == two);
 }
 
-// Neighbours whose shared edge is equal: one vertex for each corner of the seam.
-TEST_F(ThreeMfModel, ASolidOfTwoTilesWithEqualEdges) {
-  OROLITH_REQUIRE_SHARED_DATA("SRTM_3/N50E009.hgt");
-  Tile("SRTM_3/N50E008.hgt", "SRTM_3", "N50E008");
-  Tile("SRTM_3/N50E009.hgt", "SRTM_3", "N50E009");
-  panel.Long1 = 8.7F;
-  panel.Long2 = 9.3F;
-  panel.Lat1 = 50.1F;
-  panel.Lat2 = 50.4F;
-  panel.XYPixelSize = 300;
-  panel.Solid = true;
-  EXPECT_EQ(ExpectTheStlsTriangles(), 0U);
-}
-
 // A whole-degree bound brings in a tile column of no width: its faces with repeated corners
 // are left out of the package.
 TEST_F(ThreeMfModel, ASurfaceWithCellsOfNoWidth) {
   OROLITH_REQUIRE_SHARED_DATA("SRTM_3/N50E008.hgt");
-  Tile("SRTM_3/N50E008.hgt", "SRTM_3", "N50E008");
-  panel.Long1 = 8.6F;
-  panel.Long2 = 9.0F;
-  panel.Lat1 = 50.1F;
-  panel.Lat2 = 50.3F;
+  root.SharedTile("SRTM_3/N50E008.hgt", "SRTM_3/N50E008.hgt");
+  Region(8.6F, 9.0F, 50.1F, 50.3F);
   panel.XYPixelSize = 1000;
   panel.MissedDataZero = true;
   EXPECT_GT(ExpectTheStlsTriangles(), 0U);
