@@ -13,9 +13,11 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev libqt6opengl6-dev libgl-dev
-  libcurl4-openssl-dev libcli11-dev libgtest-dev libgdal-dev libdeflate-dev zlib1g-dev libisal-dev p7zip-full
+  libcurl4-openssl-dev libcli11-dev libgtest-dev libgdal-dev libdeflate-dev zlib1g-dev libisal-dev
+  lib3mf-dev libarchive-tools p7zip-full
   zip python3 admesh time fonts-dejavu-core locales clang-14 libclang-rt-14-dev ca-certificates
-  openssl xvfb xauth libgl1-mesa-dri xdotool xclip imagemagick desktop-file-utils)
+  openssl xvfb xauth libgl1-mesa-dri xdotool xclip x11-utils openbox imagemagick
+  desktop-file-utils)
 # The dates and decimal separators the tests read in other locales than C.
 locales=(de_DE en_US)
 jobs=$(nproc)

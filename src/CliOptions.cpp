@@ -2,6 +2,8 @@
 
 #include "base/NumberText.h"
 #include "frontpanel/WindowKeys.h"
+#include "model/ModelSetup.h"
+#include "model/writers/ModelFile.h"
 
 #include <CLI/CLI.hpp>
 
@@ -9,6 +11,7 @@
 #include <array>
 #include <limits>
 #include <stdexcept>
+#include <string_view>
 #include <utility>
 
 namespace orolith {
@@ -24,11 +27,15 @@ constexpr std::array<CommandName, 5> Commands{{{"create", CliCommand::Create},
                                                {"download-srtm3", CliCommand::DownloadSrtm3},
                                                {"find-place", CliCommand::FindPlace}}};
 
-// A numeric option and the fields its values go to, left field first.
+// A numeric option and the fields its values go to, left field first. Positive: a value of 0
+// or below has no meaning (a scale 1:0) and is refused rather than clamped. Auto: the word
+// "auto" alone instead of the values sets it.
 struct NumberOption {
   const char* Name;
   std::vector<std::pair<float*, const FieldLimits*>> Fields;
   const char* What;
+  bool Positive = false;
+  bool* Auto = nullptr;
   std::vector<std::string> Texts{};
 };
 
@@ -41,15 +48,47 @@ std::string LimitsText(const FieldLimits& limits, char sep) {
 // it. Text that is no number per the field's grammar is refused rather than read as the
 // field's minimum, which a typist would see but a script would not.
 float ReadOptionValue(const std::string& option, const std::string& text, const FieldLimits& limits,
-                      char sep, std::vector<std::string>& warnings) {
+                      bool positive, char sep, std::vector<std::string>& warnings) {
   const std::optional<float> typed = ParseFieldNumber(text, sep);
   if (!typed) throw UsageError(option + ": '" + text + "' is not a number");
+  if (positive && !(*typed > 0)) throw UsageError(option + ": '" + text + "' is not above 0");
   const float value = ClampToRange(*typed, limits);
   if (value != *typed) {
     warnings.push_back(option + " " + text + " is outside " + LimitsText(limits, sep) + "; using " +
                        FormatFieldValue(value, limits, sep));
   }
   return value;
+}
+
+// The word auto alone sets the option's switch; otherwise as many numbers as it has fields.
+void ReadAuto(NumberOption& number) {
+  const bool word =
+      std::find(number.Texts.begin(), number.Texts.end(), "auto") != number.Texts.end();
+  if (word && number.Texts.size() > 1) {
+    throw UsageError(std::string(number.Name) + ": auto stands alone, without numbers");
+  }
+  if (word) {
+    *number.Auto = true;
+    number.Texts.clear();
+  } else if (!number.Texts.empty() && number.Texts.size() < number.Fields.size()) {
+    throw UsageError(std::string(number.Name) + ": give " + std::to_string(number.Fields.size()) +
+                     " numbers or auto");
+  }
+}
+
+// Options that would each set the same value, and a layer height with nothing to set.
+void RefuseConflicts(const CLI::App& app, const FrontPanelValues& panel) {
+  const auto both = [&](const char* one, const char* other, const char* what) {
+    if (app.count(one) > 0 && app.count(other) > 0) {
+      throw UsageError(std::string(one) + " and " + other + " both set the " + what + "; give one");
+    }
+  };
+  both("--scale", "--x-extent", "X extent");
+  both("--exaggeration", "--z-extent", "Z extent");
+  if (app.count("--layer-height") > 0 && !panel.MaxErrorAuto) {
+    throw UsageError(
+        "--layer-height sets the error of --max-error auto; add --max-error auto or --print");
+  }
 }
 
 std::string Describe(const char* what, const std::vector<const FieldLimits*>& fields, char sep) {
@@ -66,6 +105,7 @@ CliOptions ParseCliOptions(int argc, const char* const* argv, char decimalSepara
   const char sep = decimalSeparator;
   CliOptions options;
   FrontPanelValues& panel = options.Panel;
+  float waterLevel = fields::WaterLevel.Initial;
 
   std::vector<NumberOption> numbers{
       {"--lon",
@@ -76,9 +116,23 @@ CliOptions ParseCliOptions(int argc, const char* const* argv, char decimalSepara
        "region's latitudes in degrees, north positive"},
       {"--elev",
        {{&panel.Z1, &fields::ElevationLow}, {&panel.Z2, &fields::ElevationHigh}},
-       "elevation band in metres"},
-      {"--x-extent", {{&panel.XExtent, &fields::XExtent}}, "model size along X"},
-      {"--z-extent", {{&panel.ZExtent, &fields::ZExtent}}, "model size along Z"},
+       "elevation band in metres; auto: the region's own lowest and highest height",
+       false,
+       &panel.ElevationAuto},
+      {"--x-extent", {{&panel.XExtent, &fields::XExtent}}, "model size along X in mm"},
+      {"--z-extent", {{&panel.ZExtent, &fields::ZExtent}}, "model size along Z in mm"},
+      {"--scale",
+       {{&panel.Scale, &fields::Scale}},
+       "map scale 1:N: the X extent in mm is the region's ground width over N",
+       true},
+      {"--exaggeration",
+       {{&panel.Exaggeration, &fields::Exaggeration}},
+       "the Z extent stands the band's heights at the model's scale times this",
+       true},
+      {"--layer-height",
+       {{&panel.LayerHeight, &fields::LayerHeight}},
+       "the printer's layer height in mm, which sets --max-error auto to half a layer",
+       true},
       {"--base", {{&panel.ZBasePercent, &fields::ZBase}}, "pedestal, percent of the Z extent"},
       {"--pixel", {{&panel.XYPixelSize, &fields::XYPixelSize}}, "ground size of a cell in metres"},
       {"--floor",
@@ -87,7 +141,16 @@ CliOptions ParseCliOptions(int argc, const char* const* argv, char decimalSepara
       {"--max-error",
        {{&panel.MaxError, &fields::MaxError}},
        "largest height error of the surface in metres: the fewest triangles over the grid's "
-       "corners within it; 0 for the regular grid"},
+       "corners within it; 0 for the regular grid; auto: half a --layer-height on the model",
+       false,
+       &panel.MaxErrorAuto},
+      {"--water-level",
+       {{&waterLevel, &fields::WaterLevel}},
+       "sea or reservoir level in metres: the terrain at or below it lies flat at it (default: "
+       "off)"},
+      {"--water-drop",
+       {{&panel.Extras.WaterDrop, &fields::WaterDrop}},
+       "how far the water of --water-level lies below its level, in millimetres"},
   };
 
   CLI::App app("Turns SRTM elevation tiles into binary STL or 3MF terrain models.", "orolith-cli");
@@ -113,9 +176,9 @@ CliOptions ParseCliOptions(int argc, const char* const* argv, char decimalSepara
     for (const auto& field : number.Fields) limits.push_back(field.second);
     const auto count = static_cast<int>(number.Fields.size());
     app.add_option(number.Name, number.Texts, Describe(number.What, limits, sep))
-        ->expected(count)
+        ->expected(number.Auto != nullptr ? 1 : count, count)
         ->allow_extra_args(false)
-        ->type_name("N");
+        ->type_name(number.Auto != nullptr ? "N|auto" : "N");
   }
   app.add_option("-o,--out", panel.StlFileName,
                  "model file to write: binary STL, or a 3MF package when the name ends in .3mf; "
@@ -134,9 +197,24 @@ CliOptions ParseCliOptions(int argc, const char* const* argv, char decimalSepara
                  "the region's heights from this raster (any single-band raster GDAL reads, in "
                  "any coordinate system) instead of the tile folders")
       ->type_name("FILE");
+  app.add_flag("--region-from-dem", options.RegionFromDem,
+               "the region is the --dem raster's extent in degrees (the map's \"Use the "
+               "raster's extent\")");
   app.add_flag("--missed-zero", panel.MissedDataZero, "Missed data set to 0 m");
   app.add_flag("--solid", panel.Solid,
                "Closed solid (walls and base): a printable model, the bottom --floor below z = 0");
+  bool print = false;
+  app.add_flag("--print", print,
+               "a model for a printer: --solid, --elev auto, --max-error auto (0.2 mm layers), "
+               "150 mm on the longer side, --z-extent 20 and --base 10, each unless given (a "
+               "scale for the X extent, an exaggeration for the Z extent)");
+  app.add_flag("--colours", panel.Extras.Colours,
+               "paint the 3MF's faces by elevation band, water apart, for multi-colour printing");
+  std::string bands;
+  app.add_option("--colour-bands", bands,
+                 "with --colours: N bands of equal height (1 to 5, default 3), or the heights in "
+                 "metres where the bands above the first begin, as 500,1500,2500")
+      ->type_name("N|M,M,...");
   app.add_flag("--yes", options.Yes, "answer OK to the large-file question");
   app.add_option(
          "--archive-host", options.Source.ArchiveHost,
@@ -233,11 +311,52 @@ CliOptions ParseCliOptions(int argc, const char* const* argv, char decimalSepara
     throw UsageError("--dem: the file name is empty");
   }
 
-  for (const NumberOption& number : numbers) {
-    for (std::size_t i = 0; i < number.Texts.size() && i < number.Fields.size(); ++i) {
-      *number.Fields[i].first = ReadOptionValue(number.Name, number.Texts[i],
-                                                *number.Fields[i].second, sep, options.Warnings);
+  if (options.RegionFromDem && panel.DemFile.empty()) {
+    throw UsageError("--region-from-dem: give the raster with --dem");
+  }
+  if (options.RegionFromDem && (app.count("--lon") > 0 || app.count("--lat") > 0)) {
+    throw UsageError("--region-from-dem and --lon or --lat both give the region; give one");
+  }
+  // With the user's raster the cell may be as fine as its pixels; the run holds it to them.
+  if (!panel.DemFile.empty()) {
+    for (NumberOption& number : numbers) {
+      if (std::string_view(number.Name) == "--pixel")
+        number.Fields[0].second = &fields::DemPixelSize;
     }
+  }
+  for (NumberOption& number : numbers) {
+    if (number.Auto != nullptr) ReadAuto(number);
+    for (std::size_t i = 0; i < number.Texts.size() && i < number.Fields.size(); ++i) {
+      *number.Fields[i].first =
+          ReadOptionValue(number.Name, number.Texts[i], *number.Fields[i].second, number.Positive,
+                          sep, options.Warnings);
+      // Raised by the settings, as the log will show.
+      if (number.Fields[i].first == &panel.MaxError && panel.MaxError > 0 &&
+          panel.MaxError < SmallestMaxError) {
+        const std::string smallest = FormatFieldValue(SmallestMaxError, fields::MaxError, sep);
+        options.Warnings.push_back(std::string(number.Name) + " " + number.Texts[i] + " is below " +
+                                   smallest + ", the smallest error; using " + smallest);
+      }
+    }
+  }
+  if (print) {
+    ApplyPrintPreset(
+        panel, {app.count("--x-extent") + app.count("--scale") > 0,
+                app.count("--z-extent") + app.count("--exaggeration") > 0, app.count("--base") > 0,
+                app.count("--elev") > 0, app.count("--max-error") > 0});
+  }
+  RefuseConflicts(app, panel);
+  if (app.count("--water-level") > 0) panel.Extras.WaterLevel = waterLevel;
+  if (app.count("--colour-bands") > 0) {
+    if (!ReadColourBands(bands, panel.Extras)) {
+      throw UsageError("--colour-bands: '" + bands +
+                       "' is neither a count from 1 to 5 nor up to four heights in metres");
+    }
+    panel.Extras.Colours = true;
+  }
+  if (panel.Extras.Colours && options.Command == CliCommand::Create &&
+      !IsThreeMfName(panel.StlFileName)) {
+    throw UsageError("--colours: the model file must be a 3MF package (a name ending in .3mf)");
   }
   return options;
 }

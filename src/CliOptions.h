@@ -21,6 +21,8 @@ struct CliOptions {
   // Empty: the current directory.
   std::string DataRoot;
   bool Yes = false;
+  // --region-from-dem: the region becomes the extent of the --dem raster.
+  bool RegionFromDem = false;
   // --seed: fixes the centre fractions; none draws them afresh.
   std::optional<std::uint64_t> Seed;
   // Where the downloads go: --archive-host, --tile-source, --tile-url, --proxy and

@@ -7,6 +7,7 @@
 #include "base/NumberText.h"
 #include "frontpanel/TSystem.h"
 #include "frontpanel/Workspace.h"
+#include "model/ModelSetup.h"
 #include "model/SizeEstimate.h"
 #include "model/TerrainModel.h"
 #include "preview/Places.h"
@@ -139,6 +140,15 @@ int DownloadStatus(const DownloadOutcome& outcome) {
   return ExitError;
 }
 
+// The megabytes the large-file question asked about: of the model as a printer's options set
+// it up, with the band found again when it is to be found.
+long double AskedSize(const ModelSettings& settings, Workspace& workspace, OperationHost& host) {
+  if (!PrintSetup(settings)) return EstimateSize(settings).MegaBytes;
+  std::optional<DemRaster> dem;
+  if (!settings.DemFile.empty()) dem.emplace(settings.DemFile);
+  return EstimateSize(SettingsForModel(settings, workspace, dem ? &*dem : nullptr, host)).MegaBytes;
+}
+
 // The map's search: the best matches on stdout, one a line; 1 when there is none.
 int FindPlaces(const std::string& name, char sep) {
   constexpr std::size_t MaxLines = 20;
@@ -159,6 +169,7 @@ int RunCommand(const CliOptions& options, char sep) {
                                                : options.DataRoot),
       options.Source);
   FrontPanelValues panel = options.Panel;
+  if (options.RegionFromDem) UseRasterExtent(panel);
   if (panel.StlFileName == "-") panel.StlFileName = "/dev/stdout";
   // The stream then holds the model alone.
   const bool logOnStderr =
@@ -176,7 +187,7 @@ int RunCommand(const CliOptions& options, char sep) {
         std::fprintf(stderr,
                      "orolith-cli: cancelled: the STL file would be about %s MB, and there is no "
                      "terminal to ask whether to make it; rerun with --yes to make it\n",
-                     FormatText(sep, "%.0f", {EstimateSize(settings).MegaBytes}).c_str());
+                     FormatText(sep, "%.0f", {AskedSize(settings, workspace, host)}).c_str());
       }
       return ExitCancelled;
     }

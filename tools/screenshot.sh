@@ -55,9 +55,9 @@ fill 200 63 46.8    # Lat2Ctl
 fill 200 91 4000    # Z2Ctl
 fill 40 91 400      # Z1Ctl
 fill 380 35 150     # XSizeCtl
-fill 380 63 30      # ZSizeCtl
-fill 380 104 10     # ZBaseCtl
-fill 60 138 "$work/demo.stl"   # SaveFilenameCtl
+fill 380 85 30      # ZSizeCtl
+fill 380 135 10     # ZBaseCtl
+fill 60 158 "$work/demo.stl"   # SaveFilenameCtl
 xdotool mousemove 460 143 click 1   # SolidCtl
 xdotool mousemove 700 167 click 1   # CreateStlCtl
 

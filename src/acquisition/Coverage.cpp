@@ -1,6 +1,7 @@
 #include "acquisition/Coverage.h"
 
 #include "base/NumberText.h"
+#include "model/ModelSetup.h"
 #include "model/SizeEstimate.h"
 #include "tiles/DemRaster.h"
 #include "tiles/SRTM.h"
@@ -9,6 +10,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace orolith {
@@ -31,47 +33,76 @@ const char* FoundAs(TileKind kind) {
   return " : found";
 }
 
+// A model set up for printing is described in millimetres and triangles as well.
 void LogSizeEstimate(const ModelSettings& s, OperationHost& host) {
   const char sep = host.DecimalSeparator();
   const SizeEstimate estimate = EstimateSize(s);
   host.AppendLine(
       FormatText(sep, "This will create a file containing about %.0f faces", {estimate.Faces}));
   host.AppendLine(FormatText(sep, "This will be about %.1f MB in size", {estimate.MegaBytes}));
+  if (!PrintSetup(s)) return;
+  for (const std::string& line : ModelSizeLines(s, sep)) host.AppendLine(line);
+}
+
+// The heights the band was found from, when it is to be found.
+void LogRegionHeights(const std::optional<HeightRange>& found, OperationHost& host) {
+  if (!found) {
+    host.AppendLine("No elevation data found in the region's tiles");
+    return;
+  }
+  host.AppendLine(FormatText(host.DecimalSeparator(),
+                             "Elevation in the region ranges from %.0f  to  %.0f m",
+                             {found->Lowest, found->Highest}));
 }
 
 // With the user's raster the tile folders are not searched: the raster, its size and spacing
 // and how much of the region it covers.
-void CheckDemCoverage(const ModelSettings& s, OperationHost& host) {
+void CheckDemCoverage(const ModelSettings& read, Workspace& workspace, OperationHost& host) {
   const char sep = host.DecimalSeparator();
-  const DemRaster dem(s.DemFile);
+  DemRaster dem(read.DemFile);
   const DemDescription& d = dem.Description();
-  const double share = dem.CoveredShare(s.LonMin, s.LonMax, s.LatMin, s.LatMax);
+  const double share = dem.CoveredShare(read.LonMin, read.LonMax, read.LatMin, read.LatMax);
+  const std::optional<HeightRange> found =
+      read.ElevationAuto ? RegionHeights(read, workspace, &dem, host) : std::nullopt;
+  const ModelSettings s = ScaledSettings(read, found);
   LogConfigurationSummary(s, host);
   AppendBanner(host, "  File Verification ", 21);
   host.AppendLine("DEM file : " + d.Name);
   host.AppendLine(FormatText(sep, "   %d x %d pixels, %.1f m x %.1f m apart",
                              {d.Width, d.Height, d.SpacingX, d.SpacingY}));
+  if (const std::optional<DemExtent> e = dem.Extent()) {
+    host.AppendLine(
+        FormatText(sep, "   Its extent : %.6f   to   %.6f degrees longitude", {e->West, e->East}));
+    host.AppendLine(
+        FormatText(sep, "                %.6f   to   %.6f degrees latitude", {e->South, e->North}));
+  }
   host.AppendLine(FormatText(sep, "   It covers %.1f percent of the region", {share * 100}));
+  if (s.ElevationAuto) LogRegionHeights(found, host);
   LogSizeEstimate(s, host);
 }
 
 }  // namespace
 
-void CheckTileCoverage(const ModelSettings& s, Workspace& workspace, OperationHost& host) {
-  if (!s.DemFile.empty()) return CheckDemCoverage(s, host);
+void CheckTileCoverage(const ModelSettings& read, Workspace& workspace, OperationHost& host) {
+  if (!read.DemFile.empty()) return CheckDemCoverage(read, workspace, host);
   const char sep = host.DecimalSeparator();
-  const TileRange range = RegionTiles(s);
+  const TileRange range = RegionTiles(read);
   // The log says only "was not found" of a tile in a folder that can't be read.
-  for (const std::string& problem : UnreadableFolders(workspace.Folders, s.Blocks())) {
+  for (const std::string& problem : UnreadableFolders(workspace.Folders, read.Blocks())) {
     host.Diagnose(problem);
   }
+  const std::optional<HeightRange> heights =
+      read.ElevationAuto ? RegionHeights(read, workspace, nullptr, host) : std::nullopt;
+  const ModelSettings s = ScaledSettings(read, heights);
   LogConfigurationSummary(s, host);
   AppendBanner(host, "  File Verification ", 21);
 
   // By kind; wide enough for every tile of the globe, which the 16 bits of a form field are not.
   std::array<std::uint64_t, static_cast<std::size_t>(TileKind::Cop30) + 1> found{};
   std::uint64_t missing = 0;
+  std::uint64_t checked = 0;
   ForEachTile(range, [&](std::int32_t lon, std::int32_t lat) {
+    host.ReportTileProgress(checked++, range.Count());
     const std::string name = TileFileName(lon, lat);
     if (const auto source = FindTileSource(workspace.Folders, lon, lat, s.Blocks())) {
       ++found[static_cast<std::size_t>(source->Folder)];
@@ -84,6 +115,7 @@ void CheckTileCoverage(const ModelSettings& s, Workspace& workspace, OperationHo
     }
   });
 
+  if (s.ElevationAuto) LogRegionHeights(heights, host);
   LogSizeEstimate(s, host);
   host.AppendLine(FormatText(
       sep, "Number of SRTM-1, SRTM-3, SRTM-30 files found : %d,  %d, and %d, respectively",

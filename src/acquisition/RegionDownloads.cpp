@@ -145,7 +145,9 @@ DownloadOutcome DownloadRegion(const DownloadKind& kind, const ModelSettings& se
   std::int64_t present = 0;
   std::int64_t downloaded = 0;
   std::int64_t missing = 0;
+  std::uint64_t walked = 0;
   ForEachTile(range, [&](std::int32_t lon, std::int32_t lat) {
+    host.ReportTileProgress(walked++, range.Count());
     if (kind.PumpBeforeName) host.ProcessPendingEvents();
     const std::string name = kind.Name(lon, lat);
     if (!kind.PumpBeforeName) host.ProcessPendingEvents();

@@ -30,6 +30,10 @@ class OperationHost {
   // Progress of a long generation, reported once per tile column at most; optional. May throw
   // Interrupted to stop the operation.
   virtual void ReportProgress(std::uint64_t /*cellsDone*/, std::uint64_t /*cellsPlanned*/) {}
+  // Progress of an operation that walks the region's tiles (the coverage check, the downloads):
+  // tilesDone of tilesPlanned are finished, the next is under way. Reported once per tile;
+  // optional. May throw Interrupted to stop the operation.
+  virtual void ReportTileProgress(std::uint64_t /*tilesDone*/, std::uint64_t /*tilesPlanned*/) {}
   // Called every few tens of milliseconds while an operation waits on the network or on the
   // archiver: the window keeps answering here. Throws Interrupted to end the wait at once.
   virtual void WhileWaiting() { ThrowIfInterrupted(); }

@@ -1,10 +1,13 @@
 #include "frontpanel/ModelSettings.h"
 
+#include "base/Errors.h"
 #include "base/NumberText.h"
 #include "frontpanel/TSystem.h"
 
 #include <algorithm>
+#include <cmath>
 #include <limits>
+#include <utility>
 
 namespace orolith {
 
@@ -31,6 +34,30 @@ std::string FormatFieldValue(float value, const FieldLimits& limits, char decima
   return FormatText(decimalSeparator, limits.FormatStr, {ClampToRange(value, limits)});
 }
 
+int DemPixelFloor(const DemDescription& raster) noexcept {
+  const auto tiles = static_cast<int>(fields::XYPixelSize.MinValue);
+  const double spacing = std::max(raster.SpacingX, raster.SpacingY);
+  // A spacing that is a whole number of metres but for rounding keeps that number.
+  if (!(spacing > 0) || spacing > tiles) return tiles;
+  return std::max(1, static_cast<int>(std::ceil(spacing - 1e-6)));
+}
+
+void UseRasterExtent(FrontPanelValues& panel) {
+  const std::optional<DemExtent> extent = DemRaster(panel.DemFile).Extent();
+  if (!extent) throw CannotReadFile(panel.DemFile, "No point of the raster's edge transforms");
+  const auto field = [](double degrees, const FieldLimits& limits) {
+    return ClampToRange(static_cast<float>(degrees), limits);
+  };
+  panel.Long1 = field(extent->West, fields::Longitude);
+  panel.Long2 = field(extent->East, fields::Longitude);
+  panel.Lat1 = field(extent->South, fields::Latitude);
+  panel.Lat2 = field(extent->North, fields::Latitude);
+}
+
+bool PrintSetup(const FrontPanelValues& panel) noexcept {
+  return panel.Scale > 0 || panel.Exaggeration > 0 || panel.ElevationAuto || panel.MaxErrorAuto;
+}
+
 ModelSettings ReadModelSettings(const FrontPanelValues& panel) {
   ModelSettings s;
   static_cast<FrontPanelValues&>(s) = panel;
@@ -45,8 +72,31 @@ ModelSettings ReadModelSettings(const FrontPanelValues& panel) {
   if (s.LatMax - s.LatMin < 0.000001L) s.LatMax = s.LatMin + 0.001L;
   if (s.ZMax - s.ZMin < 1) s.ZMax = s.ZMin + 1;
   s.XYResolution = RoundHalfEven(panel.XYPixelSize);
+  if (s.MaxError > 0 && s.MaxError < SmallestMaxError) s.MaxError = SmallestMaxError;
   return s;
 }
+
+namespace {
+
+// The lines of the options that set the model up in millimetres, each only when it is on.
+void LogPrintSetup(const ModelSettings& s, char sep, OperationHost& host) {
+  if (s.Scale > 0) {
+    host.AppendLine(FormatText(
+        sep, "   Scale 1:%.0f, the extents in mm from the ground width at the centre latitude",
+        {s.Scale}));
+  }
+  if (s.Exaggeration > 0) {
+    host.AppendLine(FormatText(sep, "   Heights %.2f times the model's scale", {s.Exaggeration}));
+  }
+  if (s.ElevationAuto)
+    host.AppendLine("   Elevation limits are the region's own lowest and highest");
+  if (s.MaxErrorAuto) {
+    host.AppendLine(
+        FormatText(sep, "   Max. error half a layer height of %.2f mm", {s.LayerHeight}));
+  }
+}
+
+}  // namespace
 
 void LogConfigurationSummary(const ModelSettings& s, OperationHost& host) {
   const char sep = host.DecimalSeparator();
@@ -68,8 +118,13 @@ void LogConfigurationSummary(const ModelSettings& s, OperationHost& host) {
   if (s.MaxError > 0) {
     host.AppendLine(FormatText(sep, "   Adaptive surface, max. error %.2f m", {s.MaxError}));
   }
+  if (s.Extras.WaterLevel) {
+    host.AppendLine(FormatText(sep, "   Water level %.1f m, lowered %.2f",
+                               {*s.Extras.WaterLevel, s.Extras.WaterDrop}));
+  }
   if (s.BlockCop30) host.AppendLine("   Use of Copernicus GLO-30 Data blocked");
   if (!s.DemFile.empty()) host.AppendLine("   DEM File : " + s.DemFile);
+  LogPrintSetup(s, sep, host);
   host.AppendLine("   STL Filename : " + s.StlFileName);
   host.AppendLine(" * * * * * * * * * * * * * * * * *");
 }
@@ -78,22 +133,43 @@ TileRange RegionTiles(const ModelSettings& s) noexcept {
   return TileRangeOf(s.LonMin, s.LonMax, s.LatMin, s.LatMax);
 }
 
-std::vector<std::string> StartupLines(const DataFolders& folders, bool fromCommandLine) {
+std::vector<std::string> DataRootLines(const DataFolders& folders, RootOrigin origin) {
+  const char* from = "execution directory";
+  switch (origin) {
+    case RootOrigin::ExecutionDirectory:
+      break;
+    case RootOrigin::CommandLine:
+      from = "command line argument";
+      break;
+    case RootOrigin::Chooser:
+      from = "folder chooser";
+      break;
+    case RootOrigin::SavedSettings:
+      from = "saved settings";
+      break;
+  }
   return {
-      "Marlowen Orolith 20130304",
-      (fromCommandLine ? "DataRoot taken from command line argument : "
-                       : "DataRoot taken from execution directory : ") +
-          folders.DataRoot,
+      "DataRoot taken from " + std::string(from) + " : " + folders.DataRoot,
       "SRTM-1 Files should be in " + folders.Srtm1Dir,
       "SRTM-3 Files should be in " + folders.Srtm3Dir,
       "SRTM-30 Files <from Gridcaster> should be in " + folders.Srtm30Dir,
-      "To use an alternative DataRoot directory, rerun Orolith with the following added to the "
-      "command line in shortcut",
-      " ",
-      "        DataRoot=<insert_path_here> use double-quotes to enclose if there are spaces",
-      "  e.g.  DataRoot=\"c:\\My Directory\\OroFiles\\\" ",
-      "  ",
   };
+}
+
+std::vector<std::string> StartupLines(const DataFolders& folders, RootOrigin origin) {
+  std::vector<std::string> lines{"Marlowen Orolith 20130304"};
+  for (std::string& line : DataRootLines(folders, origin)) lines.push_back(std::move(line));
+  lines.insert(lines.end(),
+               {
+                   "To use an alternative DataRoot directory, rerun Orolith with the following "
+                   "added to the command line in shortcut",
+                   " ",
+                   "        DataRoot=<insert_path_here> use double-quotes to enclose if there are "
+                   "spaces",
+                   "  e.g.  DataRoot=\"c:\\My Directory\\OroFiles\\\" ",
+                   "  ",
+               });
+  return lines;
 }
 
 }  // namespace orolith

@@ -53,7 +53,8 @@ std::string ReadTileSource(std::span<const char* const> arguments, bool archiveH
   return {};
 }
 
-// RemoveArchives=: yes, no, on, off, true, false, 1 or 0, in any letter case; none for another.
+// RemoveArchives=, OnlineMap=, Remember=, ElevationAuto=: yes, no, on, off, true, false, 1 or 0,
+// in any letter case; none for another.
 std::optional<bool> ReadSwitch(const std::string& text) {
   std::string lower;
   for (const char c : text) lower += (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
@@ -97,6 +98,8 @@ WindowKeys ReadWindowKeys(std::span<const char* const> arguments, char decimalSe
   keys.Source.Proxy = FindCommandLineValue(arguments, "Proxy=");
   keys.DemFile = FindCommandLineValue(arguments, "Dem=");
   const std::string sourceProblem = ReadTileSource(arguments, hostGiven, keys.Source);
+  keys.TileSourceGiven = sourceProblem.empty() &&
+                         (hostGiven || !FindCommandLineValue(arguments, "TileSource=").empty());
   for (const std::string& problem : {hostProblem, sourceProblem}) {
     if (problem.empty()) continue;
     keys.Problems.push_back(problem + "; downloads use " + AddressShown(Srtm1BaseUrl(keys.Source)));
@@ -115,21 +118,54 @@ WindowKeys ReadWindowKeys(std::span<const char* const> arguments, char decimalSe
   onOff("OnlineMap", "the online map stays off", keys.OnlineMap);
   onOff("RemoveArchives", "downloaded archives stay beside their tiles",
         keys.Source.RemoveArchives);
+  if (const std::string remember = FindCommandLineValue(arguments, "Remember=");
+      !remember.empty()) {
+    keys.Remember = ReadSwitch(remember);
+    if (!keys.Remember) {
+      keys.Problems.push_back("Remember: '" + remember +
+                              "' is neither yes nor no; the \"Remember settings\" box stays as "
+                              "it was left");
+    }
+  }
   // As --floor and --max-error refuse them: a typing error must not become the field's minimum
-  // unseen.
+  // unseen. A scale, an exaggeration or a layer height of 0 or below means nothing.
   const auto number = [&](const char* name, const FieldLimits& limits, const char* what,
-                          const char* unit, float& value) {
+                          const char* unit, float& value, bool* given, bool positive = false) {
     const std::string text = FindCommandLineValue(arguments, std::string(name) + "=");
     if (text.empty()) return;
-    if (const std::optional<float> typed = ParseFieldNumber(text, decimalSeparator)) {
+    const std::optional<float> typed = ParseFieldNumber(text, decimalSeparator);
+    if (typed && (!positive || *typed > 0)) {
       value = ClampToRange(*typed, limits);
-    } else {
-      keys.Problems.push_back(std::string(name) + ": '" + text + "' is not a number; " + what +
-                              " stays " + FormatFieldValue(value, limits, decimalSeparator) + unit);
+      if (given != nullptr) *given = true;
+      return;
     }
+    const std::string stays =
+        value == 0 && positive ? "off" : FormatFieldValue(value, limits, decimalSeparator) + unit;
+    keys.Problems.push_back(std::string(name) + ": '" + text + "' is not " +
+                            (typed ? "above 0" : "a number") + "; " + what + " stays " + stays);
   };
-  number("Floor", fields::Floor, "the floor", " percent", keys.FloorPercent);
-  number("MaxError", fields::MaxError, "the max. error", " m", keys.MaxError);
+  number("Floor", fields::Floor, "the floor", " percent", keys.FloorPercent, &keys.FloorGiven);
+  if (const std::string error = FindCommandLineValue(arguments, "MaxError=");
+      error == "auto" || error == "AUTO" || error == "Auto") {
+    keys.MaxErrorAuto = true;
+    keys.MaxErrorGiven = true;
+  } else {
+    number("MaxError", fields::MaxError, "the max. error", " m", keys.MaxError,
+           &keys.MaxErrorGiven);
+  }
+  number("Scale", fields::Scale, "the scale", "", keys.Scale, &keys.ScaleGiven, true);
+  number("Exaggeration", fields::Exaggeration, "the exaggeration", "", keys.Exaggeration,
+         &keys.ExaggerationGiven, true);
+  number("LayerHeight", fields::LayerHeight, "the layer height", " mm", keys.LayerHeight,
+         &keys.LayerHeightGiven, true);
+  onOff("ElevationAuto", "the elevation band stays as typed", keys.ElevationAuto);
+  if (const std::string water = FindCommandLineValue(arguments, "WaterLevel="); !water.empty()) {
+    if (const std::optional<float> level = ParseFieldNumber(water, decimalSeparator)) {
+      keys.WaterLevel = ClampToRange(*level, fields::WaterLevel);
+    } else {
+      keys.Problems.push_back("WaterLevel: '" + water + "' is not a number; no water is laid flat");
+    }
+  }
   if (const std::string seed = FindCommandLineValue(arguments, "Seed="); !seed.empty()) {
     keys.Seed = ReadSeed(seed);
     if (!keys.Seed) {

@@ -1,7 +1,5 @@
 #include "gui/ModelView.h"
 
-#include "model/writers/ModelFile.h"
-
 #include <QFileInfo>
 #include <QLabel>
 #include <QMouseEvent>
@@ -12,6 +10,7 @@
 #include <cmath>
 #include <exception>
 #include <new>
+#include <numbers>
 
 Q_DECLARE_METATYPE(std::shared_ptr<orolith::ViewMesh>)
 
@@ -64,14 +63,31 @@ void main() {
 
 constexpr float FirstYaw = -25;
 constexpr float FirstPitch = -55;
+// The view's vertical angle, in degrees.
+constexpr float FieldOfView = 30;
 
 QString Count(std::uint64_t n) {
   return QString::number(static_cast<qulonglong>(n));
 }
 
+// A length in millimetres, the model's units, with the user's separator.
+QString Millimetres(double value, int decimals, char separator) {
+  return QString::number(value, 'f', decimals).replace(QLatin1Char('.'), QLatin1Char(separator));
+}
+
+// The longest round length (1, 2 or 5 times a power of ten) not beyond most.
+double RoundLength(double most) {
+  const double power = std::pow(10.0, std::floor(std::log10(most)));
+  for (const double step : {5.0, 2.0}) {
+    if (step * power <= most) return step * power;
+  }
+  return power;
+}
+
 }  // namespace
 
-TModelView::TModelView(QWidget* parent) : QOpenGLWidget(parent), note_(new QLabel(this)) {
+TModelView::TModelView(QWidget* parent)
+    : QOpenGLWidget(parent), note_(new QLabel(this)), scale_(new QLabel(this)) {
   qRegisterMetaType<std::shared_ptr<ViewMesh>>();
   reader_.setMaxThreadCount(1);
   setFocusPolicy(Qt::ClickFocus);
@@ -81,6 +97,12 @@ TModelView::TModelView(QWidget* parent) : QOpenGLWidget(parent), note_(new QLabe
   note_->move(8, 8);
   note_->setText(QStringLiteral("\"Create STL File\" shows the model it makes here."));
   note_->adjustSize();
+  // A bracket as wide as the length it names.
+  scale_->setStyleSheet(
+      QStringLiteral("QLabel { background: rgba(255, 255, 255, 210); color: black; "
+                     "border: 2px solid black; border-top: none; padding: 0 3px; }"));
+  scale_->setAlignment(Qt::AlignCenter);
+  scale_->hide();
   connect(this, &TModelView::MeshRead, this, &TModelView::TakeMesh, Qt::QueuedConnection);
   ResetView();
 }
@@ -105,6 +127,14 @@ QString TModelView::Note() const {
   return note_->text();
 }
 
+QString TModelView::Scale() const {
+  return scale_->isHidden() ? QString() : scale_->text();
+}
+
+int TModelView::ScaleWidth() const {
+  return scale_->isHidden() ? 0 : scale_->width();
+}
+
 void TModelView::ShowModel(const QString& path) {
   // A reading still going on is for a file no longer wanted.
   if (stopReading_) stopReading_->store(true);
@@ -112,16 +142,6 @@ void TModelView::ShowModel(const QString& path) {
   const quint64 number = ++readingNumber_;
   reading_ = true;
   fileName_ = QFileInfo(path).fileName();
-  // The view reads binary STL; a package would be misread as one, so its model is not drawn.
-  if (IsThreeMfName(path.toStdString())) {
-    reading_ = false;
-    pending_.reset();
-    triangles_ = 0;
-    note_->setText(QStringLiteral("%1: the 3D view shows STL files only").arg(fileName_));
-    note_->adjustSize();
-    update();
-    return;
-  }
   note_->setText(QStringLiteral("Reading %1 ...").arg(fileName_));
   note_->adjustSize();
   reader_.start([this, number, stop = stopReading_, file = path.toStdString(), budget = budget_] {
@@ -151,10 +171,15 @@ void TModelView::TakeMesh(quint64 reading, const std::shared_ptr<ViewMesh>& mesh
     min_ = mesh->Min;
     max_ = mesh->Max;
     triangles_ = mesh->Triangles();
-    note_->setText(mesh->Decimated
-                       ? QStringLiteral("%1: decimated for the view, %2 of %3 triangles")
-                             .arg(fileName_, Count(triangles_), Count(mesh->FileFaces))
-                       : QStringLiteral("%1: %2 triangles").arg(fileName_, Count(triangles_)));
+    const QString size = QStringLiteral("%1 %4 %2 %4 %3 mm")
+                             .arg(Millimetres(max_[0] - min_[0], 1, separator_),
+                                  Millimetres(max_[1] - min_[1], 1, separator_),
+                                  Millimetres(max_[2] - min_[2], 1, separator_), QChar(0x00D7));
+    note_->setText(
+        mesh->Decimated
+            ? QStringLiteral("%1: decimated for the view, %2 of %3 triangles, %4")
+                  .arg(fileName_, Count(triangles_), Count(mesh->FileFaces), size)
+            : QStringLiteral("%1: %2 triangles, %3").arg(fileName_, Count(triangles_), size));
   }
   note_->adjustSize();
   ResetView();
@@ -165,7 +190,40 @@ void TModelView::ResetView() {
   yaw_ = FirstYaw;
   pitch_ = FirstPitch;
   zoom_ = 1;
+  pan_ = {};
+  ShowScale();
   update();
+}
+
+float TModelView::Distance() const {
+  // Far enough that the whole model fits across the narrower side of the view.
+  const float aspect = static_cast<float>(width()) / static_cast<float>(std::max(height(), 1));
+  return 2.6F * std::max(1.0F, 1.0F / aspect) / zoom_;
+}
+
+float TModelView::UnitsPerPixel() const {
+  const auto halfAngle = FieldOfView * std::numbers::pi_v<float> / 360;
+  return 2 * Distance() * std::tan(halfAngle) / static_cast<float>(std::max(height(), 1));
+}
+
+void TModelView::ShowScale() {
+  if (triangles_ == 0) {
+    scale_->hide();
+    return;
+  }
+  // At the model's middle; nearer parts look larger, farther ones smaller.
+  const double size = std::max({max_[0] - min_[0], max_[1] - min_[1], max_[2] - min_[2], 1e-6F});
+  const double perPixel = static_cast<double>(UnitsPerPixel()) * size;
+  const double length = RoundLength(120 * perPixel);
+  scale_->setText(Millimetres(length, length < 1 ? 2 : 0, separator_) + QStringLiteral(" mm"));
+  scale_->adjustSize();
+  scale_->setFixedWidth(std::max(static_cast<int>(std::lround(length / perPixel)), 1));
+  scale_->move(8, height() - scale_->height() - 8);
+  scale_->show();
+}
+
+void TModelView::resizeGL(int /*width*/, int /*height*/) {
+  ShowScale();
 }
 
 void TModelView::initializeGL() {
@@ -207,10 +265,8 @@ void TModelView::ReleaseGl() {
 
 QMatrix4x4 TModelView::ModelToEye() const {
   const float size = std::max({max_[0] - min_[0], max_[1] - min_[1], max_[2] - min_[2], 1e-6F});
-  // Far enough that the whole model fits across the narrower side of the view.
-  const float aspect = static_cast<float>(width()) / static_cast<float>(std::max(height(), 1));
   QMatrix4x4 m;
-  m.translate(0, 0, -2.6F * std::max(1.0F, 1.0F / aspect) / zoom_);
+  m.translate(static_cast<float>(pan_.x()), static_cast<float>(pan_.y()), -Distance());
   m.rotate(pitch_, 1, 0, 0);
   m.rotate(yaw_, 0, 0, 1);
   m.scale(1.0F / size);
@@ -226,8 +282,9 @@ void TModelView::paintGL() {
   if (triangles_ == 0 || !corners_.isCreated()) return;
   glEnable(GL_DEPTH_TEST);
   QMatrix4x4 projection;
-  projection.perspective(
-      30, static_cast<float>(width()) / static_cast<float>(std::max(height(), 1)), 0.01F, 100);
+  projection.perspective(FieldOfView,
+                         static_cast<float>(width()) / static_cast<float>(std::max(height(), 1)),
+                         0.01F, 100);
   program_->bind();
   program_->setUniformValue("modelToEye", ModelToEye());
   program_->setUniformValue("projection", projection);
@@ -247,11 +304,18 @@ void TModelView::mousePressEvent(QMouseEvent* event) {
 }
 
 void TModelView::mouseMoveEvent(QMouseEvent* event) {
-  if ((event->buttons() & Qt::LeftButton) == 0) return;
   const QPointF moved = event->position() - dragFrom_;
   dragFrom_ = event->position();
-  yaw_ += static_cast<float>(moved.x()) * 0.5F;
-  pitch_ = std::clamp(pitch_ + static_cast<float>(moved.y()) * 0.5F, -180.0F, 0.0F);
+  if ((event->buttons() & (Qt::RightButton | Qt::MiddleButton)) != 0) {
+    // The model follows the pointer across the view.
+    const double perPixel = UnitsPerPixel();
+    pan_ += QPointF(moved.x() * perPixel, -moved.y() * perPixel);
+  } else if ((event->buttons() & Qt::LeftButton) != 0) {
+    yaw_ += static_cast<float>(moved.x()) * 0.5F;
+    pitch_ = std::clamp(pitch_ + static_cast<float>(moved.y()) * 0.5F, -180.0F, 0.0F);
+  } else {
+    return;
+  }
   update();
 }
 
@@ -261,7 +325,13 @@ void TModelView::mouseDoubleClickEvent(QMouseEvent* /*event*/) {
 
 void TModelView::wheelEvent(QWheelEvent* event) {
   const double steps = event->angleDelta().y() / 120.0;
+  const double before = UnitsPerPixel();
   zoom_ = std::clamp(zoom_ * static_cast<float>(std::pow(1.2, steps)), 0.3F, 30.0F);
+  // What is under the pointer at the model's depth stays there.
+  const double change = UnitsPerPixel() - before;
+  const QPointF fromMiddle = event->position() - QPointF(width() / 2.0, height() / 2.0);
+  pan_ += QPointF(fromMiddle.x() * change, -fromMiddle.y() * change);
+  ShowScale();
   update();
   event->accept();
 }

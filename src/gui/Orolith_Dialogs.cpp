@@ -3,12 +3,31 @@
 #include "model/writers/ModelFile.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QFileDialog>
+#include <QFileSystemModel>
 #include <QMessageBox>
+#include <QSortFilterProxyModel>
 #include <QStringList>
 
 namespace orolith {
+namespace {
+
+// Hides the files that can't be written, and lists every folder, so that the user can move
+// about. (QDir's Writable filter would hide everything that can be read.)
+class WritableFilesAndFolders : public QSortFilterProxyModel {
+ public:
+  using QSortFilterProxyModel::QSortFilterProxyModel;
+
+ protected:
+  bool filterAcceptsRow(int row, const QModelIndex& parent) const override {
+    const auto* files = qobject_cast<const QFileSystemModel*>(sourceModel());
+    if (files == nullptr) return true;
+    const QFileInfo entry = files->fileInfo(files->index(row, 0, parent));
+    return entry.isDir() || entry.isWritable();
+  }
+};
+
+}  // namespace
 
 void TForm4::Beep() {
   if (dialogs_.Beep) return dialogs_.Beep();
@@ -41,8 +60,9 @@ std::optional<QString> TForm4::ChooseSaveFile(const QString& fileName) {
   dialog.setAcceptMode(QFileDialog::AcceptSave);
   dialog.setFileMode(QFileDialog::AnyFile);
   dialog.setOption(QFileDialog::DontConfirmOverwrite);
-  // Read-only files are left out; every folder stays listed so the user can move about.
-  dialog.setFilter(QDir::AllDirs | QDir::Files | QDir::Writable | QDir::NoDotAndDotDot);
+  // Read-only files are left out through the list's own model, which only Qt's dialog has.
+  dialog.setOption(QFileDialog::DontUseNativeDialog);
+  dialog.setProxyModel(new WritableFilesAndFolders(&dialog));
   // Both kinds of model, the current name's selected; a name typed without an ending gets the
   // selected kind's, and none under all files.
   const QStringList types{QStringLiteral("STL files (*.stl)"), QStringLiteral("3MF files (*.3mf)"),
@@ -70,6 +90,13 @@ std::optional<QString> TForm4::ChooseDemFile(const QString& fileName) {
   if (dialogs_.ChooseDemFile) return dialogs_.ChooseDemFile(fileName);
   // Any file: GDAL reads rasters of many formats and names.
   const QString chosen = QFileDialog::getOpenFileName(this, QStringLiteral("DEM file"), fileName);
+  if (chosen.isEmpty()) return std::nullopt;
+  return chosen;
+}
+
+std::optional<QString> TForm4::ChooseDataRoot(const QString& root) {
+  if (dialogs_.ChooseDataRoot) return dialogs_.ChooseDataRoot(root);
+  const QString chosen = QFileDialog::getExistingDirectory(this, QStringLiteral("Data root"), root);
   if (chosen.isEmpty()) return std::nullopt;
   return chosen;
 }

@@ -21,8 +21,10 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
+#include <QShortcut>
+#include <QShowEvent>
 #include <QSignalBlocker>
-#include <QStringList>
 #include <QTabWidget>
 #include <QTimer>
 #include <QToolButton>
@@ -42,9 +44,7 @@ TForm4::TForm4(std::span<const char* const> arguments, char decimalSeparator, QW
     : QWidget(parent), OperationHost(decimalSeparator) {
   setWindowTitle(QStringLiteral("Marlowen Orolith"));
   setFont(PanelFont("Tahoma", 11, QFont::SansSerif));
-  move(0, 0);
-  resize(FrontPanelWidth + PanelWidth, WindowHeight);
-
+  CreateFrontPanel();
   CreateRegionGroup();
   CreateOutputGroup();
   CreateFileGroup();
@@ -52,6 +52,8 @@ TForm4::TForm4(std::span<const char* const> arguments, char decimalSeparator, QW
   CreateActionGroup();
   CreateLog();
   CreatePreviewPanel();
+  PlaceOnScreen();
+  SetToolTips();
   SetTabOrder();
   ConnectHandlers();
   ConnectPreview();
@@ -84,7 +86,20 @@ void TForm4::ConnectHandlers() {
   connect(CreateStlCtl, &QPushButton::clicked, this, &TForm4::CreateStlCtlClick);
   connect(Button4, &QPushButton::clicked, this, &TForm4::Button4Click);
   connect(SelectDemCtl, &QToolButton::clicked, this, &TForm4::SelectDemCtlClick);
+  connect(SelectDataRootCtl, &QToolButton::clicked, this, &TForm4::SelectDataRootCtlClick);
+  connect(StopCtl, &QPushButton::clicked, this, &TForm4::RequestStop);
+  // Escape stops the running operation wherever the focus is; a box or a dialog open takes it
+  // first.
+  auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+  connect(escape, &QShortcut::activated, this, &TForm4::RequestStop);
   connect(TileSourceCtl, &QComboBox::currentIndexChanged, this, &TForm4::TileSourceCtlChange);
+  connect(PrintCtl, &QPushButton::clicked, this, &TForm4::PrintCtlClick);
+  for (QCheckBox* box : {ElevationAutoCtl, MaxErrorAutoCtl}) {
+    connect(box, &QCheckBox::toggled, this, &TForm4::ShowFieldsInUse);
+  }
+  for (TPRFloatSpinEdit* field : {ScaleCtl, ExaggerationCtl}) {
+    connect(field, &QLineEdit::textChanged, this, &TForm4::ShowFieldsInUse);
+  }
 }
 
 void TForm4::ConnectPreview() {
@@ -99,8 +114,43 @@ void TForm4::ConnectPreview() {
   connect(RegionMap, &TRegionMap::RegionDrawn, this, &TForm4::TakeDrawnRegion);
   connect(DemFileCtl, &QLineEdit::textChanged, this,
           [this](const QString& path) { RegionMap->SetRaster(path.toStdString()); });
-  connect(XSizeCtl, &QLineEdit::textChanged, this,
-          [this] { RegionMap->SetXExtent(XSizeCtl->Value()); });
+  ConnectModelSize();
+}
+
+void TForm4::PlaceOnScreen() {
+  // At the top left of the screen's free area, as large as it allows; the frame is known only
+  // once the window is shown (FitOnScreen).
+  setMinimumSize(layout::MinWindow);
+  const QRect placed = FittedWindow(QSize(FrontPanelWidth + PanelWidth, WindowHeight),
+                                    screen()->availableGeometry(), QMargins());
+  move(placed.topLeft());
+  resize(placed.size());
+  placedSize_ = placed.size();
+}
+
+void TForm4::FitOnScreen() {
+  // A size given since is the user's.
+  if (size() != placedSize_) return;
+  const QRect available = screen()->availableGeometry();
+  const QRect frame = frameGeometry();
+  if (available.contains(frame)) return;
+  const QRect client = geometry();
+  const QRect placed =
+      FittedWindow(size(), available,
+                   QMargins(client.left() - frame.left(), client.top() - frame.top(),
+                            frame.right() - client.right(), frame.bottom() - client.bottom()));
+  move(placed.topLeft());
+  resize(placed.size());
+  placedSize_ = placed.size();
+}
+
+void TForm4::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  if (shownBefore_) return;
+  shownBefore_ = true;
+  // The window manager adds its frame once the window is up, when it gets to it; until the
+  // window fits, each look may find it.
+  for (const int delay : {0, 200, 1000}) QTimer::singleShot(delay, this, &TForm4::FitOnScreen);
 }
 
 void TForm4::WatchForInterrupts() {
@@ -116,20 +166,30 @@ void TForm4::FormCreate(std::span<const char* const> arguments) {
   const WindowKeys keys = ReadWindowKeys(arguments, DecimalSeparator());
   FloorCtl->SetValue(keys.FloorPercent);
   MaxErrorCtl->SetValue(keys.MaxError);
+  MaxErrorAutoCtl->setChecked(keys.MaxErrorAuto);
+  ElevationAutoCtl->setChecked(keys.ElevationAuto);
+  ScaleCtl->SetValue(keys.Scale);
+  ExaggerationCtl->SetValue(keys.Exaggeration);
+  LayerHeightCtl->SetValue(keys.LayerHeight);
+  ShowFieldsInUse();
+  RegionMap->SetModelPanel(ReadPanel());
   givenSource_ = keys.Source;
   seed_ = keys.Seed;
+  waterLevel_ = keys.WaterLevel;
+  rootOrigin_ =
+      keys.DataRootFromCommandLine ? RootOrigin::CommandLine : RootOrigin::ExecutionDirectory;
   // The one tile object is created here with the folders, as the window's own.
   workspace_ = std::make_unique<Workspace>(keys.Folders, keys.Source);
   DemFileCtl->setText(QString::fromStdString(keys.DemFile));
   MapPanel->OnlineBox()->setChecked(keys.OnlineMap);
+  RestoreSettings(keys);
   ShowTileSource();
+  ShowDataRoot();
   RegionMap->SetTileSearch(Folders(), PanelBlocks());
   FitMapToFields();
 
   Memo1->clear();
-  for (const std::string& line : StartupLines(Folders(), keys.DataRootFromCommandLine)) {
-    AppendLine(line);
-  }
+  for (const std::string& line : StartupLines(Folders(), rootOrigin_)) AppendLine(line);
   for (const std::string& problem : keys.Problems) {
     AppendLine(problem);
     // Shown once the window is up, so that the box has the window to stand on.
@@ -159,115 +219,17 @@ FrontPanelValues TForm4::ReadPanel() const {
   panel.FloorPercent = FloorCtl->Value();
   panel.MaxError = MaxErrorCtl->Value();
   panel.DemFile = DemFileCtl->text().toStdString();
+  panel.Scale = ScaleCtl->Value();
+  panel.Exaggeration = ExaggerationCtl->Value();
+  panel.ElevationAuto = ElevationAutoCtl->isChecked();
+  panel.MaxErrorAuto = MaxErrorAutoCtl->isChecked();
+  panel.LayerHeight = LayerHeightCtl->Value();
+  panel.Extras.WaterLevel = waterLevel_;
   return panel;
 }
 
 void TForm4::AppendLine(const std::string& line) {
   Memo1->appendPlainText(QString::fromStdString(line));
-}
-
-void TForm4::ProcessPendingEvents() {
-  QCoreApplication::processEvents();
-  ThrowIfInterrupted();
-}
-
-void TForm4::ReportProgress(std::uint64_t /*cellsDone*/, std::uint64_t /*cellsPlanned*/) {
-  ThrowIfInterrupted();
-}
-
-void TForm4::WhileWaiting() {
-  QCoreApplication::processEvents();
-  // Closing the window during a model run waits for its file; during a download, or while the
-  // model waits for a pipe's reader, there is nothing to keep.
-  if (closePending_) throw Interrupted();
-  ThrowIfInterrupted();
-}
-
-bool TForm4::ConfirmLargeFile(const std::string& text, const std::string& caption) {
-  return AskOkCancel(QString::fromStdString(text), QString::fromStdString(caption));
-}
-
-void TForm4::Diagnose(const std::string& text) {
-  notes_.push_back(text);
-}
-
-QString TForm4::NotesText() const {
-  // A region of many tiles may fail in as many ways; the first ones tell the story.
-  constexpr std::size_t shown = 20;
-  QStringList lines;
-  for (std::size_t i = 0; i < notes_.size() && i < shown; ++i) {
-    lines.push_back(QString::fromStdString(notes_[i]));
-  }
-  if (notes_.size() > shown) {
-    lines.push_back(QStringLiteral("... and %1 more").arg(notes_.size() - shown));
-  }
-  return lines.join(u'\n');
-}
-
-void TForm4::RunOperation(
-    const std::function<void(const ModelSettings&, Workspace&, OperationHost&)>& operation) {
-  // The operations pump events between tiles, so a click can arrive while one runs; the tile
-  // object and the face list belong to the running one.
-  if (running_) {
-    Beep();
-    return;
-  }
-  running_ = true;
-  notes_.clear();
-  settings_ = ReadModelSettings(ReadPanel());
-  std::optional<QString> failure;
-  bool interrupted = false;
-  try {
-    operation(settings_, *workspace_, *this);
-  } catch (const Interrupted&) {
-    // Asked for by the user: nothing to report.
-    interrupted = true;
-  } catch (const std::bad_alloc&) {
-    failure = QStringLiteral("Out of memory");
-  } catch (const std::exception& error) {
-    failure = QString::fromStdString(error.what());
-  } catch (...) {
-    failure = QStringLiteral("Unknown error");
-  }
-  // The reasons behind the log's failures, where they are seen: with the error that ended the
-  // operation, or on their own once it is done.
-  const QString notes = NotesText();
-  if (failure) {
-    ShowError(notes.isEmpty() ? *failure : *failure + QStringLiteral("\n\n") + notes);
-  } else if (!notes.isEmpty() && !interrupted) {
-    ShowNotes(notes);
-  }
-  running_ = false;
-  // Tiles may have come; the map need not wait for its next look.
-  RegionMap->RefreshTiles();
-  // A close asked for while the operation ran happens now that its file is complete.
-  if (closePending_ || InterruptSignal() != 0) {
-    closePending_ = false;
-    close();
-  }
-}
-
-void TForm4::CloseOnInterrupt() {
-  if (InterruptSignal() == 0) return;
-  // A question or an error box open now is answered Cancel; a running operation stops at its
-  // next check and closes the window as it ends.
-  if (QWidget* box = QApplication::activeModalWidget()) box->close();
-  if (!running_) close();
-}
-
-void TForm4::resizeEvent(QResizeEvent* event) {
-  // The front panel keeps its place; the panel beside it takes the rest of the window.
-  PreviewTabs->setGeometry(FrontPanelWidth, 0, std::max(width() - FrontPanelWidth, 0), height());
-  QWidget::resizeEvent(event);
-}
-
-void TForm4::closeEvent(QCloseEvent* event) {
-  if (running_) {
-    closePending_ = true;
-    event->ignore();
-    return;
-  }
-  QWidget::closeEvent(event);
 }
 
 void TForm4::FileTestCtlClick() {

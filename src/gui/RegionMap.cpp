@@ -104,9 +104,8 @@ void TRegionMap::Show(const MapView& view) {
   requestSoon_.start();
 }
 
-void TRegionMap::SetXExtent(float extent) {
-  if (extent == xExtent_) return;
-  xExtent_ = extent;
+void TRegionMap::SetModelPanel(const FrontPanelValues& panel) {
+  panel_ = panel;
   update();
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "frontpanel/ModelSettings.h"
 #include "gui/OnlineTiles.h"
 #include "gui/RasterPreview.h"
 #include "gui/TileShader.h"
@@ -43,8 +44,9 @@ class TRegionMap : public QWidget {
   void FitToRegion();
   // Searches the tiles in view again, for tiles that came or went.
   void RefreshTiles();
-  // The model's X extent, for the size shown beside the rectangle.
-  void SetXExtent(float extent);
+  // The front panel's values (extents, scale, exaggeration, pedestal, solid), for the model's
+  // size shown beside the rectangle.
+  void SetModelPanel(const FrontPanelValues& panel);
   // Centres the map on point, some kilometres around it in view, marked with name.
   void CentreOn(GeoPoint point, const QString& name);
   // Asks for a region as a drag does.
@@ -113,7 +115,7 @@ class TRegionMap : public QWidget {
   TOnlineTiles* online_ = nullptr;
   std::string onlineUrl_;
   std::filesystem::path onlineFolder_;
-  float xExtent_ = 5;
+  FrontPanelValues panel_;
   std::optional<GeoPoint> found_;
   QString foundName_;
   QTimer refresh_;

@@ -4,7 +4,7 @@
 #include "gui/RegionMap.h"
 
 #include "acquisition/MapTileCache.h"
-#include "model/lattice/ModelGrid.h"
+#include "model/ModelSetup.h"
 #include "preview/GeoLayers.h"
 #include "preview/Places.h"
 
@@ -179,16 +179,20 @@ void TRegionMap::PaintPlaces(QPainter& painter) const {
 }
 
 void TRegionMap::PaintModelSize(QPainter& painter, const QRectF& box) const {
-  FrontPanelValues panel;
+  // The rectangle as it is drawn, with the rest of the front panel.
+  FrontPanelValues panel = panel_;
   panel.Long1 = region_.Long1;
   panel.Long2 = region_.Long2;
   panel.Lat1 = region_.Lat1;
   panel.Lat2 = region_.Lat2;
-  panel.XExtent = xExtent_;
-  const ModelFootprint size = ModelSize(ReadModelSettings(panel));
-  const QString text = QStringLiteral("%1 \u00D7 %2 mm")
-                           .arg(static_cast<double>(size.X), 0, 'f', 1)
-                           .arg(static_cast<double>(size.Y), 0, 'f', 1);
+  const PlannedSize planned = PlannedModelSize(panel);
+  QString text = QStringLiteral("%1 \u00D7 %2")
+                     .arg(static_cast<double>(planned.Size.X), 0, 'f', 1)
+                     .arg(static_cast<double>(planned.Size.Y), 0, 'f', 1);
+  if (planned.ZKnown) {
+    text += QStringLiteral(" \u00D7 %1").arg(static_cast<double>(planned.Size.Z), 0, 'f', 1);
+  }
+  text += QStringLiteral(" mm");
   QFont small = font();
   small.setPixelSize(12);
   small.setBold(true);

@@ -1,5 +1,9 @@
 #include "model/SizeEstimate.h"
 
+#include "base/NumberText.h"
+#include "model/lattice/ModelGrid.h"
+
+#include <array>
 #include <cmath>
 
 namespace orolith {
@@ -24,6 +28,41 @@ SizeEstimate EstimateSize(const ModelSettings& s) noexcept {
   // Two wall faces and one bottom face for each cell along the region's four sides.
   if (s.Solid) faces += 6 * perDegree * ((s.LonMax - s.LonMin) + (s.LatMax - s.LatMin));
   return {faces, faces * 0.00005L};
+}
+
+std::vector<std::string> ModelSizeLines(const ModelSettings& s, char sep) {
+  const ModelDimensions size = ModelSize(s);
+  const long double faces = EstimateSize(s).Faces;
+  std::vector<std::string> lines{
+      FormatText(sep, "Model size : %.1f x %.1f x %.1f mm, about %.0f triangles",
+                 {size.X, size.Y, size.Z, faces})};
+  if (faces <= SlicerTriangles) return lines;
+  const std::string advice = "Slicers advise simplifying a model of more than 1000000 triangles; ";
+  ModelSettings adaptive = s;
+  // The layer height's own error, unless the model already keeps to it.
+  if (s.MaxError <= 0) {
+    adaptive.MaxError = static_cast<float>(ModelScale(s).HeightMetres(s.LayerHeight / 2));
+    const long double count = EstimateSize(adaptive).Faces;
+    if (count <= SlicerTriangles) {
+      lines.push_back(FormatText(
+          sep, "%s--max-error auto (Auto by Max. error, %.2f mm layers) makes about %.0f",
+          {advice, s.LayerHeight, count}));
+      return lines;
+    }
+  }
+  constexpr std::array<float, 13> ladder{0.1F, 0.2F, 0.5F, 1,   2,   5,   10,
+                                         20,   50,   100,  200, 500, 1000};
+  for (const float error : ladder) {
+    if (error <= s.MaxError) continue;
+    adaptive.MaxError = error;
+    const long double count = EstimateSize(adaptive).Faces;
+    if (count > SlicerTriangles) continue;
+    lines.push_back(
+        FormatText(sep, "%s--max-error %.2f (metres) makes about %.0f", {advice, error, count}));
+    return lines;
+  }
+  lines.push_back(advice + "a larger XY pixel size makes fewer");
+  return lines;
 }
 
 }  // namespace orolith

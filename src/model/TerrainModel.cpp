@@ -1,21 +1,23 @@
 #include "model/TerrainModel.h"
 
 #include "base/NumberText.h"
+#include "base/OrderedPipeline.h"
+#include "model/ModelSetup.h"
+#include "model/RegionTile.h"
 #include "model/SizeEstimate.h"
-#include "model/adaptive/AdaptiveSurface.h"
-#include "model/grid/BandPipeline.h"
-#include "model/grid/CellMesher.h"
+#include "model/SurfaceMeshers.h"
 #include "model/lattice/ModelGrid.h"
 #include "model/solid/SolidClosure.h"
 #include "model/writers/ModelFile.h"
-#include "tiles/Copernicus.h"
 #include "tiles/DemRaster.h"
+#include "tiles/DemSampler.h"
 #include "tiles/TileRange.h"
 #include "tiles/TileSource.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <string>
@@ -23,8 +25,6 @@
 
 namespace orolith {
 namespace {
-
-constexpr std::int32_t HealRadius = 3;
 
 std::uint64_t RunSeed(const GenerationOptions& options) {
   if (options.Seed) return *options.Seed;
@@ -45,13 +45,19 @@ void LogPreamble(const ModelSettings& s, OperationHost& host) {
   LogConfigurationSummary(s, host);
 }
 
-// The large-file question; false when it is answered Cancel.
+// The large-file question; false when it is answered Cancel. A model set up for printing is
+// described in millimetres and triangles under it.
 bool SizeAccepted(const ModelSettings& s, OperationHost& host) {
   const SizeEstimate estimate = EstimateSize(s);
   if (estimate.MegaBytes < 100) return true;
-  const std::string question =
+  std::string question =
       FormatText(host.DecimalSeparator(), "Are you sure you want to make a %.0f MB STL File?",
                  {estimate.MegaBytes});
+  if (PrintSetup(s)) {
+    for (const std::string& line : ModelSizeLines(s, host.DecimalSeparator())) {
+      question += "\n" + line;
+    }
+  }
   return host.ConfirmLargeFile(question, "Warning : Very Large STL FileSize");
 }
 
@@ -79,6 +85,18 @@ void RequireElevationData(const ModelSettings& s, const Workspace& workspace) {
   throw NothingToModel("No elevation data in the region: no tile of it was found");
 }
 
+// Cells finer than the raster's own spacing only interpolate between its pixels.
+void LimitPixelSize(ModelSettings& s, const DemDescription& raster, OperationHost& host) {
+  const int finest = DemPixelFloor(raster);
+  if (s.XYResolution >= finest) return;
+  host.Diagnose(FormatText(host.DecimalSeparator(),
+                           "The XY pixel size of %d m is finer than the DEM file's spacing; "
+                           "using %d m",
+                           {s.XYResolution, finest}));
+  s.XYResolution = finest;
+  s.XYPixelSize = static_cast<float>(finest);
+}
+
 // One run from its tile loop to its closing lines: the region's tiles, their grids and the file
 // their faces go to.
 class ModelRun {
@@ -93,21 +111,20 @@ class ModelRun {
         range_(RegionTiles(s)),
         scale_(s),
         gridStep_(GridStep(s)),
-        fractions_(RunSeed(options)),
-        sink_(OpenModelFile(s.StlFileName, [&host] { host.WhileWaiting(); })),
-        threads_(MeshingThreads(options.Threads)) {
-    if (s.MaxError > 0) {
-      adaptive_.emplace(scale_.HeightZ(s.MaxError), threads_, *sink_);
-    } else {
-      mesher_.emplace(scale_, fractions_, threads_);
-      pipeline_.emplace(threads_, *sink_);
-    }
+        sink_(OpenModelFile(
+            s.StlFileName, [&host] { host.WhileWaiting(); }, PaintOf(s, scale_))),
+        surface_(
+            OpenSurfaceMesher(s, scale_, RunSeed(options), WorkThreads(options.Threads), *sink_)) {
     ForEachTile(range_, [&](std::int32_t lon, std::int32_t lat) {
       plannedCells_ += GridInTile(s_, gridStep_, lon, lat).Cells();
     });
     // The closed solid keeps each tile's outline while the tile is loaded; its faces follow
     // the surface's.
     if (s.Solid) solid_.emplace(range_, scale_.FloorZ());
+    // Where the raster has no value the box "Missed data set to 0 m" sets it to 0 m.
+    if (dem != nullptr) {
+      sampler_.emplace(*dem, s.MissedDataZero ? 0.0F : std::numeric_limits<float>::quiet_NaN());
+    }
   }
 
   const TileRange& Tiles() const noexcept { return range_; }
@@ -126,77 +143,53 @@ class ModelRun {
       return;
     }
     const TileGrid grid = GridInTile(s_, gridStep_, tile_.WestLon(), tile_.SouthLat());
-    lattice_.Reset(grid, scale_, &tile_);
-    if (adaptive_) {
-      AdaptivePiece(lon, lat);
-      return;
-    }
-    // A solid leaves out the faces of a piece of no area, which would be lines in its shell,
-    // but not their draws: every cell after them keeps its centre.
-    if (solid_ && !solid_->AddSurface(lon, lat, OutlineOf(lattice_))) {
-      fractions_.SkipCells(grid.Cells());
-      cellsDone_ += grid.Cells();
+    lattice_.Reset(grid, scale_, &tile_, sampler_ ? &*sampler_ : nullptr);
+    const std::uint64_t before = surface_->Faces();
+    const bool meshed = surface_->Mesh(lattice_, lon, lat, [this](std::uint64_t cells) {
+      cellsDone_ += cells;
       host_.ReportProgress(cellsDone_, plannedCells_);
-      return;
-    }
-    if (grid.HasArea()) ++piecesWithData_;
-    const std::size_t bands = mesher_->StartTile(lattice_, lon, lat);
-    const auto rows = static_cast<std::uint64_t>(grid.Rows);
-    pipeline_->Run(*mesher_, bands, [&](const Band& band) {
-      faces_ += band.Mesh.Triangles.size();
-      for (std::int64_t q = mesher_->BandColumns(band.Index); q > 0; --q) {
-        cellsDone_ += rows;
-        host_.ReportProgress(cellsDone_, plannedCells_);
-      }
     });
+    if (!meshed) return;
+    if (grid.HasArea()) {
+      ++piecesWithData_;
+      facesWithArea_ += surface_->Faces() - before;
+    }
+    if (solid_) solid_->AddSurface(lon, lat, surface_->Outline(lattice_));
   }
 
   // The tile search only saw that files are there; one that turned out to be no tile leaves its
-  // piece without data as well.
+  // piece without data as well. A raster's data can also miss every cell, when it is narrower
+  // than one or lies between the cells' corners: a model with no face is no model either.
   void RequireSurface() const {
-    if (piecesWithData_ != 0) return;
-    if (dem_ != nullptr) {
+    if (facesWithArea_ != 0) return;
+    if (dem_ == nullptr) {
+      throw NothingToModel(
+          "No elevation data in the region: none of the files found for it is an SRTM tile");
+    }
+    if (piecesWithData_ == 0) {
       throw NothingToModel("No elevation data in the region: the DEM file has no value in it");
     }
     throw NothingToModel(
-        "No elevation data in the region: none of the files found for it is an SRTM tile");
+        "No elevation data in the region: the DEM file's values in it make no whole cell");
   }
 
   void CloseSolid() {
-    if (solid_) faces_ += solid_->Close(*sink_);
+    if (solid_) closureFaces_ = solid_->Close(*sink_);
   }
 
   void ClosingLines() {
     host_.AppendLine("Topography generation completed");
     host_.AppendLine(FormatText(sep_, "Elevation in SRTM files ranged from %d  to  %d m",
                                 {runLowest_, runHighest_}));
-    host_.AppendLine(
-        FormatText(sep_, "%d Faces created, now saving to %s ...", {faces_, s_.StlFileName}));
+    host_.AppendLine(FormatText(sep_, "%d Faces created, now saving to %s ...",
+                                {surface_->Faces() + closureFaces_, s_.StlFileName}));
     sink_->Finish();
     host_.AppendLine("File has been saved");
   }
 
  private:
-  // The tile from the user's raster or from the first folder that has it, or a flat 0 m tile
-  // in its place: its name for the log, or nothing when it is skipped.
   std::optional<std::string> Load(std::int32_t lon, std::int32_t lat) {
-    const auto west = static_cast<std::int16_t>(lon);
-    const auto south = static_cast<std::int16_t>(lat);
-    if (dem_ != nullptr) {
-      if (dem_->LoadTile(tile_, west, south)) {
-        // Where the raster has no value the tile is missing data, which the box sets to 0 m.
-        if (s_.MissedDataZero) tile_.FillNoData(0);
-        const std::string name = TileFileName(lon, lat);
-        return name.substr(0, name.size() - 4) + " from the DEM file";
-      }
-    } else if (const auto source = FindTileSource(workspace_.Folders, lon, lat, s_.Blocks())) {
-      LoadTile(tile_, *source, west, south);
-      return source->Folder == TileKind::Cop30 ? CopernicusTileName(lon, lat)
-                                               : TileFileName(lon, lat);
-    }
-    if (!s_.MissedDataZero) return std::nullopt;
-    tile_.FillConstant(0, west, south);
-    return TileFileName(lon, lat);
+    return LoadRegionTile(s_, workspace_.Folders, dem_, tile_, lon, lat);
   }
 
   void HealAndLog(const std::string& name) {
@@ -212,24 +205,6 @@ class ModelRun {
     runLowest_ = std::min(runLowest_, lowest);
     runHighest_ = std::max(runHighest_, highest);
     host_.AppendLine(" ");
-  }
-
-  // A piece of no area has nothing to triangulate; a solid then leaves it out as well.
-  void AdaptivePiece(std::int32_t lon, std::int32_t lat) {
-    const TileGrid& grid = lattice_.Grid();
-    if (EnclosesArea(lattice_)) {
-      ++piecesWithData_;
-      const std::uint64_t before = adaptive_->Faces();
-      PieceOutline kept = adaptive_->Mesh(lattice_, lon, lat, [&](std::uint64_t cells) {
-        cellsDone_ += cells;
-        host_.ReportProgress(cellsDone_, plannedCells_);
-      });
-      faces_ += adaptive_->Faces() - before;
-      if (solid_) solid_->AddSurface(lon, lat, std::move(kept));
-    } else {
-      cellsDone_ += grid.Cells();
-      host_.ReportProgress(cellsDone_, plannedCells_);
-    }
   }
 
   void MissingPiece(std::int32_t lon, std::int32_t lat) {
@@ -249,32 +224,34 @@ class ModelRun {
   long double gridStep_;
   std::uint64_t plannedCells_ = 0;
   std::uint64_t cellsDone_ = 0;
-  std::uint64_t faces_ = 0;
+  std::uint64_t closureFaces_ = 0;
   std::uint64_t piecesWithData_ = 0;  // of some area, meshed
+  std::uint64_t facesWithArea_ = 0;   // of the surface, in those pieces
   std::int16_t runLowest_ = 32000;
   std::int16_t runHighest_ = -32000;
-  CentreFractions fractions_;
   std::unique_ptr<FaceSink> sink_;  // binary STL or 3MF, by the file's name
   std::optional<SolidClosure> solid_;
+  // The heights of the user's raster at the lattice's own points; none from the tile folders.
+  std::optional<DemSampler> sampler_;
   PieceLattice lattice_;  // of the tile being meshed, read by the meshing threads
-  unsigned threads_;
-  // Either the regular grid or the adaptive surface.
-  std::optional<AdaptiveSurface> adaptive_;
-  std::optional<CellMesher> mesher_;
-  std::optional<BandPipeline> pipeline_;  // last: no band in flight once it goes
+  // The regular grid or the adaptive surface; last: nothing in flight once it goes.
+  std::unique_ptr<SurfaceMesher> surface_;
 };
 
 }  // namespace
 
-RunOutcome CreateStlModel(const ModelSettings& s, Workspace& workspace, OperationHost& host,
+RunOutcome CreateStlModel(const ModelSettings& read, Workspace& workspace, OperationHost& host,
                           const GenerationOptions& options) {
   // A raster that can't be used is refused before a line is logged or a file made.
   std::optional<DemRaster> dem;
-  if (!s.DemFile.empty()) {
-    dem.emplace(s.DemFile);
+  ModelSettings limited = read;
+  if (!read.DemFile.empty()) {
+    dem.emplace(read.DemFile);
+    LimitPixelSize(limited, dem->Description(), host);
   } else {
-    ReportUnreadableFolders(s, workspace, host);
+    ReportUnreadableFolders(read, workspace, host);
   }
+  const ModelSettings s = SettingsForModel(limited, workspace, dem ? &*dem : nullptr, host);
   if (!SizeAccepted(s, host)) return RunOutcome::Cancelled;
   LogPreamble(s, host);
   RequireElevationData(s, workspace);

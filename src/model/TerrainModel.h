@@ -16,8 +16,8 @@ struct GenerationOptions {
   // Fixes the seed of the centre fractions (--seed, Seed=): two runs with the same settings
   // and seed make the same faces. Without it each run draws afresh.
   std::optional<std::uint64_t> Seed;
-  // Threads that mesh the cells, 0 for one a processor (up to four). The file is the same
-  // with any number.
+  // Threads that mesh the surface, the run's own included; 0 for one a processor this process
+  // may run on (up to four). The file is the same with any number.
   unsigned Threads = 0;
 };
 
@@ -41,8 +41,11 @@ class NothingToModel : public std::runtime_error {
 // on for a reader before the first tile, through host.WhileWaiting. NothingToModel when no tile
 // of the region has data: found by the tile search right after the configuration summary, before
 // the file is created, or once the last tile is processed when every file found for the region
-// is no tile; the log then stops where it was found and no file is written, an old one of that
-// name kept.
+// is no tile or the surface has no face (a raster's values make no whole cell); the log then
+// stops where it was found and no file is written, an old one of that name kept. The band found
+// in the region, the scale's extents and the layer height's error (SettingsForModel) are worked
+// out first, before the question, a first pass over the tiles reading them when the band is to
+// be found.
 RunOutcome CreateStlModel(const ModelSettings& settings, Workspace& workspace, OperationHost& host,
                           const GenerationOptions& options = {});
 

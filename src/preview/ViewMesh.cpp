@@ -2,6 +2,7 @@
 
 #include "base/Errors.h"
 #include "base/ReadOnlyFile.h"
+#include "preview/ViewMeshGrid.h"
 
 #include <algorithm>
 #include <bit>
@@ -25,6 +26,14 @@ struct Face {
   Corner A;
   Corner B;
   Corner C;
+
+  // A corner at infinity or of no number has no place in the picture: such a face is not
+  // drawn, and its corners neither widen the bounds nor fall on the height grid.
+  bool Drawable() const noexcept {
+    return std::isfinite(A.X) && std::isfinite(A.Y) && std::isfinite(A.Z) && std::isfinite(B.X) &&
+           std::isfinite(B.Y) && std::isfinite(B.Z) && std::isfinite(C.X) && std::isfinite(C.Y) &&
+           std::isfinite(C.Z);
+  }
 
   // The z part of the face's unit normal, from its corners (the stored normal is not trusted).
   float UpFraction() const noexcept {
@@ -107,12 +116,15 @@ void AddTriangle(std::vector<float>& corners, const Corner& a, const Corner& b, 
 }
 
 // The surface's heights on a grid of nodes over the model's bounds: the mean of the surface
-// corners nearest each node.
+// corners nearest each node. Spans are worked out in double: two finite floats can lie further
+// apart than a float reaches.
 class HeightGrid {
  public:
-  HeightGrid(const ViewMesh& bounds, std::uint64_t nodes) : min_(bounds.Min), max_(bounds.Max) {
-    const double width = std::max(static_cast<double>(max_[0] - min_[0]), 1e-9);
-    const double depth = std::max(static_cast<double>(max_[1] - min_[1]), 1e-9);
+  HeightGrid(const ViewMesh& bounds, std::uint64_t nodes)
+      : min_{bounds.Min[0], bounds.Min[1], bounds.Min[2]},
+        max_{bounds.Max[0], bounds.Max[1], bounds.Max[2]} {
+    const double width = std::max(Span(0), 1e-9);
+    const double depth = std::max(Span(1), 1e-9);
     const auto along = [](double n) {
       return static_cast<int>(std::clamp(std::lround(n), 2L, 16384L));
     };
@@ -122,7 +134,9 @@ class HeightGrid {
     hits_.assign(Count(), 0);
   }
 
+  // A corner at infinity or of no number has no node.
   void Add(const Corner& c) noexcept {
+    if (!std::isfinite(c.X) || !std::isfinite(c.Y) || !std::isfinite(c.Z)) return;
     const std::size_t at = Index(Node(c.X, 0, columns_), Node(c.Y, 1, rows_));
     sum_[at] += c.Z;
     ++hits_[at];
@@ -172,19 +186,21 @@ class HeightGrid {
   std::size_t Count() const noexcept {
     return static_cast<std::size_t>(columns_) * static_cast<std::size_t>(rows_);
   }
+  double Span(std::size_t axis) const noexcept { return max_[axis] - min_[axis]; }
+  // v within the bounds, as every corner of a drawable face is.
   int Node(float v, std::size_t axis, int nodes) const noexcept {
-    const double span = max_[axis] - min_[axis];
+    const double span = Span(axis);
     if (!(span > 0)) return 0;
     const double at = std::round((v - min_[axis]) / span * (nodes - 1));
     return static_cast<int>(std::clamp(at, 0.0, static_cast<double>(nodes - 1)));
   }
   float At(int node, std::size_t axis, int nodes) const noexcept {
     const double t = static_cast<double>(node) / (nodes - 1);
-    return static_cast<float>(min_[axis] + t * (max_[axis] - min_[axis]));
+    return static_cast<float>(min_[axis] + t * Span(axis));
   }
 
-  std::array<float, 3> min_;
-  std::array<float, 3> max_;
+  std::array<double, 3> min_;
+  std::array<double, 3> max_;
   int columns_ = 2;
   int rows_ = 2;
   std::vector<double> sum_;
@@ -249,10 +265,39 @@ void MeshGrid(const HeightGrid& grid, const std::vector<float>& height, ViewMesh
   }
 }
 
+// Whether the file is a zip package (a 3MF model) rather than binary STL.
+bool IsZipPackage(const std::string& path) {
+  const ReadOnlyFile file(path);
+  unsigned char magic[4] = {};
+  if (file.Size() < sizeof magic) return false;
+  file.ReadAt(magic, sizeof magic, 0);
+  return magic[0] == 'P' && magic[1] == 'K' && magic[2] == 3 && magic[3] == 4;
+}
+
 }  // namespace
+
+bool FacesStraightDown(const float* a, const float* b, const float* c) noexcept {
+  const Face face{{a[0], a[1], a[2]}, {b[0], b[1], b[2]}, {c[0], c[1], c[2]}};
+  return face.UpFraction() < FloorBelow;
+}
+
+bool RebuildFromGrid(ViewMesh& mesh, std::uint64_t nodes,
+                     const std::function<bool(const PointSink&)>& feed) {
+  HeightGrid grid(mesh, nodes);
+  if (!feed([&grid](std::span<const float> xyz) {
+        for (std::size_t i = 0; i + 2 < xyz.size(); i += 3) {
+          grid.Add(Corner{xyz[i], xyz[i + 1], xyz[i + 2]});
+        }
+      })) {
+    return false;
+  }
+  MeshGrid(grid, grid.Heights(), mesh);
+  return true;
+}
 
 ViewMesh ReadViewMesh(const std::string& path, std::uint64_t triangleBudget,
                       const std::atomic<bool>* stop) {
+  if (IsZipPackage(path)) return ReadThreeMfViewMesh(path, triangleBudget, stop);
   FaceStream stream(path, stop);
   ViewMesh mesh;
   mesh.FileFaces = stream.Faces();
@@ -260,7 +305,10 @@ ViewMesh ReadViewMesh(const std::string& path, std::uint64_t triangleBudget,
   mesh.Max.fill(std::numeric_limits<float>::lowest());
   const bool whole = mesh.FileFaces <= triangleBudget;
   if (whole) mesh.Corners.reserve(static_cast<std::size_t>(mesh.FileFaces) * 9);
+  std::uint64_t drawable = 0;
   const bool read = stream.ForEachFace([&](const Face& face) {
+    if (!face.Drawable()) return;
+    ++drawable;
     Include(mesh, face.A);
     Include(mesh, face.B);
     Include(mesh, face.C);
@@ -268,19 +316,19 @@ ViewMesh ReadViewMesh(const std::string& path, std::uint64_t triangleBudget,
     if (whole) AddTriangle(mesh.Corners, face.A, face.B, face.C);
   });
   if (!read) return {};
-  if (mesh.FileFaces == 0) {
+  if (drawable == 0) {
     mesh.Min.fill(0);
     mesh.Max.fill(0);
   }
-  if (whole) return mesh;
+  if (whole || drawable == 0) return mesh;
 
   // The surface takes nearly all of the budget (two triangles a grid cell); the walls and the
   // floor take a few per cell of the outline. A grid finer than a third of the faces would
   // leave nodes that no corner falls near.
   mesh.Decimated = true;
-  HeightGrid grid(mesh, std::min(triangleBudget * 9 / 20, mesh.FileFaces / 3));
+  HeightGrid grid(mesh, std::min(triangleBudget * 9 / 20, drawable / 3));
   if (!stream.ForEachFace([&](const Face& face) {
-        if (face.UpFraction() <= SurfaceAbove) return;
+        if (!face.Drawable() || face.UpFraction() <= SurfaceAbove) return;
         grid.Add(face.A);
         grid.Add(face.B);
         grid.Add(face.C);

@@ -15,7 +15,8 @@ namespace orolith {
 struct ViewMesh {
   // x, y, z of each corner, three corners a triangle, in the file's units.
   std::vector<float> Corners;
-  // Bounds of every corner in the file.
+  // Bounds of every corner drawn: a face with a corner at infinity or of no number is counted
+  // but not drawn.
   std::array<float, 3> Min{};
   std::array<float, 3> Max{};
   // Faces in the file.

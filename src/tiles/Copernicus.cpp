@@ -2,6 +2,7 @@
 
 #include "base/Errors.h"
 #include "base/NumberText.h"
+#include "base/OrderedPipeline.h"
 #include "tiles/DeflatedBlocks.h"
 #include "tiles/GdalBlocks.h"
 #include "tiles/GdalRaster.h"
@@ -12,12 +13,10 @@
 #include <cerrno>
 #include <cmath>
 #include <cstddef>
-#include <exception>
 #include <functional>
 #include <map>
 #include <memory>
 #include <optional>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -177,44 +176,30 @@ class PieceReader {
   std::map<const OpenTile*, DeflatedFloatReader> deflated_;
 };
 
-// Reads the pieces, the costliest first, on as many threads as there are cores (at most four):
-// inflating the blocks is the bulk of a load. Throws the first failure.
+// Reads the pieces, the costliest first, on as many threads as the work may use: inflating the
+// blocks is the bulk of a load. All are handed out at once, a slot each, so that no thread waits
+// for an earlier piece to be done before it takes up the next. Throws the first piece's failure.
 void ReadPieces(const std::vector<Piece>& pieces) {
-  constexpr unsigned MaxReaders = 4;
-  const unsigned cores = std::max(1U, std::thread::hardware_concurrency());
-  const auto readers =
-      static_cast<unsigned>(std::min<std::size_t>({MaxReaders, cores, pieces.size()}));
-  std::atomic<std::size_t> next{0};
-  std::atomic<bool> failed{false};
-  std::vector<std::exception_ptr> errors(readers);
-  const auto work = [&](unsigned reader) {
-    try {
-      PieceReader pieceReader(reader == 0);
-      for (std::size_t i = next++; i < pieces.size() && !failed; i = next++) {
-        const Piece& piece = pieces[i];
-        if (piece.broken == nullptr) {
-          pieceReader.Read(piece);
-        } else if (!*piece.broken) {
-          try {
-            pieceReader.Read(piece);
-          } catch (const FileError&) {
-            *piece.broken = true;
-          }
-        }
+  const auto threads = static_cast<unsigned>(std::min<std::size_t>(WorkThreads(), pieces.size()));
+  std::vector<PieceReader> readers;
+  constexpr auto owner = OrderedPipeline::Owner::Helps;
+  for (unsigned thread = 0; thread < OrderedPipeline::MakingThreads(threads, owner); ++thread)
+    readers.emplace_back(thread == 0);
+  std::vector<std::size_t> pieceIn(std::max<std::size_t>(pieces.size(), 1));  // by slot
+  const auto read = [&](unsigned thread, std::size_t slot) {
+    const Piece& piece = pieces[pieceIn[slot]];
+    if (piece.broken == nullptr) {
+      readers[thread].Read(piece);
+    } else if (!*piece.broken) {
+      try {
+        readers[thread].Read(piece);
+      } catch (const FileError&) {
+        *piece.broken = true;
       }
-    } catch (...) {
-      errors[reader] = std::current_exception();
-      failed = true;
     }
   };
-  {
-    std::vector<std::jthread> helpers;
-    for (unsigned reader = 1; reader < readers; ++reader) helpers.emplace_back(work, reader);
-    work(0);
-  }
-  for (const std::exception_ptr& error : errors) {
-    if (error) std::rethrow_exception(error);
-  }
+  OrderedPipeline pipeline(threads, owner, pieceIn.size(), read, [](std::size_t) {});
+  pipeline.Run(pieces.size(), [&](std::size_t index, std::size_t slot) { pieceIn[slot] = index; });
 }
 
 // A neighbour's edge where there is a neighbour to take it from. One that can't be opened or

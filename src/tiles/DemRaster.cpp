@@ -2,6 +2,7 @@
 
 #include "base/Errors.h"
 #include "base/Interrupt.h"
+#include "tiles/DemRasterState.h"
 #include "tiles/GdalBlocks.h"
 #include "tiles/GdalRaster.h"
 
@@ -38,11 +39,6 @@ struct TransformationDeleter {
   }
 };
 
-struct TransformerDeleter {
-  void operator()(void* t) const noexcept { GDALDestroyGenImgProjTransformer(t); }
-};
-using Transformer = std::unique_ptr<void, TransformerDeleter>;
-
 struct WarpOptionsDeleter {
   void operator()(GDALWarpAppOptions* o) const noexcept { GDALWarpAppOptionsFree(o); }
 };
@@ -75,20 +71,6 @@ int SamplesPerDegree(double perDegree) {
 }
 
 }  // namespace
-
-struct DemRaster::State {
-  gdal::Dataset dataset;
-  DemDescription description;
-  std::string geographicWkt;
-  // Longitude and latitude to the raster's pixel and line, in its inverse direction.
-  Transformer transformer;
-  // Degrees between neighbouring pixels where the raster is geographic; 0 where it is not.
-  double degreesX = 0;
-  double degreesY = 0;
-  // The raster's bounds in longitude and latitude, where GDAL could work them out.
-  bool bounded = false;
-  std::array<double, 4> bounds{};  // west, south, east, north
-};
 
 DemRaster::DemRaster(const std::string& fileName) : state_(std::make_unique<State>()) {
   State& s = *state_;

@@ -76,6 +76,7 @@ class DemRaster {
   DemOverview Overview(int maxSide);
 
  private:
+  friend class DemSampler;
   struct State;
   // Warps the raster onto columns × rows heights at geo (north row first), which hold NaN
   // where the raster does not reach.

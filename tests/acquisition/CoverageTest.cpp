@@ -219,11 +219,14 @@ TEST_F(CoverageTest, WithARasterTellsItsSizeSpacingAndShareOfTheRegion) {
   CheckTileCoverage(ReadModelSettings(panel), workspace, host);
   EXPECT_EQ(host.lines[SummaryLines - 2], "   DEM File : " + panel.DemFile);
   const std::vector<std::string> lines = AfterTheSummary(host.lines);
-  ASSERT_EQ(lines.size(), 8U);
+  ASSERT_EQ(lines.size(), 10U);
   EXPECT_EQ(lines[3], "DEM file : " + panel.DemFile);
   EXPECT_EQ(lines[4], "   1200 x 1000 pixels, 30.0 m x 30.0 m apart");
-  EXPECT_EQ(lines[5], "   It covers 100.0 percent of the region");
-  EXPECT_EQ(lines[6].substr(0, 37), "This will create a file containing ab");
+  // The box round the raster's edge, which --region-from-dem makes the region.
+  EXPECT_EQ(lines[5], "   Its extent : -63.770592   to   -63.306776 degrees longitude");
+  EXPECT_EQ(lines[6], "                -45.693137   to   -45.420947 degrees latitude");
+  EXPECT_EQ(lines[7], "   It covers 100.0 percent of the region");
+  EXPECT_EQ(lines[8].substr(0, 37), "This will create a file containing ab");
 
   // A raster that can't be used ends the check before its first line.
   host.lines.clear();
@@ -242,6 +245,27 @@ TEST_F(CoverageTest, RealDataRootIsFoundInItsFolders) {
   EXPECT_EQ(lines[3], "N50E008.hgt : found as SRTM-3 file (100 m X-Y resolution)");
   EXPECT_EQ(lines[4], "N50E009.hgt : found as SRTM-3 file (100 m X-Y resolution)");
   EXPECT_EQ(lines.back(), "All required SRTM files found");
+}
+
+// With the band to be found, the check reads the region's tiles as a model run would, says the
+// range it found, which the summary shows as the band, and the size in millimetres.
+TEST_F(CoverageTest, AnAutomaticBandIsFoundInTheTilesAndTheSizeSaidInMillimetres) {
+  OROLITH_REQUIRE_SHARED_DATA("SRTM_3/N50E008.hgt");
+  Workspace shared(MakeDataFolders(OROLITH_SHARED_DATA));
+  Region(8.5F, 9.5F, 50.2F, 50.8F);
+  panel.ElevationAuto = true;
+  panel.Scale = 100000;
+  CheckTileCoverage(ReadModelSettings(panel), shared, host);
+  EXPECT_EQ(host.pumps, 2) << "a tile at a time";
+  const auto has = [&](const std::string& line) {
+    return std::count(host.lines.begin(), host.lines.end(), line) == 1;
+  };
+  // Within the two tiles' own ranges, 62 .. 885 m and 98 .. 950 m (GDAL's crops: 96 .. 782 m).
+  EXPECT_TRUE(has("   Elevation Limits : 96   to   782 m"));
+  EXPECT_TRUE(has("Elevation in the region ranges from 96  to  782 m"));
+  // A degree at 50.5 degrees north over 100,000: 70.95 km, 709.5 mm.
+  EXPECT_TRUE(has("   X, Z Extents of STL file : 709.494  1.000 respectively"));
+  EXPECT_TRUE(has("Model size : 709.5 x 669.3 x 1.0 mm, about 2399994 triangles"));
 }
 
 }  // namespace

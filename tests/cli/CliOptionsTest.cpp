@@ -1,7 +1,9 @@
 #include "CliOptions.h"
+#include "model/ModelSetup.h"
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -146,6 +148,25 @@ TEST(CliOptionsTest, ValuesOutsideTheFieldLimitsAreClampedWithAWarning) {
   EXPECT_EQ(Parse({"create", "--floor", "250"}).Panel.FloorPercent, 100.0F);
 }
 
+// An error below the field's step makes the surface at that step, as the log says.
+TEST(CliOptionsTest, AMaxErrorBelowTheSmallestIsRaisedToItWithAWarning) {
+  const struct {
+    const char* text;
+    float used;
+    const char* warning;  // none when empty
+  } rows[] = {{"0.004", 0.01F, "--max-error 0.004 is below 0.01, the smallest error; using 0.01"},
+              {"1e-9", 0.01F, "--max-error 1e-9 is below 0.01, the smallest error; using 0.01"},
+              {"0.01", 0.01F, ""},
+              {"0", 0.0F, ""}};
+  for (const auto& row : rows) {
+    const CliOptions o = Parse({"create", "--max-error", row.text});
+    EXPECT_EQ(ReadModelSettings(o.Panel).MaxError, row.used) << row.text;
+    EXPECT_EQ(o.Warnings, row.warning[0] == 0 ? std::vector<std::string>{}
+                                              : std::vector<std::string>{row.warning})
+        << row.text;
+  }
+}
+
 TEST(CliOptionsTest, NumbersFollowTheFieldGrammarWithTheUsersSeparator) {
   struct Row {
     const char* text;
@@ -182,6 +203,55 @@ TEST(CliOptionsTest, MalformedCommandLinesAreUsageErrors) {
   EXPECT_NE(UsageMessage({"create", "--pixel"}).find("--pixel"), std::string::npos);
   EXPECT_NE(UsageMessage({"create", "test"}), "");                  // two commands
   EXPECT_NE(UsageMessage({"create", "--lon", "1", "2", "3"}), "");  // a third value
+}
+
+// A scale, an exaggeration or a layer of 0 or below has no meaning: refused, not clamped.
+TEST(CliOptionsTest, PrintSettingsRefuseValuesWithoutMeaning) {
+  const struct {
+    std::vector<const char*> args;
+    const char* message;
+  } cases[] = {
+      {{"--scale", "0"}, "--scale: '0' is not above 0"},
+      {{"--scale", "abc"}, "--scale: 'abc' is not a number"},
+      {{"--exaggeration", "0"}, "--exaggeration: '0' is not above 0"},
+      {{"--max-error", "auto", "--layer-height", "0"}, "--layer-height: '0' is not above 0"},
+      {{"--elev", "auto", "100"}, "--elev: auto stands alone, without numbers"},
+      {{"--max-error", "1", "--layer-height", "0.1"},
+       "--layer-height sets the error of --max-error auto; add --max-error auto or --print"},
+      {{"--scale", "1000", "--x-extent", "10"},
+       "--scale and --x-extent both set the X extent; give one"},
+  };
+  for (const auto& c : cases) {
+    std::vector<const char*> args{"create"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    EXPECT_EQ(UsageMessage(args), c.message);
+  }
+}
+
+TEST(CliOptionsTest, AutoWordsAndThePrintPresetLeaveWhatWasGiven) {
+  const FrontPanelValues automatic =
+      Parse({"create", "--elev", "auto", "--max-error", "auto", "--layer-height", "0.3"}).Panel;
+  EXPECT_TRUE(automatic.ElevationAuto && automatic.MaxErrorAuto);
+  EXPECT_FLOAT_EQ(automatic.LayerHeight, 0.3F);
+
+  const FrontPanelValues print = Parse({"create", "--print"}).Panel;
+  EXPECT_TRUE(print.Solid && print.ElevationAuto && print.MaxErrorAuto);
+  EXPECT_EQ(print.XExtent, 150.0F);
+  EXPECT_EQ(print.ZExtent, 20.0F);
+  EXPECT_EQ(print.ZBasePercent, 10.0F);
+  const FrontPanelValues given =
+      Parse({"create", "--print", "--scale", "25000", "--exaggeration", "2", "--base", "5",
+             "--elev", "0", "900", "--max-error", "3"})
+          .Panel;
+  EXPECT_FALSE(given.ElevationAuto || given.MaxErrorAuto);
+  EXPECT_EQ(given.XExtent, 5.0F);
+  EXPECT_EQ(given.ZExtent, 1.0F);
+  EXPECT_EQ(given.ZBasePercent, 5.0F);
+
+  // A square degree at 46 degrees north is deeper than wide: its depth takes the 150 mm.
+  const FrontPanelValues deep =
+      Parse({"create", "--print", "--lon", "7", "8", "--lat", "46", "47"}).Panel;
+  EXPECT_NEAR(static_cast<double>(ModelSize(ReadModelSettings(deep)).Y), 150, 1e-3);
 }
 
 TEST(CliOptionsTest, FindPlaceTakesTheNameInOneOrMoreWords) {
@@ -225,6 +295,13 @@ TEST(CliOptionsTest, TileSourceAndBaseAddress) {
   EXPECT_EQ(Parse({"download-srtm1", "--tile-source", "copernicus"}).Source.Layout,
             ArchiveLayout::Copernicus);
   EXPECT_EQ(UsageMessage({"create", "--dem", ""}), "--dem: the file name is empty");
+  EXPECT_EQ(UsageMessage({"create", "--region-from-dem"}),
+            "--region-from-dem: give the raster with --dem");
+  EXPECT_EQ(UsageMessage({"create", "--dem", "a.tif", "--region-from-dem", "--lat", "1", "2"}),
+            "--region-from-dem and --lon or --lat both give the region; give one");
+  // With a raster the cell may be finer than the tiles' 15 m; the run holds it to the pixels.
+  EXPECT_EQ(Parse({"create", "--dem", "a.tif", "--pixel", "2"}).Panel.XYPixelSize, 2.0F);
+  EXPECT_EQ(Parse({"create", "--pixel", "2"}).Panel.XYPixelSize, 15.0F);
   EXPECT_EQ(UsageMessage({"download-srtm1", "--tile-source", "usgs"}),
             "--tile-source: unknown tile source 'usgs' (known: esa, aws, copernicus, srtm-v2.1)");
   EXPECT_EQ(UsageMessage({"download-srtm1", "--tile-url", "step.esa.int/auxdata"}),
@@ -260,4 +337,15 @@ TEST(CliOptionsTest, HelpAndVersionAreTextsToPrint) {
 }
 
 }  // namespace
+TEST(CliOptionsTest, WaterLevelIsOffUnlessGivenAndColoursNeedA3mf) {
+  EXPECT_FALSE(Parse({"create"}).Panel.Extras.WaterLevel);
+  const CliOptions o = Parse({"create", "--water-level", "-900", "--water-drop", "0.8"});
+  EXPECT_EQ(o.Panel.Extras.WaterLevel, -500.0F);  // clamped, with a warning
+  EXPECT_EQ(o.Panel.Extras.WaterDrop, 0.8F);
+  EXPECT_EQ(o.Warnings.size(), 1U);
+  EXPECT_TRUE(Parse({"create", "--colour-bands", "2", "-o", "a.3MF"}).Panel.Extras.Colours);
+  EXPECT_THROW(Parse({"create", "--colours"}), UsageError);
+  EXPECT_THROW(Parse({"create", "--colour-bands", "x", "-o", "a.3mf"}), UsageError);
+}
+
 }  // namespace orolith

@@ -36,6 +36,7 @@ using test::TempDir;
 
 const std::string Binary = OROLITH_BINARY_DIR "/src/orolith-cli";
 const std::string DemoTool = OROLITH_BINARY_DIR "/tools/make_demo_data";
+const std::string Lib3mfCheck = OROLITH_BINARY_DIR "/tools/check_3mf";
 
 struct Outcome {
   int status = -1;
@@ -431,6 +432,39 @@ TEST_F(CliProcessTest, ASolidFromARasterWithGapsIsOneClosedPartForAdmesh) {
   ASSERT_EQ(o.status, 0) << o.err;
   EXPECT_NE(o.out.find("\n   DEM File : " + dem + "\n"), std::string::npos);
   ExpectOneClosedPart(Admesh(stl, captures.Path() / "admesh"));
+}
+
+// Packages of a raster with gaps, each made as the user may ask for it, read by another
+// maker's reader (lib3mf) without a warning.
+TEST_F(CliProcessTest, EveryPackageFromARasterWithGapsIsReadByLib3mf) {
+  if (!std::filesystem::exists(Lib3mfCheck)) GTEST_SKIP() << Lib3mfCheck << " is not built";
+  const std::string dem = test::WriteGeographicRaster(
+      Path("gap.tif"), 7.5, 46.4, 0.002, 300, 200, [](double lon, double lat) {
+        const bool gap = lon > 7.9 && lon < 7.95 && lat > 46.15 && lat < 46.25;
+        return gap ? NAN : 100 + 1000 * (lon - 7.5) + 500 * (lat - 46);
+      });
+  const std::string region = "create --dem " + Quote(dem) +
+                             " --lon 7.8 8.4 --lat 46.1 46.3 --elev 0 1000 --x-extent 100 "
+                             "--z-extent 20 --pixel 500 ";
+  const char* const models[][2] = {
+      {"grid.3mf", "$CLI REGION -o grid.3mf"},
+      {"adaptive.3mf", "$CLI REGION --max-error 2 -o adaptive.3mf"},
+      {"solid.3mf", "$CLI REGION --solid -o solid.3mf"},
+      {"pipe.3mf",
+       "mkfifo fifo.3mf && { cat fifo.3mf >pipe.3mf & $CLI REGION -o fifo.3mf && wait; }"}};
+  for (const auto& [file, line] : models) {
+    std::string command = line;
+    command.replace(command.find("REGION"), 6, region);
+    const Outcome made = Shell(command);
+    ASSERT_EQ(made.status, 0) << command << "\n" << made.err;
+    const Outcome read = Shell(Quote(Lib3mfCheck) + " " + file);
+    EXPECT_EQ(read.status, 0) << read.out << read.err;
+  }
+  // A reader of a stream knows the width of the sizes after the data from the header alone.
+  if (std::system("command -v bsdtar >/dev/null 2>&1") == 0) {
+    const Outcome streamed = Shell("bsdtar -xOf - <pipe.3mf >/dev/null");
+    EXPECT_EQ(streamed.status, 0) << streamed.err;
+  }
 }
 
 TEST_F(CliProcessTest, FoldersThatCantBeReadAreNamedOnStderr) {

@@ -7,6 +7,7 @@
 #include <cfloat>
 #include <cmath>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace orolith {
@@ -144,7 +145,7 @@ TEST(LogConfigurationSummary, WritesTheTwelveLinesOfTheInitialPanel) {
       {0.004F,
        true,
        {"   Closed solid, floor 2,50 percent of the Z extent",
-        "   Adaptive surface, max. error 0,00 m"}},
+        "   Adaptive surface, max. error 0,01 m"}},
   };
   for (const Row& row : rows) {
     panel.MaxError = row.maxError;
@@ -171,7 +172,7 @@ TEST(LogConfigurationSummary, WritesTheTwelveLinesOfTheInitialPanel) {
 
 TEST(StartupLines, NameTheRootItsOriginAndTheHint) {
   const DataFolders folders = MakeDataFolders("/maps");
-  const std::vector<std::string> fromCwd = StartupLines(folders, false);
+  const std::vector<std::string> fromCwd = StartupLines(folders, RootOrigin::ExecutionDirectory);
   const std::vector<std::string> expected = {
       "Marlowen Orolith 20130304",
       "DataRoot taken from execution directory : /maps/",
@@ -187,7 +188,14 @@ TEST(StartupLines, NameTheRootItsOriginAndTheHint) {
   };
   EXPECT_EQ(fromCwd, expected);
   EXPECT_EQ(fromCwd[8].size(), 45U);
-  EXPECT_EQ(StartupLines(folders, true)[1], "DataRoot taken from command line argument : /maps/");
+  for (const auto& [origin, line] : std::vector<std::pair<RootOrigin, std::string>>{
+           {RootOrigin::CommandLine, "DataRoot taken from command line argument : /maps/"},
+           {RootOrigin::Chooser, "DataRoot taken from folder chooser : /maps/"},
+           {RootOrigin::SavedSettings, "DataRoot taken from saved settings : /maps/"}}) {
+    EXPECT_EQ(StartupLines(folders, origin)[1], line);
+    EXPECT_EQ(DataRootLines(folders, origin),
+              (std::vector<std::string>{line, expected[2], expected[3], expected[4]}));
+  }
 }
 
 }  // namespace

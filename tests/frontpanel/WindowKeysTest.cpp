@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -134,6 +135,13 @@ TEST(WindowKeys, AValueThatCantBeReadIsReportedAndTheDefaultKept) {
       {{"Floor=12%"}, '.', "Floor: '12%' is not a number; the floor stays 5.0 percent"},
       {{"MaxError=2m"}, '.', "MaxError: '2m' is not a number; the max. error stays 0.00 m"},
       {{"maxerror=0.5"}, ',', "MaxError: '0.5' is not a number; the max. error stays 0,00 m"},
+      {{"Scale=0"}, '.', "Scale: '0' is not above 0; the scale stays off"},
+      {{"Scale=1:25000"}, '.', "Scale: '1:25000' is not a number; the scale stays off"},
+      {{"Exaggeration=-2"}, '.', "Exaggeration: '-2' is not above 0; the exaggeration stays off"},
+      {{"LayerHeight=0"}, '.', "LayerHeight: '0' is not above 0; the layer height stays 0.20 mm"},
+      {{"ElevationAuto=maybe"},
+       '.',
+       "ElevationAuto: 'maybe' is neither yes nor no; the elevation band stays as typed"},
       {{"ArchiveHost=http://mirror.example.org"},
        '.',
        "ArchiveHost: 'http://mirror.example.org' is not a host name with an optional port; "
@@ -151,6 +159,34 @@ TEST(WindowKeys, AValueThatCantBeReadIsReportedAndTheDefaultKept) {
     EXPECT_FLOAT_EQ(keys.MaxError, 0.0F);
     EXPECT_EQ(keys.Source.ArchiveHost, DefaultArchiveHost);
   }
+}
+
+// What the command line sets stays over what the window remembered; a key it could not read
+// sets nothing.
+TEST(WindowKeys, TheKeysGivenAndRememberAreToldApart) {
+  const struct {
+    std::vector<const char*> arguments;
+    bool floor, maxError, source;
+    std::optional<bool> remember;
+    std::size_t problems;
+  } cases[] = {
+      {{}, false, false, false, std::nullopt, 0},
+      {{"Floor=7", "MAXERROR=2", "TileSource=esa", "remember=1"}, true, true, true, true, 0},
+      {{"Floor=x", "TileSource=usgs", "Remember=no"}, false, false, false, false, 2},
+      {{"ArchiveHost=h:81", "Remember=maybe"}, false, false, true, std::nullopt, 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.arguments.size());
+    const WindowKeys keys = Read(c.arguments);
+    EXPECT_EQ(keys.FloorGiven, c.floor);
+    EXPECT_EQ(keys.MaxErrorGiven, c.maxError);
+    EXPECT_EQ(keys.TileSourceGiven, c.source);
+    EXPECT_EQ(keys.Remember, c.remember);
+    EXPECT_EQ(keys.Problems.size(), c.problems);
+  }
+  EXPECT_EQ(Read({"Remember=maybe"}).Problems.front(),
+            "Remember: 'maybe' is neither yes nor no; the \"Remember settings\" box stays as it "
+            "was left");
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include "gui/MapPanel.h"
 #include "gui/Orolith_Main.h"
 #include "gui/RegionMap.h"
+#include "gui/WindowLayout.h"
 #include "support/TempFiles.h"
 #include "support/TestServer.h"
 
@@ -14,9 +15,14 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListView>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QSettings>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
@@ -33,7 +39,9 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -41,13 +49,21 @@
 namespace orolith {
 namespace {
 
+using namespace std::chrono_literals;
 using test::TempDir;
 
-// Opens the window as the program does and answers its dialogs as told.
+// Opens the window as the program does and answers its dialogs as told. The settings it may
+// keep go to a folder of the test's own.
 class MainWindowTest : public ::testing::Test {
  protected:
+  MainWindowTest() {
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope,
+                       QString::fromStdString(settingsDir_.Root()));
+  }
+
   TForm4& Open(std::vector<const char*> arguments = {"orolith"}, char separator = '.',
                bool realDialogs = false) {
+    form_.reset();
     form_ = std::make_unique<TForm4>(arguments, separator);
     if (!realDialogs) {
       WindowDialogs& dialogs = form_->Dialogs();
@@ -66,6 +82,8 @@ class MainWindowTest : public ::testing::Test {
     form_->show();
     form_->activateWindow();
     EXPECT_TRUE(QTest::qWaitForWindowActive(form_.get()));
+    // As on a screen with room for it, whatever the test platform's screen.
+    form_->resize(TForm4::FrontPanelWidth + TForm4::PanelWidth, TForm4::WindowHeight);
     return *form_;
   }
 
@@ -122,6 +140,7 @@ class MainWindowTest : public ::testing::Test {
     return faces;
   }
 
+  TempDir settingsDir_;
   std::unique_ptr<TForm4> form_;
   int beeps_ = 0;
   int fileDialogs_ = 0;
@@ -136,11 +155,19 @@ std::string WorkingDirectory() {
 }
 
 TEST_F(MainWindowTest, OpensWithTheInitialFrontPanel) {
+  {
+    // At the top left of the screen's free area, as large as the front panel and the map need
+    // or the area allows.
+    const std::vector<const char*> arguments{"orolith"};
+    const TForm4 fresh(arguments, '.');
+    const QRect available = QApplication::primaryScreen()->availableGeometry();
+    EXPECT_EQ(fresh.pos(), available.topLeft());
+    EXPECT_EQ(fresh.size(), QSize(810 + TForm4::PanelWidth, 817).boundedTo(available.size()));
+  }
   TForm4& form = Open();
   EXPECT_EQ(form.windowTitle(), QStringLiteral("Marlowen Orolith 20130304"));
   // The front panel's 810 pixels, and the panel beside it as tall as the window.
-  EXPECT_EQ(form.size(), QSize(810 + TForm4::PanelWidth, 817));
-  EXPECT_EQ(form.pos(), QPoint(0, 0));
+  EXPECT_EQ(form.FrontScroll->geometry(), QRect(0, 0, 810, 817));
   EXPECT_EQ(form.PreviewTabs->geometry(), QRect(810, 0, TForm4::PanelWidth, 817));
   EXPECT_GE(form.PreviewTabs->currentWidget()->width(), 480);
   EXPECT_GE(form.PreviewTabs->currentWidget()->height(), 480);
@@ -207,7 +234,7 @@ TEST_F(MainWindowTest, EveryControlShowsItsTextWholeInsideItsGroup) {
   int controls = 0;
   for (QGroupBox* group : groups) {
     SCOPED_TRACE(group->title().toStdString());
-    EXPECT_TRUE(form.rect().contains(group->geometry()));
+    EXPECT_TRUE(form.FrontPanel->rect().contains(group->geometry()));
     const QList<QWidget*> inside = group->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
     for (QWidget* control : inside) {
       ++controls;
@@ -222,36 +249,43 @@ TEST_F(MainWindowTest, EveryControlShowsItsTextWholeInsideItsGroup) {
       }
     }
   }
-  EXPECT_EQ(controls, 9 + 10 + 2 + 8 + 6)
-      << "region, output dimensions (the max. error's field and label included), file, boxes "
-         "and the floor, buttons and the tile source";
-  for (QWidget* control : std::initializer_list<QWidget*>{form.Label6, form.DemFileCtl,
-                                                          form.SelectDemCtl, form.Memo1}) {
-    EXPECT_TRUE(form.rect().contains(control->geometry()));
-    EXPECT_TRUE(ShowsItsTextWhole(control) || control == form.Memo1);
+  EXPECT_EQ(controls, 10 + 16 + 3 + 8 + 6)
+      << "region and the band's Auto box, output dimensions (the max. error's field and label, "
+         "and the print's fields and box included), file and Print, boxes and the floor, "
+         "buttons and the tile source";
+  // Below the groups: the label, the rows of the DEM file and of the data root, the log, and
+  // the status row, each clear of the others and inside the front panel.
+  const std::vector<QWidget*> below{form.Label6,      form.DemFileCtl,        form.SelectDemCtl,
+                                    form.DataRootCtl, form.SelectDataRootCtl, form.Memo1,
+                                    form.RememberCtl, form.ProgressCtl,       form.StopCtl};
+  for (QWidget* control : below) {
+    SCOPED_TRACE(control->metaObject()->className());
+    EXPECT_TRUE(form.FrontPanel->rect().adjusted(0, 0, 0, -8).contains(control->geometry()));
+    EXPECT_TRUE(ShowsItsTextWhole(control) || control == form.Memo1 || control == form.ProgressCtl);
+    for (QGroupBox* group : groups) EXPECT_LT(group->geometry().bottom(), control->y());
+    for (QWidget* other : below) {
+      EXPECT_TRUE(other == control || !other->geometry().intersects(control->geometry()));
+    }
   }
-  // Below the groups, the DEM file's row below the label, and the log below that row.
-  for (QGroupBox* group : groups) EXPECT_LT(group->geometry().bottom(), form.Label6->y());
-  for (QWidget* row : std::initializer_list<QWidget*>{form.DemFileCtl, form.SelectDemCtl}) {
-    EXPECT_LT(form.Label6->geometry().bottom(), row->y());
-    EXPECT_LT(row->geometry().bottom(), form.Memo1->y());
-    EXPECT_LE(row->geometry().right(), TForm4::FrontPanelWidth);
-  }
-  EXPECT_FALSE(form.DemFileCtl->geometry().intersects(form.SelectDemCtl->geometry()));
 }
 
 TEST_F(MainWindowTest, TabVisitsTheControlsGroupByGroup) {
   TForm4& form = Open();
+  // The layer height is left out: it takes no input until its Auto box is ticked.
   const std::vector<QWidget*> expected{form.Long1Ctl,
                                        form.Long2Ctl,
                                        form.Lat1Ctl,
                                        form.Lat2Ctl,
                                        form.Z2Ctl,
                                        form.Z1Ctl,
+                                       form.ElevationAutoCtl,
                                        form.XSizeCtl,
+                                       form.ScaleCtl,
                                        form.ZSizeCtl,
+                                       form.ExaggerationCtl,
                                        form.XY_ResolutionCtl,
                                        form.MaxErrorCtl,
+                                       form.MaxErrorAutoCtl,
                                        form.ZBaseCtl,
                                        form.FileTestCtl,
                                        form.CreateStlCtl,
@@ -260,6 +294,7 @@ TEST_F(MainWindowTest, TabVisitsTheControlsGroupByGroup) {
                                        form.TileSourceCtl,
                                        form.SaveFilenameCtl,
                                        form.Button4,
+                                       form.PrintCtl,
                                        form.BlockSRTM1Ctl,
                                        form.BlockSRTM3Ctl,
                                        form.BlockSRTM30Ctl,
@@ -269,6 +304,8 @@ TEST_F(MainWindowTest, TabVisitsTheControlsGroupByGroup) {
                                        form.FloorCtl,
                                        form.DemFileCtl,
                                        form.SelectDemCtl,
+                                       form.SelectDataRootCtl,
+                                       form.RememberCtl,
                                        form.PreviewTabs->tabBar(),
                                        form.MapPanel->SearchField(),
                                        form.MapPanel->FindButton(),
@@ -290,14 +327,15 @@ TEST_F(MainWindowTest, TheLogOpensWithTheLinesOfTheRootInUse) {
   const struct {
     std::vector<const char*> arguments;
     std::string root;
-    bool fromCommandLine;
-  } cases[] = {{{"orolith"}, WorkingDirectory(), false},
-               {{"orolith", "dataroot=/Maps/Alps"}, "/Maps/Alps/", true}};
+    RootOrigin origin;
+  } cases[] = {{{"orolith"}, WorkingDirectory(), RootOrigin::ExecutionDirectory},
+               {{"orolith", "dataroot=/Maps/Alps"}, "/Maps/Alps/", RootOrigin::CommandLine}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.root);
     TForm4& form = Open(c.arguments);
     EXPECT_EQ(form.Folders().DataRoot, c.root);
-    EXPECT_EQ(Log(), StartupLines(MakeDataFolders(c.root), c.fromCommandLine));
+    EXPECT_EQ(Log(), StartupLines(MakeDataFolders(c.root), c.origin));
+    EXPECT_EQ(form.DataRootCtl->text().toStdString(), c.root);
   }
 }
 
@@ -370,7 +408,8 @@ TEST_F(MainWindowTest, ADownloadUnderWayKeepsItsTileSource) {
   bool chosenDuringRun = false;
   QTimer::singleShot(0, [&] {
     chosenDuringRun = form.OperationRunning();
-    form.TileSourceCtl->setCurrentIndex(1);
+    form.TileSourceCtl->setCurrentIndex(
+        form.TileSourceCtl->findData(static_cast<int>(ArchiveLayout::Aws)));
   });
   Click(form.CreateStlCtl);
   ASSERT_TRUE(chosenDuringRun);
@@ -457,12 +496,24 @@ TEST_F(MainWindowTest, FileNameButtonTakesWhatTheDialogReturns) {
   EXPECT_EQ(offered[1], QStringLiteral("/somewhere/else/model"));
 }
 
+// The names the save dialog lists in its folder, once it has read them.
+std::vector<std::string> Listed(const QFileDialog& dialog) {
+  const auto* view = dialog.findChild<QListView*>(QStringLiteral("listView"));
+  if (view == nullptr) return {};
+  const QModelIndex folder = view->rootIndex();
+  std::vector<std::string> names;
+  for (int row = 0; row < view->model()->rowCount(folder); ++row) {
+    names.push_back(view->model()->index(row, 0, folder).data().toString().toStdString());
+  }
+  return names;
+}
+
 // The dialog offers both kinds of model, the current name's selected: a name typed without an
 // ending gets that kind's, and none when all files are listed.
 TEST_F(MainWindowTest, SaveDialogOffersBothModelTypesAndDoesNotAskAboutOverwriting) {
   TempDir dir;
-  // Each an existing file; then the 3MF type is chosen, which changes an ending (an existing
-  // file without one is taken as it is).
+  // Each an existing file; then the 3MF type is chosen, which changes an ending or gives the
+  // name one.
   const struct {
     const char* name;
     const char* type;
@@ -470,9 +521,14 @@ TEST_F(MainWindowTest, SaveDialogOffersBothModelTypesAndDoesNotAskAboutOverwriti
     const char* chosen;
   } cases[] = {{"old.stl", "STL files (*.stl)", "stl", "old.3mf"},
                {"old.3MF", "3MF files (*.3mf)", "3mf", "old.3mf"},
-               {"old", "All files (*)", "", "old"}};
+               {"old", "All files (*)", "", "old.3mf"}};
   TForm4& form = Open({"orolith"}, '.', true);
   form.Dialogs().Beep = [this] { ++beeps_; };
+  // Its folder's folders and files are listed, but not a file that can't be written (which
+  // the superuser can).
+  std::filesystem::create_directories(dir.Path() / "tiles");
+  test::WriteText(dir.Path() / "locked.stl", "");
+  std::filesystem::permissions(dir.Path() / "locked.stl", std::filesystem::perms::owner_read);
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     const std::string existing = (dir.Path() / c.name).string();
@@ -489,13 +545,31 @@ TEST_F(MainWindowTest, SaveDialogOffersBothModelTypesAndDoesNotAskAboutOverwriti
                 (QStringList{"STL files (*.stl)", "3MF files (*.3mf)", "All files (*)"}));
       EXPECT_EQ(dialog->selectedNameFilter(), QString::fromLatin1(c.type));
       EXPECT_EQ(dialog->defaultSuffix(), QString::fromLatin1(c.ending));
-      EXPECT_TRUE(dialog->filter().testFlag(QDir::Writable)) << "read-only files are hidden";
+      // The list fills from a thread of its own.
+      std::vector<std::string> names;
+      const auto has = [&](const std::string& name) {
+        return std::count(names.begin(), names.end(), name) == 1;
+      };
+      EXPECT_TRUE(QTest::qWaitFor(
+          [&] {
+            names = Listed(*dialog);
+            return has("tiles");
+          },
+          3000))
+          << "folders are listed";
+      EXPECT_TRUE(has(c.name));
+      if (std::string(c.ending) == "stl") {
+        EXPECT_EQ(has("locked.stl"), ::geteuid() == 0) << "read-only files are hidden";
+      }
       EXPECT_EQ(dialog->selectedFiles().value(0).toStdString(), existing);
       // Choosing a type gives the name its ending.
       dialog->selectNameFilter(QStringLiteral("3MF files (*.3mf)"));
       emit dialog->filterSelected(QStringLiteral("3MF files (*.3mf)"));
       EXPECT_EQ(dialog->defaultSuffix(), QStringLiteral("3mf"));
-      EXPECT_EQ(dialog->selectedFiles().value(0).toStdString(), chosen);
+      // Once the list has left out what the type hides.
+      EXPECT_TRUE(QTest::qWaitFor(
+          [&] { return dialog->selectedFiles().value(0).toStdString() == chosen; }, 2000))
+          << dialog->selectedFiles().value(0).toStdString();
       // Accepting an existing file would block on a question if one were asked.
       if (dialog->testOption(QFileDialog::DontConfirmOverwrite)) {
         static_cast<QDialog*>(dialog)->accept();  // as its Save button does
@@ -613,6 +687,27 @@ TEST_F(MainWindowTest, MaxErrorFieldMakesAnAdaptiveSurface) {
   Type(form.MaxErrorCtl, QStringLiteral("-3"));
   EXPECT_EQ(form.MaxErrorCtl->text(), QStringLiteral("0.00")) << "within the field's limits";
   EXPECT_TRUE(errors_.empty());
+}
+
+// The keys set the print fields, a field something else stands in for takes no input, and the
+// Print button sets up a print, keeping what was typed.
+TEST_F(MainWindowTest, PrintKeysFieldsAndButton) {
+  TForm4& form = Open({"orolith", "Scale=25000", "ElevationAuto=1", "MaxError=auto"});
+  EXPECT_EQ(form.ReadPanel().Scale, 25000.0F);
+  EXPECT_FALSE(form.Z1Ctl->isEnabled() || form.XSizeCtl->isEnabled() ||
+               form.MaxErrorCtl->isEnabled());
+  Type(form.ScaleCtl, QStringLiteral("0"));
+  Click(form.ElevationAutoCtl);
+  Click(form.MaxErrorAutoCtl);
+  EXPECT_TRUE(form.XSizeCtl->isEnabled() && form.Z1Ctl->isEnabled());
+  EXPECT_FALSE(form.LayerHeightCtl->isEnabled());
+  Type(form.ZBaseCtl, QStringLiteral("5"));
+  Click(form.PrintCtl);
+  const FrontPanelValues panel = form.ReadPanel();
+  EXPECT_TRUE(panel.Solid && panel.ElevationAuto && panel.MaxErrorAuto);
+  EXPECT_EQ(panel.XExtent, 150.0F);
+  EXPECT_EQ(panel.ZExtent, 20.0F);
+  EXPECT_EQ(panel.ZBasePercent, 5.0F) << "typed";
 }
 
 TEST_F(MainWindowTest, WithoutOpenGLTheModelTabSaysSoAndTheModelIsStillMade) {
@@ -750,22 +845,72 @@ TEST_F(MainWindowTest, ClickWhileAnOperationRunsIsRefusedWithABeep) {
   EXPECT_EQ(form.SaveFilenameCtl->text(), QString::fromStdString(stl.string()));
 }
 
-TEST_F(MainWindowTest, ClosingDuringAnOperationWaitsForTheFile) {
-  TempDir dir;
-  const std::filesystem::path stl = dir.Path() / "model.stl";
-  TForm4& form = Open();
-  SmallFlatRegion(stl.string());
-
-  bool openAfterCloseRequest = false;
-  QTimer::singleShot(0, [&] {
-    form.close();
-    openAfterCloseRequest = form.isVisible();
-  });
-  Click(form.CreateStlCtl);
-  EXPECT_TRUE(openAfterCloseRequest) << "the window stays while the operation runs";
-  EXPECT_FALSE(form.isVisible()) << "and closes once it has ended";
-  EXPECT_EQ(Log().back(), "File has been saved");
-  EXPECT_GT(CompleteStlFaces(stl), 0U);
+// Each operation shows its progress and ends within moments of Stop, Escape or a close, as a
+// signal ends it: nothing half-written is left, an older file stays, and the log says so.
+TEST_F(MainWindowTest, StopEscapeOrCloseEndsEveryOperationAtOnce) {
+  const test::TestServer server;
+  const std::string host = "ArchiveHost=" + server.Host() + "/hang";
+  enum Operation { Model, Check, Download };
+  const std::vector<std::pair<const char*, std::function<void(TForm4&)>>> stops{
+      {"Stop", [](TForm4& form) { Click(form.StopCtl); }},
+      {"Escape", [](TForm4& form) { QTest::keyClick(form.Long1Ctl, Qt::Key_Escape); }},
+      {"close", [](TForm4& form) { form.close(); }}};
+  for (const Operation operation : {Model, Check, Download}) {
+    for (const auto& [how, stop] : stops) {
+      SCOPED_TRACE(std::string(how) + " of operation " + std::to_string(operation));
+      TempDir dir;
+      std::filesystem::create_directories(dir.Path() / "SRTM_3");
+      const std::filesystem::path stl = dir.Path() / "model.stl";
+      test::WriteText(stl, "old");
+      const std::string root = "DataRoot=" + dir.Root();
+      TForm4& form = Open({"orolith", root.c_str(), host.c_str()});
+      QPushButton* button = form.CreateStlCtl;
+      if (operation == Model) {
+        HugeRegion(stl);
+        Click(form.MissedDataCtl);
+      } else if (operation == Check) {
+        // Some 40000 tiles: longer than the test waits.
+        Type(form.Long1Ctl, QStringLiteral("-180"));
+        Type(form.Long2Ctl, QStringLiteral("180"));
+        Type(form.Lat1Ctl, QStringLiteral("-55"));
+        Type(form.Lat2Ctl, QStringLiteral("55"));
+        button = form.FileTestCtl;
+      } else {
+        Type(form.Long2Ctl, QStringLiteral("0.5"));
+        button = form.GetSRTM3Ctl;
+      }
+      // Stopped once the bar has moved (a download's stays busy while it waits).
+      bool stopEnabled = false;
+      int progress = -1;
+      std::optional<std::chrono::steady_clock::time_point> stopped;
+      const auto started = std::chrono::steady_clock::now();
+      const auto patience = operation == Download ? 500ms : 20s;
+      QTimer watch;
+      QObject::connect(&watch, &QTimer::timeout, [&] {
+        const bool moved = form.ProgressCtl->value() > 0;
+        if (stopped || !(moved || std::chrono::steady_clock::now() - started > patience)) return;
+        stopEnabled = form.StopCtl->isEnabled();
+        progress = form.ProgressCtl->value();
+        stopped = std::chrono::steady_clock::now();
+        stop(form);
+      });
+      watch.start(5);
+      answer_ = true;
+      Click(button);
+      ASSERT_TRUE(stopped) << "the operation ended before it was stopped";
+      EXPECT_LT(std::chrono::steady_clock::now() - *stopped, 2s);
+      EXPECT_TRUE(stopEnabled);
+      EXPECT_GE(progress, operation == Download ? 0 : 1) << "the bar did not move";
+      EXPECT_EQ(Log().back(), "Stopped by the user");
+      EXPECT_TRUE(errors_.empty());
+      EXPECT_FALSE(form.OperationRunning());
+      EXPECT_FALSE(form.StopCtl->isEnabled());
+      EXPECT_EQ(form.isVisible(), std::string(how) != "close");
+      EXPECT_TRUE(test::ReadText(stl) == "old") << "the old file was replaced";
+      EXPECT_EQ(test::FolderEntries(dir.Path()), (std::vector<std::string>{"SRTM_3", "model.stl"}));
+      EXPECT_TRUE(std::filesystem::is_empty(dir.Path() / "SRTM_3"));
+    }
+  }
 }
 
 TEST_F(MainWindowTest, ADownloadKeepsTheWindowAnsweringAndClosingStopsItAtOnce) {
@@ -799,8 +944,10 @@ TEST_F(MainWindowTest, ADownloadKeepsTheWindowAnsweringAndClosingStopsItAtOnce) 
   EXPECT_EQ(beeps_, 1) << "the click during the download was not refused";
   EXPECT_FALSE(form.isVisible());
   EXPECT_TRUE(errors_.empty());
-  EXPECT_EQ(Log().back(), "Attempting to Download : http://" + server.Host() +
-                              "/hang/srtm/version2_1/SRTM3/Africa/N45E006.hgt.zip");
+  const std::vector<std::string> log = Log();
+  EXPECT_EQ(log.back(), "Stopped by the user");
+  EXPECT_EQ(log.end()[-2], "Attempting to Download : http://" + server.Host() +
+                               "/hang/srtm/version2_1/SRTM3/Africa/N45E006.hgt.zip");
   EXPECT_TRUE(std::filesystem::is_empty(dir.Path() / "SRTM_3"));
 }
 
@@ -864,8 +1011,148 @@ TEST_F(MainWindowTest, WaitingForAPipesReaderKeepsTheWindowAnsweringAndClosingEn
   EXPECT_EQ(beeps_, 1) << "the click during the wait was not refused";
   EXPECT_FALSE(form.isVisible());
   EXPECT_TRUE(errors_.empty());
-  EXPECT_EQ(Log().back(), " * * * * * * * * * * * * * * * * *");
+  EXPECT_EQ(Log().end()[-2], " * * * * * * * * * * * * * * * * *");
+  EXPECT_EQ(Log().back(), "Stopped by the user");
   EXPECT_EQ(test::FolderEntries(dir.Path()), std::vector<std::string>{"model.stl"});
+}
+
+TEST_F(MainWindowTest, TheDataRootChosenMovesTheTileFoldersAndTheMapAndIsLogged) {
+  TempDir dir;
+  TForm4& form = Open();
+  std::vector<QString> offered;
+  form.Dialogs().ChooseDataRoot = [&](const QString& root) -> std::optional<QString> {
+    offered.push_back(root);
+    return QString::fromStdString(dir.Path().string());
+  };
+  Click(form.SelectDataRootCtl);
+  EXPECT_EQ(offered, std::vector<QString>{QString::fromStdString(WorkingDirectory())});
+  const DataFolders folders = MakeDataFolders(dir.Root());
+  EXPECT_EQ(form.Folders().Srtm3Dir, folders.Srtm3Dir);
+  EXPECT_EQ(form.DataRootCtl->text().toStdString(), dir.Root());
+  const std::vector<std::string> log = Log();
+  const std::vector<std::string> expected = DataRootLines(folders, RootOrigin::Chooser);
+  EXPECT_EQ(std::vector<std::string>(log.end() - 4, log.end()), expected);
+  Click(form.FileTestCtl);
+  EXPECT_EQ(Count(Log(), "N00E000.hgt was not found ... consider installing"), 1);
+}
+
+TEST_F(MainWindowTest, RememberedSettingsComeBackUnderTheCommandLineAndOnlyWhenAskedFor) {
+  TempDir root;
+  {
+    TForm4& form = Open();
+    EXPECT_FALSE(form.RememberCtl->isChecked()) << "nothing is kept unless asked for";
+    Type(form.Long1Ctl, QStringLiteral("7.2"));
+    Type(form.ZBaseCtl, QStringLiteral("12.5"));
+    Type(form.FloorCtl, QStringLiteral("8"));
+    Type(form.SaveFilenameCtl, QStringLiteral("alps.3mf"));
+    Click(form.SolidCtl);
+    form.TileSourceCtl->setCurrentIndex(
+        form.TileSourceCtl->findData(static_cast<int>(ArchiveLayout::Aws)));
+    form.Dialogs().ChooseDataRoot = [&](const QString&) -> std::optional<QString> {
+      return QString::fromStdString(root.Root());
+    };
+    Click(form.SelectDataRootCtl);
+    Click(form.RememberCtl);
+    form.close();
+  }
+  const struct {
+    std::vector<const char*> arguments;
+    bool kept;
+    const char* floor;
+    ArchiveLayout source;
+  } cases[] = {
+      {{"orolith"}, true, "8.0", ArchiveLayout::Aws},
+      {{"orolith", "floor=3", "TileSource=copernicus", "DataRoot=/maps"},
+       true,
+       "3.0",
+       ArchiveLayout::Copernicus},
+      {{"orolith", "Remember=no"}, false, "5.0", ArchiveLayout::Esa},
+      // Left unticked, the last window forgot them.
+      {{"orolith"}, false, "5.0", ArchiveLayout::Esa},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.arguments.size());
+    TForm4& form = Open(c.arguments);
+    EXPECT_EQ(form.RememberCtl->isChecked(), c.kept);
+    EXPECT_EQ(form.Long1Ctl->text(),
+              c.kept ? QStringLiteral("7.200000") : QStringLiteral("0.000000"));
+    EXPECT_EQ(form.ZBaseCtl->text(), c.kept ? QStringLiteral("12.5") : QStringLiteral("0.0"));
+    EXPECT_EQ(form.FloorCtl->text(), QString::fromLatin1(c.floor));
+    EXPECT_EQ(form.SaveFilenameCtl->text(),
+              c.kept ? QStringLiteral("alps.3mf") : QStringLiteral("NewFile.stl"));
+    EXPECT_EQ(form.SolidCtl->isChecked(), c.kept);
+    EXPECT_EQ(form.Source().Layout, c.source);
+    const bool given = c.arguments.size() > 2;
+    EXPECT_EQ(Log()[1], given ? "DataRoot taken from command line argument : /maps/"
+                        : c.kept
+                            ? "DataRoot taken from saved settings : " + root.Root()
+                            : "DataRoot taken from execution directory : " + WorkingDirectory());
+    form.close();
+  }
+}
+
+// The front panel keeps its controls where they are; the log and the panel beside it take the
+// room the window has, and the front panel scrolls in a window too short for it.
+TEST_F(MainWindowTest, TheLogAndTheMapTakeTheRoomTheFrontPanelScrollsWhenShort) {
+  TForm4& form = Open();
+  const QRect region = form.Long1Ctl->parentWidget()->geometry();
+  const QRect label = form.Label6->geometry();
+  int logHeight = 0;
+  int mapWidth = 0;
+  for (const QSize size :
+       {QSize(960, 560), QSize(1280, 720), QSize(1366, 768), QSize(1920, 1200), QSize(700, 400)}) {
+    SCOPED_TRACE(size.width());
+    form.resize(size);
+    EXPECT_EQ(form.Long1Ctl->parentWidget()->geometry(), region);
+    EXPECT_EQ(form.Label6->geometry(), label);
+    EXPECT_EQ(form.PreviewTabs->geometry().right(), size.width() - 1);
+    EXPECT_EQ(form.PreviewTabs->height(), size.height());
+    EXPECT_EQ(form.PreviewTabs->x(), form.FrontScroll->width());
+    const bool tall = size.height() >= layout::MinFrontHeight;
+    EXPECT_EQ(form.FrontPanel->height(), tall ? size.height() : layout::MinFrontHeight);
+    EXPECT_EQ(form.StopCtl->geometry().bottom(), form.FrontPanel->height() - 9);
+    if (size.width() <= 1920 && size.height() >= 560) {
+      EXPECT_GT(form.Memo1->height(), logHeight) << "the log grows with the window";
+      EXPECT_GT(form.PreviewTabs->width(), mapWidth) << "so does the map";
+    }
+    logHeight = form.Memo1->height();
+    mapWidth = form.PreviewTabs->width();
+  }
+}
+
+TEST(WindowLayout, TheFrontPanelFitsBesideTheMapOrScrollsAndTheWindowFitsTheScreen) {
+  constexpr int Bar = 15;
+  const struct {
+    QSize client;
+    int frontWidth;
+    int panelHeight;
+  } cases[] = {
+      {{1370, 817}, 810, 817},
+      {{1366, 768}, 810, 768},
+      {{960, 600}, 810, 600},                     // 1920 x 1200 at twice the scale
+      {{960, 400}, 825, layout::MinFrontHeight},  // a vertical bar beside the panel
+      {{800, 600}, 680, 600 - Bar},               // scrolled sideways
+      {{800, layout::MinFrontHeight}, 680, layout::MinFrontHeight},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.client.width() * 10000 + c.client.height());
+    const WindowLayout arranged = ArrangeWindow(c.client, Bar);
+    EXPECT_EQ(arranged.Front, QRect(0, 0, c.frontWidth, c.client.height()));
+    EXPECT_EQ(arranged.Preview,
+              QRect(c.frontWidth, 0, c.client.width() - c.frontWidth, c.client.height()));
+    EXPECT_EQ(arranged.FrontPanel, QSize(810, c.panelHeight));
+    const FrontPanelRows rows = ArrangeFrontPanel(c.panelHeight);
+    EXPECT_EQ(rows.Log.top(), layout::LogTop);
+    EXPECT_GE(rows.Log.height(), layout::MinLogHeight);
+    EXPECT_LT(rows.Log.bottom(), rows.Status.top());
+    EXPECT_EQ(rows.Status.bottom(), c.panelHeight - 9);
+  }
+  // A laptop's screen with a panel at the top, and a title bar: the frame fits.
+  const QRect available(0, 32, 1366, 736);
+  const QRect placed = FittedWindow(QSize(1370, 817), available, QMargins(1, 28, 1, 1));
+  EXPECT_EQ(placed, QRect(0, 32, 1364, 707));
+  EXPECT_EQ(FittedWindow(QSize(1370, 817), QRect(0, 0, 1920, 1080), QMargins(1, 28, 1, 1)),
+            QRect(0, 0, 1370, 817));
 }
 
 // Signals for the window's tests: the handlers are in place, and each test forgets its stop.

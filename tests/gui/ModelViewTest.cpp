@@ -7,6 +7,7 @@
 #include "gui/Orolith_Main.h"
 #include "model/writers/STL.h"
 #include "support/GridSurface.h"
+#include "support/Packages.h"
 #include "support/StlReader.h"
 #include "support/TempFiles.h"
 
@@ -20,6 +21,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <limits>
 #include <memory>
 #include <set>
 #include <string>
@@ -100,9 +102,16 @@ class ModelViewTest : public ::testing::Test {
 TEST_F(ModelViewTest, AModelIsDrawnLitAndShadedWhereItIs) {
   const QImage empty = Frame();
   EXPECT_EQ(Lit(empty), 0) << "nothing to draw yet";
+  EXPECT_EQ(view_.Scale(), QString());
   Show(Saved(Hills(60, 40, false), "hills.stl"));
   EXPECT_EQ(view_.TrianglesShown(), 60U * 40U * 2U);
-  EXPECT_EQ(view_.Note(), QStringLiteral("hills.stl: 4800 triangles"));
+  EXPECT_TRUE(view_.Note().startsWith(QStringLiteral("hills.stl: 4800 triangles, 60.0 × 40.0 × ")))
+      << view_.Note().toStdString();
+  EXPECT_TRUE(view_.Note().endsWith(QStringLiteral(" mm")));
+  // A round length, about a fifth of the view wide.
+  EXPECT_EQ(view_.Scale(), QStringLiteral("20 mm"));
+  EXPECT_GE(view_.ScaleWidth(), 40);
+  EXPECT_LE(view_.ScaleWidth(), 120);
   const QImage frame = Frame();
   const int area = frame.width() * frame.height();
   EXPECT_GE(Lit(frame), area / 8) << "the model fills a good part of the view";
@@ -165,8 +174,25 @@ TEST_F(ModelViewTest, ALargeModelIsShownDecimatedAndTheCornerSaysSo) {
   EXPECT_GE(view_.TrianglesShown(), 500U);
   EXPECT_TRUE(view_.Note().startsWith(QStringLiteral("large.stl: decimated for the view, ")))
       << view_.Note().toStdString();
-  EXPECT_TRUE(view_.Note().endsWith(QStringLiteral(" of 20802 triangles")));
+  EXPECT_TRUE(view_.Note().contains(QStringLiteral(" of 20802 triangles, 100.0 × 100.0 × ")));
   EXPECT_GE(Lit(Frame()), 480 * 480 / 8);
+}
+
+// Faces at infinity or of no number among a surface, read whole and decimated: the view draws
+// the rest.
+TEST_F(ModelViewTest, FacesAtInfinityLeaveTheRestDrawn) {
+  const float inf = std::numeric_limits<float>::infinity();
+  for (const float far : {inf, std::numeric_limits<float>::quiet_NaN()}) {
+    for (const std::uint64_t budget : {std::uint64_t{1000000}, std::uint64_t{2000}}) {
+      view_.SetTriangleBudget(budget);
+      TSTL stl = Hills(60, 40, false);
+      for (int i = 0; i < 20; ++i)
+        stl.AddFace(MakeVec(-far, 0, 1), MakeVec(far, 1, 2), MakeVec(0, far, -far));
+      Show(Saved(stl, "far.stl"));
+      EXPECT_GT(view_.TrianglesShown(), 0U) << far << " " << budget;
+      EXPECT_GE(Lit(Frame()), 480 * 480 / 8) << far << " " << budget;
+    }
+  }
 }
 
 TEST_F(ModelViewTest, AFileThatCantBeReadIsSaidInTheCornerAndNothingIsDrawn) {
@@ -180,16 +206,57 @@ TEST_F(ModelViewTest, AFileThatCantBeReadIsSaidInTheCornerAndNothingIsDrawn) {
   EXPECT_EQ(Lit(Frame()), 0);
 }
 
-// Whatever its bytes (here an STL's), a file named as a package is not read as an STL.
-TEST_F(ModelViewTest, APackageIsNotDrawnAndTheCornerSaysSo) {
-  for (const char* name : {"model.3mf", "model.3MF"}) {
-    Show(Saved(Hills(10, 10, false), "first.stl"));
-    ASSERT_GT(view_.TrianglesShown(), 0U);
-    Show(Saved(Hills(10, 10, false), name));
-    EXPECT_EQ(view_.TrianglesShown(), 0U) << name;
-    EXPECT_EQ(view_.Note(), QString::fromLatin1(name) + ": the 3D view shows STL files only");
-    EXPECT_EQ(Lit(Frame()), 0) << name;
+// The package of the same faces is drawn as its STL is, pixel for pixel.
+TEST_F(ModelViewTest, APackageIsDrawnAsItsStlIs) {
+  const TSTL hills = Hills(60, 40, true);
+  Show(Saved(hills, "hills.stl"));
+  const QImage stl = Frame();
+  const std::string package = (dir_.Path() / "hills.3mf").string();
+  test::SaveThreeMf(hills, package);
+  Show(package);
+  EXPECT_TRUE(view_.Note().startsWith(QStringLiteral("hills.3mf: 5202 triangles, 60.0 × 40.0 × ")))
+      << view_.Note().toStdString();
+  EXPECT_EQ(Differing(stl, Frame()), 0);
+}
+
+// The middle of the lit pixels.
+QPointF Centre(const QImage& frame) {
+  const QRgb background = frame.pixel(0, frame.height() - 1);
+  double x = 0, y = 0, lit = 0;
+  for (int row = 0; row < frame.height(); ++row) {
+    for (int column = 0; column < frame.width(); ++column) {
+      if (frame.pixel(column, row) == background) continue;
+      x += column;
+      y += row;
+      ++lit;
+    }
   }
+  return lit > 0 ? QPointF(x / lit, y / lit) : QPointF();
+}
+
+TEST_F(ModelViewTest, ARightDragMovesItAndTheWheelZoomsTowardsThePointer) {
+  Show(Saved(Hills(60, 40, false), "hills.stl"));
+  const QPointF first = Centre(Frame());
+  const QPoint from(240, 240);
+  QTest::mousePress(&view_, Qt::RightButton, {}, from);
+  for (int step = 1; step <= 4; ++step) QTest::mouseMove(&view_, from + QPoint(15, 10) * step);
+  QTest::mouseRelease(&view_, Qt::RightButton, {}, from + QPoint(60, 40));
+  const QPointF moved = Centre(Frame());
+  EXPECT_NEAR(moved.x() - first.x(), 60, 4);
+  EXPECT_NEAR(moved.y() - first.y(), 40, 4);
+
+  // Towards a point left of the middle: the model grows away from it, and the bar with it.
+  QTest::mouseDClick(&view_, Qt::LeftButton, {}, from);
+  const QString length = view_.Scale();
+  const int width = view_.ScaleWidth();
+  const QPointF pointer(120, 240);
+  QWheelEvent wheel(pointer, view_.mapToGlobal(pointer), {}, {0, 120}, Qt::NoButton, Qt::NoModifier,
+                    Qt::NoScrollPhase, false);
+  QApplication::sendEvent(&view_, &wheel);
+  EXPECT_GT(Centre(Frame()).x() - first.x(), 25);
+  const double grown = view_.ScaleWidth() / view_.Scale().split(u' ')[0].toDouble() /
+                       (width / length.split(u' ')[0].toDouble());
+  EXPECT_NEAR(grown, 1.2, 0.03);
 }
 
 TEST_F(ModelViewTest, OnlyTheModelAskedForLastIsShown) {

@@ -40,6 +40,8 @@ class RegionMapTest : public ::testing::Test {
     form_->Dialogs().Beep = [] {};
     form_->show();
     EXPECT_TRUE(QTest::qWaitForWindowExposed(form_.get()));
+    // The map as large as on a screen with room for the window, whatever the test platform's.
+    form_->resize(TForm4::FrontPanelWidth + TForm4::PanelWidth, TForm4::WindowHeight);
     return *form_;
   }
 

@@ -26,7 +26,7 @@ TEST(MapProjection, AFittedRegionsBoxHasTheModelsProportions) {
         test::RegionPanel(static_cast<float>(c.region.West), static_cast<float>(c.region.East),
                           static_cast<float>(c.region.South), static_cast<float>(c.region.North));
     panel.XExtent = 150;
-    const ModelFootprint model = ModelSize(ReadModelSettings(panel));
+    const ModelDimensions model = ModelSize(ReadModelSettings(panel));
     EXPECT_FLOAT_EQ(model.X, 150);
     EXPECT_NEAR(model.Y / model.X, c.modelYOverX, 0.001);
 

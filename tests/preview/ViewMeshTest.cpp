@@ -17,6 +17,7 @@
 #include <cmath>
 #include <filesystem>
 #include <functional>
+#include <limits>
 #include <string>
 
 namespace orolith {
@@ -157,6 +158,39 @@ TEST(ViewMesh, AModelMadeFromARealTileAsASolidShowsItsFloorDecimated) {
   EXPECT_EQ(decimated.Min, whole.Min);
   EXPECT_EQ(decimated.Max, whole.Max);
   EXPECT_GE(FlatAt(decimated, whole.Min[2]), 2U);
+}
+
+// Faces with a corner at infinity, of no number or at the ends of the float range among a
+// surface, read whole and decimated: what is drawn and its bounds stay finite.
+TEST(ViewMesh, FacesBeyondTheFloatsAreLeftOutOfTheView) {
+  const float inf = std::numeric_limits<float>::infinity();
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  const struct {
+    float low, high;
+    bool drawn;  // the faces are finite, if far
+  } cases[] = {{-inf, inf, false}, {nan, nan, false}, {-3e38F, 3e38F, true}, {0, inf, false}};
+  for (const auto& c : cases) {
+    for (const std::uint64_t budget : {std::uint64_t{100000}, std::uint64_t{2000}}) {
+      SCOPED_TRACE(testing::Message() << c.low << " " << c.high << ", budget " << budget);
+      TempDir dir;
+      TSTL stl = Surface(100, 60, false);
+      for (int i = 0; i < 50; ++i) {
+        const float at = static_cast<float>(i);
+        stl.AddFace(MakeVec(c.low, at, 1), MakeVec(c.high, at + 1, c.low), MakeVec(at, c.high, 2));
+      }
+      const ViewMesh mesh = ReadViewMesh(Saved(stl, dir, "far.stl"), budget);
+      EXPECT_EQ(mesh.FileFaces, 12050U);
+      EXPECT_EQ(mesh.Decimated, budget < 12050U);
+      // Far corners leave the surface a speck of the grid; without them it keeps the budget.
+      if (!c.drawn) {
+        EXPECT_GE(mesh.Triangles(), std::min<std::uint64_t>(budget / 3, 12000));
+      }
+      EXPECT_TRUE(std::all_of(mesh.Corners.begin(), mesh.Corners.end(),
+                              [](float v) { return std::isfinite(v); }));
+      EXPECT_EQ(mesh.Min[0], c.drawn ? c.low : 0.0F);
+      EXPECT_EQ(mesh.Max[1], c.drawn ? c.high : 60.0F);
+    }
+  }
 }
 
 TEST(ViewMesh, FacesAreCountedByTheFileLength) {

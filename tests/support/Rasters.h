@@ -83,13 +83,13 @@ inline std::string WriteUtmPlane(const std::string& folder) {
 }
 }  // namespace utm20s
 
-// Longitude and latitude to UTM zone 20S, for the checks.
+// Longitude and latitude to UTM (zone 20S unless told), for the checks.
 class ToUtm {
  public:
-  ToUtm() {
+  explicit ToUtm(int epsg = 32720) {
     OSRImportFromEPSG(geographic_, 4326);
     OSRSetAxisMappingStrategy(geographic_, OAMS_TRADITIONAL_GIS_ORDER);
-    OSRImportFromEPSG(utm_, 32720);
+    OSRImportFromEPSG(utm_, epsg);
     OSRSetAxisMappingStrategy(utm_, OAMS_TRADITIONAL_GIS_ORDER);
     transform_ = OCTNewCoordinateTransformation(geographic_, utm_);
   }

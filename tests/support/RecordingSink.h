@@ -18,6 +18,8 @@ class RecordingSink : public FaceSink {
   struct Chunk {
     std::int32_t pieceLon;
     std::int32_t pieceLat;
+    std::uint32_t pieceColumns;
+    std::uint32_t pieceRows;
     std::vector<Vec3> vertices;
     std::vector<LatticePoint> lattice;
     std::vector<Triangle> triangles;
@@ -34,8 +36,9 @@ class RecordingSink : public FaceSink {
     std::size_t id = 0;
     if (chunk.Encoded.Size() == sizeof id) std::memcpy(&id, chunk.Encoded.Data(), sizeof id);
     if (std::this_thread::get_id() != runThread) ++offRunThread;
-    chunks.push_back({chunk.PieceLon, chunk.PieceLat, chunk.Vertices, chunk.Lattice,
-                      chunk.Triangles, id == std::hash<std::thread::id>{}(runThread)});
+    chunks.push_back({chunk.PieceLon, chunk.PieceLat, chunk.PieceColumns, chunk.PieceRows,
+                      chunk.Vertices, chunk.Lattice, chunk.Triangles,
+                      id == std::hash<std::thread::id>{}(runThread)});
     for (const Triangle& t : chunk.Triangles) {
       faces.AddFace(chunk.Vertices[t.A], chunk.Vertices[t.B], chunk.Vertices[t.C]);
     }

@@ -77,12 +77,11 @@ def layout(raw, infos):
     parts, at, at_central = [], 0, directory
     for info in infos:
         check(raw[at_central:at_central + 4] == b"PK\1\2", "no central header")
-        _, needed, _, _, time, date, _, stored32, size32, name, extra, comment, disk, _, _, _ = \
+        _, needed, _, _, time, date, _, _, _, name, extra, comment, disk, _, _, _ = \
             struct.unpack_from("<6H3I5H2I", raw, at_central + 4)
         at_central += 46 + name + extra + comment
         check(comment == disk == 0, info.filename + ": a comment or a disk")
         central64 = 1 in extra_fields(info.extra)
-        check(needed == (45 if central64 else 20), info.filename + ": version needed")
         check(info.flag_bits & ~0x0008 == 0 and info.compress_type in (0, 8),
               info.filename + ": flags or method")
         check(info.header_offset == at, info.filename + ": a gap or overlap before it")
@@ -97,6 +96,7 @@ def layout(raw, infos):
             check(len(fields[1]) == 16 and stored == size == 0xFFFFFFFF and version >= 45,
                   info.filename + ": local ZIP64 field")
             size, stored = struct.unpack("<2Q", fields[1])
+        check(needed == (45 if central64 or local64 else 20), info.filename + ": version needed")
         descriptor = info.flag_bits & 0x0008 != 0
         check((flags, method, ltime, ldate) == (info.flag_bits, info.compress_type, time, date),
               info.filename + ": local header differs from the central one")
@@ -106,7 +106,8 @@ def layout(raw, infos):
         at = data + info.compress_size
         stored_bytes = raw[data:at]
         if descriptor:
-            form = "<I2Q" if 0xFFFFFFFF in (stored32, size32) else "<3I"
+            # 8 bytes wide after a local header with a ZIP64 field, as a reader of the stream knows.
+            form = "<I2Q" if local64 else "<3I"
             check(raw[at:at + 4] == b"PK\7\x08", info.filename + ": no data descriptor")
             check(struct.unpack_from(form, raw, at + 4) ==
                   (info.CRC, info.compress_size, info.file_size), info.filename + ": descriptor")

@@ -2,10 +2,11 @@
 
 #include "model/adaptive/LatticeMesher.h"
 #include "model/lattice/ModelGrid.h"
+#include "model/lattice/SurfaceMesher.h"
 #include "model/mesh/FaceSink.h"
 
 #include <cstdint>
-#include <functional>
+#include <vector>
 
 namespace orolith {
 
@@ -20,30 +21,27 @@ class PieceHeights final : public LatticeHeights {
   const PieceLattice& lattice_;
 };
 
-// Whether the piece's lattice encloses area in the model: a piece narrower or lower than a
-// float step would give faces that are lines.
-bool EnclosesArea(const PieceLattice& lattice) noexcept;
-
 // The surface as few triangles over the lattice's points as keep every point within the
 // error of its height. Each tile's piece is meshed block by block; each block becomes one
-// chunk for the sink, written on the calling thread in the mesher's order, so the file is
-// the same with any number of threads.
-class AdaptiveSurface {
+// chunk for the sink, encoded on the thread that meshed it and written on the run's thread in
+// the mesher's order, so the file is the same with any number of threads. A piece of no area
+// is left out.
+class AdaptiveSurface final : public SurfaceMesher {
  public:
   // maxError in model z; threads that mesh blocks at once.
   AdaptiveSurface(float maxError, unsigned threads, FaceSink& sink);
 
-  // Meshes the piece of the tile at lon, lat and writes its faces; cellsDone(n) after each
-  // block with the n cells it covered. Returns the outline the surface keeps, for a solid.
-  PieceOutline Mesh(const PieceLattice& lattice, std::int32_t lon, std::int32_t lat,
-                    const std::function<void(std::uint64_t)>& cellsDone);
-
-  std::uint64_t Faces() const noexcept { return faces_; }
+  bool Mesh(const PieceLattice& lattice, std::int32_t lon, std::int32_t lat,
+            const CellsDone& cellsDone) override;
+  // The outline's kept points, the surface's vertices there.
+  PieceOutline Outline(const PieceLattice& lattice) const override;
+  std::uint64_t Faces() const noexcept override { return faces_; }
 
  private:
   FaceSink& sink_;
   LatticeMesher mesher_;
-  MeshChunk chunk_;
+  std::vector<MeshChunk> chunks_;  // one a slot of the mesher
+  LatticeOutline kept_;            // of the piece last meshed
   std::uint64_t faces_ = 0;
 };
 

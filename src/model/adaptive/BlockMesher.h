@@ -1,7 +1,7 @@
 #pragma once
 
 #include "model/adaptive/LatticeGeometry.h"
-#include "model/adaptive/LatticeMesher.h"
+#include "model/adaptive/LatticeTypes.h"
 
 #include <array>
 #include <cmath>

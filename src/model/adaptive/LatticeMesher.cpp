@@ -1,15 +1,11 @@
 #include "model/adaptive/LatticeMesher.h"
 
+#include "base/OrderedPipeline.h"
 #include "model/adaptive/BlockMesher.h"
 #include "model/adaptive/LatticePiecePlan.h"
 
 #include <algorithm>
-#include <condition_variable>
-#include <exception>
-#include <mutex>
 #include <stdexcept>
-#include <stop_token>
-#include <thread>
 
 namespace orolith {
 
@@ -17,119 +13,94 @@ using lattice::BlockMesher;
 using lattice::GroupBlocks;
 using lattice::MaxBlockPoints;
 
-// The calling thread plans the piece, meshes blocks itself and hands them out in order; the
-// other threads take the next block to mesh on their own, so that no block waits for a thread
-// to be woken to start it. Finished blocks wait in a ring of slots for their turn, a few per
-// thread, so that a thread that the system holds back stops the others only when the ring has
-// gone round.
+// The calling thread hands out blocks that are done; meanwhile it meshes blocks itself.
+constexpr auto Caller = OrderedPipeline::Owner::Helps;
+
+// The calling thread plans the piece; the blocks then go through an ordered pipeline, meshed on
+// its threads and handed out in order on the calling thread. Finished blocks wait in a few slots
+// a thread for their turn, so that a thread the system holds back stops the others only when
+// every slot is taken.
 struct LatticeMesher::Impl {
   struct Slot {
     std::uint32_t block = 0;
-    bool done = false;
-    std::exception_ptr error;
     std::vector<LatticeSample> points;
     std::vector<LatticeTriangle> triangles;
     std::uint32_t removed = 0;
   };
 
-  explicit Impl(const LatticeMeshOptions& o) : options(o) {
-    options.BlockPoints =
-        std::clamp<std::uint32_t>(options.BlockPoints, 2, (MaxBlockPoints - 1) / GroupBlocks + 1);
-    options.Threads = std::max(1U, options.Threads);
-    meshers.resize(options.Threads);
+  explicit Impl(const LatticeMeshOptions& o)
+      : options(Clamped(o)),
+        meshers(OrderedPipeline::MakingThreads(options.Threads, Caller)),
+        slots(options.Threads > 1 ? SlotsPerThread * options.Threads : 1),
+        pipeline(
+            options.Threads, Caller, slots.size(),
+            [this](unsigned thread, std::size_t slot) { MeshBlock(meshers[thread], slot); },
+            [this](std::size_t slot) { HandOut(slot); }) {
     for (BlockMesher& m : meshers) m.Reserve(GroupBlocks * (options.BlockPoints - 1) + 1);
-    slots.resize(options.Threads > 1 ? SlotsPerThread * options.Threads : 1);
-    workers.reserve(options.Threads - 1);
-    for (unsigned i = 1; i < options.Threads; ++i) {
-      workers.emplace_back([this, i](std::stop_token stop) { Work(stop, meshers[i]); });
-    }
   }
 
-  void MeshBlock(BlockMesher& mesher, Slot& slot) const;
-  // With the lock held: the next block to mesh may start.
-  bool MayStart() const {
-    return next < blocks && next - emitted < static_cast<std::uint32_t>(slots.size());
+  static LatticeMeshOptions Clamped(LatticeMeshOptions o) {
+    o.BlockPoints =
+        std::clamp<std::uint32_t>(o.BlockPoints, 2, (MaxBlockPoints - 1) / GroupBlocks + 1);
+    o.Threads = std::max(1U, o.Threads);
+    return o;
   }
-  // Meshes the next block, taking the lock off meanwhile.
-  void MeshNext(std::unique_lock<std::mutex>& lock, BlockMesher& mesher);
-  void Work(const std::stop_token& stop, BlockMesher& mesher);
-  // Until no other thread meshes a block of this piece.
-  void Drain();
-  // A slot keeps room for the most a base block needs; a joined block's more goes again, so
-  // that the ring never holds many joined blocks' worth.
-  void Trim(Slot& slot) const {
+
+  MeshedBlock Handed(std::size_t slot) const {
+    const Slot& s = slots[slot];
+    return {s.block, static_cast<unsigned>(slot), plan.Rect(s.block), s.points, s.triangles};
+  }
+
+  void MeshBlock(BlockMesher& mesher, std::size_t slot) {
+    Slot& s = slots[slot];
+    const LatticeRect rect = plan.Rect(s.block);
+    float* out = mesher.Heights(rect.Columns, rect.Rows);
+    heights->Fill(rect, out, rect.Columns);
+    mesher.Mesh(plan.Sides(s.block), options.MaxError);
+    mesher.Output(rect, s.points, s.triangles);
+    s.removed = mesher.Removed();
+    if (*made) (*made)(Handed(slot));
+  }
+
+  void HandOut(std::size_t slot) {
+    Slot& s = slots[slot];
+    counted.Triangles += s.triangles.size();
+    counted.Points += s.points.size();
+    counted.Removed += s.removed;
+    (*onBlock)(Handed(slot));
+    // A slot keeps room for the most a base block needs; a joined block's more goes again, so
+    // that the slots never hold many joined blocks' worth.
     const std::size_t points = static_cast<std::size_t>(options.BlockPoints) * options.BlockPoints;
-    if (slot.points.capacity() > points) std::vector<LatticeSample>().swap(slot.points);
-    if (slot.triangles.capacity() > 2 * points) std::vector<LatticeTriangle>().swap(slot.triangles);
+    if (s.points.capacity() > points) std::vector<LatticeSample>().swap(s.points);
+    if (s.triangles.capacity() > 2 * points) std::vector<LatticeTriangle>().swap(s.triangles);
   }
 
-  static constexpr std::uint32_t SlotsPerThread = 4;
+  static constexpr unsigned SlotsPerThread = 4;
   LatticeMeshOptions options;
+  // The piece being meshed: set before its blocks go through the pipeline, read by its threads.
   const LatticeHeights* heights = nullptr;
+  const BlockMade* made = nullptr;
+  const BlockSink* onBlock = nullptr;
+  LatticeMeshStats counted;
   lattice::PiecePlan plan;
   std::vector<float> line;           // a side of the outline
   std::vector<BlockMesher> meshers;  // one a thread, the calling thread's first
   std::vector<Slot> slots;
-  std::mutex mutex;
-  std::condition_variable_any startable;  // MayStart() may have become true
-  std::condition_variable finished;       // a slot is done, or a worker stopped meshing
-  std::uint32_t blocks = 0;               // of the piece
-  std::uint32_t next = 0;                 // the next block to start
-  std::uint32_t emitted = 0;              // blocks handed out
-  unsigned running = 0;                   // blocks the workers are meshing
-  std::vector<std::jthread> workers;      // last: stopped and joined before all they use goes
+  OrderedPipeline pipeline;  // last: no block in flight once it goes
 };
-
-void LatticeMesher::Impl::MeshBlock(BlockMesher& mesher, Slot& slot) const {
-  const LatticeRect rect = plan.Rect(slot.block);
-  float* out = mesher.Heights(rect.Columns, rect.Rows);
-  heights->Fill(rect, out, rect.Columns);
-  mesher.Mesh(plan.Sides(slot.block), options.MaxError);
-  mesher.Output(rect, slot.points, slot.triangles);
-  slot.removed = mesher.Removed();
-}
-
-void LatticeMesher::Impl::MeshNext(std::unique_lock<std::mutex>& lock, BlockMesher& mesher) {
-  Slot& slot = slots[next % slots.size()];
-  slot.block = next++;
-  slot.done = false;
-  slot.error = nullptr;
-  lock.unlock();
-  try {
-    MeshBlock(mesher, slot);
-  } catch (...) {
-    slot.error = std::current_exception();
-  }
-  lock.lock();
-  slot.done = true;
-}
-
-void LatticeMesher::Impl::Work(const std::stop_token& stop, BlockMesher& mesher) {
-  std::unique_lock lock(mutex);
-  for (;;) {
-    startable.wait(lock, stop, [this] { return MayStart(); });
-    if (stop.stop_requested()) return;
-    ++running;
-    MeshNext(lock, mesher);
-    --running;
-    finished.notify_all();
-  }
-}
-
-void LatticeMesher::Impl::Drain() {
-  std::unique_lock lock(mutex);
-  next = blocks;
-  finished.wait(lock, [this] { return running == 0; });
-}
 
 LatticeMesher::LatticeMesher(const LatticeMeshOptions& options)
     : impl_(std::make_unique<Impl>(options)) {}
 
 LatticeMesher::~LatticeMesher() = default;
 
+unsigned LatticeMesher::Slots() const noexcept {
+  return static_cast<unsigned>(impl_->slots.size());
+}
+
 LatticeOutline LatticeMesher::Mesh(const LatticeHeights& heights, std::uint32_t columns,
                                    std::uint32_t rows, const BlockSink& onBlock,
-                                   LatticeMeshStats* stats) {
+                                   LatticeMeshStats* stats, const BlockMade& made) {
   Impl& m = *impl_;
   if (columns == 0 || rows == 0) throw std::invalid_argument("lattice mesher: empty piece");
   m.heights = &heights;
@@ -151,46 +122,14 @@ LatticeOutline LatticeMesher::Mesh(const LatticeHeights& heights, std::uint32_t 
   side(m.plan.West(), {0, 0, 1, rows + 1}, false, outline.West);
   side(m.plan.East(), {columns, 0, 1, rows + 1}, false, outline.East);
 
-  LatticeMeshStats counted;
-  counted.Blocks = m.plan.Blocks();
-  {
-    const std::lock_guard lock(m.mutex);
-    m.blocks = counted.Blocks;
-    m.next = 0;
-    m.emitted = 0;
-    // A piece that ended in an exception may have left finished slots behind.
-    for (Impl::Slot& slot : m.slots) slot.done = false;
-  }
-  m.startable.notify_all();
-  try {
-    std::unique_lock lock(m.mutex);
-    while (m.emitted < m.blocks) {
-      Impl::Slot& slot = m.slots[m.emitted % m.slots.size()];
-      // While the block whose turn it is is not done, this thread meshes the next ones too.
-      while (!slot.done || slot.block != m.emitted) {
-        if (m.MayStart()) {
-          m.MeshNext(lock, m.meshers.front());
-        } else {
-          m.finished.wait(lock);
-        }
-      }
-      lock.unlock();
-      if (slot.error) std::rethrow_exception(slot.error);
-      counted.Triangles += slot.triangles.size();
-      counted.Points += slot.points.size();
-      counted.Removed += slot.removed;
-      onBlock({slot.block, m.plan.Rect(slot.block), slot.points, slot.triangles});
-      m.Trim(slot);
-      lock.lock();
-      slot.done = false;
-      ++m.emitted;
-      m.startable.notify_all();
-    }
-  } catch (...) {
-    m.Drain();
-    throw;
-  }
-  if (stats) *stats = counted;
+  m.made = &made;
+  m.onBlock = &onBlock;
+  m.counted = {};
+  m.counted.Blocks = m.plan.Blocks();
+  m.pipeline.Run(m.counted.Blocks, [&m](std::size_t index, std::size_t slot) {
+    m.slots[slot].block = static_cast<std::uint32_t>(index);
+  });
+  if (stats) *stats = m.counted;
   return outline;
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "model/adaptive/LatticeTypes.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -9,44 +11,13 @@
 
 namespace orolith {
 
-// Lattice points Columns x Rows from (Q0, R0): column q, row r is the corner of cells at the
-// west edge of column q and the south edge of row r of a tile's piece.
-struct LatticeRect {
-  std::uint32_t Q0 = 0;
-  std::uint32_t R0 = 0;
-  std::uint32_t Columns = 0;
-  std::uint32_t Rows = 0;
-};
-
-// The heights of one tile piece's lattice, in model z. Blocks ask for their own points and
-// the borders they share are asked for again on their own, so Fill must give a point the same
-// height every time. A NaN height is a missing point: the surface leaves a hole there, with no
-// triangle that has it for a corner or covers it. Called from the meshing threads, several at
-// once.
-class LatticeHeights {
- public:
-  virtual ~LatticeHeights() = default;
-  // out[row * stride + column] for every point of rect, row 0 the southern.
-  virtual void Fill(const LatticeRect& rect, float* out, std::size_t stride) const = 0;
-};
-
-struct LatticeSample {
-  std::uint32_t Q = 0;
-  std::uint32_t R = 0;
-  float Z = 0;
-};
-
-// Corners are indexes into the block's points, counter-clockwise seen from above.
-struct LatticeTriangle {
-  std::uint32_t A = 0;
-  std::uint32_t B = 0;
-  std::uint32_t C = 0;
-};
-
 // One meshed block. Its points are the lattice points its triangles use, each once; a point
 // on a border shared with the next block appears in both.
 struct MeshedBlock {
   std::uint32_t Index = 0;  // in the order blocks are handed out
+  // The block's own among LatticeMesher::Slots() from its meshing to its hand-out: what a
+  // caller keeps by slot is the block's alone meanwhile.
+  unsigned Slot = 0;
   LatticeRect Rect;
   std::span<const LatticeSample> Points;
   std::span<const LatticeTriangle> Triangles;
@@ -81,6 +52,7 @@ struct LatticeMeshStats {
 };
 
 using BlockSink = std::function<void(const MeshedBlock&)>;
+using BlockMade = std::function<void(const MeshedBlock&)>;
 
 // Triangulates the lattice of a tile piece with vertices at lattice points, so that the surface
 // lies within the error of every lattice point's height, with few triangles.
@@ -103,10 +75,15 @@ class LatticeMesher {
 
   // Meshes the piece of columns x rows cells ((columns + 1) x (rows + 1) lattice points) and
   // hands its blocks to onBlock one by one on the calling thread, by their west edge west to
-  // east, then by their south edge south to north. An exception from heights or onBlock ends
-  // the piece after the blocks in flight are done and goes to the caller.
+  // east, then by their south edge south to north. made, when given, sees each block first,
+  // on the thread that meshed it, several at once. An exception from heights, made or onBlock
+  // ends the piece after the blocks in flight are done and goes to the caller.
   LatticeOutline Mesh(const LatticeHeights& heights, std::uint32_t columns, std::uint32_t rows,
-                      const BlockSink& onBlock, LatticeMeshStats* stats = nullptr);
+                      const BlockSink& onBlock, LatticeMeshStats* stats = nullptr,
+                      const BlockMade& made = {});
+
+  // Blocks that are meshed and not yet handed out at most.
+  unsigned Slots() const noexcept;
 
  private:
   struct Impl;

@@ -2,7 +2,7 @@
 
 #include "model/adaptive/BlockMesher.h"
 #include "model/adaptive/BorderSimplify.h"
-#include "model/adaptive/LatticeMesher.h"
+#include "model/adaptive/LatticeTypes.h"
 
 #include <cstdint>
 #include <span>

@@ -30,13 +30,14 @@ CentreFractions::CentreFractions(std::uint64_t seed) {
   }
 }
 
-CellMesher::CellMesher(const ModelScale& scale, CentreFractions& fractions, unsigned workers)
-    : scale_(scale), fractions_(fractions), scratch_(std::max(workers, 1U)) {}
+CellMesher::CellMesher(const ModelScale& scale, CentreFractions& fractions, unsigned threads)
+    : scale_(scale), fractions_(fractions), scratch_(std::max(threads, 1U)) {}
 
 std::size_t CellMesher::StartTile(const PieceLattice& lattice, std::int32_t lon, std::int32_t lat) {
   if (lattice.Tile() == nullptr)
     throw std::logic_error("A piece with no tile has no cells to mesh");
   lattice_ = &lattice;
+  centreZ_.clear();
   lon_ = lon;
   lat_ = lat;
   const TileGrid& grid = lattice.Grid();
@@ -50,7 +51,33 @@ std::size_t CellMesher::StartTile(const PieceLattice& lattice, std::int32_t lon,
     s.centres.resize(columns * rows);
     s.centreLons.resize(table ? columns * WorthATable : 0);
   }
+  if (lattice.Raster() != nullptr) SampleCentres(lattice);
   return static_cast<std::size_t>((grid.Columns + perBand_ - 1) / perBand_);
+}
+
+void CellMesher::SampleCentres(const PieceLattice& lattice) {
+  const TileGrid& g = lattice.Grid();
+  const auto columns = static_cast<std::size_t>(g.Columns);
+  const auto rows = static_cast<std::size_t>(g.Rows);
+  // The draws the bands will make, made ahead on a copy: two a cell, column after column.
+  CentreFractions ahead = fractions_;
+  std::vector<std::uint8_t> draws(2 * columns * rows);
+  for (std::uint8_t& draw : draws) draw = ahead.Next();
+  const CentreFractions::Values& fractions = fractions_.Table();
+  centreZ_.resize(columns * rows);
+  lattice.Raster()->Sample(
+      rows, columns,
+      [&](std::size_t row, double* lon, double* lat) {
+        const long double south = lattice.Row(static_cast<std::int64_t>(row)).degrees;
+        for (std::size_t j = 0; j < columns; ++j) {
+          const std::size_t cell = j * rows + row;
+          const long double west = lattice.Column(static_cast<std::int64_t>(j)).degrees;
+          lon[j] = static_cast<double>(west + fractions[draws[2 * cell]] * g.CellWidth);
+          lat[j] = static_cast<double>(south + fractions[draws[2 * cell + 1]] * g.CellHeight);
+        }
+      },
+      centreZ_.data());
+  for (float& z : centreZ_) z = scale_.Z(z);
 }
 
 std::int64_t CellMesher::BandColumns(std::size_t band) const noexcept {
@@ -74,8 +101,8 @@ CellMesher::AxisPoint CellMesher::CentreLon(long double lonW, long double fu) co
   return {lattice_->Tile()->LonPosition(lon), scale_.X(lon)};
 }
 
-void CellMesher::Mesh(unsigned worker, Band& band) {
-  Scratch& s = scratch_[worker];
+void CellMesher::Mesh(unsigned thread, Band& band) {
+  Scratch& s = scratch_[thread];
   const PieceLattice& lattice = *lattice_;
   const TSRTM& tile = *lattice.Tile();
   const TileGrid& g = lattice.Grid();
@@ -97,23 +124,34 @@ void CellMesher::Mesh(unsigned worker, Band& band) {
       }
     }
   }
-  for (std::size_t i = 0; i < lats; ++i) {
-    for (std::size_t k = 0; k < lons; ++k) s.zs[k * lats + i] = lattice.Z(q(k), r(i));
-  }
-  for (std::size_t row = 0; row < cellRows; ++row) {
-    const long double lat = lattice.Row(r(row)).degrees;
-    for (std::size_t j = 0; j < columns; ++j) {
-      const std::size_t cell = j * cellRows + row;
-      const std::uint8_t fu = band.Input[2 * cell];
-      const std::uint8_t fv = band.Input[2 * cell + 1];
-      const AxisPoint lon = s.centreLons.empty()
-                                ? CentreLon(lattice.Column(q(j)).degrees, fractions[fu])
-                                : s.centreLons[j * kinds + fu];
-      const long double centreLat = lat + fractions[fv] * g.CellHeight;
-      s.centres[cell] =
-          MakeVec(lon.model, scale_.Y(centreLat),
-                  scale_.Z(tile.ElevationOf(lon.position, tile.LatPosition(centreLat))));
+  lattice.FillZ(first, 0, static_cast<std::int64_t>(lons), static_cast<std::int64_t>(lats),
+                s.zs.data(), lats, 1);
+  // The centres' heights from the tile, or as sampled from the raster when the piece began.
+  const auto centres = [&](const auto& heightAt) {
+    for (std::size_t row = 0; row < cellRows; ++row) {
+      const long double lat = lattice.Row(r(row)).degrees;
+      for (std::size_t j = 0; j < columns; ++j) {
+        const std::size_t cell = j * cellRows + row;
+        const std::uint8_t fu = band.Input[2 * cell];
+        const std::uint8_t fv = band.Input[2 * cell + 1];
+        const AxisPoint lon = s.centreLons.empty()
+                                  ? CentreLon(lattice.Column(q(j)).degrees, fractions[fu])
+                                  : s.centreLons[j * kinds + fu];
+        const long double centreLat = lat + fractions[fv] * g.CellHeight;
+        s.centres[cell] = MakeVec(lon.model, scale_.Y(centreLat), heightAt(lon, centreLat, row, j));
+      }
     }
+  };
+  if (centreZ_.empty()) {
+    centres([&](const AxisPoint& lon, long double lat, std::size_t, std::size_t) {
+      return scale_.Z(tile.ElevationOf(lon.position, tile.LatPosition(lat)));
+    });
+  } else {
+    const auto piece = static_cast<std::size_t>(g.Columns);
+    const float* z = centreZ_.data() + static_cast<std::size_t>(first);
+    centres([&](const AxisPoint&, long double, std::size_t row, std::size_t j) {
+      return z[row * piece + j];
+    });
   }
 
   // The corners first, vertex k * lats + i at column edge first + k and row edge i, then the

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "model/grid/BandPipeline.h"
 #include "model/lattice/ModelGrid.h"
+#include "model/mesh/FaceSink.h"
 #include "tiles/SRTM.h"
 
 #include <array>
@@ -45,6 +45,14 @@ class CentreFractions {
   Values values_{};
 };
 
+// A band of neighbouring cell columns of a tile's piece on its way from the run's thread, which
+// draws its centres, through a meshing thread to the sink.
+struct Band {
+  std::size_t Index = 0;            // among the tile's bands, in output order
+  std::vector<std::uint8_t> Input;  // the centres' draws, fu and fv of each cell in cell order
+  MeshChunk Mesh;
+};
+
 // The regular grid: every cell of a tile's piece becomes four triangles round a centre at
 // random fractions of its width and height, or two when the cell and its centre are level, or
 // none when one of them has no data (NaN, where the user's raster has no value).
@@ -54,9 +62,9 @@ class CentreFractions {
 // Every cell corner is a point of the piece's lattice and one vertex of its band, looked up
 // once there; the column on the edge between two bands is looked up by both from the same
 // places of the lattice, so both write the same bytes.
-class CellMesher final : public BandMesher {
+class CellMesher {
  public:
-  CellMesher(const ModelScale& scale, CentreFractions& fractions, unsigned workers);
+  CellMesher(const ModelScale& scale, CentreFractions& fractions, unsigned threads);
 
   // Sets the mesher up for the piece whose lattice is given (of the tile whose south-west
   // corner is lon, lat) and returns the number of its bands. Only while none of them is in
@@ -65,8 +73,12 @@ class CellMesher final : public BandMesher {
   // The columns of one of the tile's bands.
   std::int64_t BandColumns(std::size_t band) const noexcept;
 
-  void Prepare(Band& band) override;
-  void Mesh(unsigned worker, Band& band) override;
+  // On the run's thread, band after band in output order (band.Index set): the draws, which
+  // must follow the cells' order, and room for the faces.
+  void Prepare(Band& band);
+  // Fills band.Mesh, on meshing thread thread (0 .. threads - 1), while other threads mesh
+  // other bands; reads only what stays put while the tile's bands are in flight.
+  void Mesh(unsigned thread, Band& band);
 
  private:
   // A longitude: where it falls in the tile and its model coordinate.
@@ -85,6 +97,8 @@ class CellMesher final : public BandMesher {
 
   // The centre longitude of a cell whose west edge is at lonW, at fraction fu of its width.
   AxisPoint CentreLon(long double lonW, long double fu) const noexcept;
+  // The heights of the centres the bands will draw, sampled from the lattice's raster at once.
+  void SampleCentres(const PieceLattice& lattice);
 
   const ModelScale& scale_;
   CentreFractions& fractions_;
@@ -92,7 +106,9 @@ class CellMesher final : public BandMesher {
   std::int32_t lon_ = 0;
   std::int32_t lat_ = 0;
   std::int64_t perBand_ = 1;      // columns
-  std::vector<Scratch> scratch_;  // one a worker
+  std::vector<Scratch> scratch_;  // one a thread
+  // With a raster: the z of every cell's centre, row by row; empty without.
+  std::vector<float> centreZ_;
 };
 
 }  // namespace orolith

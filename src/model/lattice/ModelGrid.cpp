@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <utility>
+#include <vector>
 
 namespace orolith {
 namespace {
@@ -54,17 +56,45 @@ ModelScale::ModelScale(const ModelSettings& s)
       pedestal_(static_cast<long double>(s.ZBasePercent) * s.ZExtent / 100),
       zAbovePedestal_(zExtent_ - pedestal_),
       noData_(s.Solid ? 0.0F : std::numeric_limits<float>::quiet_NaN()),
-      floorZ_(static_cast<float>(-(static_cast<long double>(s.FloorPercent) * s.ZExtent / 100))) {}
-
-ModelFootprint ModelSize(const ModelSettings& settings) {
-  const ModelScale scale(settings);
-  return {scale.X(settings.LonMax), scale.Y(settings.LatMax)};
+      belowBand_(s.ElevationAuto ? static_cast<float>(pedestal_) : 0.0F),
+      floorZ_(static_cast<float>(-(static_cast<long double>(s.FloorPercent) * s.ZExtent / 100))),
+      waterLevel_(std::numeric_limits<long double>::quiet_NaN()) {
+  if (!s.Extras.WaterLevel) return;
+  const long double level = *s.Extras.WaterLevel;
+  const float surface = Z(level);
+  waterZ_ = std::max(0.0F, surface - std::max(0.0F, s.Extras.WaterDrop));
+  waterLevel_ = level;
 }
 
-void PieceLattice::Reset(const TileGrid& grid, const ModelScale& scale, const TSRTM* tile) {
+std::optional<SurfacePaint> PaintOf(const ModelSettings& s, const ModelScale& scale) {
+  const PrintExtras& extras = s.Extras;
+  if (!extras.Colours) return std::nullopt;
+  std::vector<float> bounds;
+  if (!extras.BandHeights.empty()) {
+    for (const float metres : extras.BandHeights) bounds.push_back(scale.Z(metres));
+  } else {
+    const int bands = std::clamp(extras.ColourBands, 1, MaxColourBands);
+    for (int k = 1; k < bands; ++k)
+      bounds.push_back(scale.Z(s.ZMin + (s.ZMax - s.ZMin) * k / bands));
+  }
+  std::optional<float> water;
+  if (extras.WaterLevel) water = scale.WaterZ();
+  return SurfacePaint(std::move(bounds), water);
+}
+
+ModelDimensions ModelSize(const ModelSettings& settings) {
+  const ModelScale scale(settings);
+  return {scale.X(settings.LonMax), scale.Y(settings.LatMax),
+          settings.ZExtent - (settings.Solid ? scale.FloorZ() : 0.0F)};
+}
+
+void PieceLattice::Reset(const TileGrid& grid, const ModelScale& scale, const TSRTM* tile,
+                         DemSampler* raster) {
   grid_ = grid;
   scale_ = &scale;
   tile_ = tile;
+  raster_ = tile != nullptr ? raster : nullptr;
+  sampledZ_.clear();
   columns_.resize(static_cast<std::size_t>(grid.Columns) + 1);
   rows_.resize(static_cast<std::size_t>(grid.Rows) + 1);
   for (std::int64_t q = 0; q <= grid.Columns; ++q) {
@@ -79,6 +109,50 @@ void PieceLattice::Reset(const TileGrid& grid, const ModelScale& scale, const TS
     e.model = scale.Y(e.degrees);
     if (tile) e.position = tile->LatPosition(e.degrees);
   }
+  if (raster_ == nullptr) return;
+  const auto perRow = static_cast<std::size_t>(grid.Columns) + 1;
+  sampledZ_.resize(perRow * (static_cast<std::size_t>(grid.Rows) + 1));
+  raster_->Sample(
+      static_cast<std::size_t>(grid.Rows) + 1, perRow,
+      [&](std::size_t r, double* lon, double* lat) {
+        for (std::size_t q = 0; q < perRow; ++q) {
+          lon[q] = static_cast<double>(columns_[q].degrees);
+          lat[q] = static_cast<double>(rows_[r].degrees);
+        }
+      },
+      sampledZ_.data());
+  for (float& z : sampledZ_) z = scale.Z(z);
+}
+
+void PieceLattice::FillZ(std::int64_t q0, std::int64_t r0, std::int64_t columns, std::int64_t rows,
+                         float* out, std::size_t qStride, std::size_t rStride) const noexcept {
+  const auto at = [&](std::int64_t q, std::int64_t r) -> float& {
+    return out[static_cast<std::size_t>(q) * qStride + static_cast<std::size_t>(r) * rStride];
+  };
+  // Row by row across the columns, so that neighbouring lookups share the tile's cache lines.
+  if (!sampledZ_.empty()) {
+    for (std::int64_t r = 0; r < rows; ++r) {
+      const float* row = &sampledZ_[Index(q0, r0 + r)];
+      for (std::int64_t q = 0; q < columns; ++q) at(q, r) = row[q];
+    }
+  } else if (tile_ != nullptr) {
+    for (std::int64_t r = 0; r < rows; ++r) {
+      const TSRTM::AxisPosition& lat = Row(r0 + r).position;
+      for (std::int64_t q = 0; q < columns; ++q) {
+        at(q, r) = scale_->Z(tile_->ElevationOf(Column(q0 + q).position, lat));
+      }
+    }
+  } else {
+    for (std::int64_t r = 0; r < rows; ++r) {
+      for (std::int64_t q = 0; q < columns; ++q) at(q, r) = 0.0F;
+    }
+  }
+}
+
+bool EnclosesArea(const PieceLattice& lattice) noexcept {
+  const TileGrid& g = lattice.Grid();
+  return lattice.Column(0).model != lattice.Column(g.Columns).model &&
+         lattice.Row(0).model != lattice.Row(g.Rows).model;
 }
 
 PieceOutline OutlineOf(const PieceLattice& lattice) {

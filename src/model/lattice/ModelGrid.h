@@ -2,9 +2,12 @@
 
 #include "frontpanel/ModelSettings.h"
 #include "model/mesh/STLVectors.h"
+#include "model/mesh/SurfacePaint.h"
+#include "tiles/DemSampler.h"
 #include "tiles/SRTM.h"
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 namespace orolith {
@@ -61,8 +64,11 @@ class ModelScale {
   // Below the band the surface drops to the base plane, beneath the pedestal. No data (NaN)
   // stays NaN on a surface, whose cells there make no faces, and lies on the base plane of a
   // closed solid, as a missing tile's fill does.
+  // At or below the water level (none: NaN, which nothing is below) the surface lies flat at
+  // the water's z, so bilinear heights between corners at and above it never dip under it.
   float Z(long double elevation) const noexcept {
-    if (!(elevation >= zMin_)) return elevation < zMin_ ? 0.0F : noData_;
+    if (elevation <= waterLevel_) return waterZ_;
+    if (!(elevation >= zMin_)) return elevation < zMin_ ? belowBand_ : noData_;
     const long double z = (elevation - zMin_) / zSpan_ * zAbovePedestal_ + pedestal_;
     return static_cast<float>(z < 0 ? 0 : (z > zExtent_ ? zExtent_ : z));
   }
@@ -71,8 +77,22 @@ class ModelScale {
     return static_cast<float>(metres / (static_cast<double>(zMax_) - static_cast<double>(zMin_)) *
                               (static_cast<double>(zExtent_) - static_cast<double>(pedestal_)));
   }
+  // The inverse: a difference of model z in metres (the error a layer height shows).
+  double HeightMetres(float modelZ) const noexcept {
+    return static_cast<double>(modelZ) /
+           (static_cast<double>(zExtent_) - static_cast<double>(pedestal_)) *
+           (static_cast<double>(zMax_) - static_cast<double>(zMin_));
+  }
+  // The Z extent that stands bandMetres at modelPerMetre above a pedestal of basePercent of it.
+  static long double ZExtentFor(long double bandMetres, long double modelPerMetre,
+                                float basePercent) noexcept {
+    return bandMetres * modelPerMetre / (1 - static_cast<long double>(basePercent) / 100);
+  }
   // The closed solid's bottom: its floor's thickness below the base plane z = 0.
   float FloorZ() const noexcept { return floorZ_; }
+  // The z of water at the level: its height in the band, lowered by the water drop, never
+  // below the base plane. Meaningless without a water level.
+  float WaterZ() const noexcept { return waterZ_; }
 
  private:
   long double lonMin_;
@@ -88,16 +108,27 @@ class ModelScale {
   long double pedestal_;
   long double zAbovePedestal_;
   float noData_;
+  // The base plane, beneath the pedestal; the pedestal itself for a band found in the region,
+  // which nothing lies below but by the lookup's rounding.
+  float belowBand_;
   float floorZ_;
+  long double waterLevel_;
+  float waterZ_ = 0;
 };
 
-// The model's size along X and Y in model units (millimetres), as ModelScale lays the region
-// out: X is the X extent, Y follows from the region's shape on the ground.
-struct ModelFootprint {
+// The model's size in model units (millimetres), as ModelScale lays the region out: X is the X
+// extent, Y follows from the region's shape on the ground, Z is the Z extent with a closed
+// solid's floor below the base plane.
+struct ModelDimensions {
   float X;
   float Y;
+  float Z;
 };
-ModelFootprint ModelSize(const ModelSettings& settings);
+ModelDimensions ModelSize(const ModelSettings& settings);
+
+// The colours of a run's faces: its bands' lower bounds in model z, equal slices of the
+// elevation band or the heights given, and the water plane. None without colours.
+std::optional<SurfacePaint> PaintOf(const ModelSettings& settings, const ModelScale& scale);
 
 // The boundary of one tile's piece of the top surface, vertex for vertex as the surface has
 // it: South and North run west to east through every column edge, West and East south to
@@ -124,17 +155,29 @@ class PieceLattice {
 
   // The lattice of grid over tile; tile null for a piece with no data, whose corners all lie at
   // z = 0. The tile must stay loaded while the lattice is in use; the room is kept for the next.
-  void Reset(const TileGrid& grid, const ModelScale& scale, const TSRTM* tile);
+  // With raster, the corners' heights are the raster's own, sampled here all at once, and the
+  // tile serves for what else its kind tells; throws as DemSampler::Sample does.
+  void Reset(const TileGrid& grid, const ModelScale& scale, const TSRTM* tile,
+             DemSampler* raster = nullptr);
 
   const TileGrid& Grid() const noexcept { return grid_; }
   const TSRTM* Tile() const noexcept { return tile_; }
+  // The raster the corners were sampled from, for points of the piece besides them; null when
+  // they come from the tile.
+  DemSampler* Raster() const noexcept { return raster_; }
   const Edge& Column(std::int64_t q) const noexcept {
     return columns_[static_cast<std::size_t>(q)];
   }
   const Edge& Row(std::int64_t r) const noexcept { return rows_[static_cast<std::size_t>(r)]; }
   float Z(std::int64_t q, std::int64_t r) const noexcept {
+    if (!sampledZ_.empty()) return sampledZ_[Index(q, r)];
     return tile_ ? scale_->Z(tile_->ElevationOf(Column(q).position, Row(r).position)) : 0.0F;
   }
+  // Z of the corners of columns q0 .. q0 + columns - 1 and rows r0 .. r0 + rows - 1, corner
+  // (q, r) at out[(q - q0) * qStride + (r - r0) * rStride]: the same values as Z, the choice of
+  // their source made once.
+  void FillZ(std::int64_t q0, std::int64_t r0, std::int64_t columns, std::int64_t rows, float* out,
+             std::size_t qStride, std::size_t rStride) const noexcept;
   Vec3 Corner(std::int64_t q, std::int64_t r) const noexcept {
     return MakeVec(Column(q).model, Row(r).model, Z(q, r));
   }
@@ -145,10 +188,20 @@ class PieceLattice {
   const TSRTM* tile_ = nullptr;
   std::vector<Edge> columns_;  // 0 .. Columns
   std::vector<Edge> rows_;     // 0 .. Rows
+  DemSampler* raster_ = nullptr;
+  std::vector<float> sampledZ_;  // row by row, with a raster; empty without
+
+  std::size_t Index(std::int64_t q, std::int64_t r) const noexcept {
+    return static_cast<std::size_t>(r * (grid_.Columns + 1) + q);
+  }
 };
 
 // The outline of a piece for a closed solid: the border corners of its lattice, so that the
 // closure meets the surface to the byte.
 PieceOutline OutlineOf(const PieceLattice& lattice);
+
+// Whether the piece's lattice encloses area in the model: a piece narrower or lower than a
+// float step would give faces that are lines.
+bool EnclosesArea(const PieceLattice& lattice) noexcept;
 
 }  // namespace orolith

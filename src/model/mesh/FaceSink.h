@@ -51,7 +51,8 @@ class ChunkBytes {
 
 // Faces of one tile piece as a mesher made them (a band of cell columns, a block of the
 // lattice), or a batch of the closure's faces: vertices, where each lies on the lattice, and
-// triangles over them. Every vertex is used by a triangle of its chunk.
+// triangles over them. A vertex may be used by no triangle (a corner over a hole in the data,
+// whose height is NaN); a sink writes only what the triangles use.
 struct MeshChunk {
   // The piece's tile (its south-west corner in whole degrees); 0, 0 for the closure's faces.
   std::int32_t PieceLon = 0;

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <stdexcept>
 #include <utility>
 
 namespace orolith {
@@ -18,9 +19,13 @@ bool IsThreeMfName(std::string_view fileName) {
 }
 
 std::unique_ptr<FaceSink> OpenModelFile(const std::string& fileName,
-                                        AtomicOutputFile::WaitHook whileWaiting) {
-  if (IsThreeMfName(fileName))
-    return std::make_unique<ThreeMfSink>(fileName, std::move(whileWaiting));
+                                        AtomicOutputFile::WaitHook whileWaiting,
+                                        std::optional<SurfacePaint> paint) {
+  if (IsThreeMfName(fileName)) {
+    return std::make_unique<ThreeMfSink>(fileName, std::move(whileWaiting), ThreeMfOptions{},
+                                         std::move(paint));
+  }
+  if (paint) throw std::invalid_argument("Colours need a 3MF file");
   return std::make_unique<StlFileWriter>(fileName, std::move(whileWaiting));
 }
 

@@ -2,21 +2,18 @@
 
 #include "base/Errors.h"
 #include "base/Files.h"
+#include "base/OrderedPipeline.h"
 #include "base/SpoolFile.h"
 #include "model/writers/ThreeMfChunks.h"
 
 #include <zlib.h>
 
 #include <cerrno>
-#include <condition_variable>
-#include <deque>
+#include <cstdio>
 #include <exception>
-#include <mutex>
 #include <optional>
 #include <stdexcept>
-#include <stop_token>
 #include <string_view>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -24,14 +21,19 @@ namespace orolith {
 namespace {
 
 using Item = ThreeMfWriter::Item;
-using threemf::CompressionThreads;
 using threemf::Compressor;
 using threemf::ContextItems;
 using threemf::Job;
 using threemf::MaxItemText;
+using threemf::MaxPaintText;
 using threemf::Stream;
 using threemf::Triangles;
 using threemf::Vertices;
+
+constexpr std::size_t None = ~std::size_t{0};
+
+// The calling thread is the model run's, which makes the vertices and triangles.
+constexpr auto Caller = OrderedPipeline::Owner::Feeds;
 
 constexpr std::string_view ContentTypes =
     "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
@@ -64,6 +66,27 @@ constexpr std::string_view ModelTail =
     "</triangles>\n</mesh>\n</object>\n</resources>\n"
     "<build>\n<item objectid=\"1\"/>\n</build>\n</model>\n";
 
+// The model part's head as ModelHead has it, with a colour group and the painting's namespace
+// when the triangles are painted.
+std::string HeadFor(const std::vector<std::uint32_t>& colours) {
+  if (colours.empty()) return std::string(ModelHead);
+  if (colours.size() > MaxPaints) throw std::invalid_argument("too many colours for a 3MF");
+  std::string head(ModelHead.substr(0, ModelHead.find("\">\n") + 1));
+  head +=
+      " xmlns:m=\"http://schemas.microsoft.com/3dmanufacturing/material/2015/02\""
+      " xmlns:slic3rpe=\"http://schemas.slic3r.org/3mf/2017/06\">\n";
+  const std::string_view rest = ModelHead.substr(ModelHead.find("<metadata"));
+  head += rest.substr(0, rest.find("<object"));
+  head += "<m:colorgroup id=\"2\">\n";
+  for (const std::uint32_t rgb : colours) {
+    char text[8];
+    std::snprintf(text, sizeof text, "#%06X", static_cast<unsigned>(rgb & 0xFFFFFF));
+    head += std::string("<m:color color=\"") + text + "\"/>\n";
+  }
+  head += "</m:colorgroup>\n<object id=\"1\" type=\"model\" pid=\"2\" pindex=\"0\">\n";
+  return head + "<mesh>\n<vertices>\n";
+}
+
 class FileOutput final : public PackageOutput {
  public:
   explicit FileOutput(AtomicOutputFile& file) : file_(file) {}
@@ -92,18 +115,23 @@ class SpoolOutput final : public PackageOutput {
 
 }  // namespace
 
-// The calling thread fills a chunk of each stream in turn, hands it to a worker, and writes
-// finished chunks in the order it handed them out, so each stream's data stays in order; a
-// fixed set of chunks circulates. All file work happens on the calling thread.
-//
-// Threads: mutex_ guards queue_ and every queued job's done flag. A job's other fields belong
-// to the calling thread until it is queued, to one worker from then until done is set, and to
-// the calling thread again once it has seen done.
+// The calling thread fills a chunk of each stream in turn and hands it to the pipeline, which
+// compresses it on one of its threads and delivers the chunks in the order they were handed
+// over, so each stream's data stays in order; a fixed set of chunks circulates, one a slot of
+// the pipeline. All file work happens on the calling thread.
 class ThreeMfWriter::Impl {
  public:
   Impl(const std::string& fileName, const ThreeMfOptions& options,
        AtomicOutputFile::WaitHook whileWaiting)
-      : fileName_(fileName), chunkItems_(std::max<std::size_t>(options.ChunkItems, 1)) {
+      : fileName_(fileName),
+        chunkItems_(std::max<std::size_t>(options.ChunkItems, 1)),
+        head_(HeadFor(options.Colours)),
+        threads_(WorkThreads(options.Threads)),
+        jobs_(Jobs(threads_)),
+        pipeline_(
+            threads_, Caller, jobs_.size(),
+            [this](unsigned thread, std::size_t slot) { compressors_[thread]->Run(jobs_[slot]); },
+            [this](std::size_t slot) { Deliver(jobs_[slot]); }) {
     // A file that can't be made fails here, before the first face.
     file_.emplace(fileName, AtomicOutputFile::Placement::FollowLinks, std::move(whileWaiting));
     if (file_->WritesInPlace()) {
@@ -124,30 +152,21 @@ class ThreeMfWriter::Impl {
       Drop();
     }
 
-    const unsigned threads = CompressionThreads(options);
-    const std::size_t textCapacity = (ContextItems + chunkItems_) * MaxItemText + ModelHead.size() +
+    const std::size_t itemText = MaxItemText + (options.Colours.empty() ? 0 : MaxPaintText);
+    const std::size_t textCapacity = (ContextItems + chunkItems_) * itemText + head_.size() +
                                      TrianglesHead.size() + ModelTail.size() + 64;
-    const std::size_t compressors = threads > 1 ? threads : 1;
-    for (std::size_t i = 0; i < compressors; ++i) {
+    for (unsigned i = 0; i < OrderedPipeline::MakingThreads(threads_, Caller); ++i) {
       compressors_.push_back(
           std::make_unique<Compressor>(options.VertexLevel, options.TriangleLevel, textCapacity));
     }
-    jobs_.resize(threads > 1 ? 4 * threads + 2 : 2);
     for (Job& job : jobs_) {
       job.items = std::make_unique_for_overwrite<Item[]>(ContextItems + chunkItems_);
-      free_.push_back(&job);
-    }
-    if (threads > 1) {
-      workers_.reserve(threads);
-      for (std::size_t i = 0; i < threads; ++i) {
-        workers_.emplace_back([this, i](std::stop_token stop) { Work(stop, *compressors_[i]); });
-      }
     }
   }
 
   // Hands over the chunk of stream filled up to filledTo, if any, and returns the next to fill.
   std::pair<Item*, Item*> Next(Stream stream, Item* filledTo) {
-    if (streams_[stream].filling != nullptr) Submit(stream, filledTo, false);
+    if (streams_[stream].filling != None) Submit(stream, filledTo, false);
     Job& job = Acquire(stream);
     Item* const first = job.items.get() + job.context;
     return {first, first + chunkItems_};
@@ -156,13 +175,13 @@ class ThreeMfWriter::Impl {
   void Finish(Item* verticesTo, Item* trianglesTo, std::uint64_t vertexCount,
               std::uint64_t triangleCount, std::uint32_t highestIndex) {
     // Even an empty mesh has its model's text.
-    if (streams_[Vertices].filling == nullptr && !streams_[Vertices].started) {
+    if (streams_[Vertices].filling == None && !streams_[Vertices].started) {
       verticesTo = Next(Vertices, nullptr).first;
     }
-    if (streams_[Vertices].filling != nullptr) Submit(Vertices, verticesTo, false);
-    if (streams_[Triangles].filling == nullptr) trianglesTo = Next(Triangles, nullptr).first;
+    if (streams_[Vertices].filling != None) Submit(Vertices, verticesTo, false);
+    if (streams_[Triangles].filling == None) trianglesTo = Next(Triangles, nullptr).first;
     Submit(Triangles, trianglesTo, true);
-    while (!inFlight_.empty()) RetireOldest();
+    pipeline_.Drain();
     if (error_) std::rethrow_exception(error_);
     if (vertexCount > MaxThreeMfVertices) throw CannotWriteFile(fileName_, EFBIG);
     if (triangleCount > 0 && highestIndex >= vertexCount) {
@@ -186,74 +205,53 @@ class ThreeMfWriter::Impl {
   }
 
  private:
+  // Four chunks a thread in flight besides the two the streams fill.
+  static std::size_t Jobs(unsigned threads) {
+    return threads > 1 ? 4 * std::size_t{threads} + 2 : 2;
+  }
+
   struct StreamState {
-    Job* filling = nullptr;
-    std::vector<Item> context;  // the stream's last items so far, at most ContextItems
+    std::size_t filling = None;  // the slot of the job being filled
+    std::vector<Item> context;   // the stream's last items so far, at most ContextItems
     bool started = false;
     uLong crc = 0;
     std::uint64_t size = 0;  // of its text
   };
 
   Job& Acquire(Stream stream) {
-    while (free_.empty()) RetireOldest();
-    Job& job = *free_.back();
-    free_.pop_back();
+    const std::size_t slot = pipeline_.Acquire();
+    Job& job = jobs_[slot];
     StreamState& state = streams_[stream];
     job.stream = stream;
     std::copy(state.context.begin(), state.context.end(), job.items.get());
     job.context = state.context.size();
-    state.filling = &job;
+    state.filling = slot;
     return job;
   }
 
   void Submit(Stream stream, Item* filledTo, bool last) {
     StreamState& state = streams_[stream];
-    Job& job = *state.filling;
-    state.filling = nullptr;
+    const std::size_t slot = std::exchange(state.filling, None);
+    Job& job = jobs_[slot];
     job.count = static_cast<std::size_t>(filledTo - (job.items.get() + job.context));
     job.prefix = state.started        ? std::string_view()
-                 : stream == Vertices ? ModelHead
+                 : stream == Vertices ? std::string_view(head_)
                                       : TrianglesHead;
     job.suffix = last ? ModelTail : std::string_view();
     job.last = last;
-    job.error = nullptr;
     state.started = true;
     const std::size_t total = job.context + job.count;
     const std::size_t kept = std::min(total, ContextItems);
     state.context.assign(job.items.get() + (total - kept), job.items.get() + total);
 
     if (error_) {
-      free_.push_back(&job);  // nothing goes anywhere any more
+      pipeline_.Release(slot);  // nothing goes anywhere any more
       return;
     }
-    if (workers_.empty()) {
-      compressors_.front()->Run(job);
-      free_.push_back(&job);
-      Deliver(job);
-      return;
-    }
-    {
-      const std::lock_guard lock(mutex_);
-      job.done = false;
-      queue_.push_back(&job);
-    }
-    inFlight_.push_back(&job);
-    queued_.notify_one();
-  }
-
-  void RetireOldest() {
-    Job& job = *inFlight_.front();
-    {
-      std::unique_lock lock(mutex_);
-      finished_.wait(lock, [&] { return job.done; });
-    }
-    inFlight_.pop_front();
-    free_.push_back(&job);
-    Deliver(job);
+    pipeline_.Submit(slot);
   }
 
   void Deliver(const Job& job) {
-    if (job.error) std::rethrow_exception(job.error);
     if (error_) return;
     StreamState& state = streams_[job.stream];
     state.crc = crc32_combine(state.crc, job.crc, static_cast<z_off_t>(job.textSize));
@@ -280,23 +278,9 @@ class ThreeMfWriter::Impl {
     triangleSpool_.reset();
   }
 
-  void Work(const std::stop_token& stop, Compressor& compressor) {
-    std::unique_lock lock(mutex_);
-    for (;;) {
-      queued_.wait(lock, stop, [this] { return !queue_.empty(); });
-      if (stop.stop_requested()) return;
-      Job& job = *queue_.front();
-      queue_.pop_front();
-      lock.unlock();
-      compressor.Run(job);
-      lock.lock();
-      job.done = true;
-      finished_.notify_all();
-    }
-  }
-
   std::string fileName_;
   std::size_t chunkItems_;
+  std::string head_;  // the model part's text before the first vertex
   std::optional<AtomicOutputFile> file_;
   std::optional<SpoolFile> packageSpool_;  // the whole package, when the file is overwritten
   std::unique_ptr<PackageOutput> output_;
@@ -305,15 +289,10 @@ class ThreeMfWriter::Impl {
   std::exception_ptr error_;
   StreamState streams_[2];
 
-  std::vector<std::unique_ptr<Compressor>> compressors_;  // one a worker, or the caller's
-  std::deque<Job> jobs_;
-  std::vector<Job*> free_;
-  std::deque<Job*> inFlight_;  // handed out, in order
-  std::mutex mutex_;
-  std::condition_variable_any queued_;
-  std::condition_variable finished_;
-  std::deque<Job*> queue_;             // waiting for a worker
-  std::vector<std::jthread> workers_;  // last: stopped and joined before all they use goes
+  unsigned threads_;
+  std::vector<std::unique_ptr<Compressor>> compressors_;  // one a thread of the pipeline
+  std::vector<Job> jobs_;                                 // one a slot of the pipeline
+  OrderedPipeline pipeline_;                              // last: no chunk in flight once it goes
 };
 
 ThreeMfWriter::ThreeMfWriter(const std::string& fileName, AtomicOutputFile::WaitHook whileWaiting,

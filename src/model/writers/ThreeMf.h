@@ -2,7 +2,7 @@
 
 #include "base/Files.h"
 #include "model/mesh/STLVectors.h"
-#include "model/writers/ZipPackage.h"
+#include "model/writers/ThreeMfOptions.h"
 
 #include <algorithm>
 #include <array>
@@ -12,26 +12,9 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <vector>
 
 namespace orolith {
-
-// How a package is made: the defaults are the program's; tests and benchmarks change them.
-struct ThreeMfOptions {
-  // Threads that turn vertices and triangles into compressed text, 0 for one a processor (up
-  // to four); with 1 the calling thread does it. The package is the same with any number.
-  unsigned Threads = 0;
-  // Vertices or triangles in one compression job.
-  std::size_t ChunkItems = std::size_t{1} << 15;
-  // ISA-L's deflate levels, 0 .. 3: level 3 makes a tenth fewer bytes than 1 in half as much
-  // time again.
-  int VertexLevel = 1;
-  int TriangleLevel = 1;
-  // Sizes and offsets from here on are written as ZIP64.
-  std::uint64_t Zip64From = PlainZipLimit;
-};
-
-// The most vertices a 3MF mesh may have: fewer than 2^31.
-inline constexpr std::uint64_t MaxThreeMfVertices = (std::uint64_t{1} << 31) - 1;
 
 // Writes a 3MF package while its mesh is still being made, holding neither the vertices nor
 // the triangles: one object of type model with one mesh, one build item, millimetres, the
@@ -72,15 +55,16 @@ class ThreeMfWriter {
     return static_cast<std::uint32_t>(vertexCount_++);
   }
   // Three distinct vertices, added before or after, counter-clockwise seen from outside.
-  void AddTriangle(std::uint32_t v1, std::uint32_t v2, std::uint32_t v3) {
+  // paint: 0 for none, else colour 1 .. Colours.size() of the options.
+  void AddTriangle(std::uint32_t v1, std::uint32_t v2, std::uint32_t v3, std::uint32_t paint = 0) {
     if (triangleNext_ == triangleEnd_) NextTriangles();
-    *triangleNext_++ = {v1, v2, v3};
+    // Indices stay below 2^31; their top bits carry the paint.
+    *triangleNext_++ = {v1 | paint << 31, v2 | (paint & 2) << 30, v3 | (paint & 4) << 29};
     highestIndex_ = std::max({highestIndex_, v1, v2, v3});
     ++triangleCount_;
   }
 
-  // Three words: a vertex's float bits or a triangle's indices.
-  using Item = std::array<std::uint32_t, 3>;
+  using Item = ThreeMfItem;
 
   // A piece of mesh made apart from the rest, as a meshing thread makes a band of cells before
   // it knows how many vertices came before it. Its triangles' corners are local: below

@@ -2,14 +2,12 @@
 
 #include <isa-l/crc.h>
 #include <isa-l/igzip_lib.h>
-#include <sched.h>
 
 #include <algorithm>
 #include <bit>
 #include <charconv>
 #include <cstring>
 #include <stdexcept>
-#include <thread>
 #include <utility>
 
 namespace orolith::threemf {
@@ -38,6 +36,25 @@ char* PutIndex(char* out, std::uint32_t index) noexcept {
   return std::to_chars(out, out + 16, index).ptr;
 }
 
+// Colour k of the group, and extruder k as both slicers' painting codes: a triangle that is
+// not split is one nibble of state (bits 2..3, split count 0 in bits 0..1), states from 3 on
+// the nibble 0xC and a second one of state - 3, the nibbles written last first in hex.
+char* PutPaint(char* out, std::uint32_t paint) noexcept {
+  char code[2];
+  std::size_t length = 1;
+  if (paint < 3) {
+    code[0] = static_cast<char>('0' + 4 * paint);
+  } else {
+    code[0] = "0123456789ABCDEF"[paint - 3];
+    code[1] = 'C';
+    length = 2;
+  }
+  const std::string_view text(code, length);
+  out = PutIndex(Put(out, "\" pid=\"2\" p1=\""), paint - 1);
+  out = Put(Put(out, "\" slic3rpe:mmu_segmentation=\""), text);
+  return Put(Put(out, "\" paint_color=\""), text);
+}
+
 char* FormatItems(Stream stream, const Item* items, std::size_t count, char* out) noexcept {
   if (stream == Vertices) {
     for (std::size_t i = 0; i < count; ++i) {
@@ -48,9 +65,11 @@ char* FormatItems(Stream stream, const Item* items, std::size_t count, char* out
     }
   } else {
     for (std::size_t i = 0; i < count; ++i) {
-      out = PutIndex(Put(out, "<triangle v1=\""), items[i][0]);
-      out = PutIndex(Put(out, "\" v2=\""), items[i][1]);
-      out = PutIndex(Put(out, "\" v3=\""), items[i][2]);
+      const Item& t = items[i];
+      out = PutIndex(Put(out, "<triangle v1=\""), t[0] & ~PaintBit);
+      out = PutIndex(Put(out, "\" v2=\""), t[1] & ~PaintBit);
+      out = PutIndex(Put(out, "\" v3=\""), t[2] & ~PaintBit);
+      if (const std::uint32_t paint = TrianglePaint(t)) out = PutPaint(out, paint);
       out = Put(out, "\"/>\n");
     }
   }
@@ -100,15 +119,7 @@ Compressor::Compressor(int vertexLevel, int triangleLevel, std::size_t textCapac
 
 Compressor::~Compressor() = default;
 
-void Compressor::Run(Job& job) noexcept {
-  try {
-    Compress(job);
-  } catch (...) {
-    job.error = std::current_exception();
-  }
-}
-
-void Compressor::Compress(Job& job) {
+void Compressor::Run(Job& job) {
   char* const text = text_.get();
   char* const chunk = FormatItems(job.stream, job.items.get(), job.context, text);
   char* end = Put(chunk, job.prefix);
@@ -147,17 +158,6 @@ void Compressor::Compress(Job& job) {
     }
     Reserve(job, 2 * job.outCapacity);
   }
-}
-
-unsigned CompressionThreads(const ThreeMfOptions& options) {
-  constexpr unsigned MaxThreads = 4;
-  if (options.Threads > 0) return options.Threads;
-  cpu_set_t set;
-  CPU_ZERO(&set);
-  int processors = 0;
-  if (::sched_getaffinity(0, sizeof set, &set) == 0) processors = CPU_COUNT(&set);
-  if (processors <= 0) processors = static_cast<int>(std::thread::hardware_concurrency());
-  return std::clamp(static_cast<unsigned>(std::max(processors, 1)), 1U, MaxThreads);
 }
 
 }  // namespace orolith::threemf

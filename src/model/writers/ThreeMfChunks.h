@@ -1,10 +1,9 @@
 #pragma once
 
-#include "model/writers/ThreeMf.h"
+#include "model/writers/ThreeMfOptions.h"
 
 #include <cstddef>
 #include <cstdint>
-#include <exception>
 #include <memory>
 #include <string_view>
 
@@ -12,7 +11,7 @@ struct isal_zstream;
 
 namespace orolith::threemf {
 
-using Item = ThreeMfWriter::Item;
+using Item = ThreeMfItem;
 
 // The model part's two streams of text: the vertices, then the triangles.
 enum Stream : int { Vertices = 0, Triangles = 1 };
@@ -21,8 +20,16 @@ enum Stream : int { Vertices = 0, Triangles = 1 };
 // and about 50 kB as a model's numbers come.
 constexpr std::size_t ContextItems = 1024;
 // The longest text of one item: a vertex of three 15-character floats ("-1.17549435e-38"),
-// or a triangle of three 10-digit indices.
+// or a triangle of three 10-digit indices; a painted triangle's paint adds at most MaxPaintText.
 constexpr std::size_t MaxItemText = 25 + 3 * 15;
+constexpr std::size_t MaxPaintText = 64;
+
+// A triangle's paint rides in the top bit of its three indices, which no vertex index uses:
+// 0 unpainted, else colour 1 .. 7 of the package's colour group.
+constexpr std::uint32_t PaintBit = std::uint32_t{1} << 31;
+inline std::uint32_t TrianglePaint(const Item& t) noexcept {
+  return (t[0] >> 31) | (t[1] >> 31) << 1 | (t[2] >> 31) << 2;
+}
 
 // One chunk of one stream: its items in, its deflate data out. The context items before the
 // chunk's own are the end of what the stream held before it; their text primes the
@@ -41,8 +48,6 @@ struct Job {
   std::size_t outSize = 0;
   std::uint32_t crc = 0;
   std::uint64_t textSize = 0;
-  std::exception_ptr error;  // anything but the data, thrown on the calling thread
-  bool done = false;         // guarded by the writer's mutex while the job is queued
 };
 
 // A deflate stream and room for one chunk's text: one for each thread. ISA-L deflates the
@@ -57,21 +62,16 @@ class Compressor {
   Compressor& operator=(const Compressor&) = delete;
   ~Compressor();
 
-  // Fills the job's text size, CRC and raw deflate data, or its error.
-  void Run(Job& job) noexcept;
+  // Fills the job's text size, CRC and raw deflate data.
+  void Run(Job& job);
 
  private:
-  void Compress(Job& job);
-
-  std::unique_ptr<isal_zstream> stream_;  // some 70 kB of state and history
+  // Some 70 kB of state and history, owning nothing else: ISA-L's deflate has no end call.
+  std::unique_ptr<isal_zstream> stream_;
   std::uint32_t levels_[2]{};
   std::size_t levelBufferSizes_[2]{};
   std::unique_ptr<std::uint8_t[]> levelBuffers_[2];
   std::unique_ptr<char[]> text_;
 };
-
-// The threads to compress on: options.Threads, or the processors this process may run on (at
-// most four).
-unsigned CompressionThreads(const ThreeMfOptions& options);
 
 }  // namespace orolith::threemf

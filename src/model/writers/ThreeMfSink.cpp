@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <bit>
+#include <cmath>
 #include <cstring>
+#include <stdexcept>
 #include <utility>
 
 namespace orolith {
@@ -21,6 +23,20 @@ std::uint64_t Mix(std::uint64_t h) noexcept {
   return h;
 }
 
+// A package with a coordinate that is no number is refused by its readers; a mesher never
+// makes one for a face, so one here is a fault to stop at rather than a file to write.
+const Vec3& Checked(const Vec3& v) {
+  if (!std::isfinite(v.x) || !std::isfinite(v.y) || !std::isfinite(v.z)) {
+    throw std::logic_error("A face of the model has a corner with no finite position");
+  }
+  return v;
+}
+
+ThreeMfOptions WithColours(ThreeMfOptions options, const std::optional<SurfacePaint>& paint) {
+  if (paint) options.Colours = paint->Colours();
+  return options;
+}
+
 }  // namespace
 
 std::uint64_t ThreeMfSink::BitsHash::operator()(const Bits& b) const noexcept {
@@ -32,14 +48,22 @@ std::uint64_t ThreeMfSink::PointHash::operator()(std::uint64_t point) const noex
 }
 
 ThreeMfSink::ThreeMfSink(const std::string& fileName, AtomicOutputFile::WaitHook whileWaiting,
-                         const ThreeMfOptions& options)
-    : writer_(fileName, std::move(whileWaiting), options) {}
+                         const ThreeMfOptions& options, std::optional<SurfacePaint> paint)
+    : paint_(std::move(paint)),
+      writer_(fileName, std::move(whileWaiting), WithColours(options, paint_)) {}
 
 void ThreeMfSink::Encode(MeshChunk& chunk) const {
-  unsigned char* distinct = chunk.Encoded.Resize(chunk.Triangles.size());
+  const std::size_t triangles = chunk.Triangles.size();
+  unsigned char* distinct = chunk.Encoded.Resize(triangles + chunk.Vertices.size());
+  unsigned char* used = distinct + triangles;
+  std::fill_n(used, chunk.Vertices.size(), 0);
   const Vec3* v = chunk.Vertices.data();
+  const SurfacePaint* paint = paint_ && chunk.OfPiece() ? &*paint_ : nullptr;
   for (const Triangle& t : chunk.Triangles) {
-    *distinct++ = !Same(v[t.A], v[t.B]) && !Same(v[t.B], v[t.C]) && !Same(v[t.C], v[t.A]);
+    const bool kept = !Same(v[t.A], v[t.B]) && !Same(v[t.B], v[t.C]) && !Same(v[t.C], v[t.A]);
+    const std::uint32_t colour = paint ? paint->Of(v[t.A], v[t.B], v[t.C]) : 0;
+    *distinct++ = kept ? static_cast<unsigned char>(colour + 1) : 0;
+    if (kept) used[t.A] = used[t.B] = used[t.C] = 1;
   }
 }
 
@@ -80,14 +104,19 @@ void ThreeMfSink::Write(const MeshChunk& chunk) {
   // is seen here, a chunk at a time, as the STL writer sees it at each of its writes.
   ThrowIfInterrupted();
   const std::size_t count = chunk.Vertices.size();
+  const unsigned char* distinct = chunk.Encoded.Data();
+  const unsigned char* used = distinct + chunk.Triangles.size();
   indices_.resize(count);
   if (!chunk.OfPiece()) {
-    for (std::size_t i = 0; i < count; ++i) indices_[i] = ByBytes(chunk.Vertices[i]);
+    for (std::size_t i = 0; i < count; ++i) {
+      if (used[i]) indices_[i] = ByBytes(Checked(chunk.Vertices[i]));
+    }
   } else {
     StartChunkOfPiece(chunk);
     for (std::size_t i = 0; i < count; ++i) {
+      if (!used[i]) continue;
       const LatticePoint p = chunk.Lattice[i];
-      const Vec3& v = chunk.Vertices[i];
+      const Vec3& v = Checked(chunk.Vertices[i]);
       const bool edge = p.OnLattice() && (p.Column == west_ || p.Column == east_ ||
                                           p.Row == south_ || p.Row == north_);
       if (!edge) {
@@ -105,10 +134,9 @@ void ThreeMfSink::Write(const MeshChunk& chunk) {
       shared_.Insert(point, indices_[i]);
     }
   }
-  const unsigned char* distinct = chunk.Encoded.Data();
   for (const Triangle& t : chunk.Triangles) {
-    if (*distinct++) {
-      writer_.AddTriangle(indices_[t.A], indices_[t.B], indices_[t.C]);
+    if (const unsigned char mark = *distinct++) {
+      writer_.AddTriangle(indices_[t.A], indices_[t.B], indices_[t.C], mark - 1U);
     } else {
       ++leftOut_;
     }

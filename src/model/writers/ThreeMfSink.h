@@ -3,6 +3,7 @@
 #include "base/Files.h"
 #include "model/mesh/FaceSink.h"
 #include "model/mesh/STLVectors.h"
+#include "model/mesh/SurfacePaint.h"
 #include "model/writers/ThreeMf.h"
 
 #include <cstddef>
@@ -97,13 +98,17 @@ class IndexTable {
 // A face whose corners are not three distinct points (two of them equal to the byte: a cell
 // of no width, where a piece only touches the region) has no area and no direction, and a
 // 3MF triangle needs three distinct vertices: it is left out of the package. Every other face
-// is written.
+// is written, and only the vertices those faces use: a mesher's vertex that no face kept (a
+// corner over a hole of the raster, which has no height) never reaches the package.
 class ThreeMfSink final : public FaceSink {
  public:
+  // paint: the colours of the surface's faces (the closure's stay unpainted); none: no colour.
   explicit ThreeMfSink(const std::string& fileName, AtomicOutputFile::WaitHook whileWaiting = {},
-                       const ThreeMfOptions& options = {});
+                       const ThreeMfOptions& options = {},
+                       std::optional<SurfacePaint> paint = std::nullopt);
 
-  // Marks the faces with three distinct corners (a byte a face).
+  // Marks the faces with three distinct corners and their paint (a byte a face: 0 left out,
+  // else the paint + 1), then the vertices those faces use (a byte a vertex).
   void Encode(MeshChunk& chunk) const override;
   void Write(const MeshChunk& chunk) override;
   void Finish() override { writer_.Finish(); }
@@ -130,6 +135,7 @@ class ThreeMfSink final : public FaceSink {
   void StartChunkOfPiece(const MeshChunk& chunk);
   std::uint32_t ByBytes(const Vec3& v);
 
+  std::optional<SurfacePaint> paint_;
   ThreeMfWriter writer_;
   std::optional<std::pair<std::int32_t, std::int32_t>> piece_;  // the tile of the piece written
   // The current piece's lattice points (column edge << 32 | row edge) that a later chunk may

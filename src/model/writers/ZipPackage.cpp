@@ -77,26 +77,34 @@ bool ZipWriter::SizesNeedZip64(const Entry& entry) const noexcept {
   return entry.size >= zip64From_ || entry.compressed >= zip64From_;
 }
 
+bool ZipWriter::LocalZip64(const Entry& entry) const noexcept {
+  return SizesNeedZip64(entry) || (entry.flags & SizesInDescriptor) != 0;
+}
+
 std::vector<unsigned char> ZipWriter::LocalHeader(const Entry& entry) const {
-  const bool zip64 = SizesNeedZip64(entry);
-  // A part streamed into a pipe leaves the fields to its data descriptor.
+  const bool zip64 = LocalZip64(entry);
+  // A part streamed into a pipe leaves the fields to its data descriptor; its ZIP64 field, with
+  // sizes of 0, tells a reader of the stream that the descriptor's sizes are 8 bytes wide.
   const bool later = (entry.flags & SizesInDescriptor) != 0;
   Fields f;
   f.U32(LocalHeaderSignature)
-      .U16(zip64 && !later ? Version45 : Version20)
+      .U16(zip64 ? Version45 : Version20)
       .U16(entry.flags)
       .U16(entry.method)
       .U16(DosTime)
       .U16(DosDate)
       .U32(later ? 0 : entry.crc)
-      .U32(later ? 0 : Field32(entry.compressed, zip64))
-      .U32(later ? 0 : Field32(entry.size, zip64))
+      .U32(Field32(entry.compressed, zip64))
+      .U32(Field32(entry.size, zip64))
       .U16(NameLength(entry.name))
       .U16(zip64 || entry.padded ? 4 + Zip64FieldSize : 0)
       .Text(entry.name);
-  if (zip64 && !later) {
-    f.U16(Zip64Field).U16(Zip64FieldSize).U64(entry.size).U64(entry.compressed);
-  } else if (zip64 || entry.padded) {
+  if (zip64) {
+    f.U16(Zip64Field)
+        .U16(Zip64FieldSize)
+        .U64(later ? 0 : entry.size)
+        .U64(later ? 0 : entry.compressed);
+  } else if (entry.padded) {
     f.U16(PaddingField).U16(Zip64FieldSize).Zeros(Zip64FieldSize);
   }
   return std::move(f.Bytes());
@@ -150,12 +158,7 @@ void ZipWriter::EndDeflated(std::uint32_t crc, std::uint64_t size) {
     return;
   }
   Fields f;
-  f.U32(DataDescriptorSignature).U32(crc);
-  if (SizesNeedZip64(entry)) {
-    f.U64(entry.compressed).U64(entry.size);
-  } else {
-    f.U32(static_cast<std::uint32_t>(entry.compressed)).U32(static_cast<std::uint32_t>(size));
-  }
+  f.U32(DataDescriptorSignature).U32(crc).U64(entry.compressed).U64(entry.size);
   Put(f.Bytes());
 }
 
@@ -166,7 +169,8 @@ void ZipWriter::Finish() {
   for (const Entry& entry : entries_) {
     const bool sizes = SizesNeedZip64(entry);
     const bool offset = entry.offset >= zip64From_;
-    const std::uint16_t version = sizes || offset ? Version45 : Version20;
+    // Never below what the local header says it needs.
+    const std::uint16_t version = sizes || offset || LocalZip64(entry) ? Version45 : Version20;
     anyZip64 = anyZip64 || sizes || offset;
     Fields extra;
     if (sizes) extra.U64(entry.size).U64(entry.compressed);

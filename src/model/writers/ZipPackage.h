@@ -27,7 +27,9 @@ inline constexpr std::uint64_t PlainZipLimit = 0xFFFFFFFF;
 // sizes afterwards where the output can seek; a pipe gets them in a data descriptor after the
 // data instead. The package stays a plain zip unless a size or an offset needs ZIP64: the large
 // part's header keeps 20 bytes of padding (extra field 0x9999) that become its ZIP64 field
-// when needed.
+// when needed. A part streamed into a pipe may pass 4 GiB before anyone knows: its header
+// always has the ZIP64 field (sizes 0, version 4.5), and its data descriptor 8-byte sizes, as
+// the zip format asks of a descriptor after a header with that field.
 class ZipWriter {
  public:
   // zip64From: sizes and offsets from this value on are written as ZIP64 (tests lower it to
@@ -59,6 +61,8 @@ class ZipWriter {
   };
 
   bool SizesNeedZip64(const Entry& entry) const noexcept;
+  // The local header has a ZIP64 field.
+  bool LocalZip64(const Entry& entry) const noexcept;
   std::vector<unsigned char> LocalHeader(const Entry& entry) const;
   void Put(const std::vector<unsigned char>& bytes);
 

@@ -2,11 +2,14 @@
 // its own: every vertex a lattice point, every lattice point under a face and within the error
 // of the surface, the faces tiling the region's rectangle seen from above.
 
+#include "model/ModelSetup.h"
 #include "model/SizeEstimate.h"
 #include "model/TerrainModel.h"
+#include "model/adaptive/AdaptiveSurface.h"
 #include "model/lattice/ModelGrid.h"
 #include "support/DataRoot.h"
 #include "support/RecordingHost.h"
+#include "support/RecordingSink.h"
 #include "support/StlReader.h"
 #include "support/TempFiles.h"
 #include "tiles/TileSource.h"
@@ -25,19 +28,21 @@ namespace {
 
 using test::StlFace;
 
-struct Case {
+struct ErrorCase {
   const char* what;
   const char* tile;  // below the shared data
   std::int16_t west, south;
-  float lon1, lon2, lat1, lat2, pixel, maxError;
-  bool mountains;  // ground the size estimate is made for
+  float lon1, lon2, lat1, lat2, pixel, maxError;  // 0: half a 0.2 mm layer
+  bool mountains;                                 // ground the size estimate is made for
 };
 
-const Case Cases[] = {
+const ErrorCase Cases[] = {
     {"White Mountains at 90 m within 1 m", "SRTM_3/N44W072.hgt", -72, 44, -71.5F, -71.2F, 44.2F,
      44.4F, 90, 1, true},
     {"White Mountains at 90 m within 5 m", "SRTM_3/N44W072.hgt", -72, 44, -71.5F, -71.2F, 44.2F,
      44.4F, 90, 5, true},
+    {"White Mountains at 90 m within half a 0.2 mm layer", "SRTM_3/N44W072.hgt", -72, 44, -71.5F,
+     -71.2F, 44.2F, 44.4F, 90, 0, true},
     {"the whole tile at 400 m within 2 m", "SRTM_3/N44W072.hgt", -72, 44, -72, -71, 44, 45, 400, 2,
      true},
     {"coast of an SRTM-1 tile at 45 m within 2 m", "SRTM_1/S46W066.hgt", -66, -46, -65.95F, -65.55F,
@@ -46,7 +51,7 @@ const Case Cases[] = {
 
 // The lattice of the one piece of a case's region, from the tile as the run heals it.
 struct Lattice {
-  explicit Lattice(const Case& c, const ModelSettings& s) : scale(s) {
+  explicit Lattice(const ErrorCase& c, const ModelSettings& s) : scale(s) {
     tile.LoadFromFile(test::SharedData(c.tile), c.west, c.south);
     tile.HealVoids(3);
     grid = GridInTile(s, GridStep(s), c.west, c.south);
@@ -66,7 +71,7 @@ std::int64_t EdgeOf(float v, const std::vector<float>& edges) {
 
 class AdaptiveModelTest : public ::testing::Test {
  protected:
-  ModelSettings Settings(const Case& c) const {
+  ModelSettings Settings(const ErrorCase& c) const {
     FrontPanelValues panel = test::RegionPanel(c.lon1, c.lon2, c.lat1, c.lat2, c.pixel);
     panel.Z1 = 0;
     panel.Z2 = 2000;
@@ -74,8 +79,9 @@ class AdaptiveModelTest : public ::testing::Test {
     panel.ZExtent = 20;
     panel.ZBasePercent = 10;
     panel.MaxError = c.maxError;
+    panel.MaxErrorAuto = c.maxError == 0;
     panel.StlFileName = (root.Path() / "adaptive.stl").string();
-    return ReadModelSettings(panel);
+    return ScaledSettings(ReadModelSettings(panel), std::nullopt);
   }
 
   std::vector<unsigned char> Make(const ModelSettings& s, unsigned threads) {
@@ -92,7 +98,7 @@ class AdaptiveModelTest : public ::testing::Test {
 };
 
 TEST_F(AdaptiveModelTest, EveryLatticePointLiesWithinTheErrorOfTheSurface) {
-  for (const Case& c : Cases) {
+  for (const ErrorCase& c : Cases) {
     SCOPED_TRACE(c.what);
     OROLITH_REQUIRE_SHARED_DATA(c.tile);
     const ModelSettings s = Settings(c);
@@ -113,7 +119,7 @@ TEST_F(AdaptiveModelTest, EveryLatticePointLiesWithinTheErrorOfTheSurface) {
     for (std::int64_t q = 0; q <= columns; ++q) xs.push_back(l.lattice.Column(q).model);
     for (std::int64_t r = 0; r <= rows; ++r) ys.push_back(l.lattice.Row(r).model);
     // The error in model z: the band's metres over the height above the pedestal.
-    const double error = c.maxError / 2000.0 * (20 - 2);
+    const double error = c.maxError == 0 ? 0.1 : c.maxError / 2000.0 * (20 - 2);
     const auto width = static_cast<std::size_t>(columns + 1);
     std::vector<std::uint8_t> covered(width * static_cast<std::size_t>(rows + 1), 0);
     double worst = 0;
@@ -185,6 +191,24 @@ TEST_F(AdaptiveModelTest, EveryLatticePointLiesWithinTheErrorOfTheSurface) {
       EXPECT_GT(static_cast<double>(faces.size()), 0.5 * estimate);
       EXPECT_LT(static_cast<double>(faces.size()), 1.25 * estimate);
     }
+  }
+}
+
+// The blocks reach a sink as chunks of their piece, so that it numbers their vertices by
+// lattice point instead of keeping every vertex by its bytes.
+TEST_F(AdaptiveModelTest, ASinkGetsTheBlocksAsChunksOfTheirPiece) {
+  const ErrorCase& c = Cases[2];
+  OROLITH_REQUIRE_SHARED_DATA(c.tile);
+  const Lattice l(c, Settings(c));
+  test::RecordingSink sink;
+  AdaptiveSurface surface(0.01F, 2, sink);
+  surface.Mesh(l.lattice, c.west, c.south, [](std::uint64_t) {});
+  ASSERT_GT(sink.chunks.size(), 1U);
+  for (const test::RecordingSink::Chunk& chunk : sink.chunks) {
+    EXPECT_EQ(chunk.pieceLon, c.west);
+    EXPECT_EQ(chunk.pieceLat, c.south);
+    EXPECT_EQ(chunk.pieceColumns, l.grid.Columns);
+    EXPECT_EQ(chunk.pieceRows, l.grid.Rows);
   }
 }
 

@@ -114,7 +114,8 @@ void CheckPiece(const Piece& piece, const FunctionLattice& lattice, std::uint32_
     EXPECT_EQ(b.index, n);
     std::vector<float> heights(static_cast<std::size_t>(b.rect.Columns) * b.rect.Rows);
     lattice.Fill(b.rect, heights.data(), b.rect.Columns);
-    const test::BlockCheck c = test::CheckBlock({b.index, b.rect, b.points, b.triangles}, heights);
+    const test::BlockCheck c =
+        test::CheckBlock({b.index, 0, b.rect, b.points, b.triangles}, heights);
     EXPECT_LE(c.WorstError, maxError);
     EXPECT_EQ(c.Uncovered, 0U);
     EXPECT_EQ(c.Overlapped, 0U);
@@ -505,59 +506,6 @@ TEST(LatticeMesher, MeshesOnePieceAfterAnotherWithTheSameObject) {
   }
   EXPECT_EQ(counts[0], counts[2]);
   EXPECT_EQ(counts[0], MeshPiece(first, 40, 35, {0.2F, 16, 1}).Triangles());
-}
-
-// Throws when a block reaches into column failAt.
-class FailingLattice : public LatticeHeights {
- public:
-  explicit FailingLattice(std::uint32_t failAt) : failAt_(failAt) {}
-  void Fill(const LatticeRect& rect, float* out, std::size_t stride) const override {
-    if (rect.Rows > 1 && rect.Columns > 1 && rect.Q0 <= failAt_ &&
-        failAt_ < rect.Q0 + rect.Columns) {
-      throw std::runtime_error("no heights here");
-    }
-    // No border of two blocks straight: no blocks joined.
-    for (std::uint32_t r = 0; r < rect.Rows; ++r) {
-      for (std::uint32_t q = 0; q < rect.Columns; ++q) {
-        out[r * stride + q] = static_cast<float>((7 * (rect.Q0 + q) + 13 * (rect.R0 + r)) % 5);
-      }
-    }
-  }
-
- private:
-  std::uint32_t failAt_;
-};
-
-TEST(LatticeMesher, PassesOnAnErrorOfTheHeightsAfterTheBlocksBefore) {
-  const FailingLattice next(1000);
-  const Piece fresh = MeshPiece(next, 12, 8, {0.5F, 5, 1});
-  for (const unsigned threads : {1U, 2U, 3U}) {
-    LatticeMesher mesher({0.5F, 5, threads});
-    std::vector<std::uint32_t> seen;
-    EXPECT_THROW(mesher.Mesh(FailingLattice(30), 40, 8,
-                             [&](const MeshedBlock& b) { seen.push_back(b.Index); }),
-                 std::runtime_error);
-    // Columns of blocks of 4 cells, 2 blocks each: the failing one is the 8th column's first.
-    EXPECT_EQ(seen.size(), 14U) << threads << " threads";
-    // The object meshes the next piece as a fresh one does, with nothing left of the last.
-    EXPECT_TRUE(MeshPiece(mesher, next, 12, 8).blocks == fresh.blocks) << threads << " threads";
-  }
-}
-
-TEST(LatticeMesher, PassesOnAnErrorOfTheSinkAndStops) {
-  const FunctionLattice lattice(Terrain());
-  const Piece fresh = MeshPiece(lattice, 30, 20, {0.5F, 5, 1});
-  for (const unsigned threads : {1U, 2U, 3U}) {
-    LatticeMesher mesher({0.5F, 5, threads});
-    std::size_t calls = 0;
-    EXPECT_THROW(mesher.Mesh(lattice, 40, 40,
-                             [&](const MeshedBlock&) {
-                               if (++calls == 3) throw std::runtime_error("disk full");
-                             }),
-                 std::runtime_error);
-    EXPECT_EQ(calls, 3U);
-    EXPECT_TRUE(MeshPiece(mesher, lattice, 30, 20).blocks == fresh.blocks) << threads << " threads";
-  }
 }
 
 TEST(LatticeMesher, RefusesAPieceWithoutCells) {

@@ -5,7 +5,7 @@
 #include "model/grid/CellMesher.h"
 
 #include "frontpanel/TSystem.h"
-#include "model/grid/BandPipeline.h"
+#include "model/grid/GridSurface.h"
 #include "model/lattice/ModelGrid.h"
 #include "support/DataRoot.h"
 #include "support/RecordingSink.h"
@@ -57,17 +57,12 @@ TEST(CellMesher, EveryCornerIsALatticePointOfTheSameBytesInEveryBand) {
       const TileGrid grid = GridInTile(s, GridStep(s), 7, 46);
       PieceLattice lattice;
       lattice.Reset(grid, scale, &c.tile);
-      CentreFractions fractions(99);
-      CellMesher mesher(scale, fractions, threads);
       test::RecordingSink sink;
-      BandPipeline pipeline(threads, sink);
-      const std::size_t bands = mesher.StartTile(lattice, 7, 46);
-      std::int64_t columns = 0;
-      pipeline.Run(mesher, bands,
-                   [&](const Band& band) { columns += mesher.BandColumns(band.Index); });
-      EXPECT_EQ(columns, grid.Columns);
-      ASSERT_EQ(sink.chunks.size(), bands);
-      ASSERT_GT(bands, 1U);
+      GridSurface surface(scale, 99, threads, false, sink);
+      std::uint64_t cellsDone = 0;
+      ASSERT_TRUE(surface.Mesh(lattice, 7, 46, [&](std::uint64_t done) { cellsDone += done; }));
+      EXPECT_EQ(cellsDone, grid.Cells());
+      ASSERT_GT(sink.chunks.size(), 1U);
 
       // A lattice point's vertex as the region, the scale and the tile define it: the edges
       // step a cell at a time from the piece's west (south) side and end on its east (north)
@@ -86,7 +81,7 @@ TEST(CellMesher, EveryCornerIsALatticePointOfTheSameBytesInEveryBand) {
         return MakeVec(scale.X(lon), scale.Y(lat), scale.Z(c.tile.ElevationAt(lon, lat)));
       };
       // The solid's outline of the piece, which must meet the surface to the byte.
-      const PieceOutline outline = OutlineOf(lattice);
+      const PieceOutline outline = surface.Outline(lattice);
       const auto onOutline = [&](const LatticePoint& p, const Vec3& v) {
         const auto same = [&](const std::vector<Vec3>& side, std::uint32_t at) {
           return std::memcmp(&side.at(at), &v, sizeof v) == 0;

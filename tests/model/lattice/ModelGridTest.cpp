@@ -8,7 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
+#include <limits>
 
 namespace orolith {
 namespace {
@@ -76,6 +78,34 @@ TEST(ModelScale, MapsTheBandAboveThePedestalAndMeasuresErrorsAndTheFloorOnIt) {
                 1e-5);
     EXPECT_FLOAT_EQ(scale.Z(s.ZMax), c.zExtent);
     EXPECT_FLOAT_EQ(scale.FloorZ(), c.floorZ);
+  }
+}
+
+// Water: every elevation at or below the level lies at one z, the level's own lowered by the
+// drop (never under the base plane); above it the band's scale is untouched; no data stays no
+// data.
+TEST(ModelScale, LaysEverythingAtOrBelowTheWaterLevelFlatAtIt) {
+  struct Case {
+    float level, drop;
+    long double elevation;
+    float z;
+  };
+  // Band 0 .. 1000 m over 10 mm, no pedestal: 100 m are 1 mm.
+  const Case cases[] = {
+      {200, 0, 200, 2},       {200, 0, 37, 2},     {200, 0, 200.001L, 2.00001F},
+      {200, 0.5F, 150, 1.5F}, {200, 0.5F, 300, 3}, {20, 1, 0, 0},
+      {-5, 0, -5, 0},         {500, 0, 9000, 10},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.level << " m, drop " << c.drop << ", at "
+                                    << static_cast<double>(c.elevation));
+    FrontPanelValues panel;
+    panel.ZExtent = 10;
+    panel.Extras.WaterLevel = c.level;
+    panel.Extras.WaterDrop = c.drop;
+    const ModelScale scale(ReadModelSettings(panel));
+    EXPECT_FLOAT_EQ(scale.Z(c.elevation), c.z);
+    EXPECT_TRUE(std::isnan(scale.Z(std::numeric_limits<long double>::quiet_NaN())));
   }
 }
 

@@ -35,6 +35,7 @@
 #include <ctime>
 #include <filesystem>
 #include <functional>
+#include <limits>
 #include <map>
 #include <optional>
 #include <ostream>
@@ -347,10 +348,10 @@ TEST_P(ThreeMfRoundTrip, ReadsBackTheSameMeshFromAValidPackage) {
     EXPECT_EQ(part.method, model3d ? 8 : 0);
     EXPECT_EQ(part.descriptor, model3d && c.destination == Destination::Pipe);
     EXPECT_EQ(part.centralZip64, all || (model3d && c.zip64 == Zip64::ModelAndEnd));
-    // A part streamed into a pipe has no sizes in its header to mark.
+    // A part streamed into a pipe may pass 4 GiB before its end: its header says ZIP64 always.
     EXPECT_EQ(part.localZip64,
-              (all || (model3d && c.zip64 == Zip64::ModelAndEnd)) && !part.descriptor);
-    EXPECT_EQ(part.versionNeeded, part.centralZip64 ? 45 : 20);
+              all || (model3d && c.zip64 == Zip64::ModelAndEnd) || part.descriptor);
+    EXPECT_EQ(part.versionNeeded, part.localZip64 || part.centralZip64 ? 45 : 20);
   }
 }
 
@@ -664,6 +665,7 @@ TEST_P(ZipWriterCases, StoredAndDeflatedPartsInAnyOrderReadBack) {
     EXPECT_EQ(part.descriptor, !seekable && part.method == 8) << part.name;
     const bool sizes = part.size >= zip64From || part.compressed >= zip64From;
     EXPECT_EQ(part.centralZip64, sizes || part.offset >= zip64From) << part.name;
+    EXPECT_EQ(part.localZip64, sizes || part.descriptor) << part.name;
   }
   EXPECT_EQ(archive.zip64End, zip64From < PlainZipLimit);
 }
@@ -683,11 +685,13 @@ std::tuple<std::uint32_t, std::uint32_t, std::uint32_t> Bits(const Vec3& v) {
 }
 
 // The package holds the faces: each with three distinct corners in order, corner for corner
-// and bit for bit; those with a repeated corner left out; every corner once and nothing else.
+// and bit for bit; those with a repeated corner left out; every corner of a face written once
+// and nothing else.
 // Returns the faces left out.
 std::size_t ExpectFaces(const ModelPart& model, const std::vector<Face>& faces) {
   std::set<std::tuple<std::uint32_t, std::uint32_t, std::uint32_t>> corners, vertices;
   for (const Face& f : faces) {
+    if (Bits(f[0]) == Bits(f[1]) || Bits(f[1]) == Bits(f[2]) || Bits(f[2]) == Bits(f[0])) continue;
     for (const Vec3& v : f) corners.insert(Bits(v));
   }
   for (const Vec3& v : model.vertices) vertices.insert(Bits(v));
@@ -794,6 +798,51 @@ TEST(ThreeMfSink, WritesEachVertexOnceWhateverTheChunksAndPiecesShare) {
   // 9 x 5 + 4 x 5 - 4 (the seam's equal corners) + 8 (the floor's).
   EXPECT_EQ(sink.VertexCount(), 45U + 20U - 4U + 9U);
   EXPECT_EQ(ExpectFaces(CheckPackage(test::ReadPackage(dir.Root() + "blocks.3mf")), faces), 1U);
+}
+
+// Two bands of a piece with a hole, as the grid leaves one where a raster has no value: the
+// corners over it (no height) and a vertex of a left-out face belong to no written face.
+TEST(ThreeMfSink, WritesOnlyTheVerticesOfItsFaces) {
+  const TempDir dir;
+  const std::string name = dir.Root() + "hole.3mf";
+  ThreeMfSink sink(name);
+  std::vector<Face> faces;
+  MeshChunk chunk;
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  for (std::uint32_t band = 0; band < 2; ++band) {
+    chunk.Clear();
+    chunk.PieceColumns = 4;
+    chunk.PieceRows = 3;
+    for (std::uint32_t q = 2 * band; q <= 2 * band + 2; ++q) {
+      for (std::uint32_t r = 0; r <= 3; ++r) {
+        Vec3 v = Corner(static_cast<int>(q), static_cast<int>(r));
+        if (q >= 2 && r >= 2) v.z = nan;
+        chunk.Vertices.push_back(v);
+        chunk.Lattice.push_back({q, r});
+      }
+    }
+    for (std::uint32_t j = 0; j < 2; ++j) {
+      for (std::uint32_t r = 0; r < 3; ++r) {
+        const std::uint32_t sw = j * 4 + r, nw = sw + 1, se = sw + 4, ne = se + 1;
+        if (std::isnan(chunk.Vertices[ne].z + chunk.Vertices[nw].z + chunk.Vertices[se].z))
+          continue;
+        for (const Triangle& t : {Triangle{nw, sw, ne}, Triangle{sw, se, ne}}) {
+          chunk.Triangles.push_back(t);
+          faces.push_back({chunk.Vertices[t.A], chunk.Vertices[t.B], chunk.Vertices[t.C]});
+        }
+      }
+    }
+    // A face of no area whose lone corner off the lattice no other face uses.
+    chunk.Vertices.push_back(MakeVec(9, 9, 9));
+    chunk.Lattice.push_back({});
+    const auto lone = static_cast<std::uint32_t>(chunk.Vertices.size() - 1);
+    chunk.Triangles.push_back({0, 0, lone});
+    faces.push_back({chunk.Vertices[0], chunk.Vertices[0], chunk.Vertices[lone]});
+    sink.Encode(chunk);
+    sink.Write(chunk);
+  }
+  sink.Finish();
+  EXPECT_EQ(ExpectFaces(CheckPackage(test::ReadPackage(name)), faces), 2U);
 }
 
 // Real tiles as a 3MF and as an STL from the same seed: the same triangles.
