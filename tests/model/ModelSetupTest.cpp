@@ -5,6 +5,7 @@
 #include "model/SizeEstimate.h"
 #include "model/TerrainModel.h"
 #include "model/lattice/ModelGrid.h"
+#include "support/DataRoot.h"
 #include "support/RecordingHost.h"
 #include "support/StlReader.h"
 #include "support/TempFiles.h"
@@ -82,15 +83,10 @@ TEST(RegionBand, NothingIsClippedAtTheTopAndNothingFallsBeneathThePedestal) {
     const int dc = column - 500;
     return dr * dr + dc * dc < 400 ? 900 : 312 + (column % 7 == 0 && row % 5 == 0 ? 1 : 0);
   });
-  FrontPanelValues panel;
-  panel.Long1 = 7.2F;
-  panel.Long2 = 7.6F;
-  panel.Lat1 = 46.2F;
-  panel.Lat2 = 46.6F;
+  FrontPanelValues panel = test::RegionPanel(7.2F, 7.6F, 46.2F, 46.6F, 250);
   panel.XExtent = 100;
   panel.ZExtent = 20;
   panel.ZBasePercent = 10;
-  panel.XYPixelSize = 250;
   panel.ElevationAuto = true;
   panel.StlFileName = (root.Path() / "band.stl").string();
   Workspace workspace(MakeDataFolders(root.Root()));
@@ -113,15 +109,10 @@ TEST(RegionBand, NothingIsClippedAtTheTopAndNothingFallsBeneathThePedestal) {
 // Past a million triangles the advice names an error whose count keeps under it: half of 0.2 mm
 // does; half of 0.01 mm does not, and a value stands instead.
 TEST(ModelSizeLines, PastAMillionTrianglesAnErrorThatKeepsUnderIt) {
-  FrontPanelValues panel;
-  panel.Long1 = 7;
-  panel.Long2 = 8;
-  panel.Lat1 = 46;
-  panel.Lat2 = 47;
+  FrontPanelValues panel = test::RegionPanel(7, 8, 46, 47, 30);
   panel.Z2 = 4000;
   panel.XExtent = 150;
   panel.ZExtent = 20;
-  panel.XYPixelSize = 30;
   for (const auto& [layer, simpler] :
        {std::pair{0.2F, "auto"}, std::pair{0.01F, "2.00 (metres)"}}) {
     panel.LayerHeight = layer;
